@@ -1,0 +1,130 @@
+#include "engine/core/object.h"
+
+OrvaObject::OrvaObject() = default;
+
+OrvaObject::~OrvaObject()
+{
+    if (owner != nullptr) {
+        owner->Remove(this);
+    }
+}
+
+int32_t OrvaObject::Release()
+{
+    const int32_t left = --refCount;
+    if (left == 0) {
+        delete this;
+    }
+    return left;
+}
+
+void OrvaObject::AddRef()
+{
+    ++refCount;
+}
+
+OrvaObjectList::~OrvaObjectList()
+{
+    ReleaseAll();
+}
+
+void OrvaObjectList::Init()
+{
+    head = nullptr;
+    tail = nullptr;
+    count = 0;
+}
+
+void OrvaObjectList::Remove(OrvaObject* object)
+{
+    if (object == nullptr || object->owner != this) {
+        return;
+    }
+    if (object->prev != nullptr) {
+        object->prev->next = object->next;
+    } else {
+        head = object->next;
+    }
+    if (object->next != nullptr) {
+        object->next->prev = object->prev;
+    } else {
+        tail = object->prev;
+    }
+    object->prev = nullptr;
+    object->next = nullptr;
+    object->owner = nullptr;
+    --count;
+}
+
+void OrvaObjectList::PushFront(OrvaObject* object)
+{
+    if (object == nullptr) {
+        return;
+    }
+    if (object->owner != nullptr) {
+        object->owner->Remove(object);
+    }
+    object->owner = this;
+    object->prev = nullptr;
+    object->next = head;
+    if (head != nullptr) {
+        head->prev = object;
+    } else {
+        tail = object;
+    }
+    head = object;
+    ++count;
+}
+
+int32_t OrvaObjectList::PushBack(OrvaObject* object)
+{
+    if (object == nullptr) {
+        return count;
+    }
+    if (object->owner != nullptr) {
+        object->owner->Remove(object);
+    }
+    object->owner = this;
+    object->next = nullptr;
+    object->prev = tail;
+    if (tail != nullptr) {
+        tail->next = object;
+    } else {
+        head = object;
+    }
+    tail = object;
+    return ++count;
+}
+
+OrvaObject* OrvaObjectList::GetAt(int32_t index) const
+{
+    if (index < 0) {
+        return nullptr;
+    }
+    OrvaObject* object = head;
+    while (object != nullptr && index > 0) {
+        object = object->next;
+        --index;
+    }
+    return object;
+}
+
+void OrvaObjectList::ReleaseAll()
+{
+    OrvaObject* object = head;
+    while (object != nullptr) {
+        // The release may destroy the object and unlink it: read on first.
+        OrvaObject* next = object->next;
+        object->Release();
+        object = next;
+    }
+    // Objects that outlive their release (held elsewhere) are no longer ours.
+    for (OrvaObject* o = head; o != nullptr;) {
+        OrvaObject* next = o->next;
+        o->owner = nullptr;
+        o->prev = nullptr;
+        o->next = nullptr;
+        o = next;
+    }
+    Init();
+}

@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdint>
+
+class OrvaObjectList;
+
+// Base of every engine resource: reference counted, linked into the list of
+// its module. The handle a create operation returns is the object's address.
+class OrvaObject {
+public:
+    OrvaObject();
+    virtual ~OrvaObject();
+    // Count - 1; deletes the object at 0. Returns the new count.
+    virtual int32_t Release();
+    virtual void AddRef();
+
+    int32_t GetRefCount() const { return refCount; }
+    OrvaObjectList* GetOwner() const { return owner; }
+    OrvaObject* GetNext() const { return next; }
+    OrvaObject* GetPrev() const { return prev; }
+
+    OrvaObject(const OrvaObject&) = delete;
+    OrvaObject& operator=(const OrvaObject&) = delete;
+
+private:
+    friend class OrvaObjectList;
+    int32_t refCount = 1;
+    OrvaObjectList* owner = nullptr;
+    OrvaObject* prev = nullptr;
+    OrvaObject* next = nullptr;
+};
+
+// The live objects of one engine class, walked at device loss and reset and
+// at shut-down.
+class OrvaObjectList {
+public:
+    OrvaObjectList() = default;
+    // Releases every member still in the list.
+    ~OrvaObjectList();
+
+    // Empties the list without touching the objects.
+    void Init();
+    // Unlinks the object from the list it is in, then links it at the head.
+    void PushFront(OrvaObject* object);
+    // The same at the tail; returns the new count.
+    int32_t PushBack(OrvaObject* object);
+    // Unlinks the object when it belongs to this list.
+    void Remove(OrvaObject* object);
+    OrvaObject* GetHead() const { return head; }
+    // The object at a 0-based position from the head; null past the end.
+    OrvaObject* GetAt(int32_t index) const;
+    int32_t GetCount() const { return count; }
+    // Release on every member from the head (the next link read before each
+    // call), then empties the list whether or not the objects were destroyed.
+    void ReleaseAll();
+
+    OrvaObjectList(const OrvaObjectList&) = delete;
+    OrvaObjectList& operator=(const OrvaObjectList&) = delete;
+
+private:
+    OrvaObject* head = nullptr;
+    OrvaObject* tail = nullptr;
+    int32_t count = 0;
+};
