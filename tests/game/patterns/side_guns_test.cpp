@@ -400,6 +400,7 @@ TEST(SideGuns, EveryLiveIdFiresOnItsGateAndTheDeathPathOnly)
             if (p == 0) {
                 EXPECT_TRUE(fired(1, 0));
                 EXPECT_TRUE(fired(2, 1));
+                EXPECT_TRUE(TraceLines(PatternTraceRun(Options(base, d, 7, 0)), "rnd").empty());
                 continue;
             }
             EXPECT_TRUE(fired(p, 0));
@@ -407,8 +408,10 @@ TEST(SideGuns, EveryLiveIdFiresOnItsGateAndTheDeathPathOnly)
             EXPECT_FALSE(fired(p - 1, 0));
             EXPECT_FALSE(fired(p + 1, 0));
             EXPECT_TRUE(fired(p + 1, 1));
-            const auto death = TraceLines(PatternTraceRun(Options(base, d, p + 1, 1)), "bullet");
-            for (const std::string& b : death) {
+            const auto deathLines = PatternTraceRun(Options(base, d, p + 1, 1));
+            // Only the jittered bursts of base id 38 draw random numbers.
+            EXPECT_EQ(TraceLines(deathLines, "rnd").empty(), base != 38 || d == 0);
+            for (const std::string& b : TraceLines(deathLines, "bullet")) {
                 EXPECT_EQ(TraceInt(b, "owner"), -1);
             }
         }
