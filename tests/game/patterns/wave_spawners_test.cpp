@@ -275,21 +275,6 @@ TEST(WaveSpawners, LeaderThenFollowers)
     EXPECT_EQ(WaveColumns(Call(3058, 68), 123), std::vector<float>{320.0f});
 }
 
-// A full enemy table hands every child slot 10, and the wave goes on.
-TEST(WaveSpawners, FullEnemyTableFallsBackToSlotTen)
-{
-    TraceOptions o = Options(52, 136);
-    o.slot = 3;
-    for (int s = 10; s < kEnemySlots; ++s) {
-        o.others.push_back({s, 600.0f, 50.0f, 0.0f});
-    }
-    const auto enemies = TraceLines(PatternTraceRun(o), "enemy");
-    ASSERT_EQ(enemies.size(), 4u);
-    for (const std::string& line : enemies) {
-        EXPECT_NE(line.find("-> 10"), std::string::npos) << line;
-    }
-}
-
 // ------------------------------------------------------------------ aimed fans, with and without children
 
 struct Offset {
