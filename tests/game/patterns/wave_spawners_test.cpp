@@ -66,7 +66,7 @@ std::vector<std::string> Emissions(const std::vector<std::string>& lines)
     return out;
 }
 
-struct ShotSpec {
+struct ExpectedShot {
     int kind;
     float speed;
     float heading;
@@ -76,7 +76,7 @@ struct ShotSpec {
     float A = 0.0f;
 };
 
-void ExpectShot(const std::string& line, const ShotSpec& s, int owner = 10)
+void ExpectShot(const std::string& line, const ExpectedShot& s, int owner = 10)
 {
     SCOPED_TRACE(line);
     EXPECT_EQ(TraceInt(line, "owner"), owner);
