@@ -201,22 +201,23 @@ static Point SidePoint(const PatternFrame& f, int quarterTurn)
 
 // Three streams from a gun: at the gun's aim, 30 degrees right of it, then
 // 30 degrees left; speeds rise by `step` per shot of a stream.
-static void Streams36(const PatternFrame& f, Point p, int count, float base, float step)
+static void Streams36(const PatternFrame& f, Point p, int count, double base, double step)
 {
     const float aim = AimFrom(p.x, p.y);
     const float headings[3] = {aim, aim + Deg(30), aim + Deg(-30)};
     for (const float h : headings) {
         for (int i = 0; i < count; ++i) {
-            const float speed = base + step * static_cast<float>(i);
+            // Counter speeds take double constants at single precision.
+            const float speed = F32Add(base, F32Mul(step, static_cast<float>(i)));
             FireFrom(f, p.x, p.y, {.kind = 12, .speed = speed, .heading = h, .A = h});
         }
     }
 }
 
-static void Guns36(const PatternFrame& f, int count, float base)
+static void Guns36(const PatternFrame& f, int count, double base)
 {
-    Streams36(f, SidePoint(f, 90), count, base, 0.2f);
-    Streams36(f, SidePoint(f, -90), count, base, 0.2f);
+    Streams36(f, SidePoint(f, 90), count, base, 0.2);
+    Streams36(f, SidePoint(f, -90), count, base, 0.2);
 }
 
 // A ring k from `from` while k < `to` by 10 degrees, sprites turned to
@@ -232,26 +233,26 @@ static void TurnedRing36(const PatternFrame& f, float speed, int from, int to)
 static void Guns36Band0(const PatternFrame& f)
 {
     if (!Every(f, 40)) return;
-    Guns36(f, 3, 2.5f);
+    Guns36(f, 3, 2.5);
 }
 
 static void Guns36Band1(const PatternFrame& f)
 {
     if (!Every(f, 40)) return;
-    Guns36(f, 5, 2.5f);
+    Guns36(f, 5, 2.5);
 }
 
 static void Guns36Band2(const PatternFrame& f)
 {
     if (!Every(f, 40)) return;
-    Guns36(f, 8, 2.5f);
+    Guns36(f, 8, 2.5);
     TurnedRing36(f, 3.0f, 0, 360);
 }
 
 static void Guns36Band3(const PatternFrame& f)
 {
     if (!Every(f, 40)) return;
-    Guns36(f, 8, 3.0f);
+    Guns36(f, 8, 3.0);
     TurnedRing36(f, 3.6f, 0, 360);
     TurnedRing36(f, 3.0f, 5, 365);
 }
@@ -268,7 +269,7 @@ static void Gun38(const PatternFrame& f, Point p, int ringStep, const float* rin
         }
     }
     for (int i = 0; i < burst; ++i) {
-        const float speed = 2.5f + 0.1f * static_cast<float>(i);
+        const float speed = F32Add(2.5, F32Mul(0.1, static_cast<float>(i)));
         const float h = aim + Deg(Rnd(-4, 4));
         FireFrom(f, p.x, p.y, {.kind = 5, .speed = speed, .heading = h, .A = aim});
     }
@@ -481,7 +482,7 @@ static void Chevron45(const PatternFrame& f, int headingStep, int spriteStep, in
 {
     const float aim = Aim(f);
     for (int n = 0; n < pairs; ++n) {
-        const float speed = 3.4f - 0.25f * static_cast<float>(n);
+        const float speed = F32Sub(3.4, F32Mul(0.25, static_cast<float>(n)));
         Fire(f, {.kind = 11, .speed = speed, .heading = aim + Deg(-headingStep * n), .A = aim + Deg(-spriteStep * n)});
         Fire(f, {.kind = 11, .speed = speed, .heading = aim + Deg(headingStep * n), .A = aim + Deg(spriteStep * n)});
     }

@@ -411,11 +411,12 @@ static void ThreeWay64Band23(const PatternFrame& f)
 
 // Each shot draws its own turn just before it is fired; within a group the
 // speed falls by 0.08 a shot.
-static void RandomGroup(const PatternFrame& f, float aim, uint16_t kind, float baseSpeed, int32_t range, int count)
+static void RandomGroup(const PatternFrame& f, float aim, uint16_t kind, double baseSpeed, int32_t range, int count)
 {
     for (int i = 0; i < count; ++i) {
         const int32_t turn = Rnd(-range, range);
-        const float speed = baseSpeed - static_cast<float>(i) * 0.08f;
+        // Counter speeds take double constants at single precision.
+        const float speed = F32Sub(baseSpeed, F32Mul(static_cast<float>(i), 0.08));
         Fire(f, {.kind = kind, .speed = speed, .heading = aim + Deg(turn)});
     }
 }
@@ -423,9 +424,9 @@ static void RandomGroup(const PatternFrame& f, float aim, uint16_t kind, float b
 static void RandomBurst65(const PatternFrame& f, int wide, int middle, int narrow)
 {
     const float aim = Aim(f);
-    RandomGroup(f, aim, 1, 2.8f, 60, wide);
-    RandomGroup(f, aim, 4, 3.0f, 40, middle);
-    RandomGroup(f, aim, 8, 3.2f, 30, narrow);
+    RandomGroup(f, aim, 1, 2.8, 60, wide);
+    RandomGroup(f, aim, 4, 3.0, 40, middle);
+    RandomGroup(f, aim, 8, 3.2, 30, narrow);
 }
 
 static void Random65Band0(const PatternFrame& f)
@@ -482,24 +483,24 @@ static void ChildFan67Band3(const PatternFrame& f)
 // ------------------------------------------------------------------ speed-graded bursts
 
 // Five shots down the aim, each 0.1 slower than the one before.
-static void Graded68(const PatternFrame& f, float startSpeed)
+static void Graded68(const PatternFrame& f, double startSpeed)
 {
     if (!Every(f, 40)) return;
     const float aim = Aim(f);
     for (int i = 0; i < 5; ++i) {
-        const float speed = startSpeed - static_cast<float>(i) * 0.1f;
+        const float speed = F32Sub(startSpeed, F32Mul(static_cast<float>(i), 0.1));
         Fire(f, {.kind = 8, .speed = speed, .heading = aim});
     }
 }
 
 static void Graded68Band01(const PatternFrame& f)
 {
-    Graded68(f, 3.0f);
+    Graded68(f, 3.0);
 }
 
 static void Graded68Band23(const PatternFrame& f)
 {
-    Graded68(f, 3.6f);
+    Graded68(f, 3.6);
 }
 
 // ------------------------------------------------------------------ rings of turned shots

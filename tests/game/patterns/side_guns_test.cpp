@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "game/play.h"
+#include "game/patterns/pattern_kit.h"
 #include "tests/game/patterns/trace_util.h"
 
 namespace {
@@ -229,7 +230,7 @@ TEST(SideGuns, Volley3036FiresEachGunInFullThenTwoRings)
         const float aim = AimFromPoint(o, px, py);
         for (const float h : {aim, aim + DegToRad(30), aim - DegToRad(30)}) {
             for (int i = 0; i < 8; ++i) {
-                const float speed = 3.0f + 0.2f * static_cast<float>(i);
+                const float speed = F32Add(3.0, F32Mul(0.2, static_cast<float>(i)));
                 ExpectBullet(bullets[n++], {12, speed, h, h, px, py}, 10);
             }
         }
@@ -266,7 +267,7 @@ TEST(SideGuns, Guns38DrawOneJitterPerBurstShotPlusSideFirst)
             }
         }
         for (int i = 0; i < 10; ++i) {
-            const float speed = 2.5f + 0.1f * static_cast<float>(i);
+            const float speed = F32Add(2.5, F32Mul(0.1, static_cast<float>(i)));
             ExpectBullet(bullets[n++], {5, speed, aim + DegToRad(draws[side * 10 + i]), aim, px, py}, -1);
         }
     }
@@ -348,7 +349,7 @@ TEST(SideGuns, ChevronsOpenFromTheAimMinusSideFirst)
     auto bullets = TraceLines(PatternTraceRun(o), "bullet");
     ASSERT_EQ(bullets.size(), 20u);
     for (int n = 0; n < 10; ++n) {
-        const float speed = 3.4f - 0.25f * static_cast<float>(n);
+        const float speed = F32Sub(3.4, F32Mul(0.25, static_cast<float>(n)));
         ExpectBullet(bullets[2 * n], {11, speed, aim - DegToRad(15 * n), aim - DegToRad(18 * n), 300.0f, 120.0f}, 10);
         ExpectBullet(bullets[2 * n + 1], {11, speed, aim + DegToRad(15 * n), aim + DegToRad(18 * n), 300.0f, 120.0f},
                      10);
@@ -356,7 +357,7 @@ TEST(SideGuns, ChevronsOpenFromTheAimMinusSideFirst)
     bullets = TraceLines(PatternTraceRun(Options(45, 1, 25)), "bullet");
     ASSERT_EQ(bullets.size(), 16u);
     EXPECT_EQ(bullets[0].substr(bullets[0].find(" kind")), bullets[1].substr(bullets[1].find(" kind")));
-    ExpectBullet(bullets[15], {11, 3.4f - 0.25f * 7.0f, aim + DegToRad(140), aim + DegToRad(140), 300.0f, 120.0f}, 10);
+    ExpectBullet(bullets[15], {11, F32Sub(3.4, F32Mul(0.25, 7.0f)), aim + DegToRad(140), aim + DegToRad(140), 300.0f, 120.0f}, 10);
 }
 
 TEST(SideGuns, TwinRings49TurnWithTheClockBroughtToAMultipleOf20)

@@ -7,6 +7,7 @@
 
 #include "game/patterns/attack_pattern.h"
 #include "game/play.h"
+#include "game/patterns/pattern_kit.h"
 #include "tests/game/patterns/trace_util.h"
 
 namespace {
@@ -491,7 +492,7 @@ TEST(WaveSpawners, RandomBurstsDrawInShotOrder)
 {
     const int counts[4][3] = {{3, 2, 1}, {4, 3, 2}, {5, 3, 2}, {5, 4, 3}};
     const int kinds[] = {1, 4, 8}, ranges[] = {60, 40, 30};
-    const float bases[] = {2.8f, 3.0f, 3.2f};
+    const double bases[] = {2.8, 3.0, 3.2};
     for (int band = 0; band < 4; ++band) {
         SCOPED_TRACE(band);
         TraceOptions o = Options(band * 1000 + 65, 0, 1);
@@ -507,7 +508,8 @@ TEST(WaveSpawners, RandomBurstsDrawInShotOrder)
                 ASSERT_EQ(draw.compare(0, prefix.size(), prefix), 0) << draw;
                 const int turn = std::stoi(draw.substr(prefix.size()));
                 EXPECT_LE(std::abs(turn), ranges[g]);
-                const float speed = bases[g] - static_cast<float>(i) * 0.08f;
+                // Double constants at single precision: the exact result rounded once.
+                const float speed = F32Sub(bases[g], F32Mul(static_cast<float>(i), 0.08));
                 ExpectShot(calls[at++], {kinds[g], speed, TestAim() + TestDeg(turn)}, -1);
             }
         }
@@ -533,11 +535,11 @@ TEST(WaveSpawners, ChildFansFaceDownTheScreen)
 TEST(WaveSpawners, SpeedGradedBursts)
 {
     for (int id : {68, 1068, 2068, 3068}) {
-        const float start = id < 2000 ? 3.0f : 3.6f;
+        const double start = id < 2000 ? 3.0 : 3.6;
         const auto bullets = TraceLines(Call(id, 80), "bullet");
         ASSERT_EQ(bullets.size(), 5u) << id;
         for (int i = 0; i < 5; ++i) {
-            ExpectShot(bullets[i], {8, start - static_cast<float>(i) * 0.1f, TestAim()});
+            ExpectShot(bullets[i], {8, F32Sub(start, F32Mul(static_cast<float>(i), 0.1)), TestAim()});
         }
     }
 }
