@@ -436,17 +436,27 @@ TEST(ChildReleases, TopLineAtFixedColumnsHeadingDown)
 
 namespace {
 
-void ExpectBackFan(const std::vector<std::string>& children, const std::vector<int>& plus, const std::vector<int>& minus)
+// The fan at the clock given, for aim angles whose sums round differently
+// when grouped otherwise.
+void ExpectBackFan(int difficulty, int clock, const std::vector<int>& plus, const std::vector<int>& minus)
 {
-    ASSERT_EQ(children.size(), plus.size() + minus.size());
-    size_t n = 0;
-    for (int k : plus) {
-        const float v = (Rad(k) + kEnemyAim) + 3.1415927f;
-        ExpectChild(children[n++], 54, kEnemyX, kEnemyY, v, v);
-    }
-    for (int k : minus) {
-        const float v = (kEnemyAim + 3.1415927f) - Rad(k);
-        ExpectChild(children[n++], 54, kEnemyX, kEnemyY, v, v);
+    for (float aimAngle : {kEnemyAim, 0.33f, 1.3f, 2.1f}) {
+        SCOPED_TRACE(aimAngle);
+        TraceOptions o = Options(14, difficulty, clock);
+        o.enemyAim = aimAngle;
+        const auto lines = PatternTraceRun(o);
+        EXPECT_TRUE(TraceLines(lines, "bullet").empty());
+        const auto children = TraceLines(lines, "enemy");
+        ASSERT_EQ(children.size(), plus.size() + minus.size());
+        size_t n = 0;
+        for (int k : plus) {
+            const float v = (Rad(k) + aimAngle) + 3.1415927f;
+            ExpectChild(children[n++], 54, kEnemyX, kEnemyY, v, v);
+        }
+        for (int k : minus) {
+            const float v = (aimAngle + 3.1415927f) - Rad(k);
+            ExpectChild(children[n++], 54, kEnemyX, kEnemyY, v, v);
+        }
     }
 }
 
@@ -500,9 +510,7 @@ std::vector<BurstShot> ExpectedBurst(double base, int kind2From, int kind2Offset
 
 TEST(ChildReleases, Band0AlternatesBackwardFanAndCurvedStreams)
 {
-    const auto fan = Trace(14, 0, 160);
-    EXPECT_TRUE(TraceLines(fan, "bullet").empty());
-    ExpectBackFan(TraceLines(fan, "enemy"), {30, 20, 10}, {10, 20, 30});
+    ExpectBackFan(0, 160, {30, 20, 10}, {10, 20, 30});
     for (int clock : {80, 240}) {
         const auto streams = Trace(14, 0, clock);
         EXPECT_TRUE(TraceLines(streams, "enemy").empty());
@@ -527,9 +535,7 @@ TEST(ChildReleases, Band1BurstBeforeFanBeforeStreams)
             ExpectShot(shots[i], expected[i].kind, expected[i].speed, expected[i].heading);
         }
     }
-    const auto fan = Trace(14, 1, 160);
-    EXPECT_TRUE(TraceLines(fan, "bullet").empty());
-    ExpectBackFan(TraceLines(fan, "enemy"), {30, 20, 10}, {10, 20, 30});
+    ExpectBackFan(1, 160, {30, 20, 10}, {10, 20, 30});
     ExpectStreams(TraceLines(Trace(14, 1, 80), "bullet"), 3, 2.4f, 2, -16);
     EXPECT_EQ(EmissionCount(Trace(14, 1, 100)), 0u);
 }
@@ -547,9 +553,7 @@ TEST(ChildReleases, Band2BurstFanOfEightAndWideStreams)
             ExpectShot(shots[i], expected[i].kind, expected[i].speed, expected[i].heading);
         }
     }
-    const auto fan = Trace(14, 2, 120);
-    EXPECT_TRUE(TraceLines(fan, "bullet").empty());
-    ExpectBackFan(TraceLines(fan, "enemy"), {40, 30, 20, 10}, {10, 20, 30, 40});
+    ExpectBackFan(2, 120, {40, 30, 20, 10}, {10, 20, 30, 40});
     ExpectStreams(TraceLines(Trace(14, 2, 60), "bullet"), 5, 2.6f, 4, -10);
     EXPECT_EQ(EmissionCount(Trace(14, 2, 80)), 0u);
 }
