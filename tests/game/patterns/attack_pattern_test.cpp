@@ -155,3 +155,56 @@ TEST(PatternKit, F32ArithmeticRoundsTheExactResultOnce)
         EXPECT_EQ(F32Sub(4.4, t), static_cast<float>(4.4L - static_cast<long double>(t))) << j;
     }
 }
+
+namespace {
+
+struct Range {
+    int from, to;
+};
+
+// The live base ids of each band.
+const std::vector<Range> kLiveBands[4] = {
+    {{1, 28}, {30, 65}, {67, 69}, {101, 114}, {116, 134}, {137, 137}, {139, 187}, {189, 231}},
+    {{1, 65}, {67, 69}, {101, 114}, {116, 134}, {136, 137}, {139, 187}, {190, 194}, {196, 214}, {217, 218},
+     {220, 225}, {228, 231}},
+    {{1, 65}, {67, 69}, {101, 114}, {116, 137}, {139, 187}, {189, 194}, {196, 214}, {217, 218}, {220, 225},
+     {228, 231}},
+    {{1, 10}, {12, 12}, {15, 16}, {18, 23}, {26, 58}, {61, 65}, {67, 69}, {101, 103}, {105, 106}, {118, 129},
+     {131, 131}, {134, 137}, {139, 146}, {148, 148}, {150, 169}, {171, 187}, {190, 194}, {196, 200}, {203, 214},
+     {217, 218}, {220, 225}, {228, 231}},
+};
+
+bool InBandTable(int band, int base)
+{
+    for (const Range& r : kLiveBands[band]) {
+        if (base >= r.from && base <= r.to) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(AttackPatternTable, LiveIdsFollowTheBandTable)
+{
+    int listed = 0;
+    for (int band = 0; band < 4; ++band) {
+        for (int base = 1; base <= 231; ++base) {
+            listed += InBandTable(band, base);
+            const bool live = AttackPatternIsLive(base + 1000 * band);
+            // Nothing outside the table is ever live.
+            if (!InBandTable(band, base)) {
+                EXPECT_FALSE(live) << base + 1000 * band;
+            }
+            // Base ids 1 to 110 are built in full.
+            if (base <= 110) {
+                EXPECT_EQ(live, InBandTable(band, base)) << base + 1000 * band;
+            }
+        }
+    }
+    EXPECT_EQ(listed, 733);
+    for (int id = 232; id <= 1000; ++id) {
+        EXPECT_FALSE(AttackPatternIsLive(id));
+    }
+}
