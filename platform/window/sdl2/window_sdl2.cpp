@@ -1,0 +1,435 @@
+// The window on SDL2: video, events, keyboard and joystick. The only file
+// of the window library that includes SDL.
+#include "platform/window/window_backend.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+
+namespace platform {
+
+namespace {
+
+// Keys by their place on the keyboard, so that the play keys stay where
+// they are whatever the layout.
+int VirtualKeyFromScancode(SDL_Scancode code)
+{
+    if (code >= SDL_SCANCODE_A && code <= SDL_SCANCODE_Z) {
+        return 'A' + (code - SDL_SCANCODE_A);
+    }
+    // SDL orders the digit row 1 to 9, then 0.
+    if (code >= SDL_SCANCODE_1 && code <= SDL_SCANCODE_9) {
+        return '1' + (code - SDL_SCANCODE_1);
+    }
+    if (code >= SDL_SCANCODE_F1 && code <= SDL_SCANCODE_F12) {
+        return VK_F1 + (code - SDL_SCANCODE_F1);
+    }
+    if (code >= SDL_SCANCODE_KP_1 && code <= SDL_SCANCODE_KP_9) {
+        return VK_NUMPAD0 + 1 + (code - SDL_SCANCODE_KP_1);
+    }
+    switch (code) {
+    case SDL_SCANCODE_0: return '0';
+    case SDL_SCANCODE_KP_0: return VK_NUMPAD0;
+    case SDL_SCANCODE_RETURN: return VK_RETURN;
+    case SDL_SCANCODE_KP_ENTER: return VK_RETURN;
+    case SDL_SCANCODE_ESCAPE: return VK_ESCAPE;
+    case SDL_SCANCODE_BACKSPACE: return VK_BACK;
+    case SDL_SCANCODE_TAB: return VK_TAB;
+    case SDL_SCANCODE_SPACE: return VK_SPACE;
+    case SDL_SCANCODE_PAUSE: return VK_PAUSE;
+    case SDL_SCANCODE_CAPSLOCK: return VK_CAPITAL;
+    case SDL_SCANCODE_INSERT: return VK_INSERT;
+    case SDL_SCANCODE_DELETE: return VK_DELETE;
+    case SDL_SCANCODE_HOME: return VK_HOME;
+    case SDL_SCANCODE_END: return VK_END;
+    case SDL_SCANCODE_PAGEUP: return VK_PRIOR;
+    case SDL_SCANCODE_PAGEDOWN: return VK_NEXT;
+    case SDL_SCANCODE_LEFT: return VK_LEFT;
+    case SDL_SCANCODE_RIGHT: return VK_RIGHT;
+    case SDL_SCANCODE_UP: return VK_UP;
+    case SDL_SCANCODE_DOWN: return VK_DOWN;
+    case SDL_SCANCODE_KP_MULTIPLY: return VK_MULTIPLY;
+    case SDL_SCANCODE_KP_PLUS: return VK_ADD;
+    case SDL_SCANCODE_KP_MINUS: return VK_SUBTRACT;
+    case SDL_SCANCODE_KP_PERIOD: return VK_DECIMAL;
+    case SDL_SCANCODE_KP_DIVIDE: return VK_DIVIDE;
+    case SDL_SCANCODE_LSHIFT: return VK_LSHIFT;
+    case SDL_SCANCODE_RSHIFT: return VK_RSHIFT;
+    case SDL_SCANCODE_LCTRL: return VK_LCONTROL;
+    case SDL_SCANCODE_RCTRL: return VK_RCONTROL;
+    case SDL_SCANCODE_LALT: return VK_LMENU;
+    case SDL_SCANCODE_RALT: return VK_RMENU;
+    // The punctuation keys of a US layout, as the game's Windows build
+    // would have seen them.
+    case SDL_SCANCODE_SEMICOLON: return 0xBA;
+    case SDL_SCANCODE_EQUALS: return 0xBB;
+    case SDL_SCANCODE_COMMA: return 0xBC;
+    case SDL_SCANCODE_MINUS: return 0xBD;
+    case SDL_SCANCODE_PERIOD: return 0xBE;
+    case SDL_SCANCODE_SLASH: return 0xBF;
+    case SDL_SCANCODE_GRAVE: return 0xC0;
+    case SDL_SCANCODE_LEFTBRACKET: return 0xDB;
+    case SDL_SCANCODE_BACKSLASH: return 0xDC;
+    case SDL_SCANCODE_RIGHTBRACKET: return 0xDD;
+    case SDL_SCANCODE_APOSTROPHE: return 0xDE;
+    default: return 0;
+    }
+}
+
+// Appends one Char event per code point of a UTF-8 text; a broken sequence
+// ends the text.
+void AppendCharEvents(const char* text, std::vector<BackendEvent>* events)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p != 0) {
+        uint32_t code = 0;
+        int extra = 0;
+        if (*p < 0x80) {
+            code = *p;
+        } else if ((*p & 0xE0) == 0xC0) {
+            code = *p & 0x1F;
+            extra = 1;
+        } else if ((*p & 0xF0) == 0xE0) {
+            code = *p & 0x0F;
+            extra = 2;
+        } else if ((*p & 0xF8) == 0xF0) {
+            code = *p & 0x07;
+            extra = 3;
+        } else {
+            return;
+        }
+        ++p;
+        for (int i = 0; i < extra; ++i, ++p) {
+            if ((*p & 0xC0) != 0x80) {
+                return;
+            }
+            code = (code << 6) | (*p & 0x3F);
+        }
+        BackendEvent event;
+        event.kind = BackendEvent::Char;
+        event.codePoint = code;
+        events->push_back(event);
+    }
+}
+
+class Sdl2WindowBackend final : public WindowBackend {
+public:
+    ~Sdl2WindowBackend() override
+    {
+        CloseWindow();
+        if (joystick != nullptr) {
+            SDL_JoystickClose(joystick);
+        }
+        SDL_QuitSubSystem(subsystems);
+        SDL_Quit();
+    }
+
+    bool Start(std::string* reason)
+    {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+            *reason = SDL_GetError();
+            return false;
+        }
+        subsystems = SDL_INIT_VIDEO;
+        const char* driver = SDL_GetCurrentVideoDriver();
+        std::fprintf(stderr, "window: sdl2, video driver %s\n", driver != nullptr ? driver : "?");
+        // A missing joystick subsystem only means no joystick.
+        if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0) {
+            subsystems |= SDL_INIT_JOYSTICK;
+            OpenJoystick();
+        } else {
+            std::fprintf(stderr, "window: no joystick support (%s)\n", SDL_GetError());
+        }
+        return true;
+    }
+
+    const char* GetName() const override { return "sdl2"; }
+    bool HasDisplay() const override { return true; }
+
+    bool OpenWindow(const WindowDesc& desc) override
+    {
+        if (window != nullptr) {
+            std::fprintf(stderr, "window: a window is open already\n");
+            return false;
+        }
+        if (desc.width <= 0 || desc.height <= 0) {
+            std::fprintf(stderr, "window: bad window size %dx%d\n", desc.width, desc.height);
+            return false;
+        }
+        window = SDL_CreateWindow(desc.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                  desc.width, desc.height, SDL_WINDOW_HIDDEN);
+        if (window == nullptr) {
+            std::fprintf(stderr, "window: SDL_CreateWindow failed (%s)\n", SDL_GetError());
+            return false;
+        }
+        renderer = SDL_CreateRenderer(window, -1, 0);
+        if (renderer == nullptr) {
+            // Machines without a GPU still have SDL's own renderer.
+            renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+        }
+        if (renderer == nullptr) {
+            std::fprintf(stderr, "window: SDL_CreateRenderer failed (%s)\n", SDL_GetError());
+            SDL_DestroyWindow(window);
+            window = nullptr;
+            return false;
+        }
+        if (!SetMode(desc.windowed, desc.width, desc.height)) {
+            CloseWindow();
+            return false;
+        }
+        SetCursorVisible(desc.cursorVisible);
+        SDL_ShowWindow(window);
+        SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+        SDL_RenderClear(renderer);
+        SDL_RenderPresent(renderer);
+        return true;
+    }
+
+    void CloseWindow() override
+    {
+        if (texture != nullptr) {
+            SDL_DestroyTexture(texture);
+            texture = nullptr;
+        }
+        if (renderer != nullptr) {
+            SDL_DestroyRenderer(renderer);
+            renderer = nullptr;
+        }
+        if (window != nullptr) {
+            SDL_DestroyWindow(window);
+            window = nullptr;
+        }
+        textureWidth = 0;
+        textureHeight = 0;
+    }
+
+    void PollEvents(std::vector<BackendEvent>* events) override
+    {
+        SDL_Event e;
+        while (SDL_PollEvent(&e) != 0) {
+            BackendEvent event;
+            switch (e.type) {
+            case SDL_QUIT:
+                event.kind = BackendEvent::Close;
+                events->push_back(event);
+                break;
+            case SDL_WINDOWEVENT:
+                if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+                    event.kind = BackendEvent::Close;
+                    events->push_back(event);
+                } else if (e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED ||
+                           e.window.event == SDL_WINDOWEVENT_FOCUS_LOST) {
+                    event.kind = BackendEvent::Activate;
+                    event.active = e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED;
+                    events->push_back(event);
+                }
+                break;
+            case SDL_KEYDOWN:
+            case SDL_KEYUP:
+                event.kind = BackendEvent::Key;
+                event.virtualKey = VirtualKeyFromScancode(e.key.keysym.scancode);
+                event.down = e.type == SDL_KEYDOWN;
+                event.repeat = e.key.repeat != 0;
+                if (event.virtualKey != 0) {
+                    events->push_back(event);
+                }
+                break;
+            case SDL_TEXTINPUT:
+                AppendCharEvents(e.text.text, events);
+                break;
+            case SDL_JOYDEVICEADDED:
+                if (joystick == nullptr) {
+                    OpenJoystick();
+                }
+                break;
+            case SDL_JOYDEVICEREMOVED:
+                if (joystick != nullptr && e.jdevice.which == SDL_JoystickInstanceID(joystick)) {
+                    SDL_JoystickClose(joystick);
+                    joystick = nullptr;
+                    OpenJoystick();
+                }
+                break;
+            default:
+                break;
+            }
+        }
+    }
+
+    void SetTitle(const std::string& title) override
+    {
+        if (window != nullptr) {
+            SDL_SetWindowTitle(window, title.c_str());
+        }
+    }
+
+    void SetCursorVisible(bool visible) override
+    {
+        SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+    }
+
+    bool SetMode(bool windowed, int width, int height) override
+    {
+        if (window == nullptr || width <= 0 || height <= 0) {
+            return false;
+        }
+        if (windowed) {
+            if (SDL_SetWindowFullscreen(window, 0) != 0) {
+                std::fprintf(stderr, "window: leaving full screen failed (%s)\n", SDL_GetError());
+                return false;
+            }
+            SDL_SetWindowBordered(window, SDL_TRUE);
+            SDL_SetWindowSize(window, width, height);
+            SDL_SetWindowPosition(window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+        } else {
+            SDL_SetWindowBordered(window, SDL_FALSE);
+            SDL_SetWindowPosition(window, 0, 0);
+            // The desktop's own mode: the frame is scaled up, the monitor is
+            // never switched.
+            if (SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP) != 0) {
+                std::fprintf(stderr, "window: full screen failed (%s)\n", SDL_GetError());
+                return false;
+            }
+        }
+        SDL_RenderSetLogicalSize(renderer, width, height);
+        return true;
+    }
+
+    bool Present(const uint32_t* pixels, int width, int height, int pitchBytes) override
+    {
+        if (renderer == nullptr) {
+            return false;
+        }
+        if (texture == nullptr || width != textureWidth || height != textureHeight) {
+            if (texture != nullptr) {
+                SDL_DestroyTexture(texture);
+            }
+            texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                        width, height);
+            if (texture == nullptr) {
+                std::fprintf(stderr, "window: SDL_CreateTexture %dx%d failed (%s)\n", width, height,
+                             SDL_GetError());
+                textureWidth = 0;
+                textureHeight = 0;
+                return false;
+            }
+            textureWidth = width;
+            textureHeight = height;
+        }
+        if (SDL_UpdateTexture(texture, nullptr, pixels, pitchBytes) != 0) {
+            std::fprintf(stderr, "window: SDL_UpdateTexture failed (%s)\n", SDL_GetError());
+            return false;
+        }
+        SDL_RenderClear(renderer);
+        SDL_RenderCopy(renderer, texture, nullptr, nullptr);
+        SDL_RenderPresent(renderer);
+        return true;
+    }
+
+    int GetJoystickCount() override
+    {
+        if ((subsystems & SDL_INIT_JOYSTICK) == 0) {
+            return 0;
+        }
+        const int count = SDL_NumJoysticks();
+        return count > 0 ? count : 0;
+    }
+
+    bool ReadJoystick(int index, JoystickState* out) override
+    {
+        // Only joystick 0 is kept open: it is the only one the engine reads.
+        if (index != 0 || joystick == nullptr) {
+            return false;
+        }
+        const int buttons = SDL_JoystickNumButtons(joystick);
+        const int axes = SDL_JoystickNumAxes(joystick);
+        out->buttonCount = buttons < kJoystickButtons ? (buttons > 0 ? buttons : 0) : kJoystickButtons;
+        out->axisCount = axes < kJoystickAxes ? (axes > 0 ? axes : 0) : kJoystickAxes;
+        out->buttons = 0;
+        for (int i = 0; i < out->buttonCount; ++i) {
+            if (SDL_JoystickGetButton(joystick, i) != 0) {
+                out->buttons |= 1u << i;
+            }
+        }
+        for (int i = 0; i < kJoystickAxes; ++i) {
+            out->axes[i] = i < out->axisCount ? SDL_JoystickGetAxis(joystick, i) : 0;
+        }
+        return true;
+    }
+
+    int ShowMessageBox(uint32_t type, const std::string& caption, const std::string& text) override
+    {
+        SDL_MessageBoxButtonData buttons[2] = {};
+        int count = 1;
+        const uint32_t kind = type & 0x0F;
+        if (kind == MB_OKCANCEL) {
+            buttons[0] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, IDOK, "OK"};
+            buttons[1] = {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDCANCEL, "Cancel"};
+            count = 2;
+        } else if (kind == MB_YESNO) {
+            buttons[0] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, IDYES, "Yes"};
+            buttons[1] = {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDNO, "No"};
+            count = 2;
+        } else {
+            buttons[0] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT,
+                          IDOK, "OK"};
+        }
+        uint32_t flags = SDL_MESSAGEBOX_INFORMATION;
+        const uint32_t icon = type & 0xF0;
+        if (icon == MB_ICONERROR) {
+            flags = SDL_MESSAGEBOX_ERROR;
+        } else if (icon == MB_ICONWARNING) {
+            flags = SDL_MESSAGEBOX_WARNING;
+        }
+        SDL_MessageBoxData data = {};
+        data.flags = flags;
+        data.window = window;
+        data.title = caption.c_str();
+        data.message = text.c_str();
+        data.numbuttons = count;
+        data.buttons = buttons;
+        int pressed = -1;
+        if (SDL_ShowMessageBox(&data, &pressed) != 0 || pressed < 0) {
+            std::fprintf(stderr, "window: message box [%s] %s (not shown: %s)\n", caption.c_str(), text.c_str(),
+                         SDL_GetError());
+            return DefaultMessageBoxResult(type);
+        }
+        return pressed;
+    }
+
+private:
+    void OpenJoystick()
+    {
+        if ((subsystems & SDL_INIT_JOYSTICK) == 0 || SDL_NumJoysticks() <= 0) {
+            return;
+        }
+        joystick = SDL_JoystickOpen(0);
+        if (joystick == nullptr) {
+            std::fprintf(stderr, "window: joystick 0 cannot be opened (%s)\n", SDL_GetError());
+            return;
+        }
+        const char* name = SDL_JoystickName(joystick);
+        std::fprintf(stderr, "window: joystick 0 \"%s\", %d buttons, %d axes\n", name != nullptr ? name : "",
+                     SDL_JoystickNumButtons(joystick), SDL_JoystickNumAxes(joystick));
+    }
+
+    uint32_t subsystems = 0;
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    int textureWidth = 0;  // pixels
+    int textureHeight = 0;
+    SDL_Joystick* joystick = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<WindowBackend> CreateSdl2WindowBackend(std::string* reason)
+{
+    auto backend = std::make_unique<Sdl2WindowBackend>();
+    if (!backend->Start(reason)) {
+        return nullptr;
+    }
+    return backend;
+}
+
+}  // namespace platform

@@ -1,0 +1,371 @@
+#include "platform/window/window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+// Chosen before any test touches the window system: these tests run
+// without a display.
+const bool kHeadless = (setenv("ORVA_WINDOW", "headless", 1), true);
+
+struct Seen {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+};
+
+std::vector<Seen> g_seen;
+bool g_quitOnDestroy = true;
+
+intptr_t RecordingProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    g_seen.push_back({message, wParam, lParam});
+    if (message == WM_DESTROY && g_quitOnDestroy) {
+        PostQuitMessage(7);
+        return 0;
+    }
+    return DefWindowProc(window, message, wParam, lParam);
+}
+
+void DrainQueue()
+{
+    Message message;
+    while (PeekMessage(&message, true)) {
+    }
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(kHeadless);
+        g_seen.clear();
+        g_quitOnDestroy = true;
+        DrainQueue();
+        WindowDesc desc;
+        desc.title = "window-test";
+        desc.width = 64;
+        desc.height = 48;
+        window = Window::Create(desc, &RecordingProc, this);
+        ASSERT_NE(window, nullptr);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        DrainQueue();
+        RemoveInjectedJoystick();
+    }
+    // Takes and dispatches every waiting message.
+    void PumpAll()
+    {
+        Message message;
+        while (PeekMessage(&message, true)) {
+            DispatchMessage(message);
+        }
+    }
+    std::unique_ptr<Window> window;
+};
+
+TEST_F(WindowTest, RunsHeadlessWithoutDisplay)
+{
+    EXPECT_STREQ(GetWindowBackendName(), "headless");
+    EXPECT_FALSE(HasDisplay());
+    EXPECT_EQ(window->GetUserData(), this);
+    EXPECT_EQ(window->GetTitle(), "window-test");
+}
+
+TEST_F(WindowTest, OnlyOneWindowAtATime)
+{
+    WindowDesc desc;
+    EXPECT_EQ(Window::Create(desc, &RecordingProc, nullptr), nullptr);
+    window.reset();
+    auto second = Window::Create(desc, &RecordingProc, nullptr);
+    EXPECT_NE(second, nullptr);
+}
+
+TEST_F(WindowTest, RejectsBadSizeAndMissingProc)
+{
+    window.reset();
+    WindowDesc desc;
+    EXPECT_EQ(Window::Create(desc, nullptr, nullptr), nullptr);
+    desc.width = 0;
+    EXPECT_EQ(Window::Create(desc, &RecordingProc, nullptr), nullptr);
+}
+
+TEST_F(WindowTest, KeyStateFollowsTakenMessagesAsyncStateFollowsEvents)
+{
+    InjectKey('Z', true);
+    Message message;
+    ASSERT_TRUE(PeekMessage(&message, false));
+    // Looked at, not taken: only the physical state has moved.
+    EXPECT_EQ(GetKeyState('Z') & 0x8000, 0);
+    EXPECT_NE(GetAsyncKeyState('Z') & 0x8000, 0);
+    ASSERT_TRUE(PeekMessage(&message, true));
+    EXPECT_EQ(message.message, WM_KEYDOWN);
+    EXPECT_EQ(message.wParam, uintptr_t('Z'));
+    EXPECT_EQ(message.window, window.get());
+    EXPECT_EQ(message.lParam & 0xFFFF, 1);
+    EXPECT_EQ(message.lParam & (intptr_t(1) << 30), 0);
+    EXPECT_NE(GetKeyState('Z') & 0x8000, 0);
+
+    InjectKey('Z', false);
+    ASSERT_TRUE(PeekMessage(&message, true));
+    EXPECT_EQ(message.message, WM_KEYUP);
+    EXPECT_NE(message.lParam & (intptr_t(1) << 30), 0);
+    EXPECT_NE(message.lParam & (intptr_t(1) << 31), 0);
+    EXPECT_EQ(GetKeyState('Z') & 0x8000, 0);
+    EXPECT_EQ(GetAsyncKeyState('Z') & 0x8000, 0);
+}
+
+TEST_F(WindowTest, HeldKeyRepeatsWithPreviousStateBit)
+{
+    InjectKey(VK_SPACE, true);
+    InjectKey(VK_SPACE, true);
+    Message first;
+    Message second;
+    ASSERT_TRUE(PeekMessage(&first, true));
+    ASSERT_TRUE(PeekMessage(&second, true));
+    EXPECT_EQ(first.lParam & (intptr_t(1) << 30), 0);
+    EXPECT_NE(second.lParam & (intptr_t(1) << 30), 0);
+}
+
+TEST_F(WindowTest, ToggleBitFlipsOnEachPress)
+{
+    const uint16_t before = GetKeyState(VK_CAPITAL) & 1;
+    InjectKey(VK_CAPITAL, true);
+    InjectKey(VK_CAPITAL, false);
+    PumpAll();
+    EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, before ^ 1);
+    InjectKey(VK_CAPITAL, true);
+    InjectKey(VK_CAPITAL, false);
+    PumpAll();
+    EXPECT_EQ(GetKeyState(VK_CAPITAL) & 1, before);
+}
+
+TEST_F(WindowTest, ShiftSidesShareTheGenericKey)
+{
+    InjectKey(VK_LSHIFT, true);
+    Message message;
+    ASSERT_TRUE(PeekMessage(&message, true));
+    EXPECT_EQ(message.wParam, uintptr_t(VK_SHIFT));
+    EXPECT_NE(GetKeyState(VK_SHIFT) & 0x8000, 0);
+    EXPECT_NE(GetKeyState(VK_LSHIFT) & 0x8000, 0);
+    EXPECT_EQ(GetKeyState(VK_RSHIFT) & 0x8000, 0);
+
+    InjectKey(VK_RSHIFT, true);
+    InjectKey(VK_LSHIFT, false);
+    PumpAll();
+    // The right side still holds shift down.
+    EXPECT_NE(GetKeyState(VK_SHIFT) & 0x8000, 0);
+    EXPECT_EQ(GetKeyState(VK_LSHIFT) & 0x8000, 0);
+
+    InjectKey(VK_RSHIFT, false);
+    PumpAll();
+    EXPECT_EQ(GetKeyState(VK_SHIFT) & 0x8000, 0);
+}
+
+TEST_F(WindowTest, KeyCodesOutsideTheTableReadAsUp)
+{
+    InjectKey(300, true);
+    InjectKey(-1, true);
+    PumpAll();
+    EXPECT_TRUE(g_seen.empty());
+    EXPECT_EQ(GetKeyState(-1), 0);
+    EXPECT_EQ(GetKeyState(256), 0);
+    EXPECT_EQ(GetAsyncKeyState(1000), 0);
+}
+
+TEST_F(WindowTest, DeactivationReportsAndReleasesKeys)
+{
+    InjectKey('X', true);
+    PumpAll();
+    ASSERT_NE(GetKeyState('X') & 0x8000, 0);
+    InjectActivate(false);
+    PumpAll();
+    ASSERT_FALSE(g_seen.empty());
+    EXPECT_EQ(g_seen.back().message, uint32_t(WM_ACTIVATEAPP));
+    EXPECT_EQ(g_seen.back().wParam, 0u);
+    EXPECT_EQ(GetKeyState('X') & 0x8000, 0);
+    EXPECT_EQ(GetAsyncKeyState('X') & 0x8000, 0);
+}
+
+TEST_F(WindowTest, CharEventsBecomeCharMessages)
+{
+    InjectChar(0x3042);
+    PumpAll();
+    ASSERT_EQ(g_seen.size(), 1u);
+    EXPECT_EQ(g_seen[0].message, uint32_t(WM_CHAR));
+    EXPECT_EQ(g_seen[0].wParam, 0x3042u);
+}
+
+TEST_F(WindowTest, CloseDestroysTheWindowAndQuitEndsGetMessage)
+{
+    InjectClose();
+    Message message;
+    int dispatched = 0;
+    while (GetMessage(&message)) {
+        DispatchMessage(message);
+        ASSERT_LT(++dispatched, 100);
+    }
+    EXPECT_EQ(message.message, uint32_t(WM_QUIT));
+    EXPECT_EQ(message.wParam, 7u);
+    ASSERT_EQ(g_seen.size(), 2u);
+    EXPECT_EQ(g_seen[0].message, uint32_t(WM_CLOSE));
+    EXPECT_EQ(g_seen[1].message, uint32_t(WM_DESTROY));
+    EXPECT_TRUE(window->IsDestroyed());
+}
+
+TEST_F(WindowTest, DestroyIsSentOnce)
+{
+    window->Destroy();
+    window->Destroy();
+    window.reset();
+    int destroys = 0;
+    for (const Seen& seen : g_seen) {
+        destroys += seen.message == WM_DESTROY ? 1 : 0;
+    }
+    EXPECT_EQ(destroys, 1);
+}
+
+TEST_F(WindowTest, MessagesForAWindowThatIsGoneAreDropped)
+{
+    g_quitOnDestroy = false;
+    ASSERT_TRUE(PostMessage(window.get(), WM_USER + 5, 1, 2));
+    window->Destroy();
+    g_seen.clear();
+    PumpAll();
+    EXPECT_TRUE(g_seen.empty());
+    EXPECT_FALSE(PostMessage(nullptr, WM_USER, 0, 0));
+}
+
+TEST_F(WindowTest, PostsFromOtherThreadsKeepEachThreadsOrder)
+{
+    constexpr int kPerThread = 2000;
+    auto poster = [this](uintptr_t thread) {
+        for (int i = 0; i < kPerThread; ++i) {
+            PostMessage(window.get(), WM_USER + 1, thread, i);
+        }
+    };
+    std::thread a(poster, 0);
+    std::thread b(poster, 1);
+    a.join();
+    b.join();
+    PumpAll();
+    ASSERT_EQ(g_seen.size(), size_t(2 * kPerThread));
+    intptr_t next[2] = {0, 0};
+    for (const Seen& seen : g_seen) {
+        ASSERT_EQ(seen.message, uint32_t(WM_USER + 1));
+        ASSERT_LT(seen.wParam, 2u);
+        EXPECT_EQ(seen.lParam, next[seen.wParam]);
+        next[seen.wParam] = seen.lParam + 1;
+    }
+}
+
+TEST_F(WindowTest, WaitMessageWakesForAPostFromAnotherThread)
+{
+    std::atomic<bool> posted{false};
+    std::thread poster([&] {
+        SleepMs(20);
+        posted = true;
+        PostMessage(window.get(), WM_USER + 1, 0, 0);
+    });
+    // Generous: a wake-up arrives long before; a missed one would time out.
+    const bool arrived = WaitMessage(10000);
+    poster.join();
+    EXPECT_TRUE(arrived);
+    EXPECT_TRUE(posted);
+}
+
+TEST_F(WindowTest, SendMessageCallsTheProcedureAtOnce)
+{
+    EXPECT_EQ(SendMessage(window.get(), WM_USER + 9, 3, 4), 0);
+    ASSERT_EQ(g_seen.size(), 1u);
+    EXPECT_EQ(g_seen[0].message, uint32_t(WM_USER + 9));
+    EXPECT_EQ(g_seen[0].lParam, 4);
+}
+
+TEST_F(WindowTest, PresentKeepsAPackedCopyOfTheFrame)
+{
+    std::vector<uint32_t> out;
+    int width = 0;
+    int height = 0;
+    EXPECT_FALSE(window->ReadFrame(&out, &width, &height));
+
+    // 3 x 2 pixels in rows of 4: the fourth of each row is padding.
+    const uint32_t pixels[8] = {1, 2, 3, 0xDEAD, 4, 5, 6, 0xBEEF};
+    ASSERT_TRUE(window->PresentFrame(pixels, 3, 2, 16));
+    ASSERT_TRUE(window->ReadFrame(&out, &width, &height));
+    EXPECT_EQ(width, 3);
+    EXPECT_EQ(height, 2);
+    EXPECT_EQ(out, (std::vector<uint32_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(window->GetPresentCount(), 1u);
+
+    EXPECT_FALSE(window->PresentFrame(pixels, 3, 2, 8));   // pitch shorter than a row
+    EXPECT_FALSE(window->PresentFrame(pixels, 3, 2, 14));  // not whole pixels
+    EXPECT_FALSE(window->PresentFrame(nullptr, 3, 2, 16));
+    EXPECT_FALSE(window->PresentFrame(pixels, 0, 2, 16));
+    EXPECT_EQ(window->GetPresentCount(), 1u);
+}
+
+TEST_F(WindowTest, ModeTitleAndCursorAreRecorded)
+{
+    EXPECT_TRUE(window->SetMode(false, 320, 240));
+    EXPECT_FALSE(window->IsWindowed());
+    EXPECT_EQ(window->GetWidth(), 320);
+    EXPECT_FALSE(window->SetMode(true, 0, 240));
+    EXPECT_EQ(window->GetWidth(), 320);
+    window->SetTitle("other");
+    EXPECT_EQ(window->GetTitle(), "other");
+    window->SetCursorVisible(false);
+    EXPECT_FALSE(window->IsCursorVisible());
+}
+
+TEST(Joystick, InjectedJoystickStandsInForJoystickZero)
+{
+    JoystickState state;
+    EXPECT_EQ(GetJoystickCount(), 0);
+    EXPECT_FALSE(GetJoystickState(0, &state));
+
+    JoystickState fake;
+    fake.buttonCount = 4;
+    fake.axisCount = 2;
+    fake.buttons = 0x5;
+    fake.axes[0] = -32768;
+    fake.axes[1] = 1234;
+    InjectJoystick(fake);
+    EXPECT_EQ(GetJoystickCount(), 1);
+    ASSERT_TRUE(GetJoystickState(0, &state));
+    EXPECT_EQ(state.buttons, 0x5u);
+    EXPECT_EQ(state.axes[0], -32768);
+    EXPECT_EQ(state.axes[1], 1234);
+    EXPECT_FALSE(GetJoystickState(1, &state));
+    EXPECT_EQ(state.buttons, 0u);
+    EXPECT_FALSE(GetJoystickState(-1, &state));
+    EXPECT_FALSE(GetJoystickState(0, nullptr));
+
+    RemoveInjectedJoystick();
+    EXPECT_EQ(GetJoystickCount(), 0);
+}
+
+TEST(MessageBox, HeadlessBoxTakesTheFirstButtonAndIsRecorded)
+{
+    const int before = GetMessageBoxCount();
+    EXPECT_EQ(ShowMessageBox(MB_YESNO | MB_ICONQUESTION, "Question", "続けますか"), IDYES);
+    EXPECT_EQ(ShowMessageBox(MB_OKCANCEL, "Note", "text"), IDOK);
+    EXPECT_EQ(ShowMessageBox(MB_ICONERROR, "Error", "2重起動は出来ません"), IDOK);
+    EXPECT_EQ(GetMessageBoxCount(), before + 3);
+    std::string caption;
+    std::string text;
+    ASSERT_TRUE(GetLastMessageBox(&caption, &text));
+    EXPECT_EQ(caption, "Error");
+    EXPECT_EQ(text, "2重起動は出来ません");
+}
+
+}  // namespace
