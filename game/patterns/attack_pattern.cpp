@@ -25,6 +25,12 @@ static const PatternTable& Table()
         RegisterWaveSpawners(t);
         RegisterScatteredChildren(t);
         RegisterRingStacks(t);
+        RegisterChildDrops(t);
+        RegisterChildWaves(t);
+        RegisterChildLaunchers(t);
+        RegisterBulletColumns(t);
+        RegisterBulletVolleys(t);
+        RegisterBossAssembly(t);
         return t;
     }();
     return table;
