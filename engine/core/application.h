@@ -1,0 +1,148 @@
+#pragma once
+// The application frame: start-up and shut-down of the engine's modules, the
+// window and its procedure with message hooks, the per-frame pump and the
+// frame-rate limiter.
+//
+// Threads: everything here runs on the main thread except the window
+// messages that other threads post through platform::PostMessage (the audio
+// worker posts kOrvaGraphEventMessage); they are handled on the main thread.
+#include "platform/window/window.h"
+
+#include <cstdint>
+
+// Engine modules to start, by bit.
+enum OrvaUseFlags : uint32_t {
+    kOrvaUseGraphics = 0x01,
+    kOrvaUseInput = 0x02,
+    kOrvaUseSound = 0x04,     // DirectSound-style sounds
+    kOrvaUseMusic = 0x08,     // MIDI music
+    kOrvaUseAudio = 0x10,     // streamed audio
+    kOrvaUseNetwork = 0x20,
+    kOrvaUseMedia = 0x40,     // movie streams
+    kOrvaUseMci = 0x80,
+    kOrvaUseThreadMode = 0x100,
+};
+
+// The streamed-audio module's event message, posted from its worker.
+constexpr uint32_t kOrvaGraphEventMessage = platform::WM_USER + 1;
+// MM_MCINOTIFY's wParam for a command that completed.
+constexpr uintptr_t kOrvaMciNotifySuccessful = 1;
+
+using OrvaMessageHandler = void (*)(uintptr_t wParam, intptr_t lParam);
+
+// One entry of the window procedure's hook table.
+struct OrvaMessageHook {
+    uint32_t message = 0;
+    OrvaMessageHandler handler = nullptr;
+};
+
+// The slots of the start-up and shut-down lists. Each is filled with the
+// module's Initialize and Destroy through OrvaApplication::SetModuleEntry;
+// an empty slot is skipped.
+enum class OrvaModule : int32_t {
+    SystemInfo,   // the system-information log
+    Timer,        // the 1 ms timer and the performance counter
+    AngleTables,
+    Ime,
+    DebugWindow,  // shut-down only
+    Device,
+    Camera,
+    Shader,
+    Texture,
+    Sprite,
+    Scene,
+    Model,
+    Surface,
+    ListSprite,
+    GdiFont,
+    FontSprite,
+    FontEffects,
+    Sheet,
+    Primitive2D,
+    Primitive3D,
+    Particle,
+    PixelLock,
+    Input,
+    Sound,
+    Music,
+    Audio,
+    Network,
+    Media,
+    Mci,
+    Count,
+};
+
+class OrvaApplication {
+public:
+    using SetupFunction = void (*)();
+    using MainFunction = int32_t (*)();
+    using ModuleInitialize = bool (*)();
+    using ModuleDestroy = void (*)();
+    using GraphEventHandler = void (*)();
+    using MciNotifyHandler = void (*)(uintptr_t wParam, intptr_t lParam);
+
+    static constexpr int32_t kMaxMessageHooks = 64;
+
+    // Makes the program's folder current, calls setup (which only records
+    // settings), takes the single-instance lock, opens the window, starts
+    // the modules, calls mainFunction once and stops everything again.
+    // Returns mainFunction's result, or -1 when the start was refused.
+    static int32_t Run(SetupFunction setup, MainFunction mainFunction);
+
+    // Settings, recorded by the set-up callback before the window exists.
+    static void SetApplicationName(const char* name);
+    static void SetScreenSize(int32_t width, int32_t height);  // pixels
+    static void SetFrameRate(int32_t framesPerSecond);         // 0: no limit
+    // Also switches the open window.
+    static void SetWindowed(bool windowed);
+    static void SetCursorVisible(bool visible);
+    static void SetFrameRateInTitle(bool show);
+    static void SetUseFlags(uint32_t flags);  // OrvaUseFlags
+    static void SetStartupText(bool show);
+    // Hooks are called in the order of registration; false when the 64
+    // entries are taken or the handler is null.
+    static bool AddMessageHook(uint32_t message, OrvaMessageHandler handler);
+
+    static const char* GetApplicationName();
+    static int32_t GetFrameRate();
+    static bool IsWindowed();
+    static uint32_t GetUseFlags();
+    static int32_t GetMessageHookCount();
+
+    // Fills one slot of the start-up and shut-down lists; nulls empty it.
+    static void SetModuleEntry(OrvaModule id, ModuleInitialize initialize, ModuleDestroy destroy);
+    static void SetGraphEventHandler(GraphEventHandler handler);
+    static void SetMciNotifyHandler(MciNotifyHandler handler);
+
+    // Dispatches every waiting message, waits while the application is
+    // inactive, then waits out the frame. False once WM_QUIT has come: the
+    // run is over.
+    static bool Pump();
+    // The window procedure: the hooks, then the engine's own handling, then
+    // the default.
+    static intptr_t WindowProc(platform::Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+    // How long the limiter sleeps after elapsedMs of a frame at
+    // framesPerSecond: (1000 - F x E) / F when positive, else 0.
+    static int32_t FrameSleepMs(int32_t framesPerSecond, uint32_t elapsedMs);
+
+    // Asks the run to end: the flag, then WM_CLOSE to the window.
+    static void Exit();
+    static bool IsExiting();
+    static bool IsActive();
+
+    static platform::Window* GetWindowHandle();
+    // The program is one module; the handle only identifies it.
+    static void* GetInstanceHandle();
+    static void GetScreenSize(int32_t* width, int32_t* height);
+    // Makes the program's own folder current; relative file names are
+    // taken from there.
+    static void SetCurrentDirectory();
+    static void AddPolygonCount(int32_t count);
+    // Frames and polygons of the last whole second.
+    static int32_t GetFramesPerSecond();
+    static int32_t GetPolygonsPerSecond();
+
+    // The device's present sink: shows a finished A8R8G8B8 frame in the
+    // window.
+    static void PresentFrame(const uint32_t* argb, int width, int height, int pitchBytes);
+};
