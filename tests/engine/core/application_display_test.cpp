@@ -1,0 +1,202 @@
+// Needs an X server (scripts/test runs it under Xvfb): the window is shown
+// through SDL, a screenshot of the whole screen is taken with ImageMagick's
+// import, and the window's colour is looked for in it.
+#include "engine/core/application.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Screenshot {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> rgb;
+
+    // 0xRRGGBB of one pixel; -1 outside the picture.
+    long At(int x, int y) const
+    {
+        if (x < 0 || y < 0 || x >= width || y >= height) {
+            return -1;
+        }
+        const size_t i = (size_t(y) * size_t(width) + size_t(x)) * 3;
+        return (long(rgb[i]) << 16) | (long(rgb[i + 1]) << 8) | long(rgb[i + 2]);
+    }
+};
+
+// The whole screen as 8-bit RGB, through a binary PPM file.
+bool TakeScreenshot(Screenshot* shot)
+{
+    char path[] = "/tmp/orva-screenshot-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    const std::string command = std::string("import -window root -depth 8 ppm:") + path;
+    const int status = std::system(command.c_str());
+    FILE* file = std::fopen(path, "rb");
+    bool ok = false;
+    if (status == 0 && file != nullptr) {
+        int maxValue = 0;
+        if (std::fscanf(file, "P6 %d %d %d", &shot->width, &shot->height, &maxValue) == 3 && maxValue == 255 &&
+            shot->width > 0 && shot->height > 0 && shot->width <= 16384 && shot->height <= 16384 &&
+            std::fgetc(file) != EOF) {
+            shot->rgb.resize(size_t(shot->width) * size_t(shot->height) * 3);
+            ok = std::fread(shot->rgb.data(), 1, shot->rgb.size(), file) == shot->rgb.size();
+        }
+    }
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    unlink(path);
+    return ok;
+}
+
+bool HaveDisplay()
+{
+    const char* display = std::getenv("DISPLAY");
+    return display != nullptr && display[0] != '\0';
+}
+
+// The smoke tool beside this build's tests.
+std::string SmokeToolPath()
+{
+    const char* given = std::getenv("ORVA_APP_SMOKE");
+    if (given != nullptr && given[0] != '\0') {
+        return given;
+    }
+    return platform::GetProgramFolder() + "/../../../tools/orva-app-smoke";
+}
+
+// Reads the child's output into `text` until `wanted` appears, the output
+// ends or timeoutMs passes.
+bool ReadUntil(int fd, std::string* text, const char* wanted, int timeoutMs)
+{
+    const uint32_t start = platform::GetTimeMs();
+    while (text->find(wanted) == std::string::npos) {
+        const int left = timeoutMs - int(platform::GetTimeMs() - start);
+        if (left <= 0) {
+            return false;
+        }
+        pollfd entry = {fd, POLLIN, 0};
+        if (poll(&entry, 1, left) <= 0) {
+            continue;
+        }
+        char buffer[512];
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            return text->find(wanted) != std::string::npos;
+        }
+        text->append(buffer, size_t(got));
+    }
+    return true;
+}
+
+TEST(OrvaApplicationDisplay, SmokeToolShowsItsColourCentredOnTheScreen)
+{
+    if (!HaveDisplay()) {
+        GTEST_SKIP() << "no X display";
+    }
+    const std::string tool = SmokeToolPath();
+    ASSERT_EQ(access(tool.c_str(), X_OK), 0) << tool;
+
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        setenv("ORVA_WINDOW", "sdl2", 1);
+        // The frame bound only ends a run that the test lost hold of.
+        execl(tool.c_str(), tool.c_str(), "--colour", "0xFF336699", "--frames", "3000", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+
+    std::string output;
+    const bool presenting = ReadUntil(pipeFds[0], &output, "app-smoke: presenting", 20000);
+    Screenshot shot;
+    const bool shotTaken = presenting && TakeScreenshot(&shot);
+
+    // SDL takes the termination signal as a request to close the window.
+    kill(child, SIGTERM);
+    const bool ended = ReadUntil(pipeFds[0], &output, " frames\n", 20000);
+    if (!ended) {
+        kill(child, SIGKILL);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(pipeFds[0]);
+
+    ASSERT_TRUE(presenting) << output;
+    EXPECT_NE(output.find("app-smoke: backend sdl2 640x480 colour 0xFF336699"), std::string::npos) << output;
+    ASSERT_TRUE(shotTaken);
+    // The window is centred: the screen's middle is inside it, the corners
+    // are not.
+    const int cx = shot.width / 2;
+    const int cy = shot.height / 2;
+    EXPECT_EQ(shot.At(cx, cy), 0x336699L);
+    EXPECT_EQ(shot.At(cx - 300, cy - 220), 0x336699L);
+    EXPECT_EQ(shot.At(cx + 300, cy + 220), 0x336699L);
+    EXPECT_NE(shot.At(2, 2), 0x336699L);
+    EXPECT_NE(shot.At(shot.width - 3, shot.height - 3), 0x336699L);
+    EXPECT_TRUE(ended) << output;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// ------------------------------------------------------------ in this process
+
+uint32_t g_shownColour = 0xFFC04010;
+long g_seenColour = -2;
+
+void RecordSettings()
+{
+    OrvaApplication::SetApplicationName("orva-display-test");
+    OrvaApplication::SetScreenSize(320, 240);
+    OrvaApplication::SetFrameRate(60);
+    OrvaApplication::SetCursorVisible(false);
+}
+
+int32_t ShowAndLook()
+{
+    std::vector<uint32_t> frame(320 * 240, g_shownColour);
+    for (int frames = 0; frames < 10 && OrvaApplication::Pump(); ++frames) {
+        OrvaApplication::PresentFrame(frame.data(), 320, 240, 320 * 4);
+    }
+    Screenshot shot;
+    if (TakeScreenshot(&shot)) {
+        g_seenColour = shot.At(shot.width / 2, shot.height / 2);
+    }
+    platform::InjectClose();
+    int32_t more = 0;
+    while (OrvaApplication::Pump() && more < 100) {
+        ++more;
+    }
+    return std::strcmp(platform::GetWindowBackendName(), "sdl2") == 0 ? 0 : 1;
+}
+
+TEST(OrvaApplicationDisplay, RunShowsPresentedFramesThroughSdl)
+{
+    if (!HaveDisplay()) {
+        GTEST_SKIP() << "no X display";
+    }
+    setenv("ORVA_WINDOW", "sdl2", 1);
+    EXPECT_EQ(OrvaApplication::Run(&RecordSettings, &ShowAndLook), 0);
+    EXPECT_EQ(g_seenColour, 0xC04010L);
+}
+
+}  // namespace
