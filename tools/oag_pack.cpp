@@ -1,0 +1,167 @@
+// oag-pack: makes, lists and unpacks OAG image archives.
+//
+//   oag-pack create ARCHIVE [-f FORMAT] [NAME=]IMAGE ...
+//   oag-pack list ARCHIVE
+//   oag-pack extract ARCHIVE ENTRY OUT.bmp
+//
+// FORMAT (applies to the images after it, default argb8888): argb8888,
+// rgb888, rgb565, argb4444, or the same with "-lzss" for the packed forms,
+// or the format number 0 to 7. NAME defaults to the image's file name
+// without its folder; names are given in UTF-8 and stored as Shift-JIS.
+// `list` prints one line per entry:
+//   <index> <name> <width>x<height> format <n> <kind> offset <offset> size <size>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/core/image_pack.h"
+#include "platform/image/image.h"
+#include "platform/text/codepage.h"
+
+namespace {
+
+const char* const kFormatNames[8] = {"argb8888", "rgb888", "rgb565", "argb4444",
+                                     "argb8888-lzss", "rgb888-lzss", "rgb565-lzss", "argb4444-lzss"};
+
+int Usage() {
+    fprintf(stderr,
+            "usage: oag-pack create ARCHIVE [-f FORMAT] [NAME=]IMAGE ...\n"
+            "       oag-pack list ARCHIVE\n"
+            "       oag-pack extract ARCHIVE ENTRY OUT.bmp\n"
+            "FORMAT: argb8888 rgb888 rgb565 argb4444 (add -lzss to pack) or 0-7\n");
+    return 2;
+}
+
+bool ParseFormat(const char* text, uint8_t* format) {
+    for (uint8_t i = 0; i < 8; ++i) {
+        if (strcmp(text, kFormatNames[i]) == 0) {
+            *format = i;
+            return true;
+        }
+    }
+    if (text[0] >= '0' && text[0] <= '7' && text[1] == 0) {
+        *format = uint8_t(text[0] - '0');
+        return true;
+    }
+    return false;
+}
+
+int Create(int argc, char** argv) {
+    if (argc < 4) {
+        return Usage();
+    }
+    const char* archive = argv[2];
+    uint8_t format = 0;
+    std::vector<std::string> names;
+    std::vector<platform::Image> images;
+    std::vector<uint8_t> formats;
+    for (int i = 3; i < argc; ++i) {
+        if (strcmp(argv[i], "-f") == 0) {
+            if (i + 1 >= argc || !ParseFormat(argv[i + 1], &format)) {
+                fprintf(stderr, "oag-pack: bad format\n");
+                return Usage();
+            }
+            ++i;
+            continue;
+        }
+        std::string arg = argv[i];
+        std::string name, path = arg;
+        const size_t eq = arg.find('=');
+        if (eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            path = arg.substr(eq + 1);
+        } else {
+            const size_t slash = path.find_last_of('/');
+            name = slash == std::string::npos ? path : path.substr(slash + 1);
+        }
+        std::string sjis;
+        if (!platform::Utf8ToCp932(name.c_str(), &sjis)) {
+            fprintf(stderr, "oag-pack: name \"%s\" has characters Shift-JIS cannot hold\n", name.c_str());
+            return 1;
+        }
+        if (sjis.empty() || sjis.size() > OrvaImagePack::kNameSize) {
+            fprintf(stderr, "oag-pack: name \"%s\" is %zu Shift-JIS bytes; 1 to %u fit\n", name.c_str(), sjis.size(),
+                    OrvaImagePack::kNameSize);
+            return 1;
+        }
+        platform::Image image;
+        std::string error;
+        if (!platform::DecodeImageFile(path.c_str(), &image, &error)) {
+            fprintf(stderr, "oag-pack: %s: %s\n", path.c_str(), error.c_str());
+            return 1;
+        }
+        names.push_back(sjis);
+        images.push_back(std::move(image));
+        formats.push_back(format);
+    }
+    if (images.empty()) {
+        return Usage();
+    }
+    std::vector<OrvaImagePackSource> sources;
+    for (size_t i = 0; i < images.size(); ++i) {
+        sources.push_back({names[i], &images[i], formats[i]});
+    }
+    if (!OrvaImagePack::Write(archive, sources)) {
+        fprintf(stderr, "oag-pack: cannot write %s\n", archive);
+        return 1;
+    }
+    return 0;
+}
+
+int List(int argc, char** argv) {
+    if (argc != 3) {
+        return Usage();
+    }
+    std::vector<OrvaImagePackEntry> entries;
+    if (!OrvaImagePack::ReadDirectory(argv[2], &entries)) {
+        fprintf(stderr, "oag-pack: %s is not a readable OAG archive\n", argv[2]);
+        return 1;
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const OrvaImagePackEntry& e = entries[i];
+        printf("%zu %s %ux%u format %u %s offset %u size %u\n", i, platform::Cp932ToUtf8(e.name.c_str()).c_str(),
+               e.width, e.height, e.format, kFormatNames[e.format], e.offset, e.size);
+    }
+    return 0;
+}
+
+int Extract(int argc, char** argv) {
+    if (argc != 5) {
+        return Usage();
+    }
+    std::string entry;
+    if (!platform::Utf8ToCp932(argv[3], &entry)) {
+        fprintf(stderr, "oag-pack: entry name has characters Shift-JIS cannot hold\n");
+        return 1;
+    }
+    platform::Image image;
+    if (!OrvaImagePack::LoadEntry(argv[2], entry.c_str(), &image)) {
+        fprintf(stderr, "oag-pack: no readable entry \"%s\" in %s\n", argv[3], argv[2]);
+        return 1;
+    }
+    std::string error;
+    if (!platform::WriteBmp24(argv[4], image.argb.data(), image.width, image.height, image.width * 4, &error)) {
+        fprintf(stderr, "oag-pack: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        return Usage();
+    }
+    if (strcmp(argv[1], "create") == 0) {
+        return Create(argc, argv);
+    }
+    if (strcmp(argv[1], "list") == 0) {
+        return List(argc, argv);
+    }
+    if (strcmp(argv[1], "extract") == 0) {
+        return Extract(argc, argv);
+    }
+    return Usage();
+}
