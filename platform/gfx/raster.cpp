@@ -1,0 +1,760 @@
+// Back end: runs a recorded frame's entries for one tile. Every pixel is
+// computed from the primitive's planes at the pixel's own coordinates, never
+// from where a span or tile starts, so tiling and thread count cannot change
+// a single byte.
+#include "platform/gfx/raster.h"
+
+#include "platform/gfx/soft_device.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <emmintrin.h>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Frame bookkeeping
+
+void RecordedFrame::Reset(int32_t width, int32_t height)
+{
+    // Tiles of full 16-pixel rows keep spans long for the SIMD loops while
+    // giving a 480-row frame 30 tiles to share out.
+    tileWidth = std::min<int32_t>(std::max<int32_t>(width, 1), 1024);
+    tileHeight = 16;
+    tilesX = (width + tileWidth - 1) / tileWidth;
+    tilesY = (height + tileHeight - 1) / tileHeight;
+    bins.assign(static_cast<size_t>(tilesX) * tilesY, {});
+    Clear();
+}
+
+void RecordedFrame::Clear()
+{
+    states.clear();
+    prims.clear();
+    clears.clear();
+    copies.clear();
+    for (std::vector<uint32_t>& bin : bins) {
+        bin.clear();
+    }
+    empty = true;
+}
+
+void RecordedFrame::Bin(uint32_t entry, int32_t minX, int32_t minY, int32_t maxX, int32_t maxY)
+{
+    const int32_t tx0 = minX / tileWidth, tx1 = maxX / tileWidth;
+    const int32_t ty0 = minY / tileHeight, ty1 = maxY / tileHeight;
+    for (int32_t ty = ty0; ty <= ty1; ++ty) {
+        for (int32_t tx = tx0; tx <= tx1; ++tx) {
+            bins[static_cast<size_t>(ty) * tilesX + tx].push_back(entry);
+        }
+    }
+    empty = false;
+}
+
+int64_t ToFixed(double texels)
+{
+    // Keep far-out coordinates (huge wraps, NaN) inside int64.
+    if (!(texels > -1073741824.0)) {
+        texels = -1073741824.0;
+    }
+    if (texels > 1073741824.0) {
+        texels = 1073741824.0;
+    }
+    return static_cast<int64_t>(std::floor(texels * kFixOne));
+}
+
+// ---------------------------------------------------------------------------
+// Pixel arithmetic
+
+namespace {
+
+struct Col {
+    int32_t b, g, r, a;
+};
+
+inline Col Unpack(uint32_t c)
+{
+    return {static_cast<int32_t>(c & 0xFF), static_cast<int32_t>((c >> 8) & 0xFF),
+            static_cast<int32_t>((c >> 16) & 0xFF), static_cast<int32_t>(c >> 24)};
+}
+
+inline uint32_t Pack(const Col& c)
+{
+    return static_cast<uint32_t>(c.b) | (static_cast<uint32_t>(c.g) << 8) | (static_cast<uint32_t>(c.r) << 16) |
+           (static_cast<uint32_t>(c.a) << 24);
+}
+
+inline int32_t Clamp255(int32_t v)
+{
+    return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
+
+inline int32_t Mul255(int32_t a, int32_t b)
+{
+    return static_cast<int32_t>(Div255(static_cast<uint32_t>(a * b)));
+}
+
+inline int32_t ChannelFromPlane(double v)
+{
+    const double r = std::floor(v + 0.5);
+    return r <= 0.0 ? 0 : (r >= 255.0 ? 255 : static_cast<int32_t>(r));
+}
+
+inline int64_t WrapIndex(int64_t i, int32_t size, uint8_t mode)
+{
+    switch (mode) {
+    case AddressMirror: {
+        const int64_t period = 2 * static_cast<int64_t>(size);
+        int64_t m = i % period;
+        if (m < 0) {
+            m += period;
+        }
+        return m < size ? m : period - 1 - m;
+    }
+    case AddressClamp:
+        return i < 0 ? 0 : (i >= size ? size - 1 : i);
+    case AddressBorder:
+        return (i < 0 || i >= size) ? -1 : i;
+    case AddressMirrorOnce: {
+        const int64_t j = i < 0 ? -1 - i : i;
+        return j >= size ? size - 1 : j;
+    }
+    default: {
+        int64_t m = i % size;
+        return m < 0 ? m + size : m;
+    }
+    }
+}
+
+inline uint32_t Fetch(const StageSnap& st, int64_t i, int64_t j)
+{
+    const int64_t x = WrapIndex(i, st.tex.width, st.addressU);
+    const int64_t y = WrapIndex(j, st.tex.height, st.addressV);
+    if (x < 0 || y < 0) {
+        return st.borderColor;
+    }
+    return st.tex.texels[y * st.tex.width + x];
+}
+
+uint32_t Sample(const StageSnap& st, int64_t s, int64_t t, bool linear)
+{
+    if (st.tex.texels == nullptr) {
+        return 0xFFFFFFFFu;
+    }
+    if (!linear) {
+        return Fetch(st, s >> 32, t >> 32);
+    }
+    const int64_t s2 = s - (int64_t{1} << 31);
+    const int64_t t2 = t - (int64_t{1} << 31);
+    const int64_t i0 = s2 >> 32, j0 = t2 >> 32;
+    const uint32_t fx = static_cast<uint32_t>(s2 >> 24) & 0xFF;
+    const uint32_t fy = static_cast<uint32_t>(t2 >> 24) & 0xFF;
+    const uint32_t c00 = Fetch(st, i0, j0), c10 = Fetch(st, i0 + 1, j0);
+    const uint32_t c01 = Fetch(st, i0, j0 + 1), c11 = Fetch(st, i0 + 1, j0 + 1);
+    uint32_t out = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const uint32_t top = ((c00 >> shift) & 0xFF) * (256 - fx) + ((c10 >> shift) & 0xFF) * fx;
+        const uint32_t bottom = ((c01 >> shift) & 0xFF) * (256 - fx) + ((c11 >> shift) & 0xFF) * fx;
+        const uint32_t v = (top * (256 - fy) + bottom * fy + 32768) >> 16;
+        out |= v << shift;
+    }
+    return out;
+}
+
+struct CombineInputs {
+    Col diffuse;
+    Col specular;
+    Col tex[4];
+};
+
+inline Col ArgValue(uint8_t arg, const CombineInputs& in, const Col& current, const Col& temp, const Col& tfactor,
+                    int stage)
+{
+    Col v;
+    switch (arg & TaSelectMask) {
+    case TaDiffuse: v = in.diffuse; break;
+    case TaCurrent: v = stage == 0 ? in.diffuse : current; break;
+    case TaTexture: v = in.tex[stage]; break;
+    case TaTFactor: v = tfactor; break;
+    case TaSpecular: v = in.specular; break;
+    case TaTemp: v = temp; break;
+    default: v = current; break;
+    }
+    if (arg & TaComplement) {
+        v = {255 - v.b, 255 - v.g, 255 - v.r, 255 - v.a};
+    }
+    if (arg & TaAlphaReplicate) {
+        v = {v.a, v.a, v.a, v.a};
+    }
+    return v;
+}
+
+// One channel of a stage operation. a0, a1, a2 are the channel's arguments;
+// the alpha values feed the blending operations.
+inline int32_t Operate(uint8_t op, int32_t a0, int32_t a1, int32_t a2, int32_t a1Alpha, int32_t diffuseAlpha,
+                       int32_t textureAlpha, int32_t factorAlpha, int32_t currentAlpha, int32_t current)
+{
+    switch (op) {
+    case TopSelectArg1: return a1;
+    case TopSelectArg2: return a2;
+    case TopModulate: return Mul255(a1, a2);
+    case TopModulate2x: return std::min(255, static_cast<int32_t>(Div255(static_cast<uint32_t>(a1 * a2 * 2))));
+    case TopModulate4x: return std::min(255, static_cast<int32_t>(Div255(static_cast<uint32_t>(a1 * a2 * 4))));
+    case TopAdd: return std::min(255, a1 + a2);
+    case TopAddSigned: return Clamp255(a1 + a2 - 128);
+    case TopAddSigned2x: return Clamp255((a1 + a2 - 128) * 2);
+    case TopSubtract: return std::max(0, a1 - a2);
+    case TopAddSmooth: return Clamp255(a1 + a2 - Mul255(a1, a2));
+    case TopBlendDiffuseAlpha:
+        return static_cast<int32_t>(Div255(static_cast<uint32_t>(a1 * diffuseAlpha + a2 * (255 - diffuseAlpha))));
+    case TopBlendTextureAlpha:
+        return static_cast<int32_t>(Div255(static_cast<uint32_t>(a1 * textureAlpha + a2 * (255 - textureAlpha))));
+    case TopBlendFactorAlpha:
+        return static_cast<int32_t>(Div255(static_cast<uint32_t>(a1 * factorAlpha + a2 * (255 - factorAlpha))));
+    case TopBlendCurrentAlpha:
+        return static_cast<int32_t>(Div255(static_cast<uint32_t>(a1 * currentAlpha + a2 * (255 - currentAlpha))));
+    case TopBlendTextureAlphaPm: return std::min(255, a1 + Mul255(a2, 255 - textureAlpha));
+    case TopModulateAlphaAddColor: return std::min(255, a1 + Mul255(a1Alpha, a2));
+    case TopModulateColorAddAlpha: return std::min(255, Mul255(a1, a2) + a1Alpha);
+    case TopModulateInvAlphaAddColor: return std::min(255, a1 + Mul255(255 - a1Alpha, a2));
+    case TopModulateInvColorAddAlpha: return std::min(255, Mul255(255 - a1, a2) + a1Alpha);
+    case TopMultiplyAdd: return std::min(255, a0 + Mul255(a1, a2));
+    case TopLerp: return static_cast<int32_t>(Div255(static_cast<uint32_t>(a0 * a1 + (255 - a0) * a2)));
+    default: return current;
+    }
+}
+
+Col Combine(const PixelState& ps, const CombineInputs& in)
+{
+    Col current = in.diffuse;
+    Col temp = {0, 0, 0, 0};
+    const Col tfactor = Unpack(ps.tfactor);
+    for (int s = 0; s < ps.stageCount; ++s) {
+        const StageSnap& st = ps.stage[s];
+        const Col c0 = ArgValue(st.colorArg0, in, current, temp, tfactor, s);
+        const Col c1 = ArgValue(st.colorArg1, in, current, temp, tfactor, s);
+        const Col c2 = ArgValue(st.colorArg2, in, current, temp, tfactor, s);
+        const int32_t curA = s == 0 ? in.diffuse.a : current.a;
+        Col out;
+        if (st.colorOp == TopDotProduct3) {
+            // Channels are signed vectors around 128; the dot product of two
+            // unit-length ones is full white.
+            const int32_t dot = (c1.r - 128) * (c2.r - 128) + (c1.g - 128) * (c2.g - 128) + (c1.b - 128) * (c2.b - 128);
+            const int32_t v = Clamp255(dot * 255 / 16384);
+            out = {v, v, v, v};
+        } else {
+            out.b = Operate(st.colorOp, c0.b, c1.b, c2.b, c1.a, in.diffuse.a, in.tex[s].a, tfactor.a, curA, current.b);
+            out.g = Operate(st.colorOp, c0.g, c1.g, c2.g, c1.a, in.diffuse.a, in.tex[s].a, tfactor.a, curA, current.g);
+            out.r = Operate(st.colorOp, c0.r, c1.r, c2.r, c1.a, in.diffuse.a, in.tex[s].a, tfactor.a, curA, current.r);
+            if (st.alphaOp == TopDisable) {
+                out.a = curA;
+            } else {
+                const Col x0 = ArgValue(st.alphaArg0, in, current, temp, tfactor, s);
+                const Col x1 = ArgValue(st.alphaArg1, in, current, temp, tfactor, s);
+                const Col x2 = ArgValue(st.alphaArg2, in, current, temp, tfactor, s);
+                out.a = Operate(st.alphaOp, x0.a, x1.a, x2.a, x1.a, in.diffuse.a, in.tex[s].a, tfactor.a, curA, curA);
+            }
+        }
+        if ((st.resultArg & TaSelectMask) == TaTemp) {
+            temp = out;
+        } else {
+            current = out;
+        }
+    }
+    return current;
+}
+
+inline bool Compare(uint8_t func, float a, float b)
+{
+    switch (func) {
+    case CmpNever: return false;
+    case CmpLess: return a < b;
+    case CmpEqual: return a == b;
+    case CmpLessEqual: return a <= b;
+    case CmpGreater: return a > b;
+    case CmpNotEqual: return a != b;
+    case CmpGreaterEqual: return a >= b;
+    default: return true;
+    }
+}
+
+inline bool CompareInt(uint8_t func, int32_t a, int32_t b)
+{
+    switch (func) {
+    case CmpNever: return false;
+    case CmpLess: return a < b;
+    case CmpEqual: return a == b;
+    case CmpLessEqual: return a <= b;
+    case CmpGreater: return a > b;
+    case CmpNotEqual: return a != b;
+    case CmpGreaterEqual: return a >= b;
+    default: return true;
+    }
+}
+
+inline int32_t Factor(uint8_t f, int channel, const Col& s, const Col& d, bool isSource)
+{
+    auto pick = [channel](const Col& c) { return channel == 0 ? c.b : channel == 1 ? c.g : channel == 2 ? c.r : c.a; };
+    switch (f) {
+    case BlendZero: return 0;
+    case BlendOne: return 255;
+    case BlendSrcColor: return pick(s);
+    case BlendInvSrcColor: return 255 - pick(s);
+    case BlendSrcAlpha: return s.a;
+    case BlendInvSrcAlpha: return 255 - s.a;
+    case BlendDestAlpha: return d.a;
+    case BlendInvDestAlpha: return 255 - d.a;
+    case BlendDestColor: return pick(d);
+    case BlendInvDestColor: return 255 - pick(d);
+    case BlendSrcAlphaSat: return channel == 3 ? 255 : std::min(s.a, 255 - d.a);
+    case BlendBothSrcAlpha: return isSource ? s.a : 255 - s.a;
+    case BlendBothInvSrcAlpha: return isSource ? 255 - s.a : s.a;
+    default: return isSource ? 255 : 0;
+    }
+}
+
+uint32_t BlendPixel(const PixelState& ps, uint32_t src, uint32_t dst)
+{
+    const Col s = Unpack(src);
+    const Col d = Unpack(dst);
+    uint8_t destFactor = ps.destBlend;
+    // The "both" factors set the destination factor themselves.
+    if (ps.srcBlend == BlendBothSrcAlpha || ps.srcBlend == BlendBothInvSrcAlpha) {
+        destFactor = ps.srcBlend;
+    }
+    int32_t out[4];
+    const int32_t sv[4] = {s.b, s.g, s.r, s.a};
+    const int32_t dv[4] = {d.b, d.g, d.r, d.a};
+    for (int c = 0; c < 4; ++c) {
+        const int32_t fs = Factor(ps.srcBlend, c, s, d, true);
+        const int32_t fd = Factor(destFactor, c, s, d, false);
+        const int32_t x = sv[c] * fs;
+        const int32_t y = dv[c] * fd;
+        int32_t v;
+        switch (ps.blendOp) {
+        case BlendOpSubtract: v = x > y ? static_cast<int32_t>(Div255(static_cast<uint32_t>(x - y))) : 0; break;
+        case BlendOpRevSubtract: v = y > x ? static_cast<int32_t>(Div255(static_cast<uint32_t>(y - x))) : 0; break;
+        case BlendOpMin: v = std::min(sv[c], dv[c]); break;
+        case BlendOpMax: v = std::max(sv[c], dv[c]); break;
+        default: v = std::min(255, static_cast<int32_t>(Div255(static_cast<uint32_t>(x + y)))); break;
+        }
+        out[c] = v;
+    }
+    return Pack({out[0], out[1], out[2], out[3]});
+}
+
+struct SpanCtx {
+    const Prim* prim;
+    const PixelState* ps;
+    uint32_t* colorRow;   // row py of the target
+    float* depthRow;      // row py of the depth buffer or null
+};
+
+inline int64_t AffineFixed(const Plane& p, int32_t px, int32_t py)
+{
+    return ToFixed(p.a + p.dy * py) + static_cast<int64_t>(px) * ToFixed(p.dx);
+}
+
+// The general pixel path: every state, every attribute, every primitive kind.
+void PixelGeneral(const SpanCtx& c, int32_t px, int32_t py)
+{
+    const Prim& pr = *c.prim;
+    const PixelState& ps = *c.ps;
+    const double fx = px, fy = py;
+    const float z = static_cast<float>(pr.planes[SlotZ].At(fx, fy));
+    if (ps.zTest && c.depthRow != nullptr && !Compare(ps.zFunc, z, c.depthRow[px])) {
+        return;
+    }
+    const double w = pr.perspective ? 1.0 / pr.planes[SlotQ].At(fx, fy) : 1.0;
+    const double cw = (pr.perspective && !pr.flatColor) ? w : 1.0;
+    CombineInputs in;
+    in.diffuse = {ChannelFromPlane(pr.planes[SlotDiffuse + 0].At(fx, fy) * cw),
+                  ChannelFromPlane(pr.planes[SlotDiffuse + 1].At(fx, fy) * cw),
+                  ChannelFromPlane(pr.planes[SlotDiffuse + 2].At(fx, fy) * cw),
+                  ChannelFromPlane(pr.planes[SlotDiffuse + 3].At(fx, fy) * cw)};
+    in.specular = {ChannelFromPlane(pr.planes[SlotSpecular + 0].At(fx, fy) * cw),
+                   ChannelFromPlane(pr.planes[SlotSpecular + 1].At(fx, fy) * cw),
+                   ChannelFromPlane(pr.planes[SlotSpecular + 2].At(fx, fy) * cw),
+                   ChannelFromPlane(pr.planes[SlotSpecular + 3].At(fx, fy) * cw)};
+    for (int s = 0; s < ps.stageCount; ++s) {
+        const StageSnap& st = ps.stage[s];
+        if (st.tex.texels == nullptr) {
+            in.tex[s] = {255, 255, 255, 255};
+            continue;
+        }
+        const Plane& ps_ = pr.planes[SlotTex + 2 * s];
+        const Plane& pt_ = pr.planes[SlotTex + 2 * s + 1];
+        int64_t sf, tf;
+        if (pr.perspective) {
+            sf = ToFixed(ps_.At(fx, fy) * w);
+            tf = ToFixed(pt_.At(fx, fy) * w);
+        } else {
+            sf = AffineFixed(ps_, px, py);
+            tf = AffineFixed(pt_, px, py);
+        }
+        in.tex[s] = Unpack(Sample(st, sf, tf, (pr.linearStages >> s) & 1));
+    }
+    Col out = Combine(ps, in);
+    if (ps.specular) {
+        out.b = std::min(255, out.b + in.specular.b);
+        out.g = std::min(255, out.g + in.specular.g);
+        out.r = std::min(255, out.r + in.specular.r);
+    }
+    if (ps.fog) {
+        const int32_t f = in.specular.a;
+        const Col fc = Unpack(ps.fogColor);
+        out.b = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.b * f + fc.b * (255 - f))));
+        out.g = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.g * f + fc.g * (255 - f))));
+        out.r = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.r * f + fc.r * (255 - f))));
+    }
+    if (ps.alphaTest && !CompareInt(ps.alphaFunc, out.a, ps.alphaRef)) {
+        return;
+    }
+    const uint32_t src = Pack(out);
+    const uint32_t dst = c.colorRow[px];
+    uint32_t result = ps.blend ? BlendPixel(ps, src, dst) : src;
+    if (ps.writeMask != 0xF) {
+        uint32_t keep = 0;
+        for (int ch = 0; ch < 4; ++ch) {
+            // Mask bits are red, green, blue, alpha; the pixel is b, g, r, a.
+            static const int kBit[4] = {2, 1, 0, 3};
+            if (!((ps.writeMask >> kBit[ch]) & 1)) {
+                keep |= 0xFFu << (8 * ch);
+            }
+        }
+        result = (result & ~keep) | (dst & keep);
+    }
+    c.colorRow[px] = result;
+    if (ps.zTest && ps.zWrite && c.depthRow != nullptr) {
+        c.depthRow[px] = z;
+    }
+}
+
+void SpanGeneral(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
+{
+    for (int32_t px = x0; px <= x1; ++px) {
+        PixelGeneral(c, px, py);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Fast spans: one plain function per common 2D case. Each gives exactly the
+// bytes of the general path (the tests hold them to it).
+
+inline __m128i Div255x16(__m128i v)   // v holds x + 127 for x <= 65025
+{
+    return _mm_srli_epi16(_mm_mulhi_epu16(v, _mm_set1_epi16(static_cast<short>(0x8081))), 7);
+}
+
+inline __m128i AlphaOf(__m128i v16)
+{
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v16, 0xFF), 0xFF);
+}
+
+enum FastBlend { FastOpaque = 0, FastAlpha = 1, FastAdd = 2 };
+
+template <int Blend>
+inline __m128i Blend4(__m128i src, __m128i dst)
+{
+    if constexpr (Blend == FastOpaque) {
+        (void)dst;
+        return src;
+    } else {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i bias = _mm_set1_epi16(127);
+        const __m128i sl = _mm_unpacklo_epi8(src, zero), sh = _mm_unpackhi_epi8(src, zero);
+        const __m128i al = AlphaOf(sl), ah = AlphaOf(sh);
+        if constexpr (Blend == FastAlpha) {
+            const __m128i full = _mm_set1_epi16(255);
+            const __m128i dl = _mm_unpacklo_epi8(dst, zero), dh = _mm_unpackhi_epi8(dst, zero);
+            const __m128i vl = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sl, al),
+                                                           _mm_mullo_epi16(dl, _mm_sub_epi16(full, al))), bias);
+            const __m128i vh = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sh, ah),
+                                                           _mm_mullo_epi16(dh, _mm_sub_epi16(full, ah))), bias);
+            return _mm_packus_epi16(Div255x16(vl), Div255x16(vh));
+        } else {
+            const __m128i vl = _mm_add_epi16(_mm_mullo_epi16(sl, al), bias);
+            const __m128i vh = _mm_add_epi16(_mm_mullo_epi16(sh, ah), bias);
+            return _mm_adds_epu8(dst, _mm_packus_epi16(Div255x16(vl), Div255x16(vh)));
+        }
+    }
+}
+
+inline __m128i Modulate4(__m128i src, __m128i m16)   // m16: the factor per channel, 16-bit lanes, twice
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(127);
+    const __m128i sl = _mm_unpacklo_epi8(src, zero), sh = _mm_unpackhi_epi8(src, zero);
+    return _mm_packus_epi16(Div255x16(_mm_add_epi16(_mm_mullo_epi16(sl, m16), bias)),
+                            Div255x16(_mm_add_epi16(_mm_mullo_epi16(sh, m16), bias)));
+}
+
+template <int Blend>
+inline uint32_t Blend1(uint32_t src, uint32_t dst)
+{
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(Blend4<Blend>(_mm_cvtsi32_si128(static_cast<int>(src)),
+                                                                  _mm_cvtsi32_si128(static_cast<int>(dst)))));
+}
+
+template <int Blend, bool Mod>
+void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
+{
+    const Prim& pr = *c.prim;
+    const StageSnap& st = c.ps->stage[0];
+    const Plane& sp = pr.planes[SlotTex];
+    const Plane& tp = pr.planes[SlotTex + 1];
+    const int64_t ds = ToFixed(sp.dx), dt = ToFixed(tp.dx);
+    const int64_t sRow = ToFixed(sp.a + sp.dy * py), tRow = ToFixed(tp.a + tp.dy * py);
+    int64_t s = sRow + x0 * ds, t = tRow + x0 * dt;
+    const int64_t sEnd = sRow + x1 * ds, tEnd = tRow + x1 * dt;
+    const int64_t w = st.tex.width, h = st.tex.height;
+    // Spans that leave the texture take the general path's addressing.
+    if ((s >> 32) < 0 || (s >> 32) >= w || (sEnd >> 32) < 0 || (sEnd >> 32) >= w || (t >> 32) < 0 ||
+        (t >> 32) >= h || (tEnd >> 32) < 0 || (tEnd >> 32) >= h) {
+        SpanGeneral(c, py, x0, x1);
+        return;
+    }
+    const uint32_t* texels = st.tex.texels;
+    uint32_t* out = c.colorRow;
+    const __m128i m16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(pr.fastColor)), _mm_setzero_si128());
+    const __m128i alphaMask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    int32_t px = x0;
+    auto fetch = [&](int64_t ss, int64_t tt) { return texels[(tt >> 32) * w + (ss >> 32)]; };
+    for (; px + 3 <= x1; px += 4) {
+        const uint32_t a0 = fetch(s, t);
+        const uint32_t a1 = fetch(s + ds, t + dt);
+        const uint32_t a2 = fetch(s + 2 * ds, t + 2 * dt);
+        const uint32_t a3 = fetch(s + 3 * ds, t + 3 * dt);
+        s += 4 * ds;
+        t += 4 * dt;
+        __m128i src = _mm_set_epi32(static_cast<int>(a3), static_cast<int>(a2), static_cast<int>(a1),
+                                    static_cast<int>(a0));
+        if constexpr (Mod) {
+            src = Modulate4(src, m16);
+        }
+        if constexpr (Blend != FastOpaque) {
+            // Fully transparent texels leave the target as it is.
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(src, alphaMask), _mm_setzero_si128())) == 0xFFFF) {
+                continue;
+            }
+        }
+        __m128i* dst = reinterpret_cast<__m128i*>(out + px);
+        _mm_storeu_si128(dst, Blend4<Blend>(src, _mm_loadu_si128(dst)));
+    }
+    for (; px <= x1; ++px) {
+        uint32_t src = fetch(s, t);
+        s += ds;
+        t += dt;
+        if constexpr (Mod) {
+            src = static_cast<uint32_t>(_mm_cvtsi128_si32(Modulate4(_mm_cvtsi32_si128(static_cast<int>(src)), m16)));
+        }
+        out[px] = Blend1<Blend>(src, out[px]);
+    }
+}
+
+template <int Blend>
+void SpanConstant(const SpanCtx& c, int32_t, int32_t x0, int32_t x1)
+{
+    const uint32_t color = c.prim->fastColor;
+    uint32_t* out = c.colorRow;
+    if constexpr (Blend != FastOpaque) {
+        if ((color >> 24) == 0) {
+            return;
+        }
+    }
+    const __m128i src = _mm_set1_epi32(static_cast<int>(color));
+    int32_t px = x0;
+    for (; px + 3 <= x1; px += 4) {
+        __m128i* dst = reinterpret_cast<__m128i*>(out + px);
+        _mm_storeu_si128(dst, Blend4<Blend>(src, _mm_loadu_si128(dst)));
+    }
+    for (; px <= x1; ++px) {
+        out[px] = Blend1<Blend>(color, out[px]);
+    }
+}
+
+using SpanFn = void (*)(const SpanCtx&, int32_t, int32_t, int32_t);
+
+// Index 0 is the general path; the others are picked by SelectFastSpan.
+const SpanFn kSpanTable[] = {
+    SpanGeneral,
+    SpanTextured<FastOpaque, false>, SpanTextured<FastAlpha, false>, SpanTextured<FastAdd, false>,
+    SpanTextured<FastOpaque, true>,  SpanTextured<FastAlpha, true>,  SpanTextured<FastAdd, true>,
+    SpanConstant<FastOpaque>,        SpanConstant<FastAlpha>,        SpanConstant<FastAdd>,
+};
+
+inline int64_t FloorDiv(int64_t a, int64_t b)   // b > 0
+{
+    int64_t q = a / b;
+    if ((a % b != 0) && (a < 0)) {
+        --q;
+    }
+    return q;
+}
+
+inline int64_t CeilDiv(int64_t a, int64_t b)   // b > 0
+{
+    return -FloorDiv(-a, b);
+}
+
+void RunTriangle(const Prim& pr, const PixelState& ps, const Target& target, int32_t tx0, int32_t ty0, int32_t tx1,
+                 int32_t ty1, bool fastSpans)
+{
+    const int32_t y0 = std::max(pr.minY, ty0), y1 = std::min(pr.maxY, ty1);
+    const int32_t xl = std::max(pr.minX, tx0), xr = std::min(pr.maxX, tx1);
+    const SpanFn fn = kSpanTable[fastSpans ? pr.fastSpan : 0];
+    SpanCtx c{&pr, &ps, nullptr, nullptr};
+    for (int32_t py = y0; py <= y1; ++py) {
+        int64_t lo = xl, hi = xr;
+        bool empty = false;
+        for (int e = 0; e < 3; ++e) {
+            const int64_t a = pr.ea[e];
+            const int64_t k = pr.eb[e] * py + pr.ec[e];
+            if (a > 0) {
+                lo = std::max(lo, CeilDiv(-k, a));
+            } else if (a < 0) {
+                hi = std::min(hi, FloorDiv(k, -a));
+            } else if (k < 0) {
+                empty = true;
+            }
+        }
+        if (empty || lo > hi) {
+            continue;
+        }
+        c.colorRow = target.color + static_cast<size_t>(py) * target.width;
+        c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
+        fn(c, py, static_cast<int32_t>(lo), static_cast<int32_t>(hi));
+    }
+}
+
+void RunLine(const Prim& pr, const PixelState& ps, const Target& target, int32_t tx0, int32_t ty0, int32_t tx1,
+             int32_t ty1)
+{
+    const double dx = pr.lx1 - pr.lx0, dy = pr.ly1 - pr.ly0;
+    const bool xMajor = std::fabs(dx) >= std::fabs(dy);
+    const double major0 = xMajor ? pr.lx0 : pr.ly0, major1 = xMajor ? pr.lx1 : pr.ly1;
+    const double minor0 = xMajor ? pr.ly0 : pr.lx0;
+    const double slope = xMajor ? (dx != 0.0 ? dy / dx : 0.0) : (dy != 0.0 ? dx / dy : 0.0);
+    // The cells whose centre line the segment crosses, from its start to its
+    // end; the end cell only with the last-pixel state on.
+    int64_t first, last;
+    if (major1 >= major0) {
+        first = static_cast<int64_t>(std::ceil(major0));
+        last = pr.lastPixel ? static_cast<int64_t>(std::floor(major1)) : static_cast<int64_t>(std::ceil(major1)) - 1;
+    } else {
+        first = pr.lastPixel ? static_cast<int64_t>(std::ceil(major1)) : static_cast<int64_t>(std::floor(major1)) + 1;
+        last = static_cast<int64_t>(std::floor(major0));
+    }
+    const int32_t lo = xMajor ? std::max(pr.minX, tx0) : std::max(pr.minY, ty0);
+    const int32_t hi = xMajor ? std::min(pr.maxX, tx1) : std::min(pr.maxY, ty1);
+    first = std::max<int64_t>(first, lo);
+    last = std::min<int64_t>(last, hi);
+    SpanCtx c{&pr, &ps, nullptr, nullptr};
+    for (int64_t m = first; m <= last; ++m) {
+        const double minor = minor0 + (static_cast<double>(m) - major0) * slope;
+        const int64_t n = static_cast<int64_t>(std::floor(minor + 0.5));
+        const int32_t px = xMajor ? static_cast<int32_t>(m) : static_cast<int32_t>(n);
+        const int32_t py = xMajor ? static_cast<int32_t>(n) : static_cast<int32_t>(m);
+        if (px < std::max(pr.minX, tx0) || px > std::min(pr.maxX, tx1) || py < std::max(pr.minY, ty0) ||
+            py > std::min(pr.maxY, ty1)) {
+            continue;
+        }
+        c.colorRow = target.color + static_cast<size_t>(py) * target.width;
+        c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
+        PixelGeneral(c, px, py);
+    }
+}
+
+}  // namespace
+
+uint32_t CombineConstant(const PixelState& state, uint32_t diffuse, uint32_t specular)
+{
+    CombineInputs in;
+    in.diffuse = Unpack(diffuse);
+    in.specular = Unpack(specular);
+    for (Col& t : in.tex) {
+        t = {255, 255, 255, 255};
+    }
+    return Pack(Combine(state, in));
+}
+
+uint8_t SelectFastSpan(const PixelState& ps, Prim& prim, uint32_t diffuse, uint32_t specular)
+{
+    if (ps.fastBlend < 0 || prim.perspective || !prim.flatColor || prim.kind != KindTriangle) {
+        return 0;
+    }
+    if (ps.fastUntextured) {
+        prim.fastColor = CombineConstant(ps, diffuse, specular);
+        return static_cast<uint8_t>(7 + ps.fastBlend);
+    }
+    if (!ps.fastTextured || prim.linearStages != 0) {
+        return 0;
+    }
+    // The factor each channel of the texel is multiplied by: the diffuse
+    // channel for a modulate, 255 for a plain select of the texture.
+    const StageSnap& st = ps.stage[0];
+    const uint32_t rgbFactor = st.colorOp == TopModulate ? (diffuse & 0x00FFFFFFu) : 0x00FFFFFFu;
+    const uint32_t alphaFactor = st.alphaOp == TopModulate ? (diffuse & 0xFF000000u) : 0xFF000000u;
+    prim.fastColor = rgbFactor | alphaFactor;
+    const bool identity = prim.fastColor == 0xFFFFFFFFu;
+    return static_cast<uint8_t>((identity ? 1 : 4) + ps.fastBlend);
+}
+
+void RunTile(const RecordedFrame& frame, const Target& target, int tile, bool fastSpans)
+{
+    const int32_t tx = tile % frame.tilesX, ty = tile / frame.tilesX;
+    const int32_t x0 = tx * frame.tileWidth, y0 = ty * frame.tileHeight;
+    const int32_t x1 = std::min(x0 + frame.tileWidth, target.width) - 1;
+    const int32_t y1 = std::min(y0 + frame.tileHeight, target.height) - 1;
+    for (const uint32_t entry : frame.bins[tile]) {
+        const uint32_t index = entry & kBinIndexMask;
+        switch (entry & ~kBinIndexMask) {
+        case kBinClear: {
+            const ClearCmd& cl = frame.clears[index];
+            const int32_t l = std::max(cl.left, x0), r = std::min(cl.right - 1, x1);
+            const int32_t t = std::max(cl.top, y0), b = std::min(cl.bottom - 1, y1);
+            for (int32_t y = t; y <= b; ++y) {
+                if (cl.flags & ClearTarget) {
+                    std::fill(target.color + static_cast<size_t>(y) * target.width + l,
+                              target.color + static_cast<size_t>(y) * target.width + r + 1, cl.color);
+                }
+                if ((cl.flags & ClearZBuffer) && target.depth != nullptr) {
+                    std::fill(target.depth + static_cast<size_t>(y) * target.width + l,
+                              target.depth + static_cast<size_t>(y) * target.width + r + 1, cl.z);
+                }
+            }
+            break;
+        }
+        case kBinCopy: {
+            const CopyCmd& cp = frame.copies[index];
+            const int32_t l = std::max(cp.left, x0), r = std::min(cp.right - 1, x1);
+            const int32_t t = std::max(cp.top, y0), b = std::min(cp.bottom - 1, y1);
+            for (int32_t y = t; y <= b && l <= r; ++y) {
+                const uint32_t* src = cp.source.texels + static_cast<size_t>(cp.srcTop + (y - cp.top)) * cp.source.width +
+                                      cp.srcLeft + (l - cp.left);
+                std::memcpy(target.color + static_cast<size_t>(y) * target.width + l, src,
+                            static_cast<size_t>(r - l + 1) * 4);
+            }
+            break;
+        }
+        default: {
+            const Prim& pr = frame.prims[index];
+            const PixelState& ps = frame.states[pr.state];
+            if (pr.kind == KindTriangle) {
+                RunTriangle(pr, ps, target, x0, y0, x1, y1, fastSpans);
+            } else if (pr.kind == KindLine) {
+                RunLine(pr, ps, target, x0, y0, x1, y1);
+            } else if (pr.minX >= x0 && pr.minX <= x1 && pr.minY >= y0 && pr.minY <= y1) {
+                SpanCtx c{&pr, &ps, target.color + static_cast<size_t>(pr.minY) * target.width,
+                          target.depth != nullptr ? target.depth + static_cast<size_t>(pr.minY) * target.width
+                                                  : nullptr};
+                PixelGeneral(c, pr.minX, pr.minY);
+            }
+            break;
+        }
+        }
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,178 @@
+#pragma once
+// The back end of the software device: what a recorded frame holds and the
+// functions that turn it into pixels, one tile at a time.
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+
+// A texture as the pixel stage reads it: A8R8G8B8 texels, rows top-down.
+struct TexView {
+    const uint32_t* texels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+struct StageSnap {
+    uint8_t colorOp = 1, colorArg1 = 2, colorArg2 = 1, colorArg0 = 1;
+    uint8_t alphaOp = 1, alphaArg1 = 2, alphaArg2 = 1, alphaArg0 = 1;
+    uint8_t resultArg = 1;
+    uint8_t coordSet = 0;
+    uint8_t addressU = 1, addressV = 1;
+    uint8_t magFilter = 1, minFilter = 1;
+    uint32_t borderColor = 0;
+    TexView tex;   // texels null: the stage reads white
+};
+
+// The pixel-stage state of one draw call, captured when it was recorded.
+struct PixelState {
+    StageSnap stage[4];
+    int32_t stageCount = 0;   // stages before the first disabled colour op
+    bool blend = false;
+    uint8_t srcBlend = 2, destBlend = 1, blendOp = 1;
+    bool alphaTest = false;
+    uint8_t alphaFunc = 8;
+    uint8_t alphaRef = 0;
+    bool zTest = false;
+    bool zWrite = false;
+    uint8_t zFunc = 4;
+    bool specular = false;
+    bool fog = false;
+    uint32_t fogColor = 0;
+    uint32_t tfactor = 0xFFFFFFFFu;
+    uint32_t writeMask = 0xF;   // bit 0 red, 1 green, 2 blue, 3 alpha
+    // Fast span families this state allows (see SelectFastSpan).
+    int8_t fastBlend = -1;   // 0 opaque, 1 alpha, 2 add; -1 none
+    bool fastTextured = false;
+    bool fastUntextured = false;
+};
+
+// Plane of an attribute over the screen: value(x, y) = a + dx * x + dy * y.
+struct Plane {
+    double a = 0.0, dx = 0.0, dy = 0.0;
+    double At(double x, double y) const { return a + dx * x + dy * y; }
+};
+
+enum PrimKind : uint8_t { KindTriangle = 0, KindLine = 1, KindPoint = 2 };
+
+// Where each attribute's plane sits in the primitive's block of planes.
+// Texture planes are in texels (u x width) for affine primitives, and in
+// texels x rhw for perspective ones.
+enum PlaneSlot : int {
+    SlotZ = 0,
+    SlotQ = 1,           // rhw
+    SlotDiffuse = 2,     // b, g, r, a
+    SlotSpecular = 6,    // b, g, r, fog
+    SlotTex = 10,        // s, t per stage
+    kPlaneCount = 18,
+};
+
+struct Prim {
+    uint8_t kind = KindTriangle;
+    bool perspective = false;
+    bool flatColor = false;    // colour planes hold plain constants
+    uint8_t fastSpan = 0;      // index into the span table; 0 = general
+    uint8_t linearStages = 0;  // bit per stage that filters linearly
+    uint32_t state = 0;        // index of its PixelState
+    uint32_t fastColor = 0;    // the modulate factor or the constant colour
+    int32_t minX = 0, minY = 0, maxX = 0, maxY = 0;   // inclusive, clipped
+    // Triangle: inside when ea * x + eb * y + ec >= 0 for all three edges,
+    // in units of 1/65536 pixel squared (the top-left rule is in ec).
+    int64_t ea[3] = {0, 0, 0}, eb[3] = {0, 0, 0}, ec[3] = {0, 0, 0};
+    // Line: end points in pixels; point: the pixel in minX, minY.
+    double lx0 = 0, ly0 = 0, lx1 = 0, ly1 = 0;
+    bool lastPixel = true;
+    Plane planes[kPlaneCount];
+};
+
+struct ClearCmd {
+    int32_t left, top, right, bottom;   // right and bottom exclusive
+    uint32_t flags;
+    uint32_t color;
+    float z;
+};
+
+struct CopyCmd {
+    TexView source;
+    int32_t srcLeft, srcTop;
+    int32_t left, top, right, bottom;   // destination, exclusive ends
+};
+
+// The render target a tile writes to.
+struct Target {
+    uint32_t* color = nullptr;
+    float* depth = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Bin entries carry their kind in the top bits.
+constexpr uint32_t kBinPrim = 0u << 30;
+constexpr uint32_t kBinClear = 1u << 30;
+constexpr uint32_t kBinCopy = 2u << 30;
+constexpr uint32_t kBinIndexMask = (1u << 30) - 1;
+
+struct RecordedFrame {
+    std::vector<PixelState> states;
+    std::vector<Prim> prims;
+    std::vector<ClearCmd> clears;
+    std::vector<CopyCmd> copies;
+    std::vector<std::vector<uint32_t>> bins;
+    int32_t tileWidth = 0, tileHeight = 0;
+    int32_t tilesX = 0, tilesY = 0;
+    bool empty = true;
+    uint64_t primCount = 0;       // primitives recorded over the device's life
+    uint64_t fastPrimCount = 0;
+
+    void Reset(int32_t width, int32_t height);
+    void Clear();
+    // Adds the entry to every tile the inclusive pixel box touches.
+    void Bin(uint32_t entry, int32_t minX, int32_t minY, int32_t maxX, int32_t maxY);
+};
+
+// ---- pixel arithmetic shared by every path --------------------------------
+// round(v / 255) for the 0 .. 255 x 255 x 4 products of blending.
+inline uint32_t Div255(uint32_t v)
+{
+    return (v + 127) / 255;
+}
+
+// Texture coordinates in 32.32 fixed point texels.
+constexpr double kFixOne = 4294967296.0;
+int64_t ToFixed(double texels);
+
+// A vertex after transformation: screen pixels, depth, rhw; colours as
+// 0 .. 255 channel values (b, g, r, a; the specular's fourth is the fog
+// factor); texture coordinates per coordinate set.
+struct ScreenVertex {
+    float x = 0, y = 0, z = 0, rhw = 1;
+    float color[4] = {255, 255, 255, 255};
+    float spec[4] = {0, 0, 0, 255};
+    float tc[4][2] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}};
+};
+
+// Pixel rectangle a draw may touch (the viewport), inclusive.
+struct ClipBox {
+    int32_t minX, minY, maxX, maxY;
+};
+
+// Set-up of one primitive into the frame (binned at once). The triangle
+// is dropped when culled, empty or outside the box.
+void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
+                   const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box);
+void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
+               bool lastPixel, const ClipBox& box);
+void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);
+
+// Runs the entries of one tile in recorded order.
+void RunTile(const RecordedFrame& frame, const Target& target, int tile, bool fastSpans);
+
+// Chooses the fast span for a primitive, or 0 for the general path; fills
+// prim.fastColor.
+uint8_t SelectFastSpan(const PixelState& state, Prim& prim, uint32_t diffuse, uint32_t specular);
+
+// The colour the stages make from constant inputs (used to fold an
+// untextured, evenly coloured triangle into one colour).
+uint32_t CombineConstant(const PixelState& state, uint32_t diffuse, uint32_t specular);
+
+}  // namespace platform

@@ -1,0 +1,288 @@
+// Primitive set-up: snaps screen vertices to the 1/256-pixel grid, builds the
+// edge functions with the top-left rule and the attribute planes, and bins
+// the primitive into the tiles it touches.
+#include <algorithm>
+#include <cmath>
+
+#include "platform/gfx/raster.h"
+#include "platform/gfx/soft_device.h"
+
+namespace platform {
+
+namespace {
+
+constexpr double kSubPixels = 256.0;
+
+struct Snapped {
+    int64_t x, y;   // 1/256 pixel
+};
+
+inline Snapped Snap(const ScreenVertex& v)
+{
+    return {static_cast<int64_t>(std::llround(static_cast<double>(v.x) * kSubPixels)),
+            static_cast<int64_t>(std::llround(static_cast<double>(v.y) * kSubPixels))};
+}
+
+// Plane through three (x, y, value) points.
+Plane PlaneFrom(double x0, double y0, double a0, double x1, double y1, double a1, double x2, double y2, double a2,
+                double det)
+{
+    Plane p;
+    p.dx = ((a1 - a0) * (y2 - y0) - (a2 - a0) * (y1 - y0)) / det;
+    p.dy = ((a2 - a0) * (x1 - x0) - (a1 - a0) * (x2 - x0)) / det;
+    p.a = a0 - p.dx * x0 - p.dy * y0;
+    return p;
+}
+
+inline Plane Constant(double value)
+{
+    Plane p;
+    p.a = value;
+    return p;
+}
+
+// The texture size each stage's coordinates are scaled by.
+inline void TexScale(const PixelState& ps, int s, double* w, double* h)
+{
+    const TexView& tex = ps.stage[s].tex;
+    *w = tex.texels != nullptr ? tex.width : 1.0;
+    *h = tex.texels != nullptr ? tex.height : 1.0;
+}
+
+// Attribute k of a vertex, in the order of the plane slots (z and q apart).
+inline double Attribute(const ScreenVertex& v, const PixelState& ps, int slot)
+{
+    if (slot >= SlotDiffuse && slot < SlotDiffuse + 4) {
+        return v.color[slot - SlotDiffuse];
+    }
+    if (slot >= SlotSpecular && slot < SlotSpecular + 4) {
+        return v.spec[slot - SlotSpecular];
+    }
+    const int s = (slot - SlotTex) / 2;
+    const int axis = (slot - SlotTex) % 2;
+    double w, h;
+    TexScale(ps, s, &w, &h);
+    const int set = ps.stage[s].coordSet & 3;
+    return static_cast<double>(v.tc[set][axis]) * (axis == 0 ? w : h);
+}
+
+bool SameColors(const ScreenVertex& a, const ScreenVertex& b)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (a.color[i] != b.color[i] || a.spec[i] != b.spec[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint32_t PackColor(const float c[4])
+{
+    auto ch = [](float v) {
+        const double r = std::floor(static_cast<double>(v) + 0.5);
+        return static_cast<uint32_t>(r <= 0.0 ? 0 : (r >= 255.0 ? 255 : r));
+    };
+    return ch(c[0]) | (ch(c[1]) << 8) | (ch(c[2]) << 16) | (ch(c[3]) << 24);
+}
+
+// Chooses point or linear filtering per stage from the texel footprint of a
+// pixel: magnified when a pixel steps at most one texel.
+uint8_t LinearStages(const PixelState& ps, const Prim& pr, double cx, double cy)
+{
+    uint8_t mask = 0;
+    for (int s = 0; s < ps.stageCount; ++s) {
+        const StageSnap& st = ps.stage[s];
+        if (st.tex.texels == nullptr) {
+            continue;
+        }
+        const Plane& sp = pr.planes[SlotTex + 2 * s];
+        const Plane& tp = pr.planes[SlotTex + 2 * s + 1];
+        double dsdx = sp.dx, dsdy = sp.dy, dtdx = tp.dx, dtdy = tp.dy;
+        if (pr.perspective) {
+            const double q = pr.planes[SlotQ].At(cx, cy);
+            const Plane& qp = pr.planes[SlotQ];
+            if (q != 0.0) {
+                const double sv = sp.At(cx, cy), tv = tp.At(cx, cy);
+                dsdx = (sp.dx * q - sv * qp.dx) / (q * q);
+                dsdy = (sp.dy * q - sv * qp.dy) / (q * q);
+                dtdx = (tp.dx * q - tv * qp.dx) / (q * q);
+                dtdy = (tp.dy * q - tv * qp.dy) / (q * q);
+            }
+        }
+        const double rho = std::max(dsdx * dsdx + dtdx * dtdx, dsdy * dsdy + dtdy * dtdy);
+        const uint8_t filter = rho <= 1.0 ? st.magFilter : st.minFilter;
+        if (filter >= FilterLinear) {
+            mask |= static_cast<uint8_t>(1u << s);
+        }
+    }
+    return mask;
+}
+
+void Finish(RecordedFrame& frame, Prim& pr)
+{
+    const uint32_t index = static_cast<uint32_t>(frame.prims.size());
+    frame.prims.push_back(pr);
+    ++frame.primCount;
+    frame.fastPrimCount += pr.fastSpan != 0;
+    frame.Bin(kBinPrim | index, pr.minX, pr.minY, pr.maxX, pr.maxY);
+}
+
+}  // namespace
+
+void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
+                   const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box)
+{
+    const ScreenVertex* v[3] = {&v0in, &v1in, &v2in};
+    Snapped p[3] = {Snap(v0in), Snap(v1in), Snap(v2in)};
+    const int64_t area = (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
+    if (area == 0) {
+        return;
+    }
+    // Screen y runs down, so a positive area is a clockwise triangle, the
+    // front face; counter-clockwise mode culls the others.
+    if ((cullMode == CullCcw && area < 0) || (cullMode == CullCw && area > 0)) {
+        return;
+    }
+    if (area < 0) {
+        std::swap(v[1], v[2]);
+        std::swap(p[1], p[2]);
+    }
+    Prim pr;
+    pr.kind = KindTriangle;
+    pr.state = stateIndex;
+    const int64_t minXs = std::min({p[0].x, p[1].x, p[2].x}), maxXs = std::max({p[0].x, p[1].x, p[2].x});
+    const int64_t minYs = std::min({p[0].y, p[1].y, p[2].y}), maxYs = std::max({p[0].y, p[1].y, p[2].y});
+    // Pixel centres inside the box of the snapped corners.
+    const int64_t bx0 = (minXs + 255) >> 8, bx1 = maxXs >> 8;
+    const int64_t by0 = (minYs + 255) >> 8, by1 = maxYs >> 8;
+    pr.minX = static_cast<int32_t>(std::max<int64_t>(bx0, box.minX));
+    pr.maxX = static_cast<int32_t>(std::min<int64_t>(bx1, box.maxX));
+    pr.minY = static_cast<int32_t>(std::max<int64_t>(by0, box.minY));
+    pr.maxY = static_cast<int32_t>(std::min<int64_t>(by1, box.maxY));
+    if (pr.minX > pr.maxX || pr.minY > pr.maxY) {
+        return;
+    }
+    for (int e = 0; e < 3; ++e) {
+        const Snapped& a = p[e];
+        const Snapped& b = p[(e + 1) % 3];
+        const int64_t dx = b.x - a.x, dy = b.y - a.y;
+        // E(P) = dx * (Py - ay) - dy * (Px - ax) with P = 256 * pixel.
+        pr.ea[e] = -dy * 256;
+        pr.eb[e] = dx * 256;
+        pr.ec[e] = -dx * a.y + dy * a.x;
+        // Top edges run right (interior below), left edges run up.
+        const bool topLeft = dy < 0 || (dy == 0 && dx > 0);
+        if (!topLeft) {
+            pr.ec[e] -= 1;
+        }
+    }
+    const ScreenVertex& a = *v[0];
+    const ScreenVertex& b = *v[1];
+    const ScreenVertex& c = *v[2];
+    const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
+    const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
+    const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
+    const double det = (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
+    pr.planes[SlotZ] = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, det);
+    pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
+    pr.planes[SlotQ] = pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, det) : Constant(a.rhw);
+    // Flat shading takes the colours of the first vertex as given.
+    const ScreenVertex& first = v0in;
+    pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
+    const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
+    const PixelState& ps = frame.states[stateIndex];
+    for (int slot = SlotDiffuse; slot < kPlaneCount; ++slot) {
+        const bool colour = slot < SlotTex;
+        if (colour && pr.flatColor) {
+            pr.planes[slot] = Constant(Attribute(first, ps, slot));
+            continue;
+        }
+        if (!colour && (slot - SlotTex) / 2 >= ps.stageCount) {
+            continue;
+        }
+        pr.planes[slot] = PlaneFrom(x0, y0, Attribute(a, ps, slot) * qa, x1, y1, Attribute(b, ps, slot) * qb, x2, y2,
+                                    Attribute(c, ps, slot) * qc, det);
+    }
+    pr.linearStages = LinearStages(ps, pr, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
+    pr.fastSpan = SelectFastSpan(ps, pr, PackColor(first.color), PackColor(first.spec));
+    Finish(frame, pr);
+}
+
+void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b, bool flat,
+               bool lastPixel, const ClipBox& box)
+{
+    Prim pr;
+    pr.kind = KindLine;
+    pr.state = stateIndex;
+    pr.lastPixel = lastPixel;
+    pr.lx0 = a.x;
+    pr.ly0 = a.y;
+    pr.lx1 = b.x;
+    pr.ly1 = b.y;
+    const double dx = pr.lx1 - pr.lx0, dy = pr.ly1 - pr.ly0;
+    const double len2 = dx * dx + dy * dy;
+    if (!(len2 > 0.0)) {
+        return;
+    }
+    pr.minX = std::max<int32_t>(box.minX, static_cast<int32_t>(std::floor(std::min(pr.lx0, pr.lx1))) - 1);
+    pr.maxX = std::min<int32_t>(box.maxX, static_cast<int32_t>(std::ceil(std::max(pr.lx0, pr.lx1))) + 1);
+    pr.minY = std::max<int32_t>(box.minY, static_cast<int32_t>(std::floor(std::min(pr.ly0, pr.ly1))) - 1);
+    pr.maxY = std::min<int32_t>(box.maxY, static_cast<int32_t>(std::ceil(std::max(pr.ly0, pr.ly1))) + 1);
+    if (pr.minX > pr.maxX || pr.minY > pr.maxY) {
+        return;
+    }
+    // Attributes change only along the line: a plane whose gradient is the
+    // line's direction over its squared length.
+    auto along = [&](double va, double vb) {
+        Plane p;
+        p.dx = (vb - va) * dx / len2;
+        p.dy = (vb - va) * dy / len2;
+        p.a = va - p.dx * pr.lx0 - p.dy * pr.ly0;
+        return p;
+    };
+    pr.perspective = a.rhw != b.rhw;
+    const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0;
+    pr.planes[SlotZ] = along(a.z, b.z);
+    pr.planes[SlotQ] = pr.perspective ? along(a.rhw, b.rhw) : Constant(a.rhw);
+    pr.flatColor = flat || SameColors(a, b);
+    const PixelState& ps = frame.states[stateIndex];
+    for (int slot = SlotDiffuse; slot < kPlaneCount; ++slot) {
+        const bool colour = slot < SlotTex;
+        if (colour && pr.flatColor) {
+            pr.planes[slot] = Constant(Attribute(a, ps, slot));
+        } else if (colour || (slot - SlotTex) / 2 < ps.stageCount) {
+            pr.planes[slot] = along(Attribute(a, ps, slot) * qa, Attribute(b, ps, slot) * qb);
+        }
+    }
+    pr.linearStages = LinearStages(ps, pr, (pr.lx0 + pr.lx1) / 2.0, (pr.ly0 + pr.ly1) / 2.0);
+    Finish(frame, pr);
+}
+
+void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box)
+{
+    // A point covers the pixel whose centre lies in the unit square around
+    // it, with the square's left and top edges inside.
+    const double px = std::ceil(static_cast<double>(v.x) - 0.5);
+    const double py = std::ceil(static_cast<double>(v.y) - 0.5);
+    if (!(px >= box.minX && px <= box.maxX && py >= box.minY && py <= box.maxY)) {
+        return;
+    }
+    Prim pr;
+    pr.kind = KindPoint;
+    pr.state = stateIndex;
+    pr.minX = pr.maxX = static_cast<int32_t>(px);
+    pr.minY = pr.maxY = static_cast<int32_t>(py);
+    pr.flatColor = true;
+    const PixelState& ps = frame.states[stateIndex];
+    pr.planes[SlotZ] = Constant(v.z);
+    pr.planes[SlotQ] = Constant(v.rhw);
+    for (int slot = SlotDiffuse; slot < kPlaneCount; ++slot) {
+        if (slot < SlotTex || (slot - SlotTex) / 2 < ps.stageCount) {
+            pr.planes[slot] = Constant(Attribute(v, ps, slot));
+        }
+    }
+    pr.linearStages = 0;
+    Finish(frame, pr);
+}
+
+}  // namespace platform

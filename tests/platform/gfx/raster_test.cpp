@@ -1,0 +1,257 @@
+// Differential checks of the rasterizer: fast spans against the general path
+// and one thread against many, on random scenes and on the busy 2D frame.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "platform/gfx/soft_device.h"
+#include "tests/platform/gfx/busy2d_scene.h"
+#include "tests/platform/gfx/gfx_test_util.h"
+
+using namespace platform;
+
+namespace {
+
+struct SceneTextures {
+    std::vector<SoftTexture*> list;
+    ~SceneTextures()
+    {
+        for (SoftTexture* t : list) {
+            t->Release();
+        }
+    }
+};
+
+void MakeSceneTextures(SoftDevice& dev, SceneTextures& out)
+{
+    std::mt19937 rng(7);
+    const struct {
+        int w, h;
+        uint32_t format;
+    } specs[] = {{16, 16, FormatA8R8G8B8}, {32, 8, FormatA8R8G8B8}, {13, 7, FormatA4R4G4B4},
+                 {64, 64, FormatA8R8G8B8}, {5, 9, FormatR5G6B5},    {100, 60, FormatA1R5G5B5}};
+    for (const auto& s : specs) {
+        SoftTexture* t = nullptr;
+        ASSERT_EQ(dev.CreateTexture(s.w, s.h, 1, 0, s.format, PoolManaged, &t), kGfxOk);
+        LockedRect lr;
+        ASSERT_EQ(t->LockRect(0, &lr, nullptr, 0), kGfxOk);
+        for (int y = 0; y < s.h; ++y) {
+            for (int x = 0; x < s.w; ++x) {
+                // Whole transparent and opaque runs as well as every level between.
+                uint32_t argb = rng();
+                const int kind = (x / 3 + y / 2) % 4;
+                argb = kind == 0 ? (argb & 0x00FFFFFFu) : (kind == 1 ? (argb | 0xFF000000u) : argb);
+                ArgbToFormat(s.format, argb,
+                             static_cast<uint8_t*>(lr.bits) + static_cast<size_t>(y) * lr.pitch +
+                                 static_cast<size_t>(x) * FormatBytes(s.format));
+            }
+        }
+        t->UnlockRect(0);
+        out.list.push_back(t);
+    }
+}
+
+// A random scene of the kinds of draws the engine makes: 1:1 sprites (the
+// fast spans' case), tinted and gradient quads, turned and stretched
+// quads, perspective triangles, lines and points, under every blend preset.
+void DrawRandomScene(SoftDevice& dev, const SceneTextures& tex, uint32_t seed, int w, int h)
+{
+    std::mt19937 rng(seed);
+    auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+    const uint32_t blends[][2] = {{BlendOne, BlendZero},        {BlendSrcAlpha, BlendInvSrcAlpha},
+                                  {BlendSrcAlpha, BlendOne},    {BlendZero, BlendSrcColor},
+                                  {BlendOne, BlendOne},         {BlendDestColor, BlendOne},
+                                  {BlendInvDestColor, BlendZero}};
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget, 0xFF204060u, 1.0f, 0);
+    for (int i = 0; i < 300; ++i) {
+        const int b = pick(7);
+        dev.SetRenderState(RsAlphaBlendEnable, pick(8) != 0);
+        dev.SetRenderState(RsSrcBlend, blends[b][0]);
+        dev.SetRenderState(RsDestBlend, blends[b][1]);
+        const bool textured = pick(5) != 0;
+        SoftTexture* t = textured ? tex.list[static_cast<size_t>(pick(static_cast<int>(tex.list.size())))] : nullptr;
+        dev.SetTexture(0, t);
+        dev.SetTextureStageState(0, TssAlphaOp, pick(4) == 0 ? TopSelectArg1 : TopModulate);
+        dev.SetTextureStageState(0, TssColorOp, pick(6) == 0 ? TopSelectArg1 : TopModulate);
+        const uint32_t filter = pick(4) == 0 ? FilterLinear : FilterPoint;
+        dev.SetTextureStageState(0, TssMagFilter, filter);
+        dev.SetTextureStageState(0, TssMinFilter, filter);
+        const uint32_t address = pick(3) == 0 ? AddressClamp : AddressWrap;
+        dev.SetTextureStageState(0, TssAddressU, address);
+        dev.SetTextureStageState(0, TssAddressV, address);
+        dev.SetRenderState(RsShadeMode, pick(5) == 0 ? ShadeFlat : ShadeGouraud);
+        const int tw = t != nullptr ? t->GetWidth() : 16, th = t != nullptr ? t->GetHeight() : 16;
+        const uint32_t color = pick(2) == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());
+        std::vector<busy2d::Vertex> v;
+        const int kind = pick(6);
+        if (kind <= 1) {
+            // A 1:1 sprite, partly off screen now and then.
+            const int x = pick(w + tw) - tw / 2, y = pick(h + th) - th / 2;
+            busy2d::AppendQuad(v, x, y, tw, th, tw, th);
+            for (auto& q : v) {
+                q.color = color;
+            }
+        } else if (kind == 2) {
+            // Stretched quad with corner colours and wrapped coordinates.
+            const float x = uni(-20, static_cast<float>(w)), y = uni(-20, static_cast<float>(h));
+            const float qw = uni(1, 90), qh = uni(1, 90);
+            busy2d::AppendQuad(v, 0, 0, 1, 1, 1, 1);
+            const float xs[4] = {x, x + qw, x + qw, x}, ys[4] = {y, y, y + qh, y + qh};
+            const float us[4] = {uni(-2, 0), uni(1, 3), uni(1, 3), uni(-2, 0)};
+            const float vs[4] = {uni(-2, 0), uni(-2, 0), uni(1, 3), uni(1, 3)};
+            const int order[6] = {0, 1, 2, 2, 3, 0};
+            for (int k = 0; k < 6; ++k) {
+                v[k].x = xs[order[k]];
+                v[k].y = ys[order[k]];
+                v[k].u = us[order[k]];
+                v[k].v = vs[order[k]];
+                v[k].color = pick(3) == 0 ? static_cast<uint32_t>(rng()) : color;
+            }
+        } else if (kind == 3) {
+            // Perspective triangle: rhw differs per corner.
+            for (int k = 0; k < 3; ++k) {
+                const float rhw = uni(0.2f, 2.0f);
+                v.push_back({uni(-30, static_cast<float>(w + 30)), uni(-30, static_cast<float>(h + 30)), uni(0, 1),
+                             rhw, static_cast<uint32_t>(rng()), uni(0, 1) * rhw, uni(0, 1) * rhw});
+            }
+        } else {
+            // Turned quad (fast-path material when evenly coloured).
+            const float cx = uni(0, static_cast<float>(w)), cy = uni(0, static_cast<float>(h));
+            const float a = uni(0, 6.3f), r = uni(2, 40);
+            const float c = std::cos(a) * r, s = std::sin(a) * r;
+            const float px[4] = {cx - c + s, cx + c + s, cx + c - s, cx - c - s};
+            const float py[4] = {cy - s - c, cy + s - c, cy + s + c, cy - s + c};
+            const float us[4] = {0, 1, 1, 0}, vs[4] = {0, 0, 1, 1};
+            const int order[6] = {0, 1, 2, 2, 3, 0};
+            for (int k = 0; k < 6; ++k) {
+                v.push_back({px[order[k]], py[order[k]], 0, 1, color, us[order[k]], vs[order[k]]});
+            }
+        }
+        dev.SetVertexShader(0x144);
+        ASSERT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, static_cast<uint32_t>(v.size() / 3), v.data(),
+                                      sizeof(busy2d::Vertex)),
+                  kGfxOk);
+        if (pick(10) == 0) {
+            const busy2d::Vertex l[2] = {{uni(0, static_cast<float>(w)), uni(0, static_cast<float>(h)), 0, 1,
+                                          static_cast<uint32_t>(rng()), uni(0, 1), uni(0, 1)},
+                                         {uni(0, static_cast<float>(w)), uni(0, static_cast<float>(h)), 0, 1,
+                                          static_cast<uint32_t>(rng()), uni(0, 1), uni(0, 1)}};
+            ASSERT_EQ(dev.DrawPrimitiveUP(pick(2) == 0 ? PrimLineList : PrimPointList, 1, l, sizeof(busy2d::Vertex)),
+                      kGfxOk);
+        }
+    }
+    dev.EndScene();
+    dev.SetTexture(0, nullptr);
+}
+
+std::vector<uint32_t> RenderRandom(uint32_t seed, int threads, bool fast, uint64_t* fastPrims = nullptr)
+{
+    SoftDevice dev;
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, 200, 150, threads));
+    dev.SetFastSpansEnabled(fast);
+    SceneTextures tex;
+    MakeSceneTextures(dev, tex);
+    DrawRandomScene(dev, tex, seed, 200, 150);
+    if (fastPrims != nullptr) {
+        *fastPrims = dev.GetStats().fastPrimitives;
+    }
+    return gfxtest::Frame(dev);
+}
+
+std::vector<uint32_t> RenderBusy(int threads)
+{
+    SoftDevice dev;
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, busy2d::kWidth, busy2d::kHeight, threads));
+    SoftTexture* bg = gfxtest::MakeTexture(dev, busy2d::kWidth, busy2d::kHeight, busy2d::Background());
+    SoftTexture* sprites[3] = {gfxtest::MakeTexture(dev, 16, 16, busy2d::Sprite(16)),
+                               gfxtest::MakeTexture(dev, 32, 32, busy2d::Sprite(32)),
+                               gfxtest::MakeTexture(dev, 64, 64, busy2d::Sprite(64))};
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0);
+    std::vector<busy2d::Vertex> v;
+    busy2d::AppendQuad(v, 0, 0, busy2d::kWidth, busy2d::kHeight, busy2d::kWidth, busy2d::kHeight);
+    dev.SetTexture(0, bg);
+    dev.DrawPrimitiveUP(PrimTriangleList, 2, v.data(), sizeof(busy2d::Vertex));
+    const std::vector<busy2d::Quad> quads = busy2d::Quads();
+    for (int group = 0; group < 3; ++group) {
+        const int n = 16 << group;
+        v.clear();
+        for (const busy2d::Quad& q : quads) {
+            if (q.size == n) {
+                busy2d::AppendQuad(v, q.x, q.y, n, n, n, n);
+            }
+        }
+        dev.SetRenderState(RsAlphaBlendEnable, 1);
+        dev.SetRenderState(RsSrcBlend, BlendSrcAlpha);
+        dev.SetRenderState(RsDestBlend, group == 2 ? BlendOne : BlendInvSrcAlpha);
+        dev.SetTexture(0, sprites[group]);
+        dev.DrawPrimitiveUP(PrimTriangleList, static_cast<uint32_t>(v.size() / 3), v.data(), sizeof(busy2d::Vertex));
+    }
+    dev.EndScene();
+    dev.SetTexture(0, nullptr);
+    std::vector<uint32_t> frame = gfxtest::Frame(dev);
+    bg->Release();
+    for (SoftTexture* t : sprites) {
+        t->Release();
+    }
+    return frame;
+}
+
+}  // namespace
+
+TEST(SoftDeviceRaster, FastSpansMatchTheGeneralPathOnRandomScenes)
+{
+    for (uint32_t seed = 1; seed <= 6; ++seed) {
+        uint64_t fastPrims = 0;
+        const std::vector<uint32_t> fast = RenderRandom(seed, 1, true, &fastPrims);
+        const std::vector<uint32_t> general = RenderRandom(seed, 1, false);
+        // The scene must give the fast spans work, or the check proves nothing.
+        EXPECT_GT(fastPrims, 50u) << "seed " << seed;
+        ASSERT_EQ(fast.size(), general.size());
+        for (size_t i = 0; i < fast.size(); ++i) {
+            ASSERT_EQ(fast[i], general[i]) << "seed " << seed << " pixel " << i % 200 << "," << i / 200;
+        }
+    }
+}
+
+TEST(SoftDeviceRaster, OneThreadAndManyGiveTheSameBytes)
+{
+    for (uint32_t seed = 11; seed <= 13; ++seed) {
+        EXPECT_EQ(RenderRandom(seed, 1, true), RenderRandom(seed, 7, true)) << "seed " << seed;
+    }
+    EXPECT_EQ(RenderBusy(1), RenderBusy(8));
+}
+
+TEST(SoftDeviceRaster, BusyFrameMatchesItsDefinition)
+{
+    const std::vector<uint32_t> frame = RenderBusy(4);
+    const std::vector<uint32_t> reference = busy2d::Reference();
+    ASSERT_EQ(frame.size(), reference.size());
+    for (size_t i = 0; i < frame.size(); ++i) {
+        ASSERT_EQ(frame[i], reference[i]) << "pixel " << i % busy2d::kWidth << "," << i / busy2d::kWidth;
+    }
+    EXPECT_EQ(busy2d::HashRgb(frame.data(), busy2d::kWidth, busy2d::kHeight, busy2d::kWidth * 4),
+              busy2d::kExpectedHash);
+}
+
+TEST(SoftDeviceRaster, BusySceneCheckValues)
+{
+    const std::vector<busy2d::Quad> q = busy2d::Quads();
+    ASSERT_EQ(q.size(), 1200u);
+    EXPECT_EQ(q[0].x, 518);
+    EXPECT_EQ(q[0].y, 223);
+    EXPECT_EQ(q[1].x, 115);
+    EXPECT_EQ(q[1].y, 443);
+    EXPECT_EQ(q[599].x, 59);
+    EXPECT_EQ(q[599].y, 110);
+    EXPECT_EQ(q[600].x, 151);
+    EXPECT_EQ(q[600].y, 133);
+    EXPECT_EQ(q[900].x, 39);
+    EXPECT_EQ(q[900].y, 400);
+    EXPECT_EQ(q[1199].x, 175);
+    EXPECT_EQ(q[1199].y, 391);
+}
