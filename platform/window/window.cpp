@@ -79,11 +79,16 @@ std::unique_ptr<WindowBackend> ChooseBackend()
         return CreateHeadlessWindowBackend();
     }
     auto backend = CreateSdl2WindowBackend(&reason);
-    if (backend != nullptr) {
-        return backend;
+    if (backend == nullptr) {
+        std::fprintf(stderr, "window: headless (sdl2 does not start: %s)\n", reason.c_str());
+        return CreateHeadlessWindowBackend();
     }
-    std::fprintf(stderr, "window: headless (sdl2 does not start: %s)\n", reason.c_str());
-    return CreateHeadlessWindowBackend();
+    if (!backend->HasDisplay()) {
+        backend.reset();
+        std::fprintf(stderr, "window: headless (sdl2 reaches no display)\n");
+        return CreateHeadlessWindowBackend();
+    }
+    return backend;
 }
 
 // Chosen on first use and kept to the process's end: SDL is started once.

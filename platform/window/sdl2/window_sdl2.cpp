@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace platform {
 
@@ -132,6 +133,9 @@ public:
         }
         subsystems = SDL_INIT_VIDEO;
         const char* driver = SDL_GetCurrentVideoDriver();
+        // SDL falls back on drivers that draw nowhere when no display
+        // answers: such a window is no display to show a box or a frame on.
+        onDisplay = driver != nullptr && std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0;
         std::fprintf(stderr, "window: sdl2, video driver %s\n", driver != nullptr ? driver : "?");
         // A missing joystick subsystem only means no joystick.
         if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) == 0) {
@@ -144,7 +148,7 @@ public:
     }
 
     const char* GetName() const override { return "sdl2"; }
-    bool HasDisplay() const override { return true; }
+    bool HasDisplay() const override { return onDisplay; }
 
     bool OpenWindow(const WindowDesc& desc) override
     {
@@ -358,6 +362,10 @@ public:
 
     int ShowMessageBox(uint32_t type, const std::string& caption, const std::string& text) override
     {
+        if (!onDisplay) {
+            std::fprintf(stderr, "window: message box [%s] %s\n", caption.c_str(), text.c_str());
+            return DefaultMessageBoxResult(type);
+        }
         SDL_MessageBoxButtonData buttons[2] = {};
         int count = 1;
         const uint32_t kind = type & 0x0F;
@@ -413,6 +421,7 @@ private:
     }
 
     uint32_t subsystems = 0;
+    bool onDisplay = false;
     SDL_Window* window = nullptr;
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;
