@@ -88,6 +88,9 @@ TEST(OrvaVector, TransformsDropOrDivideByW)
     ExpectVector(out, 1, 1.5f, 2);
     out.TransformNormal(p, m);
     ExpectVector(out, 1, 1, 1);
+    // In place, w comes from the point before it moved.
+    p.TransformCoord(p, m);
+    ExpectVector(p, 1, 1.5f, 2);
 
     // In place, reading every component before writing any.
     OrvaMatrix turn;
