@@ -518,20 +518,20 @@ Quat QuatSlerp(const Quat& a, const Quat& b, float t)
 
 // ---------------------------------------------------------------- planes
 
-Plane PlaneFromPointNormal(const Vec3& point, const Vec3& normal)
+PlaneEquation PlaneFromPointNormal(const Vec3& point, const Vec3& normal)
 {
     return {normal.x, normal.y, normal.z, -Dot(normal, point)};
 }
 
-Plane PlaneFromPoints(const Vec3& p1, const Vec3& p2, const Vec3& p3)
+PlaneEquation PlaneFromPoints(const Vec3& p1, const Vec3& p2, const Vec3& p3)
 {
     return PlaneFromPointNormal(p1, Normalize(Cross(p2 - p1, p3 - p1)));
 }
 
-float PlaneDotCoord(const Plane& p, const Vec3& v) { return p.a * v.x + p.b * v.y + p.c * v.z + p.d; }
-float PlaneDotNormal(const Plane& p, const Vec3& v) { return p.a * v.x + p.b * v.y + p.c * v.z; }
+float PlaneDotCoord(const PlaneEquation& p, const Vec3& v) { return p.a * v.x + p.b * v.y + p.c * v.z + p.d; }
+float PlaneDotNormal(const PlaneEquation& p, const Vec3& v) { return p.a * v.x + p.b * v.y + p.c * v.z; }
 
-Plane PlaneNormalize(const Plane& p)
+PlaneEquation PlaneNormalize(const PlaneEquation& p)
 {
     float length = std::sqrt(p.a * p.a + p.b * p.b + p.c * p.c);
     if (length == 0.0f) {
@@ -541,7 +541,7 @@ Plane PlaneNormalize(const Plane& p)
     return {p.a * k, p.b * k, p.c * k, p.d * k};
 }
 
-bool PlaneIntersectLine(Vec3& out, const Plane& p, const Vec3& p1, const Vec3& p2)
+bool PlaneIntersectLine(Vec3& out, const PlaneEquation& p, const Vec3& p1, const Vec3& p2)
 {
     Vec3 direction = p2 - p1;
     float denominator = PlaneDotNormal(p, direction);

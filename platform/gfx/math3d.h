@@ -39,9 +39,9 @@ struct Quat {
     float w = 1.0f;
 };
 
-// The points p with a p.x + b p.y + c p.z + d = 0; the side the normal
-// (a, b, c) points to gives positive values.
-struct Plane {
+// A plane (a, b, c, d): the points p with a p.x + b p.y + c p.z + d = 0.
+// The side the normal (a, b, c) points to gives positive values.
+struct PlaneEquation {
     float a = 0.0f;
     float b = 0.0f;
     float c = 0.0f;
@@ -154,17 +154,17 @@ Quat QuatSlerp(const Quat& a, const Quat& b, float t);
 
 // Planes.
 // Normal = normalize((p2 - p1) x (p3 - p1)), d = -(normal . p1).
-Plane PlaneFromPoints(const Vec3& p1, const Vec3& p2, const Vec3& p3);
-Plane PlaneFromPointNormal(const Vec3& point, const Vec3& normal);
+PlaneEquation PlaneFromPoints(const Vec3& p1, const Vec3& p2, const Vec3& p3);
+PlaneEquation PlaneFromPointNormal(const Vec3& point, const Vec3& normal);
 // a x + b y + c z + d: the signed distance when the normal is of unit length.
-float PlaneDotCoord(const Plane& p, const Vec3& v);
+float PlaneDotCoord(const PlaneEquation& p, const Vec3& v);
 // a x + b y + c z.
-float PlaneDotNormal(const Plane& p, const Vec3& v);
+float PlaneDotNormal(const PlaneEquation& p, const Vec3& v);
 // Scales all four values so that the normal has unit length.
-Plane PlaneNormalize(const Plane& p);
+PlaneEquation PlaneNormalize(const PlaneEquation& p);
 // Where the line through p1 and p2 (not just the segment) meets the plane;
 // false, out untouched, when the line is parallel to it.
-bool PlaneIntersectLine(Vec3& out, const Plane& p, const Vec3& p1, const Vec3& p2);
+bool PlaneIntersectLine(Vec3& out, const PlaneEquation& p, const Vec3& p1, const Vec3& p2);
 
 // Rays: a ray starts at origin and runs along direction (any length, not
 // zero) for t >= 0.

@@ -206,13 +206,13 @@ TEST(Math3dQuat, SlerpMovesAtConstantSpeedTheShortWay)
 
 TEST(Math3dPlane, FromPointsFacesCounterClockwiseSide)
 {
-    Plane p = PlaneFromPoints({0, 0, 2}, {1, 0, 2}, {0, 1, 2});
+    PlaneEquation p = PlaneFromPoints({0, 0, 2}, {1, 0, 2}, {0, 1, 2});
     EXPECT_FLOAT_EQ(p.c, 1.0f);
     EXPECT_FLOAT_EQ(p.d, -2.0f);
     EXPECT_FLOAT_EQ(PlaneDotCoord(p, {5, 5, 5}), 3.0f);
     EXPECT_FLOAT_EQ(PlaneDotNormal(p, {5, 5, 5}), 5.0f);
 
-    Plane n = PlaneNormalize(Plane{0, 3, 4, 10});
+    PlaneEquation n = PlaneNormalize(PlaneEquation{0, 3, 4, 10});
     EXPECT_FLOAT_EQ(n.b, 0.6f);
     EXPECT_FLOAT_EQ(n.d, 2.0f);
 
