@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "engine/core/math.h"
+#include "platform/gfx/soft_device.h"
 
 static_assert(sizeof(OrvaMatrix) == 64 && alignof(OrvaMatrix) == 16, "sixteen aligned floats, nothing else");
 static_assert(sizeof(platform::Mat4) == sizeof(float) * 16, "Mat4 is sixteen floats row by row");
+static_assert(sizeof(platform::Matrix4) == sizeof(float) * 16, "Matrix4 is sixteen floats row by row");
 
 float OrvaMatrix::GetElement(int32_t row, int32_t column) const
 {
@@ -28,6 +30,12 @@ void OrvaMatrix::Identity()
 OrvaMatrix& OrvaMatrix::operator=(const platform::Mat4& other)
 {
     Store(other);
+    return *this;
+}
+
+OrvaMatrix& OrvaMatrix::operator=(const platform::Matrix4& other)
+{
+    std::memcpy(elements, other.m, sizeof elements);
     return *this;
 }
 

@@ -3,6 +3,10 @@
 
 #include "platform/gfx/math3d.h"
 
+namespace platform {
+struct Matrix4;
+}
+
 // A 4 x 4 float matrix in the device's convention: row-major, row vectors
 // multiplied on the left (p' = p x M), so "A then B" is A x B and row 4
 // holds the translation. Elements are addressed (row, column) from 1.
@@ -25,6 +29,8 @@ public:
     void Identity();
     OrvaMatrix& operator=(const OrvaMatrix& other) = default;
     OrvaMatrix& operator=(const platform::Mat4& other);
+    // A transform as the device hands it back.
+    OrvaMatrix& operator=(const platform::Matrix4& other);
     // Copies sixteen floats, row by row.
     void Set(const float* values);
     // The same contents as a platform matrix, for the platform maths.

@@ -6,6 +6,7 @@
 #include "engine/core/math.h"
 #include "engine/core/matrix.h"
 #include "engine/core/vector.h"
+#include "platform/gfx/soft_device.h"
 
 namespace {
 
@@ -49,6 +50,13 @@ TEST_F(OrvaMatrixTest, ElementsAreRowMajorFromOne)
     EXPECT_EQ(m.GetData()[13], 6.0f);
     m.SetElement(2, 3, 9.0f);
     EXPECT_EQ(m.GetData()[6], 9.0f);
+
+    platform::Matrix4 device{};
+    device.m[3][1] = 6.0f;
+    OrvaMatrix fromDevice;
+    fromDevice = device;
+    EXPECT_EQ(fromDevice.GetElement(4, 2), 6.0f);
+    EXPECT_EQ(fromDevice.GetElement(2, 4), 0.0f);
 
     OrvaMatrix copy;
     copy.Set(m.GetData());
