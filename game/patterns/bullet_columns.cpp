@@ -93,18 +93,18 @@ static void AimBeam183(const PatternFrame& f)
     const float px = self.x + 230.0f * Cos(a);
     const float py = self.y + 230.0f * Sin(a);
     if (f.clock < 30) {
-        const float aim = self.aimAngle;
-        Child(134, px, py, aim, aim);
+        Child(134, px, py, a, a);
     } else {
-        const float aim = self.aimAngle;
-        Child(f.clock % 2 == 0 ? 135 : 136, px, py, aim, aim);
+        Child(f.clock % 2 == 0 ? 135 : 136, px, py, a, a);
+        // Read again after the spawn: a full enemy table hands the emitter
+        // slot 10, which may be this enemy's own record.
+        const float c = Cos(self.aimAngle);
+        const float s = Sin(self.aimAngle);
+        const float ox = c * 260.0f + self.x;
+        const float oy = s * 260.0f + self.y;
         for (int32_t i = -20; i < 20; ++i) {
-            const float c = Cos(self.aimAngle);
-            const float s = Sin(self.aimAngle);
             const float n = static_cast<float>(i);
-            const float bx = c * n * 12.0f + (c * 260.0f + self.x);
-            const float by = s * n * 12.0f + (s * 260.0f + self.y);
-            BeamBullet(f, bx, by);
+            BeamBullet(f, c * n * 12.0f + ox, s * n * 12.0f + oy);
         }
     }
     if (f.clock == 10) {
