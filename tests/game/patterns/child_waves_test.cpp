@@ -18,12 +18,11 @@
 
 namespace {
 
-constexpr float kEnemyX = 300.0f;
-constexpr float kEnemyY = 120.0f;
-constexpr float kPlayerX = 380.0f;
-constexpr float kPlayerY = 410.0f;
-constexpr float kAimAngle = 0.7f;
-constexpr float kMoveAngle = 2.1f;
+// The enemy, the player, the aim angle and the move angle stand apart, so
+// that the aim, the aim angle and the move angle all differ.
+constexpr float kEnemyX = 300.0f, kEnemyY = 120.0f;
+constexpr float kPlayerX = 380.0f, kPlayerY = 410.0f;
+constexpr float kAimAngle = 0.7f, kMoveAngle = 2.1f;
 constexpr int kSlot = 10;
 
 TraceOptions Options(int id, int difficulty, int clock, int once = 0)
