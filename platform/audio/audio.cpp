@@ -1,0 +1,207 @@
+#include "platform/audio/audio.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/audio/audio_backend.h"
+
+namespace platform {
+
+// Sources are pulled in blocks of this many frames through one scratch
+// buffer, so mixing allocates nothing.
+static constexpr size_t kMixBlockFrames = 512;
+
+struct MixerState {
+    // Guards the rest; held for the whole of a mix, which is what lets
+    // RemoveSource promise the source is no longer used.
+    std::mutex lock;
+    std::unique_ptr<AudioBackend> backend;
+    int32_t users = 0;
+    std::vector<AudioSource*> sources;
+    float scratch[kMixBlockFrames * kAudioChannels] = {};
+};
+
+// Never destroyed: a stream released by another file's static destructor
+// at exit must still find the mixer to leave it.
+static MixerState& Mixer()
+{
+    static MixerState* state = new MixerState();
+    return *state;
+}
+
+// Tries the backends in order, or only the one ORVA_AUDIO names.
+static std::unique_ptr<AudioBackend> StartBackend()
+{
+    const char* wanted = std::getenv("ORVA_AUDIO");
+    const bool any = wanted == nullptr || wanted[0] == '\0';
+    if (!any && std::strcmp(wanted, "sdl2") != 0 && std::strcmp(wanted, "null") != 0) {
+        std::fprintf(stderr, "audio: ORVA_AUDIO=%s is not a device (sdl2 or null)\n", wanted);
+        return nullptr;
+    }
+    using Factory = std::unique_ptr<AudioBackend> (*)();
+    const struct {
+        const char* name;
+        Factory create;
+    } backends[] = {{"sdl2", CreateSdl2AudioBackend}, {"null", CreateNullAudioBackend}};
+    for (const auto& entry : backends) {
+        if (!any && std::strcmp(wanted, entry.name) != 0) {
+            continue;
+        }
+        std::unique_ptr<AudioBackend> backend = entry.create();
+        if (backend != nullptr && backend->Start()) {
+            std::fprintf(stderr, "audio: using the %s device (%d Hz, %d channels, f32)\n", entry.name, kAudioRate,
+                         kAudioChannels);
+            return backend;
+        }
+    }
+    std::fprintf(stderr, "audio: no output device started\n");
+    return nullptr;
+}
+
+bool AudioDevice::Open()
+{
+    MixerState& mixer = Mixer();
+    std::unique_lock<std::mutex> guard(mixer.lock);
+    if (mixer.users > 0) {
+        ++mixer.users;
+        return true;
+    }
+    // A backend's thread may mix as soon as it starts: start it unlocked.
+    guard.unlock();
+    std::unique_ptr<AudioBackend> backend;
+    try {
+        backend = StartBackend();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "audio: out of memory opening the device\n");
+        return false;
+    }
+    if (backend == nullptr) {
+        return false;
+    }
+    guard.lock();
+    if (mixer.users > 0) {
+        // Another thread opened it meanwhile: keep theirs.
+        ++mixer.users;
+        guard.unlock();
+        backend->Stop();
+        return true;
+    }
+    mixer.backend = std::move(backend);
+    mixer.users = 1;
+    return true;
+}
+
+void AudioDevice::Close()
+{
+    MixerState& mixer = Mixer();
+    std::unique_ptr<AudioBackend> closing;
+    {
+        std::lock_guard<std::mutex> guard(mixer.lock);
+        if (mixer.users == 0) {
+            return;
+        }
+        if (--mixer.users > 0) {
+            return;
+        }
+        closing = std::move(mixer.backend);
+        if (!mixer.sources.empty()) {
+            std::fprintf(stderr, "audio: device closed with %zu sources still attached\n", mixer.sources.size());
+            mixer.sources.clear();
+        }
+    }
+    // Stopping waits for the device's thread, which may be waiting for the lock.
+    closing->Stop();
+}
+
+bool AudioDevice::IsOpen()
+{
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    return mixer.users > 0;
+}
+
+const char* AudioDevice::GetBackendName()
+{
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    return mixer.backend != nullptr ? mixer.backend->GetName() : "";
+}
+
+bool AudioDevice::AddSource(AudioSource* source)
+{
+    if (source == nullptr) {
+        return false;
+    }
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    if (mixer.users == 0) {
+        return false;
+    }
+    if (std::find(mixer.sources.begin(), mixer.sources.end(), source) != mixer.sources.end()) {
+        return true;
+    }
+    try {
+        mixer.sources.push_back(source);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "audio: out of memory adding a source\n");
+        return false;
+    }
+    return true;
+}
+
+void AudioDevice::RemoveSource(AudioSource* source)
+{
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    mixer.sources.erase(std::remove(mixer.sources.begin(), mixer.sources.end(), source), mixer.sources.end());
+}
+
+// The mix itself; the mixer's lock is held.
+static void MixLocked(float* out, size_t frames)
+{
+    MixerState& mixer = Mixer();
+    std::memset(out, 0, frames * kAudioChannels * sizeof(float));
+    for (size_t done = 0; done < frames;) {
+        const size_t block = std::min(kMixBlockFrames, frames - done);
+        float* target = out + done * kAudioChannels;
+        for (AudioSource* source : mixer.sources) {
+            source->Pull(mixer.scratch, block);
+            for (size_t i = 0; i < block * kAudioChannels; ++i) {
+                target[i] += mixer.scratch[i];
+            }
+        }
+        done += block;
+    }
+    for (size_t i = 0; i < frames * kAudioChannels; ++i) {
+        out[i] = std::clamp(out[i], -1.0f, 1.0f);
+    }
+}
+
+bool AudioDevice::Render(float* out, size_t frames)
+{
+    if (out == nullptr) {
+        return false;
+    }
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    if (mixer.backend == nullptr || !mixer.backend->MixesOnRequest()) {
+        return false;
+    }
+    MixLocked(out, frames);
+    return true;
+}
+
+void MixAudio(float* out, size_t frames)
+{
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    MixLocked(out, frames);
+}
+
+}  // namespace platform

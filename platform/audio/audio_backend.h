@@ -1,0 +1,30 @@
+#pragma once
+#include <cstddef>
+#include <memory>
+
+// What an output device provides to the mixer. Only the mixer and the
+// backends include this.
+namespace platform {
+
+class AudioBackend {
+public:
+    virtual ~AudioBackend() = default;
+    virtual const char* GetName() const = 0;
+    // Starts output; from then on the backend calls MixAudio whenever it
+    // needs frames. False (with a line on stderr) when the device cannot start.
+    virtual bool Start() = 0;
+    // Stops output; MixAudio is not called after this returns.
+    virtual void Stop() = 0;
+    // True for a device that plays nothing by itself and mixes into memory
+    // only when asked (AudioDevice::Render).
+    virtual bool MixesOnRequest() const = 0;
+};
+
+std::unique_ptr<AudioBackend> CreateSdl2AudioBackend();
+std::unique_ptr<AudioBackend> CreateNullAudioBackend();
+
+// Mixes every source into out (interleaved stereo, kAudioRate), clamped to
+// full scale. The one entry the backends call.
+void MixAudio(float* out, size_t frames);
+
+}  // namespace platform

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/audio/audio.h"
+#include "platform/media/media.h"
+#include "tests/platform/media/test_audio_files.h"
+
+using platform::AudioDevice;
+using platform::MediaOpenResult;
+using platform::MediaStream;
+using namespace test_audio;
+
+class MediaStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("ORVA_AUDIO", "null", 1);
+        ASSERT_TRUE(AudioDevice::Open());
+    }
+    void TearDown() override { AudioDevice::Close(); }
+
+    // A stereo 44.1 kHz ramp of `frames` frames, opened.
+    std::unique_ptr<MediaStream> OpenRamp(size_t frames, const char* name = "ramp.wav")
+    {
+        const std::string path = TempFile(name);
+        EXPECT_TRUE(WriteWav(path, 2, 44100, Ramp(frames)));
+        MediaOpenResult result = MediaOpenResult::kUnreadable;
+        auto stream = MediaStream::Open(path.c_str(), &result);
+        EXPECT_EQ(result, MediaOpenResult::kOk);
+        return stream;
+    }
+};
+
+static void ExpectRamp(const std::vector<float>& out, size_t firstFrame, float gainLeft = 1.0f,
+                       float gainRight = 1.0f)
+{
+    for (size_t i = 0; i < out.size() / 2; ++i) {
+        ASSERT_FLOAT_EQ(out[2 * i], RampLeft(firstFrame + i) / 32768.0f * gainLeft) << "frame " << i;
+        ASSERT_FLOAT_EQ(out[2 * i + 1], RampRight(firstFrame + i) / 32768.0f * gainRight) << "frame " << i;
+    }
+}
+
+TEST_F(MediaStreamTest, PlaysAWavFileSampleForSampleOnlyWhileRunning)
+{
+    auto stream = OpenRamp(8000);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->GetState(), MediaStream::State::kStopped);
+    EXPECT_TRUE(IsSilent(Render(300)));
+    stream->Run();
+    ExpectRamp(Render(3000), 0);
+    // Pause holds the position; Run goes on from it.
+    stream->Pause();
+    EXPECT_TRUE(IsSilent(Render(500)));
+    stream->Run();
+    ExpectRamp(Render(1000), 3000);
+    // Stop keeps the position too; Rewind goes back to the first frame.
+    stream->Stop();
+    EXPECT_TRUE(IsSilent(Render(200)));
+    EXPECT_TRUE(stream->Rewind());
+    stream->Run();
+    ExpectRamp(Render(100), 0);
+    EXPECT_NEAR(static_cast<double>(stream->GetDuration()), 8000.0 / 44100 * 1e7, 1e4);
+}
+
+TEST_F(MediaStreamTest, VolumeAndBalanceAttenuateInHundredthsOfADecibel)
+{
+    auto stream = OpenRamp(4000);
+    ASSERT_NE(stream, nullptr);
+    stream->Run();
+    ASSERT_TRUE(stream->SetVolume(-600));
+    const float sixDb = static_cast<float>(std::pow(10.0, -0.3));
+    ExpectRamp(Render(100), 0, sixDb, sixDb);
+    // A positive balance lowers the left side only, a negative one the right.
+    ASSERT_TRUE(stream->SetBalance(1000));
+    ExpectRamp(Render(100), 100, sixDb * static_cast<float>(std::pow(10.0, -0.5)), sixDb);
+    ASSERT_TRUE(stream->SetBalance(-10000));
+    ExpectRamp(Render(100), 200, sixDb, 0.0f);
+    // Out of range is refused and changes nothing.
+    EXPECT_FALSE(stream->SetVolume(1));
+    EXPECT_FALSE(stream->SetVolume(-10001));
+    EXPECT_FALSE(stream->SetBalance(10001));
+    ExpectRamp(Render(100), 300, sixDb, 0.0f);
+    // The floor is silence.
+    ASSERT_TRUE(stream->SetVolume(-10000));
+    EXPECT_TRUE(IsSilent(Render(100)));
+}
+
+static int g_notified = 0;
+
+TEST_F(MediaStreamTest, TheEndQueuesOneEventAndNotifiesOnce)
+{
+    auto stream = OpenRamp(1000);
+    ASSERT_NE(stream, nullptr);
+    g_notified = 0;
+    stream->SetNotify([](void* user) { ++*static_cast<int*>(user); }, &g_notified);
+    stream->Run();
+    const std::vector<float> out = Render(1500);
+    ExpectRamp(std::vector<float>(out.begin(), out.begin() + 2000), 0);
+    EXPECT_TRUE(IsSilent(std::vector<float>(out.begin() + 2000, out.end())));
+    EXPECT_EQ(g_notified, 1);
+    EXPECT_TRUE(IsSilent(Render(500)));
+    EXPECT_EQ(g_notified, 1);
+    int32_t code = 0;
+    ASSERT_TRUE(stream->GetEvent(&code));
+    EXPECT_EQ(code, platform::kMediaEventComplete);
+    EXPECT_FALSE(stream->GetEvent(&code));
+    // Rewound while running, it plays the file again and ends again.
+    ASSERT_TRUE(stream->Rewind());
+    ExpectRamp(Render(1000), 0);
+    Render(10);
+    EXPECT_EQ(g_notified, 2);
+}
+
+TEST_F(MediaStreamTest, RewindDropsTheEndEventOfThePassItLeaves)
+{
+    auto stream = OpenRamp(500);
+    ASSERT_NE(stream, nullptr);
+    stream->Run();
+    Render(600);
+    ASSERT_TRUE(stream->Rewind());
+    EXPECT_FALSE(stream->GetEvent(nullptr));
+}
+
+TEST_F(MediaStreamTest, RateChangesThePace)
+{
+    auto stream = OpenRamp(4000);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_TRUE(stream->SetRate(2.0));
+    stream->Run();
+    const std::vector<float> out = Render(2100);
+    // Twice as fast: output frame k is file frame 2k, and the file ends after 2000.
+    for (size_t k = 0; k < 1999; ++k) {
+        ASSERT_FLOAT_EQ(out[2 * k], RampLeft(2 * k) / 32768.0f) << k;
+    }
+    EXPECT_TRUE(IsSilent(std::vector<float>(out.begin() + 4000, out.end())));
+    EXPECT_FALSE(stream->SetRate(0.0));
+    EXPECT_FALSE(stream->SetRate(-1.0));
+    EXPECT_FALSE(stream->SetRate(std::nan("")));
+    EXPECT_FALSE(stream->SetRate(MediaStream::kMaxRate * 2));
+}
+
+TEST_F(MediaStreamTest, MonoPlaysOnBothSidesAndOtherRatesAreResampled)
+{
+    const std::string mono = TempFile("mono.wav");
+    ASSERT_TRUE(WriteWav(mono, 1, 44100, std::vector<int16_t>(1000, 8192)));
+    auto stream = MediaStream::Open(mono.c_str(), nullptr);
+    ASSERT_NE(stream, nullptr);
+    stream->Run();
+    const std::vector<float> out = Render(500);
+    for (float s : out) {
+        ASSERT_FLOAT_EQ(s, 0.25f);
+    }
+    stream.reset();
+
+    // 11025 Hz for 0.1 s still lasts 0.1 s at the device's rate.
+    const std::string low = TempFile("low.wav");
+    ASSERT_TRUE(WriteWav(low, 2, 11025, std::vector<int16_t>(2 * 1103, 8192)));
+    stream = MediaStream::Open(low.c_str(), nullptr);
+    ASSERT_NE(stream, nullptr);
+    stream->Run();
+    const std::vector<float> resampled = Render(6000);
+    size_t sounding = 0;
+    for (size_t i = 0; i < 6000; ++i) {
+        if (std::fabs(resampled[2 * i]) > 0.2f) {
+            ++sounding;
+        }
+    }
+    // The resampler's filter may shorten the end by a fraction of a millisecond.
+    EXPECT_NEAR(static_cast<double>(sounding), 4412.0, 100.0);
+}
+
+TEST_F(MediaStreamTest, DecodesCompressedFiles)
+{
+    for (const char* extension : {"mp3", "ogg", "flac"}) {
+        SCOPED_TRACE(extension);
+        const std::string path = TempFile(std::string("tone.") + extension);
+        ASSERT_TRUE(RunTool("ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=0.3 " + path));
+        MediaOpenResult result = MediaOpenResult::kUnreadable;
+        auto stream = MediaStream::Open(path.c_str(), &result);
+        ASSERT_EQ(result, MediaOpenResult::kOk);
+        stream->Run();
+        const std::vector<float> out = Render(44100 / 2);
+        // A mono sine of amplitude 1/8 on both sides for about 0.3 s, then silence.
+        float peak = 0.0f;
+        size_t last = 0;
+        for (size_t i = 0; i < out.size(); ++i) {
+            peak = std::max(peak, std::fabs(out[i]));
+            if (out[i] != 0.0f) {
+                last = i / 2;
+            }
+        }
+        EXPECT_NEAR(peak, 0.125f, 0.02f);
+        EXPECT_NEAR(static_cast<double>(last), 0.3 * 44100, 2500.0);
+        EXPECT_TRUE(stream->GetEvent(nullptr));
+    }
+}
+
+TEST_F(MediaStreamTest, RefusesVideoButNotCoverArt)
+{
+    const std::string movie = TempFile("movie.avi");
+    ASSERT_TRUE(RunTool("ffmpeg -v error -y -f lavfi -i testsrc=size=32x32:rate=5:d=0.4 -f lavfi -i sine=duration=0.4 -c:v mjpeg " + movie));
+    MediaOpenResult result = MediaOpenResult::kOk;
+    EXPECT_EQ(MediaStream::Open(movie.c_str(), &result), nullptr);
+    EXPECT_EQ(result, MediaOpenResult::kHasVideo);
+
+    const std::string song = TempFile("cover.mp3");
+    ASSERT_TRUE(RunTool("ffmpeg -v error -y -f lavfi -i sine=duration=0.3 -f lavfi -i color=c=red:s=16x16:d=0.04 -map 0:a -map 1:v "
+                    "-frames:v 1 -c:v png -disposition:v:0 attached_pic -id3v2_version 3 " + song));
+    auto stream = MediaStream::Open(song.c_str(), &result);
+    EXPECT_EQ(result, MediaOpenResult::kOk);
+    EXPECT_NE(stream, nullptr);
+}
+
+TEST_F(MediaStreamTest, RefusesMissingEmptyTruncatedAndNonAudioFiles)
+{
+    MediaOpenResult result = MediaOpenResult::kOk;
+    EXPECT_EQ(MediaStream::Open(TempFile("missing.mp3").c_str(), &result), nullptr);
+    EXPECT_EQ(result, MediaOpenResult::kUnreadable);
+    EXPECT_EQ(MediaStream::Open("", &result), nullptr);
+    EXPECT_EQ(MediaStream::Open(nullptr, &result), nullptr);
+
+    const std::string empty = TempFile("empty.mp3");
+    std::ofstream(empty, std::ios::binary).close();
+    EXPECT_EQ(MediaStream::Open(empty.c_str(), &result), nullptr);
+    EXPECT_EQ(result, MediaOpenResult::kUnreadable);
+
+    // Cut inside the header.
+    const std::string whole = TempFile("whole.wav");
+    ASSERT_TRUE(WriteWav(whole, 2, 44100, Ramp(100)));
+    std::ifstream in(whole, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string cut = TempFile("cut.wav");
+    std::ofstream(cut, std::ios::binary).write(bytes.data(), 30);
+    EXPECT_EQ(MediaStream::Open(cut.c_str(), &result), nullptr);
+    EXPECT_EQ(result, MediaOpenResult::kUnreadable);
+
+    const std::string text = TempFile("notes.txt");
+    std::ofstream(text) << "just some notes about the game\n";
+    EXPECT_EQ(MediaStream::Open(text.c_str(), &result), nullptr);
+    EXPECT_NE(result, MediaOpenResult::kOk);
+
+    // A name is a file, never another protocol.
+    EXPECT_EQ(MediaStream::Open("pipe:0", &result), nullptr);
+}
+
+TEST_F(MediaStreamTest, AFileCutInItsDataPlaysWhatIsThereAndEnds)
+{
+    const std::string whole = TempFile("long.wav");
+    ASSERT_TRUE(WriteWav(whole, 2, 44100, Ramp(2000)));
+    std::ifstream in(whole, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The header still promises 2000 frames; 500 are left.
+    const std::string cut = TempFile("short.wav");
+    std::ofstream(cut, std::ios::binary).write(bytes.data(), 44 + 500 * 4);
+    auto stream = MediaStream::Open(cut.c_str(), nullptr);
+    ASSERT_NE(stream, nullptr);
+    stream->Run();
+    const std::vector<float> out = Render(800);
+    ExpectRamp(std::vector<float>(out.begin(), out.begin() + 1000), 0);
+    EXPECT_TRUE(IsSilent(std::vector<float>(out.begin() + 1000, out.end())));
+    EXPECT_TRUE(stream->GetEvent(nullptr));
+}
