@@ -3,8 +3,6 @@
 #include <cmath>
 #include <new>
 
-namespace {
-
 constexpr int32_t kSineEntries = 65536;
 constexpr int32_t kQuarterTurn = 16384;
 constexpr int32_t kHalfTurn = 32768;
@@ -15,12 +13,12 @@ constexpr int32_t kHalfTurn = 32768;
 constexpr int32_t kAtanSteps = 16384;
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 
-float* sineTable = nullptr;       // kSineEntries floats
-OrvaAngle* atanTable = nullptr;   // kAtanSteps + 1 angles, atan(i / kAtanSteps)
+static float* sineTable = nullptr;       // kSineEntries floats
+static OrvaAngle* atanTable = nullptr;   // kAtanSteps + 1 angles, atan(i / kAtanSteps)
 
 // Only the first quadrant is computed: the other three are its mirrors,
 // so quarter turns come out exact and Sin(a + 32768) == -Sin(a) bit for bit.
-float QuadrantSine(int32_t step)
+static float QuadrantSine(int32_t step)
 {
     if (step == kQuarterTurn) {
         return 1.0f;
@@ -28,7 +26,7 @@ float QuadrantSine(int32_t step)
     return float(std::sin(double(step) * kTwoPi / double(kSineEntries)));
 }
 
-float SineEntry(int32_t index)
+static float SineEntry(int32_t index)
 {
     int32_t quadrant = index >> 14;
     int32_t step = index & (kQuarterTurn - 1);
@@ -44,14 +42,14 @@ float SineEntry(int32_t index)
     }
 }
 
-OrvaAngle AtanEntry(int32_t index)
+static OrvaAngle AtanEntry(int32_t index)
 {
     double turns = std::atan(double(index) / double(kAtanSteps)) / kTwoPi;
     return OrvaAngle(std::lround(turns * double(kSineEntries)));
 }
 
 // The angle of tan = ratio for a ratio in [0, 1].
-int32_t AtanOfRatio(float ratio)
+static int32_t AtanOfRatio(float ratio)
 {
     int32_t index = 0;
     if (ratio >= 1.0f) {
@@ -61,8 +59,6 @@ int32_t AtanOfRatio(float ratio)
     }
     return atanTable ? atanTable[index] : AtanEntry(index);
 }
-
-}  // namespace
 
 bool OrvaMath::Initialize()
 {

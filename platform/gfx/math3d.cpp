@@ -173,7 +173,9 @@ struct Minors {
     double c[6] = {};
 };
 
-Minors ComputeMinors(const Mat4& m)
+}  // namespace
+
+static Minors ComputeMinors(const Mat4& m)
 {
     const auto& a = m.m;
     Minors r;
@@ -192,13 +194,11 @@ Minors ComputeMinors(const Mat4& m)
     return r;
 }
 
-double DeterminantFromMinors(const Minors& n)
+static double DeterminantFromMinors(const Minors& n)
 {
     return n.s[0] * n.c[5] - n.s[1] * n.c[4] + n.s[2] * n.c[3] + n.s[3] * n.c[2] - n.s[4] * n.c[1] +
            n.s[5] * n.c[0];
 }
-
-}  // namespace
 
 float MatrixDeterminant(const Mat4& m)
 {
