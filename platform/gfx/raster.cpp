@@ -32,6 +32,7 @@ void RecordedFrame::Clear()
 {
     states.clear();
     prims.clear();
+    planes.clear();
     clears.clear();
     copies.clear();
     for (std::vector<uint32_t>& bin : bins) {
@@ -61,7 +62,13 @@ int64_t ToFixed(double texels)
     if (texels > 1073741824.0) {
         texels = 1073741824.0;
     }
-    return static_cast<int64_t>(std::floor(texels * kFixOne));
+    // Floor without a library call: truncate, then step down below zero.
+    const double v = texels * kFixOne;
+    int64_t i = static_cast<int64_t>(v);
+    if (static_cast<double>(i) > v) {
+        --i;
+    }
+    return i;
 }
 
 // ---------------------------------------------------------------------------
@@ -346,6 +353,7 @@ uint32_t BlendPixel(const PixelState& ps, uint32_t src, uint32_t dst)
 
 struct SpanCtx {
     const Prim* prim;
+    const Plane* planes;   // the primitive's planes
     const PixelState* ps;
     uint32_t* colorRow;   // row py of the target
     float* depthRow;      // row py of the depth buffer or null
@@ -360,31 +368,37 @@ inline int64_t AffineFixed(const Plane& p, int32_t px, int32_t py)
 void PixelGeneral(const SpanCtx& c, int32_t px, int32_t py)
 {
     const Prim& pr = *c.prim;
+    const Plane* planes = c.planes;
     const PixelState& ps = *c.ps;
     const double fx = px, fy = py;
-    const float z = static_cast<float>(pr.planes[SlotZ].At(fx, fy));
+    const float z = static_cast<float>(planes[SlotZ].At(fx, fy));
     if (ps.zTest && c.depthRow != nullptr && !Compare(ps.zFunc, z, c.depthRow[px])) {
         return;
     }
-    const double w = pr.perspective ? 1.0 / pr.planes[SlotQ].At(fx, fy) : 1.0;
-    const double cw = (pr.perspective && !pr.flatColor) ? w : 1.0;
+    const double w = pr.perspective ? 1.0 / planes[SlotQ].At(fx, fy) : 1.0;
     CombineInputs in;
-    in.diffuse = {ChannelFromPlane(pr.planes[SlotDiffuse + 0].At(fx, fy) * cw),
-                  ChannelFromPlane(pr.planes[SlotDiffuse + 1].At(fx, fy) * cw),
-                  ChannelFromPlane(pr.planes[SlotDiffuse + 2].At(fx, fy) * cw),
-                  ChannelFromPlane(pr.planes[SlotDiffuse + 3].At(fx, fy) * cw)};
-    in.specular = {ChannelFromPlane(pr.planes[SlotSpecular + 0].At(fx, fy) * cw),
-                   ChannelFromPlane(pr.planes[SlotSpecular + 1].At(fx, fy) * cw),
-                   ChannelFromPlane(pr.planes[SlotSpecular + 2].At(fx, fy) * cw),
-                   ChannelFromPlane(pr.planes[SlotSpecular + 3].At(fx, fy) * cw)};
+    if (pr.flatColor) {
+        in.diffuse = Unpack(pr.flatDiffuse);
+        in.specular = Unpack(pr.flatSpecular);
+    } else {
+        const double cw = pr.perspective ? w : 1.0;
+        in.diffuse = {ChannelFromPlane(planes[SlotDiffuse + 0].At(fx, fy) * cw),
+                      ChannelFromPlane(planes[SlotDiffuse + 1].At(fx, fy) * cw),
+                      ChannelFromPlane(planes[SlotDiffuse + 2].At(fx, fy) * cw),
+                      ChannelFromPlane(planes[SlotDiffuse + 3].At(fx, fy) * cw)};
+        in.specular = {ChannelFromPlane(planes[SlotSpecular + 0].At(fx, fy) * cw),
+                       ChannelFromPlane(planes[SlotSpecular + 1].At(fx, fy) * cw),
+                       ChannelFromPlane(planes[SlotSpecular + 2].At(fx, fy) * cw),
+                       ChannelFromPlane(planes[SlotSpecular + 3].At(fx, fy) * cw)};
+    }
     for (int s = 0; s < ps.stageCount; ++s) {
         const StageSnap& st = ps.stage[s];
         if (st.tex.texels == nullptr) {
             in.tex[s] = {255, 255, 255, 255};
             continue;
         }
-        const Plane& ps_ = pr.planes[SlotTex + 2 * s];
-        const Plane& pt_ = pr.planes[SlotTex + 2 * s + 1];
+        const Plane& ps_ = planes[SlotTex + 2 * s];
+        const Plane& pt_ = planes[SlotTex + 2 * s + 1];
         int64_t sf, tf;
         if (pr.perspective) {
             sf = ToFixed(ps_.At(fx, fy) * w);
@@ -502,8 +516,8 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
 {
     const Prim& pr = *c.prim;
     const StageSnap& st = c.ps->stage[0];
-    const Plane& sp = pr.planes[SlotTex];
-    const Plane& tp = pr.planes[SlotTex + 1];
+    const Plane& sp = c.planes[SlotTex];
+    const Plane& tp = c.planes[SlotTex + 1];
     const int64_t ds = ToFixed(sp.dx), dt = ToFixed(tp.dx);
     const int64_t sRow = ToFixed(sp.a + sp.dy * py), tRow = ToFixed(tp.a + tp.dy * py);
     int64_t s = sRow + x0 * ds, t = tRow + x0 * dt;
@@ -521,6 +535,26 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
     const __m128i alphaMask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
     int32_t px = x0;
     auto fetch = [&](int64_t ss, int64_t tt) { return texels[(tt >> 32) * w + (ss >> 32)]; };
+    // A 1:1 row (one texel per pixel, no step lost or doubled, as every
+    // unscaled sprite gives) reads its texels straight from the row.
+    const bool contiguous = dt == 0 && ds > 0 && ds <= (int64_t{1} << 32) && (sEnd >> 32) - (s >> 32) == x1 - x0;
+    if (contiguous) {
+        const uint32_t* row = texels + (t >> 32) * w + (s >> 32) - x0;
+        for (; px + 3 <= x1; px += 4) {
+            __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + px));
+            if constexpr (Mod) {
+                src = Modulate4(src, m16);
+            }
+            if constexpr (Blend != FastOpaque) {
+                if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(src, alphaMask), _mm_setzero_si128())) == 0xFFFF) {
+                    continue;
+                }
+            }
+            __m128i* dst = reinterpret_cast<__m128i*>(out + px);
+            _mm_storeu_si128(dst, Blend4<Blend>(src, _mm_loadu_si128(dst)));
+        }
+        s += (px - x0) * ds;
+    }
     for (; px + 3 <= x1; px += 4) {
         const uint32_t a0 = fetch(s, t);
         const uint32_t a1 = fetch(s + ds, t + dt);
@@ -598,17 +632,31 @@ inline int64_t CeilDiv(int64_t a, int64_t b)   // b > 0
     return -FloorDiv(-a, b);
 }
 
-void RunTriangle(const Prim& pr, const PixelState& ps, const Target& target, int32_t tx0, int32_t ty0, int32_t tx1,
-                 int32_t ty1, bool fastSpans)
+void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, const Target& target, int32_t tx0,
+                 int32_t ty0, int32_t tx1, int32_t ty1, bool fastSpans)
 {
     const int32_t y0 = std::max(pr.minY, ty0), y1 = std::min(pr.maxY, ty1);
     const int32_t xl = std::max(pr.minX, tx0), xr = std::min(pr.maxX, tx1);
     const SpanFn fn = kSpanTable[fastSpans ? pr.fastSpan : 0];
-    SpanCtx c{&pr, &ps, nullptr, nullptr};
+    SpanCtx c{&pr, planes, &ps, nullptr, nullptr};
+    // Vertical edges bound every row alike: fold them in once.
+    int64_t left = xl, right = xr;
+    int rowEdges[3];
+    int rowEdgeCount = 0;
+    for (int e = 0; e < pr.edgeCount; ++e) {
+        if (pr.eb[e] == 0 && pr.ea[e] > 0) {
+            left = std::max(left, CeilDiv(-pr.ec[e], pr.ea[e]));
+        } else if (pr.eb[e] == 0 && pr.ea[e] < 0) {
+            right = std::min(right, FloorDiv(pr.ec[e], -pr.ea[e]));
+        } else {
+            rowEdges[rowEdgeCount++] = e;
+        }
+    }
     for (int32_t py = y0; py <= y1; ++py) {
-        int64_t lo = xl, hi = xr;
+        int64_t lo = left, hi = right;
         bool empty = false;
-        for (int e = 0; e < 3; ++e) {
+        for (int i = 0; i < rowEdgeCount; ++i) {
+            const int e = rowEdges[i];
             const int64_t a = pr.ea[e];
             const int64_t k = pr.eb[e] * py + pr.ec[e];
             if (a > 0) {
@@ -628,8 +676,8 @@ void RunTriangle(const Prim& pr, const PixelState& ps, const Target& target, int
     }
 }
 
-void RunLine(const Prim& pr, const PixelState& ps, const Target& target, int32_t tx0, int32_t ty0, int32_t tx1,
-             int32_t ty1)
+void RunLine(const Prim& pr, const Plane* planes, const PixelState& ps, const Target& target, int32_t tx0,
+             int32_t ty0, int32_t tx1, int32_t ty1)
 {
     const double dx = pr.lx1 - pr.lx0, dy = pr.ly1 - pr.ly0;
     const bool xMajor = std::fabs(dx) >= std::fabs(dy);
@@ -650,7 +698,7 @@ void RunLine(const Prim& pr, const PixelState& ps, const Target& target, int32_t
     const int32_t hi = xMajor ? std::min(pr.maxX, tx1) : std::min(pr.maxY, ty1);
     first = std::max<int64_t>(first, lo);
     last = std::min<int64_t>(last, hi);
-    SpanCtx c{&pr, &ps, nullptr, nullptr};
+    SpanCtx c{&pr, planes, &ps, nullptr, nullptr};
     for (int64_t m = first; m <= last; ++m) {
         const double minor = minor0 + (static_cast<double>(m) - major0) * slope;
         const int64_t n = static_cast<int64_t>(std::floor(minor + 0.5));
@@ -740,13 +788,14 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, bool fa
         }
         default: {
             const Prim& pr = frame.prims[index];
+            const Plane* planes = frame.planes.data() + pr.planeBase;
             const PixelState& ps = frame.states[pr.state];
             if (pr.kind == KindTriangle) {
-                RunTriangle(pr, ps, target, x0, y0, x1, y1, fastSpans);
+                RunTriangle(pr, planes, ps, target, x0, y0, x1, y1, fastSpans);
             } else if (pr.kind == KindLine) {
-                RunLine(pr, ps, target, x0, y0, x1, y1);
+                RunLine(pr, planes, ps, target, x0, y0, x1, y1);
             } else if (pr.minX >= x0 && pr.minX <= x1 && pr.minY >= y0 && pr.minY <= y1) {
-                SpanCtx c{&pr, &ps, target.color + static_cast<size_t>(pr.minY) * target.width,
+                SpanCtx c{&pr, planes, &ps, target.color + static_cast<size_t>(pr.minY) * target.width,
                           target.depth != nullptr ? target.depth + static_cast<size_t>(pr.minY) * target.width
                                                   : nullptr};
                 PixelGeneral(c, pr.minX, pr.minY);

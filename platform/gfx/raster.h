@@ -58,31 +58,36 @@ enum PrimKind : uint8_t { KindTriangle = 0, KindLine = 1, KindPoint = 2 };
 // Where each attribute's plane sits in the primitive's block of planes.
 // Texture planes are in texels (u x width) for affine primitives, and in
 // texels x rhw for perspective ones.
+// A primitive stores the planes up to the last one it needs: colour planes
+// only when its colours vary.
 enum PlaneSlot : int {
     SlotZ = 0,
     SlotQ = 1,           // rhw
-    SlotDiffuse = 2,     // b, g, r, a
-    SlotSpecular = 6,    // b, g, r, fog
-    SlotTex = 10,        // s, t per stage
+    SlotTex = 2,         // s, t per stage
+    SlotDiffuse = 10,    // b, g, r, a
+    SlotSpecular = 14,   // b, g, r, fog
     kPlaneCount = 18,
 };
 
 struct Prim {
     uint8_t kind = KindTriangle;
     bool perspective = false;
-    bool flatColor = false;    // colour planes hold plain constants
+    bool flatColor = false;    // one colour: flatDiffuse and flatSpecular, no planes
     uint8_t fastSpan = 0;      // index into the span table; 0 = general
     uint8_t linearStages = 0;  // bit per stage that filters linearly
     uint32_t state = 0;        // index of its PixelState
     uint32_t fastColor = 0;    // the modulate factor or the constant colour
     int32_t minX = 0, minY = 0, maxX = 0, maxY = 0;   // inclusive, clipped
-    // Triangle: inside when ea * x + eb * y + ec >= 0 for all three edges,
-    // in units of 1/65536 pixel squared (the top-left rule is in ec).
-    int64_t ea[3] = {0, 0, 0}, eb[3] = {0, 0, 0}, ec[3] = {0, 0, 0};
+    // Triangle: inside when ea * x + eb * y + ec >= 0 for all its edges (three,
+    // or four for an axis-aligned rectangle made of two triangles); the
+    // top-left rule is in ec.
+    uint8_t edgeCount = 3;
+    int64_t ea[4] = {0, 0, 0, 0}, eb[4] = {0, 0, 0, 0}, ec[4] = {0, 0, 0, 0};
     // Line: end points in pixels; point: the pixel in minX, minY.
     double lx0 = 0, ly0 = 0, lx1 = 0, ly1 = 0;
     bool lastPixel = true;
-    Plane planes[kPlaneCount];
+    uint32_t flatDiffuse = 0, flatSpecular = 0;
+    uint32_t planeBase = 0;    // first of its planes in RecordedFrame::planes
 };
 
 struct ClearCmd {
@@ -115,6 +120,7 @@ constexpr uint32_t kBinIndexMask = (1u << 30) - 1;
 struct RecordedFrame {
     std::vector<PixelState> states;
     std::vector<Prim> prims;
+    std::vector<Plane> planes;
     std::vector<ClearCmd> clears;
     std::vector<CopyCmd> copies;
     std::vector<std::vector<uint32_t>> bins;
@@ -160,6 +166,12 @@ struct ClipBox {
 // is dropped when culled, empty or outside the box.
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
                    const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box);
+// Two triangles (a, b, c) and (c, d, a) that make an axis-aligned rectangle
+// with attributes that change linearly across it: one primitive with four
+// edges that covers exactly the pixels the two triangles would. False when
+// the corners do not qualify (the caller then sets up two triangles).
+bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
+                    const ScreenVertex& c, const ScreenVertex& d, uint32_t cullMode, bool flat, const ClipBox& box);
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
                bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);

@@ -87,7 +87,7 @@ uint32_t PackColor(const float c[4])
 
 // Chooses point or linear filtering per stage from the texel footprint of a
 // pixel: magnified when a pixel steps at most one texel.
-uint8_t LinearStages(const PixelState& ps, const Prim& pr, double cx, double cy)
+uint8_t LinearStages(const PixelState& ps, const Prim& pr, const Plane* planes, double cx, double cy)
 {
     uint8_t mask = 0;
     for (int s = 0; s < ps.stageCount; ++s) {
@@ -95,12 +95,12 @@ uint8_t LinearStages(const PixelState& ps, const Prim& pr, double cx, double cy)
         if (st.tex.texels == nullptr) {
             continue;
         }
-        const Plane& sp = pr.planes[SlotTex + 2 * s];
-        const Plane& tp = pr.planes[SlotTex + 2 * s + 1];
+        const Plane& sp = planes[SlotTex + 2 * s];
+        const Plane& tp = planes[SlotTex + 2 * s + 1];
         double dsdx = sp.dx, dsdy = sp.dy, dtdx = tp.dx, dtdy = tp.dy;
         if (pr.perspective) {
-            const double q = pr.planes[SlotQ].At(cx, cy);
-            const Plane& qp = pr.planes[SlotQ];
+            const double q = planes[SlotQ].At(cx, cy);
+            const Plane& qp = planes[SlotQ];
             if (q != 0.0) {
                 const double sv = sp.At(cx, cy), tv = tp.At(cx, cy);
                 dsdx = (sp.dx * q - sv * qp.dx) / (q * q);
@@ -118,8 +118,12 @@ uint8_t LinearStages(const PixelState& ps, const Prim& pr, double cx, double cy)
     return mask;
 }
 
-void Finish(RecordedFrame& frame, Prim& pr)
+void Finish(RecordedFrame& frame, Prim& pr, const Plane* planes, int stageCount)
 {
+    // Colour planes only when the colours vary.
+    const int count = pr.flatColor ? SlotTex + 2 * stageCount : kPlaneCount;
+    pr.planeBase = static_cast<uint32_t>(frame.planes.size());
+    frame.planes.insert(frame.planes.end(), planes, planes + count);
     const uint32_t index = static_cast<uint32_t>(frame.prims.size());
     frame.prims.push_back(pr);
     ++frame.primCount;
@@ -129,8 +133,13 @@ void Finish(RecordedFrame& frame, Prim& pr)
 
 }  // namespace
 
-void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
-                   const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box)
+namespace {
+
+// Set-up of a triangle; with rect non-null, the rectangle whose half it is
+// (its 1/256-pixel left, top, right, bottom) gives the coverage instead.
+void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
+                         const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box,
+                         const int64_t* rect)
 {
     const ScreenVertex* v[3] = {&v0in, &v1in, &v2in};
     Snapped p[3] = {Snap(v0in), Snap(v1in), Snap(v2in)};
@@ -162,7 +171,25 @@ void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex
     if (pr.minX > pr.maxX || pr.minY > pr.maxY) {
         return;
     }
-    for (int e = 0; e < 3; ++e) {
+    if (rect != nullptr) {
+        // Left and top edges inside, right and bottom outside.
+        const int64_t l = rect[0], t = rect[1], r = rect[2], b = rect[3];
+        pr.edgeCount = 4;
+        const int64_t ea[4] = {256, -256, 0, 0}, eb[4] = {0, 0, 256, -256}, ec[4] = {-l, r - 1, -t, b - 1};
+        for (int e = 0; e < 4; ++e) {
+            pr.ea[e] = ea[e];
+            pr.eb[e] = eb[e];
+            pr.ec[e] = ec[e];
+        }
+        pr.minX = static_cast<int32_t>(std::max<int64_t>((l + 255) >> 8, box.minX));
+        pr.maxX = static_cast<int32_t>(std::min<int64_t>((r - 1) >> 8, box.maxX));
+        pr.minY = static_cast<int32_t>(std::max<int64_t>((t + 255) >> 8, box.minY));
+        pr.maxY = static_cast<int32_t>(std::min<int64_t>((b - 1) >> 8, box.maxY));
+        if (pr.minX > pr.maxX || pr.minY > pr.maxY) {
+            return;
+        }
+    }
+    for (int e = 0; e < 3 && rect == nullptr; ++e) {
         const Snapped& a = p[e];
         const Snapped& b = p[(e + 1) % 3];
         const int64_t dx = b.x - a.x, dy = b.y - a.y;
@@ -183,29 +210,78 @@ void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex
     const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
     const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
     const double det = (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
-    pr.planes[SlotZ] = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, det);
+    Plane planes[kPlaneCount];
+    planes[SlotZ] = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, det);
     pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
-    pr.planes[SlotQ] = pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, det) : Constant(a.rhw);
+    planes[SlotQ] = pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, det) : Constant(a.rhw);
     // Flat shading takes the colours of the first vertex as given.
     const ScreenVertex& first = v0in;
     pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
     const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
     const PixelState& ps = frame.states[stateIndex];
-    for (int slot = SlotDiffuse; slot < kPlaneCount; ++slot) {
-        const bool colour = slot < SlotTex;
-        if (colour && pr.flatColor) {
-            pr.planes[slot] = Constant(Attribute(first, ps, slot));
+    pr.flatDiffuse = PackColor(first.color);
+    pr.flatSpecular = PackColor(first.spec);
+    const int last = pr.flatColor ? SlotTex + 2 * ps.stageCount : kPlaneCount;
+    for (int slot = SlotTex; slot < last; ++slot) {
+        if (slot < SlotDiffuse && (slot - SlotTex) / 2 >= ps.stageCount) {
             continue;
         }
-        if (!colour && (slot - SlotTex) / 2 >= ps.stageCount) {
-            continue;
-        }
-        pr.planes[slot] = PlaneFrom(x0, y0, Attribute(a, ps, slot) * qa, x1, y1, Attribute(b, ps, slot) * qb, x2, y2,
-                                    Attribute(c, ps, slot) * qc, det);
+        planes[slot] = PlaneFrom(x0, y0, Attribute(a, ps, slot) * qa, x1, y1, Attribute(b, ps, slot) * qb, x2, y2,
+                                 Attribute(c, ps, slot) * qc, det);
     }
-    pr.linearStages = LinearStages(ps, pr, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
-    pr.fastSpan = SelectFastSpan(ps, pr, PackColor(first.color), PackColor(first.spec));
-    Finish(frame, pr);
+    pr.linearStages = LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
+    pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
+    Finish(frame, pr, planes, ps.stageCount);
+}
+
+// Every attribute of d is a + c - b, exactly: the rectangle's attributes
+// are one plane, so the first triangle's planes serve the whole of it.
+bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, const ScreenVertex& d)
+{
+    auto lin = [](float va, float vb, float vc, float vd) {
+        return static_cast<double>(vd) == static_cast<double>(va) + static_cast<double>(vc) - static_cast<double>(vb);
+    };
+    if (!(a.rhw == b.rhw && b.rhw == c.rhw && c.rhw == d.rhw) || !lin(a.z, b.z, c.z, d.z)) {
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (!lin(a.color[i], b.color[i], c.color[i], d.color[i]) || !lin(a.spec[i], b.spec[i], c.spec[i], d.spec[i]) ||
+            !lin(a.tc[i][0], b.tc[i][0], c.tc[i][0], d.tc[i][0]) || !lin(a.tc[i][1], b.tc[i][1], c.tc[i][1], d.tc[i][1])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
+                   const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box)
+{
+    SetupTriangleOrRect(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr);
+}
+
+bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
+                    const ScreenVertex& c, const ScreenVertex& d, uint32_t cullMode, bool flat, const ClipBox& box)
+{
+    const Snapped pa = Snap(a), pb = Snap(b), pc = Snap(c), pd = Snap(d);
+    // Corners in either order around the rectangle: b shares a row with a
+    // and a column with c, or a column with a and a row with c.
+    const bool rowFirst = pa.y == pb.y && pb.x == pc.x && pc.y == pd.y && pd.x == pa.x;
+    const bool columnFirst = pa.x == pb.x && pb.y == pc.y && pc.x == pd.x && pd.y == pa.y;
+    if (!(rowFirst || columnFirst) || pa.x == pc.x || pa.y == pc.y) {
+        return false;
+    }
+    // Flat shading colours the second triangle from its own first corner.
+    if (flat && !SameColors(a, c)) {
+        return false;
+    }
+    if (!Affine4(a, b, c, d)) {
+        return false;
+    }
+    const int64_t rect[4] = {std::min(pa.x, pc.x), std::min(pa.y, pc.y), std::max(pa.x, pc.x), std::max(pa.y, pc.y)};
+    SetupTriangleOrRect(frame, stateIndex, a, b, c, cullMode, flat, box, rect);
+    return true;
 }
 
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b, bool flat,
@@ -242,20 +318,21 @@ void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a,
     };
     pr.perspective = a.rhw != b.rhw;
     const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0;
-    pr.planes[SlotZ] = along(a.z, b.z);
-    pr.planes[SlotQ] = pr.perspective ? along(a.rhw, b.rhw) : Constant(a.rhw);
+    Plane planes[kPlaneCount];
+    planes[SlotZ] = along(a.z, b.z);
+    planes[SlotQ] = pr.perspective ? along(a.rhw, b.rhw) : Constant(a.rhw);
     pr.flatColor = flat || SameColors(a, b);
+    pr.flatDiffuse = PackColor(a.color);
+    pr.flatSpecular = PackColor(a.spec);
     const PixelState& ps = frame.states[stateIndex];
-    for (int slot = SlotDiffuse; slot < kPlaneCount; ++slot) {
-        const bool colour = slot < SlotTex;
-        if (colour && pr.flatColor) {
-            pr.planes[slot] = Constant(Attribute(a, ps, slot));
-        } else if (colour || (slot - SlotTex) / 2 < ps.stageCount) {
-            pr.planes[slot] = along(Attribute(a, ps, slot) * qa, Attribute(b, ps, slot) * qb);
+    const int last = pr.flatColor ? SlotTex + 2 * ps.stageCount : kPlaneCount;
+    for (int slot = SlotTex; slot < last; ++slot) {
+        if (slot >= SlotDiffuse || (slot - SlotTex) / 2 < ps.stageCount) {
+            planes[slot] = along(Attribute(a, ps, slot) * qa, Attribute(b, ps, slot) * qb);
         }
     }
-    pr.linearStages = LinearStages(ps, pr, (pr.lx0 + pr.lx1) / 2.0, (pr.ly0 + pr.ly1) / 2.0);
-    Finish(frame, pr);
+    pr.linearStages = LinearStages(ps, pr, planes, (pr.lx0 + pr.lx1) / 2.0, (pr.ly0 + pr.ly1) / 2.0);
+    Finish(frame, pr, planes, ps.stageCount);
 }
 
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box)
@@ -273,16 +350,17 @@ void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v
     pr.minX = pr.maxX = static_cast<int32_t>(px);
     pr.minY = pr.maxY = static_cast<int32_t>(py);
     pr.flatColor = true;
+    pr.flatDiffuse = PackColor(v.color);
+    pr.flatSpecular = PackColor(v.spec);
     const PixelState& ps = frame.states[stateIndex];
-    pr.planes[SlotZ] = Constant(v.z);
-    pr.planes[SlotQ] = Constant(v.rhw);
-    for (int slot = SlotDiffuse; slot < kPlaneCount; ++slot) {
-        if (slot < SlotTex || (slot - SlotTex) / 2 < ps.stageCount) {
-            pr.planes[slot] = Constant(Attribute(v, ps, slot));
-        }
+    Plane planes[kPlaneCount];
+    planes[SlotZ] = Constant(v.z);
+    planes[SlotQ] = Constant(v.rhw);
+    for (int slot = SlotTex; slot < SlotTex + 2 * ps.stageCount; ++slot) {
+        planes[slot] = Constant(Attribute(v, ps, slot));
     }
     pr.linearStages = 0;
-    Finish(frame, pr);
+    Finish(frame, pr, planes, ps.stageCount);
 }
 
 }  // namespace platform

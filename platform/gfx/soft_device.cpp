@@ -566,11 +566,11 @@ GfxResult SoftDevice::TestCooperativeLevel() const
     return kGfxDeviceNotReset;
 }
 
-void SoftDevice::SimulateLoss()
+void SoftDevice::SimulateLoss(int lostChecks)
 {
     core->frame.Clear();
     core->lost = true;
-    core->lostChecks = 0;
+    core->lostChecks = lostChecks < 0 ? 0 : lostChecks;
     core->inScene = false;
 }
 
@@ -1531,35 +1531,59 @@ static GfxResult DrawCore(DeviceCore& dc, uint32_t type, uint32_t primitiveCount
             emitLine(a, b);
         }
         break;
-    default:
-        for (uint32_t i = 0; i < primitiveCount; ++i) {
-            uint64_t i0, i1, i2;
+    default: {
+        auto corners = [type](uint64_t i, uint64_t* i0, uint64_t* i1, uint64_t* i2) {
             if (type == PrimTriangleList) {
-                i0 = 3ull * i;
-                i1 = i0 + 1;
-                i2 = i0 + 2;
+                *i0 = 3 * i;
+                *i1 = *i0 + 1;
+                *i2 = *i0 + 2;
             } else if (type == PrimTriangleStrip) {
                 // Every other strip triangle swaps two corners to keep its winding.
-                i0 = i;
-                i1 = (i & 1) ? i + 2 : i + 1;
-                i2 = (i & 1) ? i + 1 : i + 2;
+                *i0 = i;
+                *i1 = (i & 1) ? i + 2 : i + 1;
+                *i2 = (i & 1) ? i + 1 : i + 2;
             } else {
-                i0 = 0;
-                i1 = i + 1;
-                i2 = i + 2;
+                *i0 = 0;
+                *i1 = i + 1;
+                *i2 = i + 2;
             }
+        };
+        auto same = [](const ClipVertex& x, const ClipVertex& y) { return std::memcmp(&x.v, &y.v, sizeof(x.v)) == 0; };
+        auto inGuard = [](const ClipVertex& x) {
+            return std::fabs(x.v.x) <= kGuardBand && std::fabs(x.v.y) <= kGuardBand;
+        };
+        ClipVertex d, e, g;
+        for (uint32_t i = 0; i < primitiveCount; ++i) {
+            uint64_t i0, i1, i2;
+            corners(i, &i0, &i1, &i2);
             if (!fetch(i0, &a) || !fetch(i1, &b) || !fetch(i2, &c)) {
                 badIndex = true;
                 continue;
             }
-            if (layout.transformed && fill == FillSolid) {
-                const bool inside = std::fabs(a.v.x) <= kGuardBand && std::fabs(a.v.y) <= kGuardBand &&
-                                    std::fabs(b.v.x) <= kGuardBand && std::fabs(b.v.y) <= kGuardBand &&
-                                    std::fabs(c.v.x) <= kGuardBand && std::fabs(c.v.y) <= kGuardBand;
-                if (inside) {
-                    SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flat, box);
-                    continue;
+            if (layout.transformed && fill == FillSolid && inGuard(a) && inGuard(b) && inGuard(c)) {
+                // Sprites come as two triangles of a rectangle: draw them as
+                // one primitive when the next triangle completes it.
+                if (i + 1 < primitiveCount && (type == PrimTriangleList || !flat)) {
+                    uint64_t j0, j1, j2;
+                    corners(i + 1, &j0, &j1, &j2);
+                    if (fetch(j0, &d) && fetch(j1, &e) && fetch(j2, &g) && inGuard(e)) {
+                        bool merged = false;
+                        if (type == PrimTriangleList && same(d, c) && same(g, a)) {
+                            merged = SetupRectangle(dc.frame, state, a.v, b.v, c.v, e.v, cull, flat, box);
+                        } else if (type == PrimTriangleFan && same(d, a) && same(e, c)) {
+                            merged = SetupRectangle(dc.frame, state, a.v, b.v, c.v, g.v, cull, flat, box);
+                        } else if (type == PrimTriangleStrip && !(i & 1) && same(d, b) && same(g, c)) {
+                            // (v0, v1, v2) and (v1, v3, v2): the diagonal runs v1 to v2.
+                            merged = SetupRectangle(dc.frame, state, d.v, e.v, g.v, a.v, cull, flat, box);
+                        }
+                        if (merged) {
+                            ++i;
+                            continue;
+                        }
+                    }
                 }
+                SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flat, box);
+                continue;
             }
             bufA[0] = a;
             bufA[1] = b;
@@ -1567,6 +1591,7 @@ static GfxResult DrawCore(DeviceCore& dc, uint32_t type, uint32_t primitiveCount
             emitPolygon(3);
         }
         break;
+    }
     }
     if (badIndex) {
         std::fprintf(stderr, "gfx: draw skipped primitives whose indices lie outside the vertices\n");

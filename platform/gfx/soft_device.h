@@ -360,8 +360,10 @@ public:
 
     // ---- loss and reset
     GfxResult TestCooperativeLevel() const;
-    // Puts the device into the lost state, as losing full-screen focus does.
-    void SimulateLoss();
+    // Puts the device into the lost state, as losing full-screen focus does;
+    // it cannot be reset during the next lostChecks TestCooperativeLevel
+    // calls (they answer DeviceLost, later ones DeviceNotReset).
+    void SimulateLoss(int lostChecks = 0);
     // Fails (InvalidCall) while default-pool resources are alive; on success
     // every state returns to its default and the frame is made anew.
     GfxResult Reset(const DeviceParams& params);
