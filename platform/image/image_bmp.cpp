@@ -134,7 +134,10 @@ bool ParseHeader(const uint8_t* data, size_t size, Header* h, std::string* error
     if (h->topDown && (h->compression == kRle8 || h->compression == kRle4)) {
         return Fail(error, "BMP: compressed bitmaps cannot be top-down");
     }
-    if (h->bits <= 8) {
+    if (h->bits > 8) {
+        // A colour table beside true-colour pixels is only a display hint.
+        h->paletteCount = 0;
+    } else {
         const uint32_t most = 1u << h->bits;
         if (h->paletteCount == 0 || h->paletteCount > most) {
             h->paletteCount = most;
@@ -176,7 +179,7 @@ bool ReadPalette(const uint8_t* data, const Header& h, uint32_t palette[256]) {
     for (int i = 0; i < 256; ++i) {
         palette[i] = 0xFF000000u;
     }
-    for (uint32_t i = 0; i < h.paletteCount; ++i) {
+    for (uint32_t i = 0; i < h.paletteCount && i < 256; ++i) {
         const uint8_t* e = data + h.paletteOffset + size_t(i) * h.paletteEntryBytes;
         palette[i] = Argb(0xFF, e[2], e[1], e[0]);
     }

@@ -119,6 +119,14 @@ int RoundToInt(double v) { return int(std::lround(v)); }
 
 }  // namespace
 
+// Fontconfig loses a few hundred bytes parsing its configuration once per
+// process; that is not ours to fix, and without this every program that
+// opens a font fails the leak check of the sanitizer build. Weak, so a
+// program with its own list keeps it.
+extern "C" __attribute__((weak, used)) const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 struct Font::Impl {
     FT_Library library = nullptr;
     FT_Face face = nullptr;
