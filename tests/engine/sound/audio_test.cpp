@@ -192,12 +192,16 @@ TEST_F(OrvaAudioTest, PauseStopPlayAndPauseAgainLeavesItPaused)
 TEST_F(OrvaAudioTest, FailedLoadsLogTheirReasonAndTheWorkerServesOn)
 {
     const std::string missing = TempFile("missing.mp3");
-    OrvaAudio* lost = OrvaAudio::Create(missing.c_str());
     const std::string empty = TempFile("empty.mp3");
     std::ofstream(empty, std::ios::binary).close();
-    OrvaAudio* hollow = OrvaAudio::Create(empty.c_str());
     const std::string movie = TempFile("movie.avi");
     ASSERT_TRUE(RunTool("ffmpeg -v error -y -f lavfi -i testsrc=size=32x32:rate=5:d=0.4 -f lavfi -i sine=duration=0.4 -c:v mjpeg " + movie));
+    // One at a time: the worker's load lines would otherwise interleave with
+    // the next creation's line, as two threads write the one log.
+    OrvaAudio* lost = OrvaAudio::Create(missing.c_str());
+    OrvaAudio::WaitIdle();
+    OrvaAudio* hollow = OrvaAudio::Create(empty.c_str());
+    OrvaAudio::WaitIdle();
     OrvaAudio* video = OrvaAudio::Create(movie.c_str());
     OrvaAudio::Play(lost, 1);
     OrvaAudio::SetVolume(hollow, 50.0f);
