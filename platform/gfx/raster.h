@@ -145,7 +145,23 @@ inline uint32_t Div255(uint32_t v)
 
 // Texture coordinates in 32.32 fixed point texels.
 constexpr double kFixOne = 4294967296.0;
-int64_t ToFixed(double texels);
+inline int64_t ToFixed(double texels)
+{
+    // Keep far-out coordinates (huge wraps, NaN) inside int64.
+    if (!(texels > -1073741824.0)) {
+        texels = -1073741824.0;
+    }
+    if (texels > 1073741824.0) {
+        texels = 1073741824.0;
+    }
+    // Floor without a library call: truncate, then step down below zero.
+    const double v = texels * kFixOne;
+    int64_t i = static_cast<int64_t>(v);
+    if (static_cast<double>(i) > v) {
+        --i;
+    }
+    return i;
+}
 
 // A vertex after transformation: screen pixels, depth, rhw; colours as
 // 0 .. 255 channel values (b, g, r, a; the specular's fourth is the fog
@@ -176,8 +192,14 @@ void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0
                bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);
 
+// Which span functions run: the general path only, the SSE2 fast spans, or
+// those with AVX2 rows.
+enum SpanLevel : int { kSpansGeneral = 0, kSpansSse2 = 1, kSpansWide = 2 };
+// The highest level this processor runs.
+int WidestSpans();
+
 // Runs the entries of one tile in recorded order.
-void RunTile(const RecordedFrame& frame, const Target& target, int tile, bool fastSpans);
+void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spanLevel);
 
 // Chooses the fast span for a primitive, or 0 for the general path; fills
 // prim.fastColor.

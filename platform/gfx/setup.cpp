@@ -17,10 +17,20 @@ struct Snapped {
     int64_t x, y;   // 1/256 pixel
 };
 
+// Nearest 1/256 pixel, halves rounded up; inputs lie within the guard band.
+inline int64_t SnapCoord(float v)
+{
+    const double s = static_cast<double>(v) * kSubPixels + 0.5;
+    int64_t i = static_cast<int64_t>(s);
+    if (static_cast<double>(i) > s) {
+        --i;
+    }
+    return i;
+}
+
 inline Snapped Snap(const ScreenVertex& v)
 {
-    return {static_cast<int64_t>(std::llround(static_cast<double>(v.x) * kSubPixels)),
-            static_cast<int64_t>(std::llround(static_cast<double>(v.y) * kSubPixels))};
+    return {SnapCoord(v.x), SnapCoord(v.y)};
 }
 
 // Plane through three (x, y, value) points.
@@ -28,6 +38,10 @@ Plane PlaneFrom(double x0, double y0, double a0, double x1, double y1, double a1
                 double det)
 {
     Plane p;
+    if (a0 == a1 && a1 == a2) {
+        p.a = a0;
+        return p;
+    }
     p.dx = ((a1 - a0) * (y2 - y0) - (a2 - a0) * (y1 - y0)) / det;
     p.dy = ((a2 - a0) * (x1 - x0) - (a1 - a0) * (x2 - x0)) / det;
     p.a = a0 - p.dx * x0 - p.dy * y0;

@@ -107,10 +107,13 @@ struct DeviceCore {
     int32_t defaultPoolCount = 0;
 
     RecordedFrame frame;
+    // The buffers of the frame before: recording alternates between two sets
+    // so that it rarely writes lines the workers have just read.
+    RecordedFrame spare;
     uint64_t serial = 1;
     bool stateDirty = true;
     ThreadPool pool;
-    bool fastSpans = true;
+    int spanLevel = kSpansWide;
 
     // Scratch of the vertex stage, kept to avoid allocation per draw.
     std::vector<ScreenVertex> verts;
@@ -292,9 +295,19 @@ void DeviceCore::FlushFrame()
     target.width = back->width;
     target.height = back->height;
     const RecordedFrame& f = frame;
-    const bool fast = fastSpans;
-    pool.Run(f.tilesX * f.tilesY, [&](int tile) { RunTile(f, target, tile, fast); });
+    const int level = std::min(spanLevel, WidestSpans());
+    pool.Run(f.tilesX * f.tilesY, [&](int tile) { RunTile(f, target, tile, level); });
     frame.Clear();
+    std::swap(frame.states, spare.states);
+    std::swap(frame.prims, spare.prims);
+    std::swap(frame.planes, spare.planes);
+    std::swap(frame.clears, spare.clears);
+    std::swap(frame.copies, spare.copies);
+    if (spare.bins.size() == frame.bins.size()) {
+        std::swap(frame.bins, spare.bins);
+    } else {
+        spare.bins = frame.bins;
+    }
     ++serial;
     stateDirty = true;
 }
@@ -540,10 +553,10 @@ int SoftDevice::GetThreadCount() const
     return core->pool.GetThreadCount();
 }
 
-void SoftDevice::SetFastSpansEnabled(bool enabled)
+void SoftDevice::SetSpanLevel(int level)
 {
     core->FlushFrame();
-    core->fastSpans = enabled;
+    core->spanLevel = std::clamp(level, 0, 2);
 }
 
 SoftDevice::Stats SoftDevice::GetStats() const

@@ -420,9 +420,10 @@ public:
     GfxResult DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIndex, uint32_t vertexCount, uint32_t primitiveCount,
                                      const void* indices, uint32_t indexFormat, const void* vertices, uint32_t stride);
 
-    // ---- for tests: run every triangle through the general pixel path, and
-    // count what was recorded since the device was made.
-    void SetFastSpansEnabled(bool enabled);
+    // ---- for tests: which pixel loops run (0 the general path only, 1 the
+    // SSE2 fast spans, 2 also AVX2 rows where the processor has them, the
+    // default), and counts of what was recorded since the device was made.
+    void SetSpanLevel(int level);
     struct Stats {
         uint64_t primitives = 0;       // set up and binned
         uint64_t fastPrimitives = 0;   // of which a fast span family can draw
