@@ -42,6 +42,8 @@ std::vector<Bytes> ImageSeeds() {
     for (int channels : {1, 3, 4}) {
         seeds.push_back(imagetest::MakePng(colour, channels));
     }
+    seeds.push_back(imagetest::MakePngPalette(few, false));
+    seeds.push_back(imagetest::MakePngPalette(few, true));
     seeds.push_back(imagetest::MakeJpeg(colour, 75, false));
     seeds.push_back(imagetest::MakeJpeg(colour, 75, true));
     seeds.push_back(imagetest::MakeJpeg(colour, 60, false, true));

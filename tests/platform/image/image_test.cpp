@@ -351,6 +351,22 @@ TEST(ImagePng, RoundTripsColourAlphaAndGrey) {
     EXPECT_TRUE(info.hasAlpha);
 }
 
+TEST(ImagePng, ExpandsPalettesWithTransparencyAndInterlacing) {
+    const Image few = Few(13, 11, 9);
+    for (bool interlaced : {false, true}) {
+        Image got;
+        std::string error;
+        ASSERT_TRUE(Decode(imagetest::MakePngPalette(few, interlaced), &got, &error)) << error;
+        ASSERT_EQ(got.argb.size(), few.argb.size());
+        // The first palette entry is fully transparent, the rest opaque.
+        const uint32_t first = few.argb[0] | 0xFF000000u;
+        for (size_t i = 0; i < few.argb.size(); ++i) {
+            const uint32_t want = few.argb[i] == first ? few.argb[i] & 0x00FFFFFFu : few.argb[i];
+            ASSERT_EQ(got.argb[i], want) << "interlaced " << interlaced << " pixel " << i;
+        }
+    }
+}
+
 static void SetPngSize(Bytes* png, uint32_t width, uint32_t height) {
     // IHDR data starts at byte 16; its CRC covers the type and data.
     for (int i = 0; i < 4; ++i) {

@@ -328,6 +328,48 @@ Bytes MakePng(const platform::Image& image, int channels) {
     return out;
 }
 
+static void PngWriteToVector(png_structp png, png_bytep data, size_t length) {
+    Bytes* out = static_cast<Bytes*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+static void PngFlushNothing(png_structp) {}
+
+Bytes MakePngPalette(const platform::Image& image, bool interlaced) {
+    const std::vector<uint32_t> palette = PaletteOf(image, 256);
+    std::vector<png_color> colours(256);
+    for (size_t i = 0; i < 256; ++i) {
+        colours[i] = {uint8_t(palette[i] >> 16), uint8_t(palette[i] >> 8), uint8_t(palette[i])};
+    }
+    Bytes indices(size_t(image.width) * image.height);
+    for (size_t i = 0; i < indices.size(); ++i) {
+        indices[i] = uint8_t(std::find(palette.begin(), palette.end(), image.argb[i] | 0xFF000000u) - palette.begin());
+    }
+    std::vector<png_bytep> rows(size_t(image.height));
+    for (int y = 0; y < image.height; ++y) {
+        rows[y] = indices.data() + size_t(y) * image.width;
+    }
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("png palette write");
+    }
+    png_set_write_fn(png, &out, PngWriteToVector, PngFlushNothing);
+    png_set_IHDR(png, info, uint32_t(image.width), uint32_t(image.height), 8, PNG_COLOR_TYPE_PALETTE,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_PLTE(png, info, colours.data(), 256);
+    png_byte transparent = 0;
+    png_set_tRNS(png, info, &transparent, 1, nullptr);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
 Bytes MakeJpeg(const platform::Image& image, int quality, bool grey, bool progressive) {
     jpeg_compress_struct cinfo;
     jpeg_error_mgr err;

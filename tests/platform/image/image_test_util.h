@@ -37,6 +37,9 @@ Bytes MakeDdsBlocks(int width, int height, const char* fourCc, const Bytes& bloc
 
 // PNG via libpng's simplified writer: channels 4 (BGRA), 3 (BGR), 1 (grey).
 Bytes MakePng(const platform::Image& image, int channels);
+// PNG via libpng's full writer: an 8-bit palette with a transparency entry
+// for the first colour, optionally Adam7-interlaced.
+Bytes MakePngPalette(const platform::Image& image, bool interlaced);
 // JPEG via libjpeg: colour or grey.
 Bytes MakeJpeg(const platform::Image& image, int quality, bool grey, bool progressive = false);
 
