@@ -63,6 +63,11 @@ void ThreadPool::TakeTasks()
             return;
         }
         (*job)(task);
+        // The thread that finishes the last task wakes the caller.
+        if (completed.fetch_add(1, std::memory_order_acq_rel) + 1 == jobCount) {
+            std::lock_guard<std::mutex> lock(mutex);
+            done.notify_all();
+        }
     }
 }
 
@@ -84,7 +89,7 @@ void ThreadPool::WorkerMain()
             std::lock_guard<std::mutex> lock(mutex);
             --busyWorkers;
         }
-        done.notify_one();
+        done.notify_all();
     }
 }
 
@@ -106,16 +111,15 @@ void ThreadPool::Run(int count, const std::function<void(int)>& task)
         job = &task;
         jobCount = count;
         nextTask.store(0, std::memory_order_relaxed);
+        completed.store(0, std::memory_order_relaxed);
         ++generation;
     }
     wake.notify_all();
     TakeTasks();
-    // A worker that wakes late finds the counter spent and leaves at once;
-    // waiting for every woken worker keeps the job alive while it looks.
+    // Return once every task is done; a worker that wakes late finds the
+    // counter spent, and the next job waits for it to leave (see above).
     std::unique_lock<std::mutex> lock(mutex);
-    done.wait(lock, [&] { return busyWorkers == 0 && nextTask.load(std::memory_order_relaxed) >= jobCount; });
-    job = nullptr;
-    jobCount = 0;
+    done.wait(lock, [&] { return completed.load(std::memory_order_acquire) >= jobCount; });
 }
 
 }  // namespace platform

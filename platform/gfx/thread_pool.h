@@ -43,6 +43,7 @@ private:
     const std::function<void(int)>* job = nullptr;
     int jobCount = 0;
     std::atomic<int> nextTask{0};
+    std::atomic<int> completed{0};   // tasks of the current job finished
 };
 
 }  // namespace platform
