@@ -33,19 +33,7 @@ constexpr float kTemplateMove = 0.5f;
 
 TraceOptions Options(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.slot = kSlot;
-    o.enemyX = kEnemyX;
-    o.enemyY = kEnemyY;
-    o.enemyAim = kEnemyAim;
-    o.enemyMove = kEnemyMove;
-    o.playerX = kPlayerX;
-    o.playerY = kPlayerY;
-    return o;
+    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kEnemyAim, .enemyMove = kEnemyMove, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
 }
 
 struct Outcome {

@@ -24,35 +24,12 @@ constexpr int kSlot = 10;
 
 TraceOptions Options(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.slot = kSlot;
-    o.enemyX = kEnemyX;
-    o.enemyY = kEnemyY;
-    o.enemyAim = kAimAngle;
-    o.enemyMove = kMoveAngle;
-    o.playerX = kPlayerX;
-    o.playerY = kPlayerY;
-    return o;
-}
-
-std::vector<std::string> Emissions(const std::vector<std::string>& lines)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-        if (line.compare(0, 6, "state ") != 0) {
-            out.push_back(line);
-        }
-    }
-    return out;
+    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kAimAngle, .enemyMove = kMoveAngle, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
 }
 
 std::vector<std::string> Emit(int id, int difficulty, int clock, int once = 0)
 {
-    return Emissions(PatternTraceRun(Options(id, difficulty, clock, once)));
+    return TraceEmissions(PatternTraceRun(Options(id, difficulty, clock, once)));
 }
 
 std::string Format(const char* format, ...)
@@ -198,7 +175,7 @@ TEST(ChildDrops, TurningChildAtClockZeroTakesTheTemplateAngles)
     EXPECT_NE(Rad(360), 0.0f);
 
     const auto lines = PatternTraceRun(Options(114, 0, 0, 1));
-    Expected death(Emissions(lines), -1);
+    Expected death(TraceEmissions(lines), -1);
     death.Child(24, kEnemyX, kEnemyY, 0.0f, 0.0f);
     death.Check();
     const auto states = TraceLines(lines, "state");

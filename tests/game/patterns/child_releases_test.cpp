@@ -23,18 +23,7 @@ constexpr float kPlayerY = 420.0f;
 
 TraceOptions Options(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.enemyX = kEnemyX;
-    o.enemyY = kEnemyY;
-    o.enemyAim = kEnemyAim;
-    o.enemyMove = kEnemyMove;
-    o.playerX = kPlayerX;
-    o.playerY = kPlayerY;
-    return o;
+    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kEnemyAim, .enemyMove = kEnemyMove, .playerX = kPlayerX, .playerY = kPlayerY}, id, difficulty, clock, once);
 }
 
 std::vector<std::string> Trace(int id, int difficulty, int clock, int once = 0)

@@ -27,35 +27,12 @@ constexpr int kSlot = 10;
 
 TraceOptions Options(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.slot = kSlot;
-    o.enemyX = kEnemyX;
-    o.enemyY = kEnemyY;
-    o.enemyAim = kAimAngle;
-    o.enemyMove = kMoveAngle;
-    o.playerX = kPlayerX;
-    o.playerY = kPlayerY;
-    return o;
-}
-
-std::vector<std::string> Emissions(const std::vector<std::string>& lines)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-        if (line.compare(0, 6, "state ") != 0) {
-            out.push_back(line);
-        }
-    }
-    return out;
+    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kAimAngle, .enemyMove = kMoveAngle, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
 }
 
 std::vector<std::string> Emit(int id, int difficulty, int clock, int once = 0)
 {
-    return Emissions(PatternTraceRun(Options(id, difficulty, clock, once)));
+    return TraceEmissions(PatternTraceRun(Options(id, difficulty, clock, once)));
 }
 
 std::string Format(const char* format, ...)
@@ -199,7 +176,7 @@ TEST(ChildWaves, DropInsTiltTowardTheMiddleAndAlternateTemplates)
                                             << seed);
             TraceOptions o = Options(c.id, c.difficulty, c.clock, c.once);
             o.seed = seed;
-            Expected e(Emissions(PatternTraceRun(o)), OwnerOf(c.once));
+            Expected e(TraceEmissions(PatternTraceRun(o)), OwnerOf(c.once));
             Point p{};
             float tilt = 0.0f;
             ExpectDropPoint(e, c.id == 141 ? 10 : 20, &p, &tilt);
@@ -223,7 +200,7 @@ TEST(ChildWaves, DropInAtTheMiddleTiltsByPlusR)
     for (uint32_t seed = 1; seed < 20000 && !found; ++seed) {
         TraceOptions o = Options(144, 0, 2);
         o.seed = seed;
-        const auto lines = Emissions(PatternTraceRun(o));
+        const auto lines = TraceEmissions(PatternTraceRun(o));
         int lo = 0, hi = 0, x = 0, r = 0;
         if (lines.size() != 4 || std::sscanf(lines[0].c_str(), "rnd %d %d -> %d", &lo, &hi, &x) != 3 || x != 320 ||
             std::sscanf(lines[2].c_str(), "rnd %d %d -> %d", &lo, &hi, &r) != 3 || r == 0) {
@@ -366,7 +343,7 @@ TEST(ChildWaves, FullTableChildrenTakeSlotTenAndTheAimAngleIsReadPerChild)
     for (int s = 11; s < kEnemySlots; ++s) {
         o.others.push_back({s, 200.0f, 200.0f, 0.0f});
     }
-    Expected e(Emissions(PatternTraceRun(o)), kSlot, 10, 0);
+    Expected e(TraceEmissions(PatternTraceRun(o)), kSlot, 10, 0);
     float aim = kAimAngle;
     for (int k = -60; k <= 60; k += 20) {
         const float a = Rad(k) + aim + 3.1415927f;
@@ -539,7 +516,7 @@ TEST(ChildWaves, ShortBeamThroughTheEnemyOnEveryCall)
             SCOPED_TRACE(testing::Message() << "band " << d << " aim " << aim);
             TraceOptions o = Options(162, d, 13);
             o.enemyAim = aim;
-            Expected e(Emissions(PatternTraceRun(o)), kSlot);
+            Expected e(TraceEmissions(PatternTraceRun(o)), kSlot);
             ExpectBeamLine(e, {kEnemyX, kEnemyY}, aim, -8, 10, 22);
             e.Check();
         }
@@ -583,7 +560,7 @@ TEST(ChildWaves, BottomFanChildAndWideningPairs)
             SCOPED_TRACE(testing::Message() << "band " << c.difficulty << " clock " << c.clock << " seed " << seed);
             TraceOptions o = Options(155, c.difficulty, c.clock, c.once);
             o.seed = seed;
-            Expected e(Emissions(PatternTraceRun(o)), OwnerOf(c.once));
+            Expected e(TraceEmissions(PatternTraceRun(o)), OwnerOf(c.once));
             const int fanX = e.Rnd(200, 440);
             const float heading = static_cast<float>(std::atan2(321.0, static_cast<double>(320 - fanX))) + 3.1415927f;
             e.Shot(static_cast<float>(fanX), 479.0f, 10, 500, 3.0f, heading);
@@ -683,7 +660,7 @@ TEST(ChildWaves, FormationCornersChosenByTheStepIndex)
                 TraceOptions o = Options(163, d, once ? 13 : 140, once);
                 o.step = c.step;
                 o.seed = static_cast<uint32_t>(7 + c.step);
-                Expected e(Emissions(PatternTraceRun(o)), OwnerOf(once));
+                Expected e(TraceEmissions(PatternTraceRun(o)), OwnerOf(once));
                 const int r = e.Rnd(-40, 40);
                 if (c.upperLeft) ExpectGroup(e, f.upperLeft, r);
                 if (c.upperRight) ExpectGroup(e, f.upperRight, r);
@@ -709,7 +686,7 @@ TEST(ChildWaves, FormationRereadsTheStepIndexBeforeTheLowerRightGroup)
     for (int s = 11; s < kEnemySlots; ++s) {
         o.others.push_back({s, 200.0f, 200.0f, 0.0f});
     }
-    Expected e(Emissions(PatternTraceRun(o)), kSlot, 10, 0);
+    Expected e(TraceEmissions(PatternTraceRun(o)), kSlot, 10, 0);
     const int r = e.Rnd(-40, 40);
     ExpectGroup(e, Formation(0).lowerLeft, r);
     ExpectRing(e, Formation(0));

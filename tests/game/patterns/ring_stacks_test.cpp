@@ -24,19 +24,7 @@ constexpr int kSlot = 10;
 
 TraceOptions Options(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.slot = kSlot;
-    o.enemyX = kEnemyX;
-    o.enemyY = kEnemyY;
-    o.enemyAim = kAimAngle;
-    o.enemyMove = kMoveAngle;
-    o.playerX = kPlayerX;
-    o.playerY = kPlayerY;
-    return o;
+    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kAimAngle, .enemyMove = kMoveAngle, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
 }
 
 std::vector<std::string> CallTrace(int id, int difficulty, int clock, int once = 0)
@@ -55,17 +43,6 @@ float PlayerAim()
     const float dy = kPlayerY - kEnemyY;
     const float dx = kPlayerX - kEnemyX;
     return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
-}
-
-std::vector<std::string> Emissions(const std::vector<std::string>& lines)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-        if (line.compare(0, 6, "state ") != 0) {
-            out.push_back(line);
-        }
-    }
-    return out;
 }
 
 // A plain shot: kind, life, speed and heading; no second arm, no turn.
@@ -126,7 +103,7 @@ TEST(RingStacks, RingsAboutAimOrMoveAngle)
         EXPECT_EQ(shots.size(), static_cast<size_t>((360 + c.step - 1) / c.step));
         ExpectRing(shots, 0, c.kind, 800, c.speed, c.aboutAim ? PlayerAim() : kMoveAngle, 0, 360, c.step);
         // One past the gate fires nothing.
-        EXPECT_TRUE(Emissions(CallTrace(c.id, c.difficulty, c.clock + 1)).empty());
+        EXPECT_TRUE(TraceEmissions(CallTrace(c.id, c.difficulty, c.clock + 1)).empty());
         // The death path fires at any clock, with no owner.
         const auto death = Shots(c.id, c.difficulty, c.clock + 1, 1);
         ASSERT_EQ(death.size(), shots.size());
@@ -270,8 +247,8 @@ TEST(RingStacks, LongLivedPairSquareToMoveAngle)
             ExpectShot(shots[1], c.kind, 10000, c.speed, h + 3.1415927f, owner);
         }
         // Strict: a death off the multiple fires nothing.
-        EXPECT_TRUE(Emissions(CallTrace(131, c.difficulty, 31, 1)).empty());
-        EXPECT_EQ(Emissions(CallTrace(131, c.difficulty, 0, 1)).size(), 2u);
+        EXPECT_TRUE(TraceEmissions(CallTrace(131, c.difficulty, 31, 1)).empty());
+        EXPECT_EQ(TraceEmissions(CallTrace(131, c.difficulty, 0, 1)).size(), 2u);
     }
 }
 
@@ -298,7 +275,7 @@ TEST(RingStacks, StarsGrowSecondArmAlongMoveAngle)
                 EXPECT_EQ(TraceField(line, "C"), G9(kMoveAngle + DegToRad(k))) << line;
             }
         }
-        EXPECT_TRUE(Emissions(CallTrace(135, c.difficulty, 150, 1)).empty());
+        EXPECT_TRUE(TraceEmissions(CallTrace(135, c.difficulty, 150, 1)).empty());
         EXPECT_EQ(Shots(135, c.difficulty, 300, 1).size(), 15u);
     }
 }
@@ -310,7 +287,7 @@ TEST(RingStacks, ClusterAlternatesSideOfAim)
             SCOPED_TRACE(testing::Message() << "band " << d << " clock " << clock);
             TraceOptions o = Options(130, d, clock);
             o.seed = 1234u + static_cast<uint32_t>(clock);
-            const auto lines = Emissions(PatternTraceRun(o));
+            const auto lines = TraceEmissions(PatternTraceRun(o));
             ASSERT_EQ(lines.size(), 7u);
             int lo = 0, hi = 0, r = 0;
             ASSERT_EQ(std::sscanf(lines[0].c_str(), "rnd %d %d -> %d", &lo, &hi, &r), 3) << lines[0];
@@ -334,8 +311,8 @@ TEST(RingStacks, ClusterAlternatesSideOfAim)
             EXPECT_EQ(TraceField(lines[6], "dC"), "0");
         }
         // Strict, and nothing drawn when the gate fails.
-        EXPECT_TRUE(Emissions(CallTrace(130, d, 7, 1)).empty());
-        EXPECT_TRUE(Emissions(CallTrace(130, d, 12)).empty());
+        EXPECT_TRUE(TraceEmissions(CallTrace(130, d, 7, 1)).empty());
+        EXPECT_TRUE(TraceEmissions(CallTrace(130, d, 12)).empty());
     }
 }
 
@@ -399,13 +376,13 @@ TEST(RingStacks, BeamStartsAtThresholdWithOneSound)
     for (const Case c : {Case{0, 100}, Case{1, 100}, Case{2, 60}, Case{3, 60}}) {
         SCOPED_TRACE(c.difficulty);
         {
-            const auto lines = Emissions(CallTrace(137, c.difficulty, c.threshold - 1));
+            const auto lines = TraceEmissions(CallTrace(137, c.difficulty, c.threshold - 1));
             ASSERT_EQ(lines.size(), 1u);
             EXPECT_EQ(lines[0], "enemy template=63 x=" + G9(m.x) + " y=" + G9(m.y) + " aim=" + G9(kAimAngle) +
                                     " move=" + G9(kAimAngle) + " slot=-1 -> 11");
         }
         for (int clock = c.threshold; clock <= c.threshold + 1; ++clock) {
-            const auto lines = Emissions(CallTrace(137, c.difficulty, clock));
+            const auto lines = TraceEmissions(CallTrace(137, c.difficulty, clock));
             const bool first = clock == c.threshold;
             ASSERT_EQ(lines.size(), first ? 62u : 61u);
             EXPECT_EQ(TraceInt(lines[0], "template"), clock % 2 == 0 ? 64 : 65) << lines[0];
@@ -468,7 +445,7 @@ TEST(RingStacks, EveryLiveIdFiresAndEveryDeadIdStaysSilent)
             bool fired = false;
             for (int clock = 0; clock <= 200 && !(fired && b.live[d]); ++clock) {
                 for (int once = 0; once < 2; ++once) {
-                    fired = fired || !Emissions(CallTrace(b.id, d, clock, once)).empty();
+                    fired = fired || !TraceEmissions(CallTrace(b.id, d, clock, once)).empty();
                 }
             }
             EXPECT_EQ(fired, b.live[d]);

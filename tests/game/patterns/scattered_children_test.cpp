@@ -21,16 +21,7 @@ constexpr float kPlayerY = 420.0f;
 // A player off the enemy's vertical, so that the aim is not a round angle.
 TraceOptions Options(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.enemyX = kEnemyX;
-    o.enemyY = kEnemyY;
-    o.playerX = kPlayerX;
-    o.playerY = kPlayerY;
-    return o;
+    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .playerX = kPlayerX, .playerY = kPlayerY}, id, difficulty, clock, once);
 }
 
 float AimBetween(float fromX, float fromY, float toX, float toY)
@@ -46,17 +37,6 @@ float EnemyAim()
 }
 
 // Every line that is not the closing enemy-table dump: what the call did.
-std::vector<std::string> Emissions(const std::vector<std::string>& lines)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : lines) {
-        if (line.compare(0, 6, "state ") != 0) {
-            out.push_back(line);
-        }
-    }
-    return out;
-}
-
 struct Draw {
     int lo, hi, value;
 };
@@ -126,11 +106,11 @@ TEST(ScatteredChildren, ScatterDrawsXOffsetBeforeY)
         ExpectChild(children[0], 1, kEnemyX + static_cast<float>(draws[0].value),
                     kEnemyY + static_cast<float>(draws[1].value), 0.0f, 0.0f);
         // Only the draws and the child: no bullet, no effect.
-        EXPECT_EQ(Emissions(lines).size(), 3u);
+        EXPECT_EQ(TraceEmissions(lines).size(), 3u);
     }
     // Band 0 fires every third frame, the others every second.
-    EXPECT_TRUE(Emissions(TraceCall(101, 0, 2)).empty());
-    EXPECT_TRUE(Emissions(TraceCall(101, 1, 3)).empty());
+    EXPECT_TRUE(TraceEmissions(TraceCall(101, 0, 2)).empty());
+    EXPECT_TRUE(TraceEmissions(TraceCall(101, 1, 3)).empty());
 }
 
 TEST(ScatteredChildren, DropBelowEveryEighthFrameInEveryBand)
@@ -141,8 +121,8 @@ TEST(ScatteredChildren, DropBelowEveryEighthFrameInEveryBand)
         const auto children = TraceLines(lines, "enemy");
         ASSERT_EQ(children.size(), 1u);
         ExpectChild(children[0], 9, kEnemyX, kEnemyY + 40.0f, 0.0f, 0.0f);
-        EXPECT_EQ(Emissions(lines).size(), 1u);
-        EXPECT_TRUE(Emissions(PatternTraceRun(Options(103, d, 12))).empty());
+        EXPECT_EQ(TraceEmissions(lines).size(), 1u);
+        EXPECT_TRUE(TraceEmissions(PatternTraceRun(Options(103, d, 12))).empty());
     }
 }
 
@@ -165,11 +145,11 @@ TEST(ScatteredChildren, AimedChildLeavesWithFlash)
     };
     for (const Case c : {Case{0, 22}, Case{1, 15}, Case{2, 15}}) {
         SCOPED_TRACE(c.difficulty);
-        const auto lines = Emissions(PatternTraceRun(Options(108, c.difficulty, 2 * c.period)));
+        const auto lines = TraceEmissions(PatternTraceRun(Options(108, c.difficulty, 2 * c.period)));
         ASSERT_EQ(lines.size(), 2u);
         ExpectChild(lines[0], 25, kEnemyX, kEnemyY, EnemyAim(), EnemyAim());
         EXPECT_EQ(lines[1], "effect kind=12 x=320 y=100 angle=0 age=0");
-        EXPECT_TRUE(Emissions(PatternTraceRun(Options(108, c.difficulty, c.period + 1))).empty());
+        EXPECT_TRUE(TraceEmissions(PatternTraceRun(Options(108, c.difficulty, c.period + 1))).empty());
     }
 }
 
@@ -180,13 +160,13 @@ TEST(ScatteredChildren, TurningChildFollowsClock)
     };
     for (const Case c : {Case{0, 16}, Case{0, 48}, Case{1, 12}, Case{2, 8}, Case{2, 40}}) {
         SCOPED_TRACE(c.clock);
-        const auto lines = Emissions(PatternTraceRun(Options(109, c.difficulty, c.clock)));
+        const auto lines = TraceEmissions(PatternTraceRun(Options(109, c.difficulty, c.clock)));
         ASSERT_EQ(lines.size(), 1u);
         const float a = DegToRad(10 * c.clock);
         ExpectChild(lines[0], 24, kEnemyX, kEnemyY, a, a);
     }
-    EXPECT_TRUE(Emissions(TraceCall(109, 0, 8)).empty());
-    EXPECT_TRUE(Emissions(TraceCall(109, 1, 16)).empty());
+    EXPECT_TRUE(TraceEmissions(TraceCall(109, 0, 8)).empty());
+    EXPECT_TRUE(TraceEmissions(TraceCall(109, 1, 16)).empty());
 
     // At clock 0 on the death path the angle is exactly 0.0: the child
     // takes both angles from its template.
@@ -252,7 +232,7 @@ TEST(ScatteredChildren, Slot0AimJitterDrawnBeforeAim)
         TraceOptions o = Options(102, c.difficulty, c.clock);
         o.seed = 5;
         o.others.push_back({0, 400.0f, 30.0f, 0.0f});
-        const auto lines = Emissions(PatternTraceRun(o));
+        const auto lines = TraceEmissions(PatternTraceRun(o));
         ASSERT_EQ(lines.size(), 2u);
         const auto draws = Draws(lines);
         ASSERT_EQ(draws.size(), 1u);
@@ -261,7 +241,7 @@ TEST(ScatteredChildren, Slot0AimJitterDrawnBeforeAim)
         const float heading = AimBetween(400.0f, 30.0f, kPlayerX, kPlayerY) + DegToRad(draws[0].value);
         ExpectShot(lines[1], c.kind, c.speed, heading, 400, 10);
     }
-    EXPECT_TRUE(Emissions(TraceCall(102, 3, 20)).empty());
+    EXPECT_TRUE(TraceEmissions(TraceCall(102, 3, 20)).empty());
 }
 
 // ------------------------------------------------------------------ twin spirals
@@ -286,7 +266,7 @@ TEST(ScatteredChildren, TwinSpiralsTurnInOppositeSenses)
         EXPECT_EQ(TraceField(line, "B"), G9(DegToRad(90))) << line;
         EXPECT_EQ(TraceInt(line, "owner"), -1);
     }
-    EXPECT_TRUE(Emissions(TraceCall(104, 0, 11)).empty());
+    EXPECT_TRUE(TraceEmissions(TraceCall(104, 0, 11)).empty());
 }
 
 TEST(ScatteredChildren, TwinSpiralsUpperPairInBand2)
@@ -351,29 +331,29 @@ TEST(ScatteredChildren, ShiftedRingsTurnOnSecondMultiple)
         const float base = c.shift == 0 ? EnemyAim() : EnemyAim() + DegToRad(c.shift);
         ExpectRing(shots, c.id == 105 ? 1 : 2, 1.6f, base, c.step, 800, c.once != 0 ? -1 : 10);
     }
-    EXPECT_TRUE(Emissions(TraceCall(105, 1, 30)).empty());
-    EXPECT_TRUE(Emissions(TraceCall(106, 3, 15)).empty());
+    EXPECT_TRUE(TraceEmissions(TraceCall(105, 1, 30)).empty());
+    EXPECT_TRUE(TraceEmissions(TraceCall(106, 3, 15)).empty());
 }
 
 TEST(ScatteredChildren, FlankingChildrenThenFixedRing)
 {
     const float aim = EnemyAim();
     {
-        const auto lines = Emissions(PatternTraceRun(Options(107, 0, 80)));
+        const auto lines = TraceEmissions(PatternTraceRun(Options(107, 0, 80)));
         ASSERT_EQ(lines.size(), 26u);
         ExpectChild(lines[0], 23, kEnemyX, kEnemyY, aim + DegToRad(30), aim + DegToRad(45));
         ExpectChild(lines[1], 23, kEnemyX, kEnemyY, aim - DegToRad(30), aim - DegToRad(45));
         ExpectRing({lines.begin() + 2, lines.end()}, 4, 1.2f, 0.0f, 15, 800);
     }
     {
-        const auto lines = Emissions(PatternTraceRun(Options(107, 1, 40)));
+        const auto lines = TraceEmissions(PatternTraceRun(Options(107, 1, 40)));
         ASSERT_EQ(lines.size(), 26u);
         ExpectChild(lines[0], 23, kEnemyX, kEnemyY, aim + DegToRad(30), aim + DegToRad(30));
         ExpectChild(lines[1], 23, kEnemyX, kEnemyY, aim - DegToRad(30), aim - DegToRad(30));
         ExpectRing({lines.begin() + 2, lines.end()}, 4, 1.2f, 0.0f, 15, 800);
     }
     {
-        const auto lines = Emissions(PatternTraceRun(Options(107, 2, 40)));
+        const auto lines = TraceEmissions(PatternTraceRun(Options(107, 2, 40)));
         ASSERT_EQ(lines.size(), 39u);
         ExpectChild(lines[0], 23, kEnemyX, kEnemyY, aim, aim);
         ExpectChild(lines[1], 23, kEnemyX, kEnemyY, aim + DegToRad(45), aim + DegToRad(45));
@@ -409,7 +389,7 @@ TEST(ScatteredChildren, DenseRingsEveryThirdFrame)
         SCOPED_TRACE(c.difficulty);
         ExpectRing(TraceLines(PatternTraceRun(Options(110, c.difficulty, 9)), "bullet"), 3, c.speed, EnemyAim(),
                    c.step, 800);
-        EXPECT_TRUE(Emissions(PatternTraceRun(Options(110, c.difficulty, 10))).empty());
+        EXPECT_TRUE(TraceEmissions(PatternTraceRun(Options(110, c.difficulty, 10))).empty());
     }
 }
 
@@ -431,7 +411,7 @@ TEST(ScatteredChildren, EveryLiveIdFiresAndEveryDeadIdStaysSilent)
                 for (int once = 0; once < 2; ++once) {
                     TraceOptions o = Options(base, d, clock, once);
                     o.slot = 20;  // a multiple of both 4 and 5, for base id 102
-                    fired = fired || !Emissions(PatternTraceRun(o)).empty();
+                    fired = fired || !TraceEmissions(PatternTraceRun(o)).empty();
                 }
             }
             EXPECT_EQ(fired, !dead);

@@ -32,18 +32,7 @@ float AimFromPoint(const TraceOptions& o, float x, float y)
 // An enemy off the player's axis, so that every side point and aim differs.
 TraceOptions Options(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.enemyX = 300.0f;
-    o.enemyY = 120.0f;
-    o.enemyAim = 1.2f;
-    o.enemyMove = 2.0f;
-    o.playerX = 250.0f;
-    o.playerY = 420.0f;
-    return o;
+    return SceneOptions({.enemyX = 300.0f, .enemyY = 120.0f, .enemyAim = 1.2f, .enemyMove = 2.0f, .playerX = 250.0f, .playerY = 420.0f}, id, difficulty, clock, once);
 }
 
 struct Want {

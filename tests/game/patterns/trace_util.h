@@ -54,6 +54,43 @@ inline std::vector<std::string> TraceCall(int id, int difficulty, int clock, int
     return PatternTraceRun(o);
 }
 
+// Where a test puts the running enemy and the player.
+struct TraceScene {
+    float enemyX = 320.0f, enemyY = 100.0f;
+    float enemyAim = 1.5707964f, enemyMove = 1.5707964f;
+    float playerX = 320.0f, playerY = 400.0f;
+    int slot = 10;
+};
+
+inline TraceOptions SceneOptions(const TraceScene& scene, int id, int difficulty, int clock, int once)
+{
+    TraceOptions o;
+    o.id = id;
+    o.difficulty = difficulty;
+    o.clock = clock;
+    o.once = once;
+    o.slot = scene.slot;
+    o.enemyX = scene.enemyX;
+    o.enemyY = scene.enemyY;
+    o.enemyAim = scene.enemyAim;
+    o.enemyMove = scene.enemyMove;
+    o.playerX = scene.playerX;
+    o.playerY = scene.playerY;
+    return o;
+}
+
+// The lines of the calls a pattern made, without the trailing state lines.
+inline std::vector<std::string> TraceEmissions(const std::vector<std::string>& lines)
+{
+    std::vector<std::string> out;
+    for (const std::string& line : lines) {
+        if (line.compare(0, 6, "state ") != 0) {
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
 // The value of %.9g formatting, as the trace prints it.
 inline std::string G9(float v)
 {
