@@ -327,11 +327,9 @@ SoftResource::SoftResource(DeviceCore* c, Pool p) : core(c), pool(p)
 
 SoftResource::~SoftResource()
 {
-    if (core != nullptr) {
-        core->live.erase(this);
-        if (pool == PoolDefault) {
-            --core->defaultPoolCount;
-        }
+    // The device's own back and depth surfaces were never counted.
+    if (core != nullptr && core->live.erase(this) != 0 && pool == PoolDefault) {
+        --core->defaultPoolCount;
     }
 }
 
@@ -390,7 +388,14 @@ static GfxResult UnlockImage(ImageData& image)
 }
 
 SoftSurface::SoftSurface(DeviceCore* c, Pool p, std::shared_ptr<ImageData> img) : SoftResource(c, p), image(std::move(img)) {}
-SoftSurface::~SoftSurface() = default;
+
+SoftSurface::~SoftSurface()
+{
+    // Recorded copies may still read the pixels.
+    if (core != nullptr && !core->frame.empty && image->useSerial == core->serial) {
+        core->FlushFrame();
+    }
+}
 int32_t SoftSurface::GetWidth() const { return image->width; }
 int32_t SoftSurface::GetHeight() const { return image->height; }
 uint32_t SoftSurface::GetFormat() const { return image->format; }

@@ -380,7 +380,8 @@ public:
     FrameView GetFrontBuffer() const;
     // Runs everything recorded so far.
     void Flush();
-    // The back buffer and depth buffer; no reference is added.
+    // The back buffer and depth buffer; no reference is added, and Reset
+    // makes new ones (ask again after it).
     SoftSurface* GetBackBuffer();
     SoftSurface* GetDepthBuffer();
 

@@ -643,3 +643,135 @@ TEST(SoftDevice, ResourcesOutliveTheirDevice)
     EXPECT_EQ(tex->UnlockRect(0), kGfxOk);
     tex->Release();
 }
+
+namespace {
+
+struct TexVertex {
+    float x, y, z, rhw;
+    uint32_t c;
+    float u, v;
+};
+
+// One row of a quad over pixels x0 .. x1 - 1 of row 0, u from u0 to u1.
+std::vector<uint32_t> DrawRow(SoftDevice& dev, SoftTexture* tex, float x1, float u1, float rhwRight,
+                              uint32_t address, uint32_t filter)
+{
+    dev.SetTexture(0, tex);
+    dev.SetTextureStageState(0, TssAddressU, address);
+    dev.SetTextureStageState(0, TssAddressV, AddressClamp);
+    dev.SetTextureStageState(0, TssMagFilter, filter);
+    dev.SetTextureStageState(0, TssMinFilter, filter);
+    const float q = rhwRight;
+    // Perspective: every attribute goes in as it is; rhw differs per side.
+    const TexVertex v[4] = {{0, 0, 0, 1, 0xFFFFFFFFu, 0, 0.5f},
+                            {x1, 0, 0, q, 0xFFFFFFFFu, u1, 0.5f},
+                            {x1, 1, 0, q, 0xFFFFFFFFu, u1, 0.5f},
+                            {0, 1, 0, 1, 0xFFFFFFFFu, 0, 0.5f}};
+    dev.SetVertexShader(0x144);
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget, 0, 1.0f, 0);
+    EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleFan, 2, v, sizeof(TexVertex)), kGfxOk);
+    dev.EndScene();
+    std::vector<uint32_t> f = Frame(dev);
+    f.resize(static_cast<size_t>(x1));
+    return f;
+}
+
+}  // namespace
+
+TEST(SoftDevice, PerspectiveCorrectTextureCoordinates)
+{
+    // u runs 0 to 1 while w runs 1 to 3 across 18 pixels. With t = x / 18,
+    // u = t / (3 - 2t) reaches 0.5 at t = 0.75 (x = 13.5), not at x = 9.
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 18, 1));
+    SoftTexture* tex = MakeTexture(dev, 2, 1, {0xFFFF0000u, 0xFF00FF00u});
+    const std::vector<uint32_t> row = DrawRow(dev, tex, 18, 1.0f, 1.0f / 3.0f, AddressClamp, FilterPoint);
+    for (int x = 0; x < 18; ++x) {
+        EXPECT_EQ(row[x], x <= 13 ? 0xFFFF0000u : 0xFF00FF00u) << x;
+    }
+    dev.SetTexture(0, nullptr);
+    tex->Release();
+}
+
+TEST(SoftDevice, AddressingAndFiltering)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 4, 1));
+    SoftTexture* tex = MakeTexture(dev, 2, 1, {0xFF000000u, 0xFFFFFFFFu});
+    // u 0 to 2 over four pixels: texel x at pixel x, wrapped or clamped.
+    const std::vector<uint32_t> wrap = DrawRow(dev, tex, 4, 2.0f, 1.0f, AddressWrap, FilterPoint);
+    const std::vector<uint32_t> clamp = DrawRow(dev, tex, 4, 2.0f, 1.0f, AddressClamp, FilterPoint);
+    EXPECT_EQ(wrap, (std::vector<uint32_t>{0xFF000000u, 0xFFFFFFFFu, 0xFF000000u, 0xFFFFFFFFu}));
+    EXPECT_EQ(clamp, (std::vector<uint32_t>{0xFF000000u, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu}));
+    // u 0 to 1, linear: texel coordinates 0, 0.5, 1, 1.5 less half a texel
+    // give black, black, half way (128) and white.
+    const std::vector<uint32_t> linear = DrawRow(dev, tex, 4, 1.0f, 1.0f, AddressClamp, FilterLinear);
+    EXPECT_EQ(linear, (std::vector<uint32_t>{0xFF000000u, 0xFF000000u, 0xFF808080u, 0xFFFFFFFFu}));
+    dev.SetTexture(0, nullptr);
+    tex->Release();
+}
+
+TEST(SoftDevice, GouraudAndFlatShading)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 4, 1));
+    // Blue 0 at x = 0 to 200 at x = 4: 50 per pixel.
+    const ColorVertex v[4] = {{0, 0, 0, 1, 0xFF000000u}, {4, 0, 0, 1, 0xFF0000C8u}, {4, 1, 0, 1, 0xFF0000C8u},
+                              {0, 1, 0, 1, 0xFF000000u}};
+    dev.SetVertexShader(0x44);
+    dev.BeginScene();
+    dev.DrawPrimitiveUP(PrimTriangleFan, 2, v, sizeof(ColorVertex));
+    dev.EndScene();
+    EXPECT_EQ(Frame(dev), (std::vector<uint32_t>{0xFF000000u, 0xFF000032u, 0xFF000064u, 0xFF000096u}));
+    // Flat: each triangle takes its first corner's colour; the fan's
+    // triangles both start at corner 0.
+    dev.SetRenderState(RsShadeMode, ShadeFlat);
+    dev.BeginScene();
+    dev.DrawPrimitiveUP(PrimTriangleFan, 2, v, sizeof(ColorVertex));
+    dev.EndScene();
+    EXPECT_EQ(Frame(dev), std::vector<uint32_t>(4, 0xFF000000u));
+}
+
+TEST(SoftDevice, ViewportLimitsDrawingAndClearing)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 6, 4));
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0);
+    Viewport vp;
+    vp.x = 1;
+    vp.y = 1;
+    vp.width = 3;
+    vp.height = 2;
+    ASSERT_EQ(dev.SetViewport(vp), kGfxOk);
+    dev.Clear(0, nullptr, ClearTarget, 0xFF0000FFu, 1.0f, 0);
+    const ColorVertex v[4] = {{-100, -100, 0, 1, 0xFFFF0000u}, {100, -100, 0, 1, 0xFFFF0000u},
+                              {100, 1.5f, 0, 1, 0xFFFF0000u},  {-100, 1.5f, 0, 1, 0xFFFF0000u}};
+    dev.SetVertexShader(0x44);
+    dev.DrawPrimitiveUP(PrimTriangleFan, 2, v, sizeof(ColorVertex));
+    dev.EndScene();
+    const std::vector<uint32_t> f = Frame(dev);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 6; ++x) {
+            const bool inside = x >= 1 && x < 4 && y >= 1 && y < 3;
+            const uint32_t want = !inside ? 0xFF000000u : (y == 1 ? 0xFFFF0000u : 0xFF0000FFu);
+            EXPECT_EQ(f[y * 6 + x], want) << x << "," << y;
+        }
+    }
+}
+
+TEST(SoftDevice, ResetIsNotFooledByTheDevicesOwnSurfaces)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 4, 4));
+    ASSERT_NE(dev.GetBackBuffer(), nullptr);
+    dev.SimulateLoss();
+    ASSERT_EQ(dev.Reset(dev.GetParams()), kGfxOk);   // drops the old back buffer surface
+    SoftTexture* tex = MakeTexture(dev, 1, 1, {0}, PoolDefault);
+    ASSERT_NE(dev.GetBackBuffer(), nullptr);
+    dev.SimulateLoss();
+    EXPECT_EQ(dev.Reset(dev.GetParams()), kGfxInvalidCall);
+    tex->Release();
+    EXPECT_EQ(dev.Reset(dev.GetParams()), kGfxOk);
+}
