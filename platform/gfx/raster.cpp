@@ -798,6 +798,22 @@ uint8_t SelectFastSpan(const PixelState& ps, Prim& prim, uint32_t diffuse, uint3
     return static_cast<uint8_t>((identity ? 1 : 4) + ps.fastBlend);
 }
 
+void SettleDepth(const RecordedFrame& frame, const Target& target, int tile)
+{
+    if (target.pendingDepth == nullptr || target.depth == nullptr || target.pendingDepth[tile] == kNoPendingDepth) {
+        return;
+    }
+    const int32_t tx = tile % frame.tilesX, ty = tile / frame.tilesX;
+    const int32_t x0 = tx * frame.tileWidth, y0 = ty * frame.tileHeight;
+    const int32_t x1 = std::min(x0 + frame.tileWidth, target.width);
+    const int32_t y1 = std::min(y0 + frame.tileHeight, target.height);
+    for (int32_t y = y0; y < y1; ++y) {
+        std::fill(target.depth + static_cast<size_t>(y) * target.width + x0,
+                  target.depth + static_cast<size_t>(y) * target.width + x1, target.pendingDepth[tile]);
+    }
+    target.pendingDepth[tile] = kNoPendingDepth;
+}
+
 int WidestSpans()
 {
     return __builtin_cpu_supports("avx2") ? kSpansWide : kSpansSse2;
@@ -816,12 +832,23 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
             const ClearCmd& cl = frame.clears[index];
             const int32_t l = std::max(cl.left, x0), r = std::min(cl.right - 1, x1);
             const int32_t t = std::max(cl.top, y0), b = std::min(cl.bottom - 1, y1);
+            bool fillDepth = (cl.flags & ClearZBuffer) && target.depth != nullptr;
+            if (fillDepth && target.pendingDepth != nullptr) {
+                if (l == x0 && r == x1 && t == y0 && b == y1) {
+                    // The whole tile: remember the value, write it only if
+                    // something reads the depth here.
+                    target.pendingDepth[tile] = cl.z;
+                    fillDepth = false;
+                } else {
+                    SettleDepth(frame, target, tile);
+                }
+            }
             for (int32_t y = t; y <= b; ++y) {
                 if (cl.flags & ClearTarget) {
                     std::fill(target.color + static_cast<size_t>(y) * target.width + l,
                               target.color + static_cast<size_t>(y) * target.width + r + 1, cl.color);
                 }
-                if ((cl.flags & ClearZBuffer) && target.depth != nullptr) {
+                if (fillDepth) {
                     std::fill(target.depth + static_cast<size_t>(y) * target.width + l,
                               target.depth + static_cast<size_t>(y) * target.width + r + 1, cl.z);
                 }
@@ -844,6 +871,9 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
             const Prim& pr = frame.prims[index];
             const Plane* planes = frame.planes.data() + pr.planeBase;
             const PixelState& ps = frame.states[pr.state];
+            if (ps.zTest && target.pendingDepth != nullptr && target.pendingDepth[tile] != kNoPendingDepth) {
+                SettleDepth(frame, target, tile);
+            }
             if (pr.kind == KindTriangle) {
                 RunTriangle(pr, planes, ps, target, x0, y0, x1, y1, spanLevel);
             } else if (pr.kind == KindLine) {

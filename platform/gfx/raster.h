@@ -109,7 +109,11 @@ struct Target {
     float* depth = nullptr;
     int32_t width = 0;
     int32_t height = 0;
+    // Per tile: a depth clear not yet written (2D frames clear the depth
+    // buffer every frame and never read it). kNoPendingDepth when none.
+    float* pendingDepth = nullptr;
 };
+constexpr float kNoPendingDepth = -1.0f;
 
 // Bin entries carry their kind in the top bits.
 constexpr uint32_t kBinPrim = 0u << 30;
@@ -191,6 +195,9 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
                bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);
+
+// Writes a tile's pending depth clear into the depth buffer.
+void SettleDepth(const RecordedFrame& frame, const Target& target, int tile);
 
 // Which span functions run: the general path only, the SSE2 fast spans, or
 // those with AVX2 rows.

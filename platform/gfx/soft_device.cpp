@@ -106,6 +106,7 @@ struct DeviceCore {
     std::unordered_set<SoftResource*> live;
     int32_t defaultPoolCount = 0;
 
+    std::vector<float> pendingDepth;   // per tile, see Target::pendingDepth
     RecordedFrame frame;
     // The buffers of the frame before: recording alternates between two sets
     // so that it rarely writes lines the workers have just read.
@@ -124,6 +125,9 @@ struct DeviceCore {
     void ReleaseBindings();
     bool MakeBuffers();
     void FlushFrame();
+    // Writes every tile's pending depth clear (before the depth buffer is read).
+    void SettleAllDepth();
+    Target MakeTarget();
     void UseImage(ImageData* image);
     uint32_t CurrentState();
 };
@@ -274,12 +278,38 @@ bool DeviceCore::MakeBuffers()
     front = f;
     depth = d;
     frame.Reset(params.width, params.height);
+    pendingDepth.assign(static_cast<size_t>(frame.tilesX) * frame.tilesY, kNoPendingDepth);
     return true;
 }
 
 void DeviceCore::UseImage(ImageData* image)
 {
     image->useSerial = serial;
+}
+
+Target DeviceCore::MakeTarget()
+{
+    Target target;
+    target.color = reinterpret_cast<uint32_t*>(back->bytes.data());
+    target.depth = depth ? reinterpret_cast<float*>(depth->bytes.data()) : nullptr;
+    target.width = back->width;
+    target.height = back->height;
+    if (target.depth != nullptr) {
+        pendingDepth.resize(static_cast<size_t>(frame.tilesX) * frame.tilesY, kNoPendingDepth);
+        target.pendingDepth = pendingDepth.data();
+    }
+    return target;
+}
+
+void DeviceCore::SettleAllDepth()
+{
+    if (!depth) {
+        return;
+    }
+    const Target target = MakeTarget();
+    for (int tile = 0; tile < frame.tilesX * frame.tilesY; ++tile) {
+        SettleDepth(frame, target, tile);
+    }
 }
 
 void DeviceCore::FlushFrame()
@@ -289,11 +319,7 @@ void DeviceCore::FlushFrame()
         ++serial;
         return;
     }
-    Target target;
-    target.color = reinterpret_cast<uint32_t*>(back->bytes.data());
-    target.depth = depth ? reinterpret_cast<float*>(depth->bytes.data()) : nullptr;
-    target.width = back->width;
-    target.height = back->height;
+    const Target target = MakeTarget();
     const RecordedFrame& f = frame;
     const int level = std::min(spanLevel, WidestSpans());
     pool.Run(f.tilesX * f.tilesY, [&](int tile) { RunTile(f, target, tile, level); });
@@ -404,7 +430,11 @@ bool SoftSurface::IsLocked() const { return image->locked; }
 GfxResult SoftSurface::LockRect(LockedRect* out, const Rect* rect, uint32_t flags)
 {
     const bool isTarget = core != nullptr && (image == core->back || image == core->depth);
-    return LockImage(core, *image, out, rect, flags, isTarget);
+    const GfxResult r = LockImage(core, *image, out, rect, flags, isTarget);
+    if (r == kGfxOk && core != nullptr && image == core->depth) {
+        core->SettleAllDepth();
+    }
+    return r;
 }
 
 GfxResult SoftSurface::UnlockRect()

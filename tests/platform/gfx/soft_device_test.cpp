@@ -775,3 +775,35 @@ TEST(SoftDevice, ResetIsNotFooledByTheDevicesOwnSurfaces)
     tex->Release();
     EXPECT_EQ(dev.Reset(dev.GetParams()), kGfxOk);
 }
+
+TEST(SoftDevice, DepthClearsReachTheDepthBufferWhenRead)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 40, 40, 2, true));
+    dev.BeginScene();
+    ASSERT_EQ(dev.Clear(0, nullptr, ClearZBuffer, 0, 0.5f, 0), kGfxOk);
+    const Rect corner{0, 0, 3, 2};
+    ASSERT_EQ(dev.Clear(1, &corner, ClearZBuffer, 0, 0.25f, 0), kGfxOk);
+    dev.EndScene();
+    ASSERT_EQ(dev.Present(), kGfxOk);
+    LockedRect lr;
+    ASSERT_EQ(dev.GetDepthBuffer()->LockRect(&lr, nullptr, LockReadOnly), kGfxOk);
+    for (int y = 0; y < 40; ++y) {
+        const float* row = reinterpret_cast<const float*>(static_cast<const uint8_t*>(lr.bits) + y * lr.pitch);
+        for (int x = 0; x < 40; ++x) {
+            ASSERT_EQ(row[x], (x < 3 && y < 2) ? 0.25f : 0.5f) << x << "," << y;
+        }
+    }
+    dev.GetDepthBuffer()->UnlockRect();
+    // A depth test after a whole clear compares against the cleared value.
+    dev.SetRenderState(RsZEnable, 1);
+    dev.SetRenderState(RsZFunc, CmpLess);
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0, 0.5f, 0);
+    DrawColorQuad(dev, 0, 0, 40, 40, 0xFF00FF00u, 0.6f);   // behind: hidden
+    DrawColorQuad(dev, 0, 0, 20, 40, 0xFFFF0000u, 0.4f);   // in front: drawn
+    dev.EndScene();
+    const std::vector<uint32_t> f = Frame(dev);
+    EXPECT_EQ(f[5 * 40 + 10], 0xFFFF0000u);
+    EXPECT_EQ(f[5 * 40 + 30], 0u);
+}
