@@ -320,6 +320,19 @@ void OrvaDevice::SetBlendMode(int32_t mode)
     SetRenderState(platform::RsDestBlend, kFactors[mode][1]);
 }
 
+int32_t OrvaDevice::SetVertexShader(uint32_t handle)
+{
+    if (g_device.device == nullptr) {
+        return 0;
+    }
+    const platform::GfxResult r = g_device.device->SetVertexShader(handle);
+    if (r != platform::kGfxOk) {
+        OrvaDebug::Log("エラー : 頂点シェーダーを設定できません [0x%X] [%s]\n", handle, GetErrorString(r));
+        return 0;
+    }
+    return 1;
+}
+
 int32_t OrvaDevice::IsTextureCurrent(uint32_t key)
 {
     if (g_device.keyValid && g_device.currentKey == key) {

@@ -73,6 +73,10 @@ public:
     static void SetTexture(OrvaTexture* texture, int32_t stage);
     static OrvaTexture* GetTexture(int32_t stage);
     static void SetBlendMode(int32_t mode);
+    // Sets the device's vertex shader by handle (on our device a vertex
+    // format code; 0 for none); 1 on success. The shader module passes its
+    // objects' handles here.
+    static int32_t SetVertexShader(uint32_t handle);
     // 1 when the key is the one remembered, else remembers it and gives 0.
     static int32_t IsTextureCurrent(uint32_t key);
 

@@ -902,7 +902,8 @@ GfxResult SoftDevice::GetViewport(Viewport* vp) const
 
 GfxResult SoftDevice::SetVertexShader(uint32_t fvf)
 {
-    if (FvfStride(fvf) == 0) {
+    // 0 unsets the format: draws are refused until another is set.
+    if (fvf != 0 && FvfStride(fvf) == 0) {
         std::fprintf(stderr, "gfx: vertex format 0x%X is not drawable\n", fvf);
         return kGfxInvalidCall;
     }

@@ -139,6 +139,20 @@ TEST_F(DeviceTest, SubAndOutOfRangeModesLeaveTheFactorsAlone)
     }
 }
 
+TEST_F(DeviceTest, VertexShaderHandles)
+{
+    Start(2, 2);
+    EXPECT_EQ(OrvaDevice::SetVertexShader(0x142), 1);
+    EXPECT_EQ(OrvaDevice::GetDevice()->GetVertexShader(), 0x142u);
+    EXPECT_EQ(OrvaDevice::SetVertexShader(0x40), 0);   // no position: not a format
+    EXPECT_EQ(OrvaDevice::GetDevice()->GetVertexShader(), 0x142u);
+    EXPECT_EQ(OrvaDevice::SetVertexShader(0), 1);
+    ASSERT_TRUE(OrvaDevice::BeginScene());
+    const float v[12] = {};
+    EXPECT_EQ(OrvaDevice::GetDevice()->DrawPrimitiveUP(platform::PrimTriangleList, 1, v, 16), platform::kGfxInvalidCall);
+    OrvaDevice::EndScene();
+}
+
 TEST_F(DeviceTest, TextureKeyIsForgottenAtBeginScene)
 {
     Start(2, 2);
