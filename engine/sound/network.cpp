@@ -41,6 +41,20 @@ std::unique_ptr<platform::Peer> g_peer;
 std::unique_ptr<platform::NetAddress> g_deviceAddress;
 std::unique_ptr<platform::NetAddress> g_hostAddress;
 
+// A program that exits without Destroy must not leave the network thread
+// waiting on an event that is being destroyed: this guard, made after the
+// thread and the event, is destroyed before them and ends the thread.
+struct ExitGuard {
+    ~ExitGuard()
+    {
+        if (g_thread.IsStarted()) {
+            g_run.store(0);
+            g_stopEvent.Set();
+            g_thread.Join();
+        }
+    }
+} g_exitGuard;
+
 char g_lastError[OrvaNetwork::kLastErrorBytes] = {};
 uint32_t g_sessionFlag = 0;
 uint32_t g_finishedFlag = 0;

@@ -32,6 +32,8 @@ static constexpr auto kServicePoll = std::chrono::milliseconds(5);
 // Events served before the handler is called, so a flood cannot starve it.
 static constexpr int kEventsPerPoll = 64;
 static constexpr uint32_t kHostPlayer = 1;
+// How long a refused joiner waits for its link to close before dropping it.
+static constexpr auto kLeaveWait = std::chrono::milliseconds(500);
 
 static NetResult StartTransport()
 {
@@ -158,6 +160,28 @@ static bool SendPacket(ENetPeer* peer, const std::vector<uint8_t>& bytes)
         return false;
     }
     return true;
+}
+
+// A refused joiner lets the host close the link (it does once its answer
+// is acknowledged), so that both ends forget it. A link merely reset would
+// live on at the host until it timed out, and could be taken for a later
+// join from the same local port.
+static void AwaitHostLeaving(ENetHost* host, ENetPeer* link)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kLeaveWait;
+    ENetEvent event;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int served = enet_host_service(host, &event, 10);
+        if (served < 0) {
+            break;
+        }
+        if (served > 0 && event.type == ENET_EVENT_TYPE_RECEIVE) {
+            enet_packet_destroy(event.packet);
+        } else if (served > 0 && event.type == ENET_EVENT_TYPE_DISCONNECT) {
+            return;
+        }
+    }
+    enet_peer_reset(link);
 }
 
 static uint32_t PlayerOf(const ENetPeer* peer)
@@ -616,7 +640,9 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
         }
     }
     if (result != NetResult::Ok) {
-        if (link != nullptr) {
+        if (link != nullptr && linked) {
+            AwaitHostLeaving(client, link);
+        } else if (link != nullptr) {
             enet_peer_reset(link);
         }
         enet_host_destroy(client);
