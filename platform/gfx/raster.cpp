@@ -341,7 +341,25 @@ struct SpanCtx {
     const PixelState* ps;
     uint32_t* colorRow;   // row py of the target
     float* depthRow;      // row py of the depth buffer or null
+    // Stage 0's fixed-point steps per pixel, and its row starts when they do
+    // not change from row to row; worked out once per primitive and tile.
+    int64_t ds = 0, dt = 0;
+    int64_t sRow = 0, tRow = 0;
+    bool sRowFixed = false, tRowFixed = false;
 };
+
+// Fills the stage-0 steps of a span context (textured fast spans).
+inline void PrepareStageZero(SpanCtx& c)
+{
+    const Plane& sp = c.planes[SlotTex];
+    const Plane& tp = c.planes[SlotTex + 1];
+    c.ds = ToFixed(sp.dx);
+    c.dt = ToFixed(tp.dx);
+    c.sRowFixed = sp.dy == 0.0;
+    c.tRowFixed = tp.dy == 0.0;
+    c.sRow = ToFixed(sp.a);
+    c.tRow = ToFixed(tp.a);
+}
 
 inline int64_t AffineFixed(const Plane& p, int32_t px, int32_t py)
 {
@@ -556,8 +574,10 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
     const StageSnap& st = c.ps->stage[0];
     const Plane& sp = c.planes[SlotTex];
     const Plane& tp = c.planes[SlotTex + 1];
-    const int64_t ds = ToFixed(sp.dx), dt = ToFixed(tp.dx);
-    const int64_t sRow = ToFixed(sp.a + sp.dy * py), tRow = ToFixed(tp.a + tp.dy * py);
+    const int64_t ds = c.ds, dt = c.dt;
+    // The same values the general path works out per pixel (a + 0 x py is a).
+    const int64_t sRow = c.sRowFixed ? c.sRow : ToFixed(sp.a + sp.dy * py);
+    const int64_t tRow = c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py);
     int64_t s = sRow + x0 * ds, t = tRow + x0 * dt;
     const int64_t sEnd = sRow + x1 * ds, tEnd = tRow + x1 * dt;
     const int64_t w = st.tex.width, h = st.tex.height;
@@ -688,6 +708,9 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     const SpanFn fn = spanLevel >= kSpansWide ? kSpanTableWide[pr.fastSpan]
                                               : (spanLevel == kSpansSse2 ? kSpanTable[pr.fastSpan] : SpanGeneral);
     SpanCtx c{&pr, planes, &ps, nullptr, nullptr};
+    if (fn != SpanGeneral && ps.fastTextured && pr.fastSpan >= 1 && pr.fastSpan <= 6) {
+        PrepareStageZero(c);
+    }
     // Vertical edges bound every row alike: fold them in once.
     int64_t left = xl, right = xr;
     int rowEdges[3];
