@@ -9,6 +9,7 @@
 #include "engine/core/surface.h"
 #include "engine/core/texture.h"
 #include "engine/sound/audio.h"
+#include "engine/sound/network.h"
 
 // The device draws into the window the frame set up before the start.
 static bool StartDevice()
@@ -66,4 +67,5 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::GdiFont, StartAlways<OrvaFont::Initialize>, OrvaFont::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Input, OrvaInput::Initialize, OrvaInput::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Audio, StartAudio, StopAudio);
+    OrvaApplication::SetModuleEntry(OrvaModule::Network, OrvaNetwork::Initialize, OrvaNetwork::Destroy);
 }
