@@ -1,0 +1,385 @@
+#include "engine/render/camera.h"
+
+#include <cmath>
+#include <new>
+
+#include "engine/core/device.h"
+#include "engine/core/graphics.h"
+#include "engine/core/math.h"
+#include "engine/render/light.h"
+#include "platform/gfx/math3d.h"
+
+namespace {
+
+OrvaObjectList g_cameras;
+// Zero until first written: a device reset before any camera is applied
+// sends two zero matrices, as the device was never given others.
+OrvaMatrix g_view{};
+OrvaMatrix g_projection{};
+OrvaMatrix g_viewProjection{};
+OrvaFrustum g_frustum;
+OrvaVector g_eye;
+
+constexpr float kPi = 3.14159265358979323846f;
+
+const OrvaMatrix* ViewProjectionSource()
+{
+    return &g_viewProjection;
+}
+
+void SendTransform(uint32_t state, const OrvaMatrix& m)
+{
+    platform::SoftDevice* device = OrvaDevice::GetDevice();
+    if (device == nullptr) {
+        return;
+    }
+    platform::Matrix4 out;
+    const float* e = m.GetData();
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            out.m[r][c] = e[r * 4 + c];
+        }
+    }
+    device->SetTransform(state, out);
+}
+
+// right = normalise(u x front) and up = normalise(front x right) for a
+// normalised front, with the up hint u; looking straight up or down the
+// hint +Y is parallel to front, so -Z or +Z takes its place.
+OrvaVector UpHint(const OrvaVector& front, const OrvaVector& hint)
+{
+    if (front.x == 0.0f && front.z == 0.0f && (front.y == 1.0f || front.y == -1.0f)) {
+        return OrvaVector(0.0f, 0.0f, -front.y);
+    }
+    return hint;
+}
+
+}  // namespace
+
+OrvaCamera::OrvaCamera()
+{
+    projection.Identity();
+    view.Identity();
+    // Apply before the first UpdateView copies the product as it stands:
+    // the identity, not garbage.
+    viewProjection.Identity();
+    g_cameras.PushBack(this);
+}
+
+OrvaCamera::~OrvaCamera() = default;
+
+bool OrvaCamera::Initialize()
+{
+    g_cameras.Init();
+    OrvaGraphics::SetViewProjectionSource(&ViewProjectionSource);
+    OrvaDevice::AddResetWalkers(&OrvaCamera::OnLostDevice, &OrvaCamera::OnResetDevice);
+    return true;
+}
+
+void OrvaCamera::Destroy()
+{
+    g_cameras.ReleaseAll();
+}
+
+void OrvaCamera::OnLostDevice()
+{
+}
+
+void OrvaCamera::OnResetDevice()
+{
+    ApplyTransforms();
+}
+
+OrvaCamera* OrvaCamera::Create()
+{
+    return new (std::nothrow) OrvaCamera();
+}
+
+void OrvaCamera::GetViewProjection(OrvaMatrix* out)
+{
+    if (out != nullptr) {
+        *out = g_viewProjection;
+    }
+}
+
+void OrvaCamera::GetView(OrvaMatrix* out)
+{
+    if (out != nullptr) {
+        *out = g_view;
+    }
+}
+
+void OrvaCamera::GetProjection(OrvaMatrix* out)
+{
+    if (out != nullptr) {
+        *out = g_projection;
+    }
+}
+
+void OrvaCamera::GetEyePosition(OrvaVector* out)
+{
+    if (out != nullptr) {
+        *out = g_eye;
+    }
+}
+
+const OrvaFrustum& OrvaCamera::GetFrustum()
+{
+    return g_frustum;
+}
+
+void OrvaCamera::SetView(const OrvaMatrix& m)
+{
+    g_view = m;
+}
+
+void OrvaCamera::SetProjection(const OrvaMatrix& m)
+{
+    g_projection = m;
+}
+
+void OrvaCamera::UpdateTransforms()
+{
+    g_viewProjection.Multiply(g_view, g_projection);
+    ComputeFrustum(g_viewProjection);
+    SendTransform(platform::TsView, g_view);
+    SendTransform(platform::TsProjection, g_projection);
+}
+
+void OrvaCamera::ApplyTransforms()
+{
+    SendTransform(platform::TsView, g_view);
+    SendTransform(platform::TsProjection, g_projection);
+}
+
+bool OrvaCamera::IsBoxVisible(const OrvaVector* corners, const float (*planes)[4])
+{
+    if (corners == nullptr || planes == nullptr) {
+        return false;
+    }
+    const int32_t r = OrvaGraphics::CheckBoxInFrustum(corners, planes, g_frustum.corners, g_frustum.planes);
+    return r == 0 || r == 2;
+}
+
+void OrvaCamera::ComputeFrustum(const OrvaMatrix& m)
+{
+    platform::Mat4 inverse;
+    if (platform::MatrixInverse(inverse, m.ToMat4()) == 0.0f) {
+        return;
+    }
+    OrvaMatrix inv;
+    inv = inverse;
+    OrvaGraphics::BuildFrustum(OrvaVector(-1.0f, -1.0f, 0.0f), OrvaVector(1.0f, 1.0f, 1.0f), g_frustum.corners,
+                               g_frustum.planes, inv);
+}
+
+void OrvaCamera::SetPerspective(float fovDegrees, float nearDistance, float farDistance, float aspectRatio)
+{
+    if (aspectRatio == 0.0f) {
+        OrvaRect rect;
+        OrvaDevice::GetViewport(&rect);
+        aspectRatio = static_cast<float>(rect.right - rect.left) / static_cast<float>(rect.bottom - rect.top);
+    }
+    fov = fovDegrees * 2.0f * kPi / 360.0f;
+    nearClip = nearDistance;
+    farClip = farDistance;
+    aspect = aspectRatio;
+    const float h = fov * 0.5f;
+    const float cot = std::cos(h) / std::sin(h);
+    const float q = farDistance / (farDistance - nearDistance);
+    const float rows[16] = {cot / aspectRatio, 0.0f, 0.0f, 0.0f,  //
+                            0.0f, cot, 0.0f, 0.0f,                //
+                            0.0f, 0.0f, q, 1.0f,                  //
+                            0.0f, 0.0f, -q * nearDistance, 0.0f};
+    projection.Set(rows);
+}
+
+void OrvaCamera::SetOrtho(float width, float height, float nearDistance, float farDistance)
+{
+    projection = platform::MatrixOrthoLH(width, height, nearDistance, farDistance);
+    nearClip = nearDistance;
+    farClip = farDistance;
+    aspect = width / height;
+    fov = 1.0f;
+}
+
+void OrvaCamera::GetViewProjectionMatrix(OrvaMatrix* out) const
+{
+    if (out != nullptr) {
+        *out = viewProjection;
+    }
+}
+
+void OrvaCamera::GetViewMatrix(OrvaMatrix* out) const
+{
+    if (out != nullptr) {
+        *out = view;
+    }
+}
+
+void OrvaCamera::GetProjectionMatrix(OrvaMatrix* out) const
+{
+    if (out != nullptr) {
+        *out = projection;
+    }
+}
+
+void OrvaCamera::Reset()
+{
+    right.Set(1.0f, 0.0f, 0.0f);
+    up.Set(0.0f, 1.0f, 0.0f);
+    front.Set(0.0f, 0.0f, 1.0f);
+    position.Set(0.0f, 0.0f, 0.0f);
+}
+
+void OrvaCamera::UpdateView()
+{
+    right.Normalize();
+    up.Normalize();
+    front.Normalize();
+    const float rows[16] = {right.x, up.x, front.x, 0.0f,  //
+                            right.y, up.y, front.y, 0.0f,  //
+                            right.z, up.z, front.z, 0.0f,  //
+                            -position.Dot(right), -position.Dot(up), -position.Dot(front), 1.0f};
+    view.Set(rows);
+    viewProjection.Multiply(view, projection);
+}
+
+void OrvaCamera::Yaw(int32_t angle)
+{
+    RotateY(angle);
+}
+
+void OrvaCamera::Pitch(int32_t angle)
+{
+    RotateX(angle);
+}
+
+void OrvaCamera::Roll(int32_t angle)
+{
+    RotateZ(angle);
+}
+
+// Each turn is R x M with M the rows right, up, front: the two axes that
+// leave the plane of the turn mix, the third stays. The axes are left
+// unnormalised: UpdateView normalises them.
+void OrvaCamera::RotateX(int32_t angle)
+{
+    const float c = OrvaMath::Cos(angle);
+    const float s = OrvaMath::Sin(angle);
+    const OrvaVector u = up;
+    const OrvaVector f = front;
+    up.Set(c * u.x + s * f.x, c * u.y + s * f.y, c * u.z + s * f.z);
+    front.Set(-s * u.x + c * f.x, -s * u.y + c * f.y, -s * u.z + c * f.z);
+}
+
+void OrvaCamera::RotateY(int32_t angle)
+{
+    const float c = OrvaMath::Cos(angle);
+    const float s = OrvaMath::Sin(angle);
+    const OrvaVector r = right;
+    const OrvaVector f = front;
+    right.Set(c * r.x - s * f.x, c * r.y - s * f.y, c * r.z - s * f.z);
+    front.Set(s * r.x + c * f.x, s * r.y + c * f.y, s * r.z + c * f.z);
+}
+
+void OrvaCamera::RotateZ(int32_t angle)
+{
+    const float c = OrvaMath::Cos(angle);
+    const float s = OrvaMath::Sin(angle);
+    const OrvaVector r = right;
+    const OrvaVector u = up;
+    right.Set(c * r.x + s * u.x, c * r.y + s * u.y, c * r.z + s * u.z);
+    up.Set(-s * r.x + c * u.x, -s * r.y + c * u.y, -s * r.z + c * u.z);
+}
+
+void OrvaCamera::Translate(float dx, float dy, float dz)
+{
+    position.Set(position.x + dx, position.y + dy, position.z + dz);
+}
+
+void OrvaCamera::LookAt(const OrvaVector* eye, const OrvaVector* target, const OrvaVector* upHint)
+{
+    if (eye == nullptr || target == nullptr) {
+        return;
+    }
+    OrvaVector f(target->x - eye->x, target->y - eye->y, target->z - eye->z);
+    f.Normalize();
+    const OrvaVector u = UpHint(f, upHint != nullptr ? *upHint : OrvaVector(0.0f, 1.0f, 0.0f));
+    OrvaVector r;
+    r.Cross(f, u);
+    r.Normalize();
+    r.Set(-r.x, -r.y, -r.z);
+    OrvaVector v;
+    v.Cross(f, r);
+    v.Normalize();
+    front = f;
+    up = v;
+    right = r;
+    position = *eye;
+}
+
+// Unlike LookAt, right is front x up without the sign change: the frame is
+// half a turn about the front axis from LookAt's for the same direction.
+void OrvaCamera::LookAlongLight(int32_t index)
+{
+    OrvaLight::GetPosition(index, &position);
+    OrvaLight::GetDirection(index, &front);
+    OrvaVector d = front;
+    d.Normalize();
+    const OrvaVector u = UpHint(d, OrvaVector(0.0f, 1.0f, 0.0f));
+    OrvaVector r;
+    r.Cross(d, u);
+    r.Normalize();
+    OrvaVector v;
+    v.Cross(d, r);
+    v.Normalize();
+    front = d;
+    up = v;
+    right = r;
+}
+
+void OrvaCamera::GetFront(OrvaVector* out) const
+{
+    if (out != nullptr) {
+        *out = front;
+    }
+}
+
+void OrvaCamera::GetUp(OrvaVector* out) const
+{
+    if (out != nullptr) {
+        *out = up;
+    }
+}
+
+void OrvaCamera::GetRight(OrvaVector* out) const
+{
+    if (out != nullptr) {
+        *out = right;
+    }
+}
+
+void OrvaCamera::GetPosition(OrvaVector* out) const
+{
+    if (out != nullptr) {
+        *out = position;
+    }
+}
+
+void OrvaCamera::SetViewMatrix(const OrvaMatrix& m)
+{
+    view = m;
+    viewProjection.Multiply(view, projection);
+}
+
+void OrvaCamera::Apply()
+{
+    SendTransform(platform::TsView, view);
+    SendTransform(platform::TsProjection, projection);
+    g_view = view;
+    g_projection = projection;
+    g_viewProjection = viewProjection;
+    g_eye = position;
+    ComputeFrustum(g_viewProjection);
+}
