@@ -34,16 +34,17 @@ inline Snapped Snap(const ScreenVertex& v)
 }
 
 // Plane through three (x, y, value) points.
+// invDet: 1 / ((x1 - x0) (y2 - y0) - (x2 - x0) (y1 - y0)).
 Plane PlaneFrom(double x0, double y0, double a0, double x1, double y1, double a1, double x2, double y2, double a2,
-                double det)
+                double invDet)
 {
     Plane p;
     if (a0 == a1 && a1 == a2) {
         p.a = a0;
         return p;
     }
-    p.dx = ((a1 - a0) * (y2 - y0) - (a2 - a0) * (y1 - y0)) / det;
-    p.dy = ((a2 - a0) * (x1 - x0) - (a1 - a0) * (x2 - x0)) / det;
+    p.dx = ((a1 - a0) * (y2 - y0) - (a2 - a0) * (y1 - y0)) * invDet;
+    p.dy = ((a2 - a0) * (x1 - x0) - (a1 - a0) * (x2 - x0)) * invDet;
     p.a = a0 - p.dx * x0 - p.dy * y0;
     return p;
 }
@@ -92,9 +93,14 @@ bool SameColors(const ScreenVertex& a, const ScreenVertex& b)
 
 uint32_t PackColor(const float c[4])
 {
+    // Nearest level, halves up (truncation is a floor for what is left after
+    // the clamp at zero).
     auto ch = [](float v) {
-        const double r = std::floor(static_cast<double>(v) + 0.5);
-        return static_cast<uint32_t>(r <= 0.0 ? 0 : (r >= 255.0 ? 255 : r));
+        if (!(v > 0.0f)) {
+            return 0u;
+        }
+        const uint32_t r = static_cast<uint32_t>(static_cast<double>(std::min(v, 255.0f)) + 0.5);
+        return r > 255u ? 255u : r;
     };
     return ch(c[0]) | (ch(c[1]) << 8) | (ch(c[2]) << 16) | (ch(c[3]) << 24);
 }
@@ -223,11 +229,11 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
     const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
     const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
-    const double det = (x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0);
+    const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
     Plane planes[kPlaneCount];
-    planes[SlotZ] = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, det);
+    planes[SlotZ] = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, invDet);
     pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
-    planes[SlotQ] = pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, det) : Constant(a.rhw);
+    planes[SlotQ] = pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, invDet) : Constant(a.rhw);
     // Flat shading takes the colours of the first vertex as given.
     const ScreenVertex& first = v0in;
     pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
@@ -241,7 +247,7 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
             continue;
         }
         planes[slot] = PlaneFrom(x0, y0, Attribute(a, ps, slot) * qa, x1, y1, Attribute(b, ps, slot) * qb, x2, y2,
-                                 Attribute(c, ps, slot) * qc, det);
+                                 Attribute(c, ps, slot) * qc, invDet);
     }
     pr.linearStages = LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
     pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
