@@ -88,8 +88,9 @@ inline int32_t Mul255(int32_t a, int32_t b)
 
 inline int32_t ChannelFromPlane(double v)
 {
+    // NaN (a zero rhw) reads as 0 like anything below the range.
     const double r = std::floor(v + 0.5);
-    return r <= 0.0 ? 0 : (r >= 255.0 ? 255 : static_cast<int32_t>(r));
+    return !(r > 0.0) ? 0 : (r >= 255.0 ? 255 : static_cast<int32_t>(r));
 }
 
 inline int64_t WrapIndex(int64_t i, int32_t size, uint8_t mode)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "tests/platform/gfx/gfx_test_util.h"
@@ -806,4 +807,38 @@ TEST(SoftDevice, DepthClearsReachTheDepthBufferWhenRead)
     const std::vector<uint32_t> f = Frame(dev);
     EXPECT_EQ(f[5 * 40 + 10], 0xFFFF0000u);
     EXPECT_EQ(f[5 * 40 + 30], 0u);
+}
+
+TEST(SoftDevice, HostileVerticesDoNotUpsetTheRasterizer)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 16, 16, 2, true));
+    dev.SetRenderState(RsZEnable, 1);
+    SoftTexture* tex = MakeTexture(dev, 2, 2, {1, 2, 3, 4});
+    dev.SetTexture(0, tex);
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const busy2d::Vertex v[] = {
+        // Zero and negative rhw with differing values: perspective with w of 0.
+        {0, 0, 0.5f, 0.0f, 0xFFFFFFFFu, 0, 0}, {16, 0, 0.5f, -1.0f, 0xFF00FF00u, 1, 0}, {0, 16, 0.5f, 2.0f, 0u, 0, 1},
+        // Far beyond the guard band, and not numbers at all.
+        {-1e30f, -1e30f, 0, 1, 0xFFFFFFFFu, 0, 0}, {1e30f, 5, 0, 1, 0xFFFFFFFFu, 1e20f, 0}, {3, 1e30f, 0, 1, 0, 0, nan},
+        {nan, 0, 0, 1, 0, 0, 0}, {inf, 1, 0, 1, 0, 0, 0}, {2, 3, nan, 1, 0, 0, 0},
+    };
+    dev.SetVertexShader(0x144);
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0, 1.0f, 0);
+    EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 3, v, sizeof(busy2d::Vertex)), kGfxOk);
+    EXPECT_EQ(dev.DrawPrimitiveUP(PrimLineStrip, 8, v, sizeof(busy2d::Vertex)), kGfxOk);
+    EXPECT_EQ(dev.DrawPrimitiveUP(PrimPointList, 9, v, sizeof(busy2d::Vertex)), kGfxOk);
+    // The device goes on drawing as before.
+    dev.SetTexture(0, nullptr);
+    dev.SetRenderState(RsZEnable, 0);
+    DrawColorQuad(dev, 0, 15, 16, 16, 0xFFFF0000u);
+    dev.EndScene();
+    const std::vector<uint32_t> f = Frame(dev);
+    for (int x = 0; x < 16; ++x) {
+        EXPECT_EQ(f[15 * 16 + x], 0xFFFF0000u);
+    }
+    tex->Release();
 }
