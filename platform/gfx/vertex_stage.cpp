@@ -1,0 +1,555 @@
+// The vertex stage: a draw's pixel state is captured, its vertices fetched
+// by their format, transformed, clipped and mapped to the viewport, and its
+// primitives set up and binned at once (setup.cpp).
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "platform/gfx/device_core.h"
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Drawing
+
+uint32_t DeviceCore::CurrentState()
+{
+    if (!stateDirty && !frame.states.empty()) {
+        return static_cast<uint32_t>(frame.states.size() - 1);
+    }
+    PixelState ps;
+    ps.stageCount = 0;
+    for (int s = 0; s < kStageCount; ++s) {
+        const uint32_t* t = tss[s];
+        if (t[TssColorOp] == TopDisable) {
+            break;
+        }
+        StageSnap& st = ps.stage[s];
+        st.colorOp = static_cast<uint8_t>(t[TssColorOp]);
+        st.colorArg1 = static_cast<uint8_t>(t[TssColorArg1]);
+        st.colorArg2 = static_cast<uint8_t>(t[TssColorArg2]);
+        st.colorArg0 = static_cast<uint8_t>(t[TssColorArg0]);
+        st.alphaOp = static_cast<uint8_t>(t[TssAlphaOp]);
+        st.alphaArg1 = static_cast<uint8_t>(t[TssAlphaArg1]);
+        st.alphaArg2 = static_cast<uint8_t>(t[TssAlphaArg2]);
+        st.alphaArg0 = static_cast<uint8_t>(t[TssAlphaArg0]);
+        st.resultArg = static_cast<uint8_t>(t[TssResultArg]);
+        st.coordSet = static_cast<uint8_t>(t[TssTexCoordIndex] & 3);
+        st.addressU = static_cast<uint8_t>(t[TssAddressU]);
+        st.addressV = static_cast<uint8_t>(t[TssAddressV]);
+        st.magFilter = static_cast<uint8_t>(t[TssMagFilter]);
+        st.minFilter = static_cast<uint8_t>(t[TssMinFilter]);
+        st.borderColor = t[TssBorderColor];
+        if (textures[s] != nullptr) {
+            st.tex = textures[s]->image->View();
+            UseImage(textures[s]->image.get());
+        }
+        ps.stageCount = s + 1;
+    }
+    ps.blend = rs[RsAlphaBlendEnable] != 0;
+    ps.srcBlend = static_cast<uint8_t>(rs[RsSrcBlend]);
+    ps.destBlend = static_cast<uint8_t>(rs[RsDestBlend]);
+    ps.blendOp = static_cast<uint8_t>(rs[RsBlendOp]);
+    ps.alphaTest = rs[RsAlphaTestEnable] != 0;
+    ps.alphaFunc = static_cast<uint8_t>(rs[RsAlphaFunc]);
+    ps.alphaRef = static_cast<uint8_t>(rs[RsAlphaRef] & 0xFF);
+    ps.zTest = rs[RsZEnable] != 0 && depth != nullptr;
+    ps.zWrite = rs[RsZWriteEnable] != 0;
+    ps.zFunc = static_cast<uint8_t>(rs[RsZFunc]);
+    ps.specular = rs[RsSpecularEnable] != 0;
+    ps.fog = rs[RsFogEnable] != 0;
+    ps.fogColor = rs[RsFogColor];
+    ps.tfactor = rs[RsTextureFactor];
+    ps.writeMask = rs[RsColorWriteEnable] & 0xF;
+
+    // Which fast span family may run this state.
+    const bool plain = !ps.alphaTest && !ps.zTest && !ps.specular && !ps.fog && ps.writeMask == 0xF;
+    int8_t blendKind = -1;
+    if (!ps.blend || (ps.srcBlend == BlendOne && ps.destBlend == BlendZero && ps.blendOp == BlendOpAdd)) {
+        blendKind = 0;
+    } else if (ps.blendOp == BlendOpAdd && ps.srcBlend == BlendSrcAlpha && ps.destBlend == BlendInvSrcAlpha) {
+        blendKind = 1;
+    } else if (ps.blendOp == BlendOpAdd && ps.srcBlend == BlendSrcAlpha && ps.destBlend == BlendOne) {
+        blendKind = 2;
+    }
+    ps.fastBlend = plain ? blendKind : -1;
+    bool textured = false;
+    bool stageZeroFolds = false;
+    if (ps.stageCount == 1) {
+        const StageSnap& st = ps.stage[0];
+        auto isDiffuse = [](uint8_t a) { return a == TaDiffuse || a == TaCurrent; };
+        auto textureTerm = [&](uint8_t op, uint8_t a1, uint8_t a2) {
+            return (op == TopModulate && ((a1 == TaTexture && isDiffuse(a2)) || (a2 == TaTexture && isDiffuse(a1)))) ||
+                   (op == TopSelectArg1 && a1 == TaTexture) || (op == TopSelectArg2 && a2 == TaTexture);
+        };
+        textured = st.tex.texels != nullptr && st.resultArg == TaCurrent &&
+                   textureTerm(st.colorOp, st.colorArg1, st.colorArg2) &&
+                   textureTerm(st.alphaOp, st.alphaArg1, st.alphaArg2) && st.magFilter <= FilterPoint &&
+                   st.minFilter <= FilterPoint;
+        stageZeroFolds = st.tex.texels == nullptr;
+    }
+    ps.fastTextured = textured;
+    // Without a texture the stages see only constants when the triangle's
+    // colours are even, so they fold into one colour.
+    ps.fastUntextured = ps.stageCount == 0 || stageZeroFolds;
+    frame.states.push_back(ps);
+    stateDirty = false;
+    return static_cast<uint32_t>(frame.states.size() - 1);
+}
+
+namespace {
+
+struct VertexLayout {
+    int stride = 0;
+    bool transformed = false;
+    int diffuse = -1, specular = -1;
+    int tex[4] = {-1, -1, -1, -1};
+    int texSets = 0;
+};
+
+VertexLayout LayoutOf(uint32_t fvf)
+{
+    VertexLayout l;
+    l.stride = FvfStride(fvf);
+    if (l.stride == 0) {
+        return l;
+    }
+    int off = 0;
+    if ((fvf & FvfPositionMask) == FvfXyzRhw) {
+        l.transformed = true;
+        off = 16;
+    } else {
+        off = 12;
+    }
+    if (fvf & FvfNormal) {
+        off += 12;
+    }
+    if (fvf & FvfPointSize) {
+        off += 4;
+    }
+    if (fvf & FvfDiffuse) {
+        l.diffuse = off;
+        off += 4;
+    }
+    if (fvf & FvfSpecular) {
+        l.specular = off;
+        off += 4;
+    }
+    l.texSets = static_cast<int>((fvf & FvfTexCountMask) >> FvfTexCountShift);
+    for (int i = 0; i < l.texSets; ++i) {
+        static const int kFloats[4] = {2, 3, 4, 1};
+        l.tex[i] = off;
+        off += 4 * kFloats[(fvf >> (16 + 2 * i)) & 3];
+    }
+    return l;
+}
+
+inline float ReadFloat(const uint8_t* p)
+{
+    float f;
+    std::memcpy(&f, p, 4);
+    return f;
+}
+
+inline uint32_t ReadU32(const uint8_t* p)
+{
+    uint32_t u;
+    std::memcpy(&u, p, 4);
+    return u;
+}
+
+inline void SetColor(float out[4], uint32_t c)
+{
+    out[0] = static_cast<float>(c & 0xFF);
+    out[1] = static_cast<float>((c >> 8) & 0xFF);
+    out[2] = static_cast<float>((c >> 16) & 0xFF);
+    out[3] = static_cast<float>(c >> 24);
+}
+
+Matrix4 Multiply(const Matrix4& a, const Matrix4& b)
+{
+    Matrix4 r{};
+    for (int i = 0; i < 4; ++i) {
+        for (int j = 0; j < 4; ++j) {
+            float s = 0.0f;
+            for (int k = 0; k < 4; ++k) {
+                s += a.m[i][k] * b.m[k][j];
+            }
+            r.m[i][j] = s;
+        }
+    }
+    return r;
+}
+
+// A vertex in clip space with its attributes, while it is being clipped.
+struct ClipVertex {
+    float p[4];   // x, y, z, w (clip space) or x, y (screen) for the guard band
+    ScreenVertex v;
+};
+
+ClipVertex Lerp(const ClipVertex& a, const ClipVertex& b, float t)
+{
+    ClipVertex r;
+    for (int i = 0; i < 4; ++i) {
+        r.p[i] = a.p[i] + (b.p[i] - a.p[i]) * t;
+        r.v.color[i] = a.v.color[i] + (b.v.color[i] - a.v.color[i]) * t;
+        r.v.spec[i] = a.v.spec[i] + (b.v.spec[i] - a.v.spec[i]) * t;
+        r.v.tc[i][0] = a.v.tc[i][0] + (b.v.tc[i][0] - a.v.tc[i][0]) * t;
+        r.v.tc[i][1] = a.v.tc[i][1] + (b.v.tc[i][1] - a.v.tc[i][1]) * t;
+    }
+    r.v.x = a.v.x + (b.v.x - a.v.x) * t;
+    r.v.y = a.v.y + (b.v.y - a.v.y) * t;
+    r.v.z = a.v.z + (b.v.z - a.v.z) * t;
+    r.v.rhw = a.v.rhw + (b.v.rhw - a.v.rhw) * t;
+    return r;
+}
+
+// Sutherland-Hodgman against one plane: keeps points where dist >= 0.
+template <typename Dist>
+int ClipAgainst(const ClipVertex* in, int n, ClipVertex* out, Dist dist)
+{
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+        const ClipVertex& a = in[i];
+        const ClipVertex& b = in[(i + 1) % n];
+        const float da = dist(a), db = dist(b);
+        if (da >= 0.0f) {
+            out[m++] = a;
+        }
+        if ((da >= 0.0f) != (db >= 0.0f)) {
+            out[m++] = Lerp(a, b, da / (da - db));
+        }
+    }
+    return m;
+}
+
+// Pre-transformed vertices beyond this many pixels are clipped in screen
+// space so that the fixed-point edge functions cannot overflow.
+constexpr float kGuardBand = 32768.0f;
+
+}  // namespace
+
+GfxResult DrawCore(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
+                   uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
+                   uint32_t indexFormat, uint32_t baseVertex)
+{
+    if (!dc.inScene) {
+        return kGfxInvalidCall;
+    }
+    if (type < PrimPointList || type > PrimTriangleFan || primitiveCount == 0) {
+        return kGfxInvalidCall;
+    }
+    const VertexLayout layout = LayoutOf(dc.fvf);
+    if (layout.stride == 0 || stride < static_cast<uint32_t>(layout.stride)) {
+        std::fprintf(stderr, "gfx: draw with vertex format 0x%X and stride %u\n", dc.fvf, stride);
+        return kGfxInvalidCall;
+    }
+    uint64_t needed = 0;
+    switch (type) {
+    case PrimPointList: needed = primitiveCount; break;
+    case PrimLineList: needed = 2ull * primitiveCount; break;
+    case PrimLineStrip: needed = primitiveCount + 1ull; break;
+    case PrimTriangleList: needed = 3ull * primitiveCount; break;
+    default: needed = primitiveCount + 2ull; break;
+    }
+    const uint32_t indexSize = indexFormat == FormatIndex32 ? 4 : 2;
+    if (indexData != nullptr && needed * indexSize > indexBytes) {
+        std::fprintf(stderr, "gfx: draw reads %llu indices past the index data\n", static_cast<unsigned long long>(needed));
+        return kGfxInvalidCall;
+    }
+    const uint64_t vertexCount = vertexBytes < static_cast<uint32_t>(layout.stride)
+                                     ? 0
+                                     : (vertexBytes - layout.stride) / stride + 1;
+    if (indexData == nullptr && needed > vertexCount) {
+        std::fprintf(stderr, "gfx: draw reads %llu vertices of %llu\n", static_cast<unsigned long long>(needed),
+                     static_cast<unsigned long long>(vertexCount));
+        return kGfxInvalidCall;
+    }
+    if (dc.lost) {
+        return kGfxOk;
+    }
+    const uint32_t state = dc.CurrentState();
+    const PixelState& ps = dc.frame.states[state];
+    (void)ps;
+    const Viewport& vp = dc.viewport;
+    const ClipBox box{static_cast<int32_t>(vp.x), static_cast<int32_t>(vp.y),
+                      static_cast<int32_t>(vp.x + vp.width) - 1, static_cast<int32_t>(vp.y + vp.height) - 1};
+    const bool flat = dc.rs[RsShadeMode] == ShadeFlat;
+    const uint32_t cull = dc.rs[RsCullMode];
+    const uint32_t fill = dc.rs[RsFillMode];
+    const bool lastPixel = dc.rs[RsLastPixel] != 0;
+    const Matrix4 wvp = Multiply(Multiply(dc.world, dc.view), dc.projection);
+    const Matrix4 wv = Multiply(dc.world, dc.view);
+    const bool fogVertex = dc.rs[RsFogEnable] != 0 && !layout.transformed &&
+                           (dc.rs[RsFogVertexMode] == FogLinear || dc.rs[RsFogTableMode] == FogLinear);
+    const float fogStart = BitsFloat(dc.rs[RsFogStart]), fogEnd = BitsFloat(dc.rs[RsFogEnd]);
+
+    // Vertex i of the draw as a clip vertex; false when its index lies
+    // outside the vertex data.
+    auto fetch = [&](uint64_t i, ClipVertex* out) -> bool {
+        uint64_t vi = i;
+        if (indexData != nullptr) {
+            vi = indexSize == 4 ? ReadU32(indexData + i * 4)
+                                : static_cast<uint64_t>(indexData[i * 2] | (indexData[i * 2 + 1] << 8));
+            vi += baseVertex;
+        }
+        if (vi >= vertexCount) {
+            return false;
+        }
+        const uint8_t* p = vertexData + vi * stride;
+        ScreenVertex& v = out->v;
+        if (layout.diffuse >= 0) {
+            SetColor(v.color, ReadU32(p + layout.diffuse));
+        }
+        if (layout.specular >= 0) {
+            SetColor(v.spec, ReadU32(p + layout.specular));
+        }
+        for (int s = 0; s < 4; ++s) {
+            const int set = s < layout.texSets ? s : -1;
+            if (set >= 0) {
+                v.tc[s][0] = ReadFloat(p + layout.tex[set]);
+                v.tc[s][1] = ((dc.fvf >> (16 + 2 * set)) & 3) == 3 ? 0.0f : ReadFloat(p + layout.tex[set] + 4);
+            }
+        }
+        const float x = ReadFloat(p), y = ReadFloat(p + 4), z = ReadFloat(p + 8);
+        if (layout.transformed) {
+            v.x = x;
+            v.y = y;
+            v.z = z;
+            v.rhw = ReadFloat(p + 12);
+            out->p[0] = x;
+            out->p[1] = y;
+            out->p[2] = z;
+            out->p[3] = 1.0f;
+        } else {
+            for (int c = 0; c < 4; ++c) {
+                out->p[c] = x * wvp.m[0][c] + y * wvp.m[1][c] + z * wvp.m[2][c] + wvp.m[3][c];
+            }
+            if (fogVertex) {
+                const float depthView = x * wv.m[0][2] + y * wv.m[1][2] + z * wv.m[2][2] + wv.m[3][2];
+                const float f = fogEnd != fogStart ? (fogEnd - depthView) / (fogEnd - fogStart) : 1.0f;
+                v.spec[3] = std::clamp(f, 0.0f, 1.0f) * 255.0f;
+            }
+        }
+        return true;
+    };
+    auto toScreen = [&](ClipVertex& c) {
+        if (layout.transformed) {
+            return;
+        }
+        const float invW = 1.0f / c.p[3];
+        c.v.x = static_cast<float>(vp.x) + (1.0f + c.p[0] * invW) * static_cast<float>(vp.width) * 0.5f;
+        c.v.y = static_cast<float>(vp.y) + (1.0f - c.p[1] * invW) * static_cast<float>(vp.height) * 0.5f;
+        c.v.z = vp.minZ + c.p[2] * invW * (vp.maxZ - vp.minZ);
+        c.v.rhw = invW;
+    };
+    // Clips a polygon of n clip vertices and records it as a fan.
+    ClipVertex bufA[16], bufB[16];
+    auto emitPolygon = [&](int n) {
+        ClipVertex* poly = bufA;
+        ClipVertex* other = bufB;
+        if (layout.transformed) {
+            bool inside = true;
+            for (int i = 0; i < n; ++i) {
+                if (!std::isfinite(poly[i].p[0]) || !std::isfinite(poly[i].p[1])) {
+                    return;
+                }
+                inside = inside && std::fabs(poly[i].p[0]) <= kGuardBand && std::fabs(poly[i].p[1]) <= kGuardBand;
+            }
+            if (!inside) {
+                for (int axis = 0; axis < 2 && n >= 3; ++axis) {
+                    n = ClipAgainst(poly, n, other, [axis](const ClipVertex& c) { return kGuardBand - c.p[axis]; });
+                    std::swap(poly, other);
+                    n = ClipAgainst(poly, n, other, [axis](const ClipVertex& c) { return kGuardBand + c.p[axis]; });
+                    std::swap(poly, other);
+                }
+                for (int i = 0; i < n; ++i) {
+                    poly[i].v.x = poly[i].p[0];
+                    poly[i].v.y = poly[i].p[1];
+                }
+            }
+        } else {
+            // The six planes of the view volume: -w <= x, y <= w, 0 <= z <= w.
+            for (int plane = 0; plane < 6 && n >= 3; ++plane) {
+                bool allIn = true;
+                auto dist = [plane](const ClipVertex& c) {
+                    switch (plane) {
+                    case 0: return c.p[3] + c.p[0];
+                    case 1: return c.p[3] - c.p[0];
+                    case 2: return c.p[3] + c.p[1];
+                    case 3: return c.p[3] - c.p[1];
+                    case 4: return c.p[2];
+                    default: return c.p[3] - c.p[2];
+                    }
+                };
+                for (int i = 0; i < n; ++i) {
+                    allIn = allIn && dist(poly[i]) >= 0.0f;
+                }
+                if (allIn) {
+                    continue;
+                }
+                n = ClipAgainst(poly, n, other, dist);
+                std::swap(poly, other);
+            }
+            for (int i = 0; i < n; ++i) {
+                if (!(poly[i].p[3] > 0.0f)) {
+                    return;
+                }
+                toScreen(poly[i]);
+            }
+        }
+        if (n < 3) {
+            return;
+        }
+        if (fill == FillSolid || fill == 0 || fill > FillSolid) {
+            for (int k = 1; k + 1 < n; ++k) {
+                SetupTriangle(dc.frame, state, poly[0].v, poly[k].v, poly[k + 1].v, cull, flat, box);
+            }
+        } else {
+            for (int i = 0; i < n; ++i) {
+                if (fill == FillWireframe) {
+                    SetupLine(dc.frame, state, poly[i].v, poly[(i + 1) % n].v, flat, true, box);
+                } else {
+                    SetupPoint(dc.frame, state, poly[i].v, box);
+                }
+            }
+        }
+    };
+    auto emitLine = [&](ClipVertex a, ClipVertex b) {
+        if (!layout.transformed) {
+            bufA[0] = a;
+            bufA[1] = b;
+            for (int plane = 0; plane < 6; ++plane) {
+                auto dist = [plane](const ClipVertex& c) {
+                    switch (plane) {
+                    case 0: return c.p[3] + c.p[0];
+                    case 1: return c.p[3] - c.p[0];
+                    case 2: return c.p[3] + c.p[1];
+                    case 3: return c.p[3] - c.p[1];
+                    case 4: return c.p[2];
+                    default: return c.p[3] - c.p[2];
+                    }
+                };
+                const float da = dist(bufA[0]), db = dist(bufA[1]);
+                if (da < 0.0f && db < 0.0f) {
+                    return;
+                }
+                if (da < 0.0f) {
+                    bufA[0] = Lerp(bufA[0], bufA[1], da / (da - db));
+                } else if (db < 0.0f) {
+                    bufA[1] = Lerp(bufA[0], bufA[1], da / (da - db));
+                }
+            }
+            a = bufA[0];
+            b = bufA[1];
+            toScreen(a);
+            toScreen(b);
+        } else if (!std::isfinite(a.v.x) || !std::isfinite(a.v.y) || !std::isfinite(b.v.x) || !std::isfinite(b.v.y) ||
+                   std::fabs(a.v.x) > kGuardBand || std::fabs(a.v.y) > kGuardBand || std::fabs(b.v.x) > kGuardBand ||
+                   std::fabs(b.v.y) > kGuardBand) {
+            return;
+        }
+        SetupLine(dc.frame, state, a.v, b.v, flat, lastPixel, box);
+    };
+
+    bool badIndex = false;
+    ClipVertex a, b, c;
+    switch (type) {
+    case PrimPointList:
+        for (uint32_t i = 0; i < primitiveCount; ++i) {
+            if (!fetch(i, &a)) {
+                badIndex = true;
+                continue;
+            }
+            if (!layout.transformed) {
+                if (!(a.p[3] > 0.0f) || std::fabs(a.p[0]) > a.p[3] || std::fabs(a.p[1]) > a.p[3] || a.p[2] < 0.0f ||
+                    a.p[2] > a.p[3]) {
+                    continue;
+                }
+                toScreen(a);
+            } else if (!std::isfinite(a.v.x) || !std::isfinite(a.v.y)) {
+                continue;
+            }
+            SetupPoint(dc.frame, state, a.v, box);
+        }
+        break;
+    case PrimLineList:
+    case PrimLineStrip:
+        for (uint32_t i = 0; i < primitiveCount; ++i) {
+            const uint64_t i0 = type == PrimLineList ? 2ull * i : i;
+            if (!fetch(i0, &a) || !fetch(i0 + 1, &b)) {
+                badIndex = true;
+                continue;
+            }
+            emitLine(a, b);
+        }
+        break;
+    default: {
+        auto corners = [type](uint64_t i, uint64_t* i0, uint64_t* i1, uint64_t* i2) {
+            if (type == PrimTriangleList) {
+                *i0 = 3 * i;
+                *i1 = *i0 + 1;
+                *i2 = *i0 + 2;
+            } else if (type == PrimTriangleStrip) {
+                // Every other strip triangle swaps two corners to keep its winding.
+                *i0 = i;
+                *i1 = (i & 1) ? i + 2 : i + 1;
+                *i2 = (i & 1) ? i + 1 : i + 2;
+            } else {
+                *i0 = 0;
+                *i1 = i + 1;
+                *i2 = i + 2;
+            }
+        };
+        auto same = [](const ClipVertex& x, const ClipVertex& y) { return std::memcmp(&x.v, &y.v, sizeof(x.v)) == 0; };
+        auto inGuard = [](const ClipVertex& x) {
+            return std::fabs(x.v.x) <= kGuardBand && std::fabs(x.v.y) <= kGuardBand;
+        };
+        ClipVertex d, e, g;
+        for (uint32_t i = 0; i < primitiveCount; ++i) {
+            uint64_t i0, i1, i2;
+            corners(i, &i0, &i1, &i2);
+            if (!fetch(i0, &a) || !fetch(i1, &b) || !fetch(i2, &c)) {
+                badIndex = true;
+                continue;
+            }
+            if (layout.transformed && fill == FillSolid && inGuard(a) && inGuard(b) && inGuard(c)) {
+                // Sprites come as two triangles of a rectangle: draw them as
+                // one primitive when the next triangle completes it.
+                if (i + 1 < primitiveCount && (type == PrimTriangleList || !flat)) {
+                    uint64_t j0, j1, j2;
+                    corners(i + 1, &j0, &j1, &j2);
+                    if (fetch(j0, &d) && fetch(j1, &e) && fetch(j2, &g) && inGuard(e)) {
+                        bool merged = false;
+                        if (type == PrimTriangleList && same(d, c) && same(g, a)) {
+                            merged = SetupRectangle(dc.frame, state, a.v, b.v, c.v, e.v, cull, flat, box);
+                        } else if (type == PrimTriangleFan && same(d, a) && same(e, c)) {
+                            merged = SetupRectangle(dc.frame, state, a.v, b.v, c.v, g.v, cull, flat, box);
+                        } else if (type == PrimTriangleStrip && !(i & 1) && same(d, b) && same(g, c)) {
+                            // (v0, v1, v2) and (v1, v3, v2): the diagonal runs v1 to v2.
+                            merged = SetupRectangle(dc.frame, state, d.v, e.v, g.v, a.v, cull, flat, box);
+                        }
+                        if (merged) {
+                            ++i;
+                            continue;
+                        }
+                    }
+                }
+                SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flat, box);
+                continue;
+            }
+            bufA[0] = a;
+            bufA[1] = b;
+            bufA[2] = c;
+            emitPolygon(3);
+        }
+        break;
+    }
+    }
+    if (badIndex) {
+        std::fprintf(stderr, "gfx: draw skipped primitives whose indices lie outside the vertices\n");
+    }
+    return kGfxOk;
+}
+
+}  // namespace platform
