@@ -1,0 +1,567 @@
+#include "engine/sound/music.h"
+
+#include <cmath>
+#include <new>
+#include <string>
+
+#include "engine/core/debug.h"
+#include "engine/sound/command_ring.h"
+#include "platform/audio/audio.h"
+#include "platform/audio/effects.h"
+#include "platform/midi/midi.h"
+#include "platform/sys/path.h"
+#include "platform/sys/resource.h"
+#include "platform/window/window.h"
+
+enum MusicCommand : uint32_t {
+    kCommandLoad = 0,
+    kCommandRelease = 1,
+    kCommandPlay = 2,
+    kCommandStop = 3,
+    kCommandPause = 4,
+    kCommandVolume = 5,
+    kCommandPan = 6,
+    kCommandClearEffects = 7,
+    kCommandReverb = 8,
+    kCommandEcho = 9,
+    kCommandChorus = 10,
+    kCommandCompressor = 11,
+    kCommandDistortion = 12,
+    kCommandFlanger = 13,
+    kCommandGargle = 14,
+    kCommandParamEq = 15,
+    kCommandQuit = 16,
+};
+
+static OrvaObjectList g_musicList;
+
+// Module state, touched only on the worker: whether the SoundFont was found
+// (the loader), the module's own synthesizer, and its hold on the device.
+static bool g_loaderReady = false;
+static std::unique_ptr<platform::MidiSynth> g_modulePerformance;
+static bool g_deviceHeld = false;
+
+static OrvaMusic* AsMusic(OrvaObject* object)
+{
+    return static_cast<OrvaMusic*>(object);
+}
+
+static uint32_t LogId(const void* object)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
+}
+
+static void RunLoad(OrvaObject* object, const OrvaCommandMessage& message)
+{
+    AsMusic(object)->Load(message.GetName());
+}
+
+static void RunRelease(OrvaObject* object, const OrvaCommandMessage&)
+{
+    object->Release();
+}
+
+static void RunPlay(OrvaObject* object, const OrvaCommandMessage& message)
+{
+    AsMusic(object)->ExecPlay(message.GetInt());
+}
+
+static void RunStop(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecStop();
+}
+
+static void RunPause(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecPause();
+}
+
+static void RunVolume(OrvaObject* object, const OrvaCommandMessage& message)
+{
+    AsMusic(object)->ExecSetVolume(message.GetFloat());
+}
+
+static void RunPan(OrvaObject* object, const OrvaCommandMessage& message)
+{
+    AsMusic(object)->ExecSetPan(message.GetFloat());
+}
+
+static void RunClearEffects(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecClearEffects();
+}
+
+static void RunReverb(OrvaObject* object, const OrvaCommandMessage& message)
+{
+    AsMusic(object)->ExecSetReverb(message.GetInt());
+}
+
+static void RunEcho(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecSetEcho();
+}
+
+static void RunChorus(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecSetChorus();
+}
+
+static void RunCompressor(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecSetCompressor();
+}
+
+static void RunDistortion(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecSetDistortion();
+}
+
+static void RunFlanger(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecSetFlanger();
+}
+
+static void RunGargle(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecSetGargle();
+}
+
+static void RunParamEq(OrvaObject* object, const OrvaCommandMessage&)
+{
+    AsMusic(object)->ExecSetParamEq();
+}
+
+static void LogDirectXMissing()
+{
+    OrvaDebug::Log("    [ DirectX8.1以降をインストールしてください。 ]\n");
+    OrvaDebug::MsgBox(platform::MB_ICONERROR, "Error", "DirectX8.1が正しくインストールされていない可能性があります");
+}
+
+// On the worker before the first command: the SoundFont, the module's
+// synthesizer and the output device. A failure is logged and the ring runs
+// on; loads then fail in their own steps.
+static void SetUpMusic()
+{
+    if (!platform::IsSoundFontAvailable()) {
+        OrvaDebug::Log("  エラー : DirectMusicLoaderの生成に失敗\n");
+        LogDirectXMissing();
+        return;
+    }
+    g_loaderReady = true;
+    OrvaDebug::Log("  ■ DirectMusicLoaderを生成\n");
+    platform::MidiResult result = platform::MidiResult::kOk;
+    g_modulePerformance = platform::MidiSynth::Create(&result);
+    if (g_modulePerformance == nullptr) {
+        OrvaDebug::Log("  エラー : パフォーマンスオブジェクトの生成に失敗\n");
+        LogDirectXMissing();
+        return;
+    }
+    OrvaDebug::Log("  ■ パフォーマンスオブジェクトを生成\n");
+    // Held for the module's life, so music objects share the open device.
+    g_deviceHeld = platform::AudioDevice::Open();
+    if (g_deviceHeld) {
+        OrvaDebug::Log("  ■ パフォーマンスオブジェクトを初期化\n");
+    } else {
+        OrvaDebug::Log("  エラー : パフォーマンスオブジェクトの初期化に失敗\n");
+    }
+}
+
+// On the worker after every music object is released. Nothing else holds
+// these, so each count reaches 0.
+static void TearDownMusic()
+{
+    if (g_modulePerformance != nullptr) {
+        g_modulePerformance.reset();
+        OrvaDebug::Log("  ■ DirectMusicPerformanceを解体 [参照カウント%u]\n", 0u);
+    }
+    if (g_loaderReady) {
+        g_loaderReady = false;
+        OrvaDebug::Log("  ■ DirectMusicLoaderを解体 [参照カウント%u]\n", 0u);
+    }
+    if (g_deviceHeld) {
+        platform::AudioDevice::Close();
+        g_deviceHeld = false;
+        OrvaDebug::Log("  ■ DirectMusicObjectを解体 [参照カウント%u]\n", 0u);
+    }
+}
+
+// Indexed by MusicCommand; quit is handled by the ring itself.
+static const OrvaCommandEntry kMusicCommands[] = {
+    {RunLoad, true},     {RunRelease, false},      {RunPlay, false},       {RunStop, false},
+    {RunPause, false},   {RunVolume, false},       {RunPan, false},        {RunClearEffects, false},
+    {RunReverb, false},  {RunEcho, false},         {RunChorus, false},     {RunCompressor, false},
+    {RunDistortion, false}, {RunFlanger, false},   {RunGargle, false},     {RunParamEq, false},
+};
+static_assert(sizeof kMusicCommands / sizeof kMusicCommands[0] == kCommandQuit);
+
+static const OrvaWorkerModule kMusicModule = {
+    "orva-music",
+    "\n============================================== Initialize DirectMusic\n",
+    "\n============================================== Destroy DirectMusic\n",
+    kMusicCommands,
+    sizeof kMusicCommands / sizeof kMusicCommands[0],
+    kCommandQuit,
+    &g_musicList,
+    SetUpMusic,
+    TearDownMusic,
+};
+
+static OrvaCommandRing g_musicRing(kMusicModule);
+
+int32_t OrvaMusic::Initialize()
+{
+    if (g_musicRing.IsStarted()) {
+        return 1;
+    }
+    return g_musicRing.Start();
+}
+
+void OrvaMusic::Destroy()
+{
+    g_musicRing.Stop();
+}
+
+OrvaMusic::OrvaMusic() = default;
+
+OrvaMusic* OrvaMusic::Create(const char* fileName)
+{
+    OrvaMusic* music = new (std::nothrow) OrvaMusic();
+    if (music == nullptr) {
+        return nullptr;
+    }
+    {
+        platform::ScopedLock guard(g_musicRing.GetLock());
+        g_musicList.PushFront(music);
+    }
+    OrvaDebug::Log("○ CreateMusic   / ID [0x%08X] / ", LogId(music));
+    // A refused name (too long) is logged by the ring; the object stays unloaded.
+    g_musicRing.PostName(kCommandLoad, music, fileName);
+    return music;
+}
+
+void OrvaMusic::PostRelease(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandRelease, object, 0);
+}
+
+void OrvaMusic::Play(OrvaMusic* object, int32_t loopFlag)
+{
+    g_musicRing.PostWord(kCommandPlay, object, static_cast<uint32_t>(loopFlag));
+}
+
+void OrvaMusic::Stop(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandStop, object, 0);
+}
+
+void OrvaMusic::Pause(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandPause, object, 0);
+}
+
+void OrvaMusic::SetVolume(OrvaMusic* object, float percent)
+{
+    g_musicRing.PostFloat(kCommandVolume, object, percent);
+}
+
+void OrvaMusic::SetPan(OrvaMusic* object, float pan)
+{
+    g_musicRing.PostFloat(kCommandPan, object, pan);
+}
+
+void OrvaMusic::ClearEffects(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandClearEffects, object, 0);
+}
+
+void OrvaMusic::SetReverb(OrvaMusic* object, int32_t preset)
+{
+    g_musicRing.PostWord(kCommandReverb, object, static_cast<uint32_t>(preset));
+}
+
+void OrvaMusic::SetEcho(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandEcho, object, 0);
+}
+
+void OrvaMusic::SetChorus(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandChorus, object, 0);
+}
+
+void OrvaMusic::SetCompressor(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandCompressor, object, 0);
+}
+
+void OrvaMusic::SetDistortion(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandDistortion, object, 0);
+}
+
+void OrvaMusic::SetFlanger(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandFlanger, object, 0);
+}
+
+void OrvaMusic::SetGargle(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandGargle, object, 0);
+}
+
+void OrvaMusic::SetParamEq(OrvaMusic* object)
+{
+    g_musicRing.PostWord(kCommandParamEq, object, 0);
+}
+
+int32_t OrvaMusic::IsPlaying(OrvaMusic* object)
+{
+    if (object == nullptr) {
+        return 0;
+    }
+    platform::ScopedLock guard(g_musicRing.GetLock());
+    // Music whose release was served is gone: do not read it.
+    if (!g_musicRing.IsLive(object)) {
+        return 0;
+    }
+    return object->GetPlaying();
+}
+
+void OrvaMusic::WaitIdle()
+{
+    g_musicRing.WaitIdle();
+}
+
+// The song named, from the program's built-in resources or else from a file.
+static std::unique_ptr<platform::MidiSong> ReadSong(const char* name, bool* fromResource)
+{
+    *fromResource = false;
+    const void* data = nullptr;
+    size_t size = 0;
+    if (platform::FindResource("MIDI", name, &data, &size) ||
+        platform::FindResource(platform::kResourceRawData, name, &data, &size)) {
+        std::unique_ptr<platform::MidiSong> song =
+            platform::MidiSong::Parse(static_cast<const uint8_t*>(data), size, nullptr);
+        if (song != nullptr) {
+            *fromResource = true;
+            return song;
+        }
+    }
+    std::string path;
+    try {
+        path = platform::HostPath(name);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    if (path.empty()) {
+        return nullptr;
+    }
+    return platform::MidiSong::Load(path.c_str(), nullptr);
+}
+
+int32_t OrvaMusic::Load(const char* name)
+{
+    if (loaded != 0) {
+        return 1;
+    }
+    const char* text = name != nullptr ? name : "";
+    OrvaDebug::Log("%s / ", text);
+    // Reading, checking and the synthesizer's start run without the module
+    // lock: nothing else sees them before they are stored.
+    bool fromResource = false;
+    std::unique_ptr<platform::MidiSong> song = ReadSong(text, &fromResource);
+    if (fromResource) {
+        OrvaDebug::Log("from Resource / ");
+    }
+    if (song == nullptr) {
+        OrvaDebug::Log("エラー : MIDIファイルの読み込みに失敗\n");
+        return 0;
+    }
+    platform::MidiResult result = platform::MidiResult::kOk;
+    std::unique_ptr<platform::MidiSynth> synth = platform::MidiSynth::Create(&result);
+    if (synth == nullptr) {
+        if (result == platform::MidiResult::kNoDevice) {
+            OrvaDebug::Log("エラー : パフォーマンスオブジェクトの初期化に失敗\n");
+        } else {
+            OrvaDebug::Log("エラー : パフォーマンスオブジェクトの生成に失敗\n");
+        }
+        // The song read so far goes with this scope.
+        return 0;
+    }
+    synth->Preload(*song);
+    platform::ScopedLock guard(g_musicRing.GetLock());
+    segment = std::move(song);
+    performance = std::move(synth);
+    loaded = 1;
+    OrvaDebug::Log("%u ByteUse / Complete!\n", kObjectBytes);
+    return 1;
+}
+
+void OrvaMusic::ExecPlay(int32_t loopFlag)
+{
+    if (loaded == 0) {
+        return;
+    }
+    ExecStop();
+    startPoint = 0;
+    performance->Play(segment.get(), startPoint, loopFlag != 0);
+    loop = static_cast<uint32_t>(loopFlag);
+    playing = 1;
+    // Playing again means not paused, whatever came before: else the next
+    // Pause would start the music over instead of holding it.
+    paused = 0;
+}
+
+void OrvaMusic::ExecStop()
+{
+    if (loaded == 0 || playing == 0) {
+        return;
+    }
+    performance->Stop();
+    playing = 0;
+    loop = 0;
+    paused = 0;
+}
+
+int32_t OrvaMusic::GetPlaying()
+{
+    if (playing == 0) {
+        return 0;
+    }
+    // Held by a pause it is still playing; a song played once that reached
+    // its end is not.
+    return (paused != 0 || performance->IsPlaying()) ? 1 : 0;
+}
+
+void OrvaMusic::ExecPause()
+{
+    if (playing == 0) {
+        return;
+    }
+    if (paused == 0) {
+        startPoint = performance->GetPosition();
+        performance->Stop();
+    } else {
+        performance->Play(segment.get(), startPoint, loop != 0);
+    }
+    paused = paused != 0 ? 0 : 1;
+}
+
+void OrvaMusic::ExecSetVolume(float percent)
+{
+    if (loaded == 0 || !std::isfinite(percent)) {
+        return;
+    }
+    // The attenuation, in hundredths of a decibel, falls with the square of
+    // the distance from full volume.
+    double attenuation = 0.0;
+    if (percent > 100.0f) {
+        attenuation = 0.0;
+    } else if (percent < 0.0f) {
+        attenuation = -10000.0;
+    } else {
+        attenuation = -std::pow(100.0, std::log10(100.0 - percent));
+    }
+    performance->SetVolume(static_cast<int32_t>(std::trunc(attenuation)));
+}
+
+void OrvaMusic::ExecSetPan(float pan)
+{
+    if (loaded == 0 || !std::isfinite(pan)) {
+        return;
+    }
+    double balance = 0.0;
+    if (pan > 100.0f) {
+        balance = 10000.0;
+    } else if (pan < -100.0f) {
+        balance = -10000.0;
+    } else if (pan > 0.0f) {
+        balance = std::pow(100.0, std::log10(static_cast<double>(pan)));
+    } else if (pan < 0.0f) {
+        balance = -std::pow(100.0, std::log10(-static_cast<double>(pan)));
+    }
+    performance->SetBalance(static_cast<int32_t>(std::trunc(balance)));
+}
+
+void OrvaMusic::ApplyEffect(int32_t kind, int32_t preset)
+{
+    if (loaded == 0) {
+        return;
+    }
+    const uint32_t wasPlaying = playing;
+    const int32_t wasLooping = static_cast<int32_t>(loop);
+    ExecStop();
+    std::unique_ptr<platform::AudioEffect> effect;
+    if (kind >= 0) {
+        const platform::EffectKind effectKind = static_cast<platform::EffectKind>(kind);
+        effect = platform::CreateEffect(effectKind, platform::kAudioRate);
+        platform::ReverbParams room;
+        // A preset outside the table leaves the reverb at its defaults.
+        if (effect != nullptr && effectKind == platform::EffectKind::kReverb &&
+            platform::GetReverbPreset(preset, &room)) {
+            effect->SetParams(room);
+        }
+    }
+    performance->SetEffect(std::move(effect));
+    if (wasPlaying != 0) {
+        ExecPlay(wasLooping);
+    }
+}
+
+void OrvaMusic::ExecClearEffects()
+{
+    ApplyEffect(-1, 0);
+}
+
+void OrvaMusic::ExecSetReverb(int32_t preset)
+{
+    ApplyEffect(static_cast<int32_t>(platform::EffectKind::kReverb), preset);
+}
+
+void OrvaMusic::ExecSetEcho()
+{
+    ApplyEffect(static_cast<int32_t>(platform::EffectKind::kEcho), 0);
+}
+
+void OrvaMusic::ExecSetChorus()
+{
+    ApplyEffect(static_cast<int32_t>(platform::EffectKind::kChorus), 0);
+}
+
+void OrvaMusic::ExecSetCompressor()
+{
+    ApplyEffect(static_cast<int32_t>(platform::EffectKind::kCompressor), 0);
+}
+
+void OrvaMusic::ExecSetDistortion()
+{
+    ApplyEffect(static_cast<int32_t>(platform::EffectKind::kDistortion), 0);
+}
+
+void OrvaMusic::ExecSetFlanger()
+{
+    ApplyEffect(static_cast<int32_t>(platform::EffectKind::kFlanger), 0);
+}
+
+void OrvaMusic::ExecSetGargle()
+{
+    ApplyEffect(static_cast<int32_t>(platform::EffectKind::kGargle), 0);
+}
+
+void OrvaMusic::ExecSetParamEq()
+{
+    ApplyEffect(static_cast<int32_t>(platform::EffectKind::kParamEq), 0);
+}
+
+OrvaMusic::~OrvaMusic()
+{
+    if (playing != 0 && loaded != 0) {
+        performance->Stop();
+        playing = 0;
+        loop = 0;
+    }
+    // The synthesizer leaves the mixer before the song it plays goes.
+    performance.reset();
+    segment.reset();
+    OrvaDebug::Log("● ReleaseMusic / ID [0x%08X]\n", LogId(this));
+}
