@@ -1,35 +1,30 @@
 #include "platform/sys/resource.h"
 
-#include <algorithm>
 #include <mutex>
-#include <new>
-#include <vector>
 
 namespace platform {
 
-namespace {
+// A handful of tables at most: one per part of the program that carries data.
+static constexpr size_t kMaxTables = 32;
 
-struct Table {
-    const ResourceEntry* entries;
-    size_t count;
-};
-
-struct Registry {
+struct ResourceTables {
     std::mutex lock;
-    std::vector<Table> tables;  // searched from the back
+    const ResourceEntry* entries[kMaxTables] = {};
+    size_t counts[kMaxTables] = {};
+    size_t used = 0;
 };
 
-// Never destroyed: tables may be registered and looked up from static
-// constructors and destructors of other files.
-Registry& GetRegistry()
+// Built on first use, so tables added from other files' static initialisers
+// find it whatever the order of initialisation.
+static ResourceTables& Tables()
 {
-    static Registry* registry = new Registry();
-    return *registry;
+    static ResourceTables tables;
+    return tables;
 }
 
-bool SameName(const char* a, const char* b)
+static bool SameName(const char* a, const char* b)
 {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    for (;; ++a, ++b) {
         char x = *a;
         char y = *b;
         if (x >= 'a' && x <= 'z') {
@@ -41,56 +36,61 @@ bool SameName(const char* a, const char* b)
         if (x != y) {
             return false;
         }
+        if (x == '\0') {
+            return true;
+        }
     }
-    return *a == *b;
 }
 
-}  // namespace
-
-bool AddResourceTable(const ResourceEntry* table, size_t count)
+bool AddResources(const ResourceEntry* entries, size_t count)
 {
-    if (table == nullptr) {
+    if (entries == nullptr || count == 0) {
         return false;
     }
-    Registry& registry = GetRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
-    try {
-        registry.tables.push_back({table, count});
-    } catch (const std::bad_alloc&) {
+    ResourceTables& tables = Tables();
+    std::lock_guard<std::mutex> guard(tables.lock);
+    if (tables.used == kMaxTables) {
         return false;
     }
+    tables.entries[tables.used] = entries;
+    tables.counts[tables.used] = count;
+    ++tables.used;
     return true;
 }
 
-bool RemoveResourceTable(const ResourceEntry* table)
+void RemoveResources(const ResourceEntry* entries)
 {
-    Registry& registry = GetRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
-    auto found = std::find_if(registry.tables.begin(), registry.tables.end(),
-                              [table](const Table& t) { return t.entries == table; });
-    if (found == registry.tables.end()) {
-        return false;
+    ResourceTables& tables = Tables();
+    std::lock_guard<std::mutex> guard(tables.lock);
+    for (size_t t = 0; t < tables.used; ++t) {
+        if (tables.entries[t] != entries) {
+            continue;
+        }
+        for (size_t k = t + 1; k < tables.used; ++k) {
+            tables.entries[k - 1] = tables.entries[k];
+            tables.counts[k - 1] = tables.counts[k];
+        }
+        --tables.used;
+        return;
     }
-    registry.tables.erase(found);
-    return true;
 }
 
-bool FindResource(const char* type, const char* name, const void** data, size_t* size)
+bool FindResource(const char* type, const char* name, const uint8_t** data, size_t* size)
 {
     if (type == nullptr || name == nullptr || data == nullptr || size == nullptr) {
         return false;
     }
-    Registry& registry = GetRegistry();
-    std::lock_guard<std::mutex> guard(registry.lock);
-    for (auto table = registry.tables.rbegin(); table != registry.tables.rend(); ++table) {
-        for (size_t i = 0; i < table->count; ++i) {
-            const ResourceEntry& entry = table->entries[i];
-            if (entry.type == nullptr || entry.name == nullptr || entry.data == nullptr) {
+    ResourceTables& tables = Tables();
+    std::lock_guard<std::mutex> guard(tables.lock);
+    for (size_t t = 0; t < tables.used; ++t) {
+        for (size_t i = 0; i < tables.counts[t]; ++i) {
+            const ResourceEntry& entry = tables.entries[t][i];
+            if (entry.type == nullptr || entry.name == nullptr) {
                 continue;
             }
             if (SameName(entry.type, type) && SameName(entry.name, name)) {
                 *data = entry.data;
-                *size = entry.size;
+                *size = entry.data != nullptr ? entry.size : 0;
                 return true;
             }
         }

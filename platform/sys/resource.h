@@ -4,27 +4,34 @@
 
 namespace platform {
 
-// Built-in resources: data linked into the program as tables of entries,
-// found by type and name. Types are names such as "WAVE", "MIDI" or "XFILE";
-// a numbered type is written "#" and its number ("#10" for raw data).
+// Data built into the program ("WAVE", "MIDI", "XFILE" and raw-data entries),
+// found by type and name. The program links in tables of entries and adds
+// them, usually from a static initialiser through ResourceTable, before
+// anything looks one up.
 struct ResourceEntry {
-    const char* type;
-    const char* name;
-    const void* data;
-    size_t size;  // bytes
+    const char* type = "";  // "WAVE", "MIDI", "XFILE" or kResourceTypeRawData
+    const char* name = "";  // compared without regard to ASCII case
+    const uint8_t* data = nullptr;
+    size_t size = 0;  // bytes
 };
 
-constexpr const char kResourceRawData[] = "#10";
+// The type of untyped binary resources (number 10 among the numbered types).
+constexpr const char* kResourceTypeRawData = "#10";
 
-// Adds a table the program links in; it must stay in memory while it is
-// registered (a static array). Tables added later are searched first. False
-// when table is null or memory runs out. Any thread.
-bool AddResourceTable(const ResourceEntry* table, size_t count);
-// Takes a table out again; false when it was not registered.
-bool RemoveResourceTable(const ResourceEntry* table);
+// Adds a table that lives as long as the program; the entries are not copied.
+// Among entries of one type and name the table added first wins. False when
+// the table is empty or the registry is full.
+bool AddResources(const ResourceEntry* entries, size_t count);
+// Takes a table out again (tests that add tables of their own).
+void RemoveResources(const ResourceEntry* entries);
+// Finds the entry of the type and name; false, with data and size untouched,
+// when there is none or an argument is null.
+bool FindResource(const char* type, const char* name, const uint8_t** data, size_t* size);
 
-// Finds the entry of that type and name (both compared without regard to
-// ASCII case, as resource names are); false when there is none. Any thread.
-bool FindResource(const char* type, const char* name, const void** data, size_t* size);
+// Adds its table for the life of the program: `static ResourceTable t(entries, n);`.
+class ResourceTable {
+public:
+    ResourceTable(const ResourceEntry* entries, size_t count) { AddResources(entries, count); }
+};
 
 }  // namespace platform
