@@ -134,6 +134,9 @@ void OrvaDevice::Destroy()
     g_device.device = nullptr;
     g_device.walkers.clear();
     g_device.keyValid = false;
+    g_device.failureHandler = &OrvaApplication::Exit;
+    // Without the device's states 2D drawing is back to whole texels.
+    OrvaTexture::SetTexelOffset(0.0f);
 }
 
 bool OrvaDevice::IsInitialized()
