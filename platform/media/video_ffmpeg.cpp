@@ -1,0 +1,832 @@
+#include "platform/media/video.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/pixdesc.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/audio/audio.h"
+
+// The picture is decoded on the caller's thread, one frame ahead of the
+// clock at most; the sound is decoded on the mixer's thread as it is pulled,
+// from a second opening of the file. Two demuxers read the file twice, but
+// neither side ever waits for or queues packets on behalf of the other, so
+// the threads share nothing but the clock.
+namespace platform {
+
+static constexpr int64_t kTicksPerSecond = 10000000;  // 100-ns units
+static constexpr AVRational kTickBase = {1, static_cast<int>(kTicksPerSecond)};
+
+static void LogFromFfmpeg(void* avcl, int level, const char* format, va_list args)
+{
+    if (level > av_log_get_level()) {
+        return;
+    }
+    char line[1024];
+    int prefix = 1;
+    av_log_format_line(avcl, level, format, args, line, sizeof line, &prefix);
+    std::fprintf(stderr, "media: %s", line);
+}
+
+static void SetUpFfmpegLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        // A damaged movie makes FFmpeg chatter for every frame; errors will do.
+        av_log_set_level(AV_LOG_ERROR);
+        av_log_set_callback(LogFromFfmpeg);
+    });
+}
+
+static std::string ErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = "";
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// Opens a host file for reading; the name never reaches another protocol.
+static int OpenInput(AVFormatContext** format, const char* hostPath)
+{
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    const std::string url = std::string("file:") + hostPath;
+    int result = avformat_open_input(format, url.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (result >= 0) {
+        result = avformat_find_stream_info(*format, nullptr);
+    }
+    return result;
+}
+
+static bool SeekToStart(AVFormatContext* format, int streamIndex)
+{
+    const AVStream* stream = format->streams[streamIndex];
+    const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    int result = av_seek_frame(format, streamIndex, start, AVSEEK_FLAG_BACKWARD);
+    if (result < 0) {
+        result = av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE | AVSEEK_FLAG_BACKWARD);
+    }
+    if (result < 0) {
+        std::fprintf(stderr, "media: cannot seek to the start of the movie: %s\n", ErrorText(result).c_str());
+        return false;
+    }
+    return true;
+}
+
+bool VideoStream::IsFormatSupported(uint32_t format)
+{
+    return format >= kVideoA8R8G8B8 && format <= kVideoA4R4G4B4;
+}
+
+int32_t VideoStream::FormatBytes(uint32_t format)
+{
+    if (format == kVideoA8R8G8B8 || format == kVideoX8R8G8B8) {
+        return 4;
+    }
+    return IsFormatSupported(format) ? 2 : 0;
+}
+
+// The layout swscale writes for a format; the 16-bit ones are native-endian
+// words with red in the high bits, as the device keeps them.
+static AVPixelFormat ScalerFormat(uint32_t format)
+{
+    switch (format) {
+    case kVideoR5G6B5:
+        return AV_PIX_FMT_RGB565LE;
+    case kVideoX1R5G5B5:
+    case kVideoA1R5G5B5:
+        return AV_PIX_FMT_RGB555LE;
+    case kVideoA4R4G4B4:
+        return AV_PIX_FMT_RGB444LE;
+    default:
+        return AV_PIX_FMT_BGRA;
+    }
+}
+
+// The movie's sound, and the movie's clock: frames pulled while running.
+// Everything here is under lock; Pull runs on the mixer's thread.
+class SoundTrack final : public AudioSource {
+public:
+    ~SoundTrack() override
+    {
+        // First out of the mixer: after this no pull is running or to come.
+        if (attached) {
+            AudioDevice::RemoveSource(this);
+            AudioDevice::Close();
+        }
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        swr_free(&resampler);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+
+    // Sets up decoding of the file's sound. A movie whose sound does not
+    // decode still plays its picture; the clock runs on silence.
+    void OpenDecoder(const char* hostPath)
+    {
+        int result = OpenInput(&format, hostPath);
+        if (result < 0) {
+            std::fprintf(stderr, "media: %s: the sound cannot be read: %s\n", hostPath, ErrorText(result).c_str());
+            return;
+        }
+        const AVCodec* decoder = nullptr;
+        streamIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+        if (streamIndex < 0) {
+            return;
+        }
+        for (unsigned i = 0; i < format->nb_streams; ++i) {
+            if (static_cast<int>(i) != streamIndex) {
+                format->streams[i]->discard = AVDISCARD_ALL;
+            }
+        }
+        const AVCodecParameters* parameters = format->streams[streamIndex]->codecpar;
+        if (decoder == nullptr || parameters->ch_layout.nb_channels < 1 || parameters->ch_layout.nb_channels > 64 ||
+            parameters->sample_rate < 1 || parameters->sample_rate > 768000) {
+            std::fprintf(stderr, "media: %s: the sound cannot be decoded; the picture plays alone\n", hostPath);
+            return;
+        }
+        codec = avcodec_alloc_context3(decoder);
+        packet = av_packet_alloc();
+        frame = av_frame_alloc();
+        if (codec == nullptr || packet == nullptr || frame == nullptr ||
+            avcodec_parameters_to_context(codec, parameters) < 0 || avcodec_open2(codec, decoder, nullptr) < 0) {
+            std::fprintf(stderr, "media: %s: the sound decoder did not open; the picture plays alone\n", hostPath);
+            avcodec_free_context(&codec);
+            return;
+        }
+        outChannels = parameters->ch_layout.nb_channels == 1 ? 1 : 2;
+    }
+
+    bool Attach()
+    {
+        if (!AudioDevice::Open()) {
+            return false;
+        }
+        if (!AudioDevice::AddSource(this)) {
+            AudioDevice::Close();
+            return false;
+        }
+        attached = true;
+        return true;
+    }
+
+    bool HasSound() const { return codec != nullptr; }
+
+    void SetRunning(bool on)
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        running = on;
+    }
+
+    bool IsRunning() const
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return running;
+    }
+
+    int64_t GetTime() const
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return static_cast<int64_t>(clockFrames * static_cast<uint64_t>(kTicksPerSecond) / kAudioRate);
+    }
+
+    void Rewind()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        clockFrames = 0;
+        pending.clear();
+        readFrame = 0;
+        if (codec == nullptr) {
+            return;
+        }
+        decoderDone = !SeekToStart(format, streamIndex);
+        demuxerDone = decoderDone;
+        avcodec_flush_buffers(codec);
+        if (resampler != nullptr) {
+            // Drop the resampler's history: the next frame does not follow on.
+            swr_close(resampler);
+            swr_init(resampler);
+        }
+    }
+
+    void Pull(float* out, size_t frames) override
+    {
+        size_t written = 0;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (running) {
+                clockFrames += frames;
+                if (codec != nullptr) {
+                    written = Produce(out, frames);
+                }
+            }
+        }
+        std::fill(out + written * kAudioChannels, out + frames * kAudioChannels, 0.0f);
+    }
+
+private:
+    size_t PendingFrames() const { return pending.size() / kAudioChannels; }
+
+    size_t Produce(float* out, size_t frames)
+    {
+        size_t written = 0;
+        while (written < frames) {
+            const size_t available = PendingFrames() - readFrame;
+            if (available == 0) {
+                if (!DecodeMore()) {
+                    break;
+                }
+                continue;
+            }
+            const size_t count = std::min(available, frames - written);
+            std::memcpy(out + written * kAudioChannels, pending.data() + readFrame * kAudioChannels,
+                        count * kAudioChannels * sizeof(float));
+            readFrame += count;
+            written += count;
+        }
+        return written;
+    }
+
+    bool SetUpResampler(const AVFrame* from)
+    {
+        swr_free(&resampler);
+        AVChannelLayout in = {};
+        if (from->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&from->ch_layout) == 0) {
+            av_channel_layout_default(&in, from->ch_layout.nb_channels);
+        } else if (av_channel_layout_copy(&in, &from->ch_layout) < 0) {
+            return false;
+        }
+        AVChannelLayout out = {};
+        av_channel_layout_default(&out, outChannels);
+        const int result = swr_alloc_set_opts2(&resampler, &out, AV_SAMPLE_FMT_FLT, kAudioRate, &in,
+                                               static_cast<AVSampleFormat>(from->format), from->sample_rate, 0,
+                                               nullptr);
+        av_channel_layout_uninit(&out);
+        av_channel_layout_uninit(&in);
+        if (result < 0 || swr_init(resampler) < 0) {
+            std::fprintf(stderr, "media: cannot convert the movie's sound (%d channels at %d Hz)\n",
+                         from->ch_layout.nb_channels, from->sample_rate);
+            swr_free(&resampler);
+            return false;
+        }
+        inRate = from->sample_rate;
+        inFormat = from->format;
+        inChannels = from->ch_layout.nb_channels;
+        return true;
+    }
+
+    // Appends up to `room` resampled frames to pending; null input drains.
+    bool Convert(const uint8_t** input, int inputFrames, int room)
+    {
+        if (room <= 0) {
+            return true;
+        }
+        try {
+            converted.resize(static_cast<size_t>(room) * outChannels);
+            uint8_t* output = reinterpret_cast<uint8_t*>(converted.data());
+            const int made = swr_convert(resampler, &output, room, input, inputFrames);
+            if (made < 0) {
+                return false;
+            }
+            const size_t start = pending.size();
+            pending.resize(start + static_cast<size_t>(made) * kAudioChannels);
+            for (int i = 0; i < made; ++i) {
+                const float* from = converted.data() + static_cast<size_t>(i) * outChannels;
+                pending[start + 2 * i] = from[0];
+                // Mono plays at full level on both sides.
+                pending[start + 2 * i + 1] = outChannels == 1 ? from[0] : from[1];
+            }
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "media: out of memory decoding the movie's sound\n");
+            return false;
+        }
+        return true;
+    }
+
+    // Decodes until more frames are pending; false once the sound is used up.
+    bool DecodeMore()
+    {
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(readFrame * kAudioChannels));
+        readFrame = 0;
+        const size_t before = pending.size();
+        while (!decoderDone && pending.size() == before) {
+            int result = avcodec_receive_frame(codec, frame);
+            if (result == 0) {
+                bool ok = frame->nb_samples <= 0 || frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0;
+                if (!ok) {
+                    if (resampler == nullptr || frame->sample_rate != inRate || frame->format != inFormat ||
+                        frame->ch_layout.nb_channels != inChannels) {
+                        ok = SetUpResampler(frame);
+                    } else {
+                        ok = true;
+                    }
+                    ok = ok && Convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples,
+                                       swr_get_out_samples(resampler, frame->nb_samples));
+                }
+                av_frame_unref(frame);
+                decoderDone = !ok;
+                continue;
+            }
+            if (result == AVERROR_EOF || demuxerDone || result != AVERROR(EAGAIN)) {
+                decoderDone = true;
+                if (resampler != nullptr) {
+                    // The resampler's estimate of its tail can fall short.
+                    for (int block = 0; block < 64; ++block) {
+                        const size_t size = pending.size();
+                        if (!Convert(nullptr, 0, 4096) || pending.size() == size) {
+                            break;
+                        }
+                    }
+                }
+                break;
+            }
+            result = av_read_frame(format, packet);
+            if (result < 0) {
+                // The decoder still hands out what it holds, then its end.
+                demuxerDone = true;
+                avcodec_send_packet(codec, nullptr);
+                continue;
+            }
+            if (packet->stream_index == streamIndex) {
+                // A damaged packet is skipped; the next one decodes on its own.
+                avcodec_send_packet(codec, packet);
+            }
+            av_packet_unref(packet);
+        }
+        return pending.size() > before;
+    }
+
+    mutable std::mutex lock;
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    SwrContext* resampler = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int streamIndex = -1;
+    int inRate = 0;
+    int inFormat = -1;
+    int inChannels = 0;
+    int outChannels = 2;
+    std::vector<float> pending;  // stereo frames at kAudioRate
+    std::vector<float> converted;
+    size_t readFrame = 0;
+    bool demuxerDone = false;
+    bool decoderDone = false;
+    bool attached = false;
+    bool running = false;
+    uint64_t clockFrames = 0;  // frames at kAudioRate since time 0
+};
+
+struct VideoStream::Impl {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    SwsContext* scaler = nullptr;
+    // What scaler converts: rebuilt when a picture differs from it.
+    struct ScalerKey {
+        int width;
+        int height;
+        int format;
+        int colorspace;
+        int fullRange;
+        uint32_t pixelFormat;
+    } scalerKey = {};
+    AVPacket* packet = nullptr;
+    AVFrame* shown = nullptr;  // the picture in the frame buffer
+    AVFrame* next = nullptr;   // decoded, not yet due
+    int streamIndex = -1;
+    AVRational timeBase = {1, 1};
+    int64_t startPts = 0;      // in timeBase
+    int64_t frameStep = 400000;  // 100-ns units, for frames without a time
+
+    int32_t width = 0;
+    int32_t height = 0;
+    uint32_t pixelFormat = kVideoA8R8G8B8;
+    int32_t pitch = 0;  // bytes
+    std::vector<uint8_t> pixels;
+    int64_t duration = 0;  // 100-ns units
+
+    bool haveNext = false;
+    int64_t nextTime = 0;
+    int64_t lastTime = 0;
+    bool demuxerDone = false;
+    bool decoderDone = false;
+    bool shownSinceRewind = false;
+    // The decoder has not gone past the first picture since opening.
+    bool atStart = true;
+    // The frame buffer changed and UpdateFrame has not said so yet.
+    bool fresh = false;
+
+    std::unique_ptr<SoundTrack> sound;
+
+    ~Impl()
+    {
+        // The sound leaves the mixer before anything else goes.
+        sound.reset();
+        sws_freeContext(scaler);
+        av_frame_free(&shown);
+        av_frame_free(&next);
+        av_packet_free(&packet);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+
+    VideoOpenResult OpenFile(const char* hostPath);
+
+    // Decodes the next picture into out; false once there are no more.
+    bool DecodeNext(AVFrame* out)
+    {
+        while (!decoderDone) {
+            int result = avcodec_receive_frame(codec, out);
+            if (result == 0) {
+                if (out->width > 0 && out->height > 0) {
+                    return true;
+                }
+                av_frame_unref(out);
+                continue;
+            }
+            if (result != AVERROR(EAGAIN) || demuxerDone) {
+                if (result != AVERROR_EOF && result != AVERROR(EAGAIN)) {
+                    std::fprintf(stderr, "media: the movie's picture stopped decoding: %s\n",
+                                 ErrorText(result).c_str());
+                }
+                decoderDone = true;
+                break;
+            }
+            result = av_read_frame(format, packet);
+            if (result < 0) {
+                // The decoder still hands out what it holds, then its end.
+                demuxerDone = true;
+                avcodec_send_packet(codec, nullptr);
+                continue;
+            }
+            if (packet->stream_index == streamIndex) {
+                // A damaged packet is skipped; the next key frame recovers.
+                avcodec_send_packet(codec, packet);
+            }
+            av_packet_unref(packet);
+        }
+        return false;
+    }
+
+    int64_t FrameTime(const AVFrame* frame) const
+    {
+        int64_t ts = frame->best_effort_timestamp;
+        if (ts == AV_NOPTS_VALUE) {
+            ts = frame->pts;
+        }
+        if (ts == AV_NOPTS_VALUE) {
+            return lastTime + frameStep;
+        }
+        return av_rescale_q(ts - startPts, timeBase, kTickBase);
+    }
+
+    // Converts a picture into the frame buffer at the movie's size.
+    bool Convert(const AVFrame* frame)
+    {
+        // Pictures say how their colours were coded; the default is the
+        // standard-definition matrix in video range. RGB pictures have none.
+        const AVPixFmtDescriptor* source = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+        const bool yuv = source != nullptr && (source->flags & AV_PIX_FMT_FLAG_RGB) == 0 && source->nb_components >= 3;
+        const int colorspace = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+        const int fullRange = frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+        const ScalerKey key = {frame->width, frame->height, frame->format, colorspace, fullRange, pixelFormat};
+        if (scaler == nullptr || std::memcmp(&key, &scalerKey, sizeof key) != 0) {
+            sws_freeContext(scaler);
+            scaler = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), width,
+                                    height, ScalerFormat(pixelFormat),
+                                    SWS_BILINEAR | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+            if (scaler == nullptr) {
+                std::fprintf(stderr, "media: cannot convert %dx%d pictures of pixel format %d\n", frame->width,
+                             frame->height, frame->format);
+                return false;
+            }
+            if (yuv) {
+                const int* rgbTable = sws_getCoefficients(SWS_CS_DEFAULT);
+                sws_setColorspaceDetails(scaler, sws_getCoefficients(colorspace), fullRange, rgbTable, 1, 0, 1 << 16,
+                                         1 << 16);
+            }
+            scalerKey = key;
+        }
+        uint8_t* planes[4] = {pixels.data(), nullptr, nullptr, nullptr};
+        const int strides[4] = {pitch, 0, 0, 0};
+        const int rows = sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+        if (rows <= 0) {
+            std::fprintf(stderr, "media: a picture of the movie did not convert\n");
+            return false;
+        }
+        // The converter leaves the top bits clear; they are alpha here.
+        const uint16_t opaque = pixelFormat == kVideoA1R5G5B5 ? 0x8000 : pixelFormat == kVideoA4R4G4B4 ? 0xF000 : 0;
+        if (opaque != 0) {
+            for (int32_t y = 0; y < height; ++y) {
+                uint8_t* row = pixels.data() + static_cast<size_t>(y) * pitch;
+                for (int32_t x = 0; x < width; ++x) {
+                    uint16_t texel;
+                    std::memcpy(&texel, row + 2 * x, 2);
+                    texel |= opaque;
+                    std::memcpy(row + 2 * x, &texel, 2);
+                }
+            }
+        }
+        return true;
+    }
+
+    bool SizeBuffer(uint32_t format)
+    {
+        const int32_t newPitch = width * VideoStream::FormatBytes(format);
+        try {
+            pixels.assign(static_cast<size_t>(newPitch) * height, 0);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        pitch = newPitch;
+        pixelFormat = format;
+        return true;
+    }
+};
+
+static bool IsPicture(const AVStream* stream)
+{
+    // Cover art in a music file is one still image, not a movie.
+    return stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+           (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
+
+VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
+{
+    int result = OpenInput(&format, hostPath);
+    if (result < 0) {
+        std::fprintf(stderr, "media: cannot open %s: %s\n", hostPath, ErrorText(result).c_str());
+        return VideoOpenResult::kUnreadable;
+    }
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (IsPicture(format->streams[i])) {
+            streamIndex = static_cast<int>(i);
+            break;
+        }
+    }
+    if (streamIndex < 0) {
+        std::fprintf(stderr, "media: %s has no picture\n", hostPath);
+        return VideoOpenResult::kNoVideo;
+    }
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (static_cast<int>(i) != streamIndex) {
+            format->streams[i]->discard = AVDISCARD_ALL;
+        }
+    }
+    const AVStream* stream = format->streams[streamIndex];
+    const AVCodecParameters* parameters = stream->codecpar;
+    // Checked before anything is decoded, so a hostile header cannot make
+    // the decoder allocate for it.
+    if (parameters->width > kMaxSize || parameters->height > kMaxSize) {
+        std::fprintf(stderr, "media: %s is %dx%d, larger than %d pixels a side\n", hostPath, parameters->width,
+                     parameters->height, kMaxSize);
+        return VideoOpenResult::kTooLarge;
+    }
+    const AVCodec* decoder = avcodec_find_decoder(parameters->codec_id);
+    if (decoder == nullptr) {
+        std::fprintf(stderr, "media: %s: no decoder for its picture\n", hostPath);
+        return VideoOpenResult::kUnreadable;
+    }
+    codec = avcodec_alloc_context3(decoder);
+    packet = av_packet_alloc();
+    shown = av_frame_alloc();
+    next = av_frame_alloc();
+    if (codec == nullptr || packet == nullptr || shown == nullptr || next == nullptr) {
+        return VideoOpenResult::kOutOfMemory;
+    }
+    if (avcodec_parameters_to_context(codec, parameters) < 0 || avcodec_open2(codec, decoder, nullptr) < 0) {
+        std::fprintf(stderr, "media: %s: the picture decoder did not open\n", hostPath);
+        return VideoOpenResult::kUnreadable;
+    }
+    timeBase = stream->time_base.num > 0 && stream->time_base.den > 0 ? stream->time_base : AVRational{1, 25};
+    startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
+        frameStep = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), kTickBase);
+    }
+    if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+        duration = av_rescale_q(format->duration, AV_TIME_BASE_Q, kTickBase);
+    } else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        duration = av_rescale_q(stream->duration, timeBase, kTickBase);
+    }
+    // A file whose header reads but whose picture does not decode is no
+    // movie: the first picture is decoded now and fills the frame buffer.
+    if (!DecodeNext(shown)) {
+        std::fprintf(stderr, "media: %s: no picture decodes\n", hostPath);
+        return VideoOpenResult::kUnreadable;
+    }
+    if (shown->width > kMaxSize || shown->height > kMaxSize) {
+        std::fprintf(stderr, "media: %s is %dx%d, larger than %d pixels a side\n", hostPath, shown->width,
+                     shown->height, kMaxSize);
+        return VideoOpenResult::kTooLarge;
+    }
+    width = shown->width;
+    height = shown->height;
+    lastTime = FrameTime(shown);
+    if (!SizeBuffer(pixelFormat)) {
+        return VideoOpenResult::kOutOfMemory;
+    }
+    if (!Convert(shown)) {
+        return VideoOpenResult::kUnreadable;
+    }
+    shownSinceRewind = true;
+    fresh = true;
+    return VideoOpenResult::kOk;
+}
+
+std::unique_ptr<VideoStream> VideoStream::Open(const char* hostPath, uint32_t format, VideoOpenResult* result)
+{
+    VideoOpenResult dummy = VideoOpenResult::kOk;
+    VideoOpenResult& outcome = result != nullptr ? *result : dummy;
+    if (!IsFormatSupported(format)) {
+        std::fprintf(stderr, "media: pixel format %u is not one movies are delivered in\n", format);
+        outcome = VideoOpenResult::kBadFormat;
+        return nullptr;
+    }
+    if (hostPath == nullptr || hostPath[0] == '\0') {
+        std::fprintf(stderr, "media: no file name\n");
+        outcome = VideoOpenResult::kUnreadable;
+        return nullptr;
+    }
+    SetUpFfmpegLog();
+    std::unique_ptr<Impl> impl;
+    try {
+        impl = std::make_unique<Impl>();
+        impl->pixelFormat = format;
+        outcome = impl->OpenFile(hostPath);
+        if (outcome == VideoOpenResult::kOk) {
+            impl->sound = std::make_unique<SoundTrack>();
+            impl->sound->OpenDecoder(hostPath);
+        }
+    } catch (const std::bad_alloc&) {
+        outcome = VideoOpenResult::kOutOfMemory;
+    }
+    if (outcome == VideoOpenResult::kOutOfMemory) {
+        std::fprintf(stderr, "media: out of memory opening %s\n", hostPath);
+    }
+    if (outcome != VideoOpenResult::kOk) {
+        return nullptr;
+    }
+    if (!impl->sound->Attach()) {
+        outcome = VideoOpenResult::kNoAudioDevice;
+        return nullptr;
+    }
+    std::unique_ptr<VideoStream> stream(new (std::nothrow) VideoStream(std::move(impl)));
+    if (stream == nullptr) {
+        outcome = VideoOpenResult::kOutOfMemory;
+    }
+    return stream;
+}
+
+VideoStream::VideoStream(std::unique_ptr<Impl> impl) : impl(std::move(impl)) {}
+
+VideoStream::~VideoStream() = default;
+
+int32_t VideoStream::GetWidth() const
+{
+    return impl->width;
+}
+
+int32_t VideoStream::GetHeight() const
+{
+    return impl->height;
+}
+
+uint32_t VideoStream::GetFormat() const
+{
+    return impl->pixelFormat;
+}
+
+bool VideoStream::SetFormat(uint32_t format)
+{
+    if (!IsFormatSupported(format)) {
+        return false;
+    }
+    if (format == impl->pixelFormat) {
+        return true;
+    }
+    const uint32_t old = impl->pixelFormat;
+    if (!impl->SizeBuffer(format)) {
+        std::fprintf(stderr, "media: out of memory changing the movie's pixel format\n");
+        impl->SizeBuffer(old);
+        return false;
+    }
+    if (impl->shown->width > 0) {
+        impl->Convert(impl->shown);
+    }
+    return true;
+}
+
+int64_t VideoStream::GetDuration() const
+{
+    return impl->duration;
+}
+
+bool VideoStream::HasSound() const
+{
+    return impl->sound->HasSound();
+}
+
+void VideoStream::Run()
+{
+    impl->sound->SetRunning(true);
+}
+
+void VideoStream::Stop()
+{
+    impl->sound->SetRunning(false);
+}
+
+VideoStream::State VideoStream::GetState() const
+{
+    return impl->sound->IsRunning() ? State::kRunning : State::kStopped;
+}
+
+bool VideoStream::Rewind()
+{
+    Impl& v = *impl;
+    v.sound->Rewind();
+    if (v.atStart) {
+        // Nothing has been shown past the first picture: it is still in the
+        // frame buffer and the decoder stands right behind it.
+        v.fresh = true;
+        return true;
+    }
+    av_frame_unref(v.next);
+    v.haveNext = false;
+    v.shownSinceRewind = false;
+    v.fresh = false;
+    v.lastTime = 0;
+    if (!SeekToStart(v.format, v.streamIndex)) {
+        // Without a seek the picture has nothing more to give.
+        v.demuxerDone = true;
+        v.decoderDone = true;
+        return false;
+    }
+    avcodec_flush_buffers(v.codec);
+    v.demuxerDone = false;
+    v.decoderDone = false;
+    return true;
+}
+
+int64_t VideoStream::GetTime() const
+{
+    return impl->sound->GetTime();
+}
+
+bool VideoStream::UpdateFrame()
+{
+    Impl& v = *impl;
+    bool changed = v.fresh;
+    v.fresh = false;
+    const int64_t now = v.sound->GetTime();
+    bool moved = false;
+    for (;;) {
+        if (!v.haveNext) {
+            if (!v.DecodeNext(v.next)) {
+                break;
+            }
+            v.haveNext = true;
+            v.nextTime = v.FrameTime(v.next);
+        }
+        // The first picture after a rewind shows at once, whatever its time.
+        if (v.shownSinceRewind && v.nextTime > now) {
+            break;
+        }
+        av_frame_unref(v.shown);
+        av_frame_move_ref(v.shown, v.next);
+        v.haveNext = false;
+        v.lastTime = v.nextTime;
+        v.shownSinceRewind = true;
+        v.atStart = false;
+        moved = true;
+    }
+    // Only the last of the pictures due is converted: a late caller skips.
+    if (moved && v.Convert(v.shown)) {
+        changed = true;
+    }
+    return changed;
+}
+
+const uint8_t* VideoStream::GetFrame(int32_t* pitch) const
+{
+    if (pitch != nullptr) {
+        *pitch = impl->pitch;
+    }
+    return impl->pixels.empty() ? nullptr : impl->pixels.data();
+}
+
+}  // namespace platform

@@ -1,0 +1,95 @@
+#pragma once
+// Small movies the tests make for themselves with the ffmpeg program: the
+// pictures are written here pixel by pixel, so every texel of every frame is
+// known to the test.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace test_movie {
+
+inline std::string TempPath(const std::string& name)
+{
+    return ::testing::TempDir() + "orva_" + std::to_string(getpid()) + "_" + name;
+}
+
+// The colour of pixel (x, y) of frame f, as 0xRRGGBB.
+using Picture = std::function<uint32_t(int frame, int x, int y)>;
+
+struct MovieSpec {
+    int width = 16;
+    int height = 16;
+    int framesPerSecond = 4;
+    int frames = 4;
+    // "raw" keeps every colour exact; "mpeg4" is a lossy 4:2:0 codec.
+    std::string codec = "raw";
+    // Sound as ffmpeg's aevalsrc expressions, e.g. "0.25|-0.5" for a
+    // constant stereo pair; empty for a movie without sound.
+    std::string sound;
+    double soundSeconds = 0.0;
+};
+
+// Writes the movie as an AVI file; false when ffmpeg failed.
+inline bool MakeMovie(const std::string& path, const MovieSpec& spec, const Picture& picture)
+{
+    const std::string raw = path + ".rgb";
+    {
+        std::ofstream out(raw, std::ios::binary);
+        for (int f = 0; f < spec.frames; ++f) {
+            for (int y = 0; y < spec.height; ++y) {
+                for (int x = 0; x < spec.width; ++x) {
+                    const uint32_t c = picture(f, x, y);
+                    const char bgr[3] = {static_cast<char>(c), static_cast<char>(c >> 8), static_cast<char>(c >> 16)};
+                    out.write(bgr, 3);
+                }
+            }
+        }
+        if (!out) {
+            return false;
+        }
+    }
+    std::string command = "timeout 60 ffmpeg -nostdin -y -loglevel error -f rawvideo -pix_fmt bgr24 -s " +
+                          std::to_string(spec.width) + "x" + std::to_string(spec.height) + " -r " +
+                          std::to_string(spec.framesPerSecond) + " -i '" + raw + "'";
+    if (!spec.sound.empty()) {
+        command += " -f lavfi -t " + std::to_string(spec.soundSeconds) + " -i \"aevalsrc=exprs=" + spec.sound +
+                   ":s=44100:d=" + std::to_string(spec.soundSeconds) + "\" -c:a pcm_s16le";
+    }
+    // Bounded by time, not by frames: a frame limit ends the output at the
+    // last picture and cuts off sound not yet written.
+    const double seconds = std::max(static_cast<double>(spec.frames) / spec.framesPerSecond, spec.soundSeconds);
+    command += " -t " + std::to_string(seconds);
+    command += spec.codec == "raw" ? " -c:v rawvideo -pix_fmt bgr24" : " -c:v mpeg4 -q:v 2 -pix_fmt yuv420p";
+    command += " '" + path + "' 2>&1";
+    const int status = std::system(command.c_str());
+    std::remove(raw.c_str());
+    return status == 0;
+}
+
+// Solid frames, one colour each.
+inline Picture Solid(std::vector<uint32_t> colours)
+{
+    return [colours](int frame, int, int) { return colours[static_cast<size_t>(frame) % colours.size()]; };
+}
+
+inline bool WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+inline std::string ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace test_movie
