@@ -336,12 +336,11 @@ void OrvaMusic::WaitIdle()
 static std::unique_ptr<platform::MidiSong> ReadSong(const char* name, bool* fromResource)
 {
     *fromResource = false;
-    const void* data = nullptr;
+    const uint8_t* data = nullptr;
     size_t size = 0;
     if (platform::FindResource("MIDI", name, &data, &size) ||
-        platform::FindResource(platform::kResourceRawData, name, &data, &size)) {
-        std::unique_ptr<platform::MidiSong> song =
-            platform::MidiSong::Parse(static_cast<const uint8_t*>(data), size, nullptr);
+        platform::FindResource(platform::kResourceTypeRawData, name, &data, &size)) {
+        std::unique_ptr<platform::MidiSong> song = platform::MidiSong::Parse(data, size, nullptr);
         if (song != nullptr) {
             *fromResource = true;
             return song;

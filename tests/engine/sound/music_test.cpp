@@ -246,13 +246,13 @@ TEST_F(OrvaMusicTest, ABuiltInResourceLoadsBeforeAFileOfThatName)
 {
     static const Bytes song = OneNote(24, 48);
     static const platform::ResourceEntry table[] = {{"MIDI", "TITLE_THEME", song.data(), song.size()}};
-    ASSERT_TRUE(platform::AddResourceTable(table, 1));
+    ASSERT_TRUE(platform::AddResources(table, 1));
     OrvaMusic* music = CreateLoaded("title_theme");
     OrvaMusic::Play(music, 0);
     EXPECT_GT(Rms(Heard(2000), 0, 2000), 0.001);
     EXPECT_NE(Log().find("title_theme / from Resource / 76 ByteUse / Complete!\n"), std::string::npos) << Log();
     OrvaMusic::PostRelease(music);
-    platform::RemoveResourceTable(table);
+    platform::RemoveResources(table);
 }
 
 TEST_F(OrvaMusicTest, CommandsAreServedInPostingOrderAcrossTheRingsWrap)
