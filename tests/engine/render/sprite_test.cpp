@@ -157,6 +157,18 @@ TEST_F(SpriteTest, OneToOneSpriteLandsTexelForTexel)
     EXPECT_EQ(s->DrawRectF(OrvaRectF(5.0f, 0.0f, 7.0f, 2.0f), 1.0f, &part, kWhite, 1), 1u);
     Frame(kClear, [&] { s->Render(); });
     ExpectTexels(5, 0, 7, 2, 1, 2);
+
+    // Stretched twice as wide: the source shrunk by half a texel on each side
+    // gives texels 0, 1, 1, 1, 2, 2, 2, 3 from pixel centres at u x 4 =
+    // 0.5 + 0.375 (i + 0.5).
+    s->Clear();
+    const OrvaRect row{0, 0, 4, 1};
+    s->DrawRect({0, 3, 8, 4}, 0.0f, &row, kWhite, 1);
+    Frame(kClear, [&] { s->Render(); });
+    const int texels[8] = {0, 1, 1, 1, 2, 2, 2, 3};
+    for (int x = 0; x < 8; ++x) {
+        EXPECT_EQ(Pixel(x, 3), Texel(texels[x], 0)) << x;
+    }
 }
 
 TEST_F(SpriteTest, BlendModesOnKnownColours)
