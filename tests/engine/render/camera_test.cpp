@@ -182,21 +182,6 @@ TEST_F(CameraTest, ViewFromAxesAndPosition)
     ExpectVector(u, 0, 1, 0);
     ExpectVector(f, 1, 0, 0);
     ExpectVector(pos, 0, 0, 0);
-    // Pitch a quarter turn: up turns to the old front and front to -up.
-    cam->Reset();
-    cam->Pitch(16384);
-    cam->GetUp(&u);
-    cam->GetFront(&f);
-    ExpectVector(u, 0, 0, 1);
-    ExpectVector(f, 0, -1, 0);
-    // Roll: right to up.
-    cam->Reset();
-    cam->Roll(16384 + 65536);   // only the low 16 bits count
-    cam->GetRight(&r);
-    cam->GetUp(&u);
-    ExpectVector(r, 0, 1, 0);
-    ExpectVector(u, -1, 0, 0);
-
     // SetViewMatrix refreshes the camera's product at once.
     cam->SetOrtho(2.0f, 2.0f, 0.0f, 1.0f);
     OrvaMatrix t;
@@ -397,13 +382,11 @@ TEST_F(CameraTest, ApplyCopiesTheCamerasStateAndDestroyReleasesCameras)
     a->Translate(1.0f, 2.0f, 3.0f);
     a->UpdateView();
     a->Apply();
-    OrvaMatrix view, projection, own;
+    OrvaMatrix view, projection;
     OrvaCamera::GetView(&view);
     OrvaCamera::GetProjection(&projection);
-    a->GetViewMatrix(&own);
-    EXPECT_EQ(std::memcmp(view.GetData(), own.GetData(), sizeof(float) * 16), 0);
-    a->GetProjectionMatrix(&own);
-    EXPECT_EQ(std::memcmp(projection.GetData(), own.GetData(), sizeof(float) * 16), 0);
+    ExpectRow(view, 4, -1, -2, -3, 1);
+    ExpectRow(projection, 1, 0.5f, 0, 0, 0);
     platform::Matrix4 deviceProjection;
     OrvaDevice::GetDevice()->GetTransform(platform::TsProjection, &deviceProjection);
     EXPECT_EQ(deviceProjection.m[0][0], 0.5f);
