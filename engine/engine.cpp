@@ -8,7 +8,15 @@
 #include "engine/core/math.h"
 #include "engine/core/surface.h"
 #include "engine/core/texture.h"
+#include "engine/render/camera.h"
+#include "engine/render/font_sprite.h"
+#include "engine/render/list_sprite.h"
+#include "engine/render/particle.h"
+#include "engine/render/primitive.h"
+#include "engine/render/primitive3d.h"
+#include "engine/render/sprite.h"
 #include "engine/sound/audio.h"
+#include "engine/sound/music.h"
 #include "engine/sound/network.h"
 
 // The device draws into the window the frame set up before the start.
@@ -44,6 +52,12 @@ static void PostGraphEvent()
     platform::PostMessage(OrvaApplication::GetWindowHandle(), OrvaAudio::kGraphEventMessage, 0, 0);
 }
 
+template <int32_t (*Start)()>
+static bool StartedIfNonZero()
+{
+    return Start() != 0;
+}
+
 static bool StartAudio()
 {
     OrvaAudio::SetEventPoster(PostGraphEvent);
@@ -62,10 +76,18 @@ void OrvaEngine::RegisterModules()
 {
     OrvaApplication::SetModuleEntry(OrvaModule::AngleTables, OrvaMath::Initialize, OrvaMath::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Device, StartDevice, StopDevice);
+    OrvaApplication::SetModuleEntry(OrvaModule::Camera, OrvaCamera::Initialize, OrvaCamera::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Texture, StartAlways<OrvaTexture::Initialize>, OrvaTexture::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Surface, StartAlways<OrvaSurface::Initialize>, OrvaSurface::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Sprite, OrvaSprite::Initialize, OrvaSprite::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::ListSprite, OrvaListSprite::Initialize, OrvaListSprite::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::GdiFont, StartAlways<OrvaFont::Initialize>, OrvaFont::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::FontSprite, OrvaFontSprite::Initialize, OrvaFontSprite::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Primitive2D, OrvaPrimitive::Initialize, OrvaPrimitive::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Primitive3D, OrvaPrimitive3D::Initialize, OrvaPrimitive3D::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Particle, OrvaParticle::Initialize, OrvaParticle::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Input, OrvaInput::Initialize, OrvaInput::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Music, StartedIfNonZero<OrvaMusic::Initialize>, OrvaMusic::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Audio, StartAudio, StopAudio);
     OrvaApplication::SetModuleEntry(OrvaModule::Network, OrvaNetwork::Initialize, OrvaNetwork::Destroy);
 }
