@@ -842,3 +842,71 @@ TEST(SoftDevice, HostileVerticesDoNotUpsetTheRasterizer)
     }
     tex->Release();
 }
+
+TEST(SoftDevice, LinearVertexFogBlendsTowardTheFogColour)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 2, 2));
+    struct V3 {
+        float x, y, z;
+        uint32_t c;
+    };
+    // Identity matrices: view depth 0.5 between fog start 0 and end 1 gives
+    // the factor 0.5, stored as 128 of 255 (127.5 rounded up).
+    const float start = 0.0f, end = 1.0f;
+    uint32_t bits;
+    std::memcpy(&bits, &start, 4);
+    dev.SetRenderState(RsFogStart, bits);
+    std::memcpy(&bits, &end, 4);
+    dev.SetRenderState(RsFogEnd, bits);
+    dev.SetRenderState(RsFogVertexMode, FogLinear);
+    dev.SetRenderState(RsFogColor, 0xFF0000FFu);
+    dev.SetRenderState(RsFogEnable, 1);
+    dev.SetVertexShader(0x042);
+    const V3 q[4] = {{-1, 1, 0.5f, 0xFFFF0000u}, {1, 1, 0.5f, 0xFFFF0000u}, {1, -1, 0.5f, 0xFFFF0000u},
+                     {-1, -1, 0.5f, 0xFFFF0000u}};
+    dev.BeginScene();
+    ASSERT_EQ(dev.DrawPrimitiveUP(PrimTriangleFan, 2, q, sizeof(V3)), kGfxOk);
+    dev.EndScene();
+    // Red (255 x 128 + 127) / 255 = 128; blue (255 x 127 + 127) / 255 = 127.
+    for (uint32_t p : Frame(dev)) {
+        EXPECT_EQ(p, 0xFF80007Fu);
+    }
+}
+
+TEST(SoftDevice, SecondStageModulatesTheFirst)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(MakeDevice(dev, 1, 1));
+    SoftTexture* a = MakeTexture(dev, 1, 1, {0xFF804020u});
+    SoftTexture* b = MakeTexture(dev, 1, 1, {0x80FFFF80u});
+    dev.SetTexture(0, a);
+    dev.SetTexture(1, b);
+    dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
+    dev.SetTextureStageState(0, TssAlphaOp, TopSelectArg1);
+    dev.SetTextureStageState(1, TssColorOp, TopModulate);
+    dev.SetTextureStageState(1, TssColorArg1, TaTexture);
+    dev.SetTextureStageState(1, TssColorArg2, TaCurrent);
+    dev.SetTextureStageState(1, TssAlphaOp, TopSelectArg1);
+    dev.SetTextureStageState(1, TssAlphaArg1, TaTexture);
+    // Two coordinate sets (format 0x244); both read texel (0, 0).
+    const struct {
+        float x, y, z, rhw;
+        uint32_t c;
+        float uv[4];
+    } v[4] = {{-0.5f, -0.5f, 0, 1, 0xFFFFFFFFu, {0.5f, 0.5f, 0.5f, 0.5f}},
+              {0.5f, -0.5f, 0, 1, 0xFFFFFFFFu, {0.5f, 0.5f, 0.5f, 0.5f}},
+              {0.5f, 0.5f, 0, 1, 0xFFFFFFFFu, {0.5f, 0.5f, 0.5f, 0.5f}},
+              {-0.5f, 0.5f, 0, 1, 0xFFFFFFFFu, {0.5f, 0.5f, 0.5f, 0.5f}}};
+    dev.SetVertexShader(0x244);
+    dev.BeginScene();
+    ASSERT_EQ(dev.DrawPrimitiveUP(PrimTriangleFan, 2, v, sizeof(v[0])), kGfxOk);
+    dev.EndScene();
+    // Colour 0x804020 x 0xFFFF80: 0x80, 0x40, round(32 x 128 / 255) = 16;
+    // alpha from the second texture.
+    EXPECT_EQ(Frame(dev)[0], 0x80804010u);
+    dev.SetTexture(0, nullptr);
+    dev.SetTexture(1, nullptr);
+    a->Release();
+    b->Release();
+}
