@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <vector>
+
+#include "platform/gfx/soft_device.h"
 
 using platform::ThreadPool;
 
@@ -45,4 +48,28 @@ TEST(ThreadPool, WritesOfTasksAreVisibleAfterRun)
             ASSERT_EQ(out[i], i * round);
         }
     }
+}
+
+TEST(SoftDeviceThreads, CountComesFromTheEnvironmentOrTheCall)
+{
+    platform::DeviceParams params;
+    params.width = 8;
+    params.height = 8;
+    ASSERT_EQ(setenv("ORVA_GFX_THREADS", "3", 1), 0);
+    {
+        platform::SoftDevice dev;
+        ASSERT_TRUE(dev.Create(params));
+        EXPECT_EQ(dev.GetThreadCount(), 3);
+        dev.SetThreadCount(2);
+        EXPECT_EQ(dev.GetThreadCount(), 2);
+        dev.SetThreadCount(0);
+        EXPECT_EQ(dev.GetThreadCount(), ThreadPool::CoreCount());
+    }
+    ASSERT_EQ(setenv("ORVA_GFX_THREADS", "lots", 1), 0);
+    {
+        platform::SoftDevice dev;
+        ASSERT_TRUE(dev.Create(params));
+        EXPECT_EQ(dev.GetThreadCount(), ThreadPool::CoreCount());
+    }
+    unsetenv("ORVA_GFX_THREADS");
 }
