@@ -154,7 +154,12 @@ bool OrvaDevice::AddResetWalkers(OrvaDeviceWalker onLostDevice, OrvaDeviceWalker
             return true;
         }
     }
-    g_device.walkers.push_back({onLostDevice, onResetDevice});
+    try {
+        g_device.walkers.push_back({onLostDevice, onResetDevice});
+    } catch (const std::bad_alloc&) {
+        OrvaDebug::Log("エラー : リセット処理を登録できません\n");
+        return false;
+    }
     return true;
 }
 

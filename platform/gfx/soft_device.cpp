@@ -370,8 +370,13 @@ GfxResult SoftDevice::Clear(uint32_t count, const Rect* rects, uint32_t flags, u
         cmd.color = color;
         cmd.z = std::clamp(z, 0.0f, 1.0f);
         const uint32_t index = static_cast<uint32_t>(core->frame.clears.size());
-        core->frame.clears.push_back(cmd);
-        core->frame.Bin(kBinClear | index, cmd.left, cmd.top, cmd.right - 1, cmd.bottom - 1);
+        try {
+            core->frame.clears.push_back(cmd);
+            core->frame.Bin(kBinClear | index, cmd.left, cmd.top, cmd.right - 1, cmd.bottom - 1);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "gfx: out of memory while recording a clear\n");
+            return kGfxOutOfMemory;
+        }
     }
     return kGfxOk;
 }
@@ -725,8 +730,13 @@ GfxResult SoftDevice::CopyRects(SoftSurface* source, const Rect* sourceRects, ui
             cmd.bottom = p.y + (r.bottom - r.top);
             core->UseImage(&src);
             const uint32_t index = static_cast<uint32_t>(core->frame.copies.size());
-            core->frame.copies.push_back(cmd);
-            core->frame.Bin(kBinCopy | index, cmd.left, cmd.top, cmd.right - 1, cmd.bottom - 1);
+            try {
+                core->frame.copies.push_back(cmd);
+                core->frame.Bin(kBinCopy | index, cmd.left, cmd.top, cmd.right - 1, cmd.bottom - 1);
+            } catch (const std::bad_alloc&) {
+                std::fprintf(stderr, "gfx: out of memory while recording a copy\n");
+                return kGfxOutOfMemory;
+            }
         } else {
             if (core != nullptr && !core->frame.empty && (src.useSerial == core->serial || dst.useSerial == core->serial)) {
                 core->FlushFrame();

@@ -229,9 +229,9 @@ constexpr float kGuardBand = 32768.0f;
 
 }  // namespace
 
-GfxResult DrawCore(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
-                   uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
-                   uint32_t indexFormat, uint32_t baseVertex)
+static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
+                            uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
+                            uint32_t indexFormat, uint32_t baseVertex)
 {
     if (!dc.inScene) {
         return kGfxInvalidCall;
@@ -550,6 +550,21 @@ GfxResult DrawCore(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const
         std::fprintf(stderr, "gfx: draw skipped primitives whose indices lie outside the vertices\n");
     }
     return kGfxOk;
+}
+
+GfxResult DrawCore(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
+                   uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
+                   uint32_t indexFormat, uint32_t baseVertex)
+{
+    // The recorded frame grows with the draws; a primitive half added when
+    // memory ran out is never reachable (its planes go in before it is binned).
+    try {
+        return DrawRecord(dc, type, primitiveCount, vertexData, vertexBytes, stride, indexData, indexBytes, indexFormat,
+                          baseVertex);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "gfx: out of memory while recording a draw of %u primitives\n", primitiveCount);
+        return kGfxOutOfMemory;
+    }
 }
 
 }  // namespace platform
