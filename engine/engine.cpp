@@ -18,6 +18,7 @@
 #include "engine/sound/audio.h"
 #include "engine/sound/music.h"
 #include "engine/sound/network.h"
+#include "engine/sound/sound.h"
 
 // The device draws into the window the frame set up before the start.
 static bool StartDevice()
@@ -87,6 +88,7 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::Primitive3D, OrvaPrimitive3D::Initialize, OrvaPrimitive3D::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Particle, OrvaParticle::Initialize, OrvaParticle::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Input, OrvaInput::Initialize, OrvaInput::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Sound, StartedIfNonZero<OrvaSound::Initialize>, OrvaSound::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Music, StartedIfNonZero<OrvaMusic::Initialize>, OrvaMusic::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Audio, StartAudio, StopAudio);
     OrvaApplication::SetModuleEntry(OrvaModule::Network, OrvaNetwork::Initialize, OrvaNetwork::Destroy);
