@@ -615,12 +615,16 @@ GfxResult SoftDevice::CreateTexture(int32_t width, int32_t height, uint32_t leve
     if (core->lost && pool == PoolDefault) {
         return kGfxDeviceLost;
     }
-    auto image = std::make_shared<ImageData>();
-    if (!image->Allocate(format, width, height)) {
-        return kGfxOutOfVideoMemory;
+    try {
+        auto image = std::make_shared<ImageData>();
+        if (!image->Allocate(format, width, height)) {
+            return kGfxOutOfVideoMemory;
+        }
+        *out = new SoftTexture(core.get(), static_cast<Pool>(pool), image);
+    } catch (const std::bad_alloc&) {
+        return kGfxOutOfMemory;
     }
-    *out = new (std::nothrow) SoftTexture(core.get(), static_cast<Pool>(pool), image);
-    return *out != nullptr ? kGfxOk : kGfxOutOfMemory;
+    return kGfxOk;
 }
 
 GfxResult SoftDevice::CreateImageSurface(int32_t width, int32_t height, uint32_t format, SoftSurface** out)
@@ -632,12 +636,16 @@ GfxResult SoftDevice::CreateImageSurface(int32_t width, int32_t height, uint32_t
     if (!core->created || !ValidTextureArgs(width, height, format)) {
         return kGfxInvalidCall;
     }
-    auto image = std::make_shared<ImageData>();
-    if (!image->Allocate(format, width, height)) {
+    try {
+        auto image = std::make_shared<ImageData>();
+        if (!image->Allocate(format, width, height)) {
+            return kGfxOutOfMemory;
+        }
+        *out = new SoftSurface(core.get(), PoolSystemMem, image);
+    } catch (const std::bad_alloc&) {
         return kGfxOutOfMemory;
     }
-    *out = new (std::nothrow) SoftSurface(core.get(), PoolSystemMem, image);
-    return *out != nullptr ? kGfxOk : kGfxOutOfMemory;
+    return kGfxOk;
 }
 
 GfxResult SoftDevice::CreateVertexBuffer(uint32_t length, uint32_t, uint32_t fvf, uint32_t pool,
