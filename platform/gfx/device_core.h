@@ -121,6 +121,7 @@ struct DeviceCore {
     void SetDefaultStates();
     void ReleaseBindings();
     bool MakeBuffers();
+    bool MakeBuffersOrThrow();
     void FlushFrame();
     // Writes every tile's pending depth clear (before the depth buffer is read).
     void SettleAllDepth();

@@ -105,6 +105,16 @@ DeviceCore::~DeviceCore()
 
 bool DeviceCore::MakeBuffers()
 {
+    try {
+        return MakeBuffersOrThrow();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "gfx: no memory for a %dx%d frame\n", params.width, params.height);
+        return false;
+    }
+}
+
+bool DeviceCore::MakeBuffersOrThrow()
+{
     auto b = std::make_shared<ImageData>();
     auto f = std::make_shared<ImageData>();
     if (!b->Allocate(FormatA8R8G8B8, params.width, params.height) ||
