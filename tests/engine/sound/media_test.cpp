@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -44,16 +43,16 @@ class OrvaMediaTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        MovieSpec colours;
+        MovieRecipe colours;
         colours.sound = "0.25|-0.5";
         colours.soundSeconds = 1.0;
         ASSERT_TRUE(MakeMovie(Path("colours.avi"), colours, Solid({kRed, kGreen, kBlue, kWhite})));
-        MovieSpec wide;
+        MovieRecipe wide;
         wide.width = 320;
         wide.height = 240;
         wide.frames = 1;
         ASSERT_TRUE(MakeMovie(Path("wide.avi"), wide, [](int, int x, int y) { return Pattern(x, y); }));
-        MovieSpec square;
+        MovieRecipe square;
         square.width = 256;
         square.height = 256;
         square.frames = 1;
@@ -109,6 +108,25 @@ protected:
 
     std::string logPath;
 };
+
+// The log with what differs from run to run masked: object addresses as
+// [0x*], memory counts as [VRAM *MB].
+std::string Masked(std::string log)
+{
+    for (size_t at = log.find("[0x"); at != std::string::npos; at = log.find("[0x", at + 1)) {
+        const size_t end = log.find(']', at);
+        if (end == at + 11 && log.find_first_not_of("0123456789ABCDEF", at + 3) == end) {
+            log.replace(at, 12, "[0x*]");
+        }
+    }
+    for (size_t at = log.find("[VRAM "); at != std::string::npos; at = log.find("[VRAM ", at + 1)) {
+        const size_t end = log.find("MB]", at);
+        if (end != std::string::npos) {
+            log.replace(at, end + 3 - at, "[VRAM *MB]");
+        }
+    }
+    return log;
+}
 
 void Advance(size_t frames)
 {
@@ -203,10 +221,9 @@ TEST_F(OrvaMediaTest, CreationLogsItsStepsAndMakesAPowerOfTwoTexture)
     const std::string name = Path("colours.avi");
     OrvaMedia* media = OrvaMedia::Create(name.c_str(), &CountProgress);
     ASSERT_NE(media, nullptr);
-    const std::regex expected("○ CreateMediaFile / ID \\[0x[0-9A-F]{8}\\] / " + name +
-                              " / \\{\n\t○ CreateTexture / ID \\[0x[0-9A-F]{8}\\] / 16 x 16 / Format 21 / Complete! "
-                              "\\[VRAM [0-9.]+MB\\]\n\\} 16x16 / Complete!\n");
-    EXPECT_TRUE(std::regex_match(Log(), expected)) << Log();
+    EXPECT_EQ(Masked(Log()), "○ CreateMediaFile / ID [0x*] / " + name +
+                                 " / {\n\t○ CreateTexture / ID [0x*] / 16 x 16 / Format 21 / Complete! "
+                                 "[VRAM *MB]\n} 16x16 / Complete!\n");
     EXPECT_EQ(g_progressZeros, 10);
     EXPECT_EQ(media->IsLoaded(), 1);
     EXPECT_EQ(media->IsPlaying(), 0);
@@ -361,8 +378,7 @@ TEST_F(OrvaMediaTest, FilesThatCannotPlayLeaveAnUnloadedMovie)
         g_progressZeros = 0;
         OrvaMedia* media = OrvaMedia::Create(c.name.c_str(), &CountProgress);
         ASSERT_NE(media, nullptr);
-        const std::regex expected("○ CreateMediaFile / ID \\[0x[0-9A-F]{8}\\] / " + c.name + " / " + c.error);
-        EXPECT_TRUE(std::regex_match(Log(), expected)) << Log();
+        EXPECT_EQ(Masked(Log()), "○ CreateMediaFile / ID [0x*] / " + c.name + " / " + c.error);
         EXPECT_EQ(g_progressZeros, c.progress) << c.name;
         EXPECT_EQ(media->IsLoaded(), 0);
         EXPECT_EQ(media->Play(0), 0);

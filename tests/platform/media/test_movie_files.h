@@ -23,7 +23,7 @@ inline std::string TempPath(const std::string& name)
 // The colour of pixel (x, y) of frame f, as 0xRRGGBB.
 using Picture = std::function<uint32_t(int frame, int x, int y)>;
 
-struct MovieSpec {
+struct MovieRecipe {
     int width = 16;
     int height = 16;
     int framesPerSecond = 4;
@@ -37,14 +37,14 @@ struct MovieSpec {
 };
 
 // Writes the movie as an AVI file; false when ffmpeg failed.
-inline bool MakeMovie(const std::string& path, const MovieSpec& spec, const Picture& picture)
+inline bool MakeMovie(const std::string& path, const MovieRecipe& recipe, const Picture& picture)
 {
     const std::string raw = path + ".rgb";
     {
         std::ofstream out(raw, std::ios::binary);
-        for (int f = 0; f < spec.frames; ++f) {
-            for (int y = 0; y < spec.height; ++y) {
-                for (int x = 0; x < spec.width; ++x) {
+        for (int f = 0; f < recipe.frames; ++f) {
+            for (int y = 0; y < recipe.height; ++y) {
+                for (int x = 0; x < recipe.width; ++x) {
                     const uint32_t c = picture(f, x, y);
                     const char bgr[3] = {static_cast<char>(c), static_cast<char>(c >> 8), static_cast<char>(c >> 16)};
                     out.write(bgr, 3);
@@ -56,17 +56,17 @@ inline bool MakeMovie(const std::string& path, const MovieSpec& spec, const Pict
         }
     }
     std::string command = "timeout 60 ffmpeg -nostdin -y -loglevel error -f rawvideo -pix_fmt bgr24 -s " +
-                          std::to_string(spec.width) + "x" + std::to_string(spec.height) + " -r " +
-                          std::to_string(spec.framesPerSecond) + " -i '" + raw + "'";
-    if (!spec.sound.empty()) {
-        command += " -f lavfi -t " + std::to_string(spec.soundSeconds) + " -i \"aevalsrc=exprs=" + spec.sound +
-                   ":s=44100:d=" + std::to_string(spec.soundSeconds) + "\" -c:a pcm_s16le";
+                          std::to_string(recipe.width) + "x" + std::to_string(recipe.height) + " -r " +
+                          std::to_string(recipe.framesPerSecond) + " -i '" + raw + "'";
+    if (!recipe.sound.empty()) {
+        command += " -f lavfi -t " + std::to_string(recipe.soundSeconds) + " -i \"aevalsrc=exprs=" + recipe.sound +
+                   ":s=44100:d=" + std::to_string(recipe.soundSeconds) + "\" -c:a pcm_s16le";
     }
     // Bounded by time, not by frames: a frame limit ends the output at the
     // last picture and cuts off sound not yet written.
-    const double seconds = std::max(static_cast<double>(spec.frames) / spec.framesPerSecond, spec.soundSeconds);
+    const double seconds = std::max(static_cast<double>(recipe.frames) / recipe.framesPerSecond, recipe.soundSeconds);
     command += " -t " + std::to_string(seconds);
-    command += spec.codec == "raw" ? " -c:v rawvideo -pix_fmt bgr24" : " -c:v mpeg4 -q:v 2 -pix_fmt yuv420p";
+    command += recipe.codec == "raw" ? " -c:v rawvideo -pix_fmt bgr24" : " -c:v mpeg4 -q:v 2 -pix_fmt yuv420p";
     command += " '" + path + "' 2>&1";
     const int status = std::system(command.c_str());
     std::remove(raw.c_str());

@@ -26,11 +26,11 @@ protected:
     static void SetUpTestSuite()
     {
         // Four quarter-second frames with a second of constant sound.
-        MovieSpec spec;
-        spec.sound = "0.25|-0.5";
-        spec.soundSeconds = 1.0;
-        ASSERT_TRUE(MakeMovie(ColoursPath(), spec, Solid({kRed, kGreen, kBlue, kWhite})));
-        MovieSpec silent;
+        MovieRecipe recipe;
+        recipe.sound = "0.25|-0.5";
+        recipe.soundSeconds = 1.0;
+        ASSERT_TRUE(MakeMovie(ColoursPath(), recipe, Solid({kRed, kGreen, kBlue, kWhite})));
+        MovieRecipe silent;
         silent.frames = 2;
         ASSERT_TRUE(MakeMovie(SilentPath(), silent, Solid({kBlue, kRed})));
     }
@@ -212,11 +212,11 @@ TEST_F(VideoStreamTest, PicturesKeepTheirOrientationAndEveryPixel)
 {
     // Each pixel's colour says where it is: red from x, green from y.
     const std::string path = TempPath("gradient.avi");
-    MovieSpec spec;
-    spec.width = 40;
-    spec.height = 24;
-    spec.frames = 1;
-    ASSERT_TRUE(MakeMovie(path, spec, [](int, int x, int y) {
+    MovieRecipe recipe;
+    recipe.width = 40;
+    recipe.height = 24;
+    recipe.frames = 1;
+    ASSERT_TRUE(MakeMovie(path, recipe, [](int, int x, int y) {
         return static_cast<uint32_t>(x * 6) << 16 | static_cast<uint32_t>(y * 10) << 8 | 0x40;
     }));
     auto stream = Open(path);
@@ -278,12 +278,12 @@ TEST_F(VideoStreamTest, ChangingTheFormatConvertsThePictureShown)
 TEST_F(VideoStreamTest, ALossyMovieComesOutCloseToItsColours)
 {
     const std::string path = TempPath("lossy.avi");
-    MovieSpec spec;
-    spec.codec = "mpeg4";
-    spec.width = 32;
-    spec.height = 32;
-    spec.frames = 2;
-    ASSERT_TRUE(MakeMovie(path, spec, Solid({0xC03020, 0x2080E0})));
+    MovieRecipe recipe;
+    recipe.codec = "mpeg4";
+    recipe.width = 32;
+    recipe.height = 32;
+    recipe.frames = 2;
+    ASSERT_TRUE(MakeMovie(path, recipe, Solid({0xC03020, 0x2080E0})));
     auto stream = Open(path);
     ASSERT_NE(stream, nullptr);
     auto near = [&](uint32_t want) {
@@ -321,11 +321,11 @@ TEST_F(VideoStreamTest, FilesThatAreNoMovieAreRefused)
     std::remove(wav.c_str());
 
     const std::string wide = TempPath("wide.avi");
-    MovieSpec spec;
-    spec.width = VideoStream::kMaxSize + 4;
-    spec.height = 2;
-    spec.frames = 1;
-    ASSERT_TRUE(MakeMovie(wide, spec, Solid({kRed})));
+    MovieRecipe recipe;
+    recipe.width = VideoStream::kMaxSize + 4;
+    recipe.height = 2;
+    recipe.frames = 1;
+    ASSERT_TRUE(MakeMovie(wide, recipe, Solid({kRed})));
     EXPECT_EQ(Refusal(wide), VideoOpenResult::kTooLarge);
     std::remove(wide.c_str());
 }
