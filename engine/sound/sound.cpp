@@ -551,14 +551,13 @@ int32_t OrvaSound::LoadWave(const char* name)
     }
     OrvaApplication::SetCurrentDirectory();
     std::vector<uint8_t> bytes;
-    const void* resource = nullptr;
+    const uint8_t* resource = nullptr;
     size_t resourceSize = 0;
     const bool fromResource = platform::FindResource("WAVE", name, &resource, &resourceSize) ||
-                              platform::FindResource(platform::kResourceRawData, name, &resource, &resourceSize);
+                              platform::FindResource(platform::kResourceTypeRawData, name, &resource, &resourceSize);
     if (fromResource) {
         try {
-            const uint8_t* first = static_cast<const uint8_t*>(resource);
-            bytes.assign(first, first + resourceSize);
+            bytes.assign(resource, resource + resourceSize);
         } catch (const std::bad_alloc&) {
             OrvaDebug::Log("%s /  エラー : ウェーブデータの取得に失敗\n", name);
             return 0;

@@ -98,36 +98,4 @@ bool FindResource(const char* type, const char* name, const uint8_t** data, size
     return false;
 }
 
-bool AddResourceTable(const ResourceEntry* entries, size_t count)
-{
-    return AddResources(entries, count);
-}
-
-bool RemoveResourceTable(const ResourceEntry* entries)
-{
-    bool added = false;
-    {
-        ResourceTables& tables = Tables();
-        std::lock_guard<std::mutex> guard(tables.lock);
-        for (size_t t = 0; t < tables.used; ++t) {
-            added = added || tables.entries[t] == entries;
-        }
-    }
-    RemoveResources(entries);
-    return added;
-}
-
-bool FindResource(const char* type, const char* name, const void** data, size_t* size)
-{
-    if (data == nullptr) {
-        return false;
-    }
-    const uint8_t* bytes = nullptr;
-    if (!FindResource(type, name, &bytes, size)) {
-        return false;
-    }
-    *data = bytes;
-    return true;
-}
-
 }  // namespace platform

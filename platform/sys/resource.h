@@ -34,11 +34,4 @@ public:
     ResourceTable(const ResourceEntry* entries, size_t count) { AddResources(entries, count); }
 };
 
-// The same services for callers that hold resource bytes untyped.
-constexpr const char* kResourceRawData = kResourceTypeRawData;
-bool AddResourceTable(const ResourceEntry* entries, size_t count);
-// False when the table was not added.
-bool RemoveResourceTable(const ResourceEntry* entries);
-bool FindResource(const char* type, const char* name, const void** data, size_t* size);
-
 }  // namespace platform

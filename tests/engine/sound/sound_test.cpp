@@ -400,15 +400,15 @@ TEST_F(OrvaSoundTest, ABuiltInWaveIsTakenBeforeAFileOfTheSameName)
     raw = Riff(Chunk("fmt ", Fmt(2, 44100, 16)) + Chunk("data", RampBytes(50)));
     static platform::ResourceEntry table[2];
     table[0] = {"WAVE", name.c_str(), reinterpret_cast<const uint8_t*>(wave.data()), wave.size()};
-    table[1] = {platform::kResourceRawData, "RAWSOUND", reinterpret_cast<const uint8_t*>(raw.data()), raw.size()};
-    ASSERT_TRUE(platform::AddResourceTable(table, 2));
+    table[1] = {platform::kResourceTypeRawData, "RAWSOUND", reinterpret_cast<const uint8_t*>(raw.data()), raw.size()};
+    ASSERT_TRUE(platform::AddResources(table, 2));
     OrvaSound* builtIn = Load(name);
     OrvaSound::Play(builtIn, 0);
     ExpectRamp(Heard(100), 0);
     OrvaSound* rawSound = Load("rawsound");
     OrvaSound::Play(rawSound, 0);
     ExpectRamp(Heard(50), 0);
-    platform::RemoveResourceTable(table);
+    platform::RemoveResources(table);
 }
 
 TEST_F(OrvaSoundTest, CommandsAreServedInPostingOrderAcrossTheRing)
