@@ -138,6 +138,15 @@ public:
     // decode still plays its picture; the clock runs on silence.
     void OpenDecoder(const char* hostPath)
     {
+        SetUpDecoder(hostPath);
+        if (codec == nullptr) {
+            // Silent: the clock needs no file.
+            avformat_close_input(&format);
+        }
+    }
+
+    void SetUpDecoder(const char* hostPath)
+    {
         int result = OpenInput(&format, hostPath);
         if (result < 0) {
             std::fprintf(stderr, "media: %s: the sound cannot be read: %s\n", hostPath, ErrorText(result).c_str());

@@ -34,6 +34,7 @@ struct MovieRecipe {
     // constant stereo pair; empty for a movie without sound.
     std::string sound;
     double soundSeconds = 0.0;
+    int soundRate = 44100;
 };
 
 // Writes the movie as an AVI file; false when ffmpeg failed.
@@ -60,7 +61,7 @@ inline bool MakeMovie(const std::string& path, const MovieRecipe& recipe, const 
                           std::to_string(recipe.framesPerSecond) + " -i '" + raw + "'";
     if (!recipe.sound.empty()) {
         command += " -f lavfi -t " + std::to_string(recipe.soundSeconds) + " -i \"aevalsrc=exprs=" + recipe.sound +
-                   ":s=44100:d=" + std::to_string(recipe.soundSeconds) + "\" -c:a pcm_s16le";
+                   ":s=" + std::to_string(recipe.soundRate) + ":d=" + std::to_string(recipe.soundSeconds) + "\" -c:a pcm_s16le";
     }
     // Bounded by time, not by frames: a frame limit ends the output at the
     // last picture and cuts off sound not yet written.

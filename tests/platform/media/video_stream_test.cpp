@@ -194,6 +194,28 @@ TEST_F(VideoStreamTest, TheSoundPlaysThroughTheMixerOnlyWhileRunning)
     EXPECT_EQ(stream->GetTime(), (2000 + 44100) * 10000000LL / 44100);
 }
 
+TEST_F(VideoStreamTest, MonoSoundAtAnotherRateIsResampledToBothSides)
+{
+    const std::string path = TempPath("mono.avi");
+    MovieRecipe recipe;
+    recipe.sound = "0.25";
+    recipe.soundSeconds = 1.0;
+    recipe.soundRate = 22050;
+    ASSERT_TRUE(MakeMovie(path, recipe, Solid({kRed, kGreen, kBlue, kWhite})));
+    auto stream = Open(path);
+    ASSERT_NE(stream, nullptr);
+    ASSERT_TRUE(stream->HasSound());
+    stream->Run();
+    const std::vector<float> heard = test_audio::Render(44100 + 4000);
+    // Away from the edges, where the resampler's filter settles.
+    for (size_t i = 1000; i < 43000; i += 97) {
+        ASSERT_NEAR(heard[2 * i], 0.25f, 0.002f) << i;
+        ASSERT_EQ(heard[2 * i], heard[2 * i + 1]) << i;
+    }
+    EXPECT_TRUE(test_audio::IsSilent(std::vector<float>(heard.begin() + 2 * 44200, heard.end())));
+    std::remove(path.c_str());
+}
+
 TEST_F(VideoStreamTest, AMovieWithoutSoundRunsOnTheMixerClock)
 {
     auto stream = Open(SilentPath());
