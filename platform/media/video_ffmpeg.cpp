@@ -335,13 +335,14 @@ private:
         while (!decoderDone && pending.size() == before) {
             int result = avcodec_receive_frame(codec, frame);
             if (result == 0) {
-                bool ok = frame->nb_samples <= 0 || frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0;
-                if (!ok) {
+                const bool empty =
+                    frame->nb_samples <= 0 || frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0;
+                bool ok = true;
+                if (!empty) {
+                    // The sound may change its rate or channels midway.
                     if (resampler == nullptr || frame->sample_rate != inRate || frame->format != inFormat ||
                         frame->ch_layout.nb_channels != inChannels) {
                         ok = SetUpResampler(frame);
-                    } else {
-                        ok = true;
                     }
                     ok = ok && Convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples,
                                        swr_get_out_samples(resampler, frame->nb_samples));
@@ -351,6 +352,9 @@ private:
                 continue;
             }
             if (result == AVERROR_EOF || demuxerDone || result != AVERROR(EAGAIN)) {
+                if (result != AVERROR_EOF && result != AVERROR(EAGAIN)) {
+                    std::fprintf(stderr, "media: the movie's sound stopped decoding: %s\n", ErrorText(result).c_str());
+                }
                 decoderDone = true;
                 if (resampler != nullptr) {
                     // The resampler's estimate of its tail can fall short.
