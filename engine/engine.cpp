@@ -16,6 +16,7 @@
 #include "engine/render/primitive3d.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/audio.h"
+#include "engine/sound/media.h"
 #include "engine/sound/music.h"
 #include "engine/sound/network.h"
 #include "engine/sound/sound.h"
@@ -91,5 +92,6 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::Sound, StartedIfNonZero<OrvaSound::Initialize>, OrvaSound::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Music, StartedIfNonZero<OrvaMusic::Initialize>, OrvaMusic::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Audio, StartAudio, StopAudio);
+    OrvaApplication::SetModuleEntry(OrvaModule::Media, StartedIfNonZero<OrvaMedia::Initialize>, OrvaMedia::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Network, OrvaNetwork::Initialize, OrvaNetwork::Destroy);
 }
