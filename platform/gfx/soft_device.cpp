@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/gfx/device_core.h"
+#include "platform/gfx/vertex_shader.h"
 
 namespace platform {
 
@@ -323,6 +324,9 @@ GfxResult SoftDevice::Reset(const DeviceParams& params)
         return kGfxOutOfVideoMemory;
     }
     core->SetDefaultStates();
+    if (shaders != nullptr) {
+        shaders->ResetStates();
+    }
     core->lost = false;
     core->inScene = false;
     return kGfxOk;
@@ -585,6 +589,13 @@ GfxResult SoftDevice::GetViewport(Viewport* vp) const
 
 GfxResult SoftDevice::SetVertexShader(uint32_t fvf)
 {
+    // Odd values are shader handles; vertex formats never set bit 0.
+    if ((fvf & 1u) != 0) {
+        return shaders != nullptr ? shaders->Bind(fvf) : kGfxInvalidCall;
+    }
+    if (shaders != nullptr) {
+        shaders->Bind(0);
+    }
     // 0 unsets the format: draws are refused until another is set.
     if (fvf != 0 && FvfStride(fvf) == 0) {
         std::fprintf(stderr, "gfx: vertex format 0x%X is not drawable\n", fvf);
@@ -596,6 +607,9 @@ GfxResult SoftDevice::SetVertexShader(uint32_t fvf)
 
 uint32_t SoftDevice::GetVertexShader() const
 {
+    if (shaders != nullptr && shaders->IsBound()) {
+        return shaders->GetBound();
+    }
     return core->fvf;
 }
 
@@ -810,6 +824,10 @@ GfxResult SoftDevice::DrawPrimitive(uint32_t type, uint32_t startVertex, uint32_
     if (offset >= data.size()) {
         return kGfxInvalidCall;
     }
+    if (shaders != nullptr && shaders->IsBound()) {
+        return shaders->Draw(*core, type, primitiveCount, data.data() + offset, static_cast<uint32_t>(data.size() - offset),
+                              core->streamStride, nullptr, 0, FormatIndex16, 0);
+    }
     return DrawCore(*core, type, primitiveCount, data.data() + offset, static_cast<uint32_t>(data.size() - offset),
                     core->streamStride, nullptr, 0, FormatIndex16, 0);
 }
@@ -827,6 +845,11 @@ GfxResult SoftDevice::DrawIndexedPrimitive(uint32_t type, uint32_t, uint32_t, ui
         return kGfxInvalidCall;
     }
     const std::vector<uint8_t>& vb = core->stream->data;
+    if (shaders != nullptr && shaders->IsBound()) {
+        return shaders->Draw(*core, type, primitiveCount, vb.data(), static_cast<uint32_t>(vb.size()), core->streamStride,
+                              ib.data() + offset, static_cast<uint32_t>(ib.size() - offset), core->indices->format,
+                              core->baseVertex);
+    }
     return DrawCore(*core, type, primitiveCount, vb.data(), static_cast<uint32_t>(vb.size()), core->streamStride,
                     ib.data() + offset, static_cast<uint32_t>(ib.size() - offset), core->indices->format,
                     core->baseVertex);
@@ -852,6 +875,10 @@ GfxResult SoftDevice::DrawPrimitiveUP(uint32_t type, uint32_t primitiveCount, co
     case PrimTriangleList: count = 3ull * primitiveCount; break;
     default: count = primitiveCount + 2ull; break;
     }
+    if (shaders != nullptr && shaders->IsBound()) {
+        return shaders->Draw(*core, type, primitiveCount, static_cast<const uint8_t*>(vertices), UserBytes(count, stride),
+                              stride, nullptr, 0, FormatIndex16, 0);
+    }
     return DrawCore(*core, type, primitiveCount, static_cast<const uint8_t*>(vertices), UserBytes(count, stride),
                     stride, nullptr, 0, FormatIndex16, 0);
 }
@@ -874,9 +901,66 @@ GfxResult SoftDevice::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIndex, u
     }
     // The caller vouches for vertices [0, minIndex + vertexCount).
     const uint32_t indexSize = indexFormat == FormatIndex32 ? 4 : 2;
+    if (shaders != nullptr && shaders->IsBound()) {
+        return shaders->Draw(*core, type, primitiveCount, static_cast<const uint8_t*>(vertices),
+                              UserBytes(static_cast<uint64_t>(minIndex) + vertexCount, stride), stride,
+                              static_cast<const uint8_t*>(indices), UserBytes(count, indexSize), indexFormat, 0);
+    }
     return DrawCore(*core, type, primitiveCount, static_cast<const uint8_t*>(vertices),
                     UserBytes(static_cast<uint64_t>(minIndex) + vertexCount, stride), stride,
                     static_cast<const uint8_t*>(indices), UserBytes(count, indexSize), indexFormat, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Programmable vertex stage
+
+bool SoftDevice::MakeShaderUnit()
+{
+    if (shaders == nullptr) {
+        try {
+            shaders = std::make_unique<ShaderUnit>();
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "gfx: out of memory for the shader unit\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+GfxResult SoftDevice::CreateVertexShader(const uint32_t* declaration, const uint32_t* code, uint32_t codeTokens,
+                                         uint32_t* handle, uint32_t)
+{
+    // Every vertex is processed in software here, so the usage changes nothing.
+    return MakeShaderUnit() ? shaders->CreateVertexShader(declaration, code, codeTokens, handle) : kGfxOutOfMemory;
+}
+
+GfxResult SoftDevice::DeleteVertexShader(uint32_t handle)
+{
+    return shaders != nullptr ? shaders->DeleteVertexShader(handle) : kGfxInvalidCall;
+}
+
+GfxResult SoftDevice::SetVertexShaderConstant(uint32_t reg, const void* data, uint32_t count)
+{
+    return MakeShaderUnit() ? shaders->SetConstant(reg, data, count) : kGfxOutOfMemory;
+}
+
+GfxResult SoftDevice::GetVertexShaderConstant(uint32_t reg, void* data, uint32_t count) const
+{
+    if (shaders == nullptr) {
+        ShaderUnit empty;
+        return empty.GetConstant(reg, data, count);
+    }
+    return shaders->GetConstant(reg, data, count);
+}
+
+GfxResult SoftDevice::CreatePixelShader(const uint32_t* code, uint32_t codeTokens, uint32_t* handle)
+{
+    return MakeShaderUnit() ? shaders->CreatePixelShader(code, codeTokens, handle) : kGfxOutOfMemory;
+}
+
+GfxResult SoftDevice::DeletePixelShader(uint32_t handle)
+{
+    return shaders != nullptr ? shaders->DeletePixelShader(handle) : kGfxInvalidCall;
 }
 
 }  // namespace platform

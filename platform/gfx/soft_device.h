@@ -247,6 +247,7 @@ struct DeviceParams {
 
 class SoftDevice;
 struct DeviceCore;
+class ShaderUnit;
 struct ImageData;
 
 // Reference-counted resources; Release deletes at 0. A resource may outlive
@@ -421,6 +422,18 @@ public:
     GfxResult DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIndex, uint32_t vertexCount, uint32_t primitiveCount,
                                      const void* indices, uint32_t indexFormat, const void* vertices, uint32_t stride);
 
+    // ---- programmable vertex stage (vertex_shader.h). A shader handle is
+    // odd, which tells it from a vertex format in SetVertexShader. Code is
+    // shader_asm.h's tokens, codeTokens long; a declaration ends with its
+    // END token. Pixel shaders are checked and kept, not run.
+    GfxResult CreateVertexShader(const uint32_t* declaration, const uint32_t* code, uint32_t codeTokens,
+                                 uint32_t* handle, uint32_t usage);
+    GfxResult DeleteVertexShader(uint32_t handle);
+    GfxResult SetVertexShaderConstant(uint32_t reg, const void* data, uint32_t count);
+    GfxResult GetVertexShaderConstant(uint32_t reg, void* data, uint32_t count) const;
+    GfxResult CreatePixelShader(const uint32_t* code, uint32_t codeTokens, uint32_t* handle);
+    GfxResult DeletePixelShader(uint32_t handle);
+
     // ---- for tests: which pixel loops run (0 the general path only, 1 the
     // SSE2 fast spans, 2 also AVX2 rows where the processor has them, the
     // default), and counts of what was recorded since the device was made.
@@ -433,6 +446,9 @@ public:
 
 private:
     std::unique_ptr<DeviceCore> core;
+    // Made with the first shader call.
+    std::unique_ptr<ShaderUnit> shaders;
+    bool MakeShaderUnit();
 };
 
 }  // namespace platform

@@ -1,0 +1,938 @@
+// Vertex shader 1.1 interpreter. The code is checked once when it is
+// loaded, so running it needs no test beyond the relative constant address,
+// which depends on the data.
+#include "platform/gfx/vertex_shader.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "platform/gfx/device_core.h"
+
+namespace platform {
+
+using namespace shader;
+
+namespace {
+
+bool SetError(std::string* error, const std::string& why)
+{
+    if (error != nullptr) {
+        *error = why;
+    }
+    return false;
+}
+
+float Bits(uint32_t u)
+{
+    float f;
+    std::memcpy(&f, &u, 4);
+    return f;
+}
+
+int Params(uint32_t op)
+{
+    switch (op) {
+    case OpNop: return 0;
+    case OpMov: case OpRcp: case OpRsq: case OpExp: case OpLog: case OpLit: case OpFrc: case OpExpP: case OpLogP:
+        return 2;
+    case OpMad: return 4;
+    case OpAdd: case OpSub: case OpMul: case OpDp3: case OpDp4: case OpMin: case OpMax: case OpSlt: case OpSge:
+    case OpDst: case OpM4x4: case OpM4x3: case OpM3x4: case OpM3x3: case OpM3x2:
+        return 3;
+    case OpDef: return 5;
+    default: return -1;
+    }
+}
+
+// Rows read by a matrix macro and whether each row is a 4-component dot.
+int MatrixRows(uint32_t op, bool* four)
+{
+    *four = op == OpM4x4 || op == OpM4x3;
+    switch (op) {
+    case OpM4x4: return 4;
+    case OpM4x3: return 3;
+    case OpM3x4: return 4;
+    case OpM3x3: return 3;
+    case OpM3x2: return 2;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Declarations
+
+uint32_t DeclTypeBytes(uint32_t type)
+{
+    switch (type) {
+    case DeclFloat1: return 4;
+    case DeclFloat2: return 8;
+    case DeclFloat3: return 12;
+    case DeclFloat4: return 16;
+    case DeclColor: return 4;
+    case DeclUByte4: return 4;
+    case DeclShort2: return 4;
+    case DeclShort4: return 8;
+    default: return 0;
+    }
+}
+
+bool ParseVertexDeclaration(const uint32_t* tokens, size_t maxTokens, VertexDeclaration* out, std::string* error)
+{
+    if (tokens == nullptr || out == nullptr) {
+        return SetError(error, "no declaration");
+    }
+    VertexDeclaration decl;
+    bool inStream = false;
+    uint32_t usedRegs = 0;
+    const size_t limit = std::min(maxTokens, kMaxDeclTokens);
+    for (size_t i = 0; i < limit; ++i) {
+        const uint32_t t = tokens[i];
+        if (t == kDeclEnd) {
+            *out = std::move(decl);
+            return true;
+        }
+        switch (t >> 29) {
+        case 0:   // nop
+            if (t != kDeclNop) {
+                return SetError(error, "bad declaration token");
+            }
+            break;
+        case 1:
+            if ((t & 0x1FFFFFFFu) != 0) {
+                return SetError(error, "only stream 0 can be declared");
+            }
+            inStream = true;
+            break;
+        case 2: {
+            if (!inStream) {
+                return SetError(error, "vertex data declared before a stream");
+            }
+            if (t & (1u << 28)) {
+                decl.stride += 4 * ((t >> 16) & 0xFu);
+                break;
+            }
+            const uint32_t type = (t >> 16) & 0xFu;
+            const uint32_t reg = t & 0x1Fu;
+            if (DeclTypeBytes(type) == 0 || reg >= kVertexInputs || (t & 0x0FF0FFE0u) != 0) {
+                return SetError(error, "bad register in the declaration");
+            }
+            if (usedRegs & (1u << reg)) {
+                return SetError(error, "a register is declared twice");
+            }
+            usedRegs |= 1u << reg;
+            VertexDeclaration::Element e;
+            e.offset = decl.stride;
+            e.reg = reg;
+            e.type = type;
+            decl.elements.push_back(e);
+            decl.stride += DeclTypeBytes(type);
+            break;
+        }
+        case 4: {
+            const uint32_t count = (t >> 25) & 0xFu;
+            const uint32_t address = t & 0x7Fu;
+            if (count == 0 || address + count > kVertexConstants || i + 4ull * count >= limit) {
+                return SetError(error, "bad constants in the declaration");
+            }
+            for (uint32_t k = 0; k < count; ++k) {
+                VertexDeclaration::Constant c;
+                c.reg = address + k;
+                for (int j = 0; j < 4; ++j) {
+                    c.value[j] = Bits(tokens[i + 1 + 4 * k + j]);
+                }
+                decl.constants.push_back(c);
+            }
+            i += 4ull * count;
+            break;
+        }
+        default:
+            return SetError(error, "unsupported declaration token");
+        }
+    }
+    return SetError(error, "the declaration has no end");
+}
+
+void FetchVertexInputs(const VertexDeclaration& decl, const uint8_t* vertex, float (*inputs)[4])
+{
+    for (int r = 0; r < kVertexInputs; ++r) {
+        inputs[r][0] = inputs[r][1] = inputs[r][2] = 0.0f;
+        inputs[r][3] = 1.0f;
+    }
+    for (const VertexDeclaration::Element& e : decl.elements) {
+        const uint8_t* p = vertex + e.offset;
+        float* v = inputs[e.reg];
+        switch (e.type) {
+        case DeclFloat1:
+        case DeclFloat2:
+        case DeclFloat3:
+        case DeclFloat4:
+            std::memcpy(v, p, DeclTypeBytes(e.type));
+            break;
+        case DeclColor: {
+            uint32_t c;
+            std::memcpy(&c, p, 4);
+            v[0] = static_cast<float>((c >> 16) & 0xFF) / 255.0f;
+            v[1] = static_cast<float>((c >> 8) & 0xFF) / 255.0f;
+            v[2] = static_cast<float>(c & 0xFF) / 255.0f;
+            v[3] = static_cast<float>(c >> 24) / 255.0f;
+            break;
+        }
+        case DeclUByte4:
+            for (int k = 0; k < 4; ++k) {
+                v[k] = static_cast<float>(p[k]);
+            }
+            break;
+        case DeclShort2:
+        case DeclShort4:
+            for (int k = 0; k < (e.type == DeclShort2 ? 2 : 4); ++k) {
+                int16_t s;
+                std::memcpy(&s, p + 2 * k, 2);
+                v[k] = static_cast<float>(s);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+bool VertexProgram::Load(const uint32_t* code, size_t tokens, std::string* error)
+{
+    instructions.clear();
+    definitions.clear();
+    inputMask = 0;
+    loaded = false;
+    if (code == nullptr || tokens < 2) {
+        return SetError(error, "no code");
+    }
+    if ((code[0] & 0xFFFFFF00u) != (kVertexVersionBase | 0x100u) || (code[0] & 0xFFu) > 1) {
+        return SetError(error, "not vertex shader 1.x code");
+    }
+    std::vector<Instruction> program;
+    std::vector<Definition> defs;
+    uint32_t inputs = 0;
+    bool position = false;
+    try {
+        size_t i = 1;
+        while (true) {
+            if (i >= tokens) {
+                return SetError(error, "no end token");
+            }
+            const uint32_t t = code[i];
+            if (t == kEndToken) {
+                break;
+            }
+            if ((t & 0xFFFFu) == 0xFFFEu) {
+                // A comment block: its length follows in the high half.
+                i += 1 + ((t >> 16) & 0x7FFFu);
+                continue;
+            }
+            const uint32_t op = t & 0xFFFFu;
+            const int params = Params(op);
+            if (params < 0 || static_cast<uint32_t>(params) != ((t >> kParamCountShift) & 0xFu) ||
+                (t & 0x70FF0000u) != 0) {
+                return SetError(error, "unknown instruction token at " + std::to_string(i));
+            }
+            if (i + 1 + static_cast<size_t>(params) > tokens) {
+                return SetError(error, "code ends inside an instruction");
+            }
+            const uint32_t* p = code + i + 1;
+            i += 1 + static_cast<size_t>(params);
+            if (op == OpDef) {
+                const uint32_t reg = p[0] & 0x7FFu;
+                if ((p[0] & kParamBit) == 0 || ((p[0] >> kKindShift) & 7u) != RegConst || reg >= kVertexConstants) {
+                    return SetError(error, "def needs a constant register");
+                }
+                Definition d;
+                d.reg = reg;
+                for (int k = 0; k < 4; ++k) {
+                    d.value[k] = Bits(p[1 + k]);
+                }
+                defs.push_back(d);
+                continue;
+            }
+            Instruction in;
+            in.op = op;
+            if (params > 0) {
+                const uint32_t d = p[0];
+                const uint32_t kind = (d >> kKindShift) & 7u;
+                const uint32_t index = d & 0x7FFu;
+                const uint32_t mask = (d >> kMaskShift) & 0xFu;
+                bool ok = (d & kParamBit) != 0 && mask != 0 && (d & (kRelativeBit | kSaturateBit | 0x0F000000u)) == 0;
+                switch (kind) {
+                case RegTemp: ok = ok && index < kVertexTemps; break;
+                case RegAddress: ok = ok && index == 0 && op == OpMov && mask == 0x1; break;
+                case RegRasterOut:
+                    ok = ok && index <= OutPointSize && (index == OutPosition || mask == 0x1);
+                    position = position || index == OutPosition;
+                    break;
+                case RegAttributeOut: ok = ok && index < 2; break;
+                case RegTexCoordOut: ok = ok && index < kVertexTexCoords; break;
+                default: ok = false; break;
+                }
+                if (!ok) {
+                    return SetError(error, "bad destination token at " + std::to_string(i - params));
+                }
+                in.destKind = static_cast<uint8_t>(kind);
+                in.destIndex = static_cast<uint8_t>(index);
+                in.mask = static_cast<uint8_t>(mask);
+            }
+            in.sourceCount = static_cast<uint8_t>(params > 1 ? params - 1 : 0);
+            for (int k = 0; k < in.sourceCount; ++k) {
+                const uint32_t s = p[1 + k];
+                const uint32_t kind = (s >> kKindShift) & 7u;
+                const uint32_t index = s & 0x7FFu;
+                const uint32_t mod = (s >> kModifierShift) & 0xFu;
+                const bool relative = (s & kRelativeBit) != 0;
+                bool ok = (s & kParamBit) != 0 && mod <= ModNegate && (s & 0x0000C000u) == 0 &&
+                          (!relative || kind == RegConst);
+                switch (kind) {
+                case RegTemp: ok = ok && index < kVertexTemps; break;
+                case RegInput: ok = ok && index < kVertexInputs; break;
+                case RegConst: ok = ok && index < kVertexConstants; break;
+                default: ok = false; break;
+                }
+                if (!ok) {
+                    return SetError(error, "bad source token");
+                }
+                Source& src = in.src[k];
+                src.kind = static_cast<uint8_t>(kind);
+                src.index = static_cast<uint8_t>(index);
+                src.relative = relative;
+                src.negate = mod == ModNegate;
+                for (int c = 0; c < 4; ++c) {
+                    src.swizzle[c] = static_cast<uint8_t>((s >> (kSwizzleShift + 2 * c)) & 3u);
+                }
+                if (kind == RegInput) {
+                    inputs |= 1u << index;
+                    // A matrix read from inputs spans several registers.
+                    bool four = false;
+                    const int rows = k == 1 ? MatrixRows(op, &four) : 0;
+                    for (int r = 1; r < rows && index + r < kVertexInputs; ++r) {
+                        inputs |= 1u << (index + r);
+                    }
+                }
+            }
+            program.push_back(in);
+        }
+        if (!position) {
+            return SetError(error, "oPos is never written");
+        }
+        instructions = std::move(program);
+        definitions = std::move(defs);
+    } catch (const std::bad_alloc&) {
+        return SetError(error, "out of memory");
+    }
+    inputMask = inputs;
+    loaded = true;
+    return true;
+}
+
+void VertexProgram::ApplyDefinitions(float (*constants)[4]) const
+{
+    for (const Definition& d : definitions) {
+        std::memcpy(constants[d.reg], d.value, sizeof d.value);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Running
+
+void VertexProgram::Run(const float (*constants)[4], const float (*inputs)[4], VertexShaderOutput* out) const
+{
+    static const float kZero[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    float temps[kVertexTemps][4] = {};
+    int a0 = 0;
+    *out = VertexShaderOutput();
+
+    // The register a source names, row `row` further on (matrix rows);
+    // anything past the end of its file reads as zero.
+    auto registerOf = [&](const Source& s, int row) -> const float* {
+        const int64_t base = static_cast<int64_t>(s.index) + row + (s.relative ? a0 : 0);
+        switch (s.kind) {
+        case RegTemp: return base < kVertexTemps ? temps[base] : kZero;
+        case RegInput: return base < kVertexInputs ? inputs[base] : kZero;
+        default: return base >= 0 && base < kVertexConstants ? constants[base] : kZero;
+        }
+    };
+    auto read = [&](const Source& s, int row, float* v) {
+        const float* r = registerOf(s, row);
+        for (int c = 0; c < 4; ++c) {
+            v[c] = s.negate ? -r[s.swizzle[c]] : r[s.swizzle[c]];
+        }
+    };
+
+    for (const Instruction& in : instructions) {
+        float s[3][4] = {};
+        for (int k = 0; k < in.sourceCount; ++k) {
+            read(in.src[k], 0, s[k]);
+        }
+        float r[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        const float scalar = s[0][3];
+        switch (in.op) {
+        case OpNop: continue;
+        case OpMov: std::copy(s[0], s[0] + 4, r); break;
+        case OpAdd: for (int c = 0; c < 4; ++c) r[c] = s[0][c] + s[1][c]; break;
+        case OpSub: for (int c = 0; c < 4; ++c) r[c] = s[0][c] - s[1][c]; break;
+        case OpMul: for (int c = 0; c < 4; ++c) r[c] = s[0][c] * s[1][c]; break;
+        case OpMad: for (int c = 0; c < 4; ++c) r[c] = s[0][c] * s[1][c] + s[2][c]; break;
+        case OpMin: for (int c = 0; c < 4; ++c) r[c] = s[0][c] < s[1][c] ? s[0][c] : s[1][c]; break;
+        case OpMax: for (int c = 0; c < 4; ++c) r[c] = s[0][c] >= s[1][c] ? s[0][c] : s[1][c]; break;
+        case OpSlt: for (int c = 0; c < 4; ++c) r[c] = s[0][c] < s[1][c] ? 1.0f : 0.0f; break;
+        case OpSge: for (int c = 0; c < 4; ++c) r[c] = s[0][c] >= s[1][c] ? 1.0f : 0.0f; break;
+        case OpDp3: std::fill(r, r + 4, s[0][0] * s[1][0] + s[0][1] * s[1][1] + s[0][2] * s[1][2]); break;
+        case OpDp4:
+            std::fill(r, r + 4, s[0][0] * s[1][0] + s[0][1] * s[1][1] + s[0][2] * s[1][2] + s[0][3] * s[1][3]);
+            break;
+        case OpRcp: {
+            const float f = scalar == 1.0f ? 1.0f
+                            : scalar == 0.0f ? std::numeric_limits<float>::infinity()
+                                             : 1.0f / scalar;
+            std::fill(r, r + 4, f);
+            break;
+        }
+        case OpRsq: {
+            const float a = std::fabs(scalar);
+            const float f = a == 1.0f ? 1.0f
+                            : a == 0.0f ? std::numeric_limits<float>::infinity()
+                                        : 1.0f / std::sqrt(a);
+            std::fill(r, r + 4, f);
+            break;
+        }
+        case OpExp: std::fill(r, r + 4, std::exp2(scalar)); break;
+        case OpLog: {
+            const float a = std::fabs(scalar);
+            std::fill(r, r + 4, a == 0.0f ? -std::numeric_limits<float>::infinity() : std::log2(a));
+            break;
+        }
+        case OpExpP: {
+            const float whole = std::floor(scalar);
+            r[0] = std::exp2(whole);
+            r[1] = scalar - whole;
+            r[2] = std::exp2(scalar);
+            r[3] = 1.0f;
+            break;
+        }
+        case OpLogP: {
+            const float a = std::fabs(scalar);
+            if (a == 0.0f) {
+                r[0] = r[2] = -std::numeric_limits<float>::infinity();
+                r[1] = 1.0f;
+            } else {
+                int e = 0;
+                const float m = std::frexp(a, &e);   // a = m x 2^e, m in [0.5, 1)
+                r[0] = static_cast<float>(e - 1);
+                r[1] = m * 2.0f;
+                r[2] = std::log2(a);
+            }
+            r[3] = 1.0f;
+            break;
+        }
+        case OpFrc: for (int c = 0; c < 4; ++c) r[c] = s[0][c] - std::floor(s[0][c]); break;
+        case OpLit: {
+            // x: N.L, y: N.H, w: the specular power, clamped as the hardware does.
+            const float power = std::clamp(s[0][3], -127.9961f, 127.9961f);
+            r[0] = 1.0f;
+            r[3] = 1.0f;
+            if (s[0][0] > 0.0f) {
+                r[1] = s[0][0];
+                if (s[0][1] > 0.0f) {
+                    r[2] = std::pow(s[0][1], power);
+                }
+            }
+            break;
+        }
+        case OpDst:
+            r[0] = 1.0f;
+            r[1] = s[0][1] * s[1][1];
+            r[2] = s[0][2];
+            r[3] = s[1][3];
+            break;
+        default: {
+            bool four = false;
+            const int rows = MatrixRows(in.op, &four);
+            for (int row = 0; row < rows; ++row) {
+                float m[4];
+                read(in.src[1], row, m);
+                r[row] = s[0][0] * m[0] + s[0][1] * m[1] + s[0][2] * m[2] + (four ? s[0][3] * m[3] : 0.0f);
+            }
+            break;
+        }
+        }
+        float* dest = nullptr;
+        switch (in.destKind) {
+        case RegTemp: dest = temps[in.destIndex]; break;
+        case RegAddress:
+            // Floor, bounded so that an absurd value still addresses nothing.
+            a0 = std::isfinite(r[0]) ? static_cast<int>(std::clamp(std::floor(r[0]), -4096.0f, 4096.0f)) : 4096;
+            continue;
+        case RegRasterOut:
+            if (in.destIndex == OutPosition) {
+                dest = out->position;
+            } else {
+                (in.destIndex == OutFog ? out->fog : out->pointSize) = r[0];
+                continue;
+            }
+            break;
+        case RegAttributeOut: dest = in.destIndex == 0 ? out->diffuse : out->specular; break;
+        default: dest = out->texCoord[in.destIndex]; break;
+        }
+        for (int c = 0; c < 4; ++c) {
+            if (in.mask & (1u << c)) {
+                dest[c] = r[c];
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The device's programmable stage
+
+namespace {
+
+// One shaded vertex as the clipper sees it.
+struct Shaded {
+    float p[4];      // clip space
+    float d[4];      // diffuse, 0 to 1
+    float s[4];      // specular, 0 to 1
+    float t[4][2];   // the coordinate sets the texture stages can read
+    float fog;
+};
+
+// What the vertex stage is handed: pre-transformed position, diffuse,
+// specular (its alpha the fog factor) and four coordinate sets.
+constexpr uint32_t kEmitFvf = FvfXyzRhw | FvfDiffuse | FvfSpecular | FvfTex4;
+constexpr uint32_t kEmitStride = 56;
+
+Shaded LerpShaded(const Shaded& a, const Shaded& b, float t)
+{
+    Shaded r;
+    const float* pa = &a.p[0];
+    const float* pb = &b.p[0];
+    float* pr = &r.p[0];
+    for (size_t i = 0; i < sizeof(Shaded) / sizeof(float); ++i) {
+        pr[i] = pa[i] + (pb[i] - pa[i]) * t;
+    }
+    return r;
+}
+
+// Distance to plane n of the view volume: -w <= x, y <= w, 0 <= z <= w.
+float PlaneDistance(const Shaded& v, int plane)
+{
+    switch (plane) {
+    case 0: return v.p[3] + v.p[0];
+    case 1: return v.p[3] - v.p[0];
+    case 2: return v.p[3] + v.p[1];
+    case 3: return v.p[3] - v.p[1];
+    case 4: return v.p[2];
+    default: return v.p[3] - v.p[2];
+    }
+}
+
+uint32_t PackColor(const float* c)
+{
+    auto channel = [](float f) {
+        const float v = std::isfinite(f) ? std::clamp(f, 0.0f, 1.0f) : 0.0f;
+        return static_cast<uint32_t>(v * 255.0f + 0.5f);
+    };
+    return channel(c[3]) << 24 | channel(c[0]) << 16 | channel(c[1]) << 8 | channel(c[2]);
+}
+
+}  // namespace
+
+int32_t ShaderUnit::CreateVertexShader(const uint32_t* declaration, const uint32_t* code, uint32_t codeTokens,
+                                       uint32_t* handle)
+{
+    if (handle == nullptr || declaration == nullptr || code == nullptr) {
+        return kGfxInvalidCall;
+    }
+    try {
+        auto entry = std::make_unique<VertexShaderEntry>();
+        std::string why;
+        if (!ParseVertexDeclaration(declaration, kMaxDeclTokens, &entry->declaration, &why) ||
+            !entry->program.Load(code, codeTokens, &why)) {
+            std::fprintf(stderr, "gfx: vertex shader refused: %s\n", why.c_str());
+            return kGfxInvalidCall;
+        }
+        // Every input the program reads must be declared.
+        uint32_t declared = 0;
+        for (const VertexDeclaration::Element& e : entry->declaration.elements) {
+            declared |= 1u << e.reg;
+        }
+        if ((entry->program.GetInputMask() & ~declared) != 0) {
+            std::fprintf(stderr, "gfx: vertex shader reads undeclared inputs (mask 0x%X)\n",
+                         entry->program.GetInputMask() & ~declared);
+            return kGfxInvalidCall;
+        }
+        size_t slot = 0;
+        while (slot < vertexShaders.size() && vertexShaders[slot] != nullptr) {
+            ++slot;
+        }
+        if (slot >= kMaxShaders) {
+            std::fprintf(stderr, "gfx: more than %u vertex shaders\n", kMaxShaders);
+            return kGfxOutOfMemory;
+        }
+        if (slot == vertexShaders.size()) {
+            vertexShaders.push_back(nullptr);
+        }
+        vertexShaders[slot] = std::move(entry);
+        *handle = static_cast<uint32_t>(slot) << 1 | 1u;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "gfx: out of memory for a vertex shader\n");
+        return kGfxOutOfMemory;
+    }
+    return kGfxOk;
+}
+
+int32_t ShaderUnit::DeleteVertexShader(uint32_t handle)
+{
+    const size_t slot = handle >> 1;
+    if ((handle & 1u) == 0 || slot >= vertexShaders.size() || vertexShaders[slot] == nullptr) {
+        return kGfxInvalidCall;
+    }
+    vertexShaders[slot].reset();
+    if (bound == handle) {
+        bound = 0;
+    }
+    return kGfxOk;
+}
+
+int32_t ShaderUnit::CreatePixelShader(const uint32_t* code, uint32_t codeTokens, uint32_t* handle)
+{
+    if (handle == nullptr || code == nullptr) {
+        return kGfxInvalidCall;
+    }
+    std::string why;
+    if (!ValidatePixelShaderCode(code, codeTokens, &why)) {
+        std::fprintf(stderr, "gfx: pixel shader refused: %s\n", why.c_str());
+        return kGfxInvalidCall;
+    }
+    try {
+        size_t slot = 0;
+        while (slot < pixelShaders.size() && pixelShaders[slot] != nullptr) {
+            ++slot;
+        }
+        if (slot >= kMaxShaders) {
+            return kGfxOutOfMemory;
+        }
+        if (slot == pixelShaders.size()) {
+            pixelShaders.push_back(nullptr);
+        }
+        pixelShaders[slot] = std::make_unique<std::vector<uint32_t>>(code, code + codeTokens);
+        *handle = static_cast<uint32_t>(slot) << 1 | 1u;
+    } catch (const std::bad_alloc&) {
+        return kGfxOutOfMemory;
+    }
+    return kGfxOk;
+}
+
+int32_t ShaderUnit::DeletePixelShader(uint32_t handle)
+{
+    const size_t slot = handle >> 1;
+    if ((handle & 1u) == 0 || slot >= pixelShaders.size() || pixelShaders[slot] == nullptr) {
+        return kGfxInvalidCall;
+    }
+    pixelShaders[slot].reset();
+    return kGfxOk;
+}
+
+int32_t ShaderUnit::SetConstant(uint32_t reg, const void* data, uint32_t count)
+{
+    if (data == nullptr || reg >= kVertexConstants || count > kVertexConstants - reg) {
+        return kGfxInvalidCall;
+    }
+    std::memcpy(constants[reg], data, static_cast<size_t>(count) * 16);
+    return kGfxOk;
+}
+
+int32_t ShaderUnit::GetConstant(uint32_t reg, void* data, uint32_t count) const
+{
+    if (data == nullptr || reg >= kVertexConstants || count > kVertexConstants - reg) {
+        return kGfxInvalidCall;
+    }
+    std::memcpy(data, constants[reg], static_cast<size_t>(count) * 16);
+    return kGfxOk;
+}
+
+int32_t ShaderUnit::Bind(uint32_t handle)
+{
+    if (handle == 0) {
+        bound = 0;
+        return kGfxOk;
+    }
+    const size_t slot = handle >> 1;
+    if ((handle & 1u) == 0 || slot >= vertexShaders.size() || vertexShaders[slot] == nullptr) {
+        std::fprintf(stderr, "gfx: no vertex shader 0x%X\n", handle);
+        return kGfxInvalidCall;
+    }
+    for (const VertexDeclaration::Constant& c : vertexShaders[slot]->declaration.constants) {
+        std::memcpy(constants[c.reg], c.value, sizeof c.value);
+    }
+    bound = handle;
+    return kGfxOk;
+}
+
+void ShaderUnit::ResetStates()
+{
+    bound = 0;
+    std::memset(constants, 0, sizeof constants);
+}
+
+int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
+                         uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
+                         uint32_t indexFormat, uint32_t baseVertex)
+{
+    const size_t slot = bound >> 1;
+    if (!dc.inScene || slot >= vertexShaders.size() || vertexShaders[slot] == nullptr) {
+        return kGfxInvalidCall;
+    }
+    if (type < PrimPointList || type > PrimTriangleFan || primitiveCount == 0) {
+        return kGfxInvalidCall;
+    }
+    const VertexShaderEntry& shader = *vertexShaders[slot];
+    const uint32_t vertexSize = std::max<uint32_t>(shader.declaration.stride, 1);
+    if (stride < shader.declaration.stride) {
+        std::fprintf(stderr, "gfx: shader draw with stride %u under the declared %u\n", stride,
+                     shader.declaration.stride);
+        return kGfxInvalidCall;
+    }
+    uint64_t needed = 0;
+    switch (type) {
+    case PrimPointList: needed = primitiveCount; break;
+    case PrimLineList: needed = 2ull * primitiveCount; break;
+    case PrimLineStrip: needed = primitiveCount + 1ull; break;
+    case PrimTriangleList: needed = 3ull * primitiveCount; break;
+    default: needed = primitiveCount + 2ull; break;
+    }
+    const uint32_t indexSize = indexFormat == FormatIndex32 ? 4 : 2;
+    if (indexData != nullptr && needed * indexSize > indexBytes) {
+        std::fprintf(stderr, "gfx: shader draw reads %llu indices past the index data\n",
+                     static_cast<unsigned long long>(needed));
+        return kGfxInvalidCall;
+    }
+    const uint64_t vertexCount = vertexBytes < vertexSize ? 0 : (vertexBytes - vertexSize) / stride + 1;
+    if (indexData == nullptr && needed > vertexCount) {
+        std::fprintf(stderr, "gfx: shader draw reads %llu vertices of %llu\n",
+                     static_cast<unsigned long long>(needed), static_cast<unsigned long long>(vertexCount));
+        return kGfxInvalidCall;
+    }
+    if (dc.lost) {
+        return kGfxOk;
+    }
+    auto vertexOf = [&](uint64_t i) -> uint64_t {
+        if (indexData == nullptr) {
+            return i;
+        }
+        uint32_t v = 0;
+        if (indexSize == 4) {
+            std::memcpy(&v, indexData + i * 4, 4);
+        } else {
+            v = static_cast<uint32_t>(indexData[i * 2] | (indexData[i * 2 + 1] << 8));
+        }
+        return static_cast<uint64_t>(v) + baseVertex;
+    };
+    // Shade only the run of vertices the draw touches.
+    uint64_t first = UINT64_MAX;
+    uint64_t last = 0;
+    for (uint64_t i = 0; i < needed; ++i) {
+        const uint64_t v = vertexOf(i);
+        if (v < vertexCount) {
+            first = std::min(first, v);
+            last = std::max(last, v);
+        }
+    }
+    if (first == UINT64_MAX) {
+        std::fprintf(stderr, "gfx: shader draw skipped primitives whose indices lie outside the vertices\n");
+        return kGfxOk;
+    }
+    float c[kVertexConstants][4];
+    std::memcpy(c, constants, sizeof c);
+    shader.program.ApplyDefinitions(c);
+    constexpr size_t kShadedFloats = sizeof(Shaded) / sizeof(float);
+    try {
+        shaded.resize(static_cast<size_t>(last - first + 1) * kShadedFloats);
+        emitted.clear();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "gfx: out of memory shading %llu vertices\n",
+                     static_cast<unsigned long long>(last - first + 1));
+        return kGfxOutOfMemory;
+    }
+    float inputs[kVertexInputs][4];
+    VertexShaderOutput out;
+    for (uint64_t v = first; v <= last; ++v) {
+        FetchVertexInputs(shader.declaration, vertexData + v * stride, inputs);
+        shader.program.Run(c, inputs, &out);
+        Shaded s;
+        std::memcpy(s.p, out.position, 16);
+        std::memcpy(s.d, out.diffuse, 16);
+        std::memcpy(s.s, out.specular, 16);
+        for (int t = 0; t < 4; ++t) {
+            s.t[t][0] = out.texCoord[t][0];
+            s.t[t][1] = out.texCoord[t][1];
+        }
+        s.fog = out.fog;
+        std::memcpy(&shaded[static_cast<size_t>(v - first) * kShadedFloats], &s, sizeof s);
+    }
+    auto fetch = [&](uint64_t i, Shaded* s) {
+        const uint64_t v = vertexOf(i);
+        if (v < first || v > last) {
+            return false;
+        }
+        std::memcpy(s, &shaded[static_cast<size_t>(v - first) * kShadedFloats], sizeof *s);
+        return true;
+    };
+    const Viewport& vp = dc.viewport;
+    auto emit = [&](const Shaded& s) {
+        const float invW = 1.0f / s.p[3];
+        uint8_t bytes[kEmitStride];
+        const float head[4] = {
+            static_cast<float>(vp.x) + (1.0f + s.p[0] * invW) * static_cast<float>(vp.width) * 0.5f,
+            static_cast<float>(vp.y) + (1.0f - s.p[1] * invW) * static_cast<float>(vp.height) * 0.5f,
+            vp.minZ + s.p[2] * invW * (vp.maxZ - vp.minZ),
+            invW,
+        };
+        std::memcpy(bytes, head, 16);
+        const uint32_t diffuse = PackColor(s.d);
+        const float spec[4] = {s.s[0], s.s[1], s.s[2], s.fog};
+        const uint32_t specular = PackColor(spec);
+        std::memcpy(bytes + 16, &diffuse, 4);
+        std::memcpy(bytes + 20, &specular, 4);
+        std::memcpy(bytes + 24, s.t, 32);
+        emitted.insert(emitted.end(), bytes, bytes + kEmitStride);
+    };
+    auto inside = [](const Shaded& s) {
+        for (int plane = 0; plane < 6; ++plane) {
+            if (!(PlaneDistance(s, plane) >= 0.0f)) {
+                return false;
+            }
+        }
+        return s.p[3] > 0.0f;
+    };
+    uint32_t outType = PrimTriangleList;
+    uint32_t outCount = 0;
+    bool badIndex = false;
+    try {
+        Shaded a, b;
+        switch (type) {
+        case PrimPointList:
+            outType = PrimPointList;
+            for (uint32_t i = 0; i < primitiveCount; ++i) {
+                if (!fetch(i, &a)) {
+                    badIndex = true;
+                } else if (inside(a)) {
+                    emit(a);
+                    ++outCount;
+                }
+            }
+            break;
+        case PrimLineList:
+        case PrimLineStrip:
+            outType = PrimLineList;
+            for (uint32_t i = 0; i < primitiveCount; ++i) {
+                const uint64_t i0 = type == PrimLineList ? 2ull * i : i;
+                if (!fetch(i0, &a) || !fetch(i0 + 1, &b)) {
+                    badIndex = true;
+                    continue;
+                }
+                bool visible = true;
+                for (int plane = 0; plane < 6 && visible; ++plane) {
+                    const float da = PlaneDistance(a, plane), db = PlaneDistance(b, plane);
+                    if (da < 0.0f && db < 0.0f) {
+                        visible = false;
+                    } else if (da < 0.0f) {
+                        a = LerpShaded(a, b, da / (da - db));
+                    } else if (db < 0.0f) {
+                        b = LerpShaded(a, b, da / (da - db));
+                    }
+                }
+                if (visible && a.p[3] > 0.0f && b.p[3] > 0.0f) {
+                    emit(a);
+                    emit(b);
+                    ++outCount;
+                }
+            }
+            break;
+        default:
+            for (uint32_t i = 0; i < primitiveCount; ++i) {
+                uint64_t i0 = 0, i1 = 0, i2 = 0;
+                if (type == PrimTriangleList) {
+                    i0 = 3ull * i, i1 = i0 + 1, i2 = i0 + 2;
+                } else if (type == PrimTriangleStrip) {
+                    // Every other strip triangle swaps two corners to keep its winding.
+                    i0 = i, i1 = (i & 1) ? i + 2ull : i + 1ull, i2 = (i & 1) ? i + 1ull : i + 2ull;
+                } else {
+                    i0 = 0, i1 = i + 1ull, i2 = i + 2ull;
+                }
+                Shaded poly[2][12];
+                if (!fetch(i0, &poly[0][0]) || !fetch(i1, &poly[0][1]) || !fetch(i2, &poly[0][2])) {
+                    badIndex = true;
+                    continue;
+                }
+                int n = 3;
+                int cur = 0;
+                for (int plane = 0; plane < 6 && n >= 3; ++plane) {
+                    bool allIn = true;
+                    for (int k = 0; k < n; ++k) {
+                        allIn = allIn && PlaneDistance(poly[cur][k], plane) >= 0.0f;
+                    }
+                    if (allIn) {
+                        continue;
+                    }
+                    int m = 0;
+                    for (int k = 0; k < n; ++k) {
+                        const Shaded& p = poly[cur][k];
+                        const Shaded& q = poly[cur][(k + 1) % n];
+                        const float dp = PlaneDistance(p, plane), dq = PlaneDistance(q, plane);
+                        if (dp >= 0.0f) {
+                            poly[1 - cur][m++] = p;
+                        }
+                        if ((dp >= 0.0f) != (dq >= 0.0f)) {
+                            poly[1 - cur][m++] = LerpShaded(p, q, dp / (dp - dq));
+                        }
+                    }
+                    n = m;
+                    cur = 1 - cur;
+                }
+                bool usable = n >= 3;
+                for (int k = 0; k < n && usable; ++k) {
+                    usable = poly[cur][k].p[3] > 0.0f && std::isfinite(poly[cur][k].p[0]) &&
+                             std::isfinite(poly[cur][k].p[1]);
+                }
+                for (int k = 1; usable && k + 1 < n; ++k) {
+                    emit(poly[cur][0]);
+                    emit(poly[cur][k]);
+                    emit(poly[cur][k + 1]);
+                    ++outCount;
+                }
+            }
+            break;
+        }
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "gfx: out of memory recording a shader draw\n");
+        return kGfxOutOfMemory;
+    }
+    if (badIndex) {
+        std::fprintf(stderr, "gfx: shader draw skipped primitives whose indices lie outside the vertices\n");
+    }
+    if (outCount == 0) {
+        return kGfxOk;
+    }
+    // The vertex stage reads the format from the device state; lend it ours.
+    const uint32_t savedFvf = dc.fvf;
+    dc.fvf = kEmitFvf;
+    const GfxResult r = DrawCore(dc, outType, outCount, emitted.data(), static_cast<uint32_t>(emitted.size()),
+                                 kEmitStride, nullptr, 0, FormatIndex16, 0);
+    dc.fvf = savedFvf;
+    return r;
+}
+
+}  // namespace platform

@@ -1,0 +1,314 @@
+#include "platform/gfx/vertex_shader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+
+using namespace platform;
+
+struct Machine {
+    float constants[96][4] = {};
+    float inputs[16][4] = {};
+    VertexProgram program;
+    VertexShaderOutput out;
+
+    // Assembles and runs the body after "vs.1.1"; oPos is written for it.
+    void Run(const std::string& body)
+    {
+        const std::string text = "vs.1.1\n" + body + "\nmov oPos, v0\n";
+        ShaderAsmResult r;
+        ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &r)) << r.error;
+        std::string why;
+        ASSERT_TRUE(program.Load(r.code.data(), r.code.size(), &why)) << why;
+        program.ApplyDefinitions(constants);
+        program.Run(constants, inputs, &out);
+    }
+    void SetC(int reg, float x, float y, float z, float w)
+    {
+        constants[reg][0] = x, constants[reg][1] = y, constants[reg][2] = z, constants[reg][3] = w;
+    }
+    void SetV(int reg, float x, float y, float z, float w)
+    {
+        inputs[reg][0] = x, inputs[reg][1] = y, inputs[reg][2] = z, inputs[reg][3] = w;
+    }
+};
+
+void ExpectT(const VertexShaderOutput& o, int n, float x, float y, float z, float w)
+{
+    EXPECT_FLOAT_EQ(o.texCoord[n][0], x) << "oT" << n << ".x";
+    EXPECT_FLOAT_EQ(o.texCoord[n][1], y) << "oT" << n << ".y";
+    EXPECT_FLOAT_EQ(o.texCoord[n][2], z) << "oT" << n << ".z";
+    EXPECT_FLOAT_EQ(o.texCoord[n][3], w) << "oT" << n << ".w";
+}
+
+TEST(VertexProgram, ArithmeticWithSwizzlesNegationAndMasks)
+{
+    Machine m;
+    m.SetV(1, 1, 2, 3, 4);
+    m.SetC(0, 10, 20, 30, 40);
+    m.SetC(1, 0.5f, -1, 2, 0);
+    m.Run("mov r0, v1\n"
+          "add oT0, r0, c0\n"
+          "sub oT1, r0.wzyx, c0\n"
+          "mul oT2, -r0, c1\n"
+          "mov r1, c1\n"
+          "mad oT3, r0, r1.x, c0\n"
+          "min oT4, r0, c1\n"
+          "max oT5, r0, c1\n"
+          "mov oT6.yw, r0.x\n");
+    ExpectT(m.out, 0, 11, 22, 33, 44);
+    ExpectT(m.out, 1, -6, -17, -28, -39);
+    ExpectT(m.out, 2, -0.5f, 2, -6, 0);
+    ExpectT(m.out, 3, 10.5f, 21, 31.5f, 42);
+    ExpectT(m.out, 4, 0.5f, -1, 2, 0);
+    ExpectT(m.out, 5, 1, 2, 3, 4);
+    ExpectT(m.out, 6, 0, 1, 0, 1);   // x and z keep their starting zero
+}
+
+TEST(VertexProgram, DotProductsComparesAndScalars)
+{
+    Machine m;
+    m.SetV(0, 1, 2, 3, 4);
+    m.SetC(0, 2, 3, 4, 5);
+    m.SetC(1, 4, 0.25f, -16, 0);
+    m.SetC(2, 1, 2, 3, 4);
+    m.Run("dp3 oT0, v0, c0\n"
+          "dp4 oT1.xy, v0, c0\n"
+          "slt oT2, v0, c2.zzzz\n"
+          "sge oT3, v0, c2.zzzz\n"
+          "rcp oT4, c1.x\n"
+          "rsq oT5, c1.z\n"
+          "rcp oT6.x, c1.w\n"
+          "rsq oT6.y, c1.w\n");
+    ExpectT(m.out, 0, 20, 20, 20, 20);
+    ExpectT(m.out, 1, 40, 40, 0, 0);
+    ExpectT(m.out, 2, 1, 1, 0, 0);
+    ExpectT(m.out, 3, 0, 0, 1, 1);
+    ExpectT(m.out, 4, 0.25f, 0.25f, 0.25f, 0.25f);
+    ExpectT(m.out, 5, 0.25f, 0.25f, 0.25f, 0.25f);   // of |-16|
+    EXPECT_EQ(m.out.texCoord[6][0], std::numeric_limits<float>::infinity());
+    EXPECT_EQ(m.out.texCoord[6][1], std::numeric_limits<float>::infinity());
+}
+
+TEST(VertexProgram, ScalarOperationsReadTheLastSwizzledComponent)
+{
+    Machine m;
+    m.SetC(0, 8, 0, 0, 2);
+    m.Run("rcp oT0, c0\n"        // w = 2
+          "rcp oT1, c0.x\n");    // x = 8 replicated
+    ExpectT(m.out, 0, 0.5f, 0.5f, 0.5f, 0.5f);
+    ExpectT(m.out, 1, 0.125f, 0.125f, 0.125f, 0.125f);
+}
+
+TEST(VertexProgram, ExponentsLogarithmsAndFractions)
+{
+    Machine m;
+    m.SetC(0, 0, 0, 0, 2.5f);
+    m.SetC(1, 0, 0, 0, -12);
+    m.SetC(2, 1.75f, -0.25f, 0, 0);
+    m.Run("exp oT0, c0.w\n"
+          "expp oT1, c0.w\n"
+          "log oT2, c1.w\n"
+          "logp oT3, c1.w\n"
+          "frc oT4.xy, c2\n");
+    const float e = std::exp2(2.5f);
+    ExpectT(m.out, 0, e, e, e, e);
+    ExpectT(m.out, 1, 4, 0.5f, e, 1);
+    const float l = std::log2(12.0f);
+    ExpectT(m.out, 2, l, l, l, l);
+    ExpectT(m.out, 3, 3, 1.5f, l, 1);
+    ExpectT(m.out, 4, 0.75f, 0.75f, 0, 0);
+}
+
+TEST(VertexProgram, LitAndDst)
+{
+    Machine m;
+    m.SetC(0, 0.5f, 0.25f, 0, 2);     // lit: N.L, N.H, -, power
+    m.SetC(1, -0.5f, 0.25f, 0, 2);    // facing away: no diffuse, no specular
+    m.SetC(2, 0.5f, 0, 0, 2);         // N.H = 0: no specular
+    m.SetC(3, 9, 3, 9, 0);            // dst: (-, d*d, d*d, -)
+    m.SetC(4, 0, 0.5f, 0, 0.125f);    // dst: (-, 1/d, -, 1/d)
+    m.Run("lit oT0, c0\nlit oT1, c1\nlit oT2, c2\nmov r0, c3\ndst oT3, r0, c4\n");
+    ExpectT(m.out, 0, 1, 0.5f, 0.0625f, 1);
+    ExpectT(m.out, 1, 1, 0, 0, 1);
+    ExpectT(m.out, 2, 1, 0.5f, 0, 1);
+    ExpectT(m.out, 3, 1, 1.5f, 9, 0.125f);
+}
+
+TEST(VertexProgram, MatrixMacrosTakeConsecutiveRows)
+{
+    Machine m;
+    m.SetV(0, 1, 2, 3, 1);
+    for (int r = 0; r < 4; ++r) {
+        m.SetC(10 + r, static_cast<float>(r + 1), static_cast<float>(10 * (r + 1)), 0, 100);
+    }
+    m.Run("m4x4 oT0, v0, c10\n"
+          "m4x3 oT1, v0, c10\n"
+          "m3x4 oT2, v0, c10\n"
+          "m3x3 oT3, v0, c10\n"
+          "m3x2 oT4, v0, c10\n"
+          "mov r1, v0\n"
+          "m4x4 r1, r1, c10\n"   // a destination that is also the source
+          "mov oT5, r1\n");
+    // Row r gives (r + 1) x 1 + 10 (r + 1) x 2 (+ 100 when four wide).
+    ExpectT(m.out, 0, 121, 142, 163, 184);
+    ExpectT(m.out, 1, 121, 142, 163, 0);
+    ExpectT(m.out, 2, 21, 42, 63, 84);
+    ExpectT(m.out, 3, 21, 42, 63, 0);
+    ExpectT(m.out, 4, 21, 42, 0, 0);
+    ExpectT(m.out, 5, 121, 142, 163, 184);
+}
+
+TEST(VertexProgram, AddressRegisterFloorsAndOutOfRangeReadsZero)
+{
+    Machine m;
+    m.SetC(30, 1, 2, 3, 4);
+    m.SetC(31, 5, 6, 7, 8);
+    m.SetC(0, 1.9f, -100, 200, 2.0f);
+    m.Run("mov a0.x, c0.x\n"
+          "mov oT0, c[a0.x + 29]\n"   // floor(1.9) = 1: c30
+          "mov oT1, c[a0.x + 30]\n"
+          "mov a0.x, c0.y\n"
+          "mov oT2, c[a0.x + 30]\n"   // c-70: nothing there
+          "mov a0.x, c0.z\n"
+          "mov oT3, c[a0.x + 30]\n"); // c230: nothing there
+    ExpectT(m.out, 0, 1, 2, 3, 4);
+    ExpectT(m.out, 1, 5, 6, 7, 8);
+    ExpectT(m.out, 2, 0, 0, 0, 0);
+    ExpectT(m.out, 3, 0, 0, 0, 0);
+}
+
+TEST(VertexProgram, SkinningIndicesFromAColourLandOnTheirBones)
+{
+    // The indices arrive as colour bytes; x 765 (= 255 x 3) must give
+    // 3 x index (after the floor) for every byte value, or bones would be mixed up.
+    VertexDeclaration decl;
+    const uint32_t tokens[] = {DeclStream(0), DeclReg(5, DeclColor), kDeclEnd};
+    ASSERT_TRUE(ParseVertexDeclaration(tokens, 3, &decl, nullptr));
+    Machine m;
+    m.SetC(0, 0, 0, 0, 765.0f);
+    for (int i = 0; i < 96; ++i) {
+        m.constants[i][0] = static_cast<float>(i);
+    }
+    m.constants[0][3] = 765.0f;
+    for (uint32_t b = 0; b < 256; ++b) {
+        const uint32_t colour = b << 16;   // the red byte
+        FetchVertexInputs(decl, reinterpret_cast<const uint8_t*>(&colour), m.inputs);
+        m.Run("mul r3, v5, c[0].wwww\nmov a0.x, r3.x\nmov oT0, c[a0.x + 0]\nmov oT1, r3\n");
+        // Not exact, but never below: the floor of a0 finds the bone.
+        EXPECT_EQ(std::floor(m.out.texCoord[1][0]), static_cast<float>(3 * b)) << b;
+        if (b < 32) {
+            EXPECT_EQ(m.out.texCoord[0][0], b == 0 ? 0.0f : static_cast<float>(3 * b)) << b;
+        }
+    }
+}
+
+TEST(VertexProgram, OutputsReachTheirRegisters)
+{
+    Machine m;
+    m.SetC(1, 0.25f, 0.5f, 0.75f, 1);
+    m.Run("mov oD0, c1\nmov oD1.zw, c1\nmov oFog, c1.y\nmov oPts, c1.w\nmov oT7, c1\n");
+    EXPECT_FLOAT_EQ(m.out.diffuse[2], 0.75f);
+    EXPECT_FLOAT_EQ(m.out.specular[0], 0.0f);
+    EXPECT_FLOAT_EQ(m.out.specular[3], 1.0f);
+    EXPECT_FLOAT_EQ(m.out.fog, 0.5f);
+    EXPECT_FLOAT_EQ(m.out.pointSize, 1.0f);
+    ExpectT(m.out, 7, 0.25f, 0.5f, 0.75f, 1);
+}
+
+TEST(VertexProgram, RefusesDamagedCode)
+{
+    const std::string text = "vs.1.1\nmov r0, v0\nmov oPos, r0\n";
+    ShaderAsmResult r;
+    ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &r));
+    VertexProgram p;
+    std::string why;
+    EXPECT_TRUE(p.Load(r.code.data(), r.code.size(), &why)) << why;
+    EXPECT_EQ(p.GetInputMask(), 1u);
+    EXPECT_FALSE(p.Load(r.code.data(), r.code.size() - 1, &why));   // no end token
+    EXPECT_FALSE(p.IsLoaded());
+    EXPECT_FALSE(p.Load(r.code.data(), 2, &why));                    // cut inside
+    auto damaged = [&](size_t at, uint32_t value) {
+        std::vector<uint32_t> c = r.code;
+        c[at] = value;
+        return p.Load(c.data(), c.size(), &why);
+    };
+    EXPECT_FALSE(damaged(0, 0xFFFF0101u));                       // pixel version
+    EXPECT_FALSE(damaged(1, 0x02001234u));                       // unknown opcode
+    EXPECT_FALSE(damaged(1, r.code[1] + (1u << 24)));            // wrong count
+    EXPECT_FALSE(damaged(2, r.code[2] | 0x7FF));                 // r2047
+    EXPECT_FALSE(damaged(2, (r.code[2] & ~(7u << 28)) | (2u << 28)));   // write a constant
+    EXPECT_FALSE(damaged(3, r.code[3] | shader::kRelativeBit));  // relative input
+    EXPECT_FALSE(damaged(3, r.code[3] | (6u << 24)));            // pixel modifier
+    EXPECT_FALSE(damaged(3, r.code[3] & ~shader::kParamBit));
+    // Dropping the oPos write leaves a program with no position.
+    std::vector<uint32_t> noPos = {r.code[0], r.code[1], r.code[2], r.code[3], shader::kEndToken};
+    EXPECT_FALSE(p.Load(noPos.data(), noPos.size(), &why));
+}
+
+TEST(VertexDeclaration, LaysOutElementsAndReadsEachType)
+{
+    const uint32_t tokens[] = {DeclStream(0),         DeclReg(0, DeclFloat3), DeclSkip(1), DeclReg(6, DeclColor),
+                               DeclReg(3, DeclUByte4), DeclReg(4, DeclShort2), DeclConst(90, 1),
+                               0x3F800000u,           0x40000000u,            0,           0,
+                               kDeclEnd};
+    VertexDeclaration d;
+    std::string why;
+    ASSERT_TRUE(ParseVertexDeclaration(tokens, sizeof tokens / 4, &d, &why)) << why;
+    ASSERT_EQ(d.elements.size(), 4u);
+    EXPECT_EQ(d.elements[1].offset, 16u);
+    EXPECT_EQ(d.stride, 28u);
+    ASSERT_EQ(d.constants.size(), 1u);
+    EXPECT_EQ(d.constants[0].reg, 90u);
+    EXPECT_EQ(d.constants[0].value[1], 2.0f);
+
+    uint8_t vertex[28] = {};
+    const float pos[3] = {1, 2, 3};
+    std::memcpy(vertex, pos, 12);
+    const uint32_t colour = 0x80FF0033u;
+    std::memcpy(vertex + 16, &colour, 4);
+    const uint8_t bytes[4] = {1, 2, 3, 250};
+    std::memcpy(vertex + 20, bytes, 4);
+    const int16_t shorts[2] = {-7, 300};
+    std::memcpy(vertex + 24, shorts, 4);
+    float in[16][4];
+    FetchVertexInputs(d, vertex, in);
+    EXPECT_EQ(in[0][2], 3.0f);
+    EXPECT_EQ(in[0][3], 1.0f);
+    EXPECT_FLOAT_EQ(in[6][0], 1.0f);
+    EXPECT_FLOAT_EQ(in[6][2], 0.2f);
+    EXPECT_FLOAT_EQ(in[6][3], 128.0f / 255.0f);
+    EXPECT_EQ(in[3][3], 250.0f);
+    EXPECT_EQ(in[4][0], -7.0f);
+    EXPECT_EQ(in[4][3], 1.0f);
+    EXPECT_EQ(in[9][0], 0.0f);   // undeclared
+    EXPECT_EQ(in[9][3], 1.0f);
+}
+
+TEST(VertexDeclaration, RefusesBadTables)
+{
+    VertexDeclaration d;
+    std::string why;
+    const uint32_t noEnd[] = {DeclStream(0), DeclReg(0, DeclFloat3)};
+    EXPECT_FALSE(ParseVertexDeclaration(noEnd, 2, &d, &why));
+    const uint32_t stream1[] = {DeclStream(1), DeclReg(0, DeclFloat3), kDeclEnd};
+    EXPECT_FALSE(ParseVertexDeclaration(stream1, 3, &d, &why));
+    const uint32_t twice[] = {DeclStream(0), DeclReg(0, DeclFloat3), DeclReg(0, DeclFloat2), kDeclEnd};
+    EXPECT_FALSE(ParseVertexDeclaration(twice, 4, &d, &why));
+    const uint32_t badType[] = {DeclStream(0), DeclReg(0, 9), kDeclEnd};
+    EXPECT_FALSE(ParseVertexDeclaration(badType, 3, &d, &why));
+    const uint32_t noStream[] = {DeclReg(0, DeclFloat3), kDeclEnd};
+    EXPECT_FALSE(ParseVertexDeclaration(noStream, 2, &d, &why));
+    // Constants that run past the table or past c95.
+    const uint32_t shortConst[] = {DeclConst(0, 2), 0, 0, 0, 0, kDeclEnd};
+    EXPECT_FALSE(ParseVertexDeclaration(shortConst, 6, &d, &why));
+    const uint32_t highConst[] = {DeclConst(95, 2), 0, 0, 0, 0, 0, 0, 0, 0, kDeclEnd};
+    EXPECT_FALSE(ParseVertexDeclaration(highConst, 10, &d, &why));
+}
+
+}  // namespace
