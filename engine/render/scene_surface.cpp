@@ -1,0 +1,3 @@
+#include "engine/render/scene_surface.h"
+
+OrvaSceneSurface::~OrvaSceneSurface() = default;
