@@ -18,7 +18,9 @@
 #include "engine/render/scene_surface.h"
 #include "engine/render/scene_texture.h"
 #include "platform/gfx/math3d.h"
+#include "platform/gfx/shader_asm.h"
 #include "platform/gfx/soft_device.h"
+#include "platform/gfx/vertex_shader.h"
 #include "platform/sys/path.h"
 
 namespace {
@@ -32,11 +34,41 @@ OrvaObjectList& Scenes()
     return scenes;
 }
 
-// The scenes' vertex program. The device draws it as its fixed-function
-// equivalent: positions through world x view x projection, vertex colours
-// times the scene colour (applied to the layers' vertex buffers), texture
-// coordinates as they are; the handle is the vertex format it reads.
+// The scenes' vertex program: positions through c0 to c3 (the item's
+// world x view x projection, transposed), vertex colours times the scene
+// colour in c4, texture coordinates as they are.
 uint32_t g_shader = OrvaScene::kNoShader;
+
+constexpr char kShaderText[] =
+    "vs.1.1\t\t\t\t\t\t\n"
+    "\t\t\t\t\t\t\t\t\n"
+    ";------------------------------------------------------\n"
+    "; 座標変換\t\t\t\t\t\t\n"
+    ";------------------------------------------------------\n"
+    "m4x4\toPos,\t\tv0,\t\t\tc[0]\t\t\n"
+    "\t\t\t\t\t\t\t\t\n"
+    ";------------------------------------------------------\n"
+    "; 頂点カラー\t\t\t\t\t\n"
+    ";------------------------------------------------------\n"
+    "mul\toD0,\t\tv1,\t\t\tc[4]\t\t\n"
+    "\t\t\t\t\t\t\t\t\n"
+    ";------------------------------------------------------\n"
+    "; テクスチャ\t\t\t\t\t\n"
+    ";------------------------------------------------------\n"
+    "mov\toT0,\t\tv2\t\t\t\t\n"
+    "\t\t\t\t\t\t\t\t\n";
+
+// Stream 0: v0 position, v1 colour, v2 texture coordinates (OrvaSceneVertex).
+constexpr uint32_t kShaderDeclaration[] = {
+    platform::DeclStream(0),
+    platform::DeclReg(0, platform::DeclFloat3),
+    platform::DeclReg(1, platform::DeclColor),
+    platform::DeclReg(2, platform::DeclFloat2),
+    platform::kDeclEnd,
+};
+
+// Asks the device to process the scene's vertices in software.
+constexpr uint32_t kUsageSoftwareProcessing = 0x10;
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -45,11 +77,26 @@ uint32_t Address(const void* p)
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
 }
 
-void SendWorld(platform::SoftDevice* device, const OrvaMatrix& m)
+// Assembles the program and makes it on the device; kNoShader when either
+// step fails.
+uint32_t MakeShader()
 {
-    platform::Matrix4 out;
-    std::memcpy(out.m, m.GetData(), sizeof out.m);
-    device->SetTransform(platform::TsWorld, out);
+    platform::SoftDevice* device = OrvaDevice::GetDevice();
+    platform::ShaderAsmResult assembled;
+    if (device == nullptr || !platform::AssembleShader(kShaderText, sizeof kShaderText - 1, &assembled)) {
+        OrvaDebug::Log("ERROR : シーン用の頂点シェーダーをアセンブルできません [%s]\n", assembled.error.c_str());
+        return OrvaScene::kNoShader;
+    }
+    uint32_t handle = OrvaScene::kNoShader;
+    const uint32_t usage = OrvaDevice::IsSoftwareVertexProcessing() ? kUsageSoftwareProcessing : 0u;
+    const platform::GfxResult r =
+        device->CreateVertexShader(kShaderDeclaration, assembled.code.data(),
+                                   static_cast<uint32_t>(assembled.code.size()), &handle, usage);
+    if (r != platform::kGfxOk) {
+        OrvaDebug::Log("ERROR : シーン用の頂点シェーダーを作成できません [%s]\n", OrvaDevice::GetErrorString(r));
+        return OrvaScene::kNoShader;
+    }
+    return handle;
 }
 
 }  // namespace
@@ -191,7 +238,7 @@ bool OrvaScene::Initialize()
 {
     OrvaDebug::Log("\n============================================== Initialize Scene\n");
     Scenes().Init();
-    g_shader = OrvaSceneLayer::kVertexFormat;
+    g_shader = MakeShader();
     OrvaDevice::AddResetWalkers(&OrvaScene::OnLostDevice, &OrvaScene::OnResetDevice);
     return true;
 }
@@ -199,6 +246,10 @@ bool OrvaScene::Initialize()
 void OrvaScene::Destroy()
 {
     OrvaDebug::Log("\n============================================== Destroy Scene\n");
+    platform::SoftDevice* device = OrvaDevice::GetDevice();
+    if (g_shader != kNoShader && device != nullptr) {
+        device->DeleteVertexShader(g_shader);
+    }
     g_shader = kNoShader;
     Scenes().ReleaseAll();
 }
@@ -437,20 +488,20 @@ void OrvaScene::Draw()
         return;
     }
     OrvaDevice::SetRenderState(platform::RsLighting, 0);
-    // The program reads the global view and projection; the device gets
-    // them again in case a drawing since the last update changed its own.
-    OrvaCamera::ApplyTransforms();
-    platform::Matrix4 previousWorld;
-    const bool restoreWorld = device->GetTransform(platform::TsWorld, &previousWorld) == platform::kGfxOk;
+    OrvaMatrix viewProjection;
+    OrvaCamera::GetViewProjection(&viewProjection);
     OrvaDevice::SetVertexShader(g_shader);
+    device->SetVertexShaderConstant(4, color, 1);
+    OrvaMatrix constants;
     for (OrvaObject* o = items.GetHead(); o != nullptr; o = o->GetNext()) {
         OrvaSceneItem* item = static_cast<OrvaSceneItem*>(o);
         OrvaSceneLayer* layer = item->GetLayer();
         if (item->IsVisible() == 0 || layer == nullptr || !layer->HasBuffers()) {
             continue;
         }
-        layer->ApplyColor(color);
-        SendWorld(device, item->GetWorld());
+        constants.Multiply(item->GetWorld(), viewProjection);
+        constants.Transpose();
+        device->SetVertexShaderConstant(0, constants.GetData(), 4);
         device->SetStreamSource(0, layer->GetVertexBuffer(), OrvaSceneLayer::kVertexSize);
         device->SetIndices(layer->GetIndexBuffer(), 0);
         for (OrvaObject* s = layer->GetSurfaces().GetHead(); s != nullptr; s = s->GetNext()) {
@@ -467,8 +518,5 @@ void OrvaScene::Draw()
                                          static_cast<uint32_t>(primitives));
             OrvaApplication::AddPolygonCount(primitives);
         }
-    }
-    if (restoreWorld) {
-        device->SetTransform(platform::TsWorld, previousWorld);
     }
 }

@@ -1,6 +1,5 @@
 #include "engine/render/scene_layer.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -9,21 +8,6 @@
 #include "engine/core/device.h"
 #include "engine/render/scene_surface.h"
 #include "platform/gfx/soft_device.h"
-
-namespace {
-
-constexpr float kWhite[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-
-uint32_t Tint(uint32_t color, int shift, float factor)
-{
-    const float v = static_cast<float>((color >> shift) & 0xFFu) * factor;
-    const float held = v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v);
-    // A non-number factor gives black rather than an undefined conversion.
-    const uint32_t byte = held == held ? static_cast<uint32_t>(std::lround(held)) : 0u;
-    return byte << shift;
-}
-
-}  // namespace
 
 OrvaSceneLayer::~OrvaSceneLayer()
 {
@@ -95,37 +79,13 @@ void OrvaSceneLayer::CreateBuffers()
         indexBuffer = nullptr;
         OrvaDebug::Log("エラー : インデックスバッファの作成に失敗 [%s]\n", OrvaDevice::GetErrorString(r));
     }
-    WriteVertices(kWhite);
     uint8_t* bits = nullptr;
+    if (vertexBuffer != nullptr && vertexBuffer->Lock(0, vertexBytes, &bits, 0) == platform::kGfxOk) {
+        std::memcpy(bits, vertices.data(), vertexBytes);
+        vertexBuffer->Unlock();
+    }
     if (indexBuffer != nullptr && indexBuffer->Lock(0, indexBytes, &bits, 0) == platform::kGfxOk) {
         std::memcpy(bits, indices.data(), indexBytes);
         indexBuffer->Unlock();
     }
-}
-
-void OrvaSceneLayer::ApplyColor(const float* rgba)
-{
-    if (std::memcmp(rgba, bufferColor, sizeof bufferColor) != 0) {
-        WriteVertices(rgba);
-    }
-}
-
-void OrvaSceneLayer::WriteVertices(const float* rgba)
-{
-    uint8_t* bits = nullptr;
-    const uint32_t bytes = static_cast<uint32_t>(vertices.size() * sizeof(OrvaSceneVertex));
-    if (vertexBuffer == nullptr || vertexBuffer->Lock(0, bytes, &bits, 0) != platform::kGfxOk) {
-        return;
-    }
-    const bool white = std::memcmp(rgba, kWhite, sizeof kWhite) == 0;
-    for (size_t i = 0; i < vertices.size(); ++i) {
-        OrvaSceneVertex v = vertices[i];
-        if (!white) {
-            v.color = Tint(v.color, 24, rgba[3]) | Tint(v.color, 16, rgba[0]) | Tint(v.color, 8, rgba[1]) |
-                      Tint(v.color, 0, rgba[2]);
-        }
-        std::memcpy(bits + i * sizeof v, &v, sizeof v);
-    }
-    vertexBuffer->Unlock();
-    std::memcpy(bufferColor, rgba, sizeof bufferColor);
 }

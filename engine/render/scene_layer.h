@@ -18,9 +18,6 @@ class SoftIndexBuffer;
 class OrvaSceneLayer : public OrvaObject {
 public:
     static constexpr int32_t kVertexSize = static_cast<int32_t>(sizeof(OrvaSceneVertex));
-    // The device vertex format the layers are drawn with: position, colour
-    // and one pair of texture coordinates.
-    static constexpr uint32_t kVertexFormat = 0x142;
 
     OrvaSceneLayer() = default;
     // Releases the surfaces and both buffers.
@@ -37,10 +34,6 @@ public:
     // cannot be made stays null, and the layer is not drawn.
     void CreateBuffers();
     void ReleaseBuffers();
-    // Makes the vertex buffer hold the vertex colours times the colour (each
-    // channel rounded and held to 0 to 255); rewritten only when the colour
-    // differs from the one it holds.
-    void ApplyColor(const float* rgba);
 
     const char* GetName() const { return name; }
     const OrvaObjectList& GetSurfaces() const { return surfaces; }
@@ -55,8 +48,6 @@ public:
     bool HasBuffers() const { return vertexBuffer != nullptr && indexBuffer != nullptr; }
 
 private:
-    void WriteVertices(const float* rgba);
-
     char name[64] = {};
     OrvaObjectList surfaces;
     platform::SoftVertexBuffer* vertexBuffer = nullptr;
@@ -68,5 +59,4 @@ private:
     int32_t vertexSize = kVertexSize;
     int32_t vertexCount = 0;
     int32_t indexCount = 0;
-    float bufferColor[4] = {1.0f, 1.0f, 1.0f, 1.0f};   // r, g, b, a the vertex buffer holds
 };

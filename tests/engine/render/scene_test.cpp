@@ -375,19 +375,40 @@ TEST_F(SceneTest, SceneColourMultipliesVertexColours)
     scene->SetColor(0.5f, 1.0f, 0.5f, 1.0f);
     scene->Update(0.0f);
     Frame(scene);
-    EXPECT_EQ(Pixel(kSize / 2, kSize / 2) & 0x00FFFFFFu, 0x00206040u);
-    uint8_t* bits = nullptr;
-    platform::SoftVertexBuffer* buffer = scene->GetLayer(0)->GetVertexBuffer();
-    ASSERT_EQ(buffer->Lock(0, 0, &bits, platform::LockReadOnly), platform::kGfxOk);
-    OrvaSceneVertex v;
-    std::memcpy(&v, bits, sizeof v);
-    buffer->Unlock();
-    EXPECT_EQ(v.color, 0x80206040u);
-    // The system copy keeps the file's colours for the next change.
+    EXPECT_EQ(Pixel(kSize / 2, kSize / 2), 0x80206040u);
+    // The program gets the colour; the geometry keeps the file's colours.
+    float constant[4] = {};
+    OrvaDevice::GetDevice()->GetVertexShaderConstant(4, constant, 1);
+    EXPECT_EQ(constant[0], 1.0f);
+    EXPECT_EQ(constant[1], 0.5f);
+    EXPECT_EQ(constant[3], 0.5f);
     EXPECT_EQ(scene->GetLayer(0)->GetVertices()[0].color, kSquareColor);
     scene->SetColor(1.0f, 1.0f, 1.0f, 1.0f);
     Frame(scene);
     EXPECT_EQ(Pixel(kSize / 2, kSize / 2), kSquareColor);
+}
+
+TEST_F(SceneTest, TheProgramGetsTheTransposedWorldViewProjection)
+{
+    OrvaOsf doc = Demo();
+    Constant(&doc.items[0], 0, 0.5f);
+    doc.items.resize(1);
+    OrvaScene* scene = Load(doc);
+    scene->Update(0.0f);
+    Frame(scene);
+    OrvaMatrix expected;
+    expected.Multiply(ItemAt(scene, 0)->GetWorld(), scene->GetView());
+    expected.Multiply(scene->GetProjection());
+    float constants[16] = {};
+    OrvaDevice::GetDevice()->GetVertexShaderConstant(0, constants, 4);
+    for (int r = 1; r <= 4; ++r) {
+        for (int c = 1; c <= 4; ++c) {
+            EXPECT_FLOAT_EQ(constants[(c - 1) * 4 + (r - 1)], expected.GetElement(r, c)) << r << "," << c;
+        }
+    }
+    // The square moved right by half a unit at 10 units: its centre is now
+    // right of the frame's middle.
+    EXPECT_EQ(Pixel(kSize / 2 + 3, kSize / 2), kSquareColor);
 }
 
 TEST_F(SceneTest, DeviceResetRebuildsTheLayers)
@@ -429,7 +450,7 @@ TEST_F(SceneTest, DestroyReleasesEveryScene)
     Load(Demo());
     Load(Demo());
     EXPECT_EQ(OrvaScene::GetCount(), 2);
-    EXPECT_EQ(OrvaScene::GetShaderHandle(), OrvaSceneLayer::kVertexFormat);
+    EXPECT_NE(OrvaScene::GetShaderHandle(), OrvaScene::kNoShader);
     OrvaDebug::SetLogPath(LogPath().c_str());
     OrvaScene::Destroy();
     EXPECT_EQ(OrvaScene::GetCount(), 0);
