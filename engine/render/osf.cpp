@@ -87,9 +87,11 @@ OrvaOsfStatus ReadAll(Cursor* c, OrvaOsfVisitor* visitor)
 {
     char magic[4] = {};
     int32_t modelCount = 0;
-    if (!c->Take(magic, sizeof magic) || std::memcmp(magic, kModelMagic, sizeof magic) != 0 ||
-        !c->Take(&modelCount, sizeof modelCount)) {
+    if (!c->Take(magic, sizeof magic) || std::memcmp(magic, kModelMagic, sizeof magic) != 0) {
         return OrvaOsfStatus::NotOsf;
+    }
+    if (!c->Take(&modelCount, sizeof modelCount)) {
+        return OrvaOsfStatus::Truncated;
     }
     visitor->OnModelCount(modelCount);
     // Scratch copies: the records of the file are not aligned in it.

@@ -111,7 +111,7 @@ static_assert(sizeof(OsfKey) == 36, "OsfKey is 36 bytes");
 // How a read ended.
 enum class OrvaOsfStatus : int32_t {
     Complete,       // every item was read
-    NotOsf,         // the model header's magic is wrong (or the file is shorter)
+    NotOsf,         // the model header's magic is wrong or missing
     NotScene,       // the scene header's magic is wrong
     WrongVersion,   // the scene header's version is not 0x10000
     Truncated,      // the file ends before its counts do

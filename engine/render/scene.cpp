@@ -81,10 +81,14 @@ uint32_t Address(const void* p)
 // step fails.
 uint32_t MakeShader()
 {
-    platform::SoftDevice* device = OrvaDevice::GetDevice();
     platform::ShaderAsmResult assembled;
-    if (device == nullptr || !platform::AssembleShader(kShaderText, sizeof kShaderText - 1, &assembled)) {
+    if (!platform::AssembleShader(kShaderText, sizeof kShaderText - 1, &assembled)) {
         OrvaDebug::Log("ERROR : シーン用の頂点シェーダーをアセンブルできません [%s]\n", assembled.error.c_str());
+        return OrvaScene::kNoShader;
+    }
+    platform::SoftDevice* device = OrvaDevice::GetDevice();
+    if (device == nullptr) {
+        OrvaDebug::Log("ERROR : シーン用の頂点シェーダーを作成できません [no device]\n");
         return OrvaScene::kNoShader;
     }
     uint32_t handle = OrvaScene::kNoShader;

@@ -29,7 +29,10 @@ void ExpectSameKeys(const OrvaOsf::Item& a, const OrvaOsf::Item& b)
 {
     for (size_t c = 0; c < 9; ++c) {
         ASSERT_EQ(a.channels[c].keys.size(), b.channels[c].keys.size());
-        EXPECT_EQ(std::memcmp(a.channels[c].keys.data(), b.channels[c].keys.data(), a.channels[c].keys.size() * 36), 0);
+        if (!a.channels[c].keys.empty()) {
+            EXPECT_EQ(std::memcmp(a.channels[c].keys.data(), b.channels[c].keys.data(), a.channels[c].keys.size() * 36),
+                      0);
+        }
         EXPECT_EQ(a.channels[c].header.preBehavior, b.channels[c].header.preBehavior);
         EXPECT_EQ(a.channels[c].header.postBehavior, b.channels[c].header.postBehavior);
     }
@@ -114,7 +117,7 @@ TEST(OrvaOsf, EveryTruncationStopsCleanlyAndKeepsOnlyWholeRecords)
     OrvaOsf read;
     for (size_t n = 0; n < bytes.size(); ++n) {
         const OrvaOsfStatus s = read.Parse(bytes.data(), n);
-        ASSERT_EQ(s, n < 8 ? OrvaOsfStatus::NotOsf : OrvaOsfStatus::Truncated) << n;
+        ASSERT_EQ(s, n < 4 ? OrvaOsfStatus::NotOsf : OrvaOsfStatus::Truncated) << n;
         // A re-written prefix never holds more than the bytes it came from.
         ASSERT_LE(Bytes(read).size(), n < 8 ? 8 : n + 9 * 12) << n;
     }

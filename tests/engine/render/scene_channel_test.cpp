@@ -47,19 +47,6 @@ TEST(OrvaSceneChannel, EmptyChannelGivesTheDefault)
     EXPECT_EQ(c.Evaluate(-3.0f, 1.0f), 1.0f);
 }
 
-TEST(OrvaSceneChannel, KeysAreLinkedInOrder)
-{
-    OrvaSceneChannel c;
-    Fill(&c, 1, 1, {{3, 0.0f, 0.0f, {}}, {3, 1.0f, 0.0f, {}}, {3, 2.0f, 0.0f, {}}});
-    const OrvaSceneKey* k = c.GetKeys();
-    ASSERT_EQ(c.GetKeyCount(), 3);
-    EXPECT_EQ(k[0].previous, nullptr);
-    EXPECT_EQ(k[0].next, &k[1]);
-    EXPECT_EQ(k[1].previous, &k[0]);
-    EXPECT_EQ(k[2].next, nullptr);
-    EXPECT_EQ(k[2].previous, &k[1]);
-}
-
 TEST(OrvaSceneChannel, OneKeyHoldsItsValueUnderEveryBehaviour)
 {
     OrvaSceneChannel c;
