@@ -9,6 +9,7 @@
 #include "engine/core/surface.h"
 #include "engine/core/texture.h"
 #include "engine/render/camera.h"
+#include "engine/render/font_fx.h"
 #include "engine/render/font_sprite.h"
 #include "engine/render/list_sprite.h"
 #include "engine/render/particle.h"
@@ -85,6 +86,7 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::ListSprite, OrvaListSprite::Initialize, OrvaListSprite::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::GdiFont, StartAlways<OrvaFont::Initialize>, OrvaFont::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::FontSprite, OrvaFontSprite::Initialize, OrvaFontSprite::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::FontEffects, OrvaFontFx::Initialize, OrvaFontFx::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Primitive2D, OrvaPrimitive::Initialize, OrvaPrimitive::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Primitive3D, OrvaPrimitive3D::Initialize, OrvaPrimitive3D::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Particle, OrvaParticle::Initialize, OrvaParticle::Destroy);
