@@ -278,6 +278,18 @@ TEST_F(SceneTest, HostileReferencesAreCut)
     EXPECT_EQ(ItemAt(scene, 3)->GetParent(), nullptr);
     scene->Update(5.0f);   // the walks end
     Frame(scene);
+
+    // Numbers no scene should hold still pose and draw without harm.
+    doc = Demo();
+    Constant(&doc.items[0], 0, NAN);
+    Constant(&doc.items[0], 6, 3.0e38f);
+    Constant(&doc.items[2], 3, -INFINITY);
+    Constant(&doc.camera, 1, 1.0e30f);
+    scene->Release();
+    scene = Load(doc);
+    scene->Update(1.0e20f);
+    Frame(scene);
+    EXPECT_EQ(Pixel(0, 0), kClear);
 }
 
 TEST_F(SceneTest, UpdatePosesItemsFromTheirChannels)
