@@ -15,6 +15,7 @@
 #include "engine/render/particle.h"
 #include "engine/render/primitive.h"
 #include "engine/render/primitive3d.h"
+#include "engine/render/scene.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/audio.h"
 #include "engine/sound/media.h"
@@ -82,6 +83,7 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::Camera, OrvaCamera::Initialize, OrvaCamera::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Texture, StartAlways<OrvaTexture::Initialize>, OrvaTexture::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Surface, StartAlways<OrvaSurface::Initialize>, OrvaSurface::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Scene, OrvaScene::Initialize, OrvaScene::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Sprite, OrvaSprite::Initialize, OrvaSprite::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::ListSprite, OrvaListSprite::Initialize, OrvaListSprite::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::GdiFont, StartAlways<OrvaFont::Initialize>, OrvaFont::Destroy);
