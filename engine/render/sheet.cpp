@@ -104,8 +104,8 @@ OrvaSheet* OrvaSheet::Build(OrvaSheet* sheet, OrvaSurface* surface, bool alpha)
     // The grid holds 16 x 16 pieces: a larger image is shown up to 4096
     // pixels each way rather than written past the table.
     if (sheet->columns > kMaxCells || sheet->rows > kMaxCells) {
-        OrvaDebug::Log("\t画像が大きすぎます (%d x %d) : 4096 x 4096 までを使います\n", sheet->imageWidth,
-                       sheet->imageHeight);
+        OrvaDebug::Log("\t画像が大きすぎます (%d x %d) : 4096 x 4096 までを使います\n",
+                       sheet->imageWidth, sheet->imageHeight);
         sheet->columns = std::min(sheet->columns, kMaxCells);
         sheet->rows = std::min(sheet->rows, kMaxCells);
     }

@@ -248,7 +248,8 @@ bool Assembler::Register(const std::string& text, Operand* op)
         int sign = 1;
         while (pos <= inner.size()) {
             size_t next = inner.find_first_of("+-", pos);
-            const std::string term = Trim(inner.substr(pos, next == std::string::npos ? std::string::npos : next - pos));
+            const size_t count = next == std::string::npos ? std::string::npos : next - pos;
+            const std::string term = Trim(inner.substr(pos, count));
             if (term == "a0.x") {
                 if (relative || sign < 0) {
                     return Fail("bad constant address \"%s\"", text);
@@ -628,7 +629,8 @@ bool Assembler::Line(const std::string& raw)
             mods = next == std::string::npos ? std::string() : mods.substr(next);
             if (m == "sat" && !saturate) {
                 saturate = true;
-            } else if (shift == 0 && (m == "x2" || m == "x4" || m == "d2" || (minor == 4 && (m == "x8" || m == "d4" || m == "d8")))) {
+            } else if (shift == 0 && (m == "x2" || m == "x4" || m == "d2" ||
+                                      (minor == 4 && (m == "x8" || m == "d4" || m == "d8")))) {
                 static const char* kShifts[] = {"x2", "x4", "x8", "d8", "d4", "d2"};
                 static const uint32_t kValues[] = {1, 2, 3, 0xD, 0xE, 0xF};
                 for (int i = 0; i < 6; ++i) {

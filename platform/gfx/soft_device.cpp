@@ -825,8 +825,9 @@ GfxResult SoftDevice::DrawPrimitive(uint32_t type, uint32_t startVertex, uint32_
         return kGfxInvalidCall;
     }
     if (shaders != nullptr && shaders->IsBound()) {
-        return shaders->Draw(*core, type, primitiveCount, data.data() + offset, static_cast<uint32_t>(data.size() - offset),
-                              core->streamStride, nullptr, 0, FormatIndex16, 0);
+        return shaders->Draw(*core, type, primitiveCount,
+                             data.data() + offset, static_cast<uint32_t>(data.size() - offset),
+                             core->streamStride, nullptr, 0, FormatIndex16, 0);
     }
     return DrawCore(*core, type, primitiveCount, data.data() + offset, static_cast<uint32_t>(data.size() - offset),
                     core->streamStride, nullptr, 0, FormatIndex16, 0);
@@ -846,9 +847,10 @@ GfxResult SoftDevice::DrawIndexedPrimitive(uint32_t type, uint32_t, uint32_t, ui
     }
     const std::vector<uint8_t>& vb = core->stream->data;
     if (shaders != nullptr && shaders->IsBound()) {
-        return shaders->Draw(*core, type, primitiveCount, vb.data(), static_cast<uint32_t>(vb.size()), core->streamStride,
-                              ib.data() + offset, static_cast<uint32_t>(ib.size() - offset), core->indices->format,
-                              core->baseVertex);
+        return shaders->Draw(*core, type, primitiveCount,
+                             vb.data(), static_cast<uint32_t>(vb.size()), core->streamStride,
+                             ib.data() + offset, static_cast<uint32_t>(ib.size() - offset), core->indices->format,
+                             core->baseVertex);
     }
     return DrawCore(*core, type, primitiveCount, vb.data(), static_cast<uint32_t>(vb.size()), core->streamStride,
                     ib.data() + offset, static_cast<uint32_t>(ib.size() - offset), core->indices->format,
@@ -876,8 +878,9 @@ GfxResult SoftDevice::DrawPrimitiveUP(uint32_t type, uint32_t primitiveCount, co
     default: count = primitiveCount + 2ull; break;
     }
     if (shaders != nullptr && shaders->IsBound()) {
-        return shaders->Draw(*core, type, primitiveCount, static_cast<const uint8_t*>(vertices), UserBytes(count, stride),
-                              stride, nullptr, 0, FormatIndex16, 0);
+        return shaders->Draw(*core, type, primitiveCount,
+                             static_cast<const uint8_t*>(vertices), UserBytes(count, stride),
+                             stride, nullptr, 0, FormatIndex16, 0);
     }
     return DrawCore(*core, type, primitiveCount, static_cast<const uint8_t*>(vertices), UserBytes(count, stride),
                     stride, nullptr, 0, FormatIndex16, 0);
@@ -903,8 +906,8 @@ GfxResult SoftDevice::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIndex, u
     const uint32_t indexSize = indexFormat == FormatIndex32 ? 4 : 2;
     if (shaders != nullptr && shaders->IsBound()) {
         return shaders->Draw(*core, type, primitiveCount, static_cast<const uint8_t*>(vertices),
-                              UserBytes(static_cast<uint64_t>(minIndex) + vertexCount, stride), stride,
-                              static_cast<const uint8_t*>(indices), UserBytes(count, indexSize), indexFormat, 0);
+                             UserBytes(static_cast<uint64_t>(minIndex) + vertexCount, stride), stride,
+                             static_cast<const uint8_t*>(indices), UserBytes(count, indexSize), indexFormat, 0);
     }
     return DrawCore(*core, type, primitiveCount, static_cast<const uint8_t*>(vertices),
                     UserBytes(static_cast<uint64_t>(minIndex) + vertexCount, stride), stride,
