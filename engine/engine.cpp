@@ -50,16 +50,16 @@ static bool StartAlways()
     return true;
 }
 
-// The audio worker asks for the window's event message from its own thread.
-static void PostGraphEvent()
-{
-    platform::PostMessage(OrvaApplication::GetWindowHandle(), OrvaAudio::kGraphEventMessage, 0, 0);
-}
-
 template <int32_t (*Start)()>
 static bool StartedIfNonZero()
 {
     return Start() != 0;
+}
+
+// The audio worker asks for the window's event message from its own thread.
+static void PostGraphEvent()
+{
+    platform::PostMessage(OrvaApplication::GetWindowHandle(), OrvaAudio::kGraphEventMessage, 0, 0);
 }
 
 static bool StartAudio()
