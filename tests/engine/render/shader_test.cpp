@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -203,7 +205,8 @@ TEST_F(ShaderTest, FragmentsAreCutToTheBufferSize)
 
 TEST_F(ShaderTest, FileAndTextShadersAndReleasingDeletesTheDeviceShader)
 {
-    const char* path = "/tmp/orva_shader_test.vsh";
+    const std::string file = "/tmp/orva_shader_test_" + std::to_string(::getpid()) + ".vsh";
+    const char* path = file.c_str();
     std::FILE* f = std::fopen(path, "wb");
     ASSERT_NE(f, nullptr);
     std::fputs("; transform only\nvs.1.1\nm4x4 oPos, v0, c20\nmov oD0, v6\n", f);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -88,7 +90,9 @@ protected:
     // A binary colour map of ImageColor, or of one colour when given.
     std::string WriteImage(int w, int h, uint32_t color = 0)
     {
-        const std::string path = "/tmp/orva_sheet_test_" + std::to_string(files.size()) + ".ppm";
+        // Named by process: ctest runs the tests of this file side by side.
+        const std::string path =
+            "/tmp/orva_sheet_test_" + std::to_string(::getpid()) + "_" + std::to_string(files.size()) + ".ppm";
         std::ofstream out(path, std::ios::binary);
         out << "P6\n" << w << " " << h << "\n255\n";
         for (int y = 0; y < h; ++y) {
@@ -122,7 +126,7 @@ protected:
 
 TEST_F(SheetTest, CutsAnImageIntoPiecesAndLogsThem)
 {
-    const std::string log = "/tmp/orva_sheet_test.log";
+    const std::string log = "/tmp/orva_sheet_test_" + std::to_string(::getpid()) + ".log";
     std::remove(log.c_str());
     OrvaDebug::SetLogPath(log.c_str());
     OrvaSheet* s = OrvaSheet::Create(WriteImage(640, 480).c_str(), 0, false);
@@ -172,15 +176,15 @@ TEST_F(SheetTest, CutsAnImageIntoPiecesAndLogsThem)
 TEST_F(SheetTest, SizesThatAreMultiplesOfThePieceGiveEmptyEdges)
 {
     OrvaSheet* s = OrvaSheet::Create(WriteImage(512, 256).c_str(), 0, true);
-    EXPECT_EQ(s->GetColumns(), 3);
-    EXPECT_EQ(s->GetRows(), 2);
+    ASSERT_EQ(s->GetColumns(), 3);
+    ASSERT_EQ(s->GetRows(), 2);
     EXPECT_EQ(s->GetCell(0, 2)->width, 0);
     EXPECT_EQ(s->GetCell(1, 0)->height, 0);
     EXPECT_EQ(s->GetCell(0, 1)->width, 256);
     // A missing image still gives a sheet: one empty piece.
     OrvaSheet* missing = OrvaSheet::Create("/nonexistent/image.ppm", 0, false);
     ASSERT_NE(missing, nullptr);
-    EXPECT_EQ(missing->GetColumns(), 1);
+    ASSERT_EQ(missing->GetColumns(), 1);
     EXPECT_EQ(missing->GetCell(0, 0)->width, 0);
     Frame(0xFF000000u, [&] {
         s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone);
@@ -189,12 +193,26 @@ TEST_F(SheetTest, SizesThatAreMultiplesOfThePieceGiveEmptyEdges)
     EXPECT_EQ(OrvaSheet::GetCount(), 2);
 }
 
+TEST_F(SheetTest, ATruncatedImageGivesASafeSheet)
+{
+    const std::string path = "/tmp/orva_sheet_test_truncated_" + std::to_string(::getpid()) + ".ppm";
+    files.push_back(path);
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "P6\n512 256\n255\n" << std::string(100, '\x7F');
+    }
+    OrvaSheet* s = OrvaSheet::Create(path.c_str(), 0, false);
+    ASSERT_NE(s, nullptr);
+    Frame(0xFF000000u, [&] { s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
+    s->Release();
+}
+
 TEST_F(SheetTest, ImagesPastTheGridAreCutToIt)
 {
     // 4096 pixels would take a 17th, empty column; the grid has 16.
     OrvaSheet* s = OrvaSheet::Create(WriteImage(4096, 2, 0x00FF00u).c_str(), 0, false);
-    EXPECT_EQ(s->GetColumns(), 16);
-    EXPECT_EQ(s->GetRows(), 1);
+    ASSERT_EQ(s->GetColumns(), 16);
+    ASSERT_EQ(s->GetRows(), 1);
     EXPECT_EQ(s->GetCell(0, 15)->width, 256);
     Frame(0xFF000000u, [&] { s->Draw(-4090, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
     // Image columns 4090 to 4095 show; the rest of the image is not drawn.
@@ -206,6 +224,7 @@ TEST_F(SheetTest, ImagesPastTheGridAreCutToIt)
 TEST_F(SheetTest, DrawingOperationsPlaceTheCorners)
 {
     OrvaSheet* s = OrvaSheet::Create(WriteImage(640, 480, 0x808080u).c_str(), 0, false);
+    ASSERT_EQ(s->GetColumns(), 3);
     Frame(0xFF000000u, [&] {
         s->Draw(100, 50, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone);
         const float draw[4][2] = {{99.5f, 49.5f}, {355.5f, 49.5f}, {355.5f, 305.5f}, {99.5f, 305.5f}};
