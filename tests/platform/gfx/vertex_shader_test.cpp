@@ -311,4 +311,79 @@ TEST(VertexDeclaration, RefusesBadTables)
     EXPECT_FALSE(ParseVertexDeclaration(highConst, 10, &d, &why));
 }
 
+// Mutated texts and mutated code: whatever the assembler accepts, the
+// loader accepts and runs; whatever the loader accepts runs without reading
+// outside its registers (the sanitizer builds check the memory).
+TEST(VertexProgram, MutatedTextsAndCodeAreSafe)
+{
+    const std::string seed =
+        "vs.1.1\n"
+        "mul r3.xyzw, v5.zyxw, c[0].wwww\n"
+        "mov a0.x, r3.x\n"
+        "m4x3 r4, v0, c[a0.x + 26]\n"
+        "m3x3 r5, v1, c[a0.x + 26]\n"
+        "mad r0, r5, c[12].yyyw, r4\n"
+        "m4x4 oPos, r0, c[20]\n"
+        "lit r6, r5\n"
+        "dst r7, r6, c[3]\n"
+        "expp r8, r7.y\n"
+        "logp r9, -r8.x\n"
+        "frc r10.xy, r9\n"
+        "mov oD0, r10\n"
+        "mad oFog.x, r9.x, c[1].z, c[1].w\n";
+    const char alphabet[] = "vrcoa0123456789[]+-.,xyzwrgba \n;";
+    uint32_t state = 12345;
+    auto next = [&state]() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    float constants[96][4];
+    float inputs[16][4];
+    for (int i = 0; i < 96; ++i) {
+        for (int c = 0; c < 4; ++c) {
+            constants[i][c] = static_cast<float>(i * 4 + c) * 0.37f - 40.0f;
+        }
+    }
+    for (int i = 0; i < 16; ++i) {
+        for (int c = 0; c < 4; ++c) {
+            inputs[i][c] = static_cast<float>(i - c) * 0.5f;
+        }
+    }
+    int accepted = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = seed;
+        const int edits = 1 + static_cast<int>(next() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = next() % text.size();
+            switch (next() % 3) {
+            case 0: text[at] = alphabet[next() % (sizeof alphabet - 1)]; break;
+            case 1: text.erase(at, 1 + next() % 3); break;
+            default: text.insert(at, 1, alphabet[next() % (sizeof alphabet - 1)]); break;
+            }
+            if (text.empty()) {
+                text = "x";
+            }
+        }
+        ShaderAsmResult r;
+        if (!AssembleShader(text.c_str(), text.size(), &r)) {
+            EXPECT_TRUE(r.code.empty());
+            EXPECT_GT(r.errorLine, 0);
+            continue;
+        }
+        VertexProgram p;
+        std::string why;
+        ASSERT_TRUE(p.Load(r.code.data(), r.code.size(), &why)) << text << "\n" << why;
+        VertexShaderOutput out;
+        p.Run(constants, inputs, &out);
+        ++accepted;
+        // Flip one bit of the code: the loader refuses or the program runs.
+        std::vector<uint32_t> code = r.code;
+        code[next() % code.size()] ^= 1u << (next() % 32);
+        if (p.Load(code.data(), code.size(), &why)) {
+            p.Run(constants, inputs, &out);
+        }
+    }
+    EXPECT_GT(accepted, 50);   // the mutations also reach the interpreter
+}
+
 }  // namespace
