@@ -16,6 +16,8 @@
 #include "engine/render/primitive.h"
 #include "engine/render/primitive3d.h"
 #include "engine/render/scene.h"
+#include "engine/render/shader.h"
+#include "engine/render/sheet.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/audio.h"
 #include "engine/sound/media.h"
@@ -81,6 +83,7 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::AngleTables, OrvaMath::Initialize, OrvaMath::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Device, StartDevice, StopDevice);
     OrvaApplication::SetModuleEntry(OrvaModule::Camera, OrvaCamera::Initialize, OrvaCamera::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Shader, OrvaShader::Initialize, OrvaShader::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Texture, StartAlways<OrvaTexture::Initialize>, OrvaTexture::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Surface, StartAlways<OrvaSurface::Initialize>, OrvaSurface::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Scene, OrvaScene::Initialize, OrvaScene::Destroy);
@@ -89,6 +92,7 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::GdiFont, StartAlways<OrvaFont::Initialize>, OrvaFont::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::FontSprite, OrvaFontSprite::Initialize, OrvaFontSprite::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::FontEffects, OrvaFontFx::Initialize, OrvaFontFx::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Sheet, OrvaSheet::Initialize, OrvaSheet::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Primitive2D, OrvaPrimitive::Initialize, OrvaPrimitive::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Primitive3D, OrvaPrimitive3D::Initialize, OrvaPrimitive3D::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Particle, OrvaParticle::Initialize, OrvaParticle::Destroy);
