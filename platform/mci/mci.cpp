@@ -56,6 +56,33 @@ bool g_woken = false;
 
 constexpr auto kWatchInterval = std::chrono::milliseconds(5);
 
+// A program that ends without closing its devices must not leave the
+// watcher running into the destruction of the table it reads (a joinable
+// thread destroyed is a crash): stop it first, then close what is open.
+// Declared after the state it uses, so it is destroyed before it.
+struct ExitGuard {
+    ~ExitGuard()
+    {
+        std::unique_ptr<Watcher> watcher;
+        {
+            std::lock_guard<std::mutex> guard(g_lock);
+            watcher = std::move(g_watcher);
+        }
+        if (watcher != nullptr) {
+            watcher->stop.store(true);
+            {
+                std::lock_guard<std::mutex> guard(g_wakeLock);
+                g_woken = true;
+            }
+            g_wake.notify_all();
+            watcher->thread.join();
+        }
+        std::lock_guard<std::mutex> guard(g_lock);
+        g_entries.clear();
+    }
+};
+ExitGuard g_exitGuard;
+
 std::string Lower(const std::string& text)
 {
     std::string out = text;

@@ -46,6 +46,7 @@ protected:
         std::remove(logPath.c_str());
         OrvaDebug::SetLogPath(logPath.c_str());
         test_mci::Disc() = test_mci::FakeDisc();
+        test_mci::ReadEnd().store(0);
         platform::MciSetCdDriveOpener(&test_mci::OpenFakeDrive);
         platform::MciSetCommandObserver(&Commands::Observe);
         OrvaMci::SetNotifyPoster(&PostToMainThread);
@@ -183,18 +184,19 @@ TEST_F(OrvaMciTest, TrackLoopReplaysExactlyThatTrack)
 {
     ASSERT_EQ(OrvaMci::ReadCdTracks(), 3);
     EXPECT_EQ(OrvaMci::PlayCdTrackLoop(2), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(test_mci::WaitForReadAhead(75));
     const std::vector<float> first = test_audio::Render(45 * 588);
     EXPECT_EQ(test_mci::SectorOf(first, 0), 30);
     EXPECT_EQ(test_mci::SectorOf(first, 45 * 588 - 1), 74);
     ASSERT_TRUE(Notices::Get().WaitFor(OrvaMci::kNotifySuccessful));
     Commands::Get().Take();
+    test_mci::ReadEnd().store(0);
     EXPECT_EQ(Dispatch(), 1);
     const Strings sent = Commands::Get().Take();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.back(), "play cdaudio from 2400 to 3000 notify");
     EXPECT_TRUE(Contains(sent, "status cdaudio mode"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(test_mci::WaitForReadAhead(46));
     const std::vector<float> again = test_audio::Render(588);
     EXPECT_EQ(test_mci::SectorOf(again, 0), 30);
     EXPECT_TRUE(OrvaMci::IsCdPlaying());
@@ -204,7 +206,7 @@ TEST_F(OrvaMciTest, PauseCdKeepsThePositionAndIgnoresNotifications)
 {
     ASSERT_EQ(OrvaMci::ReadCdTracks(), 3);
     ASSERT_EQ(OrvaMci::PlayCdTrackLoop(2), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(test_mci::WaitForReadAhead(46));
     test_audio::Render(10 * 588);
     Commands::Get().Take();
 
@@ -221,9 +223,10 @@ TEST_F(OrvaMciTest, PauseCdKeepsThePositionAndIgnoresNotifications)
 
     // Sector 40 is at (40 + 150) / 75 s; the resumed play still ends with
     // track 2, not with the disc.
+    test_mci::ReadEnd().store(0);
     EXPECT_EQ(OrvaMci::PauseCd(), 0);
     EXPECT_EQ(Commands::Get().Take(), (Strings{"seek cdaudio to 2533", "play cdaudio to 3000 notify"}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(test_mci::WaitForReadAhead(75));
     const std::vector<float> resumed = test_audio::Render(35 * 588);
     EXPECT_EQ(test_mci::SectorOf(resumed, 0), 40);
     EXPECT_EQ(test_mci::SectorOf(resumed, 35 * 588 - 1), 74);

@@ -31,6 +31,7 @@ protected:
         target.notify = &test_mci::RecordNotice;
         MciSetCdDriveOpener(&test_mci::OpenFakeDrive);
         test_mci::Disc() = test_mci::FakeDisc();
+        test_mci::ReadEnd().store(0);
     }
     void TearDown() override
     {
@@ -239,8 +240,7 @@ TEST_F(MciTest, CdPlaysItsRangeAndNotifiesOnceAtTheEnd)
     ASSERT_EQ(Send("set cdaudio time format milliseconds"), kMciOk);
     // Track 2 exactly: sectors 30 to 74.
     ASSERT_EQ(Send("play cdaudio from 2400 to 3000 notify", true), kMciOk);
-    // Let the reader fill ahead.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(test_mci::WaitForReadAhead(75));
     const std::vector<float> out = test_audio::Render(45 * 588);
     EXPECT_EQ(test_mci::SectorOf(out, 0), 30);
     EXPECT_EQ(test_mci::SectorOf(out, 588), 31);
@@ -262,7 +262,7 @@ TEST_F(MciTest, CdPauseHoldsThePositionAndDoorOpenTakesTheDisc)
     ASSERT_EQ(Send("open cdaudio"), kMciOk);
     ASSERT_EQ(Send("set cdaudio time format ms"), kMciOk);
     ASSERT_EQ(Send("play cdaudio notify", true), kMciOk);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(test_mci::WaitForReadAhead(16));
     test_audio::Render(10 * 588);
     ASSERT_EQ(Send("pause cdaudio"), kMciOk);
     EXPECT_EQ(Status("status cdaudio mode"), "paused");

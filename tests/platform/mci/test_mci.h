@@ -1,6 +1,7 @@
 #pragma once
 // A CD drive held in memory, and a recorder of notifications and commands,
 // for the command-interpreter tests and the engine module's tests.
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/mci/mci.h"
@@ -29,6 +31,25 @@ inline FakeDisc& Disc()
     return disc;
 }
 
+// The sector after the furthest one read so far.
+inline std::atomic<int32_t>& ReadEnd()
+{
+    static std::atomic<int32_t> end{0};
+    return end;
+}
+
+// The drive is read ahead on a thread of its own: waits (up to two
+// seconds) until it has read to `sector`, and a moment more for the
+// sectors to reach the player.
+inline bool WaitForReadAhead(int32_t sector)
+{
+    for (int i = 0; i < 400 && ReadEnd().load() < sector; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ReadEnd().load() >= sector;
+}
+
 class FakeCdDrive : public platform::CdDrive {
 public:
     bool ReadToc(platform::CdToc* out) override
@@ -44,6 +65,9 @@ public:
     {
         if (sector < 0 || sector + count > Disc().leadOut) {
             return false;
+        }
+        int32_t end = ReadEnd().load();
+        while (end < sector + count && !ReadEnd().compare_exchange_weak(end, sector + count)) {
         }
         for (int32_t s = 0; s < count; ++s) {
             const int16_t left = static_cast<int16_t>(sector + s);
