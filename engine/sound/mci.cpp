@@ -19,8 +19,9 @@ struct MciTrack {
 static uint32_t g_cdMediaPresent = 0;
 static int32_t g_cdTrackCount = 0;
 // Entry k (1 to the track count) is track k; the position of entry track
-// count + 1 is the disc length.
-static MciTrack g_cdTracks[OrvaMci::kMaxTracks + 1];
+// count + 1 is the disc length. Indexed by track number, so entry 0 is
+// unused and a full table reaches kMaxTracks + 1.
+static MciTrack g_cdTracks[OrvaMci::kMaxTracks + 2];
 static int32_t g_cdLength = 0;
 static uint32_t g_cdPlaying = 0;
 static uint32_t g_cdLoop = 0;

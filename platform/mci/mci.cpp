@@ -573,9 +573,6 @@ void MciWakeWatcher()
 
 uint32_t MciSendString(const char* command, char* reply, size_t replySize, const MciNotifyTarget* target)
 {
-    if (reply != nullptr && replySize > 0 && command == nullptr) {
-        reply[0] = '\0';
-    }
     MciCommand parsed;
     uint32_t result = MciParseCommand(command, &parsed);
     std::string answer;
