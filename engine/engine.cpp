@@ -20,6 +20,7 @@
 #include "engine/render/sheet.h"
 #include "engine/render/sprite.h"
 #include "engine/sound/audio.h"
+#include "engine/sound/mci.h"
 #include "engine/sound/media.h"
 #include "engine/sound/music.h"
 #include "engine/sound/network.h"
@@ -78,6 +79,26 @@ static void StopAudio()
     OrvaAudio::SetEventPoster(nullptr);
 }
 
+// MCI completions reach the window from the playback threads.
+static void PostMciNotify(uintptr_t wParam, intptr_t lParam)
+{
+    platform::PostMessage(OrvaApplication::GetWindowHandle(), platform::MM_MCINOTIFY, wParam, lParam);
+}
+
+static bool StartMci()
+{
+    OrvaMci::SetNotifyPoster(PostMciNotify);
+    OrvaApplication::SetMciNotifyHandler(OrvaMci::OnNotify);
+    return OrvaMci::Initialize() != 0;
+}
+
+static void StopMci()
+{
+    OrvaMci::Destroy();
+    OrvaApplication::SetMciNotifyHandler(nullptr);
+    OrvaMci::SetNotifyPoster(nullptr);
+}
+
 void OrvaEngine::RegisterModules()
 {
     OrvaApplication::SetModuleEntry(OrvaModule::AngleTables, OrvaMath::Initialize, OrvaMath::Destroy);
@@ -102,4 +123,5 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::Audio, StartAudio, StopAudio);
     OrvaApplication::SetModuleEntry(OrvaModule::Media, StartedIfNonZero<OrvaMedia::Initialize>, OrvaMedia::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Network, OrvaNetwork::Initialize, OrvaNetwork::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Mci, StartMci, StopMci);
 }

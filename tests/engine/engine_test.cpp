@@ -22,7 +22,7 @@ void EngineSetup()
     OrvaApplication::SetFrameRate(0);
     OrvaApplication::SetWindowed(true);
     OrvaApplication::SetUseFlags(kOrvaUseGraphics | kOrvaUseInput | kOrvaUseSound | kOrvaUseMusic | kOrvaUseAudio |
-                                 kOrvaUseNetwork | kOrvaUseMedia);
+                                 kOrvaUseNetwork | kOrvaUseMedia | kOrvaUseMci);
 }
 
 int32_t EngineMain()
@@ -53,6 +53,7 @@ TEST(OrvaEngine, EveryModuleStartsAndStopsInOneRun)
 {
     setenv("ORVA_WINDOW", "headless", 1);
     setenv("ORVA_AUDIO", "null", 1);
+    setenv("ORVA_MIXER", "memory", 1);
     OrvaEngine::RegisterModules();
     EXPECT_EQ(OrvaApplication::Run(EngineSetup, EngineMain), 7);
     EXPECT_TRUE(g_deviceUp);
