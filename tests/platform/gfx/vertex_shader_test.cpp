@@ -361,7 +361,7 @@ TEST(VertexProgram, MutatedTextsAndCodeAreSafe)
             default: text.insert(at, 1, alphabet[next() % (sizeof alphabet - 1)]); break;
             }
             if (text.empty()) {
-                text = "x";
+                text.push_back('x');
             }
         }
         ShaderAsmResult r;
