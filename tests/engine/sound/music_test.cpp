@@ -218,7 +218,7 @@ TEST_F(OrvaMusicTest, BrokenAndMissingFilesFailCleanlyAndTheWorkerServesOn)
     const std::string missing = TempFile("missing.mid");
     const std::string cut = TempFile("cut.mid");
     Bytes bytes = OneNote(24, 48);
-    bytes.resize(bytes.size() - 5);
+    bytes.erase(bytes.end() - 5, bytes.end());
     ASSERT_TRUE(WriteFile(cut, bytes));
     const std::string hostile = TempFile("hostile.mid");
     bytes = OneNote(24, 48);
