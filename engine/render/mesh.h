@@ -79,7 +79,6 @@ public:
     static constexpr int32_t kNameBytes = 64;
     static constexpr int32_t kVertexConstantCount = 96;
     static constexpr int32_t kPixelConstantCount = 8;
-    static constexpr uint32_t kPageBytes = 4096;
 
     // ---- module
     // Registers the device-loss and reset walkers over every live mesh
@@ -163,7 +162,7 @@ public:
     // Normals of a work mesh whose faces are 32-bit indices (the mesh's own
     // index array is 16-bit): indexCount / 3 triangles.
     void ComputeNormals(const uint32_t* faceIndices, uint32_t indexCount);
-    // Fresh zeroed arrays (whole 4096-byte pages) and the counts; false
+    // Fresh zeroed arrays and the counts; false
     // when a count is negative or memory is short (the old arrays stay).
     bool AllocateArrays(int32_t vertices, int32_t indices);
     OrvaMeshVertex* GetVertexArray() { return vertexArray.data(); }

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include "engine/render/light.h"
 #include "engine/render/material.h"
 #include "tests/engine/render/mesh_fixture.h"
@@ -325,6 +327,49 @@ TEST_F(OrvaMeshTest, BakedLightingStatesAndConstants)
     EXPECT_EQ(mesh->GetPixelConstant(7)->value[0], 1.0f);
     EXPECT_EQ(mesh->GetVertexConstant(96), nullptr);
     mesh->Release();
+}
+
+// A 2 x 2 24-bit BMP file.
+void WriteBmp(const std::string& path)
+{
+    uint8_t b[70] = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0};
+    b[34] = 16;
+    for (int i = 54; i < 70; ++i) b[i] = 0x80;
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(b, 1, sizeof b, f);
+    std::fclose(f);
+}
+
+TEST_F(OrvaMeshTest, MaterialTextureFromItsFileNameAfterTheLastBackslash)
+{
+    const std::string dir = ::testing::TempDir();
+    WriteBmp(dir + "mesh_test_texture.bmp");
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    platform::MeshMaterial records[2];
+    records[0].diffuse[0] = 0.5f;
+    records[0].textureFile = "models\\maps\\mesh_test_texture.bmp";
+    records[1].textureFile = "maps\\not_there.bmp";
+    OrvaMesh* mesh = new OrvaMesh();
+    const int32_t textures = OrvaTexture::GetCount();
+    mesh->LoadMaterials(2, records, nullptr);
+    ASSERT_EQ(chdir(previous), 0);
+    std::remove((dir + "mesh_test_texture.bmp").c_str());
+    ASSERT_EQ(mesh->GetMaterials()->GetCount(), 2);
+    OrvaMaterial* first = static_cast<OrvaMaterial*>(mesh->GetMaterials()->GetAt(0));
+    OrvaTexture* texture = first->GetTexture(0);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_TRUE(texture->IsValid());
+    EXPECT_EQ(texture->GetWidth(), 2);
+    // The material holds the only reference; the missing file left none.
+    EXPECT_EQ(texture->GetRefCount(), 1);
+    EXPECT_EQ(OrvaTexture::GetCount(), textures + 1);
+    EXPECT_EQ(first->GetMaterialPointer()->ambient.r, 0.5f);
+    EXPECT_EQ(static_cast<OrvaMaterial*>(mesh->GetMaterials()->GetAt(1))->GetTexture(0), nullptr);
+    mesh->Release();
+    EXPECT_EQ(OrvaTexture::GetCount(), textures);
 }
 
 }  // namespace
