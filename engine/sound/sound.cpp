@@ -430,13 +430,10 @@ static bool IsChunkId(const uint8_t* p)
     return true;
 }
 
-// Finds the format and the sample data of a RIFF WAVE image. Every chunk must
-// lie inside the image; false when the image is not a playable WAVE.
-static bool ParseWave(const std::vector<uint8_t>& bytes, platform::WaveFormat* format, size_t* dataOffset,
-                      uint32_t* dataSize)
+bool OrvaSound::ParseWave(const uint8_t* bytes, size_t size, platform::WaveFormat* format, size_t* dataOffset,
+                          uint32_t* dataSize)
 {
-    const size_t size = bytes.size();
-    if (size < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
+    if (bytes == nullptr || size < 12 || std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "WAVE", 4) != 0) {
         return false;
     }
     const uint8_t* fmt = nullptr;
@@ -444,7 +441,7 @@ static bool ParseWave(const std::vector<uint8_t>& bytes, platform::WaveFormat* f
     bool haveData = false;
     size_t at = 12;
     while (at <= size - 8) {
-        const uint8_t* id = bytes.data() + at;
+        const uint8_t* id = bytes + at;
         const uint32_t chunkSize = ReadU32(id + 4);
         const size_t body = at + 8;
         if (chunkSize > size - body) {
@@ -452,7 +449,7 @@ static bool ParseWave(const std::vector<uint8_t>& bytes, platform::WaveFormat* f
             return false;
         }
         if (std::memcmp(id, "fmt ", 4) == 0) {
-            fmt = bytes.data() + body;
+            fmt = bytes + body;
             fmtSize = chunkSize;
         } else if (std::memcmp(id, "data", 4) == 0) {
             *dataOffset = body;
@@ -464,7 +461,7 @@ static bool ParseWave(const std::vector<uint8_t>& bytes, platform::WaveFormat* f
         // RIFF pads odd chunks to an even size; some writers do not, so the
         // pad is skipped only where it leaves us at a chunk id.
         if ((chunkSize & 1) != 0 && next + 1 <= size - 4 &&
-            (IsChunkId(bytes.data() + next + 1) || !IsChunkId(bytes.data() + next))) {
+            (IsChunkId(bytes + next + 1) || !IsChunkId(bytes + next))) {
             next += 1;
         }
         at = next;
@@ -579,7 +576,7 @@ int32_t OrvaSound::LoadWave(const char* name)
     platform::WaveFormat format;
     size_t dataOffset = 0;
     uint32_t dataSize = 0;
-    if (!ParseWave(bytes, &format, &dataOffset, &dataSize)) {
+    if (!ParseWave(bytes.data(), bytes.size(), &format, &dataOffset, &dataSize)) {
         OrvaDebug::Log(" エラー : ウェーブデータの取得に失敗\n");
         return 0;
     }
@@ -632,7 +629,7 @@ int32_t OrvaSound::LoadFromPack(const char* packFile, const char* entryName)
     return result;
 }
 
-int32_t OrvaSound::LoadFromOpenPack(FILE* file, const char* entryName)
+bool OrvaSound::FindPackEntry(FILE* file, const char* entryName, platform::WaveFormat* format, uint32_t* size)
 {
     long fileSize = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) {
@@ -642,11 +639,11 @@ int32_t OrvaSound::LoadFromOpenPack(FILE* file, const char* entryName)
     if (fileSize < 0 || std::fseek(file, 0, SEEK_SET) != 0 || std::fread(magic, 1, sizeof magic, file) != sizeof magic ||
         std::memcmp(magic, "OSD\0", kPackMagicBytes) != 0) {
         OrvaDebug::Log("  エラー : パックファイルが不正です\n");
-        return 0;
+        return false;
     }
     const size_t wantedLength = std::strlen(entryName);
     uint64_t at = kPackMagicBytes;
-    uint32_t size = 0;
+    uint32_t entrySize = 0;
     bool found = false;
     for (;;) {
         char name[kPackNameBytes] = {};
@@ -655,7 +652,7 @@ int32_t OrvaSound::LoadFromOpenPack(FILE* file, const char* entryName)
             std::fread(sizeBytes, 1, sizeof sizeBytes, file) != sizeof sizeBytes) {
             break;
         }
-        size = ReadU32(sizeBytes);
+        entrySize = ReadU32(sizeBytes);
         at += kPackNameBytes + 4;
         // The entry's name ends at its zero or at its 32nd byte.
         const size_t length = strnlen(name, sizeof name);
@@ -663,27 +660,37 @@ int32_t OrvaSound::LoadFromOpenPack(FILE* file, const char* entryName)
             found = true;
             break;
         }
-        at += platform::WaveFormat::kBaseBytes + static_cast<uint64_t>(size);
+        at += platform::WaveFormat::kBaseBytes + static_cast<uint64_t>(entrySize);
         if (at > static_cast<uint64_t>(fileSize) || std::fseek(file, static_cast<long>(at), SEEK_SET) != 0) {
             break;
         }
     }
     // The format and every sample byte must be in the file.
-    if (!found || size == 0 ||
-        at + platform::WaveFormat::kBaseBytes + static_cast<uint64_t>(size) > static_cast<uint64_t>(fileSize)) {
+    if (!found || entrySize == 0 ||
+        at + platform::WaveFormat::kBaseBytes + static_cast<uint64_t>(entrySize) > static_cast<uint64_t>(fileSize)) {
         OrvaDebug::Log("  エラー : データの取得に失敗\n");
-        return 0;
+        return false;
     }
     uint8_t stored[platform::WaveFormat::kBaseBytes] = {};
-    platform::WaveFormat format;
     if (std::fread(stored, 1, sizeof stored, file) != sizeof stored) {
         OrvaDebug::Log("  エラー : データの取得に失敗\n");
-        return 0;
+        return false;
     }
     // A pack stores only the 18-byte form: an extensible format cannot be
     // read from it, and no buffer is made for it.
-    if (!platform::WaveFormat::Read(stored, sizeof stored, &format)) {
+    if (!platform::WaveFormat::Read(stored, sizeof stored, format)) {
         OrvaDebug::Log("  エラー : サウンドバッファの生成に失敗\n");
+        return false;
+    }
+    *size = entrySize;
+    return true;
+}
+
+int32_t OrvaSound::LoadFromOpenPack(FILE* file, const char* entryName)
+{
+    platform::WaveFormat format;
+    uint32_t size = 0;
+    if (!FindPackEntry(file, entryName, &format, &size)) {
         return 0;
     }
     PackSource source = {file};

@@ -60,6 +60,20 @@ public:
     // Returns when the worker has served every command posted so far.
     static void WaitIdle();
 
+    // The readers LoadWave and LoadFromPack take their data through; any
+    // thread, no device needed.
+    // Finds the format and the sample bytes, [*dataOffset, *dataOffset +
+    // *dataSize), of a RIFF WAVE image of `size` bytes. Every chunk must lie
+    // inside the image; false when the image is not a playable WAVE.
+    static bool ParseWave(const uint8_t* bytes, size_t size, platform::WaveFormat* format, size_t* dataOffset,
+                          uint32_t* dataSize);
+    // Finds the first entry named `entryName` in the OSD pack open as `file`:
+    // its stored format and sample size, with the file left at its first
+    // sample byte. False, with the load's error line logged, when the file is
+    // no pack or the entry is missing, empty, cut short or of a format that
+    // cannot be read.
+    static bool FindPackEntry(std::FILE* file, const char* entryName, platform::WaveFormat* format, uint32_t* size);
+
     virtual int32_t LoadFromPack(const char* packFile, const char* entryName);
     virtual int32_t LoadWave(const char* name);
     virtual void ExecPlay(int32_t loopFlag);
