@@ -13,7 +13,8 @@ enum class MidiResult {
     kOk,
     // Missing, empty or unreadable file.
     kUnreadable,
-    // Not a Standard MIDI File, or one whose chunks or events run past their end.
+    // Not a Standard MIDI File, or one whose chunks or events run past their
+    // end or whose times run past what 64-bit frames hold.
     kMalformed,
     // No General MIDI SoundFont where one was looked for.
     kNoSoundFont,

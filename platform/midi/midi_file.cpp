@@ -284,7 +284,14 @@ std::unique_ptr<MidiSong> MidiSong::Parse(const uint8_t* bytes, size_t size, Mid
             event.frame = toFrame(seconds);
             song->events.push_back(event);
         }
-        song->length = toFrame(secondsAt(std::max(endTick, baseTick)));
+        // Every frame is at most the length's. Frames are 64-bit: a song that
+        // runs past them (a hostile file: millions of years of ticks at the
+        // slowest tempo) is refused rather than timed with wrapped numbers.
+        const double lengthSeconds = secondsAt(std::max(endTick, baseTick));
+        if (!(lengthSeconds * kAudioRate < 4.0e18)) {
+            return Fail(result, MidiResult::kMalformed);
+        }
+        song->length = toFrame(lengthSeconds);
     } catch (const std::bad_alloc&) {
         return Fail(result, MidiResult::kOutOfMemory);
     }
