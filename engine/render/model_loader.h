@@ -42,6 +42,9 @@ public:
     // A new animation bound to every frame loaded so far whose name its
     // Frame reference gives, with the keys of its AnimationKey children.
     void LoadAnimation(const platform::XObject& object, OrvaProgress progress);
+    // The file whose objects the single-object loaders above read (meshes
+    // and references need it); LoadFromXof sets it itself.
+    void SetFile(const platform::XFile* source) { file = source; }
 
     // Every frame's local matrix for the time, then every combined matrix
     // (local x parent's local x ... x root's local). Allocates nothing.
