@@ -167,6 +167,28 @@ TEST_F(OrvaModelTest, LoadsAnXFileAndDrawsWhereWorldAndTimePutIt)
               Shape([](int x, int y) { return LeftSquare(x, y, -2) || RightSquare(x, y, -2); }));
 }
 
+TEST_F(OrvaModelTest, SingleObjectLoadersReadMeshesAndReferencesOfTheirFile)
+{
+    OrvaModel* model = OrvaModel::Create();
+    OrvaFrame* root = model->CreateRootFrame("MASTER_FRAME");
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(model->CreateRootFrame("SECOND"), nullptr);
+    const xtest::Bytes bytes = xtest::Text(kModel);
+    platform::XFile xfile;
+    ASSERT_TRUE(xfile.Parse(bytes.data(), bytes.size(), &error)) << error;
+    const std::vector<platform::XObject>& objects = xfile.GetObjects();
+    ASSERT_EQ(objects.size(), 4u);
+    // Arm with its mesh, then the animation set that names it.
+    model->LoadFrame(xfile, objects[1], root, nullptr);
+    model->LoadAnimationSet(xfile, objects[3], nullptr);
+    ASSERT_EQ(model->GetMeshCount(), 1);
+    EXPECT_EQ(model->GetMesh(0)->GetFrame(), model->GetFrame(1));
+    model->Update(10.0f);
+    EXPECT_EQ(model->GetFrame(1)->GetCombinedMatrix()->GetElement(4, 1), 4.0f);
+    model->LoadMesh(xfile, objects[0].children[1], root, nullptr);
+    EXPECT_EQ(model->FindMesh("Left"), 1);
+}
+
 TEST_F(OrvaModelTest, PlacementComposesScaleAxesAndPosition)
 {
     OrvaModel* model = OrvaModel::Create();
