@@ -274,6 +274,19 @@ void OrvaModel::Reset()
 
 // ---------------------------------------------------------------- update
 
+void OrvaModel::FaceEye()
+{
+    if (billboard == 0) {
+        return;
+    }
+    OrvaVector eye;
+    OrvaCamera::GetEyePosition(&eye);
+    // LookAt writes the position and up it reads: hand it copies.
+    const OrvaVector from = position;
+    const OrvaVector hint = up;
+    LookAt(&from, &eye, &hint);
+}
+
 void OrvaModel::PushDown(float time)
 {
     Animate(time);
@@ -295,13 +308,7 @@ void OrvaModel::PushDown(float time)
 
 void OrvaModel::Update(float time)
 {
-    if (billboard != 0) {
-        OrvaVector eye;
-        OrvaCamera::GetEyePosition(&eye);
-        const OrvaVector from = position;
-        const OrvaVector hint = up;
-        LookAt(&from, &eye, &hint);
-    }
+    FaceEye();
     g_scaling.Scaling(scale.x, scale.y, scale.z);
     g_axes.Identity();
     const OrvaVector* rows[4] = {&right, &up, &front, &position};
@@ -316,13 +323,7 @@ void OrvaModel::Update(float time)
 
 void OrvaModel::UpdateWithMatrix(const OrvaMatrix& m)
 {
-    if (billboard != 0) {
-        OrvaVector eye;
-        OrvaCamera::GetEyePosition(&eye);
-        const OrvaVector from = position;
-        const OrvaVector hint = up;
-        LookAt(&from, &eye, &hint);
-    }
+    FaceEye();
     world = m;
     PushDown(0.0f);
 }

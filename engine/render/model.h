@@ -219,6 +219,8 @@ protected:
 private:
     // The parts the loader works on.
     OrvaModelParts MakeParts();
+    // A billboard turns its front toward the eye, keeping its position.
+    void FaceEye();
     // Steps shared by Update and UpdateWithMatrix once the world is set.
     void PushDown(float time);
     void Draw(int32_t mirror);
