@@ -12,6 +12,7 @@
 #include "engine/render/font_fx.h"
 #include "engine/render/font_sprite.h"
 #include "engine/render/list_sprite.h"
+#include "engine/render/model.h"
 #include "engine/render/particle.h"
 #include "engine/render/primitive.h"
 #include "engine/render/primitive3d.h"
@@ -108,6 +109,7 @@ void OrvaEngine::RegisterModules()
     OrvaApplication::SetModuleEntry(OrvaModule::Texture, StartAlways<OrvaTexture::Initialize>, OrvaTexture::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Surface, StartAlways<OrvaSurface::Initialize>, OrvaSurface::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Scene, OrvaScene::Initialize, OrvaScene::Destroy);
+    OrvaApplication::SetModuleEntry(OrvaModule::Model, OrvaModel::Initialize, OrvaModel::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::Sprite, OrvaSprite::Initialize, OrvaSprite::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::ListSprite, OrvaListSprite::Initialize, OrvaListSprite::Destroy);
     OrvaApplication::SetModuleEntry(OrvaModule::GdiFont, StartAlways<OrvaFont::Initialize>, OrvaFont::Destroy);
