@@ -111,11 +111,29 @@ OrvaObject* OrvaObjectList::GetAt(int32_t index) const
 
 void OrvaObjectList::ReleaseAll()
 {
+    // The release may destroy the object and unlink it, so the next link is
+    // read first. A destroyed object may also let go of the member after it
+    // (a model dropping the only reference to the model attached to it), so
+    // that member is held across the call: when the hold is all that keeps
+    // it, it is gone already and is let go without a second release.
     OrvaObject* object = head;
     while (object != nullptr) {
-        // The release may destroy the object and unlink it: read on first.
         OrvaObject* next = object->next;
+        if (next != nullptr) {
+            next->AddRef();
+        }
         object->Release();
+        while (next != nullptr && next->refCount == 1) {
+            OrvaObject* after = next->next;
+            if (after != nullptr) {
+                after->AddRef();
+            }
+            next->Release();
+            next = after;
+        }
+        if (next != nullptr) {
+            --next->refCount;
+        }
         object = next;
     }
     // Objects that outlive their release (held elsewhere) are no longer ours.

@@ -80,3 +80,47 @@ TEST(OrvaObjectList, DestructorUnlinksAndReleaseAllEmpties)
     EXPECT_EQ(list.GetCount(), 1);
     EXPECT_EQ(list.GetHead(), p4);
 }
+
+namespace {
+
+// Owns a reference to another member of its list and drops it when
+// destroyed, as a model does with the model attached to it.
+struct Holder : OrvaObject {
+    Holder(int* deaths, OrvaObject* held) : deaths(deaths), held(held) {}
+    ~Holder() override
+    {
+        if (held != nullptr) {
+            held->Release();
+        }
+        ++*deaths;
+    }
+    int* deaths;
+    OrvaObject* held;
+};
+
+}  // namespace
+
+TEST(OrvaObjectList, ReleaseAllSurvivesMembersReleasingTheirNeighbours)
+{
+    int deaths = 0;
+    OrvaObjectList list;
+    Holder* b = new Holder(&deaths, nullptr);
+    Holder* c = new Holder(&deaths, nullptr);
+    // a is given the only reference to b, the member after it; c is also
+    // held elsewhere, and survives.
+    Holder* a = new Holder(&deaths, b);
+    list.PushBack(a);
+    list.PushBack(b);
+    list.PushBack(c);
+    c->AddRef();
+    // a's destruction destroys b: the walk must neither read b after it is
+    // gone nor release it twice, and must still reach c.
+    list.ReleaseAll();
+    EXPECT_EQ(deaths, 2);
+    EXPECT_EQ(c->GetRefCount(), 1);
+    EXPECT_EQ(c->GetOwner(), nullptr);
+    EXPECT_EQ(list.GetCount(), 0);
+    EXPECT_EQ(list.GetHead(), nullptr);
+    c->Release();
+    EXPECT_EQ(deaths, 3);
+}
