@@ -12,6 +12,7 @@
 #include "engine/render/frame.h"
 #include "engine/render/mesh.h"
 #include "engine/render/model_loader.h"
+#include "engine/render/quad_tree_node.h"
 
 static OrvaObjectList g_models;
 static OrvaMeshModuleState* g_moduleState = nullptr;
@@ -31,11 +32,13 @@ bool OrvaModel::Initialize()
 {
     g_models.Init();
     OrvaMesh::Initialize();
+    StartModuleState();
     return true;
 }
 
 void OrvaModel::Destroy()
 {
+    OrvaDebug::Log("\n============================================== Destroy Model\n");
     // A model releasing its attached model inside the list walk could
     // destroy the member the walk reads next: drop every attachment first.
     std::vector<OrvaModel*> held;
@@ -50,6 +53,12 @@ void OrvaModel::Destroy()
         model->Release();
     }
     g_models.ReleaseAll();
+    StopModuleState();
+}
+
+OrvaObjectList* OrvaModel::GetModelList()
+{
+    return &g_models;
 }
 
 void OrvaModel::SetModuleState(OrvaMeshModuleState* state)
@@ -304,6 +313,9 @@ void OrvaModel::PushDown(float time)
         mesh->UpdateWorld(&placed, frame != nullptr ? *frame->GetCombinedMatrix() : identity, world);
         mesh->UpdateBox(placed);
     }
+    for (OrvaObject* o = quadTree.GetHead(); o != nullptr; o = o->GetNext()) {
+        static_cast<OrvaQuadTreeNode*>(o)->UpdateBox(world);
+    }
 }
 
 void OrvaModel::Update(float time)
@@ -547,6 +559,9 @@ void OrvaModel::Draw(int32_t mirror)
     // A height field's blocks are drawn by its quadtree, which visits only
     // the visible ones.
     if (quadTree.GetHead() != nullptr) {
+        static_cast<OrvaQuadTreeNode*>(quadTree.GetHead())
+            ->Visit(&heightField.visibleMeshCount, heightField.visibleMeshes.data(),
+                    static_cast<int32_t>(heightField.visibleMeshes.size()));
         return;
     }
     for (OrvaObject* o = meshes.GetHead(); o != nullptr; o = o->GetNext()) {

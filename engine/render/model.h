@@ -21,8 +21,11 @@
 #include "engine/core/vector.h"
 #include "platform/gfx/xfile.h"
 
+class OrvaCamera;
 class OrvaFrame;
 class OrvaMesh;
+class OrvaQuadTreeNode;
+class OrvaSurface;
 class OrvaTexture;
 struct OrvaMeshModuleState;
 struct OrvaModelParts;
@@ -56,6 +59,56 @@ public:
     // flag. Null (the default): models draw unmirrored. Not copied.
     static void SetModuleState(OrvaMeshModuleState* state);
     static int32_t GetCount();
+    // Every model's meshes, in list order, drop or rebuild their device
+    // buffers (model_module.cpp).
+    static void OnLostDevice();
+    static void OnResetDevice();
+
+    // ---- module state (model_module.cpp), read by meshes while they draw
+    // and load.
+    // Holds a reference to the camera (null: none) and drops the one held
+    // before.
+    static void SetCamera(OrvaCamera* camera);
+    static OrvaCamera* GetCamera();
+    // The OAG archive that X-file materials take a texture from when it is
+    // not a plain file; at most kTexturePackBytes - 1 bytes are kept, null
+    // clears it.
+    static constexpr int32_t kTexturePackBytes = 256;
+    static void SetTexturePack(const char* packFile);
+    static const char* GetTexturePack();
+    // The reflection matrix of the mirror plane through p0, p1, p2, and
+    // four clip planes through the eye along the mirror's edges (corners in
+    // order p0, p1, p3, p2). Nothing before Initialize or after Destroy.
+    static void SetMirror(const OrvaVector* p0, const OrvaVector* p1, const OrvaVector* p2, const OrvaVector* p3);
+    // The matrix a reflection pass draws through; null outside the
+    // module's life.
+    static const OrvaMatrix* GetReflectionMatrix();
+    // Clip plane 0 to 3 of the last SetMirror (a, b, c, d); false for
+    // another index.
+    static bool GetMirrorClipPlane(int32_t index, float* out);
+
+    // ---- generators (model_module.cpp, model_height_field.cpp). Each
+    // returns the new model, also when a later step failed (then empty or
+    // partly built); null only when no model can be allocated.
+    static OrvaModel* CreateBillboard(float width, float height, OrvaProgress progress);
+    // A grid in the XY plane (rows along y) or the XZ plane (rows along z);
+    // both counts at least 2.
+    static OrvaModel* CreatePlane(float width, float height, int32_t columns, int32_t rows, float uvScale,
+                                  OrvaProgress progress);
+    static OrvaModel* CreatePlaneXZ(float width, float depth, int32_t columns, int32_t rows, float uvScale,
+                                    OrvaProgress progress);
+    static OrvaModel* CreateCube(float width, float height, float depth, OrvaProgress progress);
+    // stacks: vertex rings from pole to pole, slices: segments about y;
+    // both at least 3.
+    static OrvaModel* CreateSphere(float radiusX, float radiusY, float radiusZ, int32_t stacks, int32_t slices,
+                                   OrvaProgress progress);
+    // A square A8R8G8B8 image of meshesPerSide x cells + 1 pixels a side,
+    // its red channel the height (0 to heightScale), cut into
+    // meshesPerSide x meshesPerSide blocks under a quadtree.
+    static OrvaModel* CreateHeightField(OrvaSurface* image, int32_t meshesPerSide, float width, float depth,
+                                        float heightScale, int32_t uvRepeat, OrvaProgress progress);
+    // From a file, else from the program's "XFILE" resource of that name.
+    static OrvaModel* CreateFromX(const char* fileName, OrvaProgress progress);
 
     // ---- creation: an empty model at the back of the model list, for the
     // generators to fill; null when it cannot be allocated.
@@ -140,6 +193,23 @@ public:
     // field.
     virtual void DrawBoxes(uint32_t color);
 
+    // ---- height field (model_height_field.cpp). Query points are in the
+    // field's own coordinates: the world matrix is not applied.
+    // The subtree of node over the size x size blocks from column x, row y;
+    // every node is pushed at the back of the quadtree list.
+    virtual void BuildQuadTree(OrvaQuadTreeNode* node, int32_t x, int32_t y, int32_t size, OrvaProgress progress);
+    // Blocks drawn by the last Render or RenderReflected.
+    virtual int32_t GetVisibleMeshCount() const;
+    // 1 when the last render drew that block; 0 otherwise, also for a
+    // column or row outside the field and for a model that is no field.
+    virtual int32_t IsMeshVisible(int32_t column, int32_t row) const;
+    // False (nothing written) for a point off the field.
+    virtual bool GetBlock(float x, float z, int32_t* column, int32_t* row) const;
+    // The surface height at the point and, when normal is not null, its
+    // unit normal; 0 (normal untouched) off the field or on a vertical
+    // triangle.
+    virtual float GetHeight(float x, float z, OrvaVector* normal);
+
     // ---- mesh settings (model_mesh.cpp). meshIndex (and materialIndex)
     // inside the list addresses that one; any other value, by convention
     // -1, addresses every one in list order.
@@ -167,6 +237,38 @@ public:
     // ---- picking: the index of the first mesh whose world box the segment
     // from the screen point (x, y pixels, z depth) to depth 1 crosses, or -1.
     virtual int32_t PickMesh(float x, float y, float z);
+
+    // ---- collision and picking (model_pick.cpp, hit table in model_pick.h)
+    // Empties the hit table; the module's Initialize calls it.
+    static void ClearHitTable();
+    // 1 when mesh meshA of a and mesh meshB of b collide by the kind
+    // (OrvaCollisionKind), else 0; 0 for a missing model, an index outside
+    // either model's own mesh list or an unknown kind.
+    static int32_t CheckCollision(int32_t kind, OrvaModel* a, int32_t meshA, OrvaModel* b, int32_t meshB);
+    // Clears the hit table, then records every triangle the world segment
+    // from-to crosses, of mesh meshIndex or, for an index outside the list
+    // (by convention -1), of every mesh in list order. The attached model's
+    // meshes stand in for the model's own. Triangles count from their front
+    // only unless twoSided; normals are recorded only when wantNormals.
+    // True when any mesh was hit.
+    static bool RayPick(OrvaModel* model, int32_t meshIndex, const OrvaVector* from, const OrvaVector* to,
+                        int32_t twoSided, int32_t wantNormals);
+    // As RayPick for the segment from the screen point (x, y pixels, z
+    // depth) to the same pixel at depth 1, through the global camera.
+    static bool ScreenPick(OrvaModel* model, int32_t meshIndex, const OrvaVector* screenPoint, int32_t twoSided,
+                           int32_t wantNormals);
+    // The readers of the last pick. The counts come back also for a null
+    // out; an out array holds at least the count. A slot or hit outside
+    // the recorded ones gives 0 (false) and leaves the outputs alone.
+    static uint32_t GetHitMeshes(uint32_t* out);
+    static uint32_t GetHitFaces(int32_t slot, uint32_t* out);
+    static bool GetHitPosition(int32_t slot, int32_t hit, OrvaVector* local, OrvaVector* world);
+    static bool GetHitNormal(int32_t slot, int32_t hit, OrvaVector* local, OrvaVector* world);
+    // The ray from origin along the unit direction against triangle a, b,
+    // c seen from the side (b - a) x (c - a) points to: true with the
+    // distance t and the barycentric u (towards b) and v (towards c).
+    static bool RayTriangle(const OrvaVector& origin, const OrvaVector& direction, const OrvaVector& a,
+                            const OrvaVector& b, const OrvaVector& c, float* t, float* u, float* v);
 
     // ---- sharing
     // Every mesh drops its materials and device buffers and is hidden;
@@ -217,6 +319,12 @@ protected:
     OrvaModel();
 
 private:
+    // The module state's start and stop, model_module.cpp.
+    static void StartModuleState();
+    static void StopModuleState();
+    // The list of every live model.
+    static OrvaObjectList* GetModelList();
+
     // The parts the loader works on.
     OrvaModelParts MakeParts();
     // A billboard turns its front toward the eye, keeping its position.
@@ -224,6 +332,10 @@ private:
     // Steps shared by Update and UpdateWithMatrix once the world is set.
     void PushDown(float time);
     void Draw(int32_t mirror);
+    // One mesh against the world segment into the next free hit slot;
+    // true when it recorded hits.
+    static bool RayPickMesh(OrvaMesh* mesh, const OrvaVector& from, const OrvaVector& to, int32_t twoSided,
+                            int32_t wantNormals);
 
     OrvaFrame* root = nullptr;   // also in the frame list
     OrvaMatrix world{};
