@@ -150,6 +150,8 @@ void OrvaModel::StartModuleState()
     std::memset(g_clipPlanes, 0, sizeof g_clipPlanes);
     g_billboardCount = g_sphereCount = g_planeCount = g_cubeCount = 0;
     OrvaModelShape::ResetHeightFieldCount();
+    // Picking's results belong to the module state too.
+    ClearHitTable();
     g_state.mirrorMatrix.Identity();
     g_reflection = &g_state.mirrorMatrix;
     OrvaMesh::SetModuleState(&g_state);
