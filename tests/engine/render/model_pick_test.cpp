@@ -179,6 +179,14 @@ TEST_F(OrvaModelPickTest, SegmentThroughAQuadHitsItsFrontFaceOnly)
 TEST_F(OrvaModelPickTest, SegmentEndsAndTriangleEdgesBoundTheHits)
 {
     OrvaModel* model = Make(MeshText("Quad", Quad()));
+    // A slope z = y, so that a segment ending before it still overlaps its
+    // bounds: at (-0.5, 0.5) it lies at z 0.5.
+    OrvaModel* slope = Make(MeshText("Slope", {Tri{{{-1, -1, -1}, {-1, 1, 1}, {1, 1, 1}}}}));
+    EXPECT_FALSE(Pick(slope, -1, OrvaVector(-0.5f, 0.5f, -10.0f), OrvaVector(-0.5f, 0.5f, 0.0f)));
+    ASSERT_TRUE(Pick(slope, -1, OrvaVector(-0.5f, 0.5f, -10.0f), OrvaVector(-0.5f, 0.5f, 0.5f)));
+    OrvaVector local;
+    ASSERT_TRUE(OrvaModel::GetHitPosition(0, 0, &local, nullptr));
+    ExpectVector(local, -0.5f, 0.5f, 0.5f, "on the slope");
     // Ending 0.5 before the quad, or of no length on it: no hit. Ending on
     // it: a hit.
     EXPECT_FALSE(Pick(model, -1, OrvaVector(-0.5f, 0.5f, -10.0f), OrvaVector(-0.5f, 0.5f, -0.5f)));
