@@ -342,6 +342,12 @@ TEST_F(OrvaModelPickTest, ReadersRejectSlotsAndHitsOutsideTheLastPick)
     EXPECT_EQ(face, 99u);
     EXPECT_EQ(OrvaModel::GetHitFaces(0, nullptr), 1u);
     EXPECT_TRUE(OrvaModel::GetHitPosition(0, 0, nullptr, nullptr));
+
+    // A restarted module starts with an empty table.
+    OrvaModel::Destroy();
+    ASSERT_TRUE(OrvaModel::Initialize());
+    EXPECT_EQ(OrvaModel::GetHitMeshes(nullptr), 0u);
+    EXPECT_FALSE(OrvaModel::GetHitPosition(0, 0, nullptr, nullptr));
 }
 
 TEST_F(OrvaModelPickTest, ScreenPickRunsThroughThePixelToTheFarEnd)
