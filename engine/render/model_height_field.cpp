@@ -2,6 +2,7 @@
 // of block meshes under a quadtree, the tree's construction, and the
 // queries over the field (which blocks the last draw showed, the block
 // under a point, the height and normal at a point).
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <new>
@@ -33,6 +34,12 @@ void OrvaModelShape::ResetHeightFieldCount()
 static bool FillWorkMesh(OrvaMesh* work, const uint8_t* bits, int32_t pitch, int32_t size, float width, float depth,
                          float heightScale, int32_t uvRepeat)
 {
+    // The grid's vertices and its 32-bit face list must be countable.
+    const int64_t cells = static_cast<int64_t>(size - 1) * (size - 1);
+    if (static_cast<int64_t>(size) * size > INT32_MAX || cells * 6 > static_cast<int64_t>(UINT32_MAX)) {
+        OrvaDebug::Log("ERROR : メッシュの配列の確保に失敗 [%d / %d]\n", size, size);
+        return false;
+    }
     if (!work->AllocateArrays(size * size, 0)) {
         return false;
     }

@@ -264,6 +264,13 @@ TEST_F(OrvaModelModuleTest, ModuleStateReachesMeshesAndEndsWithTheModule)
     EXPECT_NEAR(reflection->GetElement(4, 1), 2.0f, 1e-6f);
     EXPECT_NEAR(reflection->GetElement(2, 2), 1.0f, 1e-6f);
     float plane[4];
+    // Plane 0 runs through the eye and the mirror's edge p0-p1, which the
+    // view x projection puts at x = y = 1/8.
+    ASSERT_TRUE(OrvaModel::GetMirrorClipPlane(0, plane));
+    EXPECT_NEAR(plane[0], -std::sqrt(0.5f), 1e-5f);
+    EXPECT_NEAR(plane[1], std::sqrt(0.5f), 1e-5f);
+    EXPECT_NEAR(plane[2], 0.0f, 1e-6f);
+    EXPECT_NEAR(plane[3], 0.0f, 1e-6f);
     EXPECT_TRUE(OrvaModel::GetMirrorClipPlane(3, plane));
     EXPECT_FALSE(OrvaModel::GetMirrorClipPlane(4, plane));
 
