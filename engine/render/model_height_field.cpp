@@ -107,7 +107,9 @@ OrvaModel* OrvaModel::CreateHeightField(OrvaSurface* image, int32_t meshesPerSid
     const int32_t n = meshesPerSide;
     const int32_t imageWidth = image != nullptr ? image->GetWidth() : 0;
     const int32_t imageHeight = image != nullptr ? image->GetHeight() : 0;
-    const int32_t cell = n > 0 ? imageWidth / n : 0;
+    // Blocks share their edge rows, so the image is n x cell + 1 pixels
+    // across: one block (n = 1) takes the whole image less one.
+    const int32_t cell = n > 0 && imageWidth > 0 ? (imageWidth - 1) / n : 0;
     OrvaModelShape::LogCreate(model);
     OrvaDebug::Log("MeshNum [%d x %d = %d] / CellSize [%d x %d] {\n", n, n,
                    static_cast<int32_t>(static_cast<uint32_t>(n) * static_cast<uint32_t>(n)), cell, cell);
@@ -115,10 +117,8 @@ OrvaModel* OrvaModel::CreateHeightField(OrvaSurface* image, int32_t meshesPerSid
         OrvaDebug::Log("ERROR : 画像サイズが正方形では有りません\n");
         return model;
     }
-    // Every block takes cell + 1 pixels and shares its last row and column
-    // with the next: the image must be exactly n x cell + 1 pixels across,
-    // or the blocks would not cover it.
-    if (cell < 1 || imageWidth % cell != 1 || static_cast<int64_t>(n) * cell + 1 != imageWidth) {
+    // Any other width would leave columns that no block covers.
+    if (cell < 1 || static_cast<int64_t>(n) * cell + 1 != imageWidth) {
         OrvaDebug::Log("ERROR : 画像サイズが不正です\n    << 画像サイズ = (mesh_num * １メッシュの１列の頂点数) + 1 >>\n");
         return model;
     }

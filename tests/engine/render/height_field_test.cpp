@@ -156,10 +156,12 @@ TEST_F(OrvaHeightFieldTest, RefusesImagesItCannotCut)
         // 11 = 4 x 2 + 3: the blocks would leave two columns uncovered.
         {Image(11, 11, zero), 4, size},
         {nullptr, 2, size},
+        // 257 x 257 vertices in one block: past what 16-bit indices reach.
+        {Image(257, 257, zero), 1, "ERROR : Vertex Overflow!!! [66049]\n"},
         {Image(5, 5, zero, kOrvaSurfaceTexture), 2,
          "ERROR : FORMAT_WIDEUSE を指定して作成されたサーフェイスではありません\n"},
     };
-    ASSERT_NE(cases[7].image->GetFormat(), 21u);
+    ASSERT_NE(cases[8].image->GetFormat(), 21u);
     for (const Case& c : cases) {
         std::remove(meshtest::LogPath().c_str());
         OrvaModel* model = OrvaModel::CreateHeightField(c.image, c.meshes, 4.0f, 4.0f, 1.0f, 1, nullptr);
@@ -175,10 +177,16 @@ TEST_F(OrvaHeightFieldTest, RefusesImagesItCannotCut)
         model->Update(0.0f);
         Render(model);
     }
-    // Only the format check comes after the frame is named: the failed
-    // attempts before it used no number.
-    OrvaModel* ok = OrvaModel::CreateHeightField(Image(5, 5, zero), 2, 4.0f, 4.0f, 1.0f, 1, nullptr);
-    EXPECT_STREQ(ok->GetRootFrame()->GetName(), "HightField_01");
+    // The size checks come before the frame is named and use no number; the
+    // format and overflow checks come after it.
+    // A single block of 2 x 2 cells.
+    OrvaModel* ok = OrvaModel::CreateHeightField(Image(3, 3, zero), 1, 4.0f, 4.0f, 1.0f, 1, nullptr);
+    EXPECT_STREQ(ok->GetRootFrame()->GetName(), "HightField_02");
+    ASSERT_EQ(ok->GetMeshCount(), 1);
+    EXPECT_EQ(ok->GetMesh(0)->GetVertexCount(), 9);
+    int32_t column = -1, row = -1;
+    EXPECT_TRUE(ok->GetBlock(1.9f, -2.0f, &column, &row));
+    EXPECT_EQ(column + row, 0);
 }
 
 TEST_F(OrvaHeightFieldTest, HeightAndNormalFollowTheCellsTriangles)
