@@ -50,9 +50,12 @@ struct OrvaHeightField {
 class OrvaModel : public OrvaObject {
 public:
     // ---- module
-    // Empties the model list and lets meshes follow device loss and reset.
+    // Empties the model list, lets meshes follow device loss and reset, and
+    // installs the module state (no camera, identity reflection, no texture
+    // pack, no hits) into meshes and models.
     static bool Initialize();
-    // Drops every attachment, then releases every model still alive.
+    // Drops every attachment, releases every model still alive, then the
+    // camera; the reflection matrix goes with the module.
     static void Destroy();
     // The model module's state, the same object it gives
     // OrvaMesh::SetModuleState: Render and RenderReflected set its mirror
