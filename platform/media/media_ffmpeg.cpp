@@ -1,13 +1,5 @@
 #include "platform/media/media.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
-#include <libswresample/swresample.h>
-}
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,9 +7,9 @@ extern "C" {
 #include <mutex>
 #include <new>
 #include <string>
-#include <vector>
 
 #include "platform/audio/audio.h"
+#include "platform/media/ffmpeg_file.h"
 
 // Decoding happens in the mixer's pull, a packet at a time, into a buffer
 // that holds one decoded packet (a few thousand frames at most). An MP3 frame
@@ -27,58 +19,12 @@ extern "C" {
 // renders are the frames of the file, with no dependence on timing.
 namespace platform {
 
-static void LogFromFfmpeg(void* avcl, int level, const char* format, va_list args)
-{
-    if (level > av_log_get_level()) {
-        return;
-    }
-    char line[1024];
-    int prefix = 1;
-    av_log_format_line(avcl, level, format, args, line, sizeof line, &prefix);
-    std::fprintf(stderr, "media: %s", line);
-}
-
-static void SetUpFfmpegLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // FFmpeg's own chatter about ordinary files is not ours to show.
-        av_log_set_level(AV_LOG_ERROR);
-        av_log_set_callback(LogFromFfmpeg);
-    });
-}
-
-static std::string ErrorText(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = "";
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 struct MediaStream::Impl final : AudioSource {
-    // Owned FFmpeg state; touched under lock only (the mixer's pull included).
-    AVFormatContext* format = nullptr;
-    AVCodecContext* codec = nullptr;
-    SwrContext* resampler = nullptr;
-    AVPacket* packet = nullptr;
-    AVFrame* frame = nullptr;
-    int streamIndex = -1;
-    // What the resampler was set up for; a stream may change it midway.
-    AVChannelLayout inLayout = {};
-    int inRate = 0;
-    int inFormat = -1;
-    // 1 for a mono file, which is then played at full level on both sides.
-    int outChannels = 2;
-
     mutable std::mutex lock;
-    // Decoded stereo frames at kAudioRate from readFrame on wait to be played.
-    std::vector<float> pending;
-    std::vector<float> converted;
-    size_t readFrame = 0;
-    // Position between pending frames when the rate is not 1.
+    // The file's sound; touched under lock only (the mixer's pull included).
+    SoundDecoder decoder;
+    // Position between decoded frames when the rate is not 1.
     double fraction = 0.0;
-    bool demuxerDone = false;
-    bool decoderDone = false;
     bool ended = false;
     State state = State::kStopped;
     double rate = 1.0;
@@ -86,7 +32,6 @@ struct MediaStream::Impl final : AudioSource {
     float gainRight = 1.0f;
     float volumeGain = 1.0f;
     int32_t balance = 0;
-    int64_t duration = 0;
 
     static constexpr int kMaxEvents = 8;
     int32_t events[kMaxEvents] = {};
@@ -102,15 +47,7 @@ struct MediaStream::Impl final : AudioSource {
             AudioDevice::RemoveSource(this);
             AudioDevice::Close();
         }
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        swr_free(&resampler);
-        avcodec_free_context(&codec);
-        avformat_close_input(&format);
-        av_channel_layout_uninit(&inLayout);
     }
-
-    size_t PendingFrames() const { return pending.size() / kAudioChannels; }
 
     void UpdateGains()
     {
@@ -123,159 +60,6 @@ struct MediaStream::Impl final : AudioSource {
         }
         gainLeft = left;
         gainRight = right;
-    }
-
-    bool SetUpResampler(const AVChannelLayout& layout, int sampleRate, int sampleFormat)
-    {
-        swr_free(&resampler);
-        av_channel_layout_uninit(&inLayout);
-        AVChannelLayout in = {};
-        if (layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&layout) == 0) {
-            av_channel_layout_default(&in, layout.nb_channels);
-        } else if (av_channel_layout_copy(&in, &layout) < 0) {
-            return false;
-        }
-        AVChannelLayout out = {};
-        av_channel_layout_default(&out, outChannels);
-        const int result = swr_alloc_set_opts2(&resampler, &out, AV_SAMPLE_FMT_FLT, kAudioRate, &in,
-                                               static_cast<AVSampleFormat>(sampleFormat), sampleRate, 0, nullptr);
-        av_channel_layout_uninit(&out);
-        if (result < 0 || swr_init(resampler) < 0) {
-            std::fprintf(stderr, "media: cannot convert %d channels of format %d at %d Hz\n", in.nb_channels,
-                         sampleFormat, sampleRate);
-            av_channel_layout_uninit(&in);
-            swr_free(&resampler);
-            return false;
-        }
-        inLayout = in;
-        inRate = sampleRate;
-        inFormat = sampleFormat;
-        return true;
-    }
-
-    // Appends the resampler's output to pending; null input drains what the
-    // resampler still holds at the end of the file.
-    bool Convert(const uint8_t** input, int inputFrames)
-    {
-        if (input == nullptr) {
-            // The resampler's estimate of its tail can fall short: drain in
-            // blocks until it has nothing more.
-            for (int block = 0; block < 64; ++block) {
-                const size_t before = pending.size();
-                if (!ConvertBlock(nullptr, 0, 4096) || pending.size() == before) {
-                    break;
-                }
-            }
-            return true;
-        }
-        return ConvertBlock(input, inputFrames, swr_get_out_samples(resampler, inputFrames));
-    }
-
-    bool ConvertBlock(const uint8_t** input, int inputFrames, int room)
-    {
-        if (room <= 0) {
-            return true;
-        }
-        try {
-            converted.resize(static_cast<size_t>(room) * outChannels);
-        } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "media: out of memory decoding\n");
-            return false;
-        }
-        uint8_t* output = reinterpret_cast<uint8_t*>(converted.data());
-        const int made = swr_convert(resampler, &output, room, input, inputFrames);
-        if (made < 0) {
-            std::fprintf(stderr, "media: conversion failed: %s\n", ErrorText(made).c_str());
-            return false;
-        }
-        try {
-            const size_t start = pending.size();
-            pending.resize(start + static_cast<size_t>(made) * kAudioChannels);
-            float* target = pending.data() + start;
-            for (int i = 0; i < made; ++i) {
-                const float* from = converted.data() + static_cast<size_t>(i) * outChannels;
-                target[2 * i] = from[0];
-                target[2 * i + 1] = outChannels == 1 ? from[0] : from[1];
-            }
-        } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "media: out of memory decoding\n");
-            return false;
-        }
-        return true;
-    }
-
-    bool ConvertFrame()
-    {
-        if (frame->nb_samples <= 0) {
-            return true;
-        }
-        if (frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0) {
-            return true;
-        }
-        if (resampler == nullptr || frame->sample_rate != inRate || frame->format != inFormat ||
-            av_channel_layout_compare(&frame->ch_layout, &inLayout) != 0) {
-            if (!SetUpResampler(frame->ch_layout, frame->sample_rate, frame->format)) {
-                return false;
-            }
-        }
-        return Convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-    }
-
-    // Decodes until more frames are pending; false once the file is used up
-    // (or cannot be decoded further).
-    bool DecodeMore()
-    {
-        // Drop what has been played, so pending stays one packet long.
-        const size_t played = std::min(readFrame, PendingFrames());
-        if (played > 0) {
-            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played * kAudioChannels));
-            readFrame -= played;
-        }
-        const size_t before = pending.size();
-        while (!decoderDone) {
-            int result = avcodec_receive_frame(codec, frame);
-            if (result == 0) {
-                const bool ok = ConvertFrame();
-                av_frame_unref(frame);
-                if (!ok) {
-                    decoderDone = true;
-                    break;
-                }
-                if (pending.size() > before) {
-                    return true;
-                }
-                continue;
-            }
-            if (result == AVERROR_EOF) {
-                decoderDone = true;
-                if (resampler != nullptr) {
-                    Convert(nullptr, 0);
-                }
-                break;
-            }
-            if (result != AVERROR(EAGAIN)) {
-                std::fprintf(stderr, "media: decoding stopped: %s\n", ErrorText(result).c_str());
-                decoderDone = true;
-                break;
-            }
-            if (demuxerDone) {
-                // The decoder wants input that will never come.
-                decoderDone = true;
-                break;
-            }
-            result = av_read_frame(format, packet);
-            if (result < 0) {
-                demuxerDone = true;
-                avcodec_send_packet(codec, nullptr);
-                continue;
-            }
-            if (packet->stream_index == streamIndex) {
-                // A damaged packet is skipped; the next one decodes on its own.
-                avcodec_send_packet(codec, packet);
-            }
-            av_packet_unref(packet);
-        }
-        return pending.size() > before;
     }
 
     void Pull(float* out, size_t frames) override
@@ -307,34 +91,34 @@ struct MediaStream::Impl final : AudioSource {
     {
         size_t written = 0;
         while (written < frames) {
-            size_t available = PendingFrames() > readFrame ? PendingFrames() - readFrame : 0;
+            const size_t available = decoder.Available();
             if (rate == 1.0) {
                 if (available == 0) {
-                    if (!DecodeMore()) {
+                    if (!decoder.DecodeMore()) {
                         break;
                     }
                     continue;
                 }
                 const size_t count = std::min(available, frames - written);
-                const float* from = pending.data() + readFrame * kAudioChannels;
+                const float* from = decoder.Next();
                 float* to = out + written * kAudioChannels;
                 for (size_t i = 0; i < count; ++i) {
                     to[2 * i] = from[2 * i] * gainLeft;
                     to[2 * i + 1] = from[2 * i + 1] * gainRight;
                 }
-                readFrame += count;
+                decoder.Consume(count);
                 written += count;
                 continue;
             }
             // Another speed: read the file at `rate` frames per output frame,
             // between two neighbours by straight-line interpolation.
-            if (available < 2 && !decoderDone && DecodeMore()) {
+            if (available < 2 && !decoder.IsFinished() && decoder.DecodeMore()) {
                 continue;
             }
             if (available == 0) {
                 break;
             }
-            const float* a = pending.data() + readFrame * kAudioChannels;
+            const float* a = decoder.Next();
             const float* b = available >= 2 ? a + kAudioChannels : a;
             const float t = static_cast<float>(fraction);
             out[written * 2] = (a[0] + (b[0] - a[0]) * t) * gainLeft;
@@ -343,7 +127,7 @@ struct MediaStream::Impl final : AudioSource {
             fraction += rate;
             const double step = std::floor(fraction);
             fraction -= step;
-            readFrame += static_cast<size_t>(step);
+            decoder.Consume(static_cast<size_t>(step));
         }
         return written;
     }
@@ -360,25 +144,10 @@ struct MediaStream::Impl final : AudioSource {
 
     bool RewindLocked()
     {
-        int result = av_seek_frame(format, -1, 0, AVSEEK_FLAG_BACKWARD);
-        if (result < 0) {
-            result = av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE | AVSEEK_FLAG_BACKWARD);
-        }
-        if (result < 0) {
-            std::fprintf(stderr, "media: cannot seek to the start: %s\n", ErrorText(result).c_str());
+        if (!decoder.Rewind()) {
             return false;
         }
-        avcodec_flush_buffers(codec);
-        if (resampler != nullptr) {
-            // Drop the resampler's history: the next frame does not follow on.
-            swr_close(resampler);
-            swr_init(resampler);
-        }
-        pending.clear();
-        readFrame = 0;
         fraction = 0.0;
-        demuxerDone = false;
-        decoderDone = false;
         ended = false;
         // An end event still queued belongs to the pass just left behind.
         eventCount = 0;
@@ -388,78 +157,24 @@ struct MediaStream::Impl final : AudioSource {
     MediaOpenResult OpenFile(const char* hostPath);
 };
 
-static bool HasRealVideo(const AVFormatContext* format)
-{
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        const AVStream* stream = format->streams[i];
-        // Cover art in a music file is a picture, not a video.
-        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-            (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 MediaOpenResult MediaStream::Impl::OpenFile(const char* hostPath)
 {
-    Impl& impl = *this;
-    AVDictionary* options = nullptr;
-    // Only the file itself: a name must never reach the network or a pipe.
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const std::string url = std::string("file:") + hostPath;
-    int result = avformat_open_input(&impl.format, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (result < 0) {
-        std::fprintf(stderr, "media: cannot open %s: %s\n", hostPath, ErrorText(result).c_str());
-        return MediaOpenResult::kUnreadable;
-    }
-    result = avformat_find_stream_info(impl.format, nullptr);
-    if (result < 0) {
-        std::fprintf(stderr, "media: %s has no readable streams: %s\n", hostPath, ErrorText(result).c_str());
-        return MediaOpenResult::kUnreadable;
-    }
-    if (HasRealVideo(impl.format)) {
-        std::fprintf(stderr, "media: %s has a video stream\n", hostPath);
+    switch (decoder.Open(hostPath, true)) {
+    case SoundDecoder::OpenResult::kOk:
+        break;
+    case SoundDecoder::OpenResult::kHasVideo:
         return MediaOpenResult::kHasVideo;
-    }
-    const AVCodec* decoder = nullptr;
-    impl.streamIndex = av_find_best_stream(impl.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-    if (impl.streamIndex < 0 || decoder == nullptr) {
+    case SoundDecoder::OpenResult::kOutOfMemory:
+        return MediaOpenResult::kOutOfMemory;
+    case SoundDecoder::OpenResult::kNoSound:
         std::fprintf(stderr, "media: %s has no audio we can decode\n", hostPath);
         return MediaOpenResult::kUnreadable;
-    }
-    for (unsigned i = 0; i < impl.format->nb_streams; ++i) {
-        if (static_cast<int>(i) != impl.streamIndex) {
-            impl.format->streams[i]->discard = AVDISCARD_ALL;
-        }
-    }
-    const AVCodecParameters* parameters = impl.format->streams[impl.streamIndex]->codecpar;
-    if (parameters->ch_layout.nb_channels < 1 || parameters->ch_layout.nb_channels > 64 ||
-        parameters->sample_rate < 1 || parameters->sample_rate > 768000) {
-        std::fprintf(stderr, "media: %s: %d channels at %d Hz cannot be played\n", hostPath,
-                     parameters->ch_layout.nb_channels, parameters->sample_rate);
+    case SoundDecoder::OpenResult::kUnreadable:
         return MediaOpenResult::kUnreadable;
-    }
-    impl.codec = avcodec_alloc_context3(decoder);
-    impl.packet = av_packet_alloc();
-    impl.frame = av_frame_alloc();
-    if (impl.codec == nullptr || impl.packet == nullptr || impl.frame == nullptr) {
-        return MediaOpenResult::kOutOfMemory;
-    }
-    if (avcodec_parameters_to_context(impl.codec, parameters) < 0 ||
-        (result = avcodec_open2(impl.codec, decoder, nullptr)) < 0) {
-        std::fprintf(stderr, "media: %s: the decoder did not open\n", hostPath);
-        return MediaOpenResult::kUnreadable;
-    }
-    impl.outChannels = parameters->ch_layout.nb_channels == 1 ? 1 : 2;
-    if (impl.format->duration != AV_NOPTS_VALUE && impl.format->duration > 0) {
-        // Microseconds to 100-ns units.
-        impl.duration = impl.format->duration * 10;
     }
     // A file whose header reads but whose audio does not decode is no audio
     // file: decode the first packet now. Its frames are the first played.
-    if (!impl.DecodeMore()) {
+    if (!decoder.DecodeMore()) {
         std::fprintf(stderr, "media: %s holds no decodable audio\n", hostPath);
         return MediaOpenResult::kUnreadable;
     }
@@ -577,7 +292,7 @@ bool MediaStream::SetBalance(int32_t hundredthsDb)
 int64_t MediaStream::GetDuration() const
 {
     std::lock_guard<std::mutex> guard(impl->lock);
-    return impl->duration;
+    return impl->decoder.GetDuration();
 }
 
 void MediaStream::SetNotify(Notify notify, void* user)

@@ -1,11 +1,7 @@
 #include "platform/media/video.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/pixdesc.h>
-#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -18,6 +14,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/audio/audio.h"
+#include "platform/media/ffmpeg_file.h"
 
 // The picture is decoded on the caller's thread, one frame ahead of the
 // clock at most; the sound is decoded on the mixer's thread as it is pulled,
@@ -28,63 +25,6 @@ namespace platform {
 
 static constexpr int64_t kTicksPerSecond = 10000000;  // 100-ns units
 static constexpr AVRational kTickBase = {1, static_cast<int>(kTicksPerSecond)};
-
-static void LogFromFfmpeg(void* avcl, int level, const char* format, va_list args)
-{
-    if (level > av_log_get_level()) {
-        return;
-    }
-    char line[1024];
-    int prefix = 1;
-    av_log_format_line(avcl, level, format, args, line, sizeof line, &prefix);
-    std::fprintf(stderr, "media: %s", line);
-}
-
-static void SetUpFfmpegLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // A damaged movie makes FFmpeg chatter for every frame; errors will do.
-        av_log_set_level(AV_LOG_ERROR);
-        av_log_set_callback(LogFromFfmpeg);
-    });
-}
-
-static std::string ErrorText(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = "";
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-// Opens a host file for reading; the name never reaches another protocol.
-static int OpenInput(AVFormatContext** format, const char* hostPath)
-{
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const std::string url = std::string("file:") + hostPath;
-    int result = avformat_open_input(format, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (result >= 0) {
-        result = avformat_find_stream_info(*format, nullptr);
-    }
-    return result;
-}
-
-static bool SeekToStart(AVFormatContext* format, int streamIndex)
-{
-    const AVStream* stream = format->streams[streamIndex];
-    const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    int result = av_seek_frame(format, streamIndex, start, AVSEEK_FLAG_BACKWARD);
-    if (result < 0) {
-        result = av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE | AVSEEK_FLAG_BACKWARD);
-    }
-    if (result < 0) {
-        std::fprintf(stderr, "media: cannot seek to the start of the movie: %s\n", ErrorText(result).c_str());
-        return false;
-    }
-    return true;
-}
 
 bool VideoStream::IsFormatSupported(uint32_t format)
 {
@@ -127,57 +67,16 @@ public:
             AudioDevice::RemoveSource(this);
             AudioDevice::Close();
         }
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        swr_free(&resampler);
-        avcodec_free_context(&codec);
-        avformat_close_input(&format);
     }
 
     // Sets up decoding of the file's sound. A movie whose sound does not
     // decode still plays its picture; the clock runs on silence.
     void OpenDecoder(const char* hostPath)
     {
-        SetUpDecoder(hostPath);
-        if (codec == nullptr) {
-            // Silent: the clock needs no file.
-            avformat_close_input(&format);
-        }
-    }
-
-    void SetUpDecoder(const char* hostPath)
-    {
-        int result = OpenInput(&format, hostPath);
-        if (result < 0) {
-            std::fprintf(stderr, "media: %s: the sound cannot be read: %s\n", hostPath, ErrorText(result).c_str());
-            return;
-        }
-        const AVCodec* decoder = nullptr;
-        streamIndex = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-        if (streamIndex < 0) {
-            return;
-        }
-        for (unsigned i = 0; i < format->nb_streams; ++i) {
-            if (static_cast<int>(i) != streamIndex) {
-                format->streams[i]->discard = AVDISCARD_ALL;
-            }
-        }
-        const AVCodecParameters* parameters = format->streams[streamIndex]->codecpar;
-        if (decoder == nullptr || parameters->ch_layout.nb_channels < 1 || parameters->ch_layout.nb_channels > 64 ||
-            parameters->sample_rate < 1 || parameters->sample_rate > 768000) {
+        const SoundDecoder::OpenResult result = decoder.Open(hostPath, false);
+        if (result != SoundDecoder::OpenResult::kOk && result != SoundDecoder::OpenResult::kNoSound) {
             std::fprintf(stderr, "media: %s: the sound cannot be decoded; the picture plays alone\n", hostPath);
-            return;
         }
-        codec = avcodec_alloc_context3(decoder);
-        packet = av_packet_alloc();
-        frame = av_frame_alloc();
-        if (codec == nullptr || packet == nullptr || frame == nullptr ||
-            avcodec_parameters_to_context(codec, parameters) < 0 || avcodec_open2(codec, decoder, nullptr) < 0) {
-            std::fprintf(stderr, "media: %s: the sound decoder did not open; the picture plays alone\n", hostPath);
-            avcodec_free_context(&codec);
-            return;
-        }
-        outChannels = parameters->ch_layout.nb_channels == 1 ? 1 : 2;
     }
 
     bool Attach()
@@ -193,7 +92,7 @@ public:
         return true;
     }
 
-    bool HasSound() const { return codec != nullptr; }
+    bool HasSound() const { return decoder.IsOpen(); }
 
     void SetRunning(bool on)
     {
@@ -217,18 +116,9 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock);
         clockFrames = 0;
-        pending.clear();
-        readFrame = 0;
-        if (codec == nullptr) {
-            return;
-        }
-        decoderDone = !SeekToStart(format, streamIndex);
-        demuxerDone = decoderDone;
-        avcodec_flush_buffers(codec);
-        if (resampler != nullptr) {
-            // Drop the resampler's history: the next frame does not follow on.
-            swr_close(resampler);
-            swr_init(resampler);
+        if (decoder.IsOpen() && !decoder.Rewind()) {
+            // Without a seek the sound has nothing more to give.
+            decoder.Finish();
         }
     }
 
@@ -239,166 +129,34 @@ public:
             std::lock_guard<std::mutex> guard(lock);
             if (running) {
                 clockFrames += frames;
-                if (codec != nullptr) {
-                    written = Produce(out, frames);
-                }
+                written = Produce(out, frames);
             }
         }
         std::fill(out + written * kAudioChannels, out + frames * kAudioChannels, 0.0f);
     }
 
 private:
-    size_t PendingFrames() const { return pending.size() / kAudioChannels; }
-
     size_t Produce(float* out, size_t frames)
     {
         size_t written = 0;
         while (written < frames) {
-            const size_t available = PendingFrames() - readFrame;
+            const size_t available = decoder.Available();
             if (available == 0) {
-                if (!DecodeMore()) {
+                if (!decoder.DecodeMore()) {
                     break;
                 }
                 continue;
             }
             const size_t count = std::min(available, frames - written);
-            std::memcpy(out + written * kAudioChannels, pending.data() + readFrame * kAudioChannels,
-                        count * kAudioChannels * sizeof(float));
-            readFrame += count;
+            std::memcpy(out + written * kAudioChannels, decoder.Next(), count * kAudioChannels * sizeof(float));
+            decoder.Consume(count);
             written += count;
         }
         return written;
     }
 
-    bool SetUpResampler(const AVFrame* from)
-    {
-        swr_free(&resampler);
-        AVChannelLayout in = {};
-        if (from->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&from->ch_layout) == 0) {
-            av_channel_layout_default(&in, from->ch_layout.nb_channels);
-        } else if (av_channel_layout_copy(&in, &from->ch_layout) < 0) {
-            return false;
-        }
-        AVChannelLayout out = {};
-        av_channel_layout_default(&out, outChannels);
-        const int result = swr_alloc_set_opts2(&resampler, &out, AV_SAMPLE_FMT_FLT, kAudioRate, &in,
-                                               static_cast<AVSampleFormat>(from->format), from->sample_rate, 0,
-                                               nullptr);
-        av_channel_layout_uninit(&out);
-        av_channel_layout_uninit(&in);
-        if (result < 0 || swr_init(resampler) < 0) {
-            std::fprintf(stderr, "media: cannot convert the movie's sound (%d channels at %d Hz)\n",
-                         from->ch_layout.nb_channels, from->sample_rate);
-            swr_free(&resampler);
-            return false;
-        }
-        inRate = from->sample_rate;
-        inFormat = from->format;
-        inChannels = from->ch_layout.nb_channels;
-        return true;
-    }
-
-    // Appends up to `room` resampled frames to pending; null input drains.
-    bool Convert(const uint8_t** input, int inputFrames, int room)
-    {
-        if (room <= 0) {
-            return true;
-        }
-        try {
-            converted.resize(static_cast<size_t>(room) * outChannels);
-            uint8_t* output = reinterpret_cast<uint8_t*>(converted.data());
-            const int made = swr_convert(resampler, &output, room, input, inputFrames);
-            if (made < 0) {
-                return false;
-            }
-            const size_t start = pending.size();
-            pending.resize(start + static_cast<size_t>(made) * kAudioChannels);
-            for (int i = 0; i < made; ++i) {
-                const float* from = converted.data() + static_cast<size_t>(i) * outChannels;
-                pending[start + 2 * i] = from[0];
-                // Mono plays at full level on both sides.
-                pending[start + 2 * i + 1] = outChannels == 1 ? from[0] : from[1];
-            }
-        } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "media: out of memory decoding the movie's sound\n");
-            return false;
-        }
-        return true;
-    }
-
-    // Decodes until more frames are pending; false once the sound is used up.
-    bool DecodeMore()
-    {
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(readFrame * kAudioChannels));
-        readFrame = 0;
-        const size_t before = pending.size();
-        while (!decoderDone && pending.size() == before) {
-            int result = avcodec_receive_frame(codec, frame);
-            if (result == 0) {
-                const bool empty =
-                    frame->nb_samples <= 0 || frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0;
-                bool ok = true;
-                if (!empty) {
-                    // The sound may change its rate or channels midway.
-                    if (resampler == nullptr || frame->sample_rate != inRate || frame->format != inFormat ||
-                        frame->ch_layout.nb_channels != inChannels) {
-                        ok = SetUpResampler(frame);
-                    }
-                    ok = ok && Convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples,
-                                       swr_get_out_samples(resampler, frame->nb_samples));
-                }
-                av_frame_unref(frame);
-                decoderDone = !ok;
-                continue;
-            }
-            if (result == AVERROR_EOF || demuxerDone || result != AVERROR(EAGAIN)) {
-                if (result != AVERROR_EOF && result != AVERROR(EAGAIN)) {
-                    std::fprintf(stderr, "media: the movie's sound stopped decoding: %s\n", ErrorText(result).c_str());
-                }
-                decoderDone = true;
-                if (resampler != nullptr) {
-                    // The resampler's estimate of its tail can fall short.
-                    for (int block = 0; block < 64; ++block) {
-                        const size_t size = pending.size();
-                        if (!Convert(nullptr, 0, 4096) || pending.size() == size) {
-                            break;
-                        }
-                    }
-                }
-                break;
-            }
-            result = av_read_frame(format, packet);
-            if (result < 0) {
-                // The decoder still hands out what it holds, then its end.
-                demuxerDone = true;
-                avcodec_send_packet(codec, nullptr);
-                continue;
-            }
-            if (packet->stream_index == streamIndex) {
-                // A damaged packet is skipped; the next one decodes on its own.
-                avcodec_send_packet(codec, packet);
-            }
-            av_packet_unref(packet);
-        }
-        return pending.size() > before;
-    }
-
     mutable std::mutex lock;
-    AVFormatContext* format = nullptr;
-    AVCodecContext* codec = nullptr;
-    SwrContext* resampler = nullptr;
-    AVPacket* packet = nullptr;
-    AVFrame* frame = nullptr;
-    int streamIndex = -1;
-    int inRate = 0;
-    int inFormat = -1;
-    int inChannels = 0;
-    int outChannels = 2;
-    std::vector<float> pending;  // stereo frames at kAudioRate
-    std::vector<float> converted;
-    size_t readFrame = 0;
-    bool demuxerDone = false;
-    bool decoderDone = false;
+    SoundDecoder decoder;
     bool attached = false;
     bool running = false;
     uint64_t clockFrames = 0;  // frames at kAudioRate since time 0
@@ -479,18 +237,7 @@ struct VideoStream::Impl {
                 decoderDone = true;
                 break;
             }
-            result = av_read_frame(format, packet);
-            if (result < 0) {
-                // The decoder still hands out what it holds, then its end.
-                demuxerDone = true;
-                avcodec_send_packet(codec, nullptr);
-                continue;
-            }
-            if (packet->stream_index == streamIndex) {
-                // A damaged packet is skipped; the next key frame recovers.
-                avcodec_send_packet(codec, packet);
-            }
-            av_packet_unref(packet);
+            FeedDecoder(format, codec, packet, streamIndex, &demuxerDone);
         }
         return false;
     }
@@ -571,18 +318,9 @@ struct VideoStream::Impl {
     }
 };
 
-static bool IsPicture(const AVStream* stream)
-{
-    // Cover art in a music file is one still image, not a movie.
-    return stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-           (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
-}
-
 VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
 {
-    int result = OpenInput(&format, hostPath);
-    if (result < 0) {
-        std::fprintf(stderr, "media: cannot open %s: %s\n", hostPath, ErrorText(result).c_str());
+    if (OpenInput(&format, hostPath) < 0) {
         return VideoOpenResult::kUnreadable;
     }
     for (unsigned i = 0; i < format->nb_streams; ++i) {
