@@ -345,9 +345,13 @@ bool Assembler::Source(const std::string& textIn, Operand* op)
         negate = true;
         text = Trim(text.substr(1));
     }
-    if (target == kPixel && text.size() > 2 && text[0] == '1' && text[1] == '-') {
-        complement = true;
-        text = Trim(text.substr(2));
+    // The complement, written "1-t0" or "1 - t0".
+    if (target == kPixel && text.size() > 1 && text[0] == '1') {
+        const std::string rest = Trim(text.substr(1));
+        if (!rest.empty() && rest[0] == '-') {
+            complement = true;
+            text = Trim(rest.substr(1));
+        }
     }
     // A pixel modifier may stand before or after the selector.
     std::string suffix;
@@ -687,7 +691,7 @@ bool Assembler::Line(const std::string& raw)
             dst.index >= (target == kVertex ? kVertexConstants : 8)) {
             return Fail("def needs a constant register: \"%s\"", operands[0]);
         }
-        result->code.push_back(OpDef | (5u << kParamCountShift));
+        result->code.push_back(OpDef);
         result->code.push_back(kParamBit | (RegConst << kKindShift) | static_cast<uint32_t>(dst.index) |
                                (0xFu << kMaskShift));
         for (int i = 1; i < 5; ++i) {
@@ -731,15 +735,17 @@ bool Assembler::Line(const std::string& raw)
     } else if (!CheckPixel(*info, dst, src, sources, coIssue)) {
         return false;
     }
-    result->code.push_back(info->op | coBit | (static_cast<uint32_t>(info->params) << kParamCountShift));
+    result->code.push_back(info->op | coBit);
     if (info->params > 0) {
         const int rows = MatrixRows(info->op);
         uint32_t mask = dst.mask;
         if (rows > 0 && !dst.hasSelector) {
             mask = info->op == OpM4x3 || info->op == OpM3x3 ? 0x7u : (info->op == OpM3x2 ? 0x3u : 0xFu);
         }
-        if (dst.kind == RegRasterOut && dst.index != OutPosition) {
-            mask = 0x1;
+        // oFog and oPts hold one value: written whole unless the text
+        // names its x.
+        if (dst.kind == RegRasterOut && dst.index != OutPosition && !dst.hasSelector) {
+            mask = 0xF;
         }
         result->code.push_back(kParamBit | (dst.kind << kKindShift) | static_cast<uint32_t>(dst.index) |
                                (mask << kMaskShift) | (saturate ? kSaturateBit : 0u) | (shift << kShiftShift));
@@ -814,6 +820,35 @@ bool AssembleShader(const char* text, size_t length, ShaderAsmResult* result)
     return true;
 }
 
+bool LookUpInstruction(uint32_t version, uint32_t opcode, InstructionInfo* out)
+{
+    const uint32_t kind = version & 0xFFFF0000u;
+    const uint8_t target = kind == kVertexVersionBase ? kVertex : (kind == kPixelVersionBase ? kPixel : 0);
+    const uint32_t major = (version >> 8) & 0xFFu;
+    const uint32_t minorVersion = version & 0xFFu;
+    if (target == 0 || major != 1 || minorVersion > (target == kVertex ? 1u : 4u)) {
+        return false;
+    }
+    for (const OpInfo& o : kOps) {
+        if (o.op == opcode && (o.targets & target) != 0 &&
+            (target == kVertex || (minorVersion >= o.psFirst && minorVersion <= o.psLast))) {
+            if (out != nullptr) {
+                out->params = o.params;
+                out->slots = o.slots;
+                out->texture = o.texture;
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+int InstructionParams(uint32_t version, uint32_t opcode)
+{
+    InstructionInfo info;
+    return LookUpInstruction(version, opcode, &info) ? info.params : -1;
+}
+
 bool ValidatePixelShaderCode(const uint32_t* code, size_t tokens, std::string* error)
 {
     auto fail = [error](const std::string& why) {
@@ -828,27 +863,24 @@ bool ValidatePixelShaderCode(const uint32_t* code, size_t tokens, std::string* e
     if ((code[0] & 0xFFFFFF00u) != (kPixelVersionBase | 0x100u) || (code[0] & 0xFFu) > 4) {
         return fail("not pixel shader 1.x code");
     }
-    const uint32_t psMinor = code[0] & 0xFFu;
+    const size_t limit = tokens < kMaxCodeTokens ? tokens : kMaxCodeTokens;
     size_t i = 1;
-    while (i < tokens) {
+    while (i < limit) {
         const uint32_t t = code[i];
         if (t == kEndToken) {
             return true;
         }
-        const uint32_t op = t & 0xFFFFu;
-        const uint32_t params = (t >> kParamCountShift) & 0xFu;
-        const OpInfo* info = nullptr;
-        for (const OpInfo& o : kOps) {
-            if (o.op == op && (o.targets & kPixel) != 0 && psMinor >= o.psFirst && psMinor <= o.psLast &&
-                static_cast<uint32_t>(o.params) == params) {
-                info = &o;
-                break;
-            }
+        if ((t & 0xFFFFu) == kCommentToken && (t & kParamBit) == 0) {
+            i += 1 + ((t >> 16) & 0x7FFFu);
+            continue;
         }
-        if (info == nullptr || (t & 0x30FF0000u) != 0) {
+        const uint32_t op = t & 0xFFFFu;
+        InstructionInfo info;
+        if (!LookUpInstruction(code[0], op, &info) || (t & kInstructionReservedBits) != 0) {
             return fail("unknown instruction token at " + std::to_string(i));
         }
-        if (i + 1 + params > tokens) {
+        const uint32_t params = static_cast<uint32_t>(info.params);
+        if (i + 1 + params > limit) {
             return fail("code ends inside an instruction");
         }
         // def carries raw floats after its register; every other word is a parameter.
@@ -862,7 +894,8 @@ bool ValidatePixelShaderCode(const uint32_t* code, size_t tokens, std::string* e
         }
         i += 1 + params;
     }
-    return fail("no end token");
+    return fail(tokens > kMaxCodeTokens ? "no end token within " + std::to_string(kMaxCodeTokens) + " tokens"
+                                        : std::string("no end token"));
 }
 
 }  // namespace platform

@@ -3,16 +3,19 @@
 // turned into the token code that the device takes. Pure functions, any
 // thread.
 //
-// The code is a run of 32-bit tokens:
+// The code is a run of 32-bit tokens in Direct3D 8's shader format:
 //   version   0xFFFE0000 | major << 8 | minor (vertex), 0xFFFF0000 | ... (pixel)
-//   instruction  opcode (bits 0-15) | co-issue (bit 30) | parameter count (bits 24-27),
-//             followed by its parameters: the destination first, then sources;
-//             def carries its destination and four float bit patterns.
+//   instruction  opcode (bits 0-15) | co-issue (bit 30, pixel shaders only);
+//             every other bit is zero in version 1 code: how many parameter
+//             tokens follow is the opcode's (InstructionParams), the
+//             destination first, then the sources; def carries its
+//             destination and four float bit patterns.
 //   parameter bit 31 set; register number bits 0-10; register kind bits 28-30;
 //             destination: write mask bits 16-19 (x, y, z, w), saturate bit 20,
-//             result shift bits 24-27 (signed, -2 .. 2 as 0xE .. 2);
+//             result shift bits 24-27 (signed, -3 .. 3 as 0xD .. 3);
 //             source: swizzle bits 16-23 (two bits per component, x first),
 //             modifier bits 24-27, relative to a0.x bit 13.
+//   comment   0xFFFE | length << 16, then length tokens that are skipped
 //   end       0x0000FFFF
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +33,10 @@ constexpr uint32_t kParamBit = 0x80000000u;
 constexpr uint32_t kCoIssueBit = 0x40000000u;
 constexpr uint32_t kRelativeBit = 0x2000u;
 constexpr uint32_t kSaturateBit = 0x100000u;
-constexpr int kParamCountShift = 24;
+constexpr uint32_t kCommentToken = 0x0000FFFEu;
+// Bits of a version 1 instruction token that must be zero (the co-issue bit
+// is checked apart: only pixel shaders have it).
+constexpr uint32_t kInstructionReservedBits = 0xBFFF0000u;
 constexpr int kKindShift = 28;
 constexpr int kMaskShift = 16;
 constexpr int kSwizzleShift = 16;
@@ -124,6 +130,15 @@ enum Opcode : uint32_t {
 
 // Instruction slots a vertex shader 1.1 may take (macros take several).
 constexpr int kMaxVertexSlots = 128;
+// Pixel shaders: texture and arithmetic instructions per program (per phase
+// in version 1.4); a co-issued pair counts once.
+constexpr int kMaxPixelTexture = 4;
+constexpr int kMaxPixelTexture14 = 6;
+constexpr int kMaxPixelArithmetic = 8;
+// The longest token stream the device reads, comments included: far more
+// than the longest program (128 slots and 96 def constants come to under
+// 1200 tokens), so only a stream that is not a program reaches it.
+constexpr size_t kMaxCodeTokens = 16384;
 constexpr int kVertexTemps = 12;
 constexpr int kVertexInputs = 16;
 constexpr int kVertexConstants = 96;
@@ -137,13 +152,25 @@ struct ShaderAsmResult {
     int errorLine = 0;            // 1-based; 0 when there was no error
 };
 
+// What the opcode table says of one instruction of a version.
+struct InstructionInfo {
+    int params = 0;        // parameter tokens after the instruction token
+    int slots = 0;         // vertex instruction slots (macros take several)
+    bool texture = false;  // a pixel shader texture-addressing instruction
+};
+// Looks the opcode up for the version token's shader kind and version;
+// false when that version has no such instruction.
+bool LookUpInstruction(uint32_t version, uint32_t opcode, InstructionInfo* out);
+// Parameter tokens of the opcode in that version; -1 when it has none such.
+int InstructionParams(uint32_t version, uint32_t opcode);
+
 // Assembles `length` bytes of text (a zero byte ends it early). True with
 // the code in result->code; false with result->error set and no code.
 bool AssembleShader(const char* text, size_t length, ShaderAsmResult* result);
 
 // Checks the structure of pixel shader code (version 1.0 to 1.4, known
-// instructions with their operand counts, parameter tokens, the end token
-// within `tokens`); false with a reason otherwise.
+// instructions, parameter tokens, the end token within `tokens` and
+// kMaxCodeTokens); false with a reason otherwise.
 bool ValidatePixelShaderCode(const uint32_t* code, size_t tokens, std::string* error);
 
 }  // namespace platform

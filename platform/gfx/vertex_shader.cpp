@@ -33,21 +33,6 @@ float Bits(uint32_t u)
     return f;
 }
 
-int Params(uint32_t op)
-{
-    switch (op) {
-    case OpNop: return 0;
-    case OpMov: case OpRcp: case OpRsq: case OpExp: case OpLog: case OpLit: case OpFrc: case OpExpP: case OpLogP:
-        return 2;
-    case OpMad: return 4;
-    case OpAdd: case OpSub: case OpMul: case OpDp3: case OpDp4: case OpMin: case OpMax: case OpSlt: case OpSge:
-    case OpDst: case OpM4x4: case OpM4x3: case OpM3x4: case OpM3x3: case OpM3x2:
-        return 3;
-    case OpDef: return 5;
-    default: return -1;
-    }
-}
-
 // Rows read by a matrix macro and whether each row is a 4-component dot.
 int MatrixRows(uint32_t op, bool* four)
 {
@@ -221,29 +206,38 @@ bool VertexProgram::Load(const uint32_t* code, size_t tokens, std::string* error
     std::vector<Definition> defs;
     uint32_t inputs = 0;
     bool position = false;
+    int slots = 0;
+    // Nothing past the longest stream a program can be is read.
+    const size_t limit = std::min(tokens, kMaxCodeTokens);
     try {
         size_t i = 1;
         while (true) {
-            if (i >= tokens) {
-                return SetError(error, "no end token");
+            if (i >= limit) {
+                return SetError(error, tokens > kMaxCodeTokens
+                                           ? "no end token within " + std::to_string(kMaxCodeTokens) + " tokens"
+                                           : std::string("no end token"));
             }
             const uint32_t t = code[i];
             if (t == kEndToken) {
                 break;
             }
-            if ((t & 0xFFFFu) == 0xFFFEu) {
+            if ((t & 0xFFFFu) == kCommentToken && (t & kParamBit) == 0) {
                 // A comment block: its length follows in the high half.
                 i += 1 + ((t >> 16) & 0x7FFFu);
                 continue;
             }
             const uint32_t op = t & 0xFFFFu;
-            const int params = Params(op);
-            if (params < 0 || static_cast<uint32_t>(params) != ((t >> kParamCountShift) & 0xFu) ||
-                (t & 0x70FF0000u) != 0) {
+            InstructionInfo info;
+            if (!LookUpInstruction(code[0], op, &info) || (t & (kInstructionReservedBits | kCoIssueBit)) != 0) {
                 return SetError(error, "unknown instruction token at " + std::to_string(i));
             }
-            if (i + 1 + static_cast<size_t>(params) > tokens) {
+            const int params = info.params;
+            if (i + 1 + static_cast<size_t>(params) > limit) {
                 return SetError(error, "code ends inside an instruction");
+            }
+            slots += info.slots;
+            if (slots > kMaxVertexSlots) {
+                return SetError(error, "more than " + std::to_string(kMaxVertexSlots) + " instruction slots");
             }
             const uint32_t* p = code + i + 1;
             i += 1 + static_cast<size_t>(params);
@@ -272,7 +266,8 @@ bool VertexProgram::Load(const uint32_t* code, size_t tokens, std::string* error
                 case RegTemp: ok = ok && index < kVertexTemps; break;
                 case RegAddress: ok = ok && index == 0 && op == OpMov && mask == 0x1; break;
                 case RegRasterOut:
-                    ok = ok && index <= OutPointSize && (index == OutPosition || mask == 0x1);
+                    // Fog and point size are one value, written whole or as x.
+                    ok = ok && index <= OutPointSize && (index == OutPosition || mask == 0x1 || mask == 0xF);
                     position = position || index == OutPosition;
                     break;
                 case RegAttributeOut: ok = ok && index < 2; break;

@@ -71,9 +71,10 @@ struct VertexShaderOutput {
 
 class VertexProgram {
 public:
-    // Decodes and checks tokens of code; `tokens` bounds the read. The
-    // end token must lie within it. False with a reason otherwise, and the
-    // program stays empty.
+    // Decodes and checks tokens of code; `tokens` (and at most
+    // shader::kMaxCodeTokens) bounds the read. The end token must lie
+    // within it and the program take at most 128 instruction slots. False
+    // with a reason otherwise, and the program stays empty.
     bool Load(const uint32_t* code, size_t tokens, std::string* error);
     bool IsLoaded() const { return loaded; }
     // Writes the program's def constants over the table (96 registers).

@@ -80,10 +80,24 @@ void CheckTokens(const uint8_t* data, size_t size)
     std::string error;
     VertexProgram program;
     if (program.Load(tokens.get(), count, &error)) {
-        // One instruction takes at least two tokens (the version and the end
-        // take two more), and only v0 to v15 can be read.
-        if (!program.IsLoaded() || 2 * program.GetInstructionCount() + 2 > count ||
-            program.GetInputMask() >> shader::kVertexInputs != 0) {
+        // Walked by the opcode table, the stream holds exactly the loaded
+        // instructions before an end token inside it, and only v0 to v15
+        // can be read.
+        size_t instructions = 0;
+        size_t i = 1;
+        while (i < count && tokens[i] != shader::kEndToken) {
+            const uint32_t t = tokens[i];
+            if ((t & 0xFFFFu) == shader::kCommentToken && (t & shader::kParamBit) == 0) {
+                i += 1 + ((t >> 16) & 0x7FFFu);
+                continue;
+            }
+            const int params = InstructionParams(tokens[0], t & 0xFFFFu);
+            if (params < 0) __builtin_trap();
+            instructions += (t & 0xFFFFu) != shader::OpDef;
+            i += 1 + size_t(params);
+        }
+        if (!program.IsLoaded() || i >= count || i >= shader::kMaxCodeTokens ||
+            instructions != program.GetInstructionCount() || program.GetInputMask() >> shader::kVertexInputs != 0) {
             __builtin_trap();
         }
         RunProgram(program, data, size);
@@ -171,6 +185,7 @@ const char* const kTexts[] = {
     "m4x4 oPos, v0, c0\n",
     "vs.1.1\nm3x3 r0.xyz, v2, c8\nm3x2 r1.xy, v2, c8\nm3x4 r2, v2, c12\nmul r0.w, r1.x, r2.y\n"
     "sub oT7, r0, v4\nmov oPos, v0\n",
+    "vs.1.1\nnop\nnop\nnop\nm4x4 oPos, v0, c0\n",
     "ps.1.1\ntex t0\ntex t1\nmul r0, t0, v0\nmad r1.rgb, t1_bx2, c0, r0\n+mov r1.a, v1.a\nlrp r0, c1, r1, t0\n",
     "ps.1.3\ntex t0\ntexm3x2pad t1, t0_bx2\ntexm3x2tex t2, t0_bx2\ncnd r0, r0.a, t2, v0\ncmp r0, r0, c1, c2\n",
     "ps.1.4\ntexld r0, t0\ntexcrd r1.rgb, t1\nphase\nmul r0, r0, r1\n",

@@ -43,17 +43,17 @@ TEST(ShaderAsm, EncodesVertexInstructionsWithMasksSwizzlesAndRelativeConstants)
     ASSERT_TRUE(r.error.empty()) << r.error;
     const std::vector<uint32_t> expected = {
         0xFFFE0101u,
-        OpMad | 4u << kParamCountShift, Dest(RegTemp, 0, 0xF), Src(RegTemp, 2), Src(RegConst, 12, 0xD5),
+        OpMad, Dest(RegTemp, 0, 0xF), Src(RegTemp, 2), Src(RegConst, 12, 0xD5),
         Src(RegInput, 0),
-        OpMov | 2u << kParamCountShift, Dest(RegAddress, 0, 0x1), Src(RegTemp, 3, 0x00),
+        OpMov, Dest(RegAddress, 0, 0x1), Src(RegTemp, 3, 0x00),
         // The macro's natural xyz mask when none is written.
-        OpM4x3 | 3u << kParamCountShift, Dest(RegTemp, 4, 0x7), Src(RegInput, 0), Src(RegConst, 26, 0xE4, 0, true),
+        OpM4x3, Dest(RegTemp, 4, 0x7), Src(RegInput, 0), Src(RegConst, 26, 0xE4, 0, true),
         // xy swizzle repeats its last letter: x y y y = 0x54.
-        OpAdd | 3u << kParamCountShift, Dest(RegTexCoordOut, 1, 0x3), Src(RegInput, 7, 0x54, ModNegate),
+        OpAdd, Dest(RegTexCoordOut, 1, 0x3), Src(RegInput, 7, 0x54, ModNegate),
         Src(RegConst, 1, 0x54),
-        OpMov | 2u << kParamCountShift, Dest(RegAttributeOut, 0, 0xF), Src(RegConst, 11),
-        OpMov | 2u << kParamCountShift, Dest(RegRasterOut, OutFog, 0x1), Src(RegTemp, 0, 0xAA),
-        OpMov | 2u << kParamCountShift, Dest(RegRasterOut, OutPosition, 0xF), Src(RegTemp, 1),
+        OpMov, Dest(RegAttributeOut, 0, 0xF), Src(RegConst, 11),
+        OpMov, Dest(RegRasterOut, OutFog, 0xF), Src(RegTemp, 0, 0xAA),
+        OpMov, Dest(RegRasterOut, OutPosition, 0xF), Src(RegTemp, 1),
         kEndToken,
     };
     EXPECT_EQ(r.code, expected);
@@ -64,7 +64,7 @@ TEST(ShaderAsm, DefStoresFourFloats)
     const ShaderAsmResult r = Assemble("vs.1.1\ndef c5, 1.0, -2.5, 0, 3e2\nmov oPos, c5\n");
     ASSERT_TRUE(r.error.empty()) << r.error;
     ASSERT_GE(r.code.size(), 7u);
-    EXPECT_EQ(r.code[1], OpDef | 5u << kParamCountShift);
+    EXPECT_EQ(r.code[1], OpDef);
     float f[4];
     std::memcpy(f, &r.code[3], 16);
     EXPECT_EQ(f[0], 1.0f);
