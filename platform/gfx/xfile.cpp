@@ -242,6 +242,25 @@ private:
         return true;
     }
 
+    // A string is followed by the separator that ends it, ";" or ",". The
+    // format's own writer puts it there as an ordinary 2-byte token, which
+    // the next read takes like any other; some writers store it as a 4-byte
+    // value instead. That form is told apart by the zero word after the
+    // token (no token has the number 0), and both words are skipped.
+    void SkipWideTerminator()
+    {
+        if (n - pos < 4) {
+            return;
+        }
+        uint16_t first = 0;
+        uint16_t second = 0;
+        std::memcpy(&first, p + pos, 2);
+        std::memcpy(&second, p + pos + 2, 2);
+        if (second == 0 && (first == kTokSemicolon || first == kTokComma || first == 0)) {
+            pos += 4;
+        }
+    }
+
     bool NextBinary(Token* t)
     {
         *t = Token();
@@ -288,8 +307,7 @@ private:
             t->text.assign(reinterpret_cast<const char*>(p + pos), count);
             pos += count;
             if (token == kTokString) {
-                uint32_t terminator = 0;
-                return Take(&terminator, 4);
+                SkipWideTerminator();
             }
             return true;
         }
@@ -380,6 +398,17 @@ struct Template {
     std::vector<Member> members;
 };
 
+std::string Lower(const std::string& word)
+{
+    std::string lower = word;
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
 Prim PrimOf(const std::string& word)
 {
     static const struct {
@@ -446,7 +475,13 @@ const char kStandardTemplates[] =
 
 class Parser {
 public:
-    Parser(Lexer& lexer, std::map<std::string, Template>& templates) : lex(lexer), tpls(templates) {}
+    // standard: the standard templates' names by their lower-case form;
+    // null while the standard templates themselves are read.
+    Parser(Lexer& lexer, std::map<std::string, Template>& templates,
+           const std::map<std::string, std::string>* standard)
+        : lex(lexer), tpls(templates), standardNames(standard)
+    {
+    }
 
     bool ParseFile(std::vector<XObject>* out)
     {
@@ -472,7 +507,7 @@ public:
             }
             XObject object;
             bool kept = false;
-            if (!ParseObject(t.text, 0, &object, &kept)) {
+            if (!ParseObject(t.text, &object, &kept)) {
                 return false;
             }
             if (kept) {
@@ -507,7 +542,7 @@ private:
         if (!lex.Next(&t) || t.kind != Tok::Name) {
             return Fail("template without a name");
         }
-        const std::string name = t.text;
+        const std::string name = CanonicalName(t.text);
         if (!Expect(Tok::OBrace, "template without a body")) {
             return false;
         }
@@ -543,12 +578,12 @@ private:
                 }
             }
             m.prim = PrimOf(t.text);
-            m.typeName = t.text;
-            if (m.prim == Prim::None && tpls.find(t.text) == tpls.end() && t.text != name) {
-                return Fail("member of an unknown type");
-            }
-            if (m.prim == Prim::None && t.text == name) {
+            m.typeName = m.prim == Prim::None ? CanonicalName(t.text) : t.text;
+            if (m.prim == Prim::None && m.typeName == name) {
                 return Fail("template contains itself");
+            }
+            if (m.prim == Prim::None && tpls.find(m.typeName) == tpls.end()) {
+                return Fail("member of an unknown type");
             }
             if (!lex.Next(&t) || t.kind != Tok::Name) {
                 return Fail("member without a name");
@@ -612,17 +647,35 @@ private:
         return true;
     }
 
-    bool ParseObject(const std::string& templateName, int depth, XObject* obj, bool* kept)
+    // A standard template's name in the standard spelling whatever letter
+    // case the file writes it in; any other name as it is. Templates are
+    // stored and looked up under this name, so a file that declares
+    // "TextureFileName" again declares the standard template, and the
+    // loaders find its objects under the standard spelling.
+    std::string CanonicalName(const std::string& typeName) const
     {
-        *kept = false;
-        if (depth > XFile::kMaxDepth) {
-            return Fail("data objects nested too deeply");
+        if (standardNames != nullptr) {
+            const auto it = standardNames->find(Lower(typeName));
+            if (it != standardNames->end()) {
+                return it->second;
+            }
         }
-        const auto found = tpls.find(templateName);
-        if (found == tpls.end()) {
-            return SkipObject();
-        }
-        obj->templateName = templateName;
+        return typeName;
+    }
+
+    // The template of a data object's or member's type, and its canonical
+    // name; null when it is neither declared nor standard.
+    const Template* FindTemplate(const std::string& typeName, std::string* canonical) const
+    {
+        *canonical = CanonicalName(typeName);
+        const auto found = tpls.find(*canonical);
+        return found != tpls.end() ? &found->second : nullptr;
+    }
+
+    // A data object's optional name and GUID, its brace and its members,
+    // up to its children. obj->templateName is set by the caller.
+    bool OpenObject(const Template& tpl, XObject* obj)
+    {
         Token t;
         if (!lex.Next(&t)) {
             return Fail("");
@@ -640,52 +693,97 @@ private:
             return Fail("data object without a body");
         }
         std::vector<std::pair<std::string, uint32_t>> scope;
-        if (!ReadMembers(found->second, 0, obj, &scope)) {
-            return false;
-        }
+        return ReadMembers(tpl, 0, obj, &scope);
+    }
+
+    // Reads a reference's name and GUID up to its closing brace (the
+    // opening one is taken).
+    bool ReadReference(XObject* ref)
+    {
+        ref->isReference = true;
+        Token t;
         for (;;) {
             if (!lex.Next(&t)) {
                 return Fail("");
             }
             if (t.kind == Tok::CBrace) {
-                break;
+                return true;
+            }
+            if (t.kind == Tok::Name) {
+                ref->name = t.text;
+            } else if (t.kind != Tok::Guid) {
+                return Fail("malformed reference");
+            }
+        }
+    }
+
+    // One top-level data object with everything inside it. The objects
+    // still open are kept on a stack of our own, innermost last, so the
+    // nesting a file may use is bounded by kMaxDepth and the heap, never by
+    // the native stack. *kept is false for an object of an unknown
+    // template, which is skipped.
+    bool ParseObject(const std::string& typeName, XObject* out, bool* kept)
+    {
+        *kept = false;
+        std::string canonical;
+        const Template* tpl = FindTemplate(typeName, &canonical);
+        if (tpl == nullptr) {
+            return SkipObject();
+        }
+        std::vector<XObject> open(1);
+        open.back().templateName = canonical;
+        if (!OpenObject(*tpl, &open.back())) {
+            return false;
+        }
+        Token t;
+        for (;;) {
+            if (!lex.Next(&t)) {
+                return Fail("");
+            }
+            if (t.kind == Tok::CBrace) {
+                XObject done = std::move(open.back());
+                open.pop_back();
+                if (open.empty()) {
+                    *out = std::move(done);
+                    *kept = true;
+                    return true;
+                }
+                open.back().children.push_back(std::move(done));
+                continue;
             }
             if (t.kind == Tok::Semicolon || t.kind == Tok::Comma) {
                 continue;
             }
             if (t.kind == Tok::OBrace) {
                 XObject ref;
-                ref.isReference = true;
-                for (;;) {
-                    if (!lex.Next(&t)) {
-                        return Fail("");
-                    }
-                    if (t.kind == Tok::CBrace) {
-                        break;
-                    }
-                    if (t.kind == Tok::Name) {
-                        ref.name = t.text;
-                    } else if (t.kind != Tok::Guid) {
-                        return Fail("malformed reference");
-                    }
+                if (!ReadReference(&ref)) {
+                    return false;
                 }
-                obj->children.push_back(std::move(ref));
+                open.back().children.push_back(std::move(ref));
                 continue;
             }
             if (t.kind != Tok::Name) {
                 return Fail("unexpected data after the members");
             }
-            XObject child;
-            bool childKept = false;
-            if (!ParseObject(t.text, depth + 1, &child, &childKept)) {
+            // The child would sit open.size() levels below the top.
+            if (open.size() > static_cast<size_t>(XFile::kMaxDepth)) {
+                const std::string why =
+                    "data objects nested more than " + std::to_string(XFile::kMaxDepth) + " deep";
+                return Fail(why.c_str());
+            }
+            tpl = FindTemplate(t.text, &canonical);
+            if (tpl == nullptr) {
+                if (!SkipObject()) {
+                    return false;
+                }
+                continue;
+            }
+            open.emplace_back();
+            open.back().templateName = canonical;
+            if (!OpenObject(*tpl, &open.back())) {
                 return false;
             }
-            if (childKept) {
-                obj->children.push_back(std::move(child));
-            }
         }
-        *kept = true;
-        return true;
     }
 
     bool NextValue(Token* t)
@@ -759,7 +857,7 @@ private:
 
     bool ReadMembers(const Template& tpl, int depth, XObject* obj, std::vector<std::pair<std::string, uint32_t>>* scope)
     {
-        if (depth > XFile::kMaxDepth) {
+        if (depth > XFile::kMaxTemplateDepth) {
             return Fail("templates nested too deeply");
         }
         for (const Member& m : tpl.members) {
@@ -821,6 +919,7 @@ private:
 
     Lexer& lex;
     std::map<std::string, Template>& tpls;
+    const std::map<std::string, std::string>* standardNames = nullptr;
 };
 
 uint32_t U32At(const uint8_t* p)
@@ -904,9 +1003,39 @@ bool Unpack(const uint8_t* p, size_t n, std::vector<uint8_t>* out, std::string* 
 
 // ---------------------------------------------------------------- file
 
+// Empties the list without destroying a deep tree by recursion: each level's
+// children are moved out and kept until their parents are gone. When memory
+// runs short the rest is destroyed by recursion, whose depth the reader
+// bounds (kMaxDepth).
+static void Dismantle(std::vector<XObject>* list) noexcept
+{
+    try {
+        std::vector<std::vector<XObject>> pending;
+        pending.push_back(std::move(*list));
+        list->clear();
+        while (!pending.empty()) {
+            std::vector<XObject> level = std::move(pending.back());
+            pending.pop_back();
+            for (XObject& o : level) {
+                if (!o.children.empty()) {
+                    pending.push_back(std::move(o.children));
+                    o.children.clear();
+                }
+            }
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    list->clear();
+}
+
+XFile::~XFile()
+{
+    Dismantle(&objects);
+}
+
 bool XFile::Parse(const uint8_t* bytes, size_t size, std::string* error)
 {
-    objects.clear();
+    Dismantle(&objects);
     format.clear();
     std::string why;
     if (bytes == nullptr || size < kHeaderBytes || std::memcmp(bytes, "xof ", 4) != 0) {
@@ -937,11 +1066,15 @@ bool XFile::Parse(const uint8_t* bytes, size_t size, std::string* error)
                     Lexer stdLex(reinterpret_cast<const uint8_t*>(kStandardTemplates), sizeof kStandardTemplates - 1,
                                  false, false);
                     std::vector<XObject> none;
-                    Parser stdParser(stdLex, templates);
+                    Parser stdParser(stdLex, templates, nullptr);
                     stdParser.ParseFile(&none);
+                    std::map<std::string, std::string> standardNames;
+                    for (const auto& entry : templates) {
+                        standardNames[Lower(entry.first)] = entry.first;
+                    }
                     const bool binary = format == "bin " || format == "bzip";
                     Lexer lex(body, bodySize, binary, doubles);
-                    Parser parser(lex, templates);
+                    Parser parser(lex, templates, &standardNames);
                     if (!parser.ParseFile(&objects)) {
                         why = "xfile: " + parser.error;
                     }
@@ -952,7 +1085,7 @@ bool XFile::Parse(const uint8_t* bytes, size_t size, std::string* error)
         }
     }
     if (!why.empty()) {
-        objects.clear();
+        Dismantle(&objects);
         if (error != nullptr) {
             *error = why;
         }
@@ -961,18 +1094,31 @@ bool XFile::Parse(const uint8_t* bytes, size_t size, std::string* error)
     return true;
 }
 
+// Depth first in file order, with a stack of our own: a deep tree needs no
+// deep recursion.
 static const XObject* FindNamed(const std::vector<XObject>& list, const std::string& name)
 {
-    for (const XObject& o : list) {
-        if (o.isReference) {
-            continue;
+    std::vector<std::pair<const std::vector<XObject>*, size_t>> stack;
+    try {
+        stack.emplace_back(&list, 0);
+        while (!stack.empty()) {
+            auto& [level, next] = stack.back();
+            if (next >= level->size()) {
+                stack.pop_back();
+                continue;
+            }
+            const XObject& o = (*level)[next++];
+            if (o.isReference) {
+                continue;
+            }
+            if (o.name == name) {
+                return &o;
+            }
+            if (!o.children.empty()) {
+                stack.emplace_back(&o.children, 0);
+            }
         }
-        if (o.name == name) {
-            return &o;
-        }
-        if (const XObject* inner = FindNamed(o.children, name)) {
-            return inner;
-        }
+    } catch (const std::bad_alloc&) {
     }
     return nullptr;
 }

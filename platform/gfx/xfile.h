@@ -6,10 +6,14 @@
 // FrameTransformMatrix, Mesh and its children, Material, TextureFilename,
 // SkinWeights, XSkinMeshHeader, AnimationSet, Animation, AnimationKey, ...)
 // are known in advance, and templates declared in a file are added to them.
+// A standard template's name is recognised in any letter case (exporters
+// write "TextureFileName"), and its objects carry the standard spelling.
 // An object of a template that is neither is skipped. Every count, size and
 // offset is checked against what is left of the input before it is used:
 // a truncated or hostile file fails with a reason, never with a read past
-// the end or an allocation larger than the input can justify.
+// the end or an allocation larger than the input can justify. Nesting is
+// read with a stack of our own, not by recursion, so a deep skeleton costs
+// heap, not native stack.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -41,8 +45,20 @@ struct XObject {
 
 class XFile {
 public:
-    // Deepest nesting of data objects, and of templates inside templates.
-    static constexpr int kMaxDepth = 64;
+    XFile() = default;
+    XFile(const XFile&) = default;
+    XFile& operator=(const XFile&) = default;
+    XFile(XFile&&) = default;
+    XFile& operator=(XFile&&) = default;
+    // Takes the object tree apart level by level: a deep tree is not
+    // destroyed by recursion.
+    ~XFile();
+
+    // Deepest nesting of data objects: a file whose objects nest deeper is
+    // refused. Real skeletons and scene graphs reach hundreds of levels.
+    static constexpr int kMaxDepth = 2048;
+    // Deepest nesting of templates inside templates.
+    static constexpr int kMaxTemplateDepth = 64;
     // Most bytes a compressed file may unpack to.
     static constexpr size_t kMaxUnpackedBytes = 256u << 20;
 

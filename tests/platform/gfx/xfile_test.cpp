@@ -237,4 +237,154 @@ TEST(XFile, DoublePrecisionBinaryFloats)
     EXPECT_EQ(f, 7.5f);
 }
 
+// Strings in the middle of an object and of a list: each is followed by the
+// separator that ends it.
+const char kStrings[] = R"(
+template Names { <0A0B0C0D-0000-0000-0000-000000000001> DWORD n; array STRING names[n]; DWORD after; }
+Names List { 3; "first", "second", "third"; 77; }
+SkinWeights { "Bone"; 1; 4; 0.5; 1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 0.0,0.0,0.0,1.0;; }
+Material M { 1.0;1.0;1.0;1.0;; 0.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;; TextureFilename { "maps\\wood.png"; } }
+)";
+
+TEST(XFile, BinaryStringsEndWithATwoByteTokenOrAFourByteValue)
+{
+    const Bytes text = xtest::Text(kStrings);
+    XFile reference;
+    std::string error;
+    ASSERT_TRUE(reference.Parse(text.data(), text.size(), &error)) << error;
+    ASSERT_EQ(reference.GetObjects().size(), 3u);
+    const XObject& list = reference.GetObjects()[0];
+    ASSERT_EQ(list.strings.size(), 3u);
+    EXPECT_EQ(list.strings[2], "third");
+    uint32_t after = 0;
+    ASSERT_TRUE(list.ReadU32(16, &after));
+    EXPECT_EQ(after, 77u);
+
+    // The format's own writer stores the separator as a 2-byte token; the
+    // 4-byte form is read too, in every binary container.
+    for (const Bytes& bytes : {xtest::Binary(kStrings), xtest::Binary(kStrings, xtest::StringEnd::Wide),
+                               xtest::Compressed(kStrings, "bzip"),
+                               xtest::Compressed(kStrings, "bzip", xtest::StringEnd::Wide)}) {
+        XFile file;
+        ASSERT_TRUE(file.Parse(bytes.data(), bytes.size(), &error)) << error;
+        ASSERT_EQ(file.GetObjects().size(), reference.GetObjects().size());
+        for (size_t i = 0; i < file.GetObjects().size(); ++i) {
+            ExpectSameTree(file.GetObjects()[i], reference.GetObjects()[i]);
+        }
+    }
+    // The two forms really differ: two bytes more per string.
+    EXPECT_EQ(xtest::Binary(kStrings, xtest::StringEnd::Wide).size(), xtest::Binary(kStrings).size() + 2 * 5);
+
+    // A 2-byte token followed by another token, not by a zero word, is
+    // taken as the next token (here the object's closing brace).
+    Bytes b = xtest::Binary("TextureFilename { \"a.png\"; }");
+    XFile file;
+    ASSERT_TRUE(file.Parse(b.data(), b.size(), &error)) << error;
+    ASSERT_EQ(file.GetObjects().size(), 1u);
+    // A string followed by nothing at all ends the file early.
+    b.resize(b.size() - 4);
+    EXPECT_FALSE(file.Parse(b.data(), b.size(), &error));
+    EXPECT_EQ(error.rfind("xfile: ", 0), 0u) << error;
+}
+
+TEST(XFile, StandardTemplatesInAnyLetterCaseUnknownOnesSkipped)
+{
+    // As exporters write them, undeclared; and one file declares its own
+    // spelling of a standard template.
+    const char body[] = R"(
+FRAME Body {
+  frameTransformMatrix { 1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 2.0,0.0,0.0,1.0;; }
+  Material M { 1.0;1.0;1.0;1.0;; 0.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;; TextureFileName { "a\\b.png"; } }
+  TextureFilenames { "not a standard template"; }
+}
+template meshnormals { <F6F23F43-7686-11cf-8F52-0040333594A3> DWORD nNormals; array VECTOR normals[nNormals];
+  DWORD nFaceNormals; array MeshFace faceNormals[nFaceNormals]; }
+MESHNORMALS N { 1; 0.0;0.0;1.0;; 1; 3;0,0,0;;; }
+)";
+    for (const Bytes& bytes : {xtest::Text(body), xtest::Binary(body)}) {
+        XFile file;
+        std::string error;
+        ASSERT_TRUE(file.Parse(bytes.data(), bytes.size(), &error)) << error;
+        ASSERT_EQ(file.GetObjects().size(), 2u);
+        const XObject& frame = file.GetObjects()[0];
+        EXPECT_EQ(frame.templateName, "Frame");
+        ASSERT_EQ(frame.children.size(), 2u);
+        EXPECT_EQ(frame.children[0].templateName, "FrameTransformMatrix");
+        float x = 0.0f;
+        ASSERT_TRUE(frame.children[0].ReadF32(48, &x));
+        EXPECT_EQ(x, 2.0f);
+        const XObject& material = frame.children[1];
+        ASSERT_EQ(material.children.size(), 1u);
+        EXPECT_EQ(material.children[0].templateName, "TextureFilename");
+        std::string name;
+        ASSERT_TRUE(material.children[0].ReadString(0, &name));
+        EXPECT_EQ(name, "a\\\\b.png");   // as written: text files keep both backslashes
+        EXPECT_EQ(file.GetObjects()[1].templateName, "MeshNormals");
+        EXPECT_EQ(file.GetObjects()[1].data.size(), 4u + 12u + 4u + 16u);
+    }
+}
+
+// A chain of frames `depth` deep, a matrix at the bottom.
+std::string FrameChain(int depth)
+{
+    std::string s;
+    for (int i = 0; i < depth; ++i) {
+        s += "Frame F" + std::to_string(i) + " {\n";
+    }
+    s += "FrameTransformMatrix { 1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 9.0,0.0,0.0,1.0;; }\n";
+    s += std::string(static_cast<size_t>(depth), '}');
+    return s;
+}
+
+TEST(XFile, DeepNestingReadsWithoutRecursionAndHostileDepthIsRefused)
+{
+    // 1500 frames, the matrix one level below the last: well inside the
+    // limit, and as deep as real skeletons and scene graphs go and more.
+    for (const Bytes& bytes : {xtest::Text(FrameChain(1500)), xtest::Compressed(FrameChain(1500), "bzip")}) {
+        XFile file;
+        std::string error;
+        ASSERT_TRUE(file.Parse(bytes.data(), bytes.size(), &error)) << error;
+        const XObject* o = &file.GetObjects()[0];
+        int depth = 1;
+        while (!o->children.empty() && o->children[0].templateName == "Frame") {
+            o = &o->children[0];
+            ++depth;
+        }
+        EXPECT_EQ(depth, 1500);
+        EXPECT_EQ(o->name, "F1499");
+        ASSERT_EQ(o->children.size(), 1u);
+        XObject reference;
+        reference.isReference = true;
+        reference.name = "F1499";
+        EXPECT_EQ(file.Resolve(reference), o);
+    }
+    // The deepest allowed nesting reads; one level more is refused whole
+    // with the reason, and so is a hostile depth far beyond it.
+    const int limit = XFile::kMaxDepth;
+    {
+        const Bytes ok = xtest::Text(FrameChain(limit));
+        XFile file;
+        std::string error;
+        EXPECT_TRUE(file.Parse(ok.data(), ok.size(), &error)) << error;
+    }
+    for (int depth : {limit + 1, 200000}) {
+        const Bytes bytes = xtest::Binary(FrameChain(depth));
+        XFile file;
+        std::string error;
+        EXPECT_FALSE(file.Parse(bytes.data(), bytes.size(), &error));
+        EXPECT_TRUE(file.GetObjects().empty());
+        EXPECT_EQ(error.rfind("xfile: data objects nested more than " + std::to_string(limit) + " deep at byte ", 0),
+                  0u)
+            << error;
+    }
+    // Objects of an unknown template are skipped at any depth.
+    std::string unknown = "Frame Top { Strange S ";
+    unknown += std::string(200000, '{') + std::string(200000, '}') + " }";
+    const Bytes bytes = xtest::Text(unknown);
+    XFile file;
+    std::string error;
+    ASSERT_TRUE(file.Parse(bytes.data(), bytes.size(), &error)) << error;
+    EXPECT_TRUE(file.GetObjects()[0].children.empty());
+}
+
 }  // namespace

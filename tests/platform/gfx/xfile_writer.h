@@ -1,12 +1,18 @@
 #pragma once
-// X files for tests: a text body becomes a text file, the same body as a
-// binary file (token by token), and either one compressed.
+// X files for tests, written as the public description of the format has
+// them: a text body becomes a text file; the same body becomes a binary
+// file token by token (2-byte token numbers, names and strings with a
+// 4-byte length, numbers in integer and float lists, a string followed by
+// its ";" or "," as a 2-byte token as the format's own writer does, or as
+// the 4-byte value some writers store); and either one compressed the
+// MSZIP way (the unpacked size, then blocks of at most 32 KB, each "CK" and
+// raw deflate with the block before it as the dictionary).
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "platform/gfx/xfile.h"
 
 namespace xtest {
 
@@ -29,10 +35,13 @@ inline void Put32(Bytes* b, uint32_t v)
     for (int i = 0; i < 4; ++i) b->push_back(uint8_t(v >> (8 * i)));
 }
 
+// How a string's closing separator is stored in the binary form.
+enum class StringEnd { Token, Wide };
+
 // The body's tokens in the binary form: numbers in runs of integer or float
-// lists, keywords as their tokens, separators dropped except a string's
-// terminator.
-inline Bytes BinaryBody(const std::string& s)
+// lists, keywords as their tokens, separators dropped except the one after
+// a string.
+inline Bytes BinaryBody(const std::string& s, StringEnd stringEnd = StringEnd::Token)
 {
     Bytes out;
     std::vector<std::string> run;
@@ -77,7 +86,12 @@ inline Bytes BinaryBody(const std::string& s)
         }
         if (c == ';' || c == ',') {
             if (afterString) {
-                Put32(&out, c == ';' ? 20 : 19);
+                const uint16_t token = c == ';' ? 20 : 19;
+                if (stringEnd == StringEnd::Wide) {
+                    Put32(&out, token);
+                } else {
+                    Put16(&out, token);
+                }
                 afterString = false;
             }
             ++i;
@@ -132,22 +146,56 @@ inline Bytes BinaryBody(const std::string& s)
     return out;
 }
 
-inline Bytes Binary(const std::string& body)
+inline Bytes Binary(const std::string& body, StringEnd stringEnd = StringEnd::Token)
 {
     const std::string header = "xof 0303bin 0032";
     Bytes out(header.begin(), header.end());
-    const Bytes b = BinaryBody(body);
+    const Bytes b = BinaryBody(body, stringEnd);
     out.insert(out.end(), b.begin(), b.end());
     return out;
 }
 
+// The compressed body: the size of the whole unpacked file (header
+// included), then per block its unpacked and packed sizes (u16 each, the
+// packed one counting "CK"), "CK" and the raw deflate stream, finished per
+// block, with up to 32 KB of what came before as its dictionary.
+inline Bytes Pack(const Bytes& body)
+{
+    constexpr size_t kBlock = 32768;
+    Bytes out;
+    Put32(&out, uint32_t(body.size() + 16));
+    std::vector<uint8_t> packed(compressBound(kBlock) + 64);
+    for (size_t at = 0; at < body.size(); at += kBlock) {
+        const size_t len = body.size() - at < kBlock ? body.size() - at : kBlock;
+        z_stream z{};
+        deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+        if (at > 0) {
+            const size_t dict = at < kBlock ? at : kBlock;
+            deflateSetDictionary(&z, body.data() + at - dict, uInt(dict));
+        }
+        z.next_in = const_cast<Bytef*>(body.data() + at);
+        z.avail_in = uInt(len);
+        z.next_out = packed.data();
+        z.avail_out = uInt(packed.size());
+        deflate(&z, Z_FINISH);
+        const size_t got = packed.size() - z.avail_out;
+        deflateEnd(&z);
+        Put16(&out, uint16_t(len));
+        Put16(&out, uint16_t(got + 2));
+        out.push_back('C');
+        out.push_back('K');
+        out.insert(out.end(), packed.begin(), packed.begin() + long(got));
+    }
+    return out;
+}
+
 // format: "tzip" (text inside) or "bzip" (binary inside).
-inline Bytes Compressed(const std::string& body, const char* format)
+inline Bytes Compressed(const std::string& body, const char* format, StringEnd stringEnd = StringEnd::Token)
 {
     const std::string header = std::string("xof 0303") + format + "0032";
-    const Bytes inner = std::strcmp(format, "tzip") == 0 ? Bytes(body.begin(), body.end()) : BinaryBody(body);
-    Bytes packed;
-    platform::XFileCompress(inner.data(), inner.size(), &packed);
+    const Bytes inner =
+        std::strcmp(format, "tzip") == 0 ? Bytes(body.begin(), body.end()) : BinaryBody(body, stringEnd);
+    const Bytes packed = Pack(inner);
     Bytes out(header.begin(), header.end());
     out.insert(out.end(), packed.begin(), packed.end());
     return out;
