@@ -84,36 +84,74 @@ void OrvaModelLoader::LoadFrameTransform(const platform::XObject& object, OrvaFr
     Progress(progress);
 }
 
+// A new frame at the back of the list, named after the object; null when
+// it cannot be allocated.
+static OrvaFrame* NewFrame(OrvaObjectList* frames, const platform::XObject& object, OrvaFrame* parent)
+{
+    char name[kNameBuffer];
+    ReadName(object, name);
+    OrvaFrame* frame = new (std::nothrow) OrvaFrame();
+    if (frame == nullptr) {
+        return nullptr;
+    }
+    frames->PushBack(frame);
+    frame->SetParent(parent);
+    frame->SetName(name);
+    return frame;
+}
+
 void OrvaModelLoader::LoadFrame(const platform::XObject& object, OrvaFrame* parent, OrvaProgress progress)
 {
     if (parts.frames == nullptr) {
         return;
     }
-    char name[kNameBuffer];
-    ReadName(object, name);
-    OrvaFrame* frame = new (std::nothrow) OrvaFrame();
-    if (frame == nullptr) {
+    OrvaFrame* top = NewFrame(parts.frames, object, parent);
+    if (top == nullptr) {
         return;
     }
-    parts.frames->PushBack(frame);
-    frame->SetParent(parent);
-    frame->SetName(name);
     Progress(progress);
-    for (const platform::XObject& child : object.children) {
-        Progress(progress);
-        if (child.isReference) {
-            continue;
+    // The frames being read, each with the next child to look at, innermost
+    // last: a skeleton as deep as the reader allows is loaded without
+    // recursion. The list still gets every frame before its children, and
+    // children in file order.
+    struct Open {
+        const platform::XObject* object;
+        OrvaFrame* frame;
+        size_t next;
+    };
+    std::vector<Open> open;
+    try {
+        open.push_back({&object, top, 0});
+        while (!open.empty()) {
+            Open& current = open.back();
+            if (current.next >= current.object->children.size()) {
+                open.pop_back();
+                continue;
+            }
+            const platform::XObject& child = current.object->children[current.next++];
+            OrvaFrame* frame = current.frame;
+            Progress(progress);
+            if (child.isReference) {
+                continue;
+            }
+            Progress(progress);
+            Progress(progress);
+            if (child.templateName == "FrameTransformMatrix") {
+                LoadFrameTransform(child, frame, progress);
+            } else if (child.templateName == "Frame") {
+                OrvaFrame* inner = NewFrame(parts.frames, child, frame);
+                if (inner != nullptr) {
+                    Progress(progress);
+                    open.push_back({&child, inner, 0});
+                }
+                continue;
+            } else if (child.templateName == "Mesh") {
+                LoadMesh(child, frame, progress);
+            }
+            Progress(progress);
         }
-        Progress(progress);
-        Progress(progress);
-        if (child.templateName == "FrameTransformMatrix") {
-            LoadFrameTransform(child, frame, progress);
-        } else if (child.templateName == "Frame") {
-            LoadFrame(child, frame, progress);
-        } else if (child.templateName == "Mesh") {
-            LoadMesh(child, frame, progress);
-        }
-        Progress(progress);
+    } catch (const std::bad_alloc&) {
+        OrvaDebug::Log("ERROR : フレームの読み込みに失敗 [%s]\n", top->GetName());
     }
 }
 
@@ -131,6 +169,18 @@ void OrvaModelLoader::LoadMesh(const platform::XObject& object, OrvaFrame* paren
     if (!platform::LoadSkinMesh(*file, object, &skin, &materials, &why)) {
         OrvaDebug::Log("    Error : メッシュ [%s] の読み込みに失敗\n", name);
         return;
+    }
+    // A mesh the file leaves without materials is still drawn: one white
+    // material without a texture covers its faces (all of attribute 0).
+    // Drawing goes material by material, so with none it would not show.
+    if (materials.empty()) {
+        platform::MeshMaterial white;
+        for (int c = 0; c < 4; ++c) {
+            white.diffuse[c] = 1.0f;
+        }
+        white.specular[3] = 1.0f;
+        white.emissive[3] = 1.0f;
+        materials.push_back(white);
     }
     Progress(progress);
     OrvaMesh* mesh = nullptr;

@@ -57,10 +57,13 @@ int32_t SkinnedMesh::PrepareFromSkinMesh(const platform::SkinMeshData* skin, pla
                                          OrvaProgress progress)
 {
     vertexKind = kOrvaMeshSkinned;
-    paletteSize = std::min<uint32_t>(boneCount, static_cast<uint32_t>(std::max(OrvaDevice::GetMaxSkinBones(), 0)));
     if (skin == nullptr || out == nullptr) {
         return 0;
     }
+    // Vertices no bone weighs follow the mesh's own frame, one palette entry
+    // more (the bone number after the last).
+    const uint32_t bones = boneCount + (skin->HasUnweightedVertices() ? 1u : 0u);
+    paletteSize = std::min<uint32_t>(bones, static_cast<uint32_t>(std::max(OrvaDevice::GetMaxSkinBones(), 0)));
     std::string why;
     if (!skin->ConvertToIndexedBlendedMesh(paletteSize, out, &combinations, &why)) {
         OrvaDebug::Log("ERROR Failed ConvertToIndexedBlendedMesh [%s]\n", why.c_str());
@@ -137,13 +140,21 @@ void SkinnedMesh::Draw()
         }
         for (uint32_t j = 0; j < paletteSize && j < combo.boneIds.size(); ++j) {
             const uint32_t b = combo.boneIds[j];
-            if (b == platform::kNoBone || b >= boneOffsets.size()) {
+            OrvaMatrix m;
+            if (b == boneOffsets.size()) {
+                // The vertices no bone weighs: the mesh's own frame.
+                m.Identity();
+                if (frame != nullptr) {
+                    m = *frame->GetCombinedMatrix();
+                }
+            } else if (b == platform::kNoBone || b > boneOffsets.size()) {
                 continue;
-            }
-            // A bone whose frame was not found moves by its offset alone.
-            OrvaMatrix m = boneOffsets[b];
-            if (boneMatrices[b] != nullptr) {
-                m.Multiply(boneOffsets[b], *boneMatrices[b]);
+            } else {
+                // A bone whose frame was not found moves by its offset alone.
+                m = boneOffsets[b];
+                if (boneMatrices[b] != nullptr) {
+                    m.Multiply(boneOffsets[b], *boneMatrices[b]);
+                }
             }
             OrvaMatrix t;
             t.Transpose(m);

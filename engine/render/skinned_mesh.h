@@ -21,7 +21,10 @@ public:
 
     // Skinned kind: the skin split into bone combinations for a palette of
     // min(bones, OrvaDevice::GetMaxSkinBones()) in the 48-byte skinned
-    // format. 1 when done, 0 when the split failed.
+    // format. Vertices that no bone weighs follow the mesh's own frame: they
+    // are blended from bone number GetBoneCount(), drawn with the frame's
+    // combined matrix, and the palette counts it as one bone more. 1 when
+    // done, 0 when the split failed.
     int32_t PrepareFromSkinMesh(const platform::SkinMeshData* skin, platform::MeshData* out,
                                 OrvaProgress progress) override;
     // Each bone's matrix pointer from the frame of its name, logged.

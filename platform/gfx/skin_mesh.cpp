@@ -245,6 +245,25 @@ bool MeshData::ComputeNormals()
 
 // ---------------------------------------------------------------- skins
 
+bool SkinMeshData::HasUnweightedVertices() const
+{
+    const uint32_t vertexCount = mesh.GetVertexCount();
+    std::vector<bool> weighted(vertexCount, false);
+    for (const Bone& bone : bones) {
+        for (size_t i = 0; i < bone.vertices.size() && i < bone.weights.size(); ++i) {
+            if (bone.vertices[i] < vertexCount && bone.weights[i] > 0.0f) {
+                weighted[bone.vertices[i]] = true;
+            }
+        }
+    }
+    for (bool w : weighted) {
+        if (!w) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool SkinMeshData::ConvertToIndexedBlendedMesh(uint32_t paletteSize, MeshData* out,
                                                std::vector<BoneCombination>* combinations, std::string* error) const
 {
@@ -272,6 +291,14 @@ bool SkinMeshData::ConvertToIndexedBlendedMesh(uint32_t paletteSize, MeshData* o
             if (bone.vertices[i] < vertexCount && bone.weights[i] > 0.0f) {
                 influences[bone.vertices[i]].push_back({b, bone.weights[i]});
             }
+        }
+    }
+    // A vertex no bone weighs follows the mesh's own frame, which takes the
+    // bone number after the last bone.
+    const uint32_t ownFrame = GetBoneCount();
+    for (std::vector<Influence>& list : influences) {
+        if (list.empty()) {
+            list.push_back({ownFrame, 1.0f});
         }
     }
     for (std::vector<Influence>& list : influences) {

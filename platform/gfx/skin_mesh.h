@@ -127,15 +127,21 @@ public:
     MeshData& GetMesh() { return mesh; }
     std::vector<Bone>& GetEditableBones() { return bones; }
 
+    // True when some vertex has no bone weight above zero.
+    bool HasUnweightedVertices() const;
+
     // The mesh with blend data for a palette of paletteSize bones: format
     // kFvfXyzB3 | kFvfLastBetaUByte4 plus the normal, diffuse and texture
     // components of the original; faces grouped by attribute into
     // combinations of at most paletteSize bones; each vertex keeps its
     // three strongest bones (weights scaled to sum 1), weight 0 and 1 and
-    // its palette slots stored, the third weight implied. Vertices shared
-    // by two combinations are duplicated. False with a reason when a face
-    // needs more bones than the palette holds or the result has too many
-    // vertices.
+    // its palette slots stored, the third weight implied. A vertex that no
+    // bone weighs follows the mesh's own frame as exporters expect: it gets
+    // weight 1 on bone number GetBoneCount(), which the caller fills with
+    // that frame's matrix (so the palette needs room for one bone more).
+    // Vertices shared by two combinations are duplicated. False with a
+    // reason when a face needs more bones than the palette holds or the
+    // result has too many vertices.
     bool ConvertToIndexedBlendedMesh(uint32_t paletteSize, MeshData* out, std::vector<BoneCombination>* combinations,
                                      std::string* error) const;
 

@@ -183,4 +183,59 @@ TEST_F(SkinnedMeshTest, ManyBonesSplitIntoCombinationsOfTheDevicePalette)
     DrawFrame();
 }
 
+// The arm of kArm inside a frame Holder three units below the origin,
+// with a third quad (x -2 to 2, y 0 to 1) that no bone weighs. Holder's
+// position keys take it from y -3 at time 0 to y -5 at time 10.
+const char kHeld[] = R"(
+Frame Arm {
+  FrameTransformMatrix { 1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, -4.0,0.0,5.0,1.0;; }
+  Frame Hand {
+    FrameTransformMatrix { 1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 4.0,0.0,0.0,1.0;; }
+  }
+}
+Frame Holder {
+  FrameTransformMatrix { 1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 0.0,-3.0,0.0,1.0;; }
+  Mesh Strip {
+    12;
+    -4.0;0.0;5.0;, 0.0;0.0;5.0;, -4.0;1.0;5.0;, 0.0;1.0;5.0;,
+    0.0;0.0;5.0;, 4.0;0.0;5.0;, 0.0;1.0;5.0;, 4.0;1.0;5.0;,
+    -2.0;0.0;5.0;, 2.0;0.0;5.0;, -2.0;1.0;5.0;, 2.0;1.0;5.0;;
+    3;
+    4;0,2,3,1;, 4;4,6,7,5;, 4;8,10,11,9;;
+    MeshNormals { 1; 0.0;0.0;-1.0;; 3; 4;0,0,0,0;, 4;0,0,0,0;, 4;0,0,0,0;; }
+    MeshMaterialList { 1; 3; 0,0,0;; Material { 1.0;1.0;0.0;1.0;; 0.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;; } }
+    XSkinMeshHeader { 1; 2; 2; }
+    SkinWeights { "Arm"; 4; 0,1,2,3; 1.0,1.0,1.0,1.0;
+      1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 4.0,0.0,-5.0,1.0;; }
+    SkinWeights { "Hand"; 4; 4,5,6,7; 1.0,1.0,1.0,1.0;
+      1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 0.0,0.0,-5.0,1.0;; }
+  }
+}
+AnimationSet Bend {
+  Animation { {Hand} AnimationKey { 0; 2; 0; 4; 1.0,0.0,0.0,0.0;;, 10; 4; 0.70710678,0.0,0.0,-0.70710678;;; } }
+  Animation { {Holder} AnimationKey { 2; 2; 0; 3; 0.0,-3.0,0.0;;, 10; 3; 0.0,-5.0,0.0;;; } }
+}
+)";
+
+TEST_F(SkinnedMeshTest, VerticesNoBoneWeighsFollowTheirFramesOwnTransform)
+{
+    SkinnedMesh* mesh = LoadArm(kHeld);
+    ASSERT_NE(mesh, nullptr);
+    EXPECT_EQ(mesh->GetBoneCount(), 2u);
+    // The two bones and the mesh's frame.
+    EXPECT_EQ(mesh->GetPaletteSize(), 3u);
+    EXPECT_EQ(mesh->GetFrame(), FrameAt(3));
+    // The weighed quads follow their bones, not the frame the mesh sits in;
+    // the third quad follows that frame: row 10 (y -3 to -2), columns 6 to 9.
+    OrvaModelLoader::Animate(&frames, 0.0f);
+    EXPECT_EQ(MeshFixture::Covered(DrawFrame()), MeshFixture::Expected([](int x, int y) {
+                  return (y == 7 && x >= 4 && x <= 11) || (y == 10 && x >= 6 && x <= 9);
+              }));
+    // And it moves with the frame's own animation: row 12 at time 10.
+    OrvaModelLoader::Animate(&frames, 10.0f);
+    EXPECT_EQ(MeshFixture::Covered(DrawFrame()), MeshFixture::Expected([](int x, int y) {
+                  return (y == 7 && x >= 4 && x <= 7) || (x == 7 && y >= 4 && y <= 7) || (y == 12 && x >= 6 && x <= 9);
+              }));
+}
+
 }  // namespace

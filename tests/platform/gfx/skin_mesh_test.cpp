@@ -256,4 +256,43 @@ TEST(SkinMesh, BoneCombinationsFitThePalette)
     EXPECT_NE(error.find("needs 2 bones"), std::string::npos) << error;
 }
 
+TEST(SkinMesh, VerticesNoBoneWeighsFollowTheMeshsOwnFrame)
+{
+    // Bone C's weights are dropped (zero): its two vertices are weighed by
+    // no bone, nor is a vertex no SkinWeights names.
+    std::string body = kStrip;
+    const size_t at = body.find("1.0,1.0;\n    1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, -2.0");
+    ASSERT_NE(at, std::string::npos);
+    body.replace(at, 8, "0.0,0.0;");
+    Loaded l;
+    Load(body, &l);
+    ASSERT_TRUE(l.ok) << l.error;
+    EXPECT_TRUE(l.skin.HasUnweightedVertices());
+    // The mesh's own frame is the bone after the last: a fourth palette
+    // slot for the face of B and the frame.
+    MeshData out;
+    std::vector<platform::BoneCombination> combos;
+    std::string error;
+    ASSERT_TRUE(l.skin.ConvertToIndexedBlendedMesh(4, &out, &combos, &error)) << error;
+    ASSERT_EQ(combos.size(), 1u);
+    int unweighted = 0;
+    for (uint32_t v = 0; v < out.GetVertexCount(); ++v) {
+        const Blend b = BlendAt(out, v);
+        if (b.position.x == 3.0f) {
+            ++unweighted;
+            EXPECT_EQ(b.w0, 1.0f);
+            EXPECT_EQ(b.w1, 0.0f);
+            EXPECT_EQ(combos[0].boneIds[b.index[0]], 3u);
+        } else {
+            EXPECT_NE(combos[0].boneIds[b.index[0]], 3u);
+        }
+    }
+    EXPECT_EQ(unweighted, 2);
+    // With every vertex weighed there is no such bone.
+    Loaded all;
+    Load(kStrip, &all);
+    ASSERT_TRUE(all.ok) << all.error;
+    EXPECT_FALSE(all.skin.HasUnweightedVertices());
+}
+
 }  // namespace
