@@ -731,8 +731,11 @@ void OrvaMesh::SetEffectConstants(const OrvaMeshMatrices* matrices)
     const uint32_t texture = shaderDesc.texture;
     if (texture == kOrvaShaderTextureToon || texture == kOrvaShaderToonTexture ||
         texture == kOrvaShaderToonReflection || texture == kOrvaShaderReflectionToon) {
+        // The same value the light upload puts into c3 (toward light 0), so
+        // that a toon mode beside a lit colour mode leaves light 0 where it
+        // is; the toon fragment negates it back.
         const OrvaVector d = ModelDirection(0, matrices->worldInverse);
-        Upload4(3, d.x, d.y, d.z, 0.0f);
+        Upload4(3, -d.x, -d.y, -d.z, 0.0f);
     }
     switch (texture) {
     case kOrvaShaderTextureStealth:

@@ -126,6 +126,10 @@ static std::string ColorText(uint32_t color)
                "dp3 r3.y, r2.xyz, c[4].xyz\n"
                "dp3 r3.z, r2.xyz, c[5].xyz\n"
                "dp3 r3.w, r2.xyz, c[6].xyz\n"
+               "; a face turned away from a light gets none of it, not less:\n"
+               "; the ambient term still shows on its dark side (0.5 - 0.5 = 0)\n"
+               "add r5.x, c[0].x, c[0].y\n"
+               "max r3.xyzw, r3.xyzw, r5.xxxx\n"
                "add r3.xyzw, r3.xyzw, c[2].wwww\n"
                "mul r4.rgb, r3.xxx, c[7].rgb\n"
                "mad r4.rgb, r3.yyy, c[8].rgb, r4.rgb\n"
@@ -137,6 +141,9 @@ static std::string ColorText(uint32_t color)
     case kOrvaShaderHemisphere:
         return "; one directional light, hemisphere colours along c[4]\n"
                "dp3 r3.x, r2.xyz, c[3].xyz\n"
+               "; no less than none of the light on the dark side (0.5 - 0.5 = 0)\n"
+               "add r5.x, c[0].x, c[0].y\n"
+               "max r3.x, r3.x, r5.x\n"
                "add r3.x, r3.x, c[2].w\n"
                "mul r6.rgb, r3.xxx, c[7].rgb\n"
                "dp3 r3.x, r2.xyz, c[4].xyz\n"
@@ -167,7 +174,9 @@ static std::string BlockText(TextureBlock block, int stage)
     switch (block) {
     case kBlockTexture: return "add " + out + ".xy, v7.xy, c[1].xy\n";
     case kBlockToon:
-        return "dp3 r11.w, r2.xyz, c[3].xyz\n"
+        // c[3] points toward light 0, as the light fragments read it; the
+        // ramp coordinate is (1 - N.L) / 2, 0 where the light falls full.
+        return "dp3 r11.w, r2.xyz, -c[3].xyz\n"
                "add r11.w, r11.w, c[0].z\n"
                "mul " + out + ".xy, r11.w, c[0].x\n";
     case kBlockReflection:

@@ -4,6 +4,7 @@
 // origin at the frame's centre, y up, depth 0 to 10), the log in a file,
 // and a model's lists filled from an X file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -40,9 +41,10 @@ inline void CaptureFrame(const uint32_t* argb, int width, int height, int pitchB
     }
 }
 
+// One log per process: ctest runs the tests side by side.
 inline std::string LogPath()
 {
-    return ::testing::TempDir() + "orva_mesh_test.log";
+    return ::testing::TempDir() + "orva_mesh_test_" + std::to_string(getpid()) + ".log";
 }
 
 inline std::string ReadLog()

@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "engine/core/math.h"
 #include "engine/render/light.h"
 #include "engine/render/material.h"
 #include "tests/engine/render/mesh_fixture.h"
@@ -254,7 +255,17 @@ TEST_F(OrvaMeshTest, DeviceVertexLayoutsMorphTargetsAndBounds)
     ASSERT_EQ(v.size(), 3u * 19u);
     EXPECT_EQ(v[19 + 6], -3.0f);
     EXPECT_EQ(v[19 + 14], 0.25f);
-    for (OrvaMesh* m : {plain, target, other, skinned}) m->Release();
+
+    // A target on the maximum side widens the box there too.
+    OrvaMesh* base = Triangle(0.0f, kOrvaMeshStatic);
+    OrvaMesh* right = Triangle(7.0f, kOrvaMeshStatic);
+    EXPECT_EQ(base->SetMorphTarget(right, nullptr), nullptr);
+    EXPECT_EQ(base->GetBoxMin()[0], 0.0f);
+    EXPECT_EQ(base->GetBoxMax()[0], 9.0f);
+    EXPECT_EQ(base->GetBoxMax()[1], 3.0f);
+    EXPECT_FLOAT_EQ(base->GetCenter()[0], 4.5f);
+    EXPECT_FLOAT_EQ(base->GetRadius(), (0.0f + 9.0f + 3.0f) * 0.16666667f);
+    for (OrvaMesh* m : {plain, target, other, skinned, base, right}) m->Release();
 }
 
 TEST_F(OrvaMeshTest, NormalsWeightEachCornerByItsAngle)
@@ -370,6 +381,169 @@ TEST_F(OrvaMeshTest, MaterialTextureFromItsFileNameAfterTheLastBackslash)
     EXPECT_EQ(static_cast<OrvaMaterial*>(mesh->GetMaterials()->GetAt(1))->GetTexture(0), nullptr);
     mesh->Release();
     EXPECT_EQ(OrvaTexture::GetCount(), textures);
+}
+
+// The constants a draw leaves on the device, c[first] onwards.
+std::vector<float> Constants(uint32_t first, uint32_t count)
+{
+    std::vector<float> c(4 * count);
+    EXPECT_EQ(OrvaDevice::GetDevice()->GetVertexShaderConstant(first, c.data(), count), platform::kGfxOk);
+    return c;
+}
+
+void ExpectConstant(uint32_t reg, float x, float y, float z, float w, const char* what)
+{
+    const std::vector<float> c = Constants(reg, 1);
+    EXPECT_NEAR(c[0], x, 1e-5f) << what << " c" << reg << ".x";
+    EXPECT_NEAR(c[1], y, 1e-5f) << what << " c" << reg << ".y";
+    EXPECT_NEAR(c[2], z, 1e-5f) << what << " c" << reg << ".z";
+    EXPECT_NEAR(c[3], w, 1e-5f) << what << " c" << reg << ".w";
+}
+
+void ExpectRows(uint32_t reg, uint32_t rows, const std::vector<float>& want, const char* what)
+{
+    const std::vector<float> c = Constants(reg, rows);
+    for (size_t i = 0; i < c.size(); ++i) EXPECT_NEAR(c[i], want[i], 1e-5f) << what << " c" << reg << " [" << i << "]";
+}
+
+TEST_F(OrvaMeshTest, ConstantUploadsOfEveryColourTextureAndFogSelector)
+{
+    OrvaMath::Initialize();
+    // The world turns a quarter about z (+X to +Y) and moves 5 along z; the
+    // camera stands at (1, 2, -3) with its axes unturned, so the view moves
+    // everything by (-1, -2, 3).
+    OrvaMesh* mesh = Triangle(0.0f, kOrvaMeshStatic);
+    mesh->SetCull(0);
+    OrvaMatrix world, identity, out;
+    world.RotationZ(16384);
+    world.SetElement(4, 3, 5.0f);
+    identity.Identity();
+    mesh->UpdateWorld(&out, identity, world);
+    camera->Translate(1.0f, 2.0f, -3.0f);
+    camera->UpdateView();
+    camera->Apply();
+    // Four lights along world axes; in model space (turned back a quarter)
+    // +X becomes -Y, -Y becomes -X, +Z stays and -X becomes +Y.
+    const float dirs[4][3] = {{1, 0, 0}, {0, -1, 0}, {0, 0, 1}, {-1, 0, 0}};
+    const float model[4][3] = {{0, -1, 0}, {-1, 0, 0}, {0, 0, 1}, {0, 1, 0}};
+    for (int i = 0; i < 4; ++i) {
+        OrvaVector d(dirs[i][0], dirs[i][1], dirs[i][2]);
+        OrvaLight::SetDirection(i, &d);
+        OrvaLight::SetDiffuse(i, 0.1f * float(i + 1), 0.2f, 0.3f);
+    }
+    OrvaLight::SetAmbient(0.125f);
+    OrvaDevice::SetFog(0xFF808080u, 10.0f, 50.0f);
+    mesh->SetTextureScrollU(0.25f);
+    mesh->SetStealthScale(0.5f);
+    mesh->SetInflate(0.75f);
+    mesh->SetMorphWeight(0.375f);
+    auto draw = [&](uint32_t color, uint32_t texture, uint32_t fog) {
+        *mesh->GetShaderDesc() = {kOrvaShaderStatic, color, texture, fog, 0};
+        mesh->CreateBuffers(nullptr);
+        ASSERT_NE(mesh->GetVertexShader()->GetHandle(), OrvaShader::kNoHandle);
+        // A sentinel in the registers only some selectors write.
+        const float sentinel[4 * 8] = {7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7,
+                                       7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7, 7};
+        OrvaDevice::GetDevice()->SetVertexShaderConstant(3, sentinel, 8);
+        OrvaDevice::GetDevice()->SetVertexShaderConstant(13, sentinel, 7);
+        ASSERT_TRUE(OrvaDevice::BeginScene());
+        mesh->Draw();
+        OrvaDevice::EndScene();
+    };
+
+    // Common and transform constants, the same for every selector.
+    draw(kOrvaShaderLights, kOrvaShaderTexture, kOrvaShaderNoFog);
+    ExpectConstant(0, 0.5f, -0.5f, 1.0f, 765.01f, "common");
+    ExpectConstant(1, 0.25f, 0.0f, -1.0f / 40.0f, 50.0f / 40.0f, "scroll and fog scale");
+    ExpectConstant(2, 1.0f, 2.0f, -3.0f, 0.125f, "eye and ambient");
+    ExpectConstant(12, 0.5f, 0.75f, 0.375f, 0.0f, "stealth, inflate, morph");
+    // W x V x P with the fixture's orthographic projection (x / 8, y / 8,
+    // z / 10): rows (0, 1/8, 0, 0), (-1/8, 0, 0, 0), (0, 0, 1/10, 0),
+    // (-1/8, -2/8, 8/10, 1), uploaded transposed.
+    ExpectRows(20, 4, {0, -0.125f, 0, -0.125f, 0.125f, 0, 0, -0.25f, 0, 0, 0.1f, 0.8f, 0, 0, 0, 1}, "W x V x P");
+
+    // Four lights: c3 + i points toward light i in model space, c7 + i its
+    // colour.
+    for (int i = 0; i < 4; ++i) {
+        ExpectConstant(3 + i, -model[i][0], -model[i][1], -model[i][2], 0.0f, "light direction");
+        const std::vector<float> c = Constants(7 + i, 1);
+        EXPECT_NEAR(c[0], 0.1f * float(i + 1), 1e-6f);
+        EXPECT_EQ(c[1], 0.2f);
+        EXPECT_EQ(c[2], 0.3f);
+    }
+    EXPECT_EQ(OrvaDevice::GetRenderState(platform::RsFogEnable), 0u);
+
+    // Hemisphere: light 0 toward the light, c4 the world's up in model
+    // space (+X), c7 and c8 the colours of lights 0 and 1; c5 and c6 stay.
+    draw(kOrvaShaderHemisphere, kOrvaShaderTexture, kOrvaShaderNoFog);
+    ExpectConstant(3, 0, 1, 0, 0, "hemisphere light");
+    ExpectConstant(4, 1, 0, 0, 0, "hemisphere axis");
+    ExpectConstant(5, 7, 7, 7, 7, "hemisphere");
+    EXPECT_NEAR(Constants(8, 1)[0], 0.2f, 1e-6f);
+
+    // The other colour selectors upload no light.
+    for (uint32_t color : {kOrvaShaderNoLight, kOrvaShaderVertexColor, kOrvaShaderDiffuse, kOrvaShaderDepth}) {
+        draw(color, kOrvaShaderTexture, kOrvaShaderNoFog);
+        ExpectRows(3, 8, std::vector<float>(32, 7.0f), "no light");
+    }
+
+    // Toon modes put light 0 into c3 pointing toward it, as the lights do,
+    // with or without lights: beside four lights light 0 keeps its side.
+    for (uint32_t toon : {kOrvaShaderTextureToon, kOrvaShaderToonTexture, kOrvaShaderToonReflection,
+                          kOrvaShaderReflectionToon}) {
+        for (uint32_t color : {kOrvaShaderNoLight, kOrvaShaderLights}) {
+            draw(color, toon, kOrvaShaderNoFog);
+            ExpectConstant(3, 0, 1, 0, 0, "toon");
+        }
+    }
+    // Stealth: W x V transposed in c16 to c19; reflection: W transposed.
+    const std::vector<float> worldView = {0, -1, 0, -1, 1, 0, 0, -2, 0, 0, 1, 8, 0, 0, 0, 1};
+    const std::vector<float> worldOnly = {0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 1, 5, 0, 0, 0, 1};
+    for (uint32_t stealth : {kOrvaShaderTextureStealth, kOrvaShaderStealthTexture}) {
+        draw(kOrvaShaderNoLight, stealth, kOrvaShaderNoFog);
+        ExpectRows(16, 4, worldView, "stealth");
+        ExpectConstant(3, 7, 7, 7, 7, "stealth");
+    }
+    for (uint32_t reflection : {kOrvaShaderTextureReflection, kOrvaShaderReflectionTexture, kOrvaShaderToonReflection,
+                                kOrvaShaderReflectionToon}) {
+        draw(kOrvaShaderNoLight, reflection, kOrvaShaderNoFog);
+        ExpectRows(16, 4, worldOnly, "reflection");
+    }
+    // Shadow maps: W x the module camera's view x projection; without a
+    // module camera nothing.
+    for (uint32_t shadow : {kOrvaShaderTextureShadow, kOrvaShaderShadowTexture}) {
+        draw(kOrvaShaderNoLight, shadow, kOrvaShaderNoFog);
+        ExpectRows(16, 4, std::vector<float>(16, 7.0f), "shadow without a camera");
+        OrvaCamera* light = OrvaCamera::Create();
+        light->SetOrtho(2.0f, 4.0f, 0.0f, 10.0f);
+        light->UpdateView();
+        OrvaMeshModuleState state;
+        state.camera = light;
+        OrvaMesh::SetModuleState(&state);
+        draw(kOrvaShaderNoLight, shadow, kOrvaShaderNoFog);
+        OrvaMesh::SetModuleState(nullptr);
+        // W x (x, y / 2, z / 10), transposed.
+        ExpectRows(16, 4, {0, -1, 0, 0, 0.5f, 0, 0, 0, 0, 0, 0.1f, 0.5f, 0, 0, 0, 1}, "shadow");
+        light->Release();
+    }
+
+    // Fog: linear fog takes the first three rows of (W x V) transposed,
+    // range fog those of W transposed; both switch fog on, none switches it
+    // off.
+    draw(kOrvaShaderNoLight, kOrvaShaderTexture, kOrvaShaderLinearFog);
+    ExpectRows(13, 3, std::vector<float>(worldView.begin(), worldView.begin() + 12), "linear fog");
+    EXPECT_EQ(OrvaDevice::GetRenderState(platform::RsFogEnable), 1u);
+    draw(kOrvaShaderNoLight, kOrvaShaderTexture, kOrvaShaderNoFog);
+    EXPECT_EQ(OrvaDevice::GetRenderState(platform::RsFogEnable), 0u);
+    ExpectRows(13, 3, std::vector<float>(12, 7.0f), "no fog");
+    draw(kOrvaShaderNoLight, kOrvaShaderTexture, kOrvaShaderRangeFog);
+    ExpectRows(13, 3, std::vector<float>(worldOnly.begin(), worldOnly.begin() + 12), "range fog");
+    EXPECT_EQ(OrvaDevice::GetRenderState(platform::RsFogEnable), 1u);
+
+    for (int i = 0; i < 4; ++i) OrvaLight::Reset(i);
+    OrvaLight::SetAmbient(0.0f);
+    OrvaDevice::SetFog(0, 0.0f, 0.0f);
+    mesh->Release();
 }
 
 }  // namespace
