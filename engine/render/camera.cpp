@@ -7,6 +7,7 @@
 #include "engine/core/graphics.h"
 #include "engine/core/math.h"
 #include "engine/render/light.h"
+#include "engine/render/model.h"
 #include "platform/gfx/math3d.h"
 
 namespace {
@@ -337,6 +338,17 @@ void OrvaCamera::LookAlongLight(int32_t index)
     front = d;
     up = v;
     right = r;
+}
+
+void OrvaCamera::SetFromModel(const OrvaModel* model)
+{
+    if (model == nullptr) {
+        return;
+    }
+    model->GetPosition(&position);
+    model->GetFront(&front);
+    model->GetUp(&up);
+    model->GetRight(&right);
 }
 
 void OrvaCamera::GetFront(OrvaVector* out) const

@@ -15,6 +15,8 @@
 #include "engine/core/object.h"
 #include "engine/core/vector.h"
 
+class OrvaModel;
+
 // The view frustum in world space. Corner i is the clip-space point
 // (bit 0 ? 1 : -1, bit 1 ? 1 : -1, bit 2 ? 1 : 0) carried back into the
 // world; planes near, far, left, right, top, bottom, each (a, b, c, d)
@@ -88,6 +90,10 @@ public:
     // From light `index`'s position along its direction; an index outside
     // 0 to 3 keeps position and front and rebuilds right and up.
     virtual void LookAlongLight(int32_t index);
+    // Position, front, up and right copied from the model (through its
+    // GetPosition, GetFront, GetUp and GetRight), so the camera rides on
+    // it; a null model changes nothing.
+    virtual void SetFromModel(const OrvaModel* model);
     virtual void GetFront(OrvaVector* out) const;
     virtual void GetUp(OrvaVector* out) const;
     virtual void GetRight(OrvaVector* out) const;

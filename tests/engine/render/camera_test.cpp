@@ -11,6 +11,7 @@
 #include "engine/core/graphics.h"
 #include "engine/core/texture.h"
 #include "engine/render/light.h"
+#include "engine/render/model.h"
 
 namespace {
 
@@ -407,4 +408,46 @@ TEST_F(CameraTest, ApplyCopiesTheCamerasStateAndDestroyReleasesCameras)
     EXPECT_EQ(b->GetRefCount(), 1);
     EXPECT_EQ(b->GetOwner(), nullptr);
     b->Release();
+}
+
+TEST_F(CameraTest, RidesOnAModelTakingItsPlaceAndAxes)
+{
+    Start(8, 8);
+    ASSERT_TRUE(OrvaModel::Initialize());
+    OrvaCamera* cam = OrvaCamera::Create();
+    OrvaModel* model = OrvaModel::Create();
+    ASSERT_NE(cam, nullptr);
+    ASSERT_NE(model, nullptr);
+    // A model turned a quarter about Y and placed away from the origin.
+    model->SetPosition(3.0f, -2.0f, 7.0f);
+    const OrvaVector front(1, 0, 0), up(0, 1, 0), right(0, 0, -1);
+    model->SetAxes(&front, &up, &right);
+    cam->SetFromModel(model);
+    OrvaVector r, u, f, p;
+    cam->GetRight(&r);
+    cam->GetUp(&u);
+    cam->GetFront(&f);
+    cam->GetPosition(&p);
+    ExpectVector(p, 3, -2, 7);
+    ExpectVector(f, 1, 0, 0);
+    ExpectVector(u, 0, 1, 0);
+    ExpectVector(r, 0, 0, -1);
+    // The view is rebuilt only by UpdateView: then a point one unit in front
+    // of the model lies one unit ahead of the eye.
+    OrvaMatrix view;
+    cam->GetViewMatrix(&view);
+    ExpectRow(view, 4, 0, 0, 0, 1);
+    cam->UpdateView();
+    cam->GetViewMatrix(&view);
+    OrvaVector ahead(4, -2, 7);
+    ahead.Transform(view);
+    ExpectVector(ahead, 0, 0, 1);
+
+    // No model: nothing changes.
+    cam->SetFromModel(nullptr);
+    cam->GetPosition(&p);
+    cam->GetRight(&r);
+    ExpectVector(p, 3, -2, 7);
+    ExpectVector(r, 0, 0, -1);
+    OrvaModel::Destroy();
 }
