@@ -492,28 +492,52 @@ OrvaModel* OrvaModel::CreateSphere(float radiusX, float radiusY, float radiusZ, 
 
 // ---------------------------------------------------------------- X files
 
+// Largest X file read. The reader holds the whole file and the tree made
+// from it in memory; scenes of tens of thousands of vertices take a few
+// megabytes even as text.
+static constexpr size_t kMaxXFileBytes = size_t(64) << 20;
+
 // The whole file, or the program's "XFILE" resource of that name; false
-// when neither exists.
-static bool ReadXSource(const char* fileName, std::vector<uint8_t>* bytes)
+// when neither exists or the file is larger than kMaxXFileBytes (then with
+// a log line, and *reason says so). The file is read in pieces up to the
+// cap, so neither a size the system reports nor a file that keeps growing
+// can make it take more.
+static bool ReadXSource(const char* fileName, std::vector<uint8_t>* bytes, std::string* reason)
 {
     const std::string path = platform::HostPath(fileName);
     FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
     if (file != nullptr) {
         bool read = false;
-        long size = -1;
-        if (std::fseek(file, 0, SEEK_END) == 0) {
-            size = std::ftell(file);
-            std::rewind(file);
-        }
-        if (size >= 0) {
-            try {
-                bytes->resize(static_cast<size_t>(size));
-                read = std::fread(bytes->data(), 1, bytes->size(), file) == bytes->size();
-            } catch (const std::bad_alloc&) {
-                read = false;
+        bool tooLarge = false;
+        try {
+            constexpr size_t kPiece = size_t(1) << 16;
+            bytes->clear();
+            for (;;) {
+                const size_t at = bytes->size();
+                if (at > kMaxXFileBytes) {
+                    tooLarge = true;
+                    break;
+                }
+                bytes->resize(at + kPiece);
+                const size_t got = std::fread(bytes->data() + at, 1, kPiece, file);
+                bytes->resize(at + got);
+                if (got < kPiece) {
+                    // A folder opens but does not read.
+                    read = std::ferror(file) == 0;
+                    break;
+                }
             }
+        } catch (const std::bad_alloc&) {
+            read = false;
         }
         std::fclose(file);
+        if (tooLarge || bytes->size() > kMaxXFileBytes) {
+            OrvaDebug::Log("ERROR : Xファイルが大きすぎます [%s] (上限 %u Byte)\n", fileName,
+                           static_cast<uint32_t>(kMaxXFileBytes));
+            *reason = "file larger than " + std::to_string(kMaxXFileBytes) + " bytes";
+            std::vector<uint8_t>().swap(*bytes);
+            return false;
+        }
         if (read) {
             return true;
         }
@@ -521,6 +545,12 @@ static bool ReadXSource(const char* fileName, std::vector<uint8_t>* bytes)
     const uint8_t* data = nullptr;
     size_t size = 0;
     if (fileName == nullptr || !platform::FindResource("XFILE", fileName, &data, &size)) {
+        return false;
+    }
+    if (size > kMaxXFileBytes) {
+        OrvaDebug::Log("ERROR : Xファイルが大きすぎます [%s] (上限 %u Byte)\n", fileName,
+                       static_cast<uint32_t>(kMaxXFileBytes));
+        *reason = "resource larger than " + std::to_string(kMaxXFileBytes) + " bytes";
         return false;
     }
     try {
@@ -547,7 +577,7 @@ OrvaModel* OrvaModel::CreateFromX(const char* fileName, OrvaProgress progress)
     std::vector<uint8_t> bytes;
     std::string reason = "ファイルがありません";
     platform::XFile file;
-    if (!ReadXSource(fileName, &bytes) || !file.Parse(bytes.data(), bytes.size(), &reason)) {
+    if (!ReadXSource(fileName, &bytes, &reason) || !file.Parse(bytes.data(), bytes.size(), &reason)) {
         OrvaDebug::Log("ERROR 列挙オブジェクトの作成に失敗\nファイルがないか無効な可能性があります [%s]\n",
                        reason.c_str());
         return model;

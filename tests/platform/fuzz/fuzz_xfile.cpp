@@ -1,30 +1,52 @@
 // Fuzz target: the X-file reader, the mesh and skin reader over every Mesh
-// it finds, the split into bone combinations, and the model's loaders and
-// animation step over what was read (no device: nothing is drawn). Built
-// as a libFuzzer program with clang (ORVA_LIBFUZZER); every build also runs
-// it as a regression program over seeds it writes itself (text, binary and
-// both compressed forms) and deterministic mutations:
+// it finds, the split into bone combinations, and the model's X-file
+// loader over what was read (frames, meshes and skinned meshes with their
+// materials and device buffers, animations), its animation step and a draw
+// of every mesh on a small headless device. Built as a libFuzzer program
+// with clang (ORVA_LIBFUZZER); every build also runs it as a regression
+// program over seeds it writes itself (text, binary and both compressed
+// forms) and deterministic mutations:
 //
 //   fuzz_xfile_regression [MUTATIONS]
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/core/device.h"
 #include "engine/core/object.h"
+#include "engine/core/texture.h"
 #include "engine/render/animation.h"
+#include "engine/render/camera.h"
 #include "engine/render/frame.h"
+#include "engine/render/mesh.h"
 #include "engine/render/model_loader.h"
+#include "engine/render/shader.h"
 #include "platform/gfx/skin_mesh.h"
 #include "platform/gfx/xfile.h"
 #include "tests/platform/gfx/xfile_writer.h"
 
-static void CheckMeshes(const platform::XFile& file, const std::vector<platform::XObject>& objects, size_t size)
+namespace {
+
+// Every Mesh of the file, at any depth (walked with a stack of our own, as
+// files may nest thousands of levels), read by the skin reader and split.
+void CheckMeshes(const platform::XFile& file)
 {
-    for (const platform::XObject& o : objects) {
+    std::vector<std::pair<const std::vector<platform::XObject>*, size_t>> stack = {{&file.GetObjects(), 0}};
+    while (!stack.empty()) {
+        auto& [level, next] = stack.back();
+        if (next >= level->size()) {
+            stack.pop_back();
+            continue;
+        }
+        const platform::XObject& o = (*level)[next++];
         if (o.templateName == "Mesh") {
             platform::SkinMeshData skin;
             std::vector<platform::MeshMaterial> materials;
@@ -41,6 +63,9 @@ static void CheckMeshes(const platform::XFile& file, const std::vector<platform:
                     if (skin.ConvertToIndexedBlendedMesh(palette, &out, &combos, &error)) {
                         for (const platform::BoneCombination& c : combos) {
                             if (c.vertexStart + c.vertexCount > out.GetVertexCount()) __builtin_trap();
+                            for (uint32_t b : c.boneIds) {
+                                if (b != platform::kNoBone && b > skin.GetBoneCount()) __builtin_trap();
+                            }
                         }
                     }
                 }
@@ -48,22 +73,63 @@ static void CheckMeshes(const platform::XFile& file, const std::vector<platform:
                 __builtin_trap();
             }
         }
-        CheckMeshes(file, o.children, size);
+        if (!o.children.empty()) {
+            stack.emplace_back(&o.children, 0);
+        }
     }
 }
 
+// The engine modules a model's meshes need, started once: a 16 x 16
+// headless device drawing on one thread, textures, shaders, meshes and a
+// camera looking along +z. Texture names from the inputs are looked up in
+// an empty folder of our own.
+char g_folder[] = "/tmp/fuzz_xfile_XXXXXX";
+
+void RemoveFolder()
+{
+    rmdir(g_folder);
+}
+
+OrvaCamera* StartModules()
+{
+    if (mkdtemp(g_folder) == nullptr || chdir(g_folder) != 0) {
+        std::fprintf(stderr, "fuzz_xfile: cannot make an empty folder\n");
+        std::abort();
+    }
+    std::atexit(&RemoveFolder);
+    OrvaDevice::Configure(16, 16, true, nullptr);
+    if (!OrvaDevice::Initialize()) {
+        std::fprintf(stderr, "fuzz_xfile: no device\n");
+        std::abort();
+    }
+    OrvaDevice::GetDevice()->SetThreadCount(1);
+    OrvaTexture::Initialize();
+    OrvaShader::Initialize();
+    OrvaMesh::Initialize();
+    OrvaCamera::Initialize();
+    OrvaCamera* camera = OrvaCamera::Create();
+    camera->SetPerspective(60.0f, 0.5f, 100.0f, 1.0f);
+    camera->Translate(0.0f, 0.0f, -10.0f);
+    camera->UpdateView();
+    camera->Apply();
+    return camera;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    static OrvaCamera* const camera = StartModules();
+    (void)camera;
     platform::XFile file;
     std::string error;
     if (!file.Parse(data, size, &error)) {
         if (error.rfind("xfile: ", 0) != 0 || !file.GetObjects().empty()) __builtin_trap();
         return 0;
     }
-    CheckMeshes(file, file.GetObjects(), size);
+    CheckMeshes(file);
 
-    // Frames and animations as a model loads them. Meshes are left out:
-    // without a device they would only log their buffer failures.
+    // The whole file as the model's X-file generator loads it.
     OrvaObjectList frames;
     OrvaObjectList meshes;
     OrvaObjectList animations;
@@ -76,16 +142,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     parts.animations = &animations;
     parts.root = root;
     OrvaModelLoader loader(parts);
-    for (const platform::XObject& o : file.GetObjects()) {
-        if (o.templateName == "Frame") loader.LoadFrame(o, root, nullptr);
-    }
-    for (const platform::XObject& o : file.GetObjects()) {
-        if (o.templateName == "AnimationSet") loader.LoadAnimationSet(o, nullptr);
-    }
+    loader.LoadFromXof(file, nullptr);
+    OrvaMatrix world;
+    world.Identity();
     for (float time : {0.0f, 37.5f, -12.0f, 1.0e9f}) {
         OrvaModelLoader::Animate(&frames, time);
         OrvaMatrix out;
         OrvaModelLoader::GetFrameMatrix(&frames, &out, frames.GetCount() - 1, time);
+    }
+    if (OrvaDevice::BeginScene()) {
+        OrvaDevice::Clear(0xFF000000u);
+        for (OrvaObject* o = meshes.GetHead(); o != nullptr; o = o->GetNext()) {
+            OrvaMesh* mesh = static_cast<OrvaMesh*>(o);
+            if (mesh->GetVertexCount() < 0 || mesh->GetIndexCount() < 0) __builtin_trap();
+            OrvaMatrix placed;
+            mesh->UpdateWorld(&placed, mesh->GetFrame() != nullptr ? *mesh->GetFrame()->GetCombinedMatrix() : world,
+                              world);
+            mesh->UpdateBox(placed);
+            mesh->Draw();
+        }
+        OrvaDevice::EndScene();
     }
     meshes.ReleaseAll();
     animations.ReleaseAll();
@@ -123,7 +199,7 @@ Frame Arm {
     MeshTextureCoords { 6; 0.0;0.0;, 1.0;0.0;, 0.0;1.0;, 1.0;1.0;, 0.5;0.5;, 0.25;0.25;; }
     MeshVertexColors { 2; 0; 1.0;0.0;0.0;1.0;;, 5; 0.0;1.0;0.0;1.0;;; }
     MeshMaterialList { 2; 2; 0,1;; Material { 1.0;1.0;1.0;1.0;; 2.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;;
-      TextureFilename { "a\b.png"; } } {Shared} }
+      TextureFileName { "a\b.png"; } } {Shared} }
     XSkinMeshHeader { 2; 4; 2; }
     SkinWeights { "Arm"; 4; 0,1,2,3; 1.0,0.5,1.0,0.5;
       1.0,0.0,0.0,0.0, 0.0,1.0,0.0,0.0, 0.0,0.0,1.0,0.0, 4.0,0.0,-5.0,1.0;; }
@@ -170,8 +246,16 @@ void Mutate(Bytes* b, Random* r)
 int main(int argc, char** argv)
 {
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 2000;
-    const std::vector<Bytes> seeds = {xtest::Text(kSkin), xtest::Binary(kSkin), xtest::Compressed(kSkin, "tzip"),
-                                      xtest::Compressed(kSkin, "bzip"), xtest::Text("")};
+    std::string deep;
+    for (int i = 0; i < 300; ++i) deep += "Frame D" + std::to_string(i) + " { ";
+    deep += "Mesh Bare { 3; 0.0;0.0;0.0;, 1.0;0.0;0.0;, 0.0;1.0;0.0;; 1; 3;0,1,2;; }" + std::string(300, '}');
+    const std::vector<Bytes> seeds = {xtest::Text(kSkin),
+                                      xtest::Binary(kSkin),
+                                      xtest::Binary(kSkin, xtest::StringEnd::Wide),
+                                      xtest::Compressed(kSkin, "tzip"),
+                                      xtest::Compressed(kSkin, "bzip"),
+                                      xtest::Binary(deep),
+                                      xtest::Text("")};
     for (const Bytes& seed : seeds) {
         // Every seed is a good file: the mutations start from what reads.
         platform::XFile file;
