@@ -284,8 +284,9 @@ protected:
         camera = OrvaCamera::Create();
         // Textures are looked up beside the program, by the file's name.
         folder = platform::GetProgramFolder();
-        WriteBmp(folder + "/" + Unique("x_model_crate.bmp"), 200, 160, 120);
-        WriteBmp(folder + "/" + Unique("x_model_shirt.bmp"), 64, 192, 64);
+        // Colours that the 16-bit texture format keeps exactly.
+        WriteBmp(folder + "/" + Unique("x_model_crate.bmp"), 206, 162, 99);
+        WriteBmp(folder + "/" + Unique("x_model_shirt.bmp"), 66, 195, 66);
     }
     void TearDown() override
     {
@@ -420,10 +421,10 @@ TEST_F(OrvaModelXTest, TexturedCrateReadsAlikeInEveryFormAndShowsItsDarkSide)
             // The texel colour times the light: full on the right face,
             // partial on top, and the ambient term alone, not black, on
             // the face turned away.
-            ExpectColor(At(1.0f, 0.0f, 0.0f), 200 * (right + 0.2f), 160 * (right + 0.2f), 120 * (right + 0.2f),
+            ExpectColor(At(1.0f, 0.0f, 0.0f), 206 * (right + 0.2f), 162 * (right + 0.2f), 99 * (right + 0.2f),
                         "right face");
-            ExpectColor(At(0.0f, 1.0f, 0.0f), 200 * (top + 0.2f), 160 * (top + 0.2f), 120 * (top + 0.2f), "top");
-            ExpectColor(At(0.0f, 0.0f, -1.0f), 200 * 0.2f, 160 * 0.2f, 120 * 0.2f, "front face, turned away");
+            ExpectColor(At(0.0f, 1.0f, 0.0f), 206 * (top + 0.2f), 162 * (top + 0.2f), 99 * (top + 0.2f), "top");
+            ExpectColor(At(0.0f, 0.0f, -1.0f), 206 * 0.2f, 162 * 0.2f, 99 * 0.2f, "front face, turned away");
             ExpectColor(At(-2.0f, 0.0f, -1.0f), 0, 0, 0, "beside the crate");
             EXPECT_GT(Count(frame), 200);
         } else {
@@ -472,8 +473,8 @@ TEST_F(OrvaModelXTest, SkinnedCharacterPosesByTheLastAnimationSetAndHatFollowsIt
         model->Update(0.0f);
         const std::vector<uint32_t> rest = Draw(model, form.make == kForms[0].make ? "hero_0" : nullptr);
         ExpectColor(At(0.0f, -2.0f, 0.0f), 0, 0, 255, "trousers");
-        ExpectColor(At(0.0f, 2.0f, 0.0f), 64, 192, 64, "shirt");
-        ExpectColor(At(0.0f, 3.5f, 0.0f), 64, 192, 64, "shoulders");
+        ExpectColor(At(0.0f, 2.0f, 0.0f), 66, 195, 66, "shirt");
+        ExpectColor(At(0.0f, 3.5f, 0.0f), 66, 195, 66, "shoulders");
         ExpectColor(At(-3.0f, 0.0f, 0.0f), 0, 0, 0, "left of the torso");
         ExpectColor(At(8.0f, 5.5f, 0.0f), 255, 255, 0, "hat");
         ExpectColor(At(0.0f, 5.5f, 0.0f), 0, 0, 0, "no hat on the skin's own origin");
@@ -484,7 +485,7 @@ TEST_F(OrvaModelXTest, SkinnedCharacterPosesByTheLastAnimationSetAndHatFollowsIt
         model->Update(100.0f);
         const std::vector<uint32_t> waved = Draw(model, form.make == kForms[0].make ? "hero_100" : nullptr);
         EXPECT_NE(waved, rest);
-        ExpectColor(At(-3.0f, 0.0f, 0.0f), 64, 192, 64, "torso turned left");
+        ExpectColor(At(-3.0f, 0.0f, 0.0f), 66, 195, 66, "torso turned left");
         ExpectColor(At(0.0f, 3.5f, 0.0f), 0, 0, 0, "shoulders gone");
         ExpectColor(At(0.0f, -2.5f, 0.0f), 0, 0, 255, "trousers stay");
         ExpectColor(At(8.0f, 7.5f, 0.0f), 255, 255, 0, "hat raised");
@@ -553,6 +554,63 @@ TEST_F(OrvaModelXTest, DeepChainOfFramesLoadsAndHostileDepthIsRefused)
                        "objects nested more than 2048 deep at byte "),
               std::string::npos)
         << log;
+}
+
+// A terrain of n x n vertices over 16 x 16 world units around the origin,
+// one textured material, as a large binary scene carries it.
+std::string Terrain(int n)
+{
+    std::string s = "Mesh Terrain {\n" + std::to_string(n * n) + ";\n";
+    const float step = 16.0f / float(n - 1);
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            s += Num(-8.0f + float(x) * step) + ";" + Num(8.0f - float(y) * step) + ";0.000000;" +
+                 (y == n - 1 && x == n - 1 ? ";\n" : ",");
+        }
+    }
+    const int quads = (n - 1) * (n - 1);
+    s += std::to_string(2 * quads) + ";\n";
+    for (int y = 0; y + 1 < n; ++y) {
+        for (int x = 0; x + 1 < n; ++x) {
+            const int a = y * n + x, b = a + 1, c = a + n, d = c + 1;
+            const bool last = y + 2 == n && x + 2 == n;
+            s += "3;" + std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(d) + ";,3;" +
+                 std::to_string(a) + "," + std::to_string(d) + "," + std::to_string(c) + (last ? ";;\n" : ";,");
+        }
+    }
+    s += "MeshNormals { 1; 0.0;0.0;-1.0;; " + std::to_string(2 * quads) + ";";
+    for (int f = 0; f < 2 * quads; ++f) s += f + 1 == 2 * quads ? "3;0,0,0;;" : "3;0,0,0;,";
+    s += " }\nMeshTextureCoords { " + std::to_string(n * n) + ";";
+    for (int i = 0; i < n * n; ++i) s += i + 1 == n * n ? "0.5;0.5;;" : "0.5;0.5;,";
+    s += R"( }
+MeshMaterialList { 1; 1; 0;; Material { 1.0;1.0;1.0;1.0;; 0.0; 0.0;0.0;0.0;; 0.0;0.0;0.0;;
+  TextureFilename { "..\\terrain\\x_model_crate.bmp"; } } }
+}
+)";
+    return s;
+}
+
+TEST_F(OrvaModelXTest, LargeBinaryScenesWithStringsLoad)
+{
+    // 22,500 vertices and 44,402 faces, with a texture name among them.
+    Ortho();
+    Light(0.0f, 0.0f, 1.0f, 0.0f);
+    const std::string body = Unique(Terrain(150));
+    for (const Bytes& bytes : {xtest::Binary(body), xtest::Compressed(body, "bzip")}) {
+        OrvaModel* model = Load("x_model_terrain.x", bytes);
+        ASSERT_EQ(model->GetMeshCount(), 1);
+        OrvaMesh* mesh = model->GetMesh(0);
+        EXPECT_EQ(mesh->GetVertexCount(), 22500);
+        EXPECT_EQ(mesh->GetIndexCount(), 3 * 44402);
+        const OrvaTexture* texture = static_cast<OrvaMaterial*>(mesh->GetMaterials()->GetAt(0))->GetTexture(0);
+        ASSERT_NE(texture, nullptr);
+        model->Update(0.0f);
+        const std::vector<uint32_t> frame = Draw(model, nullptr);
+        ExpectColor(At(-5.0f, 5.0f, 0.0f), 206, 162, 99, "terrain");
+        // Sixteen units square at two pixels a unit.
+        EXPECT_EQ(Count(frame), 32 * 32);
+        model->Release();
+    }
 }
 
 TEST_F(OrvaModelXTest, FilesLargerThanTheCapAreRefusedBeforeTheyAreRead)
