@@ -79,16 +79,16 @@ public:
     static constexpr int32_t kTexturePackBytes = 256;
     static void SetTexturePack(const char* packFile);
     static const char* GetTexturePack();
-    // The reflection matrix of the mirror plane through p0, p1, p2, and
-    // four clip planes through the eye along the mirror's edges (corners in
-    // order p0, p1, p3, p2). Nothing before Initialize or after Destroy.
+    // The reflection matrix of the mirror plane through p0, p1, p2, and the
+    // device's clip planes 0 to 3: clip-space planes through the eye along
+    // the mirror's edges (corners in order p0, p1, p3, p2), for the current
+    // view x projection, keeping what is seen through the mirror. The
+    // caller enables them (RsClipPlaneEnable) for its reflection pass.
+    // Nothing before Initialize or after Destroy.
     static void SetMirror(const OrvaVector* p0, const OrvaVector* p1, const OrvaVector* p2, const OrvaVector* p3);
     // The matrix a reflection pass draws through; null outside the
     // module's life.
     static const OrvaMatrix* GetReflectionMatrix();
-    // Clip plane 0 to 3 of the last SetMirror (a, b, c, d); false for
-    // another index.
-    static bool GetMirrorClipPlane(int32_t index, float* out);
 
     // ---- generators (model_module.cpp, model_height_field.cpp). Each
     // returns the new model, also when a later step failed (then empty or

@@ -13,6 +13,7 @@
 
 #include "engine/core/application.h"
 #include "engine/core/debug.h"
+#include "engine/core/device.h"
 #include "engine/render/camera.h"
 #include "engine/render/frame.h"
 #include "engine/render/material.h"
@@ -30,7 +31,6 @@
 static OrvaMeshModuleState g_state;
 static OrvaMatrix* g_reflection = nullptr;
 static char g_texturePack[OrvaModel::kTexturePackBytes];
-static float g_clipPlanes[4][4];
 
 // Each kind's number in its next frame and mesh name; the two plane forms
 // share one.
@@ -147,7 +147,6 @@ void OrvaModel::StartModuleState()
 {
     g_state = OrvaMeshModuleState{};
     std::memset(g_texturePack, 0, sizeof g_texturePack);
-    std::memset(g_clipPlanes, 0, sizeof g_clipPlanes);
     g_billboardCount = g_sphereCount = g_planeCount = g_cubeCount = 0;
     OrvaModelShape::ResetHeightFieldCount();
     // Picking's results belong to the module state too.
@@ -225,15 +224,6 @@ const OrvaMatrix* OrvaModel::GetReflectionMatrix()
     return g_reflection;
 }
 
-bool OrvaModel::GetMirrorClipPlane(int32_t index, float* out)
-{
-    if (index < 0 || index >= 4 || out == nullptr) {
-        return false;
-    }
-    std::memcpy(out, g_clipPlanes[index], sizeof g_clipPlanes[index]);
-    return true;
-}
-
 static platform::Vec3 ToVec3(const OrvaVector& v)
 {
     return platform::Vec3{v.x, v.y, v.z};
@@ -271,12 +261,26 @@ void OrvaModel::SetMirror(const OrvaVector* p0, const OrvaVector* p1, const Orva
     b.TransformCoord(*p1, m);
     c.TransformCoord(*p2, m);
     d.TransformCoord(*p3, m);
-    const platform::Vec3 o{};
-    // The device takes no user clip planes: they are kept for the caller.
-    StorePlane(g_clipPlanes[0], platform::PlaneFromPoints(ToVec3(b), ToVec3(a), o));
-    StorePlane(g_clipPlanes[1], platform::PlaneFromPoints(ToVec3(d), ToVec3(b), o));
-    StorePlane(g_clipPlanes[2], platform::PlaneFromPoints(ToVec3(c), ToVec3(d), o));
-    StorePlane(g_clipPlanes[3], platform::PlaneFromPoints(ToVec3(a), ToVec3(c), o));
+    // Each edge's plane holds the edge and the lines of sight through it.
+    // After the divide by w every line of sight runs along z, so the plane
+    // goes through the edge and a point one unit nearer the eye from its
+    // first corner: its z term is 0, and taken as a clip-space plane
+    // (a, b, 0, d) it keeps the same screen half at every depth. (A plane
+    // through the divided coordinates' origin instead tilts with depth and
+    // shows the reflection, which lies behind the mirror, past its edges.)
+    // The mirror's inside is on the positive side of all four.
+    const platform::Vec3 toEye{0.0f, 0.0f, -1.0f};
+    const platform::Vec3 corners[4][2] = {
+        {ToVec3(b), ToVec3(a)}, {ToVec3(d), ToVec3(b)}, {ToVec3(c), ToVec3(d)}, {ToVec3(a), ToVec3(c)}};
+    platform::SoftDevice* device = OrvaDevice::GetDevice();
+    for (uint32_t i = 0; i < 4; ++i) {
+        const platform::Vec3& first = corners[i][0];
+        float plane[4];
+        StorePlane(plane, platform::PlaneFromPoints(first, corners[i][1], first + toEye));
+        if (device != nullptr) {
+            device->SetClipPlane(i, plane);
+        }
+    }
 }
 
 // ---------------------------------------------------------------- shapes

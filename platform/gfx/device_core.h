@@ -88,6 +88,7 @@ struct DeviceCore {
     uint32_t tss[kStageCount][kStageStateCount] = {};
     SoftTexture* textures[kStageCount] = {};
     Matrix4 world{}, view{}, projection{};
+    float clipPlanes[SoftDevice::kMaxClipPlanes][4] = {};
     Viewport viewport;
     uint32_t fvf = 0;
     SoftVertexBuffer* stream = nullptr;

@@ -125,7 +125,7 @@ int FvfStride(uint32_t fvf)
         size += 4;
     }
     const uint32_t sets = (fvf & FvfTexCountMask) >> FvfTexCountShift;
-    if (sets > 4) {
+    if (sets > 8) {
         return 0;
     }
     for (uint32_t i = 0; i < sets; ++i) {

@@ -167,14 +167,19 @@ inline int64_t ToFixed(double texels)
     return i;
 }
 
+// Texture coordinate sets a vertex carries (Direct3D 8's eight).
+constexpr int kTexCoordSets = 8;
+
 // A vertex after transformation: screen pixels, depth, rhw; colours as
 // 0 .. 255 channel values (b, g, r, a; the specular's fourth is the fog
-// factor); texture coordinates per coordinate set.
+// factor); texture coordinates (u, v, w, q) per coordinate set, with 0 for
+// what the vertex does not give and 1 for a missing q.
 struct ScreenVertex {
     float x = 0, y = 0, z = 0, rhw = 1;
     float color[4] = {255, 255, 255, 255};
     float spec[4] = {0, 0, 0, 255};
-    float tc[4][2] = {{0, 0}, {0, 0}, {0, 0}, {0, 0}};
+    float tc[kTexCoordSets][4] = {{0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 1},
+                                  {0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}};
 };
 
 // Pixel rectangle a draw may touch (the viewport), inclusive.

@@ -77,7 +77,7 @@ inline double Attribute(const ScreenVertex& v, const PixelState& ps, int slot)
     const int axis = (slot - SlotTex) % 2;
     double w, h;
     TexScale(ps, s, &w, &h);
-    const int set = ps.stage[s].coordSet & 3;
+    const int set = ps.stage[s].coordSet & 7;
     return static_cast<double>(v.tc[set][axis]) * (axis == 0 ? w : h);
 }
 
@@ -265,9 +265,15 @@ bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c
         return false;
     }
     for (int i = 0; i < 4; ++i) {
-        if (!lin(a.color[i], b.color[i], c.color[i], d.color[i]) || !lin(a.spec[i], b.spec[i], c.spec[i], d.spec[i]) ||
-            !lin(a.tc[i][0], b.tc[i][0], c.tc[i][0], d.tc[i][0]) || !lin(a.tc[i][1], b.tc[i][1], c.tc[i][1], d.tc[i][1])) {
+        if (!lin(a.color[i], b.color[i], c.color[i], d.color[i]) || !lin(a.spec[i], b.spec[i], c.spec[i], d.spec[i])) {
             return false;
+        }
+    }
+    for (int i = 0; i < kTexCoordSets; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            if (!lin(a.tc[i][k], b.tc[i][k], c.tc[i][k], d.tc[i][k])) {
+                return false;
+            }
         }
     }
     return true;

@@ -66,6 +66,7 @@ void DeviceCore::SetDefaultStates()
         t[TssResultArg] = TaCurrent;
     }
     world = view = projection = Identity();
+    std::memset(clipPlanes, 0, sizeof clipPlanes);
     viewport = Viewport{0, 0, static_cast<uint32_t>(params.width), static_cast<uint32_t>(params.height), 0.0f, 1.0f};
     fvf = 0;
     stateDirty = true;
@@ -584,6 +585,24 @@ GfxResult SoftDevice::GetViewport(Viewport* vp) const
         return kGfxInvalidCall;
     }
     *vp = core->viewport;
+    return kGfxOk;
+}
+
+GfxResult SoftDevice::SetClipPlane(uint32_t index, const float* plane)
+{
+    if (index >= kMaxClipPlanes || plane == nullptr) {
+        return kGfxInvalidCall;
+    }
+    std::memcpy(core->clipPlanes[index], plane, sizeof core->clipPlanes[index]);
+    return kGfxOk;
+}
+
+GfxResult SoftDevice::GetClipPlane(uint32_t index, float* plane) const
+{
+    if (index >= kMaxClipPlanes || plane == nullptr) {
+        return kGfxInvalidCall;
+    }
+    std::memcpy(plane, core->clipPlanes[index], sizeof core->clipPlanes[index]);
     return kGfxOk;
 }
 

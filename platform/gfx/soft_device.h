@@ -70,9 +70,13 @@ enum Fvf : uint32_t {
     FvfTex2 = 0x200,
     FvfTex3 = 0x300,
     FvfTex4 = 0x400,
+    FvfTex8 = 0x800,
 };
+// Bits 16 + 2 i of a format give coordinate set i's size: 0 two floats,
+// 1 three, 2 four, 3 one.
+constexpr uint32_t FvfTexCoordSize4(int set) { return 2u << (16 + 2 * set); }
 // Stride in bytes of a vertex of the format; 0 for a format we cannot draw
-// (no position, blend weights, more than four coordinate sets).
+// (no position, blend weights, more than eight coordinate sets).
 int FvfStride(uint32_t fvf);
 
 enum PrimitiveType : uint32_t {
@@ -345,6 +349,8 @@ public:
     static constexpr int32_t kMaxTextureSize = 4096;
     static constexpr int32_t kMaxVertexShaderConstants = 96;
     static constexpr int32_t kMaxTargetSize = 8192;
+    // User clip planes, enabled by bits 0 to 5 of RsClipPlaneEnable.
+    static constexpr uint32_t kMaxClipPlanes = 6;
 
     SoftDevice();
     ~SoftDevice();
@@ -397,6 +403,12 @@ public:
     GfxResult GetTransform(uint32_t state, Matrix4* matrix) const;
     GfxResult SetViewport(const Viewport& viewport);
     GfxResult GetViewport(Viewport* viewport) const;
+    // Plane (a, b, c, d) keeps the points where a x + b y + c z + d w >= 0:
+    // world space for vertices the fixed-function transform takes, clip
+    // space (what oPos holds) for vertex shaders; pre-transformed vertices
+    // are not clipped by them. Every plane is (0, 0, 0, 0) after a reset.
+    GfxResult SetClipPlane(uint32_t index, const float* plane);
+    GfxResult GetClipPlane(uint32_t index, float* plane) const;
     // Direct3D 8 sets the fixed-function vertex format through this call.
     GfxResult SetVertexShader(uint32_t fvf);
     uint32_t GetVertexShader() const;

@@ -496,17 +496,20 @@ namespace {
 
 // One shaded vertex as the clipper sees it.
 struct Shaded {
-    float p[4];      // clip space
-    float d[4];      // diffuse, 0 to 1
-    float s[4];      // specular, 0 to 1
-    float t[4][2];   // the coordinate sets the texture stages can read
+    float p[4];                               // clip space
+    float d[4];                               // diffuse, 0 to 1
+    float s[4];                               // specular, 0 to 1
+    float t[kVertexTexCoords][4];             // oT0 to oT7
     float fog;
+    float user[SoftDevice::kMaxClipPlanes];   // distances to the user clip planes
 };
 
 // What the vertex stage is handed: pre-transformed position, diffuse,
-// specular (its alpha the fog factor) and four coordinate sets.
-constexpr uint32_t kEmitFvf = FvfXyzRhw | FvfDiffuse | FvfSpecular | FvfTex4;
-constexpr uint32_t kEmitStride = 56;
+// specular (its alpha the fog factor) and the eight coordinate sets whole.
+constexpr uint32_t kEmitFvf = FvfXyzRhw | FvfDiffuse | FvfSpecular | FvfTex8 | FvfTexCoordSize4(0) |
+                              FvfTexCoordSize4(1) | FvfTexCoordSize4(2) | FvfTexCoordSize4(3) | FvfTexCoordSize4(4) |
+                              FvfTexCoordSize4(5) | FvfTexCoordSize4(6) | FvfTexCoordSize4(7);
+constexpr uint32_t kEmitStride = 24 + 16 * kVertexTexCoords;
 
 Shaded LerpShaded(const Shaded& a, const Shaded& b, float t)
 {
@@ -520,7 +523,8 @@ Shaded LerpShaded(const Shaded& a, const Shaded& b, float t)
     return r;
 }
 
-// Distance to plane n of the view volume: -w <= x, y <= w, 0 <= z <= w.
+// Distance to plane n of the view volume (-w <= x, y <= w, 0 <= z <= w),
+// then to the user clip planes (6 onward).
 float PlaneDistance(const Shaded& v, int plane)
 {
     switch (plane) {
@@ -529,9 +533,12 @@ float PlaneDistance(const Shaded& v, int plane)
     case 2: return v.p[3] + v.p[1];
     case 3: return v.p[3] - v.p[1];
     case 4: return v.p[2];
-    default: return v.p[3] - v.p[2];
+    case 5: return v.p[3] - v.p[2];
+    default: return v.user[plane - 6];
     }
 }
+
+constexpr int kViewPlanes = 6;
 
 uint32_t PackColor(const float* c)
 {
@@ -763,6 +770,19 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
     }
     float inputs[kVertexInputs][4];
     VertexShaderOutput out;
+    const uint32_t userPlanes = dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u);
+    // Planes a primitive is clipped against: the view volume's, then the
+    // enabled user planes.
+    int planes[kViewPlanes + SoftDevice::kMaxClipPlanes];
+    int planeCount = 0;
+    for (int k = 0; k < kViewPlanes; ++k) {
+        planes[planeCount++] = k;
+    }
+    for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+        if (userPlanes >> k & 1u) {
+            planes[planeCount++] = kViewPlanes + static_cast<int>(k);
+        }
+    }
     for (uint64_t v = first; v <= last; ++v) {
         FetchVertexInputs(shader.declaration, vertexData + v * stride, inputs);
         shader.program.Run(c, inputs, &out);
@@ -770,11 +790,14 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         std::memcpy(s.p, out.position, 16);
         std::memcpy(s.d, out.diffuse, 16);
         std::memcpy(s.s, out.specular, 16);
-        for (int t = 0; t < 4; ++t) {
-            s.t[t][0] = out.texCoord[t][0];
-            s.t[t][1] = out.texCoord[t][1];
-        }
+        std::memcpy(s.t, out.texCoord, sizeof s.t);
         s.fog = out.fog;
+        // The user clip planes are given in clip space, where oPos lies.
+        for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+            const float* pl = dc.clipPlanes[k];
+            s.user[k] = (userPlanes >> k & 1u) ? pl[0] * s.p[0] + pl[1] * s.p[1] + pl[2] * s.p[2] + pl[3] * s.p[3]
+                                                : 0.0f;
+        }
         std::memcpy(&shaded[static_cast<size_t>(v - first) * kShadedFloats], &s, sizeof s);
     }
     auto fetch = [&](uint64_t i, Shaded* s) {
@@ -801,12 +824,12 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         const uint32_t specular = PackColor(spec);
         std::memcpy(bytes + 16, &diffuse, 4);
         std::memcpy(bytes + 20, &specular, 4);
-        std::memcpy(bytes + 24, s.t, 32);
+        std::memcpy(bytes + 24, s.t, sizeof s.t);
         emitted.insert(emitted.end(), bytes, bytes + kEmitStride);
     };
-    auto inside = [](const Shaded& s) {
-        for (int plane = 0; plane < 6; ++plane) {
-            if (!(PlaneDistance(s, plane) >= 0.0f)) {
+    auto inside = [&](const Shaded& s) {
+        for (int i = 0; i < planeCount; ++i) {
+            if (!(PlaneDistance(s, planes[i]) >= 0.0f)) {
                 return false;
             }
         }
@@ -839,7 +862,8 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                     continue;
                 }
                 bool visible = true;
-                for (int plane = 0; plane < 6 && visible; ++plane) {
+                for (int i = 0; i < planeCount && visible; ++i) {
+                    const int plane = planes[i];
                     const float da = PlaneDistance(a, plane), db = PlaneDistance(b, plane);
                     if (da < 0.0f && db < 0.0f) {
                         visible = false;
@@ -867,14 +891,16 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                 } else {
                     i0 = 0, i1 = i + 1ull, i2 = i + 2ull;
                 }
-                Shaded poly[2][12];
+                // Each plane adds at most one corner: 3 + 12.
+                Shaded poly[2][kViewPlanes + SoftDevice::kMaxClipPlanes + 3];
                 if (!fetch(i0, &poly[0][0]) || !fetch(i1, &poly[0][1]) || !fetch(i2, &poly[0][2])) {
                     badIndex = true;
                     continue;
                 }
                 int n = 3;
                 int cur = 0;
-                for (int plane = 0; plane < 6 && n >= 3; ++plane) {
+                for (int i = 0; i < planeCount && n >= 3; ++i) {
+                    const int plane = planes[i];
                     bool allIn = true;
                     for (int k = 0; k < n; ++k) {
                         allIn = allIn && PlaneDistance(poly[cur][k], plane) >= 0.0f;

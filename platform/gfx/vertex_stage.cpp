@@ -34,7 +34,7 @@ uint32_t DeviceCore::CurrentState()
         st.alphaArg2 = static_cast<uint8_t>(t[TssAlphaArg2]);
         st.alphaArg0 = static_cast<uint8_t>(t[TssAlphaArg0]);
         st.resultArg = static_cast<uint8_t>(t[TssResultArg]);
-        st.coordSet = static_cast<uint8_t>(t[TssTexCoordIndex] & 3);
+        st.coordSet = static_cast<uint8_t>(t[TssTexCoordIndex] & 7);
         st.addressU = static_cast<uint8_t>(t[TssAddressU]);
         st.addressV = static_cast<uint8_t>(t[TssAddressV]);
         st.magFilter = static_cast<uint8_t>(t[TssMagFilter]);
@@ -103,7 +103,8 @@ struct VertexLayout {
     int stride = 0;
     bool transformed = false;
     int diffuse = -1, specular = -1;
-    int tex[4] = {-1, -1, -1, -1};
+    int tex[kTexCoordSets] = {-1, -1, -1, -1, -1, -1, -1, -1};
+    int texFloats[kTexCoordSets] = {};
     int texSets = 0;
 };
 
@@ -139,7 +140,8 @@ VertexLayout LayoutOf(uint32_t fvf)
     for (int i = 0; i < l.texSets; ++i) {
         static const int kFloats[4] = {2, 3, 4, 1};
         l.tex[i] = off;
-        off += 4 * kFloats[(fvf >> (16 + 2 * i)) & 3];
+        l.texFloats[i] = kFloats[(fvf >> (16 + 2 * i)) & 3];
+        off += 4 * l.texFloats[i];
     }
     return l;
 }
@@ -184,18 +186,26 @@ Matrix4 Multiply(const Matrix4& a, const Matrix4& b)
 // A vertex in clip space with its attributes, while it is being clipped.
 struct ClipVertex {
     float p[4];   // x, y, z, w (clip space) or x, y (screen) for the guard band
+    // Signed distances to the enabled user clip planes, in world space.
+    float user[SoftDevice::kMaxClipPlanes] = {};
     ScreenVertex v;
 };
 
 ClipVertex Lerp(const ClipVertex& a, const ClipVertex& b, float t)
 {
     ClipVertex r;
+    for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+        r.user[k] = a.user[k] + (b.user[k] - a.user[k]) * t;
+    }
     for (int i = 0; i < 4; ++i) {
         r.p[i] = a.p[i] + (b.p[i] - a.p[i]) * t;
         r.v.color[i] = a.v.color[i] + (b.v.color[i] - a.v.color[i]) * t;
         r.v.spec[i] = a.v.spec[i] + (b.v.spec[i] - a.v.spec[i]) * t;
-        r.v.tc[i][0] = a.v.tc[i][0] + (b.v.tc[i][0] - a.v.tc[i][0]) * t;
-        r.v.tc[i][1] = a.v.tc[i][1] + (b.v.tc[i][1] - a.v.tc[i][1]) * t;
+    }
+    for (int i = 0; i < kTexCoordSets; ++i) {
+        for (int k = 0; k < 4; ++k) {
+            r.v.tc[i][k] = a.v.tc[i][k] + (b.v.tc[i][k] - a.v.tc[i][k]) * t;
+        }
     }
     r.v.x = a.v.x + (b.v.x - a.v.x) * t;
     r.v.y = a.v.y + (b.v.y - a.v.y) * t;
@@ -283,6 +293,10 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     const bool fogVertex = dc.rs[RsFogEnable] != 0 && !layout.transformed &&
                            (dc.rs[RsFogVertexMode] == FogLinear || dc.rs[RsFogTableMode] == FogLinear);
     const float fogStart = BitsFloat(dc.rs[RsFogStart]), fogEnd = BitsFloat(dc.rs[RsFogEnd]);
+    // The user clip planes enabled for this draw; they take untransformed
+    // vertices only, and are given in world space.
+    const uint32_t userPlanes =
+        layout.transformed ? 0u : dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u);
 
     // Vertex i of the draw as a clip vertex; false when its index lies
     // outside the vertex data.
@@ -304,11 +318,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         if (layout.specular >= 0) {
             SetColor(v.spec, ReadU32(p + layout.specular));
         }
-        for (int s = 0; s < 4; ++s) {
-            const int set = s < layout.texSets ? s : -1;
-            if (set >= 0) {
-                v.tc[s][0] = ReadFloat(p + layout.tex[set]);
-                v.tc[s][1] = ((dc.fvf >> (16 + 2 * set)) & 3) == 3 ? 0.0f : ReadFloat(p + layout.tex[set] + 4);
+        for (int s = 0; s < layout.texSets; ++s) {
+            for (int k = 0; k < layout.texFloats[s]; ++k) {
+                v.tc[s][k] = ReadFloat(p + layout.tex[s] + 4 * k);
             }
         }
         const float x = ReadFloat(p), y = ReadFloat(p + 4), z = ReadFloat(p + 8);
@@ -324,6 +336,19 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         } else {
             for (int c = 0; c < 4; ++c) {
                 out->p[c] = x * wvp.m[0][c] + y * wvp.m[1][c] + z * wvp.m[2][c] + wvp.m[3][c];
+            }
+            if (userPlanes != 0) {
+                const Matrix4& w = dc.world;
+                float world[4];
+                for (int c = 0; c < 4; ++c) {
+                    world[c] = x * w.m[0][c] + y * w.m[1][c] + z * w.m[2][c] + w.m[3][c];
+                }
+                for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+                    const float* pl = dc.clipPlanes[k];
+                    out->user[k] = (userPlanes >> k & 1u)
+                                       ? pl[0] * world[0] + pl[1] * world[1] + pl[2] * world[2] + pl[3] * world[3]
+                                       : 0.0f;
+                }
             }
             if (fogVertex) {
                 const float depthView = x * wv.m[0][2] + y * wv.m[1][2] + z * wv.m[2][2] + wv.m[3][2];
@@ -391,6 +416,20 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 n = ClipAgainst(poly, n, other, dist);
                 std::swap(poly, other);
             }
+            for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes && n >= 3; ++k) {
+                if (!(userPlanes >> k & 1u)) {
+                    continue;
+                }
+                auto dist = [k](const ClipVertex& c) { return c.user[k]; };
+                bool allIn = true;
+                for (int i = 0; i < n; ++i) {
+                    allIn = allIn && dist(poly[i]) >= 0.0f;
+                }
+                if (!allIn) {
+                    n = ClipAgainst(poly, n, other, dist);
+                    std::swap(poly, other);
+                }
+            }
             for (int i = 0; i < n; ++i) {
                 if (!(poly[i].p[3] > 0.0f)) {
                     return;
@@ -440,6 +479,20 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                     bufA[1] = Lerp(bufA[0], bufA[1], da / (da - db));
                 }
             }
+            for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+                if (!(userPlanes >> k & 1u)) {
+                    continue;
+                }
+                const float da = bufA[0].user[k], db = bufA[1].user[k];
+                if (da < 0.0f && db < 0.0f) {
+                    return;
+                }
+                if (da < 0.0f) {
+                    bufA[0] = Lerp(bufA[0], bufA[1], da / (da - db));
+                } else if (db < 0.0f) {
+                    bufA[1] = Lerp(bufA[0], bufA[1], da / (da - db));
+                }
+            }
             a = bufA[0];
             b = bufA[1];
             toScreen(a);
@@ -464,6 +517,13 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             if (!layout.transformed) {
                 if (!(a.p[3] > 0.0f) || std::fabs(a.p[0]) > a.p[3] || std::fabs(a.p[1]) > a.p[3] || a.p[2] < 0.0f ||
                     a.p[2] > a.p[3]) {
+                    continue;
+                }
+                bool kept = true;
+                for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+                    kept = kept && (!(userPlanes >> k & 1u) || a.user[k] >= 0.0f);
+                }
+                if (!kept) {
                     continue;
                 }
                 toScreen(a);

@@ -263,16 +263,16 @@ TEST_F(OrvaModelModuleTest, ModuleStateReachesMeshesAndEndsWithTheModule)
     EXPECT_NEAR(reflection->GetElement(1, 1), -1.0f, 1e-6f);
     EXPECT_NEAR(reflection->GetElement(4, 1), 2.0f, 1e-6f);
     EXPECT_NEAR(reflection->GetElement(2, 2), 1.0f, 1e-6f);
+    // The device's plane 1 runs through the eye and the mirror's edge
+    // p1-p3, which the orthographic view x projection puts at x = 1/8 on
+    // the screen: it keeps x <= 1/8 in clip space. (The mirror is seen
+    // edge on here; planes 0 and 2 lie along the lines of sight.)
     float plane[4];
-    // Plane 0 runs through the eye and the mirror's edge p0-p1, which the
-    // view x projection puts at x = y = 1/8.
-    ASSERT_TRUE(OrvaModel::GetMirrorClipPlane(0, plane));
-    EXPECT_NEAR(plane[0], -std::sqrt(0.5f), 1e-5f);
-    EXPECT_NEAR(plane[1], std::sqrt(0.5f), 1e-5f);
+    ASSERT_EQ(OrvaDevice::GetDevice()->GetClipPlane(1, plane), platform::kGfxOk);
+    EXPECT_NEAR(plane[0], -1.0f, 1e-5f);
+    EXPECT_NEAR(plane[1], 0.0f, 1e-6f);
     EXPECT_NEAR(plane[2], 0.0f, 1e-6f);
-    EXPECT_NEAR(plane[3], 0.0f, 1e-6f);
-    EXPECT_TRUE(OrvaModel::GetMirrorClipPlane(3, plane));
-    EXPECT_FALSE(OrvaModel::GetMirrorClipPlane(4, plane));
+    EXPECT_NEAR(plane[3], 0.125f, 1e-5f);
 
     OrvaModel* model = OrvaModel::CreatePlane(4.0f, 4.0f, 2, 2, 1.0f, nullptr);
     model->SetColorMode(kOrvaShaderDiffuse, -1);
