@@ -18,11 +18,17 @@ namespace platform {
 static constexpr size_t kMixBlockFrames = 512;
 
 struct MixerState {
+    // Serialises opening, closing and the choice of rendering by hand, which
+    // start and stop device threads; never held by a mix.
+    std::mutex control;
     // Guards the rest; held for the whole of a mix, which is what lets
     // RemoveSource promise the source is no longer used.
     std::mutex lock;
     std::unique_ptr<AudioBackend> backend;
     int32_t users = 0;
+    bool renderByHand = false;
+    float masterGain = 1.0f;
+    float lineGains[kAudioLineCount] = {1.0f, 1.0f, 1.0f};
     std::vector<AudioSource*> sources;
     float scratch[kMixBlockFrames * kAudioChannels] = {};
 };
@@ -36,7 +42,7 @@ static MixerState& Mixer()
 }
 
 // Tries the backends in order, or only the one ORVA_AUDIO names.
-static std::unique_ptr<AudioBackend> StartBackend()
+static std::unique_ptr<AudioBackend> StartBackend(bool renderByHand)
 {
     const char* wanted = std::getenv("ORVA_AUDIO");
     const bool any = wanted == nullptr || wanted[0] == '\0';
@@ -54,9 +60,13 @@ static std::unique_ptr<AudioBackend> StartBackend()
             continue;
         }
         std::unique_ptr<AudioBackend> backend = entry.create();
-        if (backend != nullptr && backend->Start()) {
-            std::fprintf(stderr, "audio: using the %s device (%d Hz, %d channels, f32)\n", entry.name, kAudioRate,
-                         kAudioChannels);
+        if (backend == nullptr) {
+            continue;
+        }
+        backend->SetRenderByHand(renderByHand);
+        if (backend->Start()) {
+            std::fprintf(stderr, "audio: using the %s device (%d Hz, %d channels, f32%s)\n", entry.name, kAudioRate,
+                         kAudioChannels, backend->MixesOnRequest() ? ", mixed only when rendered by hand" : "");
             return backend;
         }
     }
@@ -67,16 +77,18 @@ static std::unique_ptr<AudioBackend> StartBackend()
 bool AudioDevice::Open()
 {
     MixerState& mixer = Mixer();
-    std::unique_lock<std::mutex> guard(mixer.lock);
-    if (mixer.users > 0) {
-        ++mixer.users;
-        return true;
+    std::lock_guard<std::mutex> control(mixer.control);
+    {
+        std::lock_guard<std::mutex> guard(mixer.lock);
+        if (mixer.users > 0) {
+            ++mixer.users;
+            return true;
+        }
     }
     // A backend's thread may mix as soon as it starts: start it unlocked.
-    guard.unlock();
     std::unique_ptr<AudioBackend> backend;
     try {
-        backend = StartBackend();
+        backend = StartBackend(mixer.renderByHand);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "audio: out of memory opening the device\n");
         return false;
@@ -84,14 +96,7 @@ bool AudioDevice::Open()
     if (backend == nullptr) {
         return false;
     }
-    guard.lock();
-    if (mixer.users > 0) {
-        // Another thread opened it meanwhile: keep theirs.
-        ++mixer.users;
-        guard.unlock();
-        backend->Stop();
-        return true;
-    }
+    std::lock_guard<std::mutex> guard(mixer.lock);
     mixer.backend = std::move(backend);
     mixer.users = 1;
     return true;
@@ -100,6 +105,7 @@ bool AudioDevice::Open()
 void AudioDevice::Close()
 {
     MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> control(mixer.control);
     std::unique_ptr<AudioBackend> closing;
     {
         std::lock_guard<std::mutex> guard(mixer.lock);
@@ -133,6 +139,77 @@ const char* AudioDevice::GetBackendName()
     return mixer.backend != nullptr ? mixer.backend->GetName() : "";
 }
 
+void AudioDevice::SetRenderByHand(bool byHand)
+{
+    MixerState& mixer = Mixer();
+    // Held throughout: the backend cannot be closed under us.
+    std::lock_guard<std::mutex> control(mixer.control);
+    AudioBackend* backend = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(mixer.lock);
+        mixer.renderByHand = byHand;
+        backend = mixer.backend.get();
+    }
+    if (backend != nullptr) {
+        backend->SetRenderByHand(byHand);
+    }
+}
+
+bool AudioDevice::IsRenderByHand()
+{
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    return mixer.renderByHand;
+}
+
+// NaN counts as silence: a gain must never poison the mix.
+static float ClampGain(float gain)
+{
+    return gain >= 0.0f ? std::min(gain, 1.0f) : 0.0f;
+}
+
+void AudioDevice::SetMasterGain(float gain)
+{
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    mixer.masterGain = ClampGain(gain);
+}
+
+float AudioDevice::GetMasterGain()
+{
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    return mixer.masterGain;
+}
+
+static int32_t LineIndex(AudioLine line)
+{
+    const int32_t index = static_cast<int32_t>(line);
+    return index >= 0 && index < kAudioLineCount ? index : -1;
+}
+
+void AudioDevice::SetLineGain(AudioLine line, float gain)
+{
+    const int32_t index = LineIndex(line);
+    if (index < 0) {
+        return;
+    }
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    mixer.lineGains[index] = ClampGain(gain);
+}
+
+float AudioDevice::GetLineGain(AudioLine line)
+{
+    const int32_t index = LineIndex(line);
+    if (index < 0) {
+        return 1.0f;
+    }
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.lock);
+    return mixer.lineGains[index];
+}
+
 bool AudioDevice::AddSource(AudioSource* source)
 {
     if (source == nullptr) {
@@ -162,7 +239,8 @@ void AudioDevice::RemoveSource(AudioSource* source)
     mixer.sources.erase(std::remove(mixer.sources.begin(), mixer.sources.end(), source), mixer.sources.end());
 }
 
-// The mix itself; the mixer's lock is held.
+// The mix itself; the mixer's lock is held. A gain of 1 multiplies exactly,
+// so at the default gains every sample is the plain sum.
 static void MixLocked(float* out, size_t frames)
 {
     MixerState& mixer = Mixer();
@@ -171,15 +249,19 @@ static void MixLocked(float* out, size_t frames)
         const size_t block = std::min(kMixBlockFrames, frames - done);
         float* target = out + done * kAudioChannels;
         for (AudioSource* source : mixer.sources) {
+            // A silenced source is still pulled: its time goes on.
             source->Pull(mixer.scratch, block);
+            const int32_t line = LineIndex(source->GetLine());
+            const float gain = line >= 0 ? mixer.lineGains[line] : 1.0f;
             for (size_t i = 0; i < block * kAudioChannels; ++i) {
-                target[i] += mixer.scratch[i];
+                target[i] += mixer.scratch[i] * gain;
             }
         }
         done += block;
     }
+    const float master = mixer.masterGain;
     for (size_t i = 0; i < frames * kAudioChannels; ++i) {
-        out[i] = std::clamp(out[i], -1.0f, 1.0f);
+        out[i] = std::clamp(out[i] * master, -1.0f, 1.0f);
     }
 }
 

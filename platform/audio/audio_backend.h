@@ -15,9 +15,14 @@ public:
     virtual bool Start() = 0;
     // Stops output; MixAudio is not called after this returns.
     virtual void Stop() = 0;
-    // True for a device that plays nothing by itself and mixes into memory
+    // True while the device plays nothing by itself and mixes into memory
     // only when asked (AudioDevice::Render).
     virtual bool MixesOnRequest() const = 0;
+    // Asks a device that can do either to mix only on request (true) or by
+    // itself in real time (false); before Start it chooses how Start begins.
+    // Never called with the mixer's lock held: stopping a thread that mixes
+    // waits for it. Devices that always mix by themselves ignore it.
+    virtual void SetRenderByHand(bool /*byHand*/) {}
 };
 
 std::unique_ptr<AudioBackend> CreateSdl2AudioBackend();

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -10,12 +11,16 @@
 #include "platform/audio/audio.h"
 
 using platform::AudioDevice;
+using platform::AudioLine;
 using platform::AudioSource;
 
-// Plays one stereo value for ever and counts how often it was pulled.
+// Plays one stereo value for ever on its line and counts how often, and
+// how many frames, it was pulled.
 class ConstantSource : public AudioSource {
 public:
-    ConstantSource(float left, float right) : left(left), right(right) {}
+    ConstantSource(float left, float right, AudioLine line = AudioLine::kWave) : left(left), right(right), line(line)
+    {
+    }
     void Pull(float* out, size_t frames) override
     {
         for (size_t i = 0; i < frames; ++i) {
@@ -23,12 +28,16 @@ public:
             out[2 * i + 1] = right;
         }
         pulls.fetch_add(1);
+        pulled.fetch_add(static_cast<int64_t>(frames));
     }
+    AudioLine GetLine() const override { return line; }
     std::atomic<int> pulls{0};
+    std::atomic<int64_t> pulled{0};
 
 private:
     float left;
     float right;
+    AudioLine line;
 };
 
 static std::vector<float> Render(size_t frames)
@@ -41,6 +50,7 @@ static std::vector<float> Render(size_t frames)
 TEST(AudioDevice, NullDeviceSumsSourcesAndClampsToFullScale)
 {
     setenv("ORVA_AUDIO", "null", 1);
+    AudioDevice::SetRenderByHand(true);
     ASSERT_TRUE(AudioDevice::Open());
     EXPECT_STREQ(AudioDevice::GetBackendName(), "null");
     // Nothing attached: silence, over more than one mixing block.
@@ -70,6 +80,7 @@ TEST(AudioDevice, NullDeviceSumsSourcesAndClampsToFullScale)
 TEST(AudioDevice, CountsItsUsersAndRefusesWorkWhenClosed)
 {
     setenv("ORVA_AUDIO", "null", 1);
+    AudioDevice::SetRenderByHand(true);
     ASSERT_TRUE(AudioDevice::Open());
     ASSERT_TRUE(AudioDevice::Open());
     AudioDevice::Close();
@@ -111,4 +122,109 @@ TEST(AudioDevice, Sdl2DevicePullsOnItsOwnThread)
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     EXPECT_EQ(source.pulls.load(), pulled);
     AudioDevice::Close();
+}
+
+static double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(AudioDevice, NullDeviceTakesTheMixInRealTimeUnlessRenderedByHand)
+{
+    setenv("ORVA_AUDIO", "null", 1);
+    AudioDevice::SetRenderByHand(false);
+    ASSERT_TRUE(AudioDevice::Open());
+    ConstantSource source(0.1f, 0.1f);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(AudioDevice::AddSource(&source));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    const int64_t pulled = source.pulled.load();
+    const double elapsed = SecondsSince(start);
+    // Never ahead of the clock, and whole device periods at a time; behind it
+    // by no more than a loaded machine can explain.
+    EXPECT_LE(pulled, static_cast<int64_t>(elapsed * platform::kAudioRate) + 1);
+    EXPECT_GE(pulled, static_cast<int64_t>(0.4 * 0.4 * platform::kAudioRate));
+    EXPECT_EQ(pulled % static_cast<int64_t>(AudioDevice::kPeriodFrames), 0);
+    // A device that takes the mix by itself renders nothing on request.
+    float out[4] = {};
+    EXPECT_FALSE(AudioDevice::Render(out, 2));
+
+    // By hand, on the open device: its own clock stops and time moves only
+    // as the caller renders.
+    AudioDevice::SetRenderByHand(true);
+    EXPECT_TRUE(AudioDevice::IsRenderByHand());
+    const int64_t held = source.pulled.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(source.pulled.load(), held);
+    std::vector<float> rendered(2 * 100);
+    ASSERT_TRUE(AudioDevice::Render(rendered.data(), 100));
+    EXPECT_EQ(source.pulled.load(), held + 100);
+    EXPECT_EQ(rendered[0], 0.1f);
+
+    // And back: the clock runs again.
+    AudioDevice::SetRenderByHand(false);
+    for (int i = 0; i < 400 && source.pulled.load() == held + 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GT(source.pulled.load(), held + 100);
+    AudioDevice::RemoveSource(&source);
+    AudioDevice::Close();
+}
+
+TEST(AudioDevice, LineAndMasterGainsScaleWhatTheyName)
+{
+    setenv("ORVA_AUDIO", "null", 1);
+    AudioDevice::SetRenderByHand(true);
+    ASSERT_TRUE(AudioDevice::Open());
+    ConstantSource wave(0.5f, -0.5f, AudioLine::kWave);
+    ConstantSource synth(0.25f, 0.25f, AudioLine::kSynthesizer);
+    ConstantSource cd(0.125f, 0.0f, AudioLine::kCompactDisc);
+    ASSERT_TRUE(AudioDevice::AddSource(&wave));
+    ASSERT_TRUE(AudioDevice::AddSource(&synth));
+    ASSERT_TRUE(AudioDevice::AddSource(&cd));
+    // At the default gains the mix is the plain sum.
+    std::vector<float> out = Render(4);
+    EXPECT_EQ(out[0], 0.875f);
+    EXPECT_EQ(out[1], -0.25f);
+
+    AudioDevice::SetLineGain(AudioLine::kWave, 0.0f);
+    out = Render(4);
+    EXPECT_EQ(out[0], 0.375f);
+    EXPECT_EQ(out[1], 0.25f);
+    AudioDevice::SetLineGain(AudioLine::kWave, 1.0f);
+    AudioDevice::SetLineGain(AudioLine::kSynthesizer, 0.5f);
+    AudioDevice::SetLineGain(AudioLine::kCompactDisc, 0.0f);
+    out = Render(4);
+    EXPECT_EQ(out[0], 0.625f);
+    EXPECT_EQ(out[1], -0.375f);
+    // The master gain scales the whole mix after the lines.
+    AudioDevice::SetMasterGain(0.5f);
+    out = Render(4);
+    EXPECT_EQ(out[0], 0.3125f);
+    EXPECT_EQ(out[1], -0.1875f);
+    AudioDevice::SetMasterGain(0.0f);
+    for (float s : Render(600)) {
+        ASSERT_EQ(s, 0.0f);
+    }
+    // A silenced source is still pulled: its time goes on.
+    EXPECT_EQ(wave.pulled.load(), 4 * 4 + 600);
+    EXPECT_EQ(synth.pulled.load(), 4 * 4 + 600);
+
+    // Out of range is clamped; NaN is silence; an unknown line changes nothing.
+    AudioDevice::SetMasterGain(3.0f);
+    EXPECT_EQ(AudioDevice::GetMasterGain(), 1.0f);
+    AudioDevice::SetLineGain(AudioLine::kSynthesizer, -1.0f);
+    EXPECT_EQ(AudioDevice::GetLineGain(AudioLine::kSynthesizer), 0.0f);
+    AudioDevice::SetLineGain(AudioLine::kCompactDisc, std::nanf(""));
+    EXPECT_EQ(AudioDevice::GetLineGain(AudioLine::kCompactDisc), 0.0f);
+    AudioDevice::SetLineGain(static_cast<AudioLine>(7), 0.0f);
+    EXPECT_EQ(AudioDevice::GetLineGain(static_cast<AudioLine>(7)), 1.0f);
+    // Kept while the device is closed.
+    AudioDevice::RemoveSource(&wave);
+    AudioDevice::RemoveSource(&synth);
+    AudioDevice::RemoveSource(&cd);
+    AudioDevice::Close();
+    EXPECT_EQ(AudioDevice::GetLineGain(AudioLine::kSynthesizer), 0.0f);
+    AudioDevice::SetLineGain(AudioLine::kSynthesizer, 1.0f);
+    AudioDevice::SetLineGain(AudioLine::kCompactDisc, 1.0f);
 }
