@@ -44,6 +44,8 @@ public:
 
     ~CdPlayer() override { Halt(); }
 
+    AudioLine GetLine() const override { return AudioLine::kCompactDisc; }
+
     bool Start()
     {
         if (!AudioDevice::Open()) {

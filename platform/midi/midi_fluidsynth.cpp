@@ -99,6 +99,9 @@ struct MidiSynth::Impl : AudioSource {
     float right[kBlockFrames] = {};
     float frames[kBlockFrames * kAudioChannels] = {};
 
+    // The synthesizer's volume on a system mixer is its own line.
+    AudioLine GetLine() const override { return AudioLine::kSynthesizer; }
+
     ~Impl() override
     {
         // First out of the mixer: after this no pull is running or to come.

@@ -11,8 +11,11 @@
 //
 // Two backends: "alsa", the default control device through ALSA's simple
 // mixer, and "memory", one device whose volumes live in this process (tests,
-// machines without a sound card). ORVA_MIXER names one of them; without it
-// ALSA is tried first. Not thread-safe beyond the memory backend's own state:
+// machines without a sound card) and, having no hardware to move, set the
+// gains of our own mix instead (AudioDevice: the speakers' volume is the
+// master gain, the wave-output, synthesizer and CD sources the gains of
+// those lines, each volume linear in amplitude). ORVA_MIXER names one of
+// them; without it ALSA is tried first. Not thread-safe beyond the memory backend's own state:
 // callers use one thread.
 namespace platform {
 
@@ -118,10 +121,12 @@ class MemoryMixer {
 public:
     // A speaker destination "Master" with one volume control, fed by "PCM"
     // (wave output), "Synth" and "CD", each with one volume control; every
-    // volume at kDefaultVolume.
-    static constexpr uint32_t kDefaultVolume = 49152;
+    // volume at kDefaultVolume, full, so that the output is what it would be
+    // without a mixer until a program sets a volume.
+    static constexpr uint32_t kDefaultVolume = kMixerVolumeMax;
     static MemoryMixerLayout DefaultLayout();
-    // Replaces the memory device (and its volumes) for every later open.
+    // Replaces the memory device (and its volumes) for every later open; the
+    // new volumes drive the mix at once when the backend is in use.
     static void SetLayout(const MemoryMixerLayout& layout);
     // The current volume of a control, read directly (not through a device,
     // so unreadable controls can be checked too): control `control` of

@@ -2,12 +2,16 @@
 #include <new>
 #include <vector>
 
+#include "platform/audio/audio.h"
 #include "platform/mixer/mixer.h"
 #include "platform/mixer/mixer_backend.h"
 
 // The in-process mixer: the layout and its volumes live in one process-wide
 // state, so volumes set through one open survive to the next, as a real
-// device's do.
+// device's do. With no hardware control to move, the volumes are the
+// output's own gains while this backend is the one in use: the speakers'
+// volume the master gain of the mix, the wave-output, synthesizer and CD
+// sources feeding them the gains of those lines (AudioDevice).
 namespace platform {
 
 // A destination's own line id has every source bit set; a source's is its
@@ -23,12 +27,76 @@ static uint32_t LineId(uint32_t destination, uint32_t source)
 struct MemoryState {
     std::mutex lock;
     MemoryMixerLayout layout = MemoryMixer::DefaultLayout();
+    // Memory backends alive: while there is one, the volumes drive the mix.
+    int32_t drivers = 0;
 };
 
+// Never destroyed: the chosen backend, a static of another file, leaves the
+// output's gains as it goes at exit and must still find the state.
 static MemoryState& State()
 {
-    static MemoryState state;
-    return state;
+    static MemoryState* state = new MemoryState();
+    return *state;
+}
+
+// A line's share of the output: the product of its volume faders, linear
+// in amplitude, as 0 to kMixerVolumeMax reads. A line without one passes
+// its sound unchanged.
+static float LineGain(const MemoryMixerLine& line)
+{
+    float gain = 1.0f;
+    for (const MemoryMixerControl& control : line.controls) {
+        if (control.type == kMixerControlTypeVolume) {
+            gain *= static_cast<float>(control.volume) / static_cast<float>(kMixerVolumeMax);
+        }
+    }
+    return gain;
+}
+
+// Gives the mix the gains the volumes make. Only the speaker outputs and
+// what feeds them are heard; lines of another destination (a recording
+// input) change nothing. The state's lock is held.
+static void DriveOutput(const MemoryState& state)
+{
+    if (state.drivers == 0) {
+        return;
+    }
+    float master = 1.0f;
+    float lines[kAudioLineCount] = {1.0f, 1.0f, 1.0f};
+    for (const MemoryMixerLine& destination : state.layout.destinations) {
+        if (destination.kind != MixerLineKind::Speakers) {
+            continue;
+        }
+        master *= LineGain(destination);
+        for (const MemoryMixerLine& source : destination.sources) {
+            switch (source.kind) {
+            case MixerLineKind::WaveOut:
+                lines[static_cast<int32_t>(AudioLine::kWave)] *= LineGain(source);
+                break;
+            case MixerLineKind::Synthesizer:
+                lines[static_cast<int32_t>(AudioLine::kSynthesizer)] *= LineGain(source);
+                break;
+            case MixerLineKind::CompactDisc:
+                lines[static_cast<int32_t>(AudioLine::kCompactDisc)] *= LineGain(source);
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    AudioDevice::SetMasterGain(master);
+    for (int32_t line = 0; line < kAudioLineCount; ++line) {
+        AudioDevice::SetLineGain(static_cast<AudioLine>(line), lines[line]);
+    }
+}
+
+// The mix as it is without a mixer.
+static void ReleaseOutput()
+{
+    AudioDevice::SetMasterGain(1.0f);
+    for (int32_t line = 0; line < kAudioLineCount; ++line) {
+        AudioDevice::SetLineGain(static_cast<AudioLine>(line), 1.0f);
+    }
 }
 
 // The line with this id, or null. The state's lock is held.
@@ -187,12 +255,30 @@ public:
             return false;
         }
         control->volume = volume;
+        DriveOutput(state);
         return true;
     }
 };
 
 class MemoryMixerBackend : public MixerBackend {
 public:
+    MemoryMixerBackend()
+    {
+        MemoryState& state = State();
+        std::lock_guard<std::mutex> guard(state.lock);
+        ++state.drivers;
+        DriveOutput(state);
+    }
+
+    ~MemoryMixerBackend() override
+    {
+        MemoryState& state = State();
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (--state.drivers == 0) {
+            ReleaseOutput();
+        }
+    }
+
     const char* GetName() const override { return "memory"; }
 
     uint32_t GetDeviceCount() override
@@ -273,6 +359,7 @@ void MemoryMixer::SetLayout(const MemoryMixerLayout& layout)
         }
         ClampVolumes(destination);
     }
+    DriveOutput(state);
 }
 
 bool MemoryMixer::PeekVolume(uint32_t destination, int32_t source, uint32_t control, uint32_t* volume)

@@ -11,7 +11,13 @@
 
 #include "engine/core/debug.h"
 #include "engine/sound/mixer.h"
+#include "engine/sound/music.h"
+#include "engine/sound/sound.h"
+#include "platform/audio/audio.h"
+#include "platform/midi/midi.h"
 #include "platform/mixer/mixer.h"
+#include "tests/platform/media/test_audio_files.h"
+#include "tests/platform/midi/test_midi_files.h"
 
 using platform::MemoryMixer;
 using platform::MemoryMixerLayout;
@@ -281,4 +287,69 @@ TEST_F(OrvaMixerTest, DeviceThatRefusesOrLosesAControlIsReportedAsAFailure)
     EXPECT_TRUE(Logged("  エラー : ライン 3 の音量コントロールが見つかりません\n"));
     EXPECT_EQ(Peek(-1), 1000u);
     EXPECT_EQ(Peek(1), 3000u);
+}
+
+// The first frame's left sample of the next `frames` frames heard, and
+// whether the rest of them carry it too.
+static float Level(size_t frames = 256)
+{
+    const std::vector<float> out = test_audio::Render(frames);
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i], out[0]) << "sample " << i;
+    }
+    return out[0];
+}
+
+TEST_F(OrvaMixerTest, WithoutHardwareTheLinesSetTheEnginesOwnOutput)
+{
+    setenv("ORVA_AUDIO", "null", 1);
+    platform::AudioDevice::SetRenderByHand(true);
+    MemoryMixer::SetLayout(MemoryMixer::DefaultLayout());
+    ASSERT_EQ(OrvaMixer::Initialize(), 1);
+    ASSERT_EQ(OrvaSound::Initialize(), 1);
+    // A sound effect holding one level, looping.
+    const std::string path = test_audio::TempFile("level.wav");
+    ASSERT_TRUE(test_audio::WriteWav(path, 2, 44100, std::vector<int16_t>(2 * 1000, 8192)));
+    OrvaSound* effect = OrvaSound::Create(path.c_str());
+    OrvaSound::Play(effect, 1);
+    OrvaSound::WaitIdle();
+    EXPECT_EQ(Level(), 0.25f);
+
+    // The wave line silences sound effects; half way, half as loud.
+    ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineWave, 0), 1);
+    EXPECT_EQ(Level(), 0.0f);
+    ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineWave, 32768), 1);
+    EXPECT_FLOAT_EQ(Level(), 0.25f * 32768.0f / 65535.0f);
+    // The synthesizer and CD lines leave them alone; the speakers do not.
+    ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineWave, 65535), 1);
+    ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineSynthesizer, 0), 1);
+    ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineCompactDisc, 0), 1);
+    EXPECT_EQ(Level(), 0.25f);
+    ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineSpeaker, 0), 1);
+    EXPECT_EQ(Level(), 0.0f);
+    // Put back as they were at start-up, the sound is whole again.
+    OrvaMixer::RestoreVolumes();
+    EXPECT_EQ(Level(), 0.25f);
+
+    // The synthesizer line is MIDI music's, and only its.
+    if (platform::IsSoundFontAvailable()) {
+        ASSERT_EQ(OrvaMusic::Initialize(), 1);
+        const std::string song = test_midi::TempFile("held.mid");
+        ASSERT_TRUE(test_midi::WriteFile(song, test_midi::OneNote(384, 384)));
+        OrvaMusic* music = OrvaMusic::Create(song.c_str());
+        OrvaSound::Stop(effect);
+        OrvaSound::WaitIdle();
+        OrvaMusic::Play(music, 1);
+        OrvaMusic::WaitIdle();
+        EXPECT_GT(test_midi::Rms(test_audio::Render(4410), 0, 4410), 0.005);
+        ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineSynthesizer, 0), 1);
+        EXPECT_TRUE(test_audio::IsSilent(test_audio::Render(4410)));
+        ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineSynthesizer, 65535), 1);
+        ASSERT_EQ(OrvaMixer::SetVolume(OrvaMixer::kLineWave, 0), 1);
+        EXPECT_GT(test_midi::Rms(test_audio::Render(4410), 0, 4410), 0.005);
+        OrvaMusic::Destroy();
+        std::remove(song.c_str());
+    }
+    OrvaSound::Destroy();
+    std::remove(path.c_str());
 }

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <vector>
 
+#include "platform/audio/audio.h"
 #include "platform/mixer/mixer.h"
 
 using namespace platform;
@@ -205,4 +207,86 @@ TEST_F(MemoryMixerTest, LayoutCanRefuseEachStep)
     MemoryMixer::SetLayout(layout);
     EXPECT_EQ(MixerSystem::GetDeviceCount(), 0u);
     EXPECT_EQ(MixerSystem::Open(0), nullptr);
+}
+
+// One value on one line of the mix, for ever.
+class LineSource : public AudioSource {
+public:
+    LineSource(AudioLine line, float value) : line(line), value(value) {}
+    void Pull(float* out, size_t frames) override
+    {
+        for (size_t i = 0; i < frames * kAudioChannels; ++i) {
+            out[i] = value;
+        }
+    }
+    AudioLine GetLine() const override { return line; }
+
+private:
+    AudioLine line;
+    float value;
+};
+
+// The first frame's left sample of what the null device plays now.
+static float Heard()
+{
+    float out[2 * 4] = {};
+    EXPECT_TRUE(AudioDevice::Render(out, 4));
+    return out[0];
+}
+
+TEST_F(MemoryMixerTest, VolumesAreTheMixsGainsWhileItIsTheMixer)
+{
+    setenv("ORVA_AUDIO", "null", 1);
+    AudioDevice::SetRenderByHand(true);
+    ASSERT_TRUE(AudioDevice::Open());
+    // Powers of two, so every sum below is exact.
+    LineSource wave(AudioLine::kWave, 0.5f);
+    LineSource synth(AudioLine::kSynthesizer, 0.25f);
+    LineSource cd(AudioLine::kCompactDisc, 0.125f);
+    ASSERT_TRUE(AudioDevice::AddSource(&wave));
+    ASSERT_TRUE(AudioDevice::AddSource(&synth));
+    ASSERT_TRUE(AudioDevice::AddSource(&cd));
+    // At the default volumes the mix is as it is without a mixer.
+    EXPECT_EQ(Heard(), 0.875f);
+    {
+        std::unique_ptr<MixerDevice> mixer = MixerSystem::Open(0);
+        ASSERT_NE(mixer, nullptr);
+        // Each source line scales its own sources only.
+        ASSERT_TRUE(mixer->SetVolume(ControlOf(mixer.get(), 0, 0), 0));
+        EXPECT_EQ(Heard(), 0.375f);
+        ASSERT_TRUE(mixer->SetVolume(ControlOf(mixer.get(), 0, 0), kMixerVolumeMax));
+        ASSERT_TRUE(mixer->SetVolume(ControlOf(mixer.get(), 0, 1), 0));
+        EXPECT_EQ(Heard(), 0.625f);
+        ASSERT_TRUE(mixer->SetVolume(ControlOf(mixer.get(), 0, 2), 0));
+        EXPECT_EQ(Heard(), 0.5f);
+        // The speakers' volume scales everything, linear in amplitude.
+        ASSERT_TRUE(mixer->SetVolume(ControlOf(mixer.get(), 0, -1), 0));
+        EXPECT_EQ(Heard(), 0.0f);
+        ASSERT_TRUE(mixer->SetVolume(ControlOf(mixer.get(), 0, -1), 13107));
+        EXPECT_FLOAT_EQ(Heard(), 0.1f);
+    }
+    // A new layout drives the mix at once; only what feeds the speakers is
+    // heard, so a recording input's CD line changes nothing.
+    MemoryMixerLayout layout = MemoryMixer::DefaultLayout();
+    MemoryMixerLine capture;
+    capture.kind = MixerLineKind::Other;
+    capture.name = "Capture";
+    capture.sources.push_back(layout.destinations[0].sources[2]);
+    capture.sources[0].controls[0].volume = 0;
+    layout.destinations.push_back(capture);
+    MemoryMixer::SetLayout(layout);
+    EXPECT_EQ(Heard(), 0.875f);
+    layout.destinations[0].sources[0].controls[0].volume = 0;
+    MemoryMixer::SetLayout(layout);
+    EXPECT_EQ(Heard(), 0.375f);
+    // Another backend takes over: the mix is no longer ours to scale.
+    ASSERT_FALSE(MixerSystem::SelectBackend("winmm"));
+    EXPECT_EQ(Heard(), 0.875f);
+    EXPECT_EQ(AudioDevice::GetMasterGain(), 1.0f);
+    ASSERT_TRUE(MixerSystem::SelectBackend("memory"));
+    EXPECT_EQ(Heard(), 0.375f);
+    AudioDevice::RemoveSource(&wave);
+    AudioDevice::RemoveSource(&synth);
+    AudioDevice::RemoveSource(&cd);
+    AudioDevice::Close();
 }
