@@ -212,8 +212,14 @@ void OrvaAudio::HandleGraphEvents()
             continue;
         }
         int32_t code = 0;
-        while (audio->stream->GetEvent(&code)) {
+        bool looped = false;
+        while (audio->stream->GetEvent(&code, &looped)) {
             if (code != platform::kMediaEventComplete) {
+                continue;
+            }
+            // A looping stream went on from its start inside the mixer, with
+            // no gap: the rewind and the run this end asks for are done.
+            if (looped && audio->loop != 0) {
                 continue;
             }
             audio->stream->Rewind();
@@ -280,6 +286,9 @@ void OrvaAudio::ExecPlay(int32_t loopFlag)
         return;
     }
     ExecStop();
+    // A looping stream starts its next pass inside the mixer, so the
+    // listener hears no gap while the end event makes its way here.
+    stream->SetLooping(loopFlag != 0);
     stream->Run();
     playing = 1;
     loop = static_cast<uint32_t>(loopFlag);
@@ -293,6 +302,7 @@ void OrvaAudio::ExecStop()
         return;
     }
     stream->Stop();
+    stream->SetLooping(false);
     stream->Rewind();
     playing = 0;
     loop = 0;

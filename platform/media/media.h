@@ -54,13 +54,20 @@ public:
     bool SetBalance(int32_t hundredthsDb);
     // Length of the file in 100-ns units; 0 when the file does not say.
     int64_t GetDuration() const;
+    // When set, a running stream that reaches the end of the file goes on
+    // from its start inside the mixer, in the same pull, so the listener
+    // hears no gap; the end event is queued all the same, marked looped.
+    // Off for a new stream. A file that cannot seek ends as without it.
+    void SetLooping(bool looping);
 
     // Called once, on the mixer's thread and with nothing locked, whenever an
     // event is queued: it must only hand word on (post a message, set a flag)
     // and must not call back into this stream.
     void SetNotify(Notify notify, void* user);
-    // Takes the oldest queued event; false when there is none.
-    bool GetEvent(int32_t* code);
+    // Takes the oldest queued event; false when there is none. looped (when
+    // not null) says whether the stream had already gone on from its start
+    // by itself (SetLooping), so that nothing is left to restart.
+    bool GetEvent(int32_t* code, bool* looped = nullptr);
 
     MediaStream(const MediaStream&) = delete;
     MediaStream& operator=(const MediaStream&) = delete;

@@ -33,8 +33,14 @@ struct MediaStream::Impl final : AudioSource {
     float volumeGain = 1.0f;
     int32_t balance = 0;
 
+    bool looping = false;
+
     static constexpr int kMaxEvents = 8;
-    int32_t events[kMaxEvents] = {};
+    struct Event {
+        int32_t code = 0;
+        bool looped = false;
+    };
+    Event events[kMaxEvents] = {};
     int eventCount = 0;
     Notify notify = nullptr;
     void* notifyUser = nullptr;
@@ -71,9 +77,22 @@ struct MediaStream::Impl final : AudioSource {
             std::lock_guard<std::mutex> guard(lock);
             if (state == State::kRunning && !ended) {
                 written = Produce(out, frames);
+                // Looping, the next pass starts in the same pull: the end is
+                // reported, but nobody has to restart anything.
+                while (written < frames && looping && RewindLocked(false)) {
+                    QueueEvent(kMediaEventComplete, true);
+                    toNotify = notify;
+                    user = notifyUser;
+                    const size_t more = Produce(out + written * kAudioChannels, frames - written);
+                    written += more;
+                    if (more == 0) {
+                        // A file with nothing to play would loop for ever.
+                        break;
+                    }
+                }
                 if (written < frames) {
                     ended = true;
-                    QueueEvent(kMediaEventComplete);
+                    QueueEvent(kMediaEventComplete, false);
                     toNotify = notify;
                     user = notifyUser;
                 }
@@ -132,25 +151,29 @@ struct MediaStream::Impl final : AudioSource {
         return written;
     }
 
-    void QueueEvent(int32_t code)
+    void QueueEvent(int32_t code, bool looped)
     {
         if (eventCount == kMaxEvents) {
             std::fprintf(stderr, "media: event queue full, oldest event dropped\n");
-            std::memmove(events, events + 1, sizeof(int32_t) * (kMaxEvents - 1));
+            std::copy(events + 1, events + kMaxEvents, events);
             --eventCount;
         }
-        events[eventCount++] = code;
+        events[eventCount++] = Event{code, looped};
     }
 
-    bool RewindLocked()
+    // Back to the start of the file. dropEvents: the end events still queued
+    // belong to the pass just left behind (a rewind by the owner); a loop
+    // inside the mixer keeps them for the owner to take.
+    bool RewindLocked(bool dropEvents)
     {
         if (!decoder.Rewind()) {
             return false;
         }
         fraction = 0.0;
         ended = false;
-        // An end event still queued belongs to the pass just left behind.
-        eventCount = 0;
+        if (dropEvents) {
+            eventCount = 0;
+        }
         return true;
     }
 
@@ -252,7 +275,7 @@ MediaStream::State MediaStream::GetState() const
 bool MediaStream::Rewind()
 {
     std::lock_guard<std::mutex> guard(impl->lock);
-    return impl->RewindLocked();
+    return impl->RewindLocked(true);
 }
 
 bool MediaStream::SetRate(double rate)
@@ -302,17 +325,26 @@ void MediaStream::SetNotify(Notify notify, void* user)
     impl->notifyUser = user;
 }
 
-bool MediaStream::GetEvent(int32_t* code)
+void MediaStream::SetLooping(bool looping)
+{
+    std::lock_guard<std::mutex> guard(impl->lock);
+    impl->looping = looping;
+}
+
+bool MediaStream::GetEvent(int32_t* code, bool* looped)
 {
     std::lock_guard<std::mutex> guard(impl->lock);
     if (impl->eventCount == 0) {
         return false;
     }
     if (code != nullptr) {
-        *code = impl->events[0];
+        *code = impl->events[0].code;
+    }
+    if (looped != nullptr) {
+        *looped = impl->events[0].looped;
     }
     --impl->eventCount;
-    std::memmove(impl->events, impl->events + 1, sizeof(int32_t) * impl->eventCount);
+    std::copy(impl->events + 1, impl->events + 1 + impl->eventCount, impl->events);
     return true;
 }
 

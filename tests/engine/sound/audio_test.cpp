@@ -78,19 +78,28 @@ static std::vector<float> Slice(const std::vector<float>& out, size_t fromFrame,
     return std::vector<float>(out.begin() + 2 * fromFrame, out.begin() + 2 * toFrame);
 }
 
-TEST_F(OrvaAudioTest, ALoopingStreamStartsAgainAtItsEnd)
+TEST_F(OrvaAudioTest, ALoopingStreamGoesOnFromItsStartWithoutAGap)
 {
     OrvaAudio* audio = CreateRamp();
     EXPECT_EQ(OrvaAudio::IsPlaying(audio), 0);
     OrvaAudio::Play(audio, 1);
+    // Across the loop point the file's last frame is followed by its first:
+    // no run of silence that the file does not have.
     const std::vector<float> first = Heard(kRampFrames + 500);
     ExpectRamp(Slice(first, 0, kRampFrames), 0);
-    // At the end the stream asks the main thread to handle its event.
-    EXPECT_TRUE(IsSilent(Slice(first, kRampFrames, kRampFrames + 500)));
+    ExpectRamp(Slice(first, kRampFrames, kRampFrames + 500), 0);
+    // The end still asks the main thread to handle its event, and handling
+    // it leaves the pass already under way where it is.
     EXPECT_EQ(g_posted.load(), 1);
     OrvaAudio::HandleGraphEvents();
-    ExpectRamp(Heard(kRampFrames), 0);
+    ExpectRamp(Heard(kRampFrames - 500), 500);
     EXPECT_EQ(OrvaAudio::IsPlaying(audio), 1);
+    // Stopped, it loops no more; played once, the pass under way is its last.
+    OrvaAudio::Play(audio, 0);
+    ExpectRamp(Heard(kRampFrames), 0);
+    EXPECT_TRUE(IsSilent(Heard(500)));
+    OrvaAudio::HandleGraphEvents();
+    EXPECT_EQ(OrvaAudio::IsPlaying(audio), 0);
     OrvaAudio::PostRelease(audio);
 }
 

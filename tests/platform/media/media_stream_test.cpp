@@ -116,6 +116,43 @@ TEST_F(MediaStreamTest, TheEndQueuesOneEventAndNotifiesOnce)
     EXPECT_EQ(g_notified, 2);
 }
 
+TEST_F(MediaStreamTest, LoopingGoesOnFromTheStartInTheSamePullAndStillReportsTheEnd)
+{
+    auto stream = OpenRamp(1000);
+    ASSERT_NE(stream, nullptr);
+    g_notified = 0;
+    stream->SetNotify([](void* user) { ++*static_cast<int*>(user); }, &g_notified);
+    stream->SetLooping(true);
+    stream->Run();
+    // Two and a half passes: every frame of the file, then the first again,
+    // with no silence between.
+    const std::vector<float> out = Render(2500);
+    for (size_t pass = 0; pass < 3; ++pass) {
+        const size_t from = pass * 1000;
+        const size_t to = std::min<size_t>(from + 1000, 2500);
+        ExpectRamp(std::vector<float>(out.begin() + 2 * from, out.begin() + 2 * to), 0);
+    }
+    // One notice and one event per end, each saying the stream already went on.
+    EXPECT_EQ(g_notified, 2);
+    for (int i = 0; i < 2; ++i) {
+        int32_t code = 0;
+        bool looped = false;
+        ASSERT_TRUE(stream->GetEvent(&code, &looped));
+        EXPECT_EQ(code, platform::kMediaEventComplete);
+        EXPECT_TRUE(looped);
+    }
+    EXPECT_FALSE(stream->GetEvent(nullptr));
+    // Looping off, the pass under way is the last.
+    stream->SetLooping(false);
+    ExpectRamp(Render(500), 500);
+    EXPECT_TRUE(IsSilent(Render(100)));
+    int32_t code = 0;
+    bool looped = true;
+    ASSERT_TRUE(stream->GetEvent(&code, &looped));
+    EXPECT_FALSE(looped);
+    EXPECT_EQ(g_notified, 3);
+}
+
 TEST_F(MediaStreamTest, RewindDropsTheEndEventOfThePassItLeaves)
 {
     auto stream = OpenRamp(500);
