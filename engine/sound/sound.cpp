@@ -1,6 +1,8 @@
 #include "engine/sound/sound.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -442,11 +444,17 @@ bool OrvaSound::ParseWave(const uint8_t* bytes, size_t size, platform::WaveForma
     size_t at = 12;
     while (at <= size - 8) {
         const uint8_t* id = bytes + at;
-        const uint32_t chunkSize = ReadU32(id + 4);
+        uint32_t chunkSize = ReadU32(id + 4);
         const size_t body = at + 8;
         if (chunkSize > size - body) {
-            // A chunk that runs past the end: nothing after it can be found.
-            return false;
+            // Recorders that write as they go leave the data size to the end
+            // (0xFFFFFFFF when they never got there): the samples are what
+            // the file holds. Any other chunk that runs past the end hides
+            // everything after it.
+            if (std::memcmp(id, "data", 4) != 0) {
+                return false;
+            }
+            chunkSize = static_cast<uint32_t>(std::min<size_t>(size - body, UINT32_MAX));
         }
         if (std::memcmp(id, "fmt ", 4) == 0) {
             fmt = bytes + body;
@@ -491,6 +499,22 @@ bool OrvaSound::ParseWave(const uint8_t* bytes, size_t size, platform::WaveForma
     return platform::WaveFormat::Read(stored, sizeof stored, format);
 }
 
+// Names what could not be played, so that a file in a compressed coding is
+// told apart from a broken one: buffers hold samples, which such files do
+// not.
+static void LogUnplayableFormat(const platform::WaveFormat& format, const char* indent)
+{
+    if (platform::IsWaveFormatPlayable(format)) {
+        return;
+    }
+    const uint16_t coding = platform::GetWaveCoding(format);
+    const char* name = platform::GetWaveCodingName(coding);
+    OrvaDebug::Log("%sエラー : 形式 %s (0x%04X) %uBit %uch %uHz は再生できません\n", indent,
+                   name != nullptr ? name : "不明", static_cast<uint32_t>(coding),
+                   static_cast<uint32_t>(format.bitsPerSample), static_cast<uint32_t>(format.channels),
+                   format.samplesPerSec);
+}
+
 bool OrvaSound::MakeBuffer(const platform::WaveFormat& format, uint32_t bytes, const char* indent,
                            bool (*fill)(void* target, uint32_t bytes, void* context), void* context)
 {
@@ -500,6 +524,7 @@ bool OrvaSound::MakeBuffer(const platform::WaveFormat& format, uint32_t bytes, c
     }
     if (made == nullptr) {
         OrvaDebug::Log("%sエラー : サウンドバッファの生成に失敗\n", indent);
+        LogUnplayableFormat(format, indent);
         return false;
     }
     void* target = nullptr;

@@ -63,8 +63,10 @@ public:
     // The readers LoadWave and LoadFromPack take their data through; any
     // thread, no device needed.
     // Finds the format and the sample bytes, [*dataOffset, *dataOffset +
-    // *dataSize), of a RIFF WAVE image of `size` bytes. Every chunk must lie
-    // inside the image; false when the image is not a playable WAVE.
+    // *dataSize), of a RIFF WAVE image of `size` bytes. Every chunk before
+    // the data must lie inside the image; data said to run past its end (as
+    // recorders that stream leave it) is what the image holds. False when the
+    // image is not a WAVE we can read.
     static bool ParseWave(const uint8_t* bytes, size_t size, platform::WaveFormat* format, size_t* dataOffset,
                           uint32_t* dataSize);
     // Finds the first entry named `entryName` in the OSD pack open as `file`:

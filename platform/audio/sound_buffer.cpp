@@ -62,13 +62,43 @@ bool WaveFormat::Read(const uint8_t* bytes, size_t size, WaveFormat* out)
     return true;
 }
 
+uint16_t GetWaveCoding(const WaveFormat& format)
+{
+    if (format.formatTag == kWaveFormatExtensible) {
+        return static_cast<uint16_t>(format.subFormat[0] | (format.subFormat[1] << 8));
+    }
+    return format.formatTag;
+}
+
+const char* GetWaveCodingName(uint16_t coding)
+{
+    // The registered codings one meets in WAV files.
+    static const struct {
+        uint16_t coding;
+        const char* name;
+    } kNames[] = {
+        {0x0001, "PCM"},          {0x0002, "Microsoft ADPCM"}, {0x0003, "IEEE float"},
+        {0x0006, "A-law"},        {0x0007, "mu-law"},          {0x0011, "IMA ADPCM"},
+        {0x0022, "TrueSpeech"},   {0x0031, "GSM 6.10"},        {0x0040, "G.721 ADPCM"},
+        {0x0050, "MPEG"},         {0x0055, "MPEG Layer-3"},    {0x0092, "AC-3 over S/PDIF"},
+        {0x00FF, "AAC"},          {0x0160, "WMA 1"},           {0x0161, "WMA 2"},
+        {0x0162, "WMA Pro"},      {0x0163, "WMA Lossless"},    {0x1610, "HE-AAC"},
+        {0x2000, "AC-3"},         {0x2001, "DTS"},             {0x674F, "Vorbis"},
+        {0x6750, "Vorbis"},       {0x6751, "Vorbis"},          {0xF1AC, "FLAC"},
+        {0xFFFE, "extensible"},
+    };
+    for (const auto& entry : kNames) {
+        if (entry.coding == coding) {
+            return entry.name;
+        }
+    }
+    return nullptr;
+}
+
 // The coding of a format the mixer can play, else kCodingNone.
 static SampleCoding CodingOf(const WaveFormat& format)
 {
-    uint16_t tag = format.formatTag;
-    if (tag == kWaveFormatExtensible) {
-        tag = static_cast<uint16_t>(format.subFormat[0] | (format.subFormat[1] << 8));
-    }
+    const uint16_t tag = GetWaveCoding(format);
     if (format.channels < 1 || format.channels > 8 || format.samplesPerSec < SoundBuffer::kFrequencyMin ||
         format.samplesPerSec > SoundBuffer::kFrequencyMax) {
         return kCodingNone;
@@ -96,6 +126,11 @@ static SampleCoding CodingOf(const WaveFormat& format)
         return kCodingFloat32;
     }
     return kCodingNone;
+}
+
+bool IsWaveFormatPlayable(const WaveFormat& format)
+{
+    return CodingOf(format) != kCodingNone;
 }
 
 static float DecodeSample(const uint8_t* p, int32_t coding)

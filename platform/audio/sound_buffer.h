@@ -40,6 +40,17 @@ struct WaveFormat {
     static bool Read(const uint8_t* bytes, size_t size, WaveFormat* out);
 };
 
+// The coding of a format: its tag, or for an extensible format the tag in
+// the first two bytes of its sub-format.
+uint16_t GetWaveCoding(const WaveFormat& format);
+// The usual name of a coding ("PCM", "MPEG Layer-3", "IMA ADPCM"); null for
+// one we have no name for.
+const char* GetWaveCodingName(uint16_t coding);
+// True when sound buffers can be made in the format: PCM of 8, 16, 24 or 32
+// bits or 32-bit float, 1 to 8 channels, 100 Hz to 200 kHz, one sample of
+// each channel a block. Compressed codings never are: buffers hold samples.
+bool IsWaveFormatPlayable(const WaveFormat& format);
+
 enum class SoundResult {
     kOk,
     kNoDevice,       // the device was not initialised, or no output started

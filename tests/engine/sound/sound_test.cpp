@@ -301,7 +301,6 @@ TEST_F(OrvaSoundTest, MalformedWavesFailWithoutReadingPastTheirEnd)
     const std::vector<std::string> bad = {
         "RIFX" + Riff(fmt + data).substr(4),
         Riff(fmt + data).substr(0, 5),
-        Riff(fmt + "data" + U32(0xFFFFFFF0) + RampBytes(10)),
         Riff(fmt + "LIST" + U32(0x7FFFFFFF) + data),
         Riff(Chunk("fmt ", Fmt(2, 44100, 16).substr(0, 12)) + data),
         Riff(extensibleShort + data),
@@ -318,17 +317,63 @@ TEST_F(OrvaSoundTest, MalformedWavesFailWithoutReadingPastTheirEnd)
         EXPECT_NE(Log().find(path + " /  エラー : ウェーブデータの取得に失敗\n"), std::string::npos) << i << Log();
         OrvaSound::PostRelease(sound);
     }
-    // A format the mixer cannot play fails at its buffer.
+    // A format the mixer cannot play fails at its buffer, and says which.
     const std::string adpcm = TempFile("adpcm.wav");
     std::string adpcmFmt = Fmt(2, 44100, 16);
     adpcmFmt[0] = 2;
     WriteBytes(adpcm, Riff(Chunk("fmt ", adpcmFmt + U16(0)) + data));
     Load(adpcm);
-    EXPECT_NE(Log().find(" エラー : サウンドバッファの生成に失敗\n"), std::string::npos);
+    EXPECT_NE(Log().find(" エラー : サウンドバッファの生成に失敗\n"
+                         " エラー : 形式 Microsoft ADPCM (0x0002) 16Bit 2ch 44100Hz は再生できません\n"),
+              std::string::npos)
+        << Log();
     const std::string missing = TempFile("missing.wav");
     Load(missing);
     EXPECT_NE(Log().find(missing + " /  エラー : ファイルが開けません\n"), std::string::npos);
     EXPECT_TRUE(IsSilent(Heard(100)));
+}
+
+TEST_F(OrvaSoundTest, DataSaidToRunPastTheEndPlaysWhatTheFileHolds)
+{
+    // As a recorder that streams leaves its file: both sizes never written.
+    const std::string fmt = Chunk("fmt ", Fmt(2, 44100, 16));
+    const std::string streamed = TempFile("streamed.wav");
+    WriteBytes(streamed, "RIFF" + U32(0xFFFFFFFF) + "WAVE" + fmt + "data" + U32(0xFFFFFFFF) + RampBytes(500));
+    OrvaSound* sound = Load(streamed);
+    EXPECT_NE(Log().find(streamed + " / DataSize 0.002MB / 16Bit 44.1KHz / Complete\n"), std::string::npos) << Log();
+    OrvaSound::Play(sound, 0);
+    const std::vector<float> heard = Heard(600);
+    ExpectRamp(std::vector<float>(heard.begin(), heard.begin() + 2 * 500), 0);
+    EXPECT_TRUE(IsSilent(std::vector<float>(heard.begin() + 2 * 500, heard.end())));
+    EXPECT_EQ(OrvaSound::IsPlaying(sound), 0);
+    OrvaSound::PostRelease(sound);
+
+    // A recording cut inside a frame plays its whole frames.
+    const std::string cut = TempFile("cut.wav");
+    WriteBytes(cut, Riff(fmt + "data" + U32(0x7FFFFFFF) + RampBytes(300) + "\x01\x02\x03"));
+    sound = Load(cut);
+    OrvaSound::Play(sound, 1);
+    const std::vector<float> looped = Heard(400);
+    ExpectRamp(std::vector<float>(looped.begin(), looped.begin() + 2 * 300), 0);
+    ExpectRamp(std::vector<float>(looped.begin() + 2 * 300, looped.end()), 0);
+    OrvaSound::PostRelease(sound);
+
+    // With no sample at all there is nothing to play.
+    const std::string empty = TempFile("empty-stream.wav");
+    WriteBytes(empty, Riff(fmt + "data" + U32(0xFFFFFFFF)));
+    sound = Load(empty);
+    EXPECT_NE(Log().find(empty + " /  エラー : ウェーブデータの取得に失敗\n"), std::string::npos) << Log();
+    OrvaSound::PostRelease(sound);
+
+    // Compressed data in an extensible format is refused by its name.
+    std::string mp3 = U16(0xFFFE) + Fmt(2, 44100, 16).substr(2) + U16(22) + U16(16) + U32(3);
+    mp3 += U16(0x0055) + std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    const std::string compressed = TempFile("mp3.wav");
+    WriteBytes(compressed, Riff(Chunk("fmt ", mp3) + "data" + U32(0xFFFFFFFF) + RampBytes(10)));
+    sound = Load(compressed);
+    EXPECT_NE(Log().find(" エラー : 形式 MPEG Layer-3 (0x0055) 16Bit 2ch 44100Hz は再生できません\n"), std::string::npos)
+        << Log();
+    OrvaSound::PostRelease(sound);
 }
 
 TEST_F(OrvaSoundTest, PacksGiveTheFirstEntryOfTheName)

@@ -95,11 +95,14 @@ void CheckWave(const uint8_t* data, size_t size)
     size_t offset = 0;
     uint32_t bytes = 0;
     if (!OrvaSound::ParseWave(data, size, &format, &offset, &bytes)) return;
-    // The data chunk lies whole inside the image, after the RIFF header and
-    // a format chunk, and says the size that was read.
+    // The data read lies inside the image, after the RIFF header and a
+    // format chunk: the size its chunk says, or, when that runs past the end,
+    // all the image holds.
+    const uint32_t stated = offset >= 4 && offset <= size ? U32At(data + offset - 4) : 0;
     if (bytes == 0 || offset < 12 + 8 + 8 + 16 || offset > size || bytes > size - offset ||
         std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WAVE", 4) != 0 ||
-        std::memcmp(data + offset - 8, "data", 4) != 0 || U32At(data + offset - 4) != bytes) {
+        std::memcmp(data + offset - 8, "data", 4) != 0 ||
+        (stated <= size - offset ? stated != bytes : bytes != size - offset)) {
         __builtin_trap();
     }
     // The format is what some "fmt " chunk before the data stores.
