@@ -124,6 +124,69 @@ TEST_F(OrvaMusicTest, VolumeAndPanScaleTheMusic)
     OrvaMusic::PostRelease(music);
 }
 
+// The RMS of one side (0 left, 1 right) of frames [from, to).
+static double SideRms(const std::vector<float>& out, size_t side, size_t from, size_t to)
+{
+    double sum = 0.0;
+    for (size_t i = from; i < to; ++i) {
+        sum += static_cast<double>(out[2 * i + side]) * out[2 * i + side];
+    }
+    return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+TEST_F(OrvaMusicTest, PanLowersTheFarSideOnlyBySquareLaw)
+{
+    OrvaMusic* music = CreateLoaded(longPath);
+    OrvaMusic::Play(music, 0);
+    const std::vector<float> centre = Heard(8820);
+    // Each pan as the worker serves it, then the same notes from the start.
+    // Negative pans are the left side: the right falls by pan squared
+    // hundredths of a decibel (-10: 100, -50: 2500) and the left keeps its
+    // level; positive ones mirror them.
+    const struct {
+        float pan;
+        double left;
+        double right;
+    } cases[] = {
+        {-10.0f, 1.0, std::pow(10.0, -100 / 2000.0)},
+        {-50.0f, 1.0, std::pow(10.0, -2500 / 2000.0)},
+        {50.0f, std::pow(10.0, -2500 / 2000.0), 1.0},
+        {-100.0f, 1.0, 0.0},
+    };
+    for (const auto& c : cases) {
+        OrvaMusic::SetPan(music, c.pan);
+        OrvaMusic::Play(music, 0);
+        const std::vector<float> panned = Heard(8820);
+        EXPECT_NEAR(SideRms(panned, 0, 0, 8820) / SideRms(centre, 0, 0, 8820), c.left, 0.01) << c.pan;
+        EXPECT_NEAR(SideRms(panned, 1, 0, 8820) / SideRms(centre, 1, 0, 8820), c.right, 0.01) << c.pan;
+    }
+    OrvaMusic::PostRelease(music);
+}
+
+TEST_F(OrvaMusicTest, TheReverbPresetSetsTheRoom)
+{
+    // The short song's note ends within its first eighth of a second: what
+    // is heard half a second on is the room's tail.
+    OrvaMusic* music = CreateLoaded(shortPath);
+    auto tail = [music](int32_t preset) {
+        OrvaMusic::SetReverb(music, preset);
+        OrvaMusic::Play(music, 0);
+        const std::vector<float> out = Heard(44100);
+        return Rms(out, 22050, 44100);
+    };
+    const double paddedCell = tail(2);   // decays in 0.17 s
+    const double concertHall = tail(8);  // 3.92 s
+    const double hangar = tail(11);      // 10.05 s
+    const double defaults = tail(0);     // 1.49 s
+    EXPECT_GT(concertHall, 5.0 * paddedCell);
+    EXPECT_GT(hangar, concertHall);
+    EXPECT_GT(concertHall, defaults);
+    // A number outside the table leaves the reverb at its defaults.
+    EXPECT_NEAR(tail(30), defaults, 0.05 * defaults);
+    EXPECT_NEAR(tail(-1), defaults, 0.05 * defaults);
+    OrvaMusic::PostRelease(music);
+}
+
 TEST_F(OrvaMusicTest, LoopingMusicStartsAgainAndMusicPlayedOnceEnds)
 {
     OrvaMusic* music = CreateLoaded(shortPath);
