@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "engine/core/debug.h"
 #include "engine/sound/audio.h"
@@ -290,4 +292,47 @@ TEST_F(OrvaAudioTest, ShutDownReleasesEveryStreamStillAlive)
     OrvaAudio* again = CreateRamp();
     OrvaAudio::Play(again, 0);
     ExpectRamp(Heard(100), 0);
+}
+
+TEST_F(OrvaAudioTest, OnTheNullDeviceALoopingStreamLoopsInRealTime)
+{
+    // A quarter of a second, looping.
+    const std::string path = TempFile("quarter.wav");
+    ASSERT_TRUE(WriteWav(path, 2, 44100, Ramp(11025)));
+    // As on a machine without a sound card: nobody renders the mix.
+    platform::AudioDevice::SetRenderByHand(false);
+    OrvaAudio* audio = OrvaAudio::Create(path.c_str());
+    OrvaAudio::WaitIdle();
+    const auto start = std::chrono::steady_clock::now();
+    OrvaAudio::Play(audio, 1);
+    // The main thread's frames: each end it is told of, it handles.
+    int handled = 0;
+    double seconds = 0.0;
+    while (handled < 3 && seconds < 20.0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const int posted = g_posted.exchange(0);
+        if (posted > 0) {
+            handled += posted;
+            OrvaAudio::HandleGraphEvents();
+        }
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    EXPECT_GE(handled, 3);
+    // Three passes take three quarters of a second, less the device period
+    // in which the last one ends; a loaded machine may be late, never early.
+    EXPECT_GE(seconds, 0.7);
+    EXPECT_LE(seconds, 6.0);
+    EXPECT_EQ(OrvaAudio::IsPlaying(audio), 1);
+    // Played once, it ends at the end of the pass and says so.
+    OrvaAudio::Play(audio, 0);
+    while (OrvaAudio::IsPlaying(audio) != 0 && seconds < 20.0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (g_posted.exchange(0) > 0) {
+            OrvaAudio::HandleGraphEvents();
+        }
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    EXPECT_EQ(OrvaAudio::IsPlaying(audio), 0);
+    OrvaAudio::PostRelease(audio);
+    OrvaAudio::WaitIdle();
 }

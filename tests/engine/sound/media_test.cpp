@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/core/debug.h"
@@ -432,3 +434,41 @@ TEST_F(OrvaMediaTest, ATextureTakenOutlivesItsMovie)
 }
 
 }  // namespace
+
+TEST_F(OrvaMediaTest, OnTheNullDeviceATwoSecondMovieEndsAfterTwoSeconds)
+{
+    // Eight pictures at 4 a second, sound all through.
+    MovieRecipe recipe;
+    recipe.frames = 8;
+    recipe.sound = "0.25|-0.5";
+    recipe.soundSeconds = 2.0;
+    const std::string path = Path("two-seconds.avi");
+    ASSERT_TRUE(MakeMovie(path, recipe, Solid({kRed, kGreen, kBlue, kWhite})));
+    // As on a machine without a sound card: the null device takes the mix in
+    // real time and nobody renders it.
+    platform::AudioDevice::SetRenderByHand(false);
+    ASSERT_EQ(OrvaMedia::Initialize(), 1);
+    OrvaMedia* media = OrvaMedia::Create(path.c_str(), nullptr);
+    ASSERT_EQ(media->IsLoaded(), 1);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(media->Play(0), 1);
+    // The caller's frames, as an opening-movie screen runs them.
+    int32_t ended = 0;
+    bool sawLaterPicture = false;
+    double seconds = 0.0;
+    while (ended == 0 && seconds < 20.0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ended = media->Update();
+        sawLaterPicture = sawLaterPicture || Shows(media, kBlue);
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    EXPECT_EQ(ended, 1);
+    // Generous above: a loaded machine may be late, never early.
+    EXPECT_GE(seconds, 1.8);
+    EXPECT_LE(seconds, 6.0);
+    EXPECT_TRUE(sawLaterPicture);
+    EXPECT_TRUE(Shows(media, kWhite));
+    EXPECT_EQ(media->Update(), 0);
+    media->Release();
+    std::remove(path.c_str());
+}

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/core/debug.h"
@@ -535,4 +537,28 @@ TEST_F(OrvaSoundTest, WithoutAnOutputDeviceEveryLoadFailsAtItsBuffer)
     const std::string after = Log().substr(before);
     EXPECT_EQ(after.find("DirectSoundBufferを解体"), std::string::npos) << after;
     EXPECT_NE(after.find("  ■ DirectSoundを解体 [参照カウント0]\n"), std::string::npos) << after;
+}
+
+TEST_F(OrvaSoundTest, OnTheNullDeviceASoundPlayedOnceStopsAfterItsLength)
+{
+    // A third of a second.
+    const std::string path = TempFile("third.wav");
+    WriteBytes(path, Riff(Chunk("fmt ", Fmt(2, 44100, 16)) + Chunk("data", RampBytes(14700))));
+    // As on a machine without a sound card: nobody renders the mix.
+    platform::AudioDevice::SetRenderByHand(false);
+    OrvaSound* sound = Load(path);
+    const auto start = std::chrono::steady_clock::now();
+    OrvaSound::Play(sound, 0);
+    OrvaSound::WaitIdle();
+    EXPECT_EQ(OrvaSound::IsPlaying(sound), 1);
+    double seconds = 0.0;
+    while (OrvaSound::IsPlaying(sound) != 0 && seconds < 20.0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    EXPECT_EQ(OrvaSound::IsPlaying(sound), 0);
+    // Generous above: a loaded machine may be late, never early.
+    EXPECT_GE(seconds, 0.3);
+    EXPECT_LE(seconds, 3.0);
+    OrvaSound::PostRelease(sound);
 }
