@@ -8,11 +8,18 @@
 #include "engine/core/device.h"
 #include "engine/core/effect.h"
 #include "engine/core/input.h"
+#include "engine/sound/audio.h"
 #include "game/crt_random.h"
 #include "game/play.h"
 
 static int64_t g_frameLimit = 0;
 static bool g_printTables = false;
+
+// Play's music, from the program's folder; silent when the file is missing.
+static const char kPlayMusic[] = "se\\play.mp3";
+static OrvaAudio* g_music = nullptr;
+// Ends of the music's passes the window has been told of.
+static int32_t g_musicEnds = 0;
 
 // Until the stage files are read the enemies come from these templates.
 static const char kStageTemplates[] = R"(# enemies of the first stage
@@ -47,6 +54,12 @@ void GameOnKeyDown(uintptr_t wParam, intptr_t)
     }
 }
 
+// The streamed-audio event: a stream reached the end of a pass.
+static void GameOnMusicEvent(uintptr_t, intptr_t)
+{
+    ++g_musicEnds;
+}
+
 void GameSetup()
 {
     OrvaApplication::SetApplicationName("tarvolenix");
@@ -56,6 +69,7 @@ void GameSetup()
     OrvaApplication::SetCursorVisible(false);
     OrvaApplication::SetFrameRateInTitle(false);
     OrvaApplication::AddMessageHook(platform::WM_KEYDOWN, GameOnKeyDown);
+    OrvaApplication::AddMessageHook(kOrvaGraphEventMessage, GameOnMusicEvent);
     OrvaApplication::SetUseFlags(kOrvaUseGraphics | kOrvaUseInput | kOrvaUseAudio);
     OrvaApplication::SetStartupText(false);
 }
@@ -188,19 +202,29 @@ int32_t GameMain()
     g_printTables = !platform::HasDisplay();
 
     PlayEnter();
+    g_music = OrvaAudio::Create(kPlayMusic);
+    OrvaAudio::SetVolume(g_music, 100.0f);
+    OrvaAudio::Play(g_music, 1);
     int64_t frame = 0;
     while (OrvaApplication::Pump()) {
         ++frame;
         PlayFrame(frame);
         DrawPlay();
         if (g_printTables && frame % 60 == 0) {
-            std::printf("frame %6lld  enemies %3d  bullets %3d  score %u\n", static_cast<long long>(frame),
-                        EnemyCountActive(), BulletCountActive(), g_session.score);
+            // The music's passes so far, or "off" when it does not play.
+            char music[16] = "off";
+            if (OrvaAudio::IsPlaying(g_music) != 0) {
+                std::snprintf(music, sizeof music, "%d", g_musicEnds + 1);
+            }
+            std::printf("frame %6lld  enemies %3d  bullets %3d  score %u  music %s\n", static_cast<long long>(frame),
+                        EnemyCountActive(), BulletCountActive(), g_session.score, music);
             std::fflush(stdout);
         }
         if (g_frameLimit > 0 && frame >= g_frameLimit && !OrvaApplication::IsExiting()) {
             OrvaApplication::Exit();
         }
     }
+    OrvaAudio::PostRelease(g_music);
+    g_music = nullptr;
     return 0;
 }
