@@ -2,6 +2,9 @@
 // the null device (CPU time of the whole process over the audio time
 // rendered), and the time from a posted play to the first sample the mixer
 // renders. On a real device add up to one device period (23 ms) to the latter.
+// Then what the null device's own thread costs as it takes the mix in real
+// time, with the stream loaded and stopped and with it playing: process CPU
+// time over two seconds of wall time while the main thread sleeps.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -11,7 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/sound/audio.h"
@@ -130,3 +136,66 @@ static void BM_PostedPlayToFirstSample(benchmark::State& state)
     OrvaAudio::Destroy();
 }
 BENCHMARK(BM_PostedPlayToFirstSample)->UseManualTime()->Iterations(300);
+
+// The time on a CPU of this process's thread of that name, from the
+// scheduler's own count (nanoseconds, unlike the ticks of /proc's stat).
+static double ThreadCpuSeconds(const char* name)
+{
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        std::getline(comm, line);
+        if (line != name) {
+            continue;
+        }
+        std::ifstream schedstat(task.path() / "schedstat");
+        double nanoseconds = 0.0;
+        schedstat >> nanoseconds;
+        return nanoseconds * 1e-9;
+    }
+    return 0.0;
+}
+
+// Two seconds of the null device's clock with the main thread asleep but
+// for a look every 10 ms at whether the stream asked for its end handling.
+static void MeasureRealTime(benchmark::State& state, bool playing)
+{
+    OrvaAudio* audio = StartModule();
+    platform::AudioDevice::SetRenderByHand(false);
+    if (playing) {
+        OrvaAudio::Play(audio, 1);
+        OrvaAudio::WaitIdle();
+    }
+    for (auto _ : state) {
+        const double cpuStart = ProcessCpuSeconds();
+        const double threadStart = ThreadCpuSeconds("orva-null-audio");
+        const auto start = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() - start < std::chrono::seconds(2)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (g_ended.exchange(false)) {
+                OrvaAudio::HandleGraphEvents();
+            }
+        }
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double cpu = ProcessCpuSeconds() - cpuStart;
+        state.SetIterationTime(wall);
+        state.counters["cpu_percent_of_core"] = 100.0 * cpu / wall;
+        state.counters["null_thread_percent_of_core"] = 100.0 * (ThreadCpuSeconds("orva-null-audio") - threadStart) / wall;
+        state.counters["playing"] = OrvaAudio::IsPlaying(audio);
+    }
+    OrvaAudio::PostRelease(audio);
+    OrvaAudio::Destroy();
+    platform::AudioDevice::SetRenderByHand(true);
+}
+
+static void BM_NullDeviceIdle(benchmark::State& state)
+{
+    MeasureRealTime(state, false);
+}
+BENCHMARK(BM_NullDeviceIdle)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+static void BM_NullDeviceMixingLoopingMp3(benchmark::State& state)
+{
+    MeasureRealTime(state, true);
+}
+BENCHMARK(BM_NullDeviceMixingLoopingMp3)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
