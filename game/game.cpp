@@ -144,11 +144,9 @@ static void DrawPlay()
 
 static void PlayEnter()
 {
-    std::string error;
     SpawnRecordsClear();
-    if (!SpawnTemplatesParse(kStageTemplates, &error)) {
-        std::fprintf(stderr, "tarvolenix: stage templates: %s\n", error.c_str());
-    }
+    // A bad line is logged by the reader, which then loads nothing.
+    SpawnTemplatesParse(kStageTemplates, nullptr);
     PlayReset();
     CrtSeed(static_cast<uint32_t>(platform::GetTimeMs()));
     g_player = PlayerRecord{};

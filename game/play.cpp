@@ -1,10 +1,11 @@
 #include "game/play.h"
 
+#include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "game/crt_random.h"
@@ -38,6 +39,22 @@ void PlaySetTrace(const PlayTrace* trace)
     g_trace = trace;
 }
 
+// Every complaint of play goes to stderr, and to the trace's observer so that
+// tests and tools can see it.
+static void PlayLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void PlayLog(const char* format, ...)
+{
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    std::fprintf(stderr, "play: %s\n", line);
+    if (g_trace && g_trace->onLog) {
+        g_trace->onLog(line);
+    }
+}
+
 void PlayReset()
 {
     for (EnemyRecord& e : g_enemies) {
@@ -58,14 +75,20 @@ int32_t RandomRange(int32_t lo, int32_t hi)
 {
     const int32_t r1 = CrtRand();
     const int32_t r2 = CrtRand();
-    // r1 x r2 is below 2^30, so the product cannot overflow; an empty or
-    // overflowing range would divide by zero, so it yields lo instead.
-    const int64_t span = static_cast<int64_t>(hi) - lo + 1;
+    // Signed 32-bit arithmetic that wraps, as play has always computed it;
+    // done in unsigned so that the wrap is defined. A reversed range is no
+    // fault: the remainder takes the sign of the product, so it gives lo
+    // plus a number below |span|.
+    const int32_t span = static_cast<int32_t>(static_cast<uint32_t>(hi) - static_cast<uint32_t>(lo) + 1u);
     int32_t value = lo;
-    if (span > 0 && span <= INT32_MAX) {
-        value = lo + static_cast<int32_t>((r1 * r2) % static_cast<int32_t>(span));
+    if (span == 0) {
+        // hi = lo - 1 would divide by zero: lo is all there is to give.
+        PlayLog("RandomRange(%d, %d) divides by zero; gives %d", lo, hi, lo);
     } else {
-        std::fprintf(stderr, "play: RandomRange(%d, %d) has an empty range\n", lo, hi);
+        // r1 x r2 is below 2^30, so the product cannot overflow, and a
+        // non-negative dividend cannot overflow the remainder either.
+        const int32_t rest = (r1 * r2) % span;
+        value = static_cast<int32_t>(static_cast<uint32_t>(lo) + static_cast<uint32_t>(rest));
     }
     if (g_trace && g_trace->onRandom) {
         g_trace->onRandom(lo, hi, value);
@@ -80,13 +103,60 @@ float DegToRad(int32_t deg)
     return turns * 6.2831855f;
 }
 
+// Below -2^27 adding a turn rounds back to the same f32, so the loop of
+// AngleWrap could never end there.
+static constexpr float kWrapLoopFloor = -134217728.0f;
+// From this magnitude down a turn spans fewer than two binades' worth of
+// steps, and the plain loop is as quick as skipping ahead.
+static constexpr float kWrapSkipFrom = -16.0f;
+
+// Where the loop of AngleWrap would stand after it has added a turn as many
+// times as it can without leaving the binade of `angle`, found in one step.
+// Inside a binade every sum lands on the grid of that binade, so each turn
+// adds the same rounded amount: the loop's result bit for bit, without the
+// millions of additions a large angle takes. Needs kWrapLoopFloor <= angle
+// < kWrapSkipFrom.
+static float AngleWrapSkipInBinade(float angle)
+{
+    int exponent = 0;
+    std::frexp(angle, &exponent);
+    // |angle| = count x unit, count in [2^23, 2^24): the grid of this binade.
+    const double unit = std::ldexp(1.0, exponent - 24);
+    const int64_t count = static_cast<int64_t>(-static_cast<double>(angle) / unit);
+    // Every sum rounds to the grid point nearest to the exact sum; kTwoPi /
+    // unit is never a tie from |angle| 16 upwards.
+    const int64_t turn = static_cast<int64_t>(std::nearbyint(static_cast<double>(kTwoPi) / unit));
+    constexpr int64_t kBinadeFloor = int64_t{1} << 23;
+    if (turn == 0 || count - kBinadeFloor - 1 < turn) {
+        return angle;
+    }
+    // A sum from count stays on this grid while count - turn - 1 >= 2^23:
+    // the exact sum then lies more than half a unit inside the binade.
+    const int64_t steps = (count - kBinadeFloor - 1) / turn;
+    return static_cast<float>(-static_cast<double>(count - steps * turn) * unit);
+}
+
 float AngleWrap(float angle)
 {
     // A non-finite angle would never become non-negative.
     if (!std::isfinite(angle)) {
         return angle;
     }
+    if (angle < kWrapLoopFloor) {
+        // No number of turns would bring this angle up: take its remainder
+        // by the same turn instead (exact in double), so the frame goes on.
+        double rest = std::fmod(static_cast<double>(angle), static_cast<double>(kTwoPi));
+        if (rest < 0.0) {
+            rest += static_cast<double>(kTwoPi);
+        }
+        return static_cast<float>(rest);
+    }
+    // Add a turn while the angle is negative, exactly as play always has:
+    // replays depend on every rounding of these sums.
     while (angle < 0.0f) {
+        if (angle < kWrapSkipFrom) {
+            angle = AngleWrapSkipInBinade(angle);
+        }
         angle += kTwoPi;
     }
     return angle;
@@ -142,8 +212,11 @@ void BulletUpdate()
             b.y = b.y0;
             continue;
         }
-        b.age = static_cast<int16_t>(b.age + 1);
-        const bool expired = b.age > b.lifetime;
+        // Counted in 32 bits and held at the 16-bit top: a lifetime of
+        // 32767 must still end, not wrap the age into a wait that never does.
+        const int32_t age = b.age + 1;
+        const bool expired = age > b.lifetime;
+        b.age = static_cast<int16_t>(age < INT16_MAX ? age : INT16_MAX);
         b.A = AngleWrap(b.A + b.dA);
         b.B = AngleWrap(b.B + b.dB);
         b.C = AngleWrap(b.C + b.dC);
@@ -273,6 +346,16 @@ static void EnemyFree(EnemyRecord& e)
     e.spawnIndex = 0;
 }
 
+// The record of a defined template, or null.
+static const SpawnRecord* SpawnTemplateAt(int32_t templateId)
+{
+    if (templateId < 0 || templateId >= kSpawnTemplates) {
+        return nullptr;
+    }
+    const SpawnRecord& rec = g_spawnRecords[kSpawnTemplateBase + templateId];
+    return rec.used != 0 ? &rec : nullptr;
+}
+
 int32_t EnemySpawnFromTemplate(int32_t templateId, float x, float y, float aimAngle, float moveAngle, int32_t slot)
 {
     const int32_t slotAsked = slot;
@@ -285,24 +368,26 @@ int32_t EnemySpawnFromTemplate(int32_t templateId, float x, float y, float aimAn
             }
         }
     } else if (slot >= kEnemySlots) {
-        std::fprintf(stderr, "play: enemy slot %d out of range, using slot %d\n", slot, kFirstFreeEnemySlot);
+        PlayLog("enemy slot %d out of range, using slot %d", slot, kFirstFreeEnemySlot);
         slot = kFirstFreeEnemySlot;
     }
+    if (g_trace && g_trace->onEnemy) {
+        g_trace->onEnemy(templateId, x, y, aimAngle, moveAngle, slotAsked, slot);
+    }
 
-    // A template id outside the table spawns from an empty record, so that a
-    // pattern that goes on to use the returned slot still finds an enemy.
-    static const SpawnRecord kEmptyRecord{};
-    const int64_t index = static_cast<int64_t>(templateId) + kSpawnTemplateBase;
-    const SpawnRecord* rec = SpawnRecordAt(index >= 0 && index < kSpawnRecords ? static_cast<int>(index) : -1);
+    // A template that was never defined would make an enemy of nothing that
+    // never dies. The slot is still returned, untouched, so that a pattern
+    // that goes on to write to it writes inside the table.
+    const SpawnRecord* rec = SpawnTemplateAt(templateId);
     if (rec == nullptr) {
-        std::fprintf(stderr, "play: spawn template %d out of range\n", templateId);
-        rec = &kEmptyRecord;
+        PlayLog("spawn template %d is not defined; no enemy spawned in slot %d", templateId, slot);
+        return slot;
     }
 
     EnemyRecord& e = g_enemies[slot];
     e = EnemyRecord{};
     e.active = 1;
-    e.spawnIndex = rec == &kEmptyRecord ? 0 : static_cast<int16_t>(index);
+    e.spawnIndex = static_cast<int16_t>(kSpawnTemplateBase + templateId);
     e.stepIndex = 0;
     e.hp = rec->hp;
     e.hpAtSpawn = rec->hp;
@@ -317,9 +402,6 @@ int32_t EnemySpawnFromTemplate(int32_t templateId, float x, float y, float aimAn
     // takes the template's own too.
     e.aimAngle = aimAngle == 0.0f ? rec->steps[0].aimAngle : aimAngle;
     e.moveAngle = moveAngle == 0.0f ? rec->steps[0].moveAngle : moveAngle;
-    if (g_trace && g_trace->onEnemy) {
-        g_trace->onEnemy(templateId, x, y, aimAngle, moveAngle, slotAsked, slot);
-    }
     if (rec->appearEffect != 0) {
         EffectSpawn(rec->appearEffect, x, y, 0.0f, 0);
     }
@@ -377,7 +459,7 @@ void EnemyAttackDispatch()
 void EnemyDestroy(int slot)
 {
     if (slot < 0 || slot >= kEnemySlots) {
-        std::fprintf(stderr, "play: EnemyDestroy of slot %d out of range\n", slot);
+        PlayLog("EnemyDestroy of slot %d out of range", slot);
         return;
     }
     EnemyRecord& e = g_enemies[slot];
@@ -422,50 +504,181 @@ void SpawnRecordsClear()
     }
 }
 
-static bool ParseKeyValues(std::istringstream& in, const char* const* keys, double* values, int count,
-                           std::string* what)
+// Spawn-template text. Whole numbers are plain decimals, real numbers plain
+// decimals with an optional exponent: no hexadecimal, no infinities, nothing
+// a typing slip could turn into another value without a word.
+
+// An angle beyond this many radians either way is a slip (degrees written
+// for radians, a lost decimal point), and the bullet arithmetic would spend
+// long on it.
+static constexpr float kTemplateAngleLimit = 100.0f;
+// Far beyond any stage: 200 templates of 12 steps are some 160 KB of text.
+static constexpr long kTemplateFileLimit = 1 << 20;
+
+enum class FieldKind { Whole, Real, Angle };
+
+struct FieldRule {
+    const char* key;
+    FieldKind kind;
+    double lo, hi;      // for whole numbers
+};
+
+// A token as a message quotes it: long ones are cut.
+static std::string Quoted(const std::string& token)
 {
-    std::string key;
-    while (in >> key) {
-        int k = 0;
-        while (k < count && key != keys[k]) {
-            ++k;
-        }
-        if (k == count) {
-            *what = "unknown key '" + key + "'";
+    return "'" + (token.size() <= 32 ? token : token.substr(0, 32) + "...") + "'";
+}
+
+static bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// [+-]digits
+static bool IsWholeText(std::string_view t)
+{
+    size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+    if (i == t.size()) {
+        return false;
+    }
+    for (; i < t.size(); ++i) {
+        if (!IsDigit(t[i])) {
             return false;
         }
-        std::string number;
-        if (!(in >> number)) {
-            *what = "no value for '" + key + "'";
-            return false;
-        }
-        char* end = nullptr;
-        const double v = std::strtod(number.c_str(), &end);
-        if (end == number.c_str() || *end != '\0' || !std::isfinite(v)) {
-            *what = "bad number '" + number + "' for '" + key + "'";
-            return false;
-        }
-        values[k] = v;
     }
     return true;
 }
 
-static bool InRange(double v, double lo, double hi)
+// [+-](digits[.digits] | .digits)[(e|E)[+-]digits]
+static bool IsRealText(std::string_view t)
 {
-    return v >= lo && v <= hi;
+    size_t i = (!t.empty() && (t[0] == '+' || t[0] == '-')) ? 1 : 0;
+    size_t digits = 0;
+    while (i < t.size() && IsDigit(t[i])) {
+        ++i;
+        ++digits;
+    }
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && IsDigit(t[i])) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0) {
+        return false;
+    }
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) {
+            ++i;
+        }
+        if (i == t.size()) {
+            return false;
+        }
+        while (i < t.size() && IsDigit(t[i])) {
+            ++i;
+        }
+    }
+    return i == t.size();
 }
 
-bool SpawnTemplatesParse(std::string_view text, std::string* error)
+static std::string_view WithoutPlus(const std::string& t)
+{
+    std::string_view v = t;
+    if (!v.empty() && v[0] == '+') {
+        v.remove_prefix(1);
+    }
+    return v;
+}
+
+// Reads one value by its rule into *out (a whole number, or an f32 held in a
+// double); false with the reason in *what.
+static bool ParseField(const FieldRule& rule, const std::string& token, double* out, std::string* what)
+{
+    const std::string_view text = WithoutPlus(token);
+    if (rule.kind == FieldKind::Whole) {
+        if (!IsWholeText(token)) {
+            *what = std::string(rule.key) + " must be a whole number, not " + Quoted(token);
+            return false;
+        }
+        int64_t v = 0;
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (r.ec != std::errc{} || static_cast<double>(v) < rule.lo || static_cast<double>(v) > rule.hi) {
+            char range[96];
+            std::snprintf(range, sizeof range, " (%.0f to %.0f)", rule.lo, rule.hi);
+            *what = std::string(rule.key) + " " + Quoted(token) + " is out of range" + range;
+            return false;
+        }
+        *out = static_cast<double>(v);
+        return true;
+    }
+    if (!IsRealText(token)) {
+        *what = std::string(rule.key) + " must be a decimal number, not " + Quoted(token);
+        return false;
+    }
+    float v = 0.0f;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (r.ec != std::errc{} || !std::isfinite(v)) {
+        *what = std::string(rule.key) + " " + Quoted(token) + " does not fit a 32-bit float";
+        return false;
+    }
+    if (rule.kind == FieldKind::Angle && !(v >= -kTemplateAngleLimit && v <= kTemplateAngleLimit)) {
+        *what = std::string(rule.key) + " " + Quoted(token) + " is out of range (-100 to 100 radians)";
+        return false;
+    }
+    *out = static_cast<double>(v);
+    return true;
+}
+
+// Reads "key value" pairs up to the end of the line into values[], each key
+// at most once.
+static bool ParseKeyValues(std::istringstream& in, const FieldRule* rules, double* values, int count,
+                           std::string* what)
+{
+    bool seen[8] = {};
+    std::string key;
+    while (in >> key) {
+        int k = 0;
+        while (k < count && key != rules[k].key) {
+            ++k;
+        }
+        if (k == count) {
+            *what = "unknown key " + Quoted(key);
+            return false;
+        }
+        if (seen[k]) {
+            *what = "key " + Quoted(key) + " given twice";
+            return false;
+        }
+        seen[k] = true;
+        std::string token;
+        if (!(in >> token)) {
+            *what = "no value for " + Quoted(key);
+            return false;
+        }
+        if (!ParseField(rules[k], token, &values[k], what)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Parses `text` into the spawn records, naming `source` in the log line of
+// the first bad line.
+static bool SpawnTemplatesParseFrom(std::string_view text, const char* source, std::string* error)
 {
     static SpawnRecord staged[kSpawnRecords];
     std::memcpy(static_cast<void*>(staged), g_spawnRecords, sizeof staged);
+    // The line that defined each template in this text (0: not in this text).
+    int definedOn[kSpawnTemplates] = {};
 
     std::istringstream lines{std::string(text)};
     std::string line;
     int lineNo = 0;
     SpawnRecord* current = nullptr;
     auto fail = [&](const std::string& what) {
+        PlayLog("%s line %d: %s", source, lineNo, what.c_str());
         if (error) {
             *error = "line " + std::to_string(lineNo) + ": " + what;
         }
@@ -484,20 +697,34 @@ bool SpawnTemplatesParse(std::string_view text, std::string* error)
         }
         std::string what;
         if (word == "template") {
-            long id = -1;
-            if (!(in >> id) || id < 0 || id >= kSpawnTemplates) {
-                return fail("template id must be 0 to " + std::to_string(kSpawnTemplates - 1));
+            static const FieldRule kIdRule = {"template id", FieldKind::Whole, 0, kSpawnTemplates - 1};
+            std::string token;
+            double idValue = 0;
+            if (!(in >> token)) {
+                return fail("template without an id");
             }
-            static const char* const keys[] = {"hp", "speed", "alpha", "scale", "effect", "score"};
-            double v[] = {0, 0, 255, 1, 0, 0};
-            if (!ParseKeyValues(in, keys, v, 6, &what)) {
+            if (!ParseField(kIdRule, token, &idValue, &what)) {
                 return fail(what);
             }
-            if (!InRange(v[0], 0, 4294967295.0) || !InRange(v[2], 0, 255) || !InRange(v[4], 0, kEffectKinds) ||
-                !InRange(v[5], 0, 4294967295.0)) {
-                return fail("value out of range");
+            const int id = static_cast<int>(idValue);
+            static const FieldRule kRules[] = {
+                {"hp", FieldKind::Whole, 0, 4294967295.0},  {"speed", FieldKind::Real, 0, 0},
+                {"alpha", FieldKind::Whole, 0, 255},        {"scale", FieldKind::Real, 0, 0},
+                {"effect", FieldKind::Whole, 0, kEffectKinds}, {"score", FieldKind::Whole, 0, 4294967295.0},
+            };
+            double v[] = {0, 0, 255, 1, 0, 0};
+            if (!ParseKeyValues(in, kRules, v, 6, &what)) {
+                return fail(what);
+            }
+            if (definedOn[id] != 0) {
+                return fail("template " + std::to_string(id) + " is defined twice (first on line " +
+                            std::to_string(definedOn[id]) + ")");
             }
             current = &staged[kSpawnTemplateBase + id];
+            if (current->used != 0) {
+                return fail("template " + std::to_string(id) + " is already loaded");
+            }
+            definedOn[id] = lineNo;
             *current = SpawnRecord{};
             current->used = 1;
             current->hp = static_cast<uint32_t>(v[0]);
@@ -513,13 +740,16 @@ bool SpawnTemplatesParse(std::string_view text, std::string* error)
             if (current->stepCount >= kSpawnSteps) {
                 return fail("more than " + std::to_string(kSpawnSteps) + " steps");
             }
-            static const char* const keys[] = {"aim", "move", "attack", "death", "frames"};
+            static const FieldRule kRules[] = {
+                {"aim", FieldKind::Angle, 0, 0},
+                {"move", FieldKind::Angle, 0, 0},
+                {"attack", FieldKind::Whole, -32768, 32767},
+                {"death", FieldKind::Whole, -32768, 32767},
+                {"frames", FieldKind::Whole, 0, 65535},
+            };
             double v[] = {0, 0, 0, 0, 0};
-            if (!ParseKeyValues(in, keys, v, 5, &what)) {
+            if (!ParseKeyValues(in, kRules, v, 5, &what)) {
                 return fail(what);
-            }
-            if (!InRange(v[2], -32768, 32767) || !InRange(v[3], -32768, 32767) || !InRange(v[4], 0, 65535)) {
-                return fail("value out of range");
             }
             SpawnStep& s = current->steps[current->stepCount++];
             s.aimAngle = static_cast<float>(v[0]);
@@ -528,23 +758,48 @@ bool SpawnTemplatesParse(std::string_view text, std::string* error)
             s.deathId = static_cast<int16_t>(v[3]);
             s.frames = static_cast<uint16_t>(v[4]);
         } else {
-            return fail("unknown record '" + word + "'");
+            return fail("unknown record " + Quoted(word));
         }
     }
     std::memcpy(static_cast<void*>(g_spawnRecords), staged, sizeof staged);
     return true;
 }
 
+bool SpawnTemplatesParse(std::string_view text, std::string* error)
+{
+    return SpawnTemplatesParseFrom(text, "spawn templates", error);
+}
+
 bool SpawnTemplatesLoad(const char* path, std::string* error)
 {
-    std::ifstream file(path ? path : "", std::ios::binary);
-    if (!file) {
+    auto refuse = [&](const std::string& what) {
+        PlayLog("%s", what.c_str());
         if (error) {
-            *error = std::string("cannot open ") + (path ? path : "(null)");
+            *error = what;
         }
         return false;
+    };
+    const std::string name = path ? path : "(null)";
+    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
+    if (file == nullptr) {
+        return refuse("cannot open " + name + ": " + std::strerror(path ? errno : EINVAL));
     }
-    std::stringstream text;
-    text << file.rdbuf();
-    return SpawnTemplatesParse(text.str(), error);
+    // Read to the end; a directory opens but fails its first read.
+    std::string text;
+    char chunk[16384];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (static_cast<long>(text.size() + got) > kTemplateFileLimit) {
+            std::fclose(file);
+            return refuse(name + " is larger than " + std::to_string(kTemplateFileLimit) + " bytes");
+        }
+        text.append(chunk, got);
+    }
+    const bool readFailed = std::ferror(file) != 0;
+    const int readErrno = errno;
+    std::fclose(file);
+    if (readFailed) {
+        return refuse("cannot read " + name + ": " + std::strerror(readErrno));
+    }
+    return SpawnTemplatesParseFrom(text, name.c_str(), error);
 }

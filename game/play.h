@@ -124,9 +124,15 @@ void PlayReset();
 //   template T hp H speed S alpha A scale C effect E score N
 //   step aim A move M attack I death D frames F
 // with the steps of a template after its template line; '#' starts a comment.
-// Keys may be left out (0, or alpha 255 and scale 1). Returns false with a
-// message in *error on the first bad line, leaving the records unchanged.
+// Keys may be left out (0, or alpha 255 and scale 1), none given twice.
+// T, H, A, E, N, I, D and F are whole decimal numbers in the range of their
+// field; S, C and the angles decimal numbers that fit an f32, the angles
+// within -100 to 100 radians. A template is defined once: to load it anew,
+// clear the records first. Returns false with a message in *error (and a log
+// line naming the line) on the first bad line, leaving the records unchanged.
 bool SpawnTemplatesParse(std::string_view text, std::string* error);
+// The same from a file; a file that cannot be read (a directory, say) is a
+// failure too.
 bool SpawnTemplatesLoad(const char* path, std::string* error);
 void SpawnRecordsClear();
 // The step an enemy is on; a zero step when its record or index is out of range.
@@ -137,6 +143,8 @@ void BulletSpawn(int16_t owner, uint16_t kind, int16_t lifetime, float x0, float
 void BulletUpdate();
 int BulletCountActive();
 
+// Returns the slot used. A template that is not defined spawns nothing: a log
+// line names it, and the slot that would have been used comes back untouched.
 int32_t EnemySpawnFromTemplate(int32_t templateId, float x, float y, float aimAngle, float moveAngle, int32_t slot);
 void EnemyMove();
 void EnemyAttackDispatch();
@@ -153,8 +161,12 @@ void SoundEffectSetHook(SoundEffectHook hook);
 void SoundEffectPlay(int32_t n);
 void SoundEffectRearmAll();
 
+// lo + (r1 x r2) mod (hi - lo + 1) in wrapping signed 32-bit arithmetic, on
+// two draws of the generator; hi = lo - 1 (a zero divisor) gives lo.
 int32_t RandomRange(int32_t lo, int32_t hi);
 float DegToRad(int32_t deg);
+// Adds a turn (6.2831855) while the angle is negative. Below -2^27, where a
+// turn no longer changes the f32, the remainder by a turn instead.
 float AngleWrap(float angle);
 
 // One frame of the enemy and bullet part of the play update, in play order:
@@ -169,5 +181,6 @@ struct PlayTrace {
                     int32_t slotUsed) = nullptr;
     void (*onEffect)(int32_t kind, float x, float y, float angle, int16_t age) = nullptr;
     void (*onSound)(int32_t n) = nullptr;
+    void (*onLog)(const char* line) = nullptr;  // each log line of play, without "play: "
 };
 void PlaySetTrace(const PlayTrace* trace);
