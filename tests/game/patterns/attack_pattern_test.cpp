@@ -57,6 +57,21 @@ TEST(AttackPatternRun, IdsOutsideTheTableFireNothing)
     EXPECT_EQ(TraceLines(TraceCall(11, 2, 0, 1), "enemy").size(), 2u);
 }
 
+TEST(AttackPatternRun, TableEndsAtBandedId3231)
+{
+    // 231 at difficulty 3 is the last entry: a ring of four at clock 20.
+    EXPECT_EQ(Bullets(TraceCall(231, 3, 20, 0)), 4u);
+    EXPECT_EQ(Bullets(TraceCall(3231, 0, 20, 0)), 4u);
+    // One past it names no pattern, whichever way the sum is reached; a
+    // range test that let it through would read past the table (which the
+    // sanitizer build reports).
+    EXPECT_EQ(Bullets(TraceCall(232, 3, 20, 0)), 0u);
+    EXPECT_EQ(Bullets(TraceCall(1232, 2, 20, 0)), 0u);
+    EXPECT_EQ(Bullets(TraceCall(3232, 0, 20, 0)), 0u);
+    EXPECT_EQ(Bullets(TraceCall(3233, 0, 20, 0)), 0u);
+    EXPECT_EQ(Bullets(TraceCall(32767, 0, 20, 0)), 0u);
+}
+
 TEST(AttackPatternRun, PlayerNotPlayingStopsBothPaths)
 {
     TraceOptions o;
