@@ -83,8 +83,9 @@ public:
     // device's clip planes 0 to 3: clip-space planes through the eye along
     // the mirror's edges (corners in order p0, p1, p3, p2), for the current
     // view x projection, keeping what is seen through the mirror. The
-    // caller enables them (RsClipPlaneEnable) for its reflection pass.
-    // Nothing before Initialize or after Destroy.
+    // caller enables them (RsClipPlaneEnable) for its reflection pass; a
+    // device reset puts them back. Nothing before Initialize or after
+    // Destroy.
     static void SetMirror(const OrvaVector* p0, const OrvaVector* p1, const OrvaVector* p2, const OrvaVector* p3);
     // The matrix a reflection pass draws through; null outside the
     // module's life.

@@ -31,6 +31,10 @@
 static OrvaMeshModuleState g_state;
 static OrvaMatrix* g_reflection = nullptr;
 static char g_texturePack[OrvaModel::kTexturePackBytes];
+// The mirror's clip planes, sent to the device again after a reset (which
+// clears the device's planes while the reflection matrix stays).
+static float g_mirrorPlanes[4][4];
+static bool g_mirrorPlanesSet = false;
 
 // Each kind's number in its next frame and mesh name; the two plane forms
 // share one.
@@ -143,10 +147,24 @@ static OrvaModel* NewModel()
 
 // ---------------------------------------------------------------- module
 
+// A device reset clears the device's clip planes; the mirror's come back.
+static void RestoreMirrorPlanes()
+{
+    platform::SoftDevice* device = OrvaDevice::GetDevice();
+    if (g_mirrorPlanesSet && device != nullptr) {
+        for (uint32_t i = 0; i < 4; ++i) {
+            device->SetClipPlane(i, g_mirrorPlanes[i]);
+        }
+    }
+}
+
 void OrvaModel::StartModuleState()
 {
+    OrvaDevice::AddResetWalkers(nullptr, &RestoreMirrorPlanes);
     g_state = OrvaMeshModuleState{};
     std::memset(g_texturePack, 0, sizeof g_texturePack);
+    std::memset(g_mirrorPlanes, 0, sizeof g_mirrorPlanes);
+    g_mirrorPlanesSet = false;
     g_billboardCount = g_sphereCount = g_planeCount = g_cubeCount = 0;
     OrvaModelShape::ResetHeightFieldCount();
     // Picking's results belong to the module state too.
@@ -165,6 +183,7 @@ void OrvaModel::StopModuleState()
         held->Release();
     }
     g_reflection = nullptr;
+    g_mirrorPlanesSet = false;
     g_state.mirror = 0;
     g_state.mirrorMatrix.Identity();
 }
@@ -275,12 +294,12 @@ void OrvaModel::SetMirror(const OrvaVector* p0, const OrvaVector* p1, const Orva
     platform::SoftDevice* device = OrvaDevice::GetDevice();
     for (uint32_t i = 0; i < 4; ++i) {
         const platform::Vec3& first = corners[i][0];
-        float plane[4];
-        StorePlane(plane, platform::PlaneFromPoints(first, corners[i][1], first + toEye));
+        StorePlane(g_mirrorPlanes[i], platform::PlaneFromPoints(first, corners[i][1], first + toEye));
         if (device != nullptr) {
-            device->SetClipPlane(i, plane);
+            device->SetClipPlane(i, g_mirrorPlanes[i]);
         }
     }
+    g_mirrorPlanesSet = true;
 }
 
 // ---------------------------------------------------------------- shapes

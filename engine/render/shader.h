@@ -126,8 +126,10 @@ public:
     // Deletes the device shader when there is one.
     ~OrvaPixelShader() override;
 
-    // True when the device shader was made (the device keeps pixel shaders
-    // but draws with its texture stages).
+    // True when the device shader was made. A program binds it through
+    // the device (OrvaDevice::GetDevice()->SetPixelShader with the handle,
+    // 0 to unbind); while bound it colours every pixel in place of the
+    // texture stages. A device reset unbinds it; the shader stays.
     virtual bool CreateFromFile(const char* file);
     virtual bool CreateFromText(const char* text);
 

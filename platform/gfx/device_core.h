@@ -85,10 +85,14 @@ struct DeviceCore {
     bool inScene = false;
 
     uint32_t rs[kRenderStateCount] = {};
-    uint32_t tss[kStageCount][kStageStateCount] = {};
-    SoftTexture* textures[kStageCount] = {};
+    uint32_t tss[kTextureStageCount][kStageStateCount] = {};
+    SoftTexture* textures[kTextureStageCount] = {};
     Matrix4 world{}, view{}, projection{};
     float clipPlanes[SoftDevice::kMaxClipPlanes][4] = {};
+    // The bound pixel shader (handle 0: none) and its constants.
+    uint32_t pixelShaderHandle = 0;
+    std::shared_ptr<const PixelProgram> pixelProgram;
+    float pixelConstants[kPixelShaderConstants][4] = {};
     Viewport viewport;
     uint32_t fvf = 0;
     SoftVertexBuffer* stream = nullptr;

@@ -4,6 +4,7 @@
 // a single byte.
 #include "platform/gfx/raster.h"
 
+#include "platform/gfx/pixel_shader.h"
 #include "platform/gfx/soft_device.h"
 
 #include <algorithm>
@@ -36,6 +37,7 @@ void RecordedFrame::Clear()
     planes.clear();
     clears.clear();
     copies.clear();
+    shaderSnaps.clear();
     for (std::vector<uint32_t>& bin : bins) {
         bin.clear();
     }
@@ -367,12 +369,73 @@ inline int64_t AffineFixed(const Plane& p, int32_t px, int32_t py)
     return ToFixed(p.a + p.dy * py) + static_cast<int64_t>(px) * ToFixed(p.dx);
 }
 
+// What follows the colour: fog, the alpha test, blending, the write mask,
+// the depth write.
+inline void WritePixel(const SpanCtx& c, int32_t px, Col out, int32_t fog, float z)
+{
+    const PixelState& ps = *c.ps;
+    if (ps.fog) {
+        const int32_t f = fog;
+        const Col fc = Unpack(ps.fogColor);
+        out.b = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.b * f + fc.b * (255 - f))));
+        out.g = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.g * f + fc.g * (255 - f))));
+        out.r = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.r * f + fc.r * (255 - f))));
+    }
+    if (ps.alphaTest && !CompareInt(ps.alphaFunc, out.a, ps.alphaRef)) {
+        return;
+    }
+    const uint32_t src = Pack(out);
+    const uint32_t dst = c.colorRow[px];
+    uint32_t result = ps.blend ? BlendPixel(ps, src, dst) : src;
+    if (ps.writeMask != 0xF) {
+        uint32_t keep = 0;
+        for (int ch = 0; ch < 4; ++ch) {
+            // Mask bits are red, green, blue, alpha; the pixel is b, g, r, a.
+            static const int kBit[4] = {2, 1, 0, 3};
+            if (!((ps.writeMask >> kBit[ch]) & 1)) {
+                keep |= 0xFFu << (8 * ch);
+            }
+        }
+        result = (result & ~keep) | (dst & keep);
+    }
+    c.colorRow[px] = result;
+    if (ps.zTest && ps.zWrite && c.depthRow != nullptr) {
+        c.depthRow[px] = z;
+    }
+}
+
+// A pixel of a pixel shader primitive. The depth test comes before the
+// shader, or after it when the program gives the depth.
+void PixelShaded(const SpanCtx& c, int32_t px, int32_t py)
+{
+    const PixelState& ps = *c.ps;
+    float z = static_cast<float>(c.planes[SlotZ].At(px, py));
+    const bool depthTest = ps.zTest && c.depthRow != nullptr;
+    const bool late = ps.shader->program->WritesDepth();
+    if (depthTest && !late && !Compare(ps.zFunc, z, c.depthRow[px])) {
+        return;
+    }
+    uint32_t color = 0;
+    int32_t fog = 255;
+    if (!ShadePixel(ps, *c.prim, c.planes, px, py, &color, &fog, &z)) {
+        return;
+    }
+    if (depthTest && late && !Compare(ps.zFunc, z, c.depthRow[px])) {
+        return;
+    }
+    WritePixel(c, px, Unpack(color), fog, z);
+}
+
 // The general pixel path: every state, every attribute, every primitive kind.
 void PixelGeneral(const SpanCtx& c, int32_t px, int32_t py)
 {
     const Prim& pr = *c.prim;
     const Plane* planes = c.planes;
     const PixelState& ps = *c.ps;
+    if (ps.shader != nullptr) {
+        PixelShaded(c, px, py);
+        return;
+    }
     const double fx = px, fy = py;
     const float z = static_cast<float>(planes[SlotZ].At(fx, fy));
     if (ps.zTest && c.depthRow != nullptr && !Compare(ps.zFunc, z, c.depthRow[px])) {
@@ -418,34 +481,7 @@ void PixelGeneral(const SpanCtx& c, int32_t px, int32_t py)
         out.g = std::min(255, out.g + in.specular.g);
         out.r = std::min(255, out.r + in.specular.r);
     }
-    if (ps.fog) {
-        const int32_t f = in.specular.a;
-        const Col fc = Unpack(ps.fogColor);
-        out.b = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.b * f + fc.b * (255 - f))));
-        out.g = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.g * f + fc.g * (255 - f))));
-        out.r = static_cast<int32_t>(Div255(static_cast<uint32_t>(out.r * f + fc.r * (255 - f))));
-    }
-    if (ps.alphaTest && !CompareInt(ps.alphaFunc, out.a, ps.alphaRef)) {
-        return;
-    }
-    const uint32_t src = Pack(out);
-    const uint32_t dst = c.colorRow[px];
-    uint32_t result = ps.blend ? BlendPixel(ps, src, dst) : src;
-    if (ps.writeMask != 0xF) {
-        uint32_t keep = 0;
-        for (int ch = 0; ch < 4; ++ch) {
-            // Mask bits are red, green, blue, alpha; the pixel is b, g, r, a.
-            static const int kBit[4] = {2, 1, 0, 3};
-            if (!((ps.writeMask >> kBit[ch]) & 1)) {
-                keep |= 0xFFu << (8 * ch);
-            }
-        }
-        result = (result & ~keep) | (dst & keep);
-    }
-    c.colorRow[px] = result;
-    if (ps.zTest && ps.zWrite && c.depthRow != nullptr) {
-        c.depthRow[px] = z;
-    }
+    WritePixel(c, px, out, in.specular.a, z);
 }
 
 void SpanGeneral(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
@@ -788,6 +824,11 @@ void RunLine(const Prim& pr, const Plane* planes, const PixelState& ps, const Ta
 }
 
 }  // namespace
+
+uint32_t SampleStage(const StageSnap& stage, int64_t s, int64_t t, bool linear)
+{
+    return Sample(stage, s, t, linear);
+}
 
 uint32_t CombineConstant(const PixelState& state, uint32_t diffuse, uint32_t specular)
 {

@@ -2,9 +2,14 @@
 // The back end of the software device: what a recorded frame holds and the
 // functions that turn it into pixels, one tile at a time.
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <vector>
 
 namespace platform {
+
+// Texture coordinate sets a vertex carries (Direct3D 8's eight).
+constexpr int kTexCoordSets = 8;
 
 // A texture as the pixel stage reads it: A8R8G8B8 texels, rows top-down.
 struct TexView {
@@ -24,6 +29,25 @@ struct StageSnap {
     TexView tex;   // texels null: the stage reads white
 };
 
+// A pixel shader draw's own state (pixel_shader.h), captured when it was
+// recorded: the program, its constants (definitions applied), and the
+// stages it samples (t0-t3, or r0-r5 in version 1.4) with their bump
+// matrix (00, 01, 10, 11) and luminance scale and offset.
+class PixelProgram;
+constexpr int kPixelShaderConstants = 8;
+constexpr int kPixelShaderStages = 6;
+struct BumpSnap {
+    float matrix[4] = {};
+    float scale = 0.0f;
+    float offset = 0.0f;
+};
+struct PixelShaderSnap {
+    std::shared_ptr<const PixelProgram> program;
+    float constants[kPixelShaderConstants][4] = {};
+    StageSnap stage[kPixelShaderStages];
+    BumpSnap bump[kPixelShaderStages];
+};
+
 // The pixel-stage state of one draw call, captured when it was recorded.
 struct PixelState {
     StageSnap stage[4];
@@ -41,6 +65,9 @@ struct PixelState {
     uint32_t fogColor = 0;
     uint32_t tfactor = 0xFFFFFFFFu;
     uint32_t writeMask = 0xF;   // bit 0 red, 1 green, 2 blue, 3 alpha
+    // Set when a pixel shader draws in place of the stages (none of the
+    // fast spans then); it lives in RecordedFrame::shaderSnaps.
+    const PixelShaderSnap* shader = nullptr;
     // Fast span families this state allows (see SelectFastSpan).
     int8_t fastBlend = -1;   // 0 opaque, 1 alpha, 2 add; -1 none
     bool fastTextured = false;
@@ -67,6 +94,17 @@ enum PlaneSlot : int {
     SlotDiffuse = 10,    // b, g, r, a
     SlotSpecular = 14,   // b, g, r, fog
     kPlaneCount = 18,
+};
+
+// A pixel shader primitive's planes instead: z and q as above, the two
+// colours (b, g, r, a each), then u, v, w, q of every coordinate set up to
+// the last one the program reads (in texture coordinates, times rhw for
+// perspective primitives).
+enum ShaderPlaneSlot : int {
+    ShaderSlotDiffuse = 2,
+    ShaderSlotSpecular = 6,
+    ShaderSlotCoords = 10,
+    kShaderPlaneCount = ShaderSlotCoords + 4 * kTexCoordSets,
 };
 
 struct Prim {
@@ -127,6 +165,9 @@ struct RecordedFrame {
     std::vector<Plane> planes;
     std::vector<ClearCmd> clears;
     std::vector<CopyCmd> copies;
+    // A deque, so that states keep pointing at their snapshot while more
+    // are recorded.
+    std::deque<PixelShaderSnap> shaderSnaps;
     std::vector<std::vector<uint32_t>> bins;
     int32_t tileWidth = 0, tileHeight = 0;
     int32_t tilesX = 0, tilesY = 0;
@@ -167,9 +208,6 @@ inline int64_t ToFixed(double texels)
     return i;
 }
 
-// Texture coordinate sets a vertex carries (Direct3D 8's eight).
-constexpr int kTexCoordSets = 8;
-
 // A vertex after transformation: screen pixels, depth, rhw; colours as
 // 0 .. 255 channel values (b, g, r, a; the specular's fourth is the fog
 // factor); texture coordinates (u, v, w, q) per coordinate set, with 0 for
@@ -203,6 +241,10 @@ void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v
 
 // Writes a tile's pending depth clear into the depth buffer.
 void SettleDepth(const RecordedFrame& frame, const Target& target, int tile);
+
+// A stage's texel at fixed-point texel coordinates (32.32), through its
+// addressing, point or linear; white for a stage without a texture.
+uint32_t SampleStage(const StageSnap& stage, int64_t s, int64_t t, bool linear);
 
 // Which span functions run: the general path only, the SSE2 fast spans, or
 // those with AVX2 rows.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/gfx/pixel_shader.h"
 #include "platform/gfx/raster.h"
 #include "platform/gfx/soft_device.h"
 
@@ -138,6 +139,100 @@ uint8_t LinearStages(const PixelState& ps, const Prim& pr, const Plane* planes, 
     return mask;
 }
 
+// Point or linear filtering per stage of a pixel shader primitive: the
+// texel footprint of the coordinate set the stage is read at, or the
+// magnifying filter for a stage read only at computed coordinates.
+uint8_t ShaderLinearStages(const PixelShaderSnap& snap, const Prim& pr, const Plane* planes, double cx, double cy)
+{
+    const PixelProgram& program = *snap.program;
+    uint8_t mask = 0;
+    for (int s = 0; s < kPixelShaderStages; ++s) {
+        const StageSnap& st = snap.stage[s];
+        if (!(program.GetStageMask() >> s & 1u) || st.tex.texels == nullptr) {
+            continue;
+        }
+        const int set = program.GetStageCoordSet(s);
+        uint8_t filter = st.magFilter;
+        if (set >= 0) {
+            const Plane& sp = planes[ShaderSlotCoords + 4 * set];
+            const Plane& tp = planes[ShaderSlotCoords + 4 * set + 1];
+            double dsdx = sp.dx, dsdy = sp.dy, dtdx = tp.dx, dtdy = tp.dy;
+            if (pr.perspective) {
+                const Plane& qp = planes[SlotQ];
+                const double q = qp.At(cx, cy);
+                if (q != 0.0) {
+                    const double sv = sp.At(cx, cy), tv = tp.At(cx, cy);
+                    dsdx = (sp.dx * q - sv * qp.dx) / (q * q);
+                    dsdy = (sp.dy * q - sv * qp.dy) / (q * q);
+                    dtdx = (tp.dx * q - tv * qp.dx) / (q * q);
+                    dtdy = (tp.dy * q - tv * qp.dy) / (q * q);
+                }
+            }
+            const double w = st.tex.width, h = st.tex.height;
+            const double rho = std::max((dsdx * w) * (dsdx * w) + (dtdx * h) * (dtdx * h),
+                                        (dsdy * w) * (dsdy * w) + (dtdy * h) * (dtdy * h));
+            filter = rho <= 1.0 ? st.magFilter : st.minFilter;
+        }
+        if (filter >= FilterLinear) {
+            mask |= static_cast<uint8_t>(1u << s);
+        }
+    }
+    return mask;
+}
+
+// A pixel shader primitive's planes after z and q (ShaderPlaneSlot): the
+// colours, the first vertex's under flat shading, then every coordinate
+// set up to the last the program reads, each made by plane() from one
+// attribute of the corners (it multiplies by rhw for perspective
+// primitives); then the primitive is binned.
+template <typename MakePlane>
+void FinishShaded(RecordedFrame& frame, Prim& pr, const PixelShaderSnap& snap, Plane* planes, const ScreenVertex& first,
+                  bool flat, double cx, double cy, MakePlane plane)
+{
+    const uint32_t sets = snap.program->GetCoordMask();
+    int last = 0;
+    for (int set = 0; set < kTexCoordSets; ++set) {
+        if (sets >> set & 1u) {
+            last = set + 1;
+        }
+    }
+    for (int k = 0; k < 4; ++k) {
+        for (int specular = 0; specular < 2; ++specular) {
+            const int slot = (specular ? ShaderSlotSpecular : ShaderSlotDiffuse) + k;
+            if (flat) {
+                // Constant after the divide by q: the q plane scaled.
+                const double v = specular ? first.spec[k] : first.color[k];
+                const Plane& q = planes[SlotQ];
+                Plane p;
+                p.a = pr.perspective ? q.a * v : v;
+                p.dx = pr.perspective ? q.dx * v : 0.0;
+                p.dy = pr.perspective ? q.dy * v : 0.0;
+                planes[slot] = p;
+            } else {
+                planes[slot] = plane([k, specular](const ScreenVertex& v) -> double {
+                    return specular ? v.spec[k] : v.color[k];
+                });
+            }
+        }
+    }
+    for (int set = 0; set < last; ++set) {
+        for (int c = 0; c < 4; ++c) {
+            planes[ShaderSlotCoords + 4 * set + c] =
+                plane([set, c](const ScreenVertex& v) -> double { return v.tc[set][c]; });
+        }
+    }
+    pr.flatColor = false;
+    pr.fastSpan = 0;
+    pr.linearStages = ShaderLinearStages(snap, pr, planes, cx, cy);
+    const int count = ShaderSlotCoords + 4 * last;
+    pr.planeBase = static_cast<uint32_t>(frame.planes.size());
+    frame.planes.insert(frame.planes.end(), planes, planes + count);
+    const uint32_t index = static_cast<uint32_t>(frame.prims.size());
+    frame.prims.push_back(pr);
+    ++frame.primCount;
+    frame.Bin(kBinPrim | index, pr.minX, pr.minY, pr.maxX, pr.maxY);
+}
+
 void Finish(RecordedFrame& frame, Prim& pr, const Plane* planes, int stageCount)
 {
     // Colour planes only when the colours vary.
@@ -239,6 +334,17 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
     const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
     const PixelState& ps = frame.states[stateIndex];
+    if (ps.shader != nullptr) {
+        Plane shaded[kShaderPlaneCount];
+        shaded[SlotZ] = planes[SlotZ];
+        shaded[SlotQ] = planes[SlotQ];
+        FinishShaded(frame, pr, *ps.shader, shaded, first, flat, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0,
+                     [&](auto attribute) {
+                         return PlaneFrom(x0, y0, attribute(a) * qa, x1, y1, attribute(b) * qb, x2, y2,
+                                          attribute(c) * qc, invDet);
+                     });
+        return;
+    }
     pr.flatDiffuse = PackColor(first.color);
     pr.flatSpecular = PackColor(first.spec);
     const int last = pr.flatColor ? SlotTex + 2 * ps.stageCount : kPlaneCount;
@@ -351,6 +457,14 @@ void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a,
     pr.flatDiffuse = PackColor(a.color);
     pr.flatSpecular = PackColor(a.spec);
     const PixelState& ps = frame.states[stateIndex];
+    if (ps.shader != nullptr) {
+        Plane shaded[kShaderPlaneCount];
+        shaded[SlotZ] = planes[SlotZ];
+        shaded[SlotQ] = planes[SlotQ];
+        FinishShaded(frame, pr, *ps.shader, shaded, a, flat, (pr.lx0 + pr.lx1) / 2.0, (pr.ly0 + pr.ly1) / 2.0,
+                     [&](auto attribute) { return along(attribute(a) * qa, attribute(b) * qb); });
+        return;
+    }
     const int last = pr.flatColor ? SlotTex + 2 * ps.stageCount : kPlaneCount;
     for (int slot = SlotTex; slot < last; ++slot) {
         if (slot >= SlotDiffuse || (slot - SlotTex) / 2 < ps.stageCount) {
@@ -379,6 +493,14 @@ void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v
     pr.flatDiffuse = PackColor(v.color);
     pr.flatSpecular = PackColor(v.spec);
     const PixelState& ps = frame.states[stateIndex];
+    if (ps.shader != nullptr) {
+        Plane shaded[kShaderPlaneCount];
+        shaded[SlotZ] = Constant(v.z);
+        shaded[SlotQ] = Constant(v.rhw);
+        FinishShaded(frame, pr, *ps.shader, shaded, v, true, pr.minX, pr.minY,
+                     [&](auto attribute) { return Constant(attribute(v)); });
+        return;
+    }
     Plane planes[kPlaneCount];
     planes[SlotZ] = Constant(v.z);
     planes[SlotQ] = Constant(v.rhw);

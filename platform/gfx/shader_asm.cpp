@@ -9,7 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <optional>
+
+#include "platform/gfx/pixel_shader.h"
 
 namespace platform {
 
@@ -183,7 +187,7 @@ private:
     bool Destination(const std::string& text, Operand* op);
     bool Source(const std::string& text, Operand* op);
     bool CheckVertex(const OpInfo& info, const Operand& dst, const Operand* src, int sources);
-    bool CheckPixel(const OpInfo& info, const Operand& dst, const Operand* src, int sources, bool coIssue);
+    bool Statement(const std::string& line);
     bool Finish();
 
     ShaderAsmResult* result = nullptr;
@@ -192,13 +196,9 @@ private:
     int minor = 0;
     int slots = 0;
     bool positionWritten = false;
-    bool r0Written = false;
-    bool arithmeticSeen = false;   // pixel: texture instructions must come first
-    bool phaseSeen = false;
-    int textureCount = 0;          // pixel, this phase
-    int arithmeticCount = 0;       // pixel, this phase
-    uint32_t lastMask = 0;         // pixel: the mask of the last arithmetic instruction
-    bool lastArithmetic = false;
+    // Pixel shaders follow the rules the device loads them by, instruction
+    // by instruction as they are written.
+    std::optional<PixelRules> pixelRules;
 };
 
 bool Assembler::Fail(const char* format, const std::string& what)
@@ -225,6 +225,7 @@ bool Assembler::Version(const std::string& word)
             target = kPixel;
             minor = m;
             result->code.push_back(kPixelVersionBase | 0x100u | static_cast<uint32_t>(m));
+            pixelRules.emplace(result->code.back());
             return true;
         }
     }
@@ -511,74 +512,27 @@ bool Assembler::CheckVertex(const OpInfo& info, const Operand& dst, const Operan
     return true;
 }
 
-bool Assembler::CheckPixel(const OpInfo& info, const Operand& dst, const Operand* src, int sources, bool coIssue)
+bool Assembler::Line(const std::string& raw)
 {
-    const int temps = minor == 4 ? 6 : 2;
-    const int texRegs = minor == 4 ? 6 : 4;
-    const bool writesTexture = info.texture && minor < 4;
-    if (info.op == OpPhase) {
-        if (phaseSeen) {
-            return Fail("%s", "only one phase");
-        }
-        phaseSeen = true;
-        textureCount = 0;
-        arithmeticCount = 0;
-        arithmeticSeen = false;
-        lastArithmetic = false;
-        return true;
+    const size_t start = result->code.size();
+    const bool instruction = target != 0;
+    if (!Statement(raw)) {
+        return false;
     }
-    if (info.params == 0) {
-        lastArithmetic = false;
-        return true;
-    }
-    if (writesTexture) {
-        if (dst.kind != RegTexture || dst.index >= texRegs) {
-            return Fail("%s", "texture instructions write a t register");
-        }
-    } else if (dst.kind != RegTemp || dst.index >= temps) {
-        return Fail("%s", minor == 4 ? "only r0 to r5 can be written" : "only r0 and r1 can be written");
-    }
-    if (dst.kind == RegTemp && dst.index == 0) {
-        r0Written = true;
-    }
-    for (int i = 0; i < sources; ++i) {
-        const Operand& s = src[i];
-        const bool ok = (s.kind == RegTemp && s.index < temps) || (s.kind == RegTexture && s.index < texRegs) ||
-                        (s.kind == RegInput && s.index < 2) || (s.kind == RegConst && !s.relative && s.index < 8);
-        if (!ok) {
-            return Fail("%s", "a source names a register this pixel shader version does not have");
-        }
-        if (minor == 4 && s.kind == RegTexture && !info.texture) {
-            return Fail("%s", "t registers are read only by texld and texcrd");
+    if (instruction && target == kPixel && result->code.size() > start) {
+        PixelInstruction in;
+        size_t used = 0;
+        std::string why;
+        if (!DecodePixelInstruction(result->code[0], &result->code[start], result->code.size() - start, &in, &used,
+                                    &why) ||
+            !pixelRules->Add(in, &why)) {
+            return Fail("%s", why);
         }
     }
-    if (info.texture) {
-        if (minor < 4 && arithmeticSeen) {
-            return Fail("%s", "texture instructions must come before arithmetic");
-        }
-        if (++textureCount > (minor == 4 ? 6 : 4)) {
-            return Fail("%s", "too many texture instructions");
-        }
-        lastArithmetic = false;
-        return true;
-    }
-    arithmeticSeen = true;
-    if (coIssue) {
-        if (!lastArithmetic || !((lastMask == 0x7 && dst.mask == 0x8) || (lastMask == 0x8 && dst.mask == 0x7))) {
-            return Fail("%s", "a co-issued pair writes colour in one half and alpha in the other");
-        }
-        lastArithmetic = false;
-        return true;
-    }
-    if (++arithmeticCount > 8) {
-        return Fail("%s", "more than 8 arithmetic instructions");
-    }
-    lastArithmetic = true;
-    lastMask = dst.mask;
     return true;
 }
 
-bool Assembler::Line(const std::string& raw)
+bool Assembler::Statement(const std::string& raw)
 {
     std::string line = raw;
     const size_t semi = line.find(';');
@@ -732,8 +686,6 @@ bool Assembler::Line(const std::string& raw)
         if (info->params == 0) {
             slots += info->slots;
         }
-    } else if (!CheckPixel(*info, dst, src, sources, coIssue)) {
-        return false;
     }
     result->code.push_back(info->op | coBit);
     if (info->params > 0) {
@@ -767,8 +719,9 @@ bool Assembler::Finish()
     if (target == kVertex && !positionWritten) {
         return Fail("%s", "oPos is never written");
     }
-    if (target == kPixel && !r0Written) {
-        return Fail("%s", "r0 is never written");
+    std::string why;
+    if (target == kPixel && !pixelRules->Finish(&why)) {
+        return Fail("%s", why);
     }
     result->code.push_back(kEndToken);
     return true;
@@ -851,51 +804,15 @@ int InstructionParams(uint32_t version, uint32_t opcode)
 
 bool ValidatePixelShaderCode(const uint32_t* code, size_t tokens, std::string* error)
 {
-    auto fail = [error](const std::string& why) {
+    try {
+        const auto program = std::make_unique<PixelProgram>();
+        return program->Load(code, tokens, error);
+    } catch (const std::bad_alloc&) {
         if (error != nullptr) {
-            *error = why;
+            *error = "out of memory";
         }
         return false;
-    };
-    if (code == nullptr || tokens < 2) {
-        return fail("no code");
     }
-    if ((code[0] & 0xFFFFFF00u) != (kPixelVersionBase | 0x100u) || (code[0] & 0xFFu) > 4) {
-        return fail("not pixel shader 1.x code");
-    }
-    const size_t limit = tokens < kMaxCodeTokens ? tokens : kMaxCodeTokens;
-    size_t i = 1;
-    while (i < limit) {
-        const uint32_t t = code[i];
-        if (t == kEndToken) {
-            return true;
-        }
-        if ((t & 0xFFFFu) == kCommentToken && (t & kParamBit) == 0) {
-            i += 1 + ((t >> 16) & 0x7FFFu);
-            continue;
-        }
-        const uint32_t op = t & 0xFFFFu;
-        InstructionInfo info;
-        if (!LookUpInstruction(code[0], op, &info) || (t & kInstructionReservedBits) != 0) {
-            return fail("unknown instruction token at " + std::to_string(i));
-        }
-        const uint32_t params = static_cast<uint32_t>(info.params);
-        if (i + 1 + params > limit) {
-            return fail("code ends inside an instruction");
-        }
-        // def carries raw floats after its register; every other word is a parameter.
-        const uint32_t checked = op == OpDef ? 1 : params;
-        for (uint32_t k = 0; k < checked; ++k) {
-            const uint32_t p = code[i + 1 + k];
-            const uint32_t kind = (p >> kKindShift) & 7u;
-            if ((p & kParamBit) == 0 || kind > RegTexture || (p & 0x7FFu) > 7 || (p & kRelativeBit) != 0) {
-                return fail("bad parameter token at " + std::to_string(i + 1 + k));
-            }
-        }
-        i += 1 + params;
-    }
-    return fail(tokens > kMaxCodeTokens ? "no end token within " + std::to_string(kMaxCodeTokens) + " tokens"
-                                        : std::string("no end token"));
 }
 
 }  // namespace platform

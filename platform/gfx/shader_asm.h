@@ -1,6 +1,7 @@
 #pragma once
 // Shader assembly: vertex shader 1.1 and pixel shader 1.0 to 1.4 texts
-// turned into the token code that the device takes. Pure functions, any
+// turned into the token code that the device takes (pixel shaders are held
+// to pixel_shader.h's rules as they are written). Pure functions, any
 // thread.
 //
 // The code is a run of 32-bit tokens in Direct3D 8's shader format:
@@ -168,9 +169,10 @@ int InstructionParams(uint32_t version, uint32_t opcode);
 // the code in result->code; false with result->error set and no code.
 bool AssembleShader(const char* text, size_t length, ShaderAsmResult* result);
 
-// Checks the structure of pixel shader code (version 1.0 to 1.4, known
-// instructions, parameter tokens, the end token within `tokens` and
-// kMaxCodeTokens); false with a reason otherwise.
+// Checks pixel shader code as the device loads it (PixelProgram::Load in
+// pixel_shader.h: version 1.0 to 1.4, the version's instructions, registers
+// and rules, the end token within `tokens` and kMaxCodeTokens); false with
+// a reason otherwise.
 bool ValidatePixelShaderCode(const uint32_t* code, size_t tokens, std::string* error);
 
 }  // namespace platform

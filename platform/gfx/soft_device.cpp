@@ -45,7 +45,7 @@ void DeviceCore::SetDefaultStates()
     rs[RsMultisampleMask] = 0xFFFFFFFFu;
     rs[RsColorWriteEnable] = 0xF;
     rs[RsBlendOp] = BlendOpAdd;
-    for (int s = 0; s < kStageCount; ++s) {
+    for (int s = 0; s < kTextureStageCount; ++s) {
         uint32_t* t = tss[s];
         std::memset(t, 0, sizeof(tss[s]));
         t[TssColorOp] = s == 0 ? TopModulate : TopDisable;
@@ -67,6 +67,9 @@ void DeviceCore::SetDefaultStates()
     }
     world = view = projection = Identity();
     std::memset(clipPlanes, 0, sizeof clipPlanes);
+    pixelShaderHandle = 0;
+    pixelProgram.reset();
+    std::memset(pixelConstants, 0, sizeof pixelConstants);
     viewport = Viewport{0, 0, static_cast<uint32_t>(params.width), static_cast<uint32_t>(params.height), 0.0f, 1.0f};
     fvf = 0;
     stateDirty = true;
@@ -491,7 +494,7 @@ GfxResult SoftDevice::GetRenderState(uint32_t state, uint32_t* value) const
 
 GfxResult SoftDevice::SetTextureStageState(uint32_t stage, uint32_t type, uint32_t value)
 {
-    if (stage >= kStageCount || type >= kStageStateCount) {
+    if (stage >= kTextureStageCount || type >= kStageStateCount) {
         return kGfxInvalidCall;
     }
     if (core->tss[stage][type] != value) {
@@ -503,7 +506,7 @@ GfxResult SoftDevice::SetTextureStageState(uint32_t stage, uint32_t type, uint32
 
 GfxResult SoftDevice::GetTextureStageState(uint32_t stage, uint32_t type, uint32_t* value) const
 {
-    if (stage >= kStageCount || type >= kStageStateCount || value == nullptr) {
+    if (stage >= kTextureStageCount || type >= kStageStateCount || value == nullptr) {
         return kGfxInvalidCall;
     }
     *value = core->tss[stage][type];
@@ -512,7 +515,7 @@ GfxResult SoftDevice::GetTextureStageState(uint32_t stage, uint32_t type, uint32
 
 GfxResult SoftDevice::SetTexture(uint32_t stage, SoftTexture* texture)
 {
-    if (stage >= kStageCount) {
+    if (stage >= kTextureStageCount) {
         return kGfxInvalidCall;
     }
     if (texture != nullptr && texture->core != core.get()) {
@@ -534,7 +537,7 @@ GfxResult SoftDevice::SetTexture(uint32_t stage, SoftTexture* texture)
 
 SoftTexture* SoftDevice::GetTexture(uint32_t stage) const
 {
-    return stage < kStageCount ? core->textures[stage] : nullptr;
+    return stage < kTextureStageCount ? core->textures[stage] : nullptr;
 }
 
 GfxResult SoftDevice::SetTransform(uint32_t state, const Matrix4& matrix)
@@ -982,7 +985,58 @@ GfxResult SoftDevice::CreatePixelShader(const uint32_t* code, uint32_t codeToken
 
 GfxResult SoftDevice::DeletePixelShader(uint32_t handle)
 {
-    return shaders != nullptr ? shaders->DeletePixelShader(handle) : kGfxInvalidCall;
+    if (shaders == nullptr) {
+        return kGfxInvalidCall;
+    }
+    const GfxResult r = shaders->DeletePixelShader(handle);
+    if (r == kGfxOk && core->pixelShaderHandle == handle) {
+        core->pixelShaderHandle = 0;
+        core->pixelProgram.reset();
+        core->stateDirty = true;
+    }
+    return r;
+}
+
+GfxResult SoftDevice::SetPixelShader(uint32_t handle)
+{
+    std::shared_ptr<const PixelProgram> program;
+    if (handle != 0) {
+        program = shaders != nullptr ? shaders->FindPixelShader(handle) : nullptr;
+        if (program == nullptr) {
+            std::fprintf(stderr, "gfx: no pixel shader 0x%X\n", handle);
+            return kGfxInvalidCall;
+        }
+    }
+    if (core->pixelShaderHandle != handle) {
+        core->pixelShaderHandle = handle;
+        core->pixelProgram = std::move(program);
+        core->stateDirty = true;
+    }
+    return kGfxOk;
+}
+
+uint32_t SoftDevice::GetPixelShader() const
+{
+    return core->pixelShaderHandle;
+}
+
+GfxResult SoftDevice::SetPixelShaderConstant(uint32_t reg, const void* data, uint32_t count)
+{
+    if (data == nullptr || reg >= kPixelShaderConstants || count > kPixelShaderConstants - reg) {
+        return kGfxInvalidCall;
+    }
+    std::memcpy(core->pixelConstants[reg], data, static_cast<size_t>(count) * 16);
+    core->stateDirty = true;
+    return kGfxOk;
+}
+
+GfxResult SoftDevice::GetPixelShaderConstant(uint32_t reg, void* data, uint32_t count) const
+{
+    if (data == nullptr || reg >= kPixelShaderConstants || count > kPixelShaderConstants - reg) {
+        return kGfxInvalidCall;
+    }
+    std::memcpy(data, core->pixelConstants[reg], static_cast<size_t>(count) * 16);
+    return kGfxOk;
 }
 
 }  // namespace platform

@@ -169,7 +169,10 @@ enum BlendOp : uint32_t { BlendOpAdd = 1, BlendOpSubtract = 2, BlendOpRevSubtrac
 enum FogMode : uint32_t { FogNone = 0, FogExp = 1, FogExp2 = 2, FogLinear = 3 };
 
 // ---- Texture stage states ---------------------------------------------------
+// Stages of the colour and alpha cascade; textures and their states can be
+// set on all eight of Direct3D 8's stages (pixel shaders sample six).
 constexpr int kStageCount = 4;
+constexpr int kTextureStageCount = 8;
 enum StageState : uint32_t {
     TssColorOp = 1,
     TssColorArg1 = 2,
@@ -177,6 +180,10 @@ enum StageState : uint32_t {
     TssAlphaOp = 4,
     TssAlphaArg1 = 5,
     TssAlphaArg2 = 6,
+    TssBumpEnvMat00 = 7,
+    TssBumpEnvMat01 = 8,
+    TssBumpEnvMat10 = 9,
+    TssBumpEnvMat11 = 10,
     TssTexCoordIndex = 11,
     TssAddressU = 13,
     TssAddressV = 14,
@@ -184,6 +191,8 @@ enum StageState : uint32_t {
     TssMagFilter = 16,
     TssMinFilter = 17,
     TssMipFilter = 18,
+    TssBumpEnvLScale = 22,
+    TssBumpEnvLOffset = 23,
     TssTextureTransformFlags = 24,
     TssAddressW = 25,
     TssColorArg0 = 26,
@@ -434,17 +443,28 @@ public:
     GfxResult DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIndex, uint32_t vertexCount, uint32_t primitiveCount,
                                      const void* indices, uint32_t indexFormat, const void* vertices, uint32_t stride);
 
-    // ---- programmable vertex stage (vertex_shader.h). A shader handle is
-    // odd, which tells it from a vertex format in SetVertexShader. Code is
-    // shader_asm.h's tokens, codeTokens long; a declaration ends with its
-    // END token. Pixel shaders are checked and kept, not run.
+    // ---- programmable stages (vertex_shader.h, pixel_shader.h). A shader
+    // handle is odd, which tells a vertex shader from a vertex format in
+    // SetVertexShader. Code is shader_asm.h's tokens, codeTokens long; a
+    // declaration ends with its END token.
     GfxResult CreateVertexShader(const uint32_t* declaration, const uint32_t* code, uint32_t codeTokens,
                                  uint32_t* handle, uint32_t usage);
     GfxResult DeleteVertexShader(uint32_t handle);
     GfxResult SetVertexShaderConstant(uint32_t reg, const void* data, uint32_t count);
     GfxResult GetVertexShaderConstant(uint32_t reg, void* data, uint32_t count) const;
     GfxResult CreatePixelShader(const uint32_t* code, uint32_t codeTokens, uint32_t* handle);
+    // Deleting the bound pixel shader unbinds it; draws already recorded
+    // keep it until they are run.
     GfxResult DeletePixelShader(uint32_t handle);
+    // While a pixel shader is bound it colours every pixel in place of the
+    // texture-stage cascade (fog, the alpha test, blending and the depth
+    // test follow it as before). 0 unbinds; InvalidCall for an unknown
+    // handle. A reset unbinds it and zeroes the constants.
+    GfxResult SetPixelShader(uint32_t handle);
+    uint32_t GetPixelShader() const;
+    // Constants c0 to c7 (four floats each), read within -1 to 1.
+    GfxResult SetPixelShaderConstant(uint32_t reg, const void* data, uint32_t count);
+    GfxResult GetPixelShaderConstant(uint32_t reg, void* data, uint32_t count) const;
 
     // ---- for tests: which pixel loops run (0 the general path only, 1 the
     // SSE2 fast spans, 2 also AVX2 rows where the processor has them, the

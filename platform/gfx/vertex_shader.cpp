@@ -11,6 +11,7 @@
 #include <new>
 
 #include "platform/gfx/device_core.h"
+#include "platform/gfx/pixel_shader.h"
 
 namespace platform {
 
@@ -613,23 +614,25 @@ int32_t ShaderUnit::CreatePixelShader(const uint32_t* code, uint32_t codeTokens,
     if (handle == nullptr || code == nullptr) {
         return kGfxInvalidCall;
     }
-    std::string why;
-    if (!ValidatePixelShaderCode(code, codeTokens, &why)) {
-        std::fprintf(stderr, "gfx: pixel shader refused: %s\n", why.c_str());
-        return kGfxInvalidCall;
-    }
     try {
+        auto program = std::make_shared<PixelProgram>();
+        std::string why;
+        if (!program->Load(code, codeTokens, &why)) {
+            std::fprintf(stderr, "gfx: pixel shader refused: %s\n", why.c_str());
+            return kGfxInvalidCall;
+        }
         size_t slot = 0;
         while (slot < pixelShaders.size() && pixelShaders[slot] != nullptr) {
             ++slot;
         }
         if (slot >= kMaxShaders) {
+            std::fprintf(stderr, "gfx: more than %u pixel shaders\n", kMaxShaders);
             return kGfxOutOfMemory;
         }
         if (slot == pixelShaders.size()) {
             pixelShaders.push_back(nullptr);
         }
-        pixelShaders[slot] = std::make_unique<std::vector<uint32_t>>(code, code + codeTokens);
+        pixelShaders[slot] = std::move(program);
         *handle = static_cast<uint32_t>(slot) << 1 | 1u;
     } catch (const std::bad_alloc&) {
         return kGfxOutOfMemory;
@@ -645,6 +648,15 @@ int32_t ShaderUnit::DeletePixelShader(uint32_t handle)
     }
     pixelShaders[slot].reset();
     return kGfxOk;
+}
+
+std::shared_ptr<const PixelProgram> ShaderUnit::FindPixelShader(uint32_t handle) const
+{
+    const size_t slot = handle >> 1;
+    if ((handle & 1u) == 0 || slot >= pixelShaders.size()) {
+        return nullptr;
+    }
+    return pixelShaders[slot];
 }
 
 int32_t ShaderUnit::SetConstant(uint32_t reg, const void* data, uint32_t count)

@@ -115,11 +115,13 @@ private:
 
 struct DeviceCore;
 
-// The device's programmable vertex stage: the vertex and pixel shaders made
-// on it, the 96 shader constants and the bound vertex shader. Handles are
-// odd numbers, so the device tells a shader from a vertex format (formats
-// never set bit 0). Pixel shaders are checked and kept, not run: the
-// texture stages draw. Called on the device's thread only.
+class PixelProgram;
+
+// The device's programmable stages: the vertex and pixel shaders made on
+// it, the 96 vertex shader constants and the bound vertex shader (the
+// bound pixel shader is part of the device's state). Handles are odd
+// numbers, so the device tells a shader from a vertex format (formats
+// never set bit 0). Called on the device's thread only.
 class ShaderUnit {
 public:
     static constexpr uint32_t kMaxShaders = 4096;
@@ -131,6 +133,8 @@ public:
     int32_t DeleteVertexShader(uint32_t handle);
     int32_t CreatePixelShader(const uint32_t* code, uint32_t codeTokens, uint32_t* handle);
     int32_t DeletePixelShader(uint32_t handle);
+    // The pixel shader of a handle; null for an unknown one.
+    std::shared_ptr<const PixelProgram> FindPixelShader(uint32_t handle) const;
     int32_t SetConstant(uint32_t reg, const void* data, uint32_t count);
     int32_t GetConstant(uint32_t reg, void* data, uint32_t count) const;
     // Binds a vertex shader (its declaration's constants are loaded then);
@@ -154,7 +158,8 @@ private:
         VertexProgram program;
     };
     std::vector<std::unique_ptr<VertexShaderEntry>> vertexShaders;   // slot = handle >> 1
-    std::vector<std::unique_ptr<std::vector<uint32_t>>> pixelShaders;
+    // Shared with the draws recorded while one was bound.
+    std::vector<std::shared_ptr<const PixelProgram>> pixelShaders;
     float constants[shader::kVertexConstants][4] = {};
     uint32_t bound = 0;
     // Scratch kept between draws.

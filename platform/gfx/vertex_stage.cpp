@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "platform/gfx/device_core.h"
+#include "platform/gfx/pixel_shader.h"
 
 namespace platform {
 
@@ -19,7 +20,20 @@ uint32_t DeviceCore::CurrentState()
     }
     PixelState ps;
     ps.stageCount = 0;
-    for (int s = 0; s < kStageCount; ++s) {
+    // What a stage's texture read needs: the texture, addressing, filters.
+    auto sampler = [&](int s, StageSnap& st) {
+        const uint32_t* t = tss[s];
+        st.addressU = static_cast<uint8_t>(t[TssAddressU]);
+        st.addressV = static_cast<uint8_t>(t[TssAddressV]);
+        st.magFilter = static_cast<uint8_t>(t[TssMagFilter]);
+        st.minFilter = static_cast<uint8_t>(t[TssMinFilter]);
+        st.borderColor = t[TssBorderColor];
+        if (textures[s] != nullptr) {
+            st.tex = textures[s]->image->View();
+            UseImage(textures[s]->image.get());
+        }
+    };
+    for (int s = 0; s < kStageCount && pixelProgram == nullptr; ++s) {
         const uint32_t* t = tss[s];
         if (t[TssColorOp] == TopDisable) {
             break;
@@ -35,15 +49,7 @@ uint32_t DeviceCore::CurrentState()
         st.alphaArg0 = static_cast<uint8_t>(t[TssAlphaArg0]);
         st.resultArg = static_cast<uint8_t>(t[TssResultArg]);
         st.coordSet = static_cast<uint8_t>(t[TssTexCoordIndex] & 7);
-        st.addressU = static_cast<uint8_t>(t[TssAddressU]);
-        st.addressV = static_cast<uint8_t>(t[TssAddressV]);
-        st.magFilter = static_cast<uint8_t>(t[TssMagFilter]);
-        st.minFilter = static_cast<uint8_t>(t[TssMinFilter]);
-        st.borderColor = t[TssBorderColor];
-        if (textures[s] != nullptr) {
-            st.tex = textures[s]->image->View();
-            UseImage(textures[s]->image.get());
-        }
+        sampler(s, st);
         ps.stageCount = s + 1;
     }
     ps.blend = rs[RsAlphaBlendEnable] != 0;
@@ -92,6 +98,37 @@ uint32_t DeviceCore::CurrentState()
     // Without a texture the stages see only constants when the triangle's
     // colours are even, so they fold into one colour.
     ps.fastUntextured = ps.stageCount == 0 || stageZeroFolds;
+    if (pixelProgram != nullptr) {
+        // The pixel shader colours the pixels: no fast span family, and its
+        // program, constants and stages are kept with the state.
+        ps.fastBlend = -1;
+        ps.fastTextured = false;
+        ps.fastUntextured = false;
+        PixelShaderSnap& snap = frame.shaderSnaps.emplace_back();
+        snap.program = pixelProgram;
+        std::memcpy(snap.constants, pixelConstants, sizeof snap.constants);
+        pixelProgram->ApplyDefinitions(snap.constants);
+        for (auto& row : snap.constants) {
+            for (float& v : row) {
+                // Constants are read within -1 to 1; what is not a number as 0.
+                v = v > -1.0f ? (v < 1.0f ? v : 1.0f) : (v == v ? -1.0f : 0.0f);
+            }
+        }
+        for (int s = 0; s < kPixelShaderStages; ++s) {
+            if (pixelProgram->GetStageMask() >> s & 1u) {
+                sampler(s, snap.stage[s]);
+            }
+            const uint32_t* t = tss[s];
+            BumpSnap& b = snap.bump[s];
+            b.matrix[0] = BitsFloat(t[TssBumpEnvMat00]);
+            b.matrix[1] = BitsFloat(t[TssBumpEnvMat01]);
+            b.matrix[2] = BitsFloat(t[TssBumpEnvMat10]);
+            b.matrix[3] = BitsFloat(t[TssBumpEnvMat11]);
+            b.scale = BitsFloat(t[TssBumpEnvLScale]);
+            b.offset = BitsFloat(t[TssBumpEnvLOffset]);
+        }
+        ps.shader = &snap;
+    }
     frame.states.push_back(ps);
     stateDirty = false;
     return static_cast<uint32_t>(frame.states.size() - 1);

@@ -132,4 +132,52 @@ TEST_F(MirrorTest, ReflectionShowsOnlyInsideTheMirror)
     EXPECT_GT(outside, 10) << picture;
 }
 
+TEST_F(MirrorTest, PlanesAndPixelShadersLiveThroughADeviceReset)
+{
+    OrvaModel* cube = OrvaModel::CreateCube(1.0f, 1.0f, 1.0f, nullptr);
+    cube->SetColorMode(kOrvaShaderDiffuse, -1);
+    cube->RebuildShader(-1);
+    cube->SetCulling(0, -1);
+    cube->SetRenderState(platform::RsCullMode, platform::CullNone, -1, -1);
+    cube->SetPosition(1.4f, 1.2f, 3.0f);
+    cube->Update(0.0f);
+    const OrvaVector p0(-1, 1, 6), p1(1, 1, 6), p2(-1, -1, 6), p3(1, -1, 6);
+    OrvaModel::SetMirror(&p0, &p1, &p2, &p3);
+    const std::vector<uint32_t> before = Draw(cube, true, 0xF);
+
+    // A pixel shader made by the shader module, bound on the device.
+    OrvaPixelShader* green = OrvaShader::CreatePixelShader();
+    ASSERT_TRUE(green->CreateFromText("ps.1.1\ndef c0, 0, 1, 0, 1\nmov r0, c0\n"));
+    platform::SoftDevice* device = OrvaDevice::GetDevice();
+    ASSERT_EQ(device->SetPixelShader(green->GetHandle()), platform::kGfxOk);
+    OrvaDevice::SetRenderState(platform::RsClipPlaneEnable, 0xF);
+
+    // Lost, then reset inside Present.
+    device->SimulateLoss();
+    EXPECT_FALSE(OrvaDevice::Present());
+    EXPECT_EQ(device->TestCooperativeLevel(), platform::kGfxOk);
+    // The reset unbinds the shader, the engine sends its cached states
+    // again (the planes' enable bits among them) and the mirror's planes
+    // come back.
+    EXPECT_EQ(device->GetPixelShader(), 0u);
+    uint32_t enabled = 0;
+    device->GetRenderState(platform::RsClipPlaneEnable, &enabled);
+    EXPECT_EQ(enabled, 0xFu);
+    OrvaDevice::SetRenderState(platform::RsClipPlaneEnable, 0);
+    EXPECT_EQ(Draw(cube, true, 0xF), before);
+
+    // The shader is still there: bound again it colours the reflection.
+    ASSERT_EQ(device->SetPixelShader(green->GetHandle()), platform::kGfxOk);
+    const std::vector<uint32_t> shaded = Draw(cube, true, 0xF);
+    int drawn = 0;
+    for (size_t i = 0; i < shaded.size(); ++i) {
+        EXPECT_EQ(shaded[i], before[i] != kClear ? 0xFF00FF00u : kClear) << i;
+        drawn += before[i] != kClear;
+    }
+    EXPECT_GT(drawn, 10);
+    // Left bound with the planes enabled: the modules' shut-down in
+    // TearDown deletes the shader from under the binding.
+    OrvaDevice::SetRenderState(platform::RsClipPlaneEnable, 0xF);
+}
+
 }  // namespace

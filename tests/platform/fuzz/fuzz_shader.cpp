@@ -1,7 +1,7 @@
-// Fuzz target: the shader assembler, and the vertex program loader, the
-// pixel shader check and the vertex declaration reader over the same bytes
-// taken as tokens. Code the assembler makes must pass the loader or the
-// check, and a loaded program runs over one vertex. Built as a libFuzzer
+// Fuzz target: the shader assembler, and the vertex and pixel program
+// loaders and the vertex declaration reader over the same bytes taken as
+// tokens. Code the assembler makes must pass its loader, and a loaded
+// program runs over one vertex or one pixel. Built as a libFuzzer
 // program with clang (ORVA_LIBFUZZER); every build also runs it as a
 // regression program over shader texts, their code and declarations that it
 // writes itself, and deterministic mutations of them:
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/gfx/pixel_shader.h"
 #include "platform/gfx/shader_asm.h"
 #include "platform/gfx/vertex_shader.h"
 
@@ -36,6 +37,42 @@ void RunProgram(const VertexProgram& program, const uint8_t* data, size_t size)
     program.ApplyDefinitions(constants);
     VertexShaderOutput out;
     program.Run(constants, inputs, &out);
+}
+
+// A loaded pixel program over one pixel, with textures on every stage and
+// inputs from the data; a loaded program never refuses to run.
+void RunPixel(const PixelProgram& program, const uint8_t* data, size_t size)
+{
+    static const uint32_t kTexels[4] = {0xFF000000u, 0x80FF8040u, 0x00FFFFFFu, 0x7F102030u};
+    PixelShaderSnap snap;
+    for (int s = 0; s < kPixelShaderStages; ++s) {
+        snap.stage[s].tex.texels = kTexels;
+        snap.stage[s].tex.width = 2;
+        snap.stage[s].tex.height = 2;
+        snap.stage[s].addressU = uint8_t(1 + s % 5);
+        snap.stage[s].addressV = uint8_t(1 + (s + 2) % 5);
+        snap.bump[s].matrix[s % 4] = 1.5f;
+        snap.bump[s].scale = 2.0f;
+    }
+    for (int i = 0; i < kPixelShaderConstants * 4; ++i) {
+        snap.constants[i / 4][i % 4] = float(i % 9 - 4) * 0.25f;
+    }
+    program.ApplyDefinitions(snap.constants);
+    PixelContext ctx;
+    ctx.snap = &snap;
+    ctx.linearStages = size ? data[0] : 0;
+    for (size_t i = 0; i < sizeof ctx.coord / sizeof(float) && size; ++i) {
+        ctx.coord[i / 4][i % 4] = float(int(data[i % size]) - 100) * 0.03125f;
+    }
+    ctx.coord[1][2] = 0.0f;   // a zero divisor for _dz
+    ctx.color[0][1] = 0.5f;
+    float out[4];
+    if (program.Run(ctx, out)) {
+        for (float v : out) {
+            if (!(v >= 0.0f && v <= 1.0f)) __builtin_trap();
+        }
+        if (!(ctx.depth >= 0.0f && ctx.depth <= 1.0f)) __builtin_trap();
+    }
 }
 
 void CheckText(const uint8_t* data, size_t size)
@@ -67,8 +104,13 @@ void CheckText(const uint8_t* data, size_t size)
             __builtin_trap();
         }
         RunProgram(program, data, size);
-    } else if (kind != shader::kPixelVersionBase || !ValidatePixelShaderCode(r.code.data(), r.code.size(), &error)) {
-        __builtin_trap();
+    } else {
+        // What the assembler makes, the device's pixel program loader takes.
+        PixelProgram program;
+        if (kind != shader::kPixelVersionBase || !program.Load(r.code.data(), r.code.size(), &error)) {
+            __builtin_trap();
+        }
+        RunPixel(program, data, size);
     }
 }
 
@@ -105,7 +147,13 @@ void CheckTokens(const uint8_t* data, size_t size)
         __builtin_trap();
     }
     error.clear();
-    if (!ValidatePixelShaderCode(tokens.get(), count, &error) && error.empty()) __builtin_trap();
+    std::unique_ptr<PixelProgram> pixel(new PixelProgram);
+    if (pixel->Load(tokens.get(), count, &error)) {
+        if (!pixel->IsLoaded()) __builtin_trap();
+        RunPixel(*pixel, data, size);
+    } else if (pixel->IsLoaded() || error.empty()) {
+        __builtin_trap();
+    }
 
     VertexDeclaration decl;
     error.clear();
@@ -190,6 +238,11 @@ const char* const kTexts[] = {
     "ps.1.3\ntex t0\ntexm3x2pad t1, t0_bx2\ntexm3x2tex t2, t0_bx2\ncnd r0, r0.a, t2, v0\ncmp r0, r0, c1, c2\n",
     "ps.1.4\ntexld r0, t0\ntexcrd r1.rgb, t1\nphase\nmul r0, r0, r1\n",
     "ps.1.0\ndef c7, 0.5, 0.5, 0.5, 1\nmov r0, c7\n",
+    "ps.1.1\ntex t0\ntexbeml t1, t0\ntexm3x2pad t2, t1_bx2\ntexm3x2tex t3, t1_bx2\nmul_x4 r0, t3, -v1_bias\n",
+    "ps.1.1\ntexcoord t0\ntexm3x3pad t1, t0\ntexm3x3pad t2, t0\ntexm3x3vspec t3, t0\nmov r0, t3\n",
+    "ps.1.3\ntex t0\ntexm3x2pad t1, t0\ntexm3x2depth t2, t0\ntexkill t3\nmov r0, t0\n",
+    "ps.1.4\ntexcrd r0.rgb, t0_dz.xyz\ntexcrd r1.rgb, t1\nbem r2.rg, r0, r1\nphase\ntexld r2, r2_dz\n"
+    "texkill r0\ntexdepth r5\nmad_x8 r0, r2_x2, c0, -v0\n",
 };
 
 Bytes TextSeed(const char* text) { return Bytes(text, text + std::strlen(text)); }

@@ -587,8 +587,8 @@ TEST(SoftDevice, BadArgumentsAreRefused)
     EXPECT_EQ(tex->LockRect(0, &lr, nullptr, 0), kGfxInvalidCall);   // already locked
     EXPECT_EQ(tex->UnlockRect(0), kGfxOk);
     EXPECT_EQ(tex->UnlockRect(0), kGfxInvalidCall);
-    EXPECT_EQ(dev.SetTexture(4, tex), kGfxInvalidCall);
-    EXPECT_EQ(dev.SetTextureStageState(4, TssColorOp, TopModulate), kGfxInvalidCall);
+    EXPECT_EQ(dev.SetTexture(8, tex), kGfxInvalidCall);
+    EXPECT_EQ(dev.SetTextureStageState(8, TssColorOp, TopModulate), kGfxInvalidCall);
     EXPECT_EQ(dev.SetRenderState(256, 0), kGfxInvalidCall);
     EXPECT_EQ(dev.GetRenderState(7, nullptr), kGfxInvalidCall);
     EXPECT_EQ(dev.SetVertexShader(0x40), kGfxInvalidCall);
