@@ -31,51 +31,19 @@ static OrvaAudio* AsAudio(OrvaObject* object)
     return static_cast<OrvaAudio*>(object);
 }
 
-static void RunLoad(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsAudio(object)->Load(message.GetName());
-}
-
-static void RunRelease(OrvaObject* object, const OrvaCommandMessage&)
-{
-    object->Release();
-}
-
-static void RunPlay(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsAudio(object)->ExecPlay(message.GetInt());
-}
-
-static void RunStop(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsAudio(object)->ExecStop();
-}
-
-static void RunPause(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsAudio(object)->ExecPause();
-}
-
-static void RunSpeed(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsAudio(object)->ExecSetSpeed(message.GetFloat());
-}
-
-static void RunVolume(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsAudio(object)->ExecSetVolume(message.GetFloat());
-}
-
-static void RunPan(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsAudio(object)->ExecSetPan(message.GetFloat());
-}
-
 // Indexed by AudioCommand; quit is handled by the ring itself.
 static const OrvaCommandEntry kAudioCommands[] = {
-    {RunLoad, true}, {RunRelease, false}, {RunPlay, false},  {nullptr, false}, {RunStop, false},
-    {RunPause, false}, {RunSpeed, false}, {RunVolume, false}, {RunPan, false},
+    {OrvaRunCommand<&OrvaAudio::Load>, true},
+    {OrvaRunRelease, false},
+    {OrvaRunCommand<&OrvaAudio::ExecPlay>, false},
+    {nullptr, false},
+    {OrvaRunCommand<&OrvaAudio::ExecStop>, false},
+    {OrvaRunCommand<&OrvaAudio::ExecPause>, false},
+    {OrvaRunCommand<&OrvaAudio::ExecSetSpeed>, false},
+    {OrvaRunCommand<&OrvaAudio::ExecSetVolume>, false},
+    {OrvaRunCommand<&OrvaAudio::ExecSetPan>, false},
 };
+static_assert(sizeof kAudioCommands / sizeof kAudioCommands[0] == kCommandQuit);
 
 static const OrvaWorkerModule kAudioModule = {
     "orva-audio",
@@ -92,11 +60,6 @@ static const OrvaWorkerModule kAudioModule = {
 static OrvaCommandRing g_audioRing(kAudioModule);
 static std::atomic<void (*)()> g_eventPoster{nullptr};
 static bool g_deviceHeld = false;
-
-static uint32_t LogId(const void* object)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
-}
 
 // Called on the mixer's thread when a stream queues an event.
 static void NotifyMainThread(void*)
@@ -132,14 +95,9 @@ OrvaAudio::OrvaAudio() = default;
 OrvaAudio* OrvaAudio::Create(const char* fileName)
 {
     OrvaAudio* audio = new (std::nothrow) OrvaAudio();
-    if (audio == nullptr) {
+    if (!g_audioRing.Adopt(audio, "○ CreateAudio   / ID [0x%08X] / ")) {
         return nullptr;
     }
-    {
-        platform::ScopedLock guard(g_audioRing.GetLock());
-        g_audioList.PushFront(audio);
-    }
-    OrvaDebug::Log("○ CreateAudio   / ID [0x%08X] / ", LogId(audio));
     // A refused name (too long) is logged by the ring; the stream stays unloaded.
     g_audioRing.PostName(kCommandLoad, audio, fileName);
     return audio;
@@ -182,15 +140,7 @@ void OrvaAudio::PostRelease(OrvaAudio* object)
 
 int32_t OrvaAudio::IsPlaying(OrvaAudio* object)
 {
-    if (object == nullptr) {
-        return 0;
-    }
-    platform::ScopedLock guard(g_audioRing.GetLock());
-    // A stream whose release was served is gone: do not read it.
-    if (!g_audioRing.IsLive(object)) {
-        return 0;
-    }
-    return object->GetPlaying();
+    return g_audioRing.IsPlaying(object);
 }
 
 void OrvaAudio::WaitIdle()
@@ -342,17 +292,7 @@ void OrvaAudio::ExecSetVolume(float percent)
     if (loaded == 0 || !std::isfinite(percent)) {
         return;
     }
-    // The attenuation, in hundredths of a decibel, falls with the square of
-    // the distance from full volume.
-    double attenuation = 0.0;
-    if (percent > 100.0f) {
-        attenuation = 0.0;
-    } else if (percent < 0.0f) {
-        attenuation = -10000.0;
-    } else {
-        attenuation = -std::pow(100.0, std::log10(100.0 - percent));
-    }
-    stream->SetVolume(static_cast<int32_t>(std::trunc(attenuation)));
+    stream->SetVolume(OrvaVolumeToAttenuation(percent));
 }
 
 void OrvaAudio::ExecSetPan(float pan)
@@ -360,17 +300,7 @@ void OrvaAudio::ExecSetPan(float pan)
     if (loaded == 0 || !std::isfinite(pan)) {
         return;
     }
-    double balance = 0.0;
-    if (pan > 100.0f) {
-        balance = 10000.0;
-    } else if (pan < -100.0f) {
-        balance = -10000.0;
-    } else if (pan > 0.0f) {
-        balance = std::pow(100.0, std::log10(static_cast<double>(pan)));
-    } else if (pan < 0.0f) {
-        balance = -std::pow(100.0, std::log10(-static_cast<double>(pan)));
-    }
-    stream->SetBalance(static_cast<int32_t>(std::trunc(balance)));
+    stream->SetBalance(OrvaPanToBalance(pan));
 }
 
 OrvaAudio::~OrvaAudio()
@@ -383,5 +313,5 @@ OrvaAudio::~OrvaAudio()
     }
     // Closing the stream takes it out of the mixer before its memory goes.
     stream.reset();
-    OrvaDebug::Log("● ReleaseAudio / ID [0x%08X]\n", LogId(this));
+    OrvaDebug::Log("● ReleaseAudio / ID [0x%08X]\n", OrvaCommandRing::LogId(this));
 }

@@ -1,6 +1,7 @@
 #include "engine/sound/command_ring.h"
 
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 #include "engine/core/debug.h"
@@ -26,6 +27,16 @@ const char* OrvaCommandMessage::GetName() const
 const char* OrvaCommandMessage::GetSecondName() const
 {
     return reinterpret_cast<const char*>(args + kSecondNameOffset);
+}
+
+// A command that waits, for the object, with args zeroed.
+static OrvaCommandMessage Waiting(uint32_t command, OrvaObject* object)
+{
+    OrvaCommandMessage message;
+    message.valid = 1;
+    message.command = command;
+    message.object = object;
+    return message;
 }
 
 OrvaCommandRing::OrvaCommandRing(const OrvaWorkerModule& module) : module(module)
@@ -69,10 +80,7 @@ void OrvaCommandRing::Stop()
     if (!started) {
         return;
     }
-    OrvaCommandMessage quit;
-    quit.valid = 1;
-    quit.command = module.quitCode;
-    Post(quit, true);
+    Post(Waiting(module.quitCode, nullptr), true);
     thread.Join();
     started = false;
 }
@@ -242,10 +250,7 @@ void OrvaCommandRing::PostWord(uint32_t command, OrvaObject* object, uint32_t wo
     if (object == nullptr) {
         return;
     }
-    OrvaCommandMessage message;
-    message.valid = 1;
-    message.command = command;
-    message.object = object;
+    OrvaCommandMessage message = Waiting(command, object);
     std::memcpy(message.args, &word, sizeof word);
     Post(message, false);
 }
@@ -266,10 +271,7 @@ bool OrvaCommandRing::PostName(uint32_t command, OrvaObject* object, const char*
         OrvaDebug::Log("エラー : ファイル名が長すぎます [%zu バイト]\n", length);
         return false;
     }
-    OrvaCommandMessage message;
-    message.valid = 1;
-    message.command = command;
-    message.object = object;
+    OrvaCommandMessage message = Waiting(command, object);
     std::memcpy(message.args, text, length + 1);
     Post(message, false);
     return true;
@@ -289,10 +291,7 @@ bool OrvaCommandRing::PostNames(uint32_t command, OrvaObject* object, const char
         OrvaDebug::Log("エラー : ファイル名が長すぎます [%zu / %zu バイト]\n", lengthA, lengthB);
         return false;
     }
-    OrvaCommandMessage message;
-    message.valid = 1;
-    message.command = command;
-    message.object = object;
+    OrvaCommandMessage message = Waiting(command, object);
     std::memcpy(message.args, a, lengthA + 1);
     std::memcpy(message.args + half, b, lengthB + 1);
     Post(message, false);
@@ -305,4 +304,77 @@ void OrvaCommandRing::WaitIdle()
         return;
     }
     drainedEvent.Wait();
+}
+
+int32_t OrvaCommandRing::StartOnce()
+{
+    return started ? 1 : Start();
+}
+
+bool OrvaCommandRing::Adopt(OrvaObject* made, const char* createLine)
+{
+    if (made == nullptr) {
+        return false;
+    }
+    {
+        platform::ScopedLock guard(lock);
+        if (module.objects != nullptr) {
+            module.objects->PushFront(made);
+        }
+    }
+    OrvaDebug::Log(createLine, LogId(made));
+    return true;
+}
+
+int32_t OrvaCommandRing::AskPlaying(OrvaObject* object, int32_t (*ask)(OrvaObject*))
+{
+    if (object == nullptr) {
+        return 0;
+    }
+    platform::ScopedLock guard(lock);
+    // An object whose release was served is gone: do not read it.
+    if (!IsLive(object)) {
+        return 0;
+    }
+    return ask(object);
+}
+
+uint32_t OrvaCommandRing::LogId(const void* object)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
+}
+
+int32_t OrvaVolumeToAttenuation(float percent)
+{
+    // The attenuation, in hundredths of a decibel, falls with the square of
+    // the distance from full volume.
+    double attenuation = 0.0;
+    if (percent > 100.0f) {
+        attenuation = 0.0;
+    } else if (percent < 0.0f) {
+        attenuation = -10000.0;
+    } else {
+        attenuation = -std::pow(100.0, std::log10(100.0 - percent));
+    }
+    return static_cast<int32_t>(std::trunc(attenuation));
+}
+
+int32_t OrvaPanToBalance(float pan)
+{
+    double balance = 0.0;
+    if (pan > 100.0f) {
+        balance = 10000.0;
+    } else if (pan < -100.0f) {
+        balance = -10000.0;
+    } else if (pan > 0.0f) {
+        balance = std::pow(100.0, std::log10(static_cast<double>(pan)));
+    } else if (pan < 0.0f) {
+        balance = -std::pow(100.0, std::log10(-static_cast<double>(pan)));
+    }
+    return static_cast<int32_t>(std::trunc(balance));
+}
+
+void OrvaRunRelease(OrvaObject* object, const OrvaCommandMessage&)
+{
+    object->Release();
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/sys/critical_section.h"
 #include "platform/sys/event.h"
@@ -30,7 +31,9 @@ struct OrvaCommandMessage {
     const char* GetSecondName() const;
 };
 
-// One entry of a module's command table, indexed by command code.
+// One entry of a module's command table, indexed by command code. The
+// entries that call an operation of the command's object are made by
+// OrvaRunCommand below.
 struct OrvaCommandEntry {
     // Runs on the worker; null for a code that does nothing.
     void (*run)(OrvaObject* object, const OrvaCommandMessage& message) = nullptr;
@@ -102,10 +105,30 @@ public:
     // True when the object is in the module's list; call with the lock held.
     bool IsLive(const OrvaObject* object) const;
 
+    // ---- The steps every module's class takes over its ring.
+    // Starts the worker unless it runs; 1 once it serves. Started already,
+    // it logs nothing.
+    int32_t StartOnce();
+    // Links a new object at the head of the module's list, under the lock,
+    // and logs createLine ("○ CreateX / ID [0x%08X] / ") with its address.
+    // False for null: the allocation failed.
+    bool Adopt(OrvaObject* made, const char* createLine);
+    // The module's IsPlaying: 0 for a null object (the lock is not taken)
+    // or one whose release was served (it is not read); else the object's
+    // GetPlaying, called under the lock on the calling thread.
+    template <class Object>
+    int32_t IsPlaying(Object* object)
+    {
+        return AskPlaying(object, [](OrvaObject* live) { return static_cast<Object*>(live)->GetPlaying(); });
+    }
+    // An object's address as the log prints it after "ID [0x%08X]".
+    static uint32_t LogId(const void* object);
+
     OrvaCommandRing(const OrvaCommandRing&) = delete;
     OrvaCommandRing& operator=(const OrvaCommandRing&) = delete;
 
 private:
+    int32_t AskPlaying(OrvaObject* object, int32_t (*ask)(OrvaObject*));
     void Post(const OrvaCommandMessage& message, bool quit);
     static void ThreadProc(void* ring);
     void Serve();
@@ -133,3 +156,57 @@ private:
     std::atomic<bool> accepting{false};
     bool started = false;  // main thread only
 };
+
+// What the worker modules' operations share beyond the ring.
+
+// The attenuation of a volume in percent, in hundredths of a decibel: 0 at
+// 100 and above, -10000 below 0, else -(100 - percent) squared, truncated
+// toward zero.
+int32_t OrvaVolumeToAttenuation(float percent);
+// The balance of a pan from -100 (left) to 100 (right), in hundredths of a
+// decibel: the pan squared with its sign, truncated toward zero; +-10000
+// beyond +-100.
+int32_t OrvaPanToBalance(float pan);
+
+// Command table entries that call the command's own operation on its object:
+// OrvaRunCommand<&OrvaSound::ExecPlay> passes the message's integer, float,
+// name or two names, as the operation takes them, or nothing.
+template <class... Args>
+struct OrvaCommandFirstArg {
+    using Type = void;
+};
+template <class First, class... Rest>
+struct OrvaCommandFirstArg<First, Rest...> {
+    using Type = First;
+};
+
+template <class Member>
+struct OrvaCommandOperation;
+template <class Class, class Result, class... Args>
+struct OrvaCommandOperation<Result (Class::*)(Args...)> {
+    using Object = Class;
+    using First = typename OrvaCommandFirstArg<Args...>::Type;
+    static constexpr size_t kArgCount = sizeof...(Args);
+};
+
+template <auto Operation>
+void OrvaRunCommand(OrvaObject* object, const OrvaCommandMessage& message)
+{
+    using Op = OrvaCommandOperation<decltype(Operation)>;
+    auto* target = static_cast<typename Op::Object*>(object);
+    if constexpr (Op::kArgCount == 0) {
+        (target->*Operation)();
+    } else if constexpr (Op::kArgCount == 2) {
+        (target->*Operation)(message.GetName(), message.GetSecondName());
+    } else if constexpr (std::is_same_v<typename Op::First, float>) {
+        (target->*Operation)(message.GetFloat());
+    } else if constexpr (std::is_same_v<typename Op::First, int32_t>) {
+        (target->*Operation)(message.GetInt());
+    } else {
+        static_assert(std::is_same_v<typename Op::First, const char*>, "a command passes a word, a float or names");
+        (target->*Operation)(message.GetName());
+    }
+}
+
+// The release command of every module: the object's Release, on the worker.
+void OrvaRunRelease(OrvaObject* object, const OrvaCommandMessage& message);

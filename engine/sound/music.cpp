@@ -41,96 +41,6 @@ static bool g_loaderReady = false;
 static std::unique_ptr<platform::MidiSynth> g_modulePerformance;
 static bool g_deviceHeld = false;
 
-static OrvaMusic* AsMusic(OrvaObject* object)
-{
-    return static_cast<OrvaMusic*>(object);
-}
-
-static uint32_t LogId(const void* object)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
-}
-
-static void RunLoad(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsMusic(object)->Load(message.GetName());
-}
-
-static void RunRelease(OrvaObject* object, const OrvaCommandMessage&)
-{
-    object->Release();
-}
-
-static void RunPlay(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsMusic(object)->ExecPlay(message.GetInt());
-}
-
-static void RunStop(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecStop();
-}
-
-static void RunPause(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecPause();
-}
-
-static void RunVolume(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsMusic(object)->ExecSetVolume(message.GetFloat());
-}
-
-static void RunPan(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsMusic(object)->ExecSetPan(message.GetFloat());
-}
-
-static void RunClearEffects(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecClearEffects();
-}
-
-static void RunReverb(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsMusic(object)->ExecSetReverb(message.GetInt());
-}
-
-static void RunEcho(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecSetEcho();
-}
-
-static void RunChorus(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecSetChorus();
-}
-
-static void RunCompressor(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecSetCompressor();
-}
-
-static void RunDistortion(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecSetDistortion();
-}
-
-static void RunFlanger(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecSetFlanger();
-}
-
-static void RunGargle(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecSetGargle();
-}
-
-static void RunParamEq(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsMusic(object)->ExecSetParamEq();
-}
-
 static void LogDirectXMissing()
 {
     OrvaDebug::Log("    [ DirectX8.1以降をインストールしてください。 ]\n");
@@ -187,10 +97,22 @@ static void TearDownMusic()
 
 // Indexed by MusicCommand; quit is handled by the ring itself.
 static const OrvaCommandEntry kMusicCommands[] = {
-    {RunLoad, true},     {RunRelease, false},      {RunPlay, false},       {RunStop, false},
-    {RunPause, false},   {RunVolume, false},       {RunPan, false},        {RunClearEffects, false},
-    {RunReverb, false},  {RunEcho, false},         {RunChorus, false},     {RunCompressor, false},
-    {RunDistortion, false}, {RunFlanger, false},   {RunGargle, false},     {RunParamEq, false},
+    {OrvaRunCommand<&OrvaMusic::Load>, true},
+    {OrvaRunRelease, false},
+    {OrvaRunCommand<&OrvaMusic::ExecPlay>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecStop>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecPause>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetVolume>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetPan>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecClearEffects>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetReverb>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetEcho>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetChorus>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetCompressor>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetDistortion>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetFlanger>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetGargle>, false},
+    {OrvaRunCommand<&OrvaMusic::ExecSetParamEq>, false},
 };
 static_assert(sizeof kMusicCommands / sizeof kMusicCommands[0] == kCommandQuit);
 
@@ -210,10 +132,7 @@ static OrvaCommandRing g_musicRing(kMusicModule);
 
 int32_t OrvaMusic::Initialize()
 {
-    if (g_musicRing.IsStarted()) {
-        return 1;
-    }
-    return g_musicRing.Start();
+    return g_musicRing.StartOnce();
 }
 
 void OrvaMusic::Destroy()
@@ -226,14 +145,9 @@ OrvaMusic::OrvaMusic() = default;
 OrvaMusic* OrvaMusic::Create(const char* fileName)
 {
     OrvaMusic* music = new (std::nothrow) OrvaMusic();
-    if (music == nullptr) {
+    if (!g_musicRing.Adopt(music, "○ CreateMusic   / ID [0x%08X] / ")) {
         return nullptr;
     }
-    {
-        platform::ScopedLock guard(g_musicRing.GetLock());
-        g_musicList.PushFront(music);
-    }
-    OrvaDebug::Log("○ CreateMusic   / ID [0x%08X] / ", LogId(music));
     // A refused name (too long) is logged by the ring; the object stays unloaded.
     g_musicRing.PostName(kCommandLoad, music, fileName);
     return music;
@@ -316,15 +230,7 @@ void OrvaMusic::SetParamEq(OrvaMusic* object)
 
 int32_t OrvaMusic::IsPlaying(OrvaMusic* object)
 {
-    if (object == nullptr) {
-        return 0;
-    }
-    platform::ScopedLock guard(g_musicRing.GetLock());
-    // Music whose release was served is gone: do not read it.
-    if (!g_musicRing.IsLive(object)) {
-        return 0;
-    }
-    return object->GetPlaying();
+    return g_musicRing.IsPlaying(object);
 }
 
 void OrvaMusic::WaitIdle()
@@ -451,17 +357,7 @@ void OrvaMusic::ExecSetVolume(float percent)
     if (loaded == 0 || !std::isfinite(percent)) {
         return;
     }
-    // The attenuation, in hundredths of a decibel, falls with the square of
-    // the distance from full volume.
-    double attenuation = 0.0;
-    if (percent > 100.0f) {
-        attenuation = 0.0;
-    } else if (percent < 0.0f) {
-        attenuation = -10000.0;
-    } else {
-        attenuation = -std::pow(100.0, std::log10(100.0 - percent));
-    }
-    performance->SetVolume(static_cast<int32_t>(std::trunc(attenuation)));
+    performance->SetVolume(OrvaVolumeToAttenuation(percent));
 }
 
 void OrvaMusic::ExecSetPan(float pan)
@@ -469,17 +365,7 @@ void OrvaMusic::ExecSetPan(float pan)
     if (loaded == 0 || !std::isfinite(pan)) {
         return;
     }
-    double balance = 0.0;
-    if (pan > 100.0f) {
-        balance = 10000.0;
-    } else if (pan < -100.0f) {
-        balance = -10000.0;
-    } else if (pan > 0.0f) {
-        balance = std::pow(100.0, std::log10(static_cast<double>(pan)));
-    } else if (pan < 0.0f) {
-        balance = -std::pow(100.0, std::log10(-static_cast<double>(pan)));
-    }
-    performance->SetBalance(static_cast<int32_t>(std::trunc(balance)));
+    performance->SetBalance(OrvaPanToBalance(pan));
 }
 
 void OrvaMusic::ApplyEffect(int32_t kind, int32_t preset)
@@ -562,5 +448,5 @@ OrvaMusic::~OrvaMusic()
     // The synthesizer leaves the mixer before the song it plays goes.
     performance.reset();
     segment.reset();
-    OrvaDebug::Log("● ReleaseMusic / ID [0x%08X]\n", LogId(this));
+    OrvaDebug::Log("● ReleaseMusic / ID [0x%08X]\n", OrvaCommandRing::LogId(this));
 }

@@ -49,109 +49,27 @@ static OrvaObjectList g_soundList;
 static std::unique_ptr<platform::SoundDevice> g_device;
 static std::unique_ptr<platform::PrimaryBuffer> g_primary;
 
-static OrvaSound* AsSound(OrvaObject* object)
-{
-    return static_cast<OrvaSound*>(object);
-}
-
-static uint32_t LogId(const void* object)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
-}
-
-static void RunLoad(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsSound(object)->LoadWave(message.GetName());
-}
-
-static void RunLoadFromPack(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsSound(object)->LoadFromPack(message.GetName(), message.GetSecondName());
-}
-
-static void RunRelease(OrvaObject* object, const OrvaCommandMessage&)
-{
-    object->Release();
-}
-
-static void RunPlay(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsSound(object)->ExecPlay(message.GetInt());
-}
-
-static void RunStop(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecStop();
-}
-
-static void RunPause(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecPause();
-}
-
-static void RunVolume(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsSound(object)->ExecSetVolume(message.GetFloat());
-}
-
-static void RunPan(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsSound(object)->ExecSetPan(message.GetFloat());
-}
-
-static void RunClearEffects(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecClearEffects();
-}
-
-static void RunReverb(OrvaObject* object, const OrvaCommandMessage& message)
-{
-    AsSound(object)->ExecSetReverb(message.GetInt());
-}
-
-static void RunEcho(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecSetEcho();
-}
-
-static void RunChorus(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecSetChorus();
-}
-
-static void RunCompressor(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecSetCompressor();
-}
-
-static void RunDistortion(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecSetDistortion();
-}
-
-static void RunFlanger(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecSetFlanger();
-}
-
-static void RunGargle(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecSetGargle();
-}
-
-static void RunParamEq(OrvaObject* object, const OrvaCommandMessage&)
-{
-    AsSound(object)->ExecSetParamEq();
-}
-
 // Indexed by SoundCommand; quit is handled by the ring itself. Every command,
 // loads included, runs under the module lock.
 static const OrvaCommandEntry kSoundCommands[] = {
-    {RunLoad, false},       {RunLoadFromPack, false}, {RunRelease, false},    {RunPlay, false},
-    {nullptr, false},       {RunStop, false},         {RunPause, false},      {RunVolume, false},
-    {RunPan, false},        {RunClearEffects, false}, {RunReverb, false},     {RunEcho, false},
-    {RunChorus, false},     {RunCompressor, false},   {RunDistortion, false}, {RunFlanger, false},
-    {RunGargle, false},     {RunParamEq, false},
+    {OrvaRunCommand<&OrvaSound::LoadWave>, false},
+    {OrvaRunCommand<&OrvaSound::LoadFromPack>, false},
+    {OrvaRunRelease, false},
+    {OrvaRunCommand<&OrvaSound::ExecPlay>, false},
+    {nullptr, false},
+    {OrvaRunCommand<&OrvaSound::ExecStop>, false},
+    {OrvaRunCommand<&OrvaSound::ExecPause>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetVolume>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetPan>, false},
+    {OrvaRunCommand<&OrvaSound::ExecClearEffects>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetReverb>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetEcho>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetChorus>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetCompressor>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetDistortion>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetFlanger>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetGargle>, false},
+    {OrvaRunCommand<&OrvaSound::ExecSetParamEq>, false},
 };
 static_assert(sizeof kSoundCommands / sizeof kSoundCommands[0] == kCommandQuit);
 
@@ -236,10 +154,7 @@ static OrvaCommandRing g_soundRing(kSoundModule);
 
 int32_t OrvaSound::Initialize()
 {
-    if (g_soundRing.IsStarted()) {
-        return 1;
-    }
-    return g_soundRing.Start();
+    return g_soundRing.StartOnce();
 }
 
 void OrvaSound::Destroy()
@@ -249,25 +164,12 @@ void OrvaSound::Destroy()
 
 OrvaSound::OrvaSound() = default;
 
-// Allocates a sound and links it at the head of the module's list.
-static OrvaSound* NewSound(OrvaSound* (*make)())
-{
-    OrvaSound* sound = make();
-    if (sound == nullptr) {
-        return nullptr;
-    }
-    platform::ScopedLock guard(g_soundRing.GetLock());
-    g_soundList.PushFront(sound);
-    return sound;
-}
-
 OrvaSound* OrvaSound::Create(const char* fileName)
 {
-    OrvaSound* sound = NewSound([]() -> OrvaSound* { return new (std::nothrow) OrvaSound(); });
-    if (sound == nullptr) {
+    OrvaSound* sound = new (std::nothrow) OrvaSound();
+    if (!g_soundRing.Adopt(sound, "○ CreateSound   / ID [0x%08X] / ")) {
         return nullptr;
     }
-    OrvaDebug::Log("○ CreateSound   / ID [0x%08X] / ", LogId(sound));
     // A refused name (too long) is logged by the ring; the sound stays unloaded.
     g_soundRing.PostName(kCommandLoad, sound, fileName);
     return sound;
@@ -275,11 +177,10 @@ OrvaSound* OrvaSound::Create(const char* fileName)
 
 OrvaSound* OrvaSound::CreateFromPack(const char* packFile, const char* entryName)
 {
-    OrvaSound* sound = NewSound([]() -> OrvaSound* { return new (std::nothrow) OrvaSound(); });
-    if (sound == nullptr) {
+    OrvaSound* sound = new (std::nothrow) OrvaSound();
+    if (!g_soundRing.Adopt(sound, "○ CreateSound   / ID [0x%08X] / ")) {
         return nullptr;
     }
-    OrvaDebug::Log("○ CreateSound   / ID [0x%08X] / ", LogId(sound));
     g_soundRing.PostNames(kCommandLoadFromPack, sound, packFile, entryName);
     return sound;
 }
@@ -361,15 +262,7 @@ void OrvaSound::PostRelease(OrvaSound* object)
 
 int32_t OrvaSound::IsPlaying(OrvaSound* object)
 {
-    if (object == nullptr) {
-        return 0;
-    }
-    platform::ScopedLock guard(g_soundRing.GetLock());
-    // A sound whose release was served is gone: do not read it.
-    if (!g_soundRing.IsLive(object)) {
-        return 0;
-    }
-    return object->GetPlaying();
+    return g_soundRing.IsPlaying(object);
 }
 
 void OrvaSound::WaitIdle()
@@ -779,17 +672,7 @@ void OrvaSound::ExecSetVolume(float percent)
     if (loaded == 0 || std::isnan(percent)) {
         return;
     }
-    // Hundredths of a decibel, falling with the square of the distance from
-    // full volume.
-    double attenuation = 0.0;
-    if (percent > 100.0f) {
-        attenuation = 0.0;
-    } else if (percent < 0.0f) {
-        attenuation = -10000.0;
-    } else {
-        attenuation = -std::pow(100.0, std::log10(100.0 - percent));
-    }
-    buffer->SetVolume(static_cast<int32_t>(std::trunc(attenuation)));
+    buffer->SetVolume(OrvaVolumeToAttenuation(percent));
 }
 
 void OrvaSound::ExecSetPan(float pan)
@@ -797,17 +680,7 @@ void OrvaSound::ExecSetPan(float pan)
     if (loaded == 0 || std::isnan(pan)) {
         return;
     }
-    double balance = 0.0;
-    if (pan > 100.0f) {
-        balance = 10000.0;
-    } else if (pan < -100.0f) {
-        balance = -10000.0;
-    } else if (pan > 0.0f) {
-        balance = std::pow(100.0, std::log10(static_cast<double>(pan)));
-    } else if (pan < 0.0f) {
-        balance = -std::pow(100.0, std::log10(-static_cast<double>(pan)));
-    }
-    buffer->SetPan(static_cast<int32_t>(std::trunc(balance)));
+    buffer->SetPan(OrvaPanToBalance(pan));
 }
 
 void OrvaSound::ReplaceEffects(const platform::EffectKind* kind, const int32_t* preset)
@@ -897,5 +770,5 @@ OrvaSound::~OrvaSound()
     }
     // Destroying the buffer takes it out of the mixer before its memory goes.
     buffer.reset();
-    OrvaDebug::Log("● ReleaseSound / ID [0x%08X]\n", LogId(this));
+    OrvaDebug::Log("● ReleaseSound / ID [0x%08X]\n", OrvaCommandRing::LogId(this));
 }
