@@ -443,6 +443,19 @@ TEST_F(OrvaModelXTest, TexturedCrateReadsAlikeInEveryFormAndShowsItsDarkSide)
         model->RebuildShader(-1);
         EXPECT_EQ(Draw(model, toon == kOrvaShaderToonTexture ? "crate_toon" : nullptr), reference) << toon;
     }
+
+    // Hemisphere lighting: light 0 (clamped at zero, plus the ambient term)
+    // times a blend from light 1's colour (black here) below to light 0's
+    // above, along the world's up: half way on the sides, all of it on top.
+    // The face turned away keeps its share of the ambient term.
+    model->SetTextureMode(kOrvaShaderTexture, -1);
+    model->SetColorMode(kOrvaShaderHemisphere, -1);
+    model->RebuildShader(-1);
+    Draw(model, "crate_hemisphere");
+    const float side = (right + 0.2f) * 0.5f, above = top + 0.2f, away = 0.2f * 0.5f;
+    ExpectColor(At(1.0f, 0.0f, 0.0f), 206 * side, 162 * side, 99 * side, "hemisphere, right face");
+    ExpectColor(At(0.0f, 1.0f, 0.0f), 206 * above, 162 * above, 99 * above, "hemisphere, top");
+    ExpectColor(At(0.0f, 0.0f, -1.0f), 206 * away, 162 * away, 99 * away, "hemisphere, front face");
 }
 
 TEST_F(OrvaModelXTest, SkinnedCharacterPosesByTheLastAnimationSetAndHatFollowsItsFrame)
