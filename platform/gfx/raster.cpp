@@ -6,6 +6,7 @@
 
 #include "platform/gfx/pixel_shader.h"
 #include "platform/gfx/soft_device.h"
+#include "platform/gfx/spans.h"
 
 #include <algorithm>
 #include <cmath>
@@ -338,19 +339,6 @@ uint32_t BlendPixel(const PixelState& ps, uint32_t src, uint32_t dst)
     return Pack({out[0], out[1], out[2], out[3]});
 }
 
-struct SpanCtx {
-    const Prim* prim;
-    const Plane* planes;   // the primitive's planes
-    const PixelState* ps;
-    uint32_t* colorRow;   // row py of the target
-    float* depthRow;      // row py of the depth buffer or null
-    // Stage 0's fixed-point steps per pixel, and its row starts when they do
-    // not change from row to row; worked out once per primitive and tile.
-    int64_t ds = 0, dt = 0;
-    int64_t sRow = 0, tRow = 0;
-    bool sRowFixed = false, tRowFixed = false;
-};
-
 // Fills the stage-0 steps of a span context (textured fast spans).
 inline void PrepareStageZero(SpanCtx& c)
 {
@@ -484,6 +472,8 @@ void PixelGeneral(const SpanCtx& c, int32_t px, int32_t py)
     WritePixel(c, px, out, in.specular.a, z);
 }
 
+}  // namespace
+
 void SpanGeneral(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
 {
     for (int32_t px = x0; px <= x1; ++px) {
@@ -491,64 +481,11 @@ void SpanGeneral(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
     }
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // Fast spans: one plain function per common 2D case. Each gives exactly the
 // bytes of the general path (the tests hold them to it).
-
-inline __m128i Div255x16(__m128i v)   // v holds x + 127 for x <= 65025
-{
-    return _mm_srli_epi16(_mm_mulhi_epu16(v, _mm_set1_epi16(static_cast<short>(0x8081))), 7);
-}
-
-inline __m128i AlphaOf(__m128i v16)
-{
-    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v16, 0xFF), 0xFF);
-}
-
-enum FastBlend { FastOpaque = 0, FastAlpha = 1, FastAdd = 2 };
-
-template <int Blend>
-inline __m128i Blend4(__m128i src, __m128i dst)
-{
-    if constexpr (Blend == FastOpaque) {
-        (void)dst;
-        return src;
-    } else {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i bias = _mm_set1_epi16(127);
-        const __m128i sl = _mm_unpacklo_epi8(src, zero), sh = _mm_unpackhi_epi8(src, zero);
-        const __m128i al = AlphaOf(sl), ah = AlphaOf(sh);
-        if constexpr (Blend == FastAlpha) {
-            const __m128i full = _mm_set1_epi16(255);
-            const __m128i dl = _mm_unpacklo_epi8(dst, zero), dh = _mm_unpackhi_epi8(dst, zero);
-            const __m128i vl = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sl, al),
-                                                           _mm_mullo_epi16(dl, _mm_sub_epi16(full, al))), bias);
-            const __m128i vh = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sh, ah),
-                                                           _mm_mullo_epi16(dh, _mm_sub_epi16(full, ah))), bias);
-            return _mm_packus_epi16(Div255x16(vl), Div255x16(vh));
-        } else {
-            const __m128i vl = _mm_add_epi16(_mm_mullo_epi16(sl, al), bias);
-            const __m128i vh = _mm_add_epi16(_mm_mullo_epi16(sh, ah), bias);
-            return _mm_adds_epu8(dst, _mm_packus_epi16(Div255x16(vl), Div255x16(vh)));
-        }
-    }
-}
-
-inline __m128i Modulate4(__m128i src, __m128i m16)   // m16: the factor per channel, 16-bit lanes, twice
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bias = _mm_set1_epi16(127);
-    const __m128i sl = _mm_unpacklo_epi8(src, zero), sh = _mm_unpackhi_epi8(src, zero);
-    return _mm_packus_epi16(Div255x16(_mm_add_epi16(_mm_mullo_epi16(sl, m16), bias)),
-                            Div255x16(_mm_add_epi16(_mm_mullo_epi16(sh, m16), bias)));
-}
-
-template <int Blend>
-inline uint32_t Blend1(uint32_t src, uint32_t dst)
-{
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(Blend4<Blend>(_mm_cvtsi32_si128(static_cast<int>(src)),
-                                                                  _mm_cvtsi32_si128(static_cast<int>(dst)))));
-}
 
 // Eight pixels at a time with AVX2, for processors that have it: the same
 // arithmetic as Blend4 and Modulate4 in 256-bit registers. Returns the first
@@ -706,8 +643,6 @@ void SpanConstant(const SpanCtx& c, int32_t, int32_t x0, int32_t x1)
     }
 }
 
-using SpanFn = void (*)(const SpanCtx&, int32_t, int32_t, int32_t);
-
 // Index 0 is the general path; the others are picked by SelectFastSpan.
 const SpanFn kSpanTable[] = {
     SpanGeneral,
@@ -742,10 +677,15 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
 {
     const int32_t y0 = std::max(pr.minY, ty0), y1 = std::min(pr.maxY, ty1);
     const int32_t xl = std::max(pr.minX, tx0), xr = std::min(pr.maxX, tx1);
-    const SpanFn fn = spanLevel >= kSpansWide ? kSpanTableWide[pr.fastSpan]
-                                              : (spanLevel == kSpansSse2 ? kSpanTable[pr.fastSpan] : SpanGeneral);
+    SpanFn fn = SpanGeneral;
+    if (pr.fastSpan >= kSampledSpanBase) {
+        fn = spanLevel >= kSpansSse2 ? kSampledSpans[pr.fastSpan - kSampledSpanBase] : SpanGeneral;
+    } else {
+        fn = spanLevel >= kSpansWide ? kSpanTableWide[pr.fastSpan]
+                                     : (spanLevel == kSpansSse2 ? kSpanTable[pr.fastSpan] : SpanGeneral);
+    }
     SpanCtx c{&pr, planes, &ps, nullptr, nullptr};
-    if (fn != SpanGeneral && ps.fastTextured && pr.fastSpan >= 1 && pr.fastSpan <= 6) {
+    if (fn != SpanGeneral && ((pr.fastSpan >= 1 && pr.fastSpan <= 6) || (pr.fastSpan >= kSampledSpanBase && !pr.perspective))) {
         PrepareStageZero(c);
     }
     // Vertical edges bound every row alike: fold them in once.
@@ -843,24 +783,29 @@ uint32_t CombineConstant(const PixelState& state, uint32_t diffuse, uint32_t spe
 
 uint8_t SelectFastSpan(const PixelState& ps, Prim& prim, uint32_t diffuse, uint32_t specular)
 {
-    if (ps.fastBlend < 0 || prim.perspective || !prim.flatColor || prim.kind != KindTriangle) {
+    if (!prim.flatColor || prim.kind != KindTriangle) {
         return 0;
     }
-    if (ps.fastUntextured) {
+    const bool plain2D = ps.fastBlend >= 0 && !prim.perspective;
+    if (plain2D && ps.fastUntextured) {
         prim.fastColor = CombineConstant(ps, diffuse, specular);
         return static_cast<uint8_t>(7 + ps.fastBlend);
-    }
-    if (!ps.fastTextured || prim.linearStages != 0) {
-        return 0;
     }
     // The factor each channel of the texel is multiplied by: the diffuse
     // channel for a modulate, 255 for a plain select of the texture.
     const StageSnap& st = ps.stage[0];
     const uint32_t rgbFactor = st.colorOp == TopModulate ? (diffuse & 0x00FFFFFFu) : 0x00FFFFFFu;
     const uint32_t alphaFactor = st.alphaOp == TopModulate ? (diffuse & 0xFF000000u) : 0xFF000000u;
-    prim.fastColor = rgbFactor | alphaFactor;
-    const bool identity = prim.fastColor == 0xFFFFFFFFu;
-    return static_cast<uint8_t>((identity ? 1 : 4) + ps.fastBlend);
+    if (plain2D && ps.fastTextured && prim.linearStages == 0) {
+        prim.fastColor = rgbFactor | alphaFactor;
+        const bool identity = prim.fastColor == 0xFFFFFFFFu;
+        return static_cast<uint8_t>((identity ? 1 : 4) + ps.fastBlend);
+    }
+    if (ps.sampledBlend >= 0 && ps.fastSampled) {
+        prim.fastColor = rgbFactor | alphaFactor;
+        return SampledSpanIndex(prim.perspective, (prim.linearStages & 1) != 0, ps.sampledBlend);
+    }
+    return 0;
 }
 
 void SettleDepth(const RecordedFrame& frame, const Target& target, int tile)

@@ -72,6 +72,11 @@ struct PixelState {
     int8_t fastBlend = -1;   // 0 opaque, 1 alpha, 2 add; -1 none
     bool fastTextured = false;
     bool fastUntextured = false;
+    // The sampled spans: the blend kind when nothing but the depth test
+    // (if any) stands between the stages and the blend, and whether stage 0
+    // is one wrapped or clamped texture, modulated or selected.
+    int8_t sampledBlend = -1;
+    bool fastSampled = false;
 };
 
 // Plane of an attribute over the screen: value(x, y) = a + dx * x + dy * y.

@@ -79,6 +79,7 @@ uint32_t DeviceCore::CurrentState()
         blendKind = 2;
     }
     ps.fastBlend = plain ? blendKind : -1;
+    ps.sampledBlend = !ps.alphaTest && !ps.specular && !ps.fog && ps.writeMask == 0xF ? blendKind : -1;
     bool textured = false;
     bool stageZeroFolds = false;
     if (ps.stageCount == 1) {
@@ -88,10 +89,12 @@ uint32_t DeviceCore::CurrentState()
             return (op == TopModulate && ((a1 == TaTexture && isDiffuse(a2)) || (a2 == TaTexture && isDiffuse(a1)))) ||
                    (op == TopSelectArg1 && a1 == TaTexture) || (op == TopSelectArg2 && a2 == TaTexture);
         };
-        textured = st.tex.texels != nullptr && st.resultArg == TaCurrent &&
-                   textureTerm(st.colorOp, st.colorArg1, st.colorArg2) &&
-                   textureTerm(st.alphaOp, st.alphaArg1, st.alphaArg2) && st.magFilter <= FilterPoint &&
-                   st.minFilter <= FilterPoint;
+        const bool sampled = st.tex.texels != nullptr && st.resultArg == TaCurrent &&
+                             textureTerm(st.colorOp, st.colorArg1, st.colorArg2) &&
+                             textureTerm(st.alphaOp, st.alphaArg1, st.alphaArg2);
+        textured = sampled && st.magFilter <= FilterPoint && st.minFilter <= FilterPoint;
+        auto plainAddress = [](uint32_t mode) { return mode == AddressWrap || mode == AddressClamp; };
+        ps.fastSampled = sampled && plainAddress(st.addressU) && plainAddress(st.addressV);
         stageZeroFolds = st.tex.texels == nullptr;
     }
     ps.fastTextured = textured;

@@ -1,0 +1,99 @@
+#pragma once
+// What the span functions of the back end share: the context a span runs
+// in, the general per-pixel path every fast span must match byte for byte,
+// and the SSE2 arithmetic of modulation and the three plain blends.
+// Private to raster.cpp and spans_sampled.cpp.
+#include <cstdint>
+#include <emmintrin.h>
+
+#include "platform/gfx/raster.h"
+
+namespace platform {
+
+struct SpanCtx {
+    const Prim* prim;
+    const Plane* planes;   // the primitive's planes
+    const PixelState* ps;
+    uint32_t* colorRow;   // row py of the target
+    float* depthRow;      // row py of the depth buffer or null
+    // Stage 0's fixed-point steps per pixel, and its row starts when they do
+    // not change from row to row; worked out once per primitive and tile.
+    int64_t ds = 0, dt = 0;
+    int64_t sRow = 0, tRow = 0;
+    bool sRowFixed = false, tRowFixed = false;
+};
+
+using SpanFn = void (*)(const SpanCtx&, int32_t, int32_t, int32_t);
+
+// Every pixel of the span through the general path.
+void SpanGeneral(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1);
+
+// The sampled spans (spans_sampled.cpp): one texture stage read with point
+// or bilinear filtering, wrapped or clamped, modulated by the primitive's
+// even colour, with or without foreshortening and depth test, under the
+// opaque, alpha and additive blends. Their span table indices start here.
+constexpr uint8_t kSampledSpanBase = 10;
+constexpr int kSampledSpanCount = 12;
+// The index for a primitive: perspective, linear filtering, blend (FastBlend).
+inline uint8_t SampledSpanIndex(bool perspective, bool linear, int blend)
+{
+    return static_cast<uint8_t>(kSampledSpanBase + (perspective ? 6 : 0) + (linear ? 3 : 0) + blend);
+}
+extern const SpanFn kSampledSpans[kSampledSpanCount];
+
+enum FastBlend { FastOpaque = 0, FastAlpha = 1, FastAdd = 2 };
+
+inline __m128i Div255x16(__m128i v)   // v holds x + 127 for x <= 65025
+{
+    return _mm_srli_epi16(_mm_mulhi_epu16(v, _mm_set1_epi16(static_cast<short>(0x8081))), 7);
+}
+
+inline __m128i AlphaOf(__m128i v16)
+{
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(v16, 0xFF), 0xFF);
+}
+
+template <int Blend>
+inline __m128i Blend4(__m128i src, __m128i dst)
+{
+    if constexpr (Blend == FastOpaque) {
+        (void)dst;
+        return src;
+    } else {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i bias = _mm_set1_epi16(127);
+        const __m128i sl = _mm_unpacklo_epi8(src, zero), sh = _mm_unpackhi_epi8(src, zero);
+        const __m128i al = AlphaOf(sl), ah = AlphaOf(sh);
+        if constexpr (Blend == FastAlpha) {
+            const __m128i full = _mm_set1_epi16(255);
+            const __m128i dl = _mm_unpacklo_epi8(dst, zero), dh = _mm_unpackhi_epi8(dst, zero);
+            const __m128i vl = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sl, al),
+                                                           _mm_mullo_epi16(dl, _mm_sub_epi16(full, al))), bias);
+            const __m128i vh = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(sh, ah),
+                                                           _mm_mullo_epi16(dh, _mm_sub_epi16(full, ah))), bias);
+            return _mm_packus_epi16(Div255x16(vl), Div255x16(vh));
+        } else {
+            const __m128i vl = _mm_add_epi16(_mm_mullo_epi16(sl, al), bias);
+            const __m128i vh = _mm_add_epi16(_mm_mullo_epi16(sh, ah), bias);
+            return _mm_adds_epu8(dst, _mm_packus_epi16(Div255x16(vl), Div255x16(vh)));
+        }
+    }
+}
+
+inline __m128i Modulate4(__m128i src, __m128i m16)   // m16: the factor per channel, 16-bit lanes, twice
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bias = _mm_set1_epi16(127);
+    const __m128i sl = _mm_unpacklo_epi8(src, zero), sh = _mm_unpackhi_epi8(src, zero);
+    return _mm_packus_epi16(Div255x16(_mm_add_epi16(_mm_mullo_epi16(sl, m16), bias)),
+                            Div255x16(_mm_add_epi16(_mm_mullo_epi16(sh, m16), bias)));
+}
+
+template <int Blend>
+inline uint32_t Blend1(uint32_t src, uint32_t dst)
+{
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(Blend4<Blend>(_mm_cvtsi32_si128(static_cast<int>(src)),
+                                                                  _mm_cvtsi32_si128(static_cast<int>(dst)))));
+}
+
+}  // namespace platform
