@@ -266,6 +266,21 @@ int main(int argc, char** argv)
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int threadCounts[2] = {1, cores};
 
+    // ORVA_BENCH_PROFILE=k draws frame kind k (0 busy, 1 rotated, 2 cubes)
+    // on one thread ORVA_BENCH_FRAMES times and nothing else, for a profiler.
+    if (const char* only = std::getenv("ORVA_BENCH_PROFILE")) {
+        const int k = std::clamp(std::atoi(only), 0, kKinds - 1);
+        device->SetThreadCount(EnvCount("ORVA_GFX_THREADS", 1));
+        const int n = EnvCount("ORVA_BENCH_FRAMES", 100);
+        const auto t0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < n; ++i) {
+            Render(k);
+        }
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        std::printf("%s: %.3f ms per frame over %d frames\n", kNames[k], ms / n, n);
+        StopEngine();
+        return 0;
+    }
     // What the general pixel path alone draws, to hold the fast paths to.
     uint32_t generalHash[kKinds];
     device->SetSpanLevel(0);
