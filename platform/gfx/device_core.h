@@ -116,6 +116,7 @@ struct DeviceCore {
     uint64_t serial = 1;
     bool stateDirty = true;
     ThreadPool pool;
+    std::vector<int> tileOrder;   // the order the pool takes the tiles in
     int spanLevel = kSpansWide;
 
     // Scratch of the vertex stage, kept to avoid allocation per draw.

@@ -21,10 +21,12 @@ namespace platform {
 
 void RecordedFrame::Reset(int32_t width, int32_t height)
 {
-    // Tiles of full 16-pixel rows keep spans long for the SIMD loops while
-    // giving a 480-row frame 30 tiles to share out.
+    // Bands of full 8-pixel rows: a 480-row frame has 60 to share out, and
+    // the busiest go first (see FlushFrame), enough for eight threads to end
+    // together. Splitting rows across tiles costs more than it gives: each
+    // piece of a primitive repeats its row set-up.
     tileWidth = std::min<int32_t>(std::max<int32_t>(width, 1), 1024);
-    tileHeight = 16;
+    tileHeight = 8;
     tilesX = (width + tileWidth - 1) / tileWidth;
     tilesY = (height + tileHeight - 1) / tileHeight;
     bins.assign(static_cast<size_t>(tilesX) * tilesY, {});
@@ -824,6 +826,28 @@ void SettleDepth(const RecordedFrame& frame, const Target& target, int tile)
     target.pendingDepth[tile] = kNoPendingDepth;
 }
 
+namespace {
+
+// True when the entry after the one at `at` in the tile's bin writes every
+// pixel of the tile without reading it: an opaque rectangle over the whole
+// tile with no test or mask (a background image drawn right after the clear).
+// Clearing the colour first would be wasted.
+bool Overdrawn(const RecordedFrame& frame, int tile, size_t at, int32_t x0, int32_t y0, int32_t x1, int32_t y1)
+{
+    const std::vector<uint32_t>& bin = frame.bins[tile];
+    if (at + 1 >= bin.size() || (bin[at + 1] & ~kBinIndexMask) != kBinPrim) {
+        return false;
+    }
+    const Prim& pr = frame.prims[bin[at + 1] & kBinIndexMask];
+    const PixelState& ps = frame.states[pr.state];
+    // A rectangle's coverage is its box exactly; fastBlend 0 means no blend,
+    // alpha test, depth test or write mask.
+    return pr.kind == KindTriangle && pr.edgeCount == 4 && ps.fastBlend == 0 && pr.minX <= x0 && pr.maxX >= x1 &&
+           pr.minY <= y0 && pr.maxY >= y1;
+}
+
+}  // namespace
+
 int WidestSpans()
 {
     return __builtin_cpu_supports("avx2") ? kSpansWide : kSpansSse2;
@@ -835,7 +859,9 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
     const int32_t x0 = tx * frame.tileWidth, y0 = ty * frame.tileHeight;
     const int32_t x1 = std::min(x0 + frame.tileWidth, target.width) - 1;
     const int32_t y1 = std::min(y0 + frame.tileHeight, target.height) - 1;
-    for (const uint32_t entry : frame.bins[tile]) {
+    const std::vector<uint32_t>& bin = frame.bins[tile];
+    for (size_t entryIndex = 0; entryIndex < bin.size(); ++entryIndex) {
+        const uint32_t entry = bin[entryIndex];
         const uint32_t index = entry & kBinIndexMask;
         switch (entry & ~kBinIndexMask) {
         case kBinClear: {
@@ -853,8 +879,9 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
                     SettleDepth(frame, target, tile);
                 }
             }
+            const bool fillColor = (cl.flags & ClearTarget) && !Overdrawn(frame, tile, entryIndex, x0, y0, x1, y1);
             for (int32_t y = t; y <= b; ++y) {
-                if (cl.flags & ClearTarget) {
+                if (fillColor) {
                     std::fill(target.color + static_cast<size_t>(y) * target.width + l,
                               target.color + static_cast<size_t>(y) * target.width + r + 1, cl.color);
                 }

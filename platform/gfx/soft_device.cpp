@@ -195,7 +195,16 @@ void DeviceCore::FlushFrame()
     const Target target = MakeTarget();
     const RecordedFrame& f = frame;
     const int level = std::min(spanLevel, WidestSpans());
-    pool.Run(f.tilesX * f.tilesY, [&](int tile) { RunTile(f, target, tile, level); });
+    // The busiest tiles first, so that no thread starts a long one when the
+    // others are about to finish.
+    const int tiles = f.tilesX * f.tilesY;
+    tileOrder.resize(static_cast<size_t>(tiles));
+    for (int t = 0; t < tiles; ++t) {
+        tileOrder[static_cast<size_t>(t)] = t;
+    }
+    std::stable_sort(tileOrder.begin(), tileOrder.end(),
+                     [&f](int a, int b) { return f.bins[static_cast<size_t>(a)].size() > f.bins[static_cast<size_t>(b)].size(); });
+    pool.Run(tiles, [&](int task) { RunTile(f, target, tileOrder[static_cast<size_t>(task)], level); });
     frame.Clear();
     std::swap(frame.states, spare.states);
     std::swap(frame.prims, spare.prims);

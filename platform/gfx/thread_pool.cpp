@@ -1,8 +1,38 @@
 #include "platform/gfx/thread_pool.h"
 
+#include <chrono>
 #include <cstdio>
+#include <emmintrin.h>
 
 namespace platform {
+
+namespace {
+
+// How long a thread spins for the next job, or for the end of its own,
+// before it sleeps. Long enough to span the gap between two frames drawn
+// back to back, short enough to cost nothing worth noting at 60 frames a
+// second.
+constexpr auto kSpinTime = std::chrono::microseconds(200);
+
+// Spins until pred() holds or the spin time is spent; true if it held.
+template <typename Pred>
+bool SpinFor(Pred pred)
+{
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        for (int i = 0; i < 64; ++i) {
+            if (pred()) {
+                return true;
+            }
+            _mm_pause();
+        }
+        if (std::chrono::steady_clock::now() - start > kSpinTime) {
+            return pred();
+        }
+    }
+}
+
+}  // namespace
 
 ThreadPool::~ThreadPool()
 {
@@ -17,17 +47,17 @@ int ThreadPool::CoreCount()
 
 void ThreadPool::Stop()
 {
+    quitting.store(true);
+    generation.fetch_add(1);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        quitting = true;
     }
-    wake.notify_all();
+    jobStarted.notify_all();
     for (std::thread& worker : workers) {
         worker.join();
     }
     workers.clear();
-    std::lock_guard<std::mutex> lock(mutex);
-    quitting = false;
+    quitting.store(false);
 }
 
 void ThreadPool::SetThreadCount(int threads)
@@ -45,8 +75,11 @@ void ThreadPool::SetThreadCount(int threads)
     Stop();
     threadCount = threads;
     try {
+        // A worker waits for jobs after the one current now, even if it
+        // starts running only later.
+        const uint32_t current = generation.load();
         for (int i = 1; i < threads; ++i) {
-            workers.emplace_back([this] { WorkerMain(); });
+            workers.emplace_back([this, current] { WorkerMain(current); });
         }
     } catch (const std::exception&) {
         // Fewer workers still render the same picture, only slower.
@@ -55,41 +88,53 @@ void ThreadPool::SetThreadCount(int threads)
     }
 }
 
-void ThreadPool::TakeTasks()
+void ThreadPool::TakeTasks(uint32_t job)
 {
+    const Slot& slot = slots[job & 1];
+    const std::function<void(int)>* task = slot.task.load();
+    const int count = slot.count.load();
+    uint64_t word = claim.load();
     for (;;) {
-        const int task = nextTask.fetch_add(1, std::memory_order_relaxed);
-        if (task >= jobCount) {
+        // The job moved on (or this thread read the slot too late to take
+        // part): nothing left here.
+        if (static_cast<uint32_t>(word >> 32) != job) {
             return;
         }
-        (*job)(task);
-        // The thread that finishes the last task wakes the caller.
-        if (completed.fetch_add(1, std::memory_order_acq_rel) + 1 == jobCount) {
-            std::lock_guard<std::mutex> lock(mutex);
-            done.notify_all();
+        const int index = static_cast<int>(static_cast<uint32_t>(word));
+        if (index >= count) {
+            return;
         }
+        if (!claim.compare_exchange_weak(word, word + 1)) {
+            continue;
+        }
+        (*task)(index);
+        // The thread that finishes the last task wakes the caller.
+        if (completed.fetch_add(1) + 1 == count && callerSleeping.load()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+            }
+            jobDone.notify_all();
+        }
+        word = claim.load();
     }
 }
 
-void ThreadPool::WorkerMain()
+void ThreadPool::WorkerMain(uint32_t seen)
 {
-    uint64_t seen = 0;
     for (;;) {
-        {
+        if (!SpinFor([&] { return generation.load(std::memory_order_relaxed) != seen; })) {
             std::unique_lock<std::mutex> lock(mutex);
-            wake.wait(lock, [&] { return quitting || generation != seen; });
-            if (quitting) {
-                return;
-            }
-            seen = generation;
-            ++busyWorkers;
+            sleepingWorkers.fetch_add(1);
+            jobStarted.wait(lock, [&] { return generation.load() != seen; });
+            sleepingWorkers.fetch_sub(1);
         }
-        TakeTasks();
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            --busyWorkers;
+        // The job number first: Stop sets the flag before it moves the
+        // number on, so a thread that sees the last number sees the flag.
+        seen = generation.load();
+        if (quitting.load()) {
+            return;
         }
-        done.notify_all();
+        TakeTasks(seen);
     }
 }
 
@@ -104,22 +149,30 @@ void ThreadPool::Run(int count, const std::function<void(int)>& task)
         }
         return;
     }
-    {
-        // A worker still leaving the previous job reads these fields.
-        std::unique_lock<std::mutex> lock(mutex);
-        done.wait(lock, [&] { return busyWorkers == 0; });
-        job = &task;
-        jobCount = count;
-        nextTask.store(0, std::memory_order_relaxed);
-        completed.store(0, std::memory_order_relaxed);
-        ++generation;
+    const uint32_t job = generation.load() + 1;
+    Slot& slot = slots[job & 1];
+    slot.task.store(&task);
+    slot.count.store(count);
+    completed.store(0);
+    claim.store(static_cast<uint64_t>(job) << 32);
+    generation.store(job);
+    if (sleepingWorkers.load() > 0) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+        }
+        jobStarted.notify_all();
     }
-    wake.notify_all();
-    TakeTasks();
-    // Return once every task is done; a worker that wakes late finds the
-    // counter spent, and the next job waits for it to leave (see above).
-    std::unique_lock<std::mutex> lock(mutex);
-    done.wait(lock, [&] { return completed.load(std::memory_order_acquire) >= jobCount; });
+    TakeTasks(job);
+    // Return once every task is done.
+    if (!SpinFor([&] { return completed.load(std::memory_order_relaxed) >= count; })) {
+        std::unique_lock<std::mutex> lock(mutex);
+        callerSleeping.store(true);
+        jobDone.wait(lock, [&] { return completed.load() >= count; });
+        callerSleeping.store(false);
+    }
+    // Pairs with the finishing threads' increments, so their writes are
+    // seen by the caller.
+    (void)completed.load(std::memory_order_acquire);
 }
 
 }  // namespace platform

@@ -2,11 +2,18 @@
 // A small pool of workers that runs one job of N independent tasks at a time;
 // the calling thread takes tasks too. Tasks are taken in index order from a
 // shared counter, so which thread runs a task never changes what it computes.
+//
+// A frame is one job, a few hundred microseconds apart from the next, so
+// waking the workers is a large share of a job's cost: a worker that has
+// finished spins for a short while before it sleeps, and a job is handed
+// out by one atomic store that a spinning worker sees at once. Only threads
+// that stopped spinning sleep on the condition variables, and only then
+// does a job's start or end take the mutex.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <mutex>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -29,21 +36,34 @@ public:
 
 private:
     void Stop();
-    void WorkerMain();
-    void TakeTasks();
+    void WorkerMain(uint32_t seen);
+    // Takes tasks of the job numbered `generation` until none is left.
+    void TakeTasks(uint32_t generation);
 
     std::vector<std::thread> workers;
     int threadCount = 1;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable done;
-    uint64_t generation = 0;   // guarded by mutex
-    bool quitting = false;     // guarded by mutex
-    int busyWorkers = 0;       // guarded by mutex
-    const std::function<void(int)>* job = nullptr;
-    int jobCount = 0;
-    std::atomic<int> nextTask{0};
+    // The current job's number; workers wait on it. Odd jobs use slot 1,
+    // even ones slot 0, so a worker late from one job never reads fields
+    // being written for the next.
+    std::atomic<uint32_t> generation{0};
+    std::atomic<bool> quitting{false};
+    struct Slot {
+        std::atomic<const std::function<void(int)>*> task{nullptr};
+        std::atomic<int> count{0};
+    };
+    Slot slots[2];
+    // The next task to hand out, with the job's number in the high half:
+    // a claim succeeds only for the job it was read for.
+    std::atomic<uint64_t> claim{0};
     std::atomic<int> completed{0};   // tasks of the current job finished
+    // Sleeping: a thread counts itself in before it looks at the word it
+    // waits for a last time under the mutex; the one that changes the word
+    // looks at the count after the change, so no wake-up is lost.
+    std::mutex mutex;
+    std::condition_variable jobStarted;
+    std::condition_variable jobDone;
+    std::atomic<int> sleepingWorkers{0};
+    std::atomic<bool> callerSleeping{false};
 };
 
 }  // namespace platform

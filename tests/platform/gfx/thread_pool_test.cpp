@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "platform/gfx/soft_device.h"
@@ -48,6 +50,41 @@ TEST(ThreadPool, WritesOfTasksAreVisibleAfterRun)
             ASSERT_EQ(out[i], i * round);
         }
     }
+}
+
+TEST(ThreadPool, SleepingWorkersWakeForTheNextJob)
+{
+    ThreadPool pool;
+    pool.SetThreadCount(4);
+    std::atomic<int> sum{0};
+    for (int round = 0; round < 10; ++round) {
+        // Long enough for every worker to stop spinning and sleep.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        // Tasks that wait for each other prove that the workers woke.
+        std::atomic<int> arrived{0};
+        pool.Run(4, [&](int task) {
+            arrived.fetch_add(1);
+            while (arrived.load() < 4) {
+                std::this_thread::yield();
+            }
+            sum.fetch_add(task);
+        });
+    }
+    EXPECT_EQ(sum.load(), 10 * 6);
+}
+
+TEST(ThreadPool, RestartsRightAfterStarting)
+{
+    // Workers may begin running only after the pool has been asked to stop
+    // them again; they must still see the request.
+    ThreadPool pool;
+    for (int round = 0; round < 200; ++round) {
+        pool.SetThreadCount(2 + round % 5);
+    }
+    int count = 0;
+    pool.Run(3, [&](int) {});
+    pool.Run(1, [&](int) { ++count; });
+    EXPECT_EQ(count, 1);
 }
 
 TEST(SoftDeviceThreads, CountComesFromTheEnvironmentOrTheCall)
