@@ -343,6 +343,62 @@ void VertexProgram::ApplyDefinitions(float (*constants)[4]) const
 // ---------------------------------------------------------------------------
 // Running
 
+void VertexProgram::ScalarStep(uint32_t op, const float (*s)[4], float* r)
+{
+    const float scalar = s[0][3];
+    switch (op) {
+        case OpExp: std::fill(r, r + 4, std::exp2(scalar)); break;
+        case OpLog: {
+            const float a = std::fabs(scalar);
+            std::fill(r, r + 4, a == 0.0f ? -std::numeric_limits<float>::infinity() : std::log2(a));
+            break;
+        }
+        case OpExpP: {
+            const float whole = std::floor(scalar);
+            r[0] = std::exp2(whole);
+            r[1] = scalar - whole;
+            r[2] = std::exp2(scalar);
+            r[3] = 1.0f;
+            break;
+        }
+        case OpLogP: {
+            const float a = std::fabs(scalar);
+            if (a == 0.0f) {
+                r[0] = r[2] = -std::numeric_limits<float>::infinity();
+                r[1] = 1.0f;
+            } else {
+                int e = 0;
+                const float m = std::frexp(a, &e);   // a = m x 2^e, m in [0.5, 1)
+                r[0] = static_cast<float>(e - 1);
+                r[1] = m * 2.0f;
+                r[2] = std::log2(a);
+            }
+            r[3] = 1.0f;
+            break;
+        }
+        case OpLit: {
+            // x: N.L, y: N.H, w: the specular power, clamped as the hardware does.
+            const float power = std::clamp(s[0][3], -127.9961f, 127.9961f);
+            r[0] = 1.0f;
+            r[3] = 1.0f;
+            if (s[0][0] > 0.0f) {
+                r[1] = s[0][0];
+                if (s[0][1] > 0.0f) {
+                    r[2] = std::pow(s[0][1], power);
+                }
+            }
+            break;
+        }
+        case OpDst:
+            r[0] = 1.0f;
+            r[1] = s[0][1] * s[1][1];
+            r[2] = s[0][2];
+            r[3] = s[1][3];
+            break;
+        default: break;
+    }
+}
+
 void VertexProgram::Run(const float (*constants)[4], const float (*inputs)[4], VertexShaderOutput* out) const
 {
     static const float kZero[4] = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -404,55 +460,13 @@ void VertexProgram::Run(const float (*constants)[4], const float (*inputs)[4], V
             std::fill(r, r + 4, f);
             break;
         }
-        case OpExp: std::fill(r, r + 4, std::exp2(scalar)); break;
-        case OpLog: {
-            const float a = std::fabs(scalar);
-            std::fill(r, r + 4, a == 0.0f ? -std::numeric_limits<float>::infinity() : std::log2(a));
-            break;
-        }
-        case OpExpP: {
-            const float whole = std::floor(scalar);
-            r[0] = std::exp2(whole);
-            r[1] = scalar - whole;
-            r[2] = std::exp2(scalar);
-            r[3] = 1.0f;
-            break;
-        }
-        case OpLogP: {
-            const float a = std::fabs(scalar);
-            if (a == 0.0f) {
-                r[0] = r[2] = -std::numeric_limits<float>::infinity();
-                r[1] = 1.0f;
-            } else {
-                int e = 0;
-                const float m = std::frexp(a, &e);   // a = m x 2^e, m in [0.5, 1)
-                r[0] = static_cast<float>(e - 1);
-                r[1] = m * 2.0f;
-                r[2] = std::log2(a);
-            }
-            r[3] = 1.0f;
-            break;
-        }
+        case OpExp:
+        case OpLog:
+        case OpExpP:
+        case OpLogP:
+        case OpLit:
+        case OpDst: ScalarStep(in.op, s, r); break;
         case OpFrc: for (int c = 0; c < 4; ++c) r[c] = s[0][c] - std::floor(s[0][c]); break;
-        case OpLit: {
-            // x: N.L, y: N.H, w: the specular power, clamped as the hardware does.
-            const float power = std::clamp(s[0][3], -127.9961f, 127.9961f);
-            r[0] = 1.0f;
-            r[3] = 1.0f;
-            if (s[0][0] > 0.0f) {
-                r[1] = s[0][0];
-                if (s[0][1] > 0.0f) {
-                    r[2] = std::pow(s[0][1], power);
-                }
-            }
-            break;
-        }
-        case OpDst:
-            r[0] = 1.0f;
-            r[1] = s[0][1] * s[1][1];
-            r[2] = s[0][2];
-            r[3] = s[1][3];
-            break;
         default: {
             bool four = false;
             const int rows = MatrixRows(in.op, &four);
@@ -780,8 +794,6 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                      static_cast<unsigned long long>(last - first + 1));
         return kGfxOutOfMemory;
     }
-    float inputs[kVertexInputs][4];
-    VertexShaderOutput out;
     const uint32_t userPlanes = dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u);
     // Planes a primitive is clipped against: the view volume's, then the
     // enabled user planes.
@@ -795,22 +807,47 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
             planes[planeCount++] = kViewPlanes + static_cast<int>(k);
         }
     }
-    for (uint64_t v = first; v <= last; ++v) {
-        FetchVertexInputs(shader.declaration, vertexData + v * stride, inputs);
-        shader.program.Run(c, inputs, &out);
-        Shaded s;
-        std::memcpy(s.p, out.position, 16);
-        std::memcpy(s.d, out.diffuse, 16);
-        std::memcpy(s.s, out.specular, 16);
-        std::memcpy(s.t, out.texCoord, sizeof s.t);
-        s.fog = out.fog;
-        // The user clip planes are given in clip space, where oPos lies.
-        for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
-            const float* pl = dc.clipPlanes[k];
-            s.user[k] = (userPlanes >> k & 1u) ? pl[0] * s.p[0] + pl[1] * s.p[1] + pl[2] * s.p[2] + pl[3] * s.p[3]
-                                                : 0.0f;
+    // Shades vertices [from, to) a batch at a time. Each vertex depends on
+    // nothing but its own inputs, so the runs can be shared among threads.
+    auto shadeRange = [&](uint64_t from, uint64_t to) {
+        constexpr int kLanes = VertexProgram::kBatchLanes;
+        float inputs[kLanes][kVertexInputs][4];
+        VertexShaderOutput out[kLanes];
+        for (uint64_t v = from; v < to; v += kLanes) {
+            const int n = static_cast<int>(std::min<uint64_t>(kLanes, to - v));
+            for (int l = 0; l < n; ++l) {
+                FetchVertexInputs(shader.declaration, vertexData + (v + l) * stride, inputs[l]);
+            }
+            shader.program.RunBatch(c, inputs, n, out);
+            for (int l = 0; l < n; ++l) {
+                Shaded s;
+                std::memcpy(s.p, out[l].position, 16);
+                std::memcpy(s.d, out[l].diffuse, 16);
+                std::memcpy(s.s, out[l].specular, 16);
+                std::memcpy(s.t, out[l].texCoord, sizeof s.t);
+                s.fog = out[l].fog;
+                // The user clip planes are given in clip space, where oPos lies.
+                for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+                    const float* pl = dc.clipPlanes[k];
+                    s.user[k] = (userPlanes >> k & 1u)
+                                    ? pl[0] * s.p[0] + pl[1] * s.p[1] + pl[2] * s.p[2] + pl[3] * s.p[3]
+                                    : 0.0f;
+                }
+                std::memcpy(&shaded[static_cast<size_t>(v + l - first) * kShadedFloats], &s, sizeof s);
+            }
         }
-        std::memcpy(&shaded[static_cast<size_t>(v - first) * kShadedFloats], &s, sizeof s);
+    };
+    // Large meshes are shaded on every thread, in runs of this many vertices.
+    constexpr uint64_t kShadeRun = 1024;
+    const uint64_t total = last - first + 1;
+    if (total >= 2 * kShadeRun && dc.pool.GetThreadCount() > 1) {
+        const int runs = static_cast<int>((total + kShadeRun - 1) / kShadeRun);
+        dc.pool.Run(runs, [&](int k) {
+            const uint64_t from = first + static_cast<uint64_t>(k) * kShadeRun;
+            shadeRange(from, std::min(from + kShadeRun, last + 1));
+        });
+    } else {
+        shadeRange(first, last + 1);
     }
     auto fetch = [&](uint64_t i, Shaded* s) {
         const uint64_t v = vertexOf(i);

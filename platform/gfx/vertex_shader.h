@@ -82,6 +82,12 @@ public:
     // Runs over one vertex: inputs v0 to v15, the 96 constants. A constant
     // addressed through a0.x outside the table reads as zero.
     void Run(const float (*constants)[4], const float (*inputs)[4], VertexShaderOutput* out) const;
+    // Runs over up to kBatchLanes vertices at once (count of them, inputs
+    // and outputs one per vertex): each instruction over all of them before
+    // the next, in SIMD lanes. The outputs are Run's, bit for bit.
+    static constexpr int kBatchLanes = 8;
+    void RunBatch(const float (*constants)[4], const float (*inputs)[shader::kVertexInputs][4], int count,
+                  VertexShaderOutput* out) const;
     // Bit n set when the program reads vn.
     uint32_t GetInputMask() const { return inputMask; }
     size_t GetInstructionCount() const { return instructions.size(); }
@@ -103,6 +109,17 @@ public:
     };
 
 private:
+    // The steps both runs leave to plain scalar code: exp, log, expp, logp,
+    // lit and dst, from the three sources read.
+    static void ScalarStep(uint32_t op, const float (*s)[4], float* r);
+    // RunBatch's body, and its copies for AVX2 processors and for any.
+    void BatchBody(const float (*constants)[4], const float (*inputs)[shader::kVertexInputs][4], int count,
+                   VertexShaderOutput* out) const;
+    void BatchAvx2(const float (*constants)[4], const float (*inputs)[shader::kVertexInputs][4], int count,
+                   VertexShaderOutput* out) const;
+    void BatchPlain(const float (*constants)[4], const float (*inputs)[shader::kVertexInputs][4], int count,
+                    VertexShaderOutput* out) const;
+
     std::vector<Instruction> instructions;
     struct Definition {
         uint32_t reg = 0;

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -387,3 +389,184 @@ TEST(VertexProgram, MutatedTextsAndCodeAreSafe)
 }
 
 }  // namespace
+
+// Random programs over every instruction, swizzle, negation, write mask and
+// relative constant address, run one vertex at a time and a batch at a
+// time, on inputs that include zeros of both signs, infinities and NaNs:
+// the batch must give every output bit for bit (a NaN is any NaN).
+TEST(VertexProgram, BatchRunsGiveTheBitsOfSingleRuns)
+{
+    std::mt19937 rng(12);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+    const char* kComponents = "xyzw";
+    auto swizzle = [&]() {
+        if (pick(3) == 0) {
+            return std::string();
+        }
+        std::string s = ".";
+        const int n = 1 + pick(4);
+        for (int i = 0; i < n; ++i) {
+            s += kComponents[pick(4)];
+        }
+        return s;
+    };
+    auto mask = [&]() {
+        if (pick(3) == 0) {
+            return std::string();
+        }
+        std::string m = ".";
+        for (int c = 0; c < 4; ++c) {
+            if (pick(2) == 0 || (c == 3 && m.size() == 1)) {
+                m += kComponents[c];
+            }
+        }
+        return m;
+    };
+    // Names built by appending (GCC 12 warns falsely on a literal + string).
+    auto name = [](const char* prefix, int n, const char* suffix) {
+        std::string s(prefix);
+        s += std::to_string(n);
+        s += suffix;
+        return s;
+    };
+    auto temp = [&]() { return name("r", pick(12), ""); };
+    // Fixed addresses leave room for a matrix's rows; relative ones reach
+    // past the end now and then.
+    auto constant = [&]() { return pick(3) == 0 ? name("c[a0.x + ", pick(96), "]") : name("c", pick(92), ""); };
+    // At most one input and one constant register per instruction.
+    auto sources = [&](int count, bool matrix) {
+        std::vector<std::string> out;
+        bool usedInput = false, usedConstant = false;
+        for (int k = 0; k < count; ++k) {
+            std::string reg;
+            if (matrix && k == 1) {
+                reg = constant();
+            } else {
+                const int kind = pick(3);
+                if (kind == 1 && !usedInput) {
+                    reg = name("v", pick(12), "");
+                    usedInput = true;
+                } else if (kind == 2 && !usedConstant && !matrix) {
+                    reg = constant();
+                    usedConstant = true;
+                } else {
+                    reg = temp();
+                }
+            }
+            std::string source = pick(4) == 0 && !(matrix && k == 1) ? "-" : "";
+            source += reg;
+            source += matrix && k == 1 ? std::string() : swizzle();
+            out.push_back(source);
+        }
+        return out;
+    };
+    struct Op {
+        const char* name;
+        int sources;
+        bool matrix;
+    };
+    const Op ops[] = {{"mov", 1, false},  {"add", 2, false},  {"sub", 2, false},  {"mul", 2, false},
+                      {"mad", 3, false},  {"min", 2, false},  {"max", 2, false},  {"slt", 2, false},
+                      {"sge", 2, false},  {"dp3", 2, false},  {"dp4", 2, false},  {"rcp", 1, false},
+                      {"rsq", 1, false},  {"exp", 1, false},  {"log", 1, false},  {"expp", 1, false},
+                      {"logp", 1, false}, {"lit", 1, false},  {"dst", 2, false},  {"frc", 1, false},
+                      {"m4x4", 2, true},  {"m4x3", 2, true},  {"m3x4", 2, true},  {"m3x3", 2, true},
+                      {"m3x2", 2, true}};
+    const float specials[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 1e30f, -1e-30f,
+                              std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                              std::numeric_limits<float>::quiet_NaN()};
+    std::uniform_real_distribution<float> uni(-4.0f, 4.0f);
+    auto value = [&]() { return pick(3) == 0 ? specials[pick(10)] : uni(rng); };
+    int programs = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::string text = "vs.1.1\n";
+        for (int r = 0; r < 12; ++r) {
+            text += name("mov r", r, ", ") + name("v", r, "\n");
+        }
+        text += "mov a0.x, v12.x\n";
+        // Within the 128 instruction slots (a matrix or exp takes several).
+        for (int i = 0; i < 20; ++i) {
+            const Op& op = ops[pick(static_cast<int>(sizeof ops / sizeof ops[0]))];
+            std::string dest;
+            const int where = pick(6);
+            if (where == 0) {
+                dest = pick(2) == 0 ? "oD0" : "oD1";
+                dest += mask();
+            } else if (where == 1) {
+                dest = name("oT", pick(8), "");
+                dest += mask();
+            } else if (where == 2 && pick(4) == 0) {
+                text += "mov a0.x, ";
+                text += temp();
+                text += '.';
+                text += kComponents[pick(4)];
+                text += '\n';
+                continue;
+            } else {
+                dest = temp();
+                dest += op.matrix ? std::string() : mask();
+            }
+            // frc writes x and y at most.
+            if (std::string(op.name) == "frc") {
+                dest = temp() + (pick(2) == 0 ? ".x" : ".xy");
+            }
+            text += op.name;
+            text += ' ';
+            text += dest;
+            for (const std::string& s : sources(op.sources, op.matrix)) {
+                text += ", " + s;
+            }
+            text += "\n";
+        }
+        text += "mov oPos, ";
+        text += temp();
+        text += '\n';
+        ShaderAsmResult asmResult;
+        if (!AssembleShader(text.c_str(), text.size(), &asmResult)) {
+            ADD_FAILURE() << asmResult.error << "\n" << text;
+            continue;
+        }
+        VertexProgram program;
+        std::string why;
+        ASSERT_TRUE(program.Load(asmResult.code.data(), asmResult.code.size(), &why)) << why << "\n" << text;
+        ++programs;
+        float constants[96][4];
+        for (auto& c : constants) {
+            for (float& x : c) {
+                x = value();
+            }
+        }
+        program.ApplyDefinitions(constants);
+        constexpr int kLanes = VertexProgram::kBatchLanes;
+        float inputs[kLanes][16][4];
+        for (auto& v : inputs) {
+            for (auto& reg : v) {
+                for (float& x : reg) {
+                    x = value();
+                }
+            }
+            // Relative addresses inside and outside the constants.
+            v[12][0] = static_cast<float>(pick(120) - 12) + (pick(2) == 0 ? 0.5f : 0.0f);
+        }
+        const int count = 1 + round % kLanes;
+        VertexShaderOutput batch[kLanes];
+        program.RunBatch(constants, inputs, count, batch);
+        for (int l = 0; l < count; ++l) {
+            VertexShaderOutput one;
+            program.Run(constants, inputs[l], &one);
+            // Every float the same bits; NaNs may differ in payload only
+            // (operands of an addition may be swapped by the compiler).
+            float a[sizeof one / sizeof(float)], b[sizeof one / sizeof(float)];
+            std::memcpy(a, &one, sizeof a);
+            std::memcpy(b, &batch[l], sizeof b);
+            for (size_t k = 0; k < sizeof a / sizeof a[0]; ++k) {
+                uint32_t x, y;
+                std::memcpy(&x, &a[k], 4);
+                std::memcpy(&y, &b[k], 4);
+                ASSERT_TRUE(x == y || (std::isnan(a[k]) && std::isnan(b[k])))
+                    << "vertex " << l << " float " << k << ": " << a[k] << " against " << b[k] << " in\n" << text;
+            }
+        }
+    }
+    EXPECT_EQ(programs, 300);
+}
