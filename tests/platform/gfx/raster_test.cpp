@@ -6,7 +6,9 @@
 #include <random>
 #include <vector>
 
+#include "platform/gfx/shader_asm.h"
 #include "platform/gfx/soft_device.h"
+#include "platform/gfx/vertex_shader.h"
 #include "tests/platform/gfx/busy2d_scene.h"
 #include "tests/platform/gfx/frames_scene.h"
 #include "tests/platform/gfx/gfx_test_util.h"
@@ -397,6 +399,66 @@ std::vector<uint32_t> RenderNewFrame(bool cubes, int threads, int spanLevel)
     return frame;
 }
 
+// A lit, skinned mesh of several thousand vertices through a vertex shader:
+// large enough that its vertices are shaded on the worker threads.
+std::vector<uint32_t> RenderShadedMesh(int threads)
+{
+    SoftDevice dev;
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, 160, 120, threads, true));
+    const char* text = "vs.1.1\n"
+                       "mov a0.x, v2.x\n"
+                       "m4x4 r0, v0, c[a0.x + 20]\n"
+                       "m4x4 oPos, r0, c0\n"
+                       "dp3 r1.x, v1, c4\n"
+                       "max r1.x, r1.x, c5.x\n"
+                       "mul oD0, r1.xxxx, c6\n"
+                       "mov oT0.xy, v1.xy\n";
+    ShaderAsmResult code;
+    EXPECT_TRUE(AssembleShader(text, std::strlen(text), &code)) << code.error;
+    const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat3), DeclReg(1, DeclFloat3), DeclReg(2, DeclFloat1),
+                             kDeclEnd};
+    uint32_t handle = 0;
+    EXPECT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &handle, 0),
+              kGfxOk);
+    // c0: a projection; c20 onwards: a palette of turned and moved bones.
+    const Mat4 projection = frames::CubeProjection();
+    dev.SetVertexShaderConstant(0, MatrixTranspose(projection).m, 4);
+    const float light[3][4] = {{0.3f, 0.8f, 0.5f, 0}, {0, 0, 0, 0}, {1.0f, 0.9f, 0.7f, 1.0f}};
+    dev.SetVertexShaderConstant(4, light, 3);
+    std::mt19937 rng(3);
+    auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+    for (int bone = 0; bone < 8; ++bone) {
+        const Mat4 m = MatrixMultiply(MatrixRotationY(uni(0, 6.3f)), MatrixTranslation(uni(-2, 2), uni(-2, 2), uni(-9, -5)));
+        dev.SetVertexShaderConstant(20 + 4 * static_cast<uint32_t>(bone), MatrixTranspose(m).m, 4);
+    }
+    struct Vertex {
+        float p[3], n[3], bone;
+    };
+    std::vector<Vertex> v(3000);
+    for (Vertex& x : v) {
+        x = {{uni(-1, 1), uni(-1, 1), uni(-1, 1)}, {uni(-1, 1), uni(-1, 1), uni(-1, 1)}, 4.0f * (rng() % 8)};
+    }
+    std::vector<uint16_t> index(3000);
+    for (size_t i = 0; i < index.size(); ++i) {
+        index[i] = static_cast<uint16_t>(rng() % v.size());
+    }
+    dev.SetRenderState(RsZEnable, 1);
+    dev.SetRenderState(RsCullMode, CullNone);
+    dev.SetTextureStageState(0, TssColorOp, TopSelectArg2);
+    dev.SetTextureStageState(0, TssAlphaOp, TopSelectArg2);
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0xFF000000u, 1.0f, 0);
+    dev.SetVertexShader(handle);
+    EXPECT_EQ(dev.DrawIndexedPrimitiveUP(PrimTriangleList, 0, static_cast<uint32_t>(v.size()),
+                                         static_cast<uint32_t>(index.size() / 3), index.data(), FormatIndex16, v.data(),
+                                         sizeof(Vertex)),
+              kGfxOk);
+    dev.EndScene();
+    dev.SetVertexShader(0x144);
+    dev.DeleteVertexShader(handle);
+    return gfxtest::Frame(dev);
+}
+
 void ExpectSameFrames(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int width, const char* what)
 {
     ASSERT_EQ(a.size(), b.size()) << what;
@@ -442,6 +504,17 @@ TEST(SoftDeviceRaster, RotatedAndCubeFramesAreTheGeneralPathsBytesOnAnyThreadCou
         }
         EXPECT_GT(drawn, general.size() / 3);
     }
+}
+
+TEST(SoftDeviceRaster, MeshesShadedOnManyThreadsGiveTheSameBytes)
+{
+    const std::vector<uint32_t> one = RenderShadedMesh(1);
+    ExpectSameFrames(RenderShadedMesh(6), one, 160, "six threads");
+    size_t lit = 0;
+    for (const uint32_t p : one) {
+        lit += (p & 0x00FFFFFFu) != 0;
+    }
+    EXPECT_GT(lit, one.size() / 10);
 }
 
 TEST(SoftDeviceRaster, FastSpansMatchTheGeneralPathOnRandomScenes)
