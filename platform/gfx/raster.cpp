@@ -703,19 +703,62 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
             rowEdges[rowEdgeCount++] = e;
         }
     }
+    // Each sloped edge bounds a row at ceil(-k / a) (left) or floor(k / -a)
+    // (right), with k = eb y + ec. Row to row the quotient moves by a fixed
+    // amount and the remainder carries: one division per edge per tile
+    // instead of one per row, and the same bounds.
+    struct Bound {
+        int64_t q, r;     // the bound, and the remainder that makes it exact
+        int64_t dq, dr;   // what one row down adds to them
+        int64_t d;        // the divisor (|a|)
+        int kind;         // 1 left, -1 right, 0 horizontal
+        int64_t k, dk;    // horizontal: k, and eb
+    };
+    Bound bounds[3];
+    for (int i = 0; i < rowEdgeCount; ++i) {
+        const int e = rowEdges[i];
+        const int64_t a = pr.ea[e];
+        const int64_t k = pr.eb[e] * y0 + pr.ec[e];
+        Bound& b = bounds[i];
+        if (a > 0) {
+            // -k = q a - r, 0 <= r < a; a row down adds -eb = dq a + dr.
+            b = {CeilDiv(-k, a), 0, FloorDiv(-pr.eb[e], a), 0, a, 1, 0, 0};
+            b.r = b.q * a + k;
+            b.dr = -pr.eb[e] - b.dq * a;
+        } else if (a < 0) {
+            // k = q d + r, 0 <= r < d; a row down adds eb = dq d + dr.
+            const int64_t d = -a;
+            b = {FloorDiv(k, d), 0, FloorDiv(pr.eb[e], d), 0, d, -1, 0, 0};
+            b.r = k - b.q * d;
+            b.dr = pr.eb[e] - b.dq * d;
+        } else {
+            b = {0, 0, 0, 0, 1, 0, k, pr.eb[e]};
+        }
+    }
     for (int32_t py = y0; py <= y1; ++py) {
         int64_t lo = left, hi = right;
         bool empty = false;
         for (int i = 0; i < rowEdgeCount; ++i) {
-            const int e = rowEdges[i];
-            const int64_t a = pr.ea[e];
-            const int64_t k = pr.eb[e] * py + pr.ec[e];
-            if (a > 0) {
-                lo = std::max(lo, CeilDiv(-k, a));
-            } else if (a < 0) {
-                hi = std::min(hi, FloorDiv(k, -a));
-            } else if (k < 0) {
-                empty = true;
+            Bound& b = bounds[i];
+            if (b.kind > 0) {
+                lo = std::max(lo, b.q);
+                b.q += b.dq;
+                b.r -= b.dr;
+                if (b.r < 0) {
+                    b.r += b.d;
+                    ++b.q;
+                }
+            } else if (b.kind < 0) {
+                hi = std::min(hi, b.q);
+                b.q += b.dq;
+                b.r += b.dr;
+                if (b.r >= b.d) {
+                    b.r -= b.d;
+                    ++b.q;
+                }
+            } else {
+                empty = empty || b.k < 0;
+                b.k += b.dk;
             }
         }
         if (empty || lo > hi) {

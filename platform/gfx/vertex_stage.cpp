@@ -107,6 +107,8 @@ uint32_t DeviceCore::CurrentState()
         ps.fastBlend = -1;
         ps.fastTextured = false;
         ps.fastUntextured = false;
+        ps.sampledBlend = -1;
+        ps.fastSampled = false;
         PixelShaderSnap& snap = frame.shaderSnaps.emplace_back();
         snap.program = pixelProgram;
         std::memcpy(snap.constants, pixelConstants, sizeof snap.constants);
