@@ -52,6 +52,17 @@ public:
     // Release on every member from the head (the next link read before each
     // call), then empties the list whether or not the objects were destroyed.
     void ReleaseAll();
+    // Calls the method (through the virtual table when it is virtual) on
+    // every member from the head, each taken as a T: the module walkers of
+    // device loss, device reset and rendering. The method must not unlink
+    // the member it is called on.
+    template <typename T>
+    void ForEach(void (T::*method)()) const
+    {
+        for (OrvaObject* o = head; o != nullptr; o = o->GetNext()) {
+            (static_cast<T*>(o)->*method)();
+        }
+    }
 
     OrvaObjectList(const OrvaObjectList&) = delete;
     OrvaObjectList& operator=(const OrvaObjectList&) = delete;

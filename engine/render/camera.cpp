@@ -5,7 +5,6 @@
 
 #include "engine/core/device.h"
 #include "engine/core/graphics.h"
-#include "engine/core/math.h"
 #include "engine/render/light.h"
 #include "engine/render/model.h"
 #include "platform/gfx/math3d.h"
@@ -42,17 +41,6 @@ void SendTransform(uint32_t state, const OrvaMatrix& m)
         }
     }
     device->SetTransform(state, out);
-}
-
-// right = normalise(u x front) and up = normalise(front x right) for a
-// normalised front, with the up hint u; looking straight up or down the
-// hint +Y is parallel to front, so -Z or +Z takes its place.
-OrvaVector UpHint(const OrvaVector& front, const OrvaVector& hint)
-{
-    if (front.x == 0.0f && front.z == 0.0f && (front.y == 1.0f || front.y == -1.0f)) {
-        return OrvaVector(0.0f, 0.0f, -front.y);
-    }
-    return hint;
 }
 
 }  // namespace
@@ -227,76 +215,18 @@ void OrvaCamera::GetProjectionMatrix(OrvaMatrix* out) const
 
 void OrvaCamera::Reset()
 {
-    right.Set(1.0f, 0.0f, 0.0f);
-    up.Set(0.0f, 1.0f, 0.0f);
-    front.Set(0.0f, 0.0f, 1.0f);
-    position.Set(0.0f, 0.0f, 0.0f);
+    ResetAxes();
 }
 
 void OrvaCamera::UpdateView()
 {
-    right.Normalize();
-    up.Normalize();
-    front.Normalize();
+    NormalizeAxes();
     const float rows[16] = {right.x, up.x, front.x, 0.0f,  //
                             right.y, up.y, front.y, 0.0f,  //
                             right.z, up.z, front.z, 0.0f,  //
                             -position.Dot(right), -position.Dot(up), -position.Dot(front), 1.0f};
     view.Set(rows);
     viewProjection.Multiply(view, projection);
-}
-
-void OrvaCamera::Yaw(int32_t angle)
-{
-    RotateY(angle);
-}
-
-void OrvaCamera::Pitch(int32_t angle)
-{
-    RotateX(angle);
-}
-
-void OrvaCamera::Roll(int32_t angle)
-{
-    RotateZ(angle);
-}
-
-// Each turn is R x M with M the rows right, up, front: the two axes that
-// leave the plane of the turn mix, the third stays. The axes are left
-// unnormalised: UpdateView normalises them.
-void OrvaCamera::RotateX(int32_t angle)
-{
-    const float c = OrvaMath::Cos(angle);
-    const float s = OrvaMath::Sin(angle);
-    const OrvaVector u = up;
-    const OrvaVector f = front;
-    up.Set(c * u.x + s * f.x, c * u.y + s * f.y, c * u.z + s * f.z);
-    front.Set(-s * u.x + c * f.x, -s * u.y + c * f.y, -s * u.z + c * f.z);
-}
-
-void OrvaCamera::RotateY(int32_t angle)
-{
-    const float c = OrvaMath::Cos(angle);
-    const float s = OrvaMath::Sin(angle);
-    const OrvaVector r = right;
-    const OrvaVector f = front;
-    right.Set(c * r.x - s * f.x, c * r.y - s * f.y, c * r.z - s * f.z);
-    front.Set(s * r.x + c * f.x, s * r.y + c * f.y, s * r.z + c * f.z);
-}
-
-void OrvaCamera::RotateZ(int32_t angle)
-{
-    const float c = OrvaMath::Cos(angle);
-    const float s = OrvaMath::Sin(angle);
-    const OrvaVector r = right;
-    const OrvaVector u = up;
-    right.Set(c * r.x + s * u.x, c * r.y + s * u.y, c * r.z + s * u.z);
-    up.Set(-s * r.x + c * u.x, -s * r.y + c * u.y, -s * r.z + c * u.z);
-}
-
-void OrvaCamera::Translate(float dx, float dy, float dz)
-{
-    position.Set(position.x + dx, position.y + dy, position.z + dz);
 }
 
 void OrvaCamera::LookAt(const OrvaVector* eye, const OrvaVector* target, const OrvaVector* upHint)
@@ -306,38 +236,23 @@ void OrvaCamera::LookAt(const OrvaVector* eye, const OrvaVector* target, const O
     }
     OrvaVector f(target->x - eye->x, target->y - eye->y, target->z - eye->z);
     f.Normalize();
-    const OrvaVector u = UpHint(f, upHint != nullptr ? *upHint : OrvaVector(0.0f, 1.0f, 0.0f));
-    OrvaVector r;
-    r.Cross(f, u);
-    r.Normalize();
-    r.Set(-r.x, -r.y, -r.z);
-    OrvaVector v;
-    v.Cross(f, r);
-    v.Normalize();
+    Aim(f, upHint != nullptr ? *upHint : OrvaVector(0.0f, 1.0f, 0.0f), &right, &up);
     front = f;
-    up = v;
-    right = r;
     position = *eye;
 }
 
 // Unlike LookAt, right is front x up without the sign change: the frame is
-// half a turn about the front axis from LookAt's for the same direction.
+// half a turn about the front axis from LookAt's for the same direction, so
+// both of LookAt's side axes are negated (exactly, as every step of the aim
+// keeps its sign symmetry).
 void OrvaCamera::LookAlongLight(int32_t index)
 {
     OrvaLight::GetPosition(index, &position);
     OrvaLight::GetDirection(index, &front);
-    OrvaVector d = front;
-    d.Normalize();
-    const OrvaVector u = UpHint(d, OrvaVector(0.0f, 1.0f, 0.0f));
-    OrvaVector r;
-    r.Cross(d, u);
-    r.Normalize();
-    OrvaVector v;
-    v.Cross(d, r);
-    v.Normalize();
-    front = d;
-    up = v;
-    right = r;
+    front.Normalize();
+    Aim(front, OrvaVector(0.0f, 1.0f, 0.0f), &right, &up);
+    right.Set(-right.x, -right.y, -right.z);
+    up.Set(-up.x, -up.y, -up.z);
 }
 
 void OrvaCamera::SetFromModel(const OrvaModel* model)
@@ -353,30 +268,22 @@ void OrvaCamera::SetFromModel(const OrvaModel* model)
 
 void OrvaCamera::GetFront(OrvaVector* out) const
 {
-    if (out != nullptr) {
-        *out = front;
-    }
+    OrvaAxes::GetFront(out);
 }
 
 void OrvaCamera::GetUp(OrvaVector* out) const
 {
-    if (out != nullptr) {
-        *out = up;
-    }
+    OrvaAxes::GetUp(out);
 }
 
 void OrvaCamera::GetRight(OrvaVector* out) const
 {
-    if (out != nullptr) {
-        *out = right;
-    }
+    OrvaAxes::GetRight(out);
 }
 
 void OrvaCamera::GetPosition(OrvaVector* out) const
 {
-    if (out != nullptr) {
-        *out = position;
-    }
+    OrvaAxes::GetPosition(out);
 }
 
 void OrvaCamera::SetViewMatrix(const OrvaMatrix& m)

@@ -14,6 +14,7 @@
 #include "engine/core/matrix.h"
 #include "engine/core/object.h"
 #include "engine/core/vector.h"
+#include "engine/render/axes.h"
 
 class OrvaModel;
 
@@ -26,7 +27,7 @@ struct OrvaFrustum {
     float planes[6][4] = {};
 };
 
-class OrvaCamera : public OrvaObject {
+class OrvaCamera : public OrvaObject, public OrvaAxes {
 public:
     // ---- module
     // Empties the camera list and becomes the source of the view x
@@ -75,15 +76,8 @@ public:
     virtual void Reset();
     // Normalises the axes and builds the view and the product from them.
     virtual void UpdateView();
-    virtual void Yaw(int32_t angle);     // RotateY
-    virtual void Pitch(int32_t angle);   // RotateX
-    virtual void Roll(int32_t angle);    // RotateZ
-    // Turn the three axes about one of the camera's own axes (OrvaAngle,
-    // low 16 bits used).
-    virtual void RotateX(int32_t angle);
-    virtual void RotateY(int32_t angle);
-    virtual void RotateZ(int32_t angle);
-    virtual void Translate(float dx, float dy, float dz);   // world units
+    // Yaw, Pitch, Roll, RotateX, RotateY, RotateZ and Translate (OrvaAxes)
+    // turn and move the camera.
     // Eye at `eye` looking at `target`; up may be null for +Y. Straight up
     // or down, the up hint becomes -Z or +Z.
     virtual void LookAt(const OrvaVector* eye, const OrvaVector* target, const OrvaVector* up);
@@ -121,10 +115,7 @@ private:
     OrvaMatrix projection;
     OrvaMatrix view;
     OrvaMatrix viewProjection;
-    OrvaVector front{0.0f, 0.0f, 1.0f};
-    OrvaVector up{0.0f, 1.0f, 0.0f};
-    OrvaVector right{1.0f, 0.0f, 0.0f};
-    OrvaVector position{0.0f, 0.0f, 0.0f};
+    // front, up, right and position come from OrvaAxes.
     float nearClip = 0.0f;   // world units
     float farClip = 0.0f;    // world units
     float aspect = 0.0f;     // width / height

@@ -1,16 +1,16 @@
 #include "engine/render/particle.h"
 
-#include <cstring>
 #include <new>
 
 #include "engine/core/application.h"
 #include "engine/core/debug.h"
 #include "engine/core/device.h"
 #include "engine/core/effect.h"
-#include "engine/core/graphics.h"
 #include "engine/core/math.h"
 #include "engine/core/matrix.h"
 #include "engine/core/texture.h"
+#include "engine/render/axes.h"
+#include "engine/render/batch_buffer.h"
 #include "engine/render/camera.h"
 #include "platform/gfx/soft_device.h"
 
@@ -18,49 +18,12 @@ namespace {
 
 OrvaObjectList g_particles;
 
-constexpr uint32_t kPageBytes = 4096;
-constexpr double kBytesToMegabytes = 1.0 / 1048576.0;
-constexpr const char* kBlendNames[8] = {"None Blend / ",  "Normal Blend / ", "Add Blend / ",    "Sub Blend / ",
-                                        "Mul Blend / ",   "OneOne Blend / ", "Bright Blend / ", "Revease Blend / "};
-
-uint32_t Address(const void* p)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
-}
-
-uint32_t RoundToPages(uint32_t bytes)
-{
-    return (bytes + kPageBytes - 1) / kPageBytes * kPageBytes;
-}
-
-platform::SoftVertexBuffer* MakeVertexBuffer(uint32_t bytes, uint32_t format)
-{
-    platform::SoftDevice* device = OrvaDevice::GetDevice();
-    if (device == nullptr || bytes == 0) {
-        return nullptr;
-    }
-    platform::SoftVertexBuffer* buffer = nullptr;
-    const platform::GfxResult r = device->CreateVertexBuffer(
-        bytes, platform::UsageWriteOnly | platform::UsageDynamic, format, platform::PoolDefault, &buffer);
-    if (r != platform::kGfxOk) {
-        OrvaDebug::Log("エラー : 頂点バッファの作成に失敗 [%s]\n", OrvaDevice::GetErrorString(r));
-        return nullptr;
-    }
-    return buffer;
-}
-
 }  // namespace
 
 OrvaParticle::~OrvaParticle()
 {
-    if (OrvaDevice::IsSoftwareVertexProcessing()) {
-        OrvaDebug::Log("● ReleasePerticle  / ID [0x%08X]\n", Address(this));
-    } else {
-        OrvaGraphics::AddVramSize(-static_cast<int32_t>(BufferBytes()));
-        OrvaDebug::Log("● ReleasePerticle  / ID [0x%08X] / [VRAM %.3lfMB]\n", Address(this),
-                       OrvaGraphics::GetVramSize() * kBytesToMegabytes);
-    }
-    systemCopy.reset();
+    OrvaBatchBuffer::LogReleased("Perticle ", this, BufferBytes());
+    buffer.FreeMemory();
     if (texture != nullptr) {
         texture->Release();
         texture = nullptr;
@@ -84,23 +47,17 @@ void OrvaParticle::Destroy()
 
 void OrvaParticle::OnLostDevice()
 {
-    for (OrvaObject* o = g_particles.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaParticle*>(o)->InvalidateDeviceObjects();
-    }
+    g_particles.ForEach(&OrvaParticle::InvalidateDeviceObjects);
 }
 
 void OrvaParticle::OnResetDevice()
 {
-    for (OrvaObject* o = g_particles.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaParticle*>(o)->RestoreDeviceObjects();
-    }
+    g_particles.ForEach(&OrvaParticle::RestoreDeviceObjects);
 }
 
 void OrvaParticle::RenderAll()
 {
-    for (OrvaObject* o = g_particles.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaParticle*>(o)->Render();
-    }
+    g_particles.ForEach(&OrvaParticle::Render);
 }
 
 OrvaParticle* OrvaParticle::Create(int32_t particles, int32_t blend)
@@ -109,38 +66,22 @@ OrvaParticle* OrvaParticle::Create(int32_t particles, int32_t blend)
     if (p == nullptr) {
         return nullptr;
     }
-    OrvaDebug::Log("○ CreatePerticle  / ID [0x%08X] / ", Address(p));
+    OrvaDebug::Log("○ CreatePerticle  / ID [0x%08X] / ", OrvaBatchBuffer::Address(p));
     g_particles.PushFront(p);
     p->blend = blend;
     // A count the buffers cannot be sized for leaves an empty batch rather
     // than a buffer of a wrapped-around size.
     if (particles < 0 || particles > kMaxParticles) {
         OrvaDebug::Log("エラー : パーティクル数が不正です [%d] / ", particles);
-    } else {
-        const uint32_t bytes = 3 * kVertexSize * 2 * static_cast<uint32_t>(particles);
-        p->systemCopy.reset(new (std::nothrow) uint8_t[RoundToPages(bytes)]);
-        if (p->systemCopy == nullptr && bytes > 0) {
-            OrvaDebug::Log("エラー : メモリの確保に失敗 [%u Byte] / ", RoundToPages(bytes));
-        } else {
-            p->capacity = 2 * static_cast<uint32_t>(particles);
-        }
+    } else if (p->buffer.Reserve(3 * kVertexSize * 2 * static_cast<uint32_t>(particles))) {
+        p->capacity = 2 * static_cast<uint32_t>(particles);
     }
-    p->vertexBuffer = MakeVertexBuffer(p->BufferBytes(), p->vertexFormat);
-    if (blend >= 0 && blend < 8) {
-        OrvaDebug::Log("%s", kBlendNames[blend]);
-    }
+    p->buffer.CreateDeviceBuffer(p->BufferBytes(), p->vertexFormat);
+    OrvaBatchBuffer::LogBlendName(blend);
     const uint32_t kilobytes =
         static_cast<uint32_t>(((6 * p->vertexSize + 160) * static_cast<uint64_t>(p->capacity) + sizeof(OrvaParticle)) /
                               1024);
-    if (OrvaDevice::IsSoftwareVertexProcessing()) {
-        OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete!\n", static_cast<int32_t>(p->capacity),
-                       3 * p->capacity, kilobytes);
-    } else {
-        OrvaGraphics::AddVramSize(static_cast<int32_t>(p->BufferBytes()));
-        OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete! [VRAM %.3lfMB]\n",
-                       static_cast<int32_t>(p->capacity), 3 * p->capacity, kilobytes,
-                       OrvaGraphics::GetVramSize() * kBytesToMegabytes);
-    }
+    OrvaBatchBuffer::LogCreated(static_cast<int32_t>(p->capacity), 3 * p->capacity, kilobytes, p->BufferBytes());
     return p;
 }
 
@@ -154,8 +95,7 @@ bool OrvaParticle::AddTriangle(const OrvaVertex3D* vertices)
     if (vertices == nullptr || triangleCount >= capacity) {
         return false;
     }
-    std::memcpy(systemCopy.get() + queuedBytes, vertices, 3 * vertexSize);
-    queuedBytes += 3 * vertexSize;
+    buffer.Append(vertices, 3 * vertexSize);
     ++triangleCount;
     return true;
 }
@@ -172,18 +112,9 @@ bool OrvaParticle::Billboard(OrvaVector* corners, const OrvaVector& position)
         return false;
     }
     front.Normalize();
-    OrvaVector u(0.0f, 1.0f, 0.0f);
-    // Straight up or down +Y is parallel to the view: -Z or +Z stands in.
-    if (front.x == 0.0f && front.z == 0.0f && (front.y == 1.0f || front.y == -1.0f)) {
-        u.Set(0.0f, 0.0f, -front.y);
-    }
     OrvaVector right;
-    right.Cross(front, u);
-    right.Normalize();
-    right.Set(-right.x, -right.y, -right.z);
     OrvaVector up;
-    up.Cross(front, right);
-    up.Normalize();
+    OrvaAxes::Aim(front, OrvaVector(0.0f, 1.0f, 0.0f), &right, &up);
     const float rows[16] = {right.x, right.y, right.z, 0.0f,  //
                             up.x,    up.y,    up.z,    0.0f,  //
                             front.x, front.y, front.z, 0.0f,  //
@@ -198,16 +129,12 @@ bool OrvaParticle::Billboard(OrvaVector* corners, const OrvaVector& position)
 
 void OrvaParticle::InvalidateDeviceObjects()
 {
-    if (vertexBuffer != nullptr) {
-        vertexBuffer->Release();
-        vertexBuffer = nullptr;
-    }
+    buffer.ReleaseDeviceBuffer();
 }
 
 void OrvaParticle::RestoreDeviceObjects()
 {
-    InvalidateDeviceObjects();
-    vertexBuffer = MakeVertexBuffer(BufferBytes(), vertexFormat);
+    buffer.CreateDeviceBuffer(BufferBytes(), vertexFormat);
 }
 
 void OrvaParticle::SetTexture(OrvaTexture* newTexture)
@@ -273,21 +200,17 @@ bool OrvaParticle::Queue(float x, float y, float z, float width, float height, c
 void OrvaParticle::Clear()
 {
     triangleCount = 0;
-    queuedBytes = 0;
+    buffer.Clear();
 }
 
 void OrvaParticle::Render()
 {
     platform::SoftDevice* device = OrvaDevice::GetDevice();
     // Without a buffer (the device is lost) there is nothing to draw from.
-    if (triangleCount == 0 || device == nullptr || vertexBuffer == nullptr) {
+    if (triangleCount == 0 || device == nullptr || !HasVertexBuffer()) {
         return;
     }
-    uint8_t* bits = nullptr;
-    if (vertexBuffer->Lock(0, queuedBytes, &bits, platform::LockDiscard) == platform::kGfxOk) {
-        std::memcpy(bits, systemCopy.get(), queuedBytes);
-        vertexBuffer->Unlock();
-    }
+    buffer.Upload();
     OrvaDevice::SetRenderState(platform::RsLighting, 0);
     OrvaDevice::SetRenderState(platform::RsFogEnable, 0);
     OrvaDevice::SetRenderState(platform::RsCullMode, platform::CullNone);
@@ -303,7 +226,7 @@ void OrvaParticle::Render()
     device->SetVertexShader(vertexFormat);
     OrvaDevice::SetTexture(texture, 0);
     OrvaDevice::SetBlendMode(sub ? kOrvaBlendAdd : blend);
-    device->SetStreamSource(0, vertexBuffer, vertexSize);
+    device->SetStreamSource(0, buffer.GetDeviceBuffer(), vertexSize);
     device->DrawPrimitive(platform::PrimTriangleList, 0, triangleCount);
     OrvaApplication::AddPolygonCount(static_cast<int32_t>(triangleCount));
     if (sub) {

@@ -6,16 +6,13 @@
 // the camera or the particles move. A batch draws with one draw call, one
 // blend mode and the identity world matrix. Main thread only.
 #include <cstdint>
-#include <memory>
 
 #include "engine/core/object.h"
 #include "engine/core/vector.h"
+#include "engine/render/batch_buffer.h"
 #include "engine/render/primitive3d.h"
 
 class OrvaTexture;
-namespace platform {
-class SoftVertexBuffer;
-}
 
 class OrvaParticle : public OrvaObject {
 public:
@@ -65,10 +62,10 @@ public:
     int32_t GetBlend() const { return blend; }
     uint32_t GetTriangleCount() const { return triangleCount; }
     uint32_t GetCapacity() const { return capacity; }   // triangles
-    uint32_t GetQueuedBytes() const { return queuedBytes; }
-    const OrvaVertex3D* GetVertices() const { return reinterpret_cast<const OrvaVertex3D*>(systemCopy.get()); }
+    uint32_t GetQueuedBytes() const { return buffer.GetQueuedBytes(); }
+    const OrvaVertex3D* GetVertices() const { return reinterpret_cast<const OrvaVertex3D*>(buffer.GetData()); }
     OrvaTexture* GetTexture() const { return texture; }
-    bool HasVertexBuffer() const { return vertexBuffer != nullptr; }
+    bool HasVertexBuffer() const { return buffer.GetDeviceBuffer() != nullptr; }
 
     ~OrvaParticle() override;
 
@@ -79,12 +76,10 @@ private:
                bool rotated, int32_t angle);
 
     OrvaTexture* texture = nullptr;
-    platform::SoftVertexBuffer* vertexBuffer = nullptr;
     int32_t blend = 0;
     uint32_t triangleCount = 0;
     uint32_t capacity = 0;              // triangles
     uint32_t vertexSize = kVertexSize;
     uint32_t vertexFormat = kVertexFormat;
-    uint32_t queuedBytes = 0;
-    std::unique_ptr<uint8_t[]> systemCopy;   // whole 4096-byte pages
+    OrvaBatchBuffer buffer;
 };

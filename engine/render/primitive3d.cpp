@@ -7,46 +7,14 @@
 #include "engine/core/debug.h"
 #include "engine/core/device.h"
 #include "engine/core/effect.h"
-#include "engine/core/graphics.h"
 #include "engine/core/math.h"
 #include "engine/core/texture.h"
+#include "engine/render/batch_buffer.h"
 #include "platform/gfx/soft_device.h"
 
 namespace {
 
 OrvaObjectList g_primitives;
-
-constexpr uint32_t kPageBytes = 4096;
-constexpr double kBytesToMegabytes = 1.0 / 1048576.0;
-constexpr const char* kBlendNames[8] = {"None Blend / ",  "Normal Blend / ", "Add Blend / ",    "Sub Blend / ",
-                                        "Mul Blend / ",   "OneOne Blend / ", "Bright Blend / ", "Revease Blend / "};
-
-uint32_t Address(const void* p)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
-}
-
-uint32_t RoundToPages(uint32_t bytes)
-{
-    return (bytes + kPageBytes - 1) / kPageBytes * kPageBytes;
-}
-
-platform::SoftVertexBuffer* MakeVertexBuffer(uint32_t bytes)
-{
-    platform::SoftDevice* device = OrvaDevice::GetDevice();
-    if (device == nullptr || bytes == 0) {
-        return nullptr;
-    }
-    platform::SoftVertexBuffer* buffer = nullptr;
-    const platform::GfxResult r =
-        device->CreateVertexBuffer(bytes, platform::UsageWriteOnly | platform::UsageDynamic,
-                                   OrvaPrimitive3D::kVertexFormat, platform::PoolDefault, &buffer);
-    if (r != platform::kGfxOk) {
-        OrvaDebug::Log("エラー : 頂点バッファの作成に失敗 [%s]\n", OrvaDevice::GetErrorString(r));
-        return nullptr;
-    }
-    return buffer;
-}
 
 }  // namespace
 
@@ -57,14 +25,8 @@ OrvaPrimitive3D::OrvaPrimitive3D()
 
 OrvaPrimitive3D::~OrvaPrimitive3D()
 {
-    if (OrvaDevice::IsSoftwareVertexProcessing()) {
-        OrvaDebug::Log("● ReleasePrimitive3D  / ID [0x%08X]\n", Address(this));
-    } else {
-        OrvaGraphics::AddVramSize(-static_cast<int32_t>(BufferBytes()));
-        OrvaDebug::Log("● ReleasePrimitive3D  / ID [0x%08X] / [VRAM %.3lfMB]\n", Address(this),
-                       OrvaGraphics::GetVramSize() * kBytesToMegabytes);
-    }
-    systemCopy.reset();
+    OrvaBatchBuffer::LogReleased("Primitive3D ", this, BufferBytes());
+    buffer.FreeMemory();
     if (texture != nullptr) {
         texture->Release();
         texture = nullptr;
@@ -88,23 +50,17 @@ void OrvaPrimitive3D::Destroy()
 
 void OrvaPrimitive3D::OnLostDevice()
 {
-    for (OrvaObject* o = g_primitives.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaPrimitive3D*>(o)->InvalidateDeviceObjects();
-    }
+    g_primitives.ForEach(&OrvaPrimitive3D::InvalidateDeviceObjects);
 }
 
 void OrvaPrimitive3D::OnResetDevice()
 {
-    for (OrvaObject* o = g_primitives.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaPrimitive3D*>(o)->RestoreDeviceObjects();
-    }
+    g_primitives.ForEach(&OrvaPrimitive3D::RestoreDeviceObjects);
 }
 
 void OrvaPrimitive3D::RenderAll()
 {
-    for (OrvaObject* o = g_primitives.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaPrimitive3D*>(o)->Render();
-    }
+    g_primitives.ForEach(&OrvaPrimitive3D::Render);
 }
 
 OrvaPrimitive3D* OrvaPrimitive3D::CreatePoints(int32_t capacity, int32_t blend)
@@ -134,7 +90,7 @@ OrvaPrimitive3D* OrvaPrimitive3D::Create(int32_t capacity, int32_t blend, uint32
     if (p == nullptr) {
         return nullptr;
     }
-    OrvaDebug::Log("○ CreatePrimitive3D / ID [0x%08X] / ", Address(p));
+    OrvaDebug::Log("○ CreatePrimitive3D / ID [0x%08X] / ", OrvaBatchBuffer::Address(p));
     g_primitives.PushFront(p);
     p->blend = blend;
     p->verticesPerPrimitive = verticesPerPrimitive;
@@ -143,28 +99,14 @@ OrvaPrimitive3D* OrvaPrimitive3D::Create(int32_t capacity, int32_t blend, uint32
     // rather than a buffer of a wrapped-around size.
     if (capacity < 0 || static_cast<int64_t>(capacity) * verticesPerPrimitive > kMaxVertices) {
         OrvaDebug::Log("エラー : プリミティブ数が不正です [%d] / ", capacity);
-    } else {
-        const uint32_t bytes = kVertexSize * verticesPerPrimitive * static_cast<uint32_t>(capacity);
-        p->systemCopy.reset(new (std::nothrow) uint8_t[RoundToPages(bytes)]);
-        if (p->systemCopy == nullptr && bytes > 0) {
-            OrvaDebug::Log("エラー : メモリの確保に失敗 [%u Byte] / ", RoundToPages(bytes));
-        } else {
-            p->capacity = capacity;
-        }
+    } else if (p->buffer.Reserve(kVertexSize * verticesPerPrimitive * static_cast<uint32_t>(capacity))) {
+        p->capacity = capacity;
     }
-    p->vertexBuffer = MakeVertexBuffer(p->BufferBytes());
-    if (blend >= 0 && blend < 8) {
-        OrvaDebug::Log("%s", kBlendNames[blend]);
-    }
+    p->buffer.CreateDeviceBuffer(p->BufferBytes(), kVertexFormat);
+    OrvaBatchBuffer::LogBlendName(blend);
     const uint32_t vertices = verticesPerPrimitive * static_cast<uint32_t>(p->capacity);
     const uint32_t kilobytes = static_cast<uint32_t>((p->BufferBytes() + sizeof(OrvaPrimitive3D)) / 1024);
-    if (OrvaDevice::IsSoftwareVertexProcessing()) {
-        OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete!\n", p->capacity, vertices, kilobytes);
-    } else {
-        OrvaGraphics::AddVramSize(static_cast<int32_t>(p->BufferBytes()));
-        OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete! [VRAM %.3lfMB]\n", p->capacity,
-                       vertices, kilobytes, OrvaGraphics::GetVramSize() * kBytesToMegabytes);
-    }
+    OrvaBatchBuffer::LogCreated(p->capacity, vertices, kilobytes, p->BufferBytes());
     return p;
 }
 
@@ -188,44 +130,35 @@ bool OrvaPrimitive3D::AddPrimitive(OrvaVertex3D* vertices, int32_t vertexCount)
         vertices[i].x += offset;
         vertices[i].y += offset;
     }
-    std::memcpy(systemCopy.get() + queuedBytes, vertices, kVertexSize * static_cast<uint32_t>(vertexCount));
-    queuedBytes += kVertexSize * static_cast<uint32_t>(vertexCount);
+    buffer.Append(vertices, kVertexSize * static_cast<uint32_t>(vertexCount));
     ++primitiveCount;
     return true;
 }
 
 void OrvaPrimitive3D::InvalidateDeviceObjects()
 {
-    if (vertexBuffer != nullptr) {
-        vertexBuffer->Release();
-        vertexBuffer = nullptr;
-    }
+    buffer.ReleaseDeviceBuffer();
 }
 
 void OrvaPrimitive3D::RestoreDeviceObjects()
 {
-    InvalidateDeviceObjects();
-    vertexBuffer = MakeVertexBuffer(BufferBytes());
+    buffer.CreateDeviceBuffer(BufferBytes(), kVertexFormat);
 }
 
 void OrvaPrimitive3D::Clear()
 {
     primitiveCount = 0;
-    queuedBytes = 0;
+    buffer.Clear();
 }
 
 void OrvaPrimitive3D::Render()
 {
     platform::SoftDevice* device = OrvaDevice::GetDevice();
     // Without a buffer (the device is lost) there is nothing to draw from.
-    if (primitiveCount == 0 || device == nullptr || vertexBuffer == nullptr) {
+    if (primitiveCount == 0 || device == nullptr || !HasVertexBuffer()) {
         return;
     }
-    uint8_t* bits = nullptr;
-    if (vertexBuffer->Lock(0, queuedBytes, &bits, platform::LockDiscard) == platform::kGfxOk) {
-        std::memcpy(bits, systemCopy.get(), queuedBytes);
-        vertexBuffer->Unlock();
-    }
+    buffer.Upload();
     platform::Matrix4 m;
     std::memcpy(m.m, world.GetData(), sizeof(m.m));
     device->SetTransform(platform::TsWorld, m);
@@ -234,7 +167,7 @@ void OrvaPrimitive3D::Render()
         OrvaEffect::Begin(kOrvaBlendSub);
     }
     device->SetVertexShader(kVertexFormat);
-    device->SetStreamSource(0, vertexBuffer, kVertexSize);
+    device->SetStreamSource(0, buffer.GetDeviceBuffer(), kVertexSize);
     OrvaDevice::SetTexture(texture, 0);
     OrvaDevice::SetBlendMode(sub ? kOrvaBlendAdd : blend);
     device->DrawPrimitive(primitiveType, 0, primitiveCount);
@@ -371,107 +304,18 @@ bool OrvaPrimitive3D::AddPoint(const OrvaVertex3D* point)
 
 void OrvaPrimitive3D::ResetTransform()
 {
-    front.Set(0.0f, 0.0f, 1.0f);
-    up.Set(0.0f, 1.0f, 0.0f);
-    right.Set(1.0f, 0.0f, 0.0f);
-    position.Set(0.0f, 0.0f, 0.0f);
+    ResetAxes();
 }
 
 void OrvaPrimitive3D::UpdateTransform()
 {
-    right.Normalize();
-    up.Normalize();
-    front.Normalize();
-    const float rows[16] = {right.x, right.y, right.z, 0.0f,  //
-                            up.x,    up.y,    up.z,    0.0f,  //
-                            front.x, front.y, front.z, 0.0f,  //
-                            position.x, position.y, position.z, 1.0f};
-    world.Set(rows);
-}
-
-void OrvaPrimitive3D::Yaw(int32_t angle)
-{
-    RotateY(angle);
-}
-
-void OrvaPrimitive3D::Pitch(int32_t angle)
-{
-    RotateX(angle);
-}
-
-void OrvaPrimitive3D::Roll(int32_t angle)
-{
-    RotateZ(angle);
-}
-
-// Each turn is R x M with M the rows right, up, front; the axes are left
-// unnormalised until UpdateTransform.
-void OrvaPrimitive3D::RotateX(int32_t angle)
-{
-    const float c = OrvaMath::Cos(angle);
-    const float s = OrvaMath::Sin(angle);
-    const OrvaVector u = up;
-    const OrvaVector f = front;
-    up.Set(c * u.x + s * f.x, c * u.y + s * f.y, c * u.z + s * f.z);
-    front.Set(-s * u.x + c * f.x, -s * u.y + c * f.y, -s * u.z + c * f.z);
-}
-
-void OrvaPrimitive3D::RotateY(int32_t angle)
-{
-    const float c = OrvaMath::Cos(angle);
-    const float s = OrvaMath::Sin(angle);
-    const OrvaVector r = right;
-    const OrvaVector f = front;
-    right.Set(c * r.x - s * f.x, c * r.y - s * f.y, c * r.z - s * f.z);
-    front.Set(s * r.x + c * f.x, s * r.y + c * f.y, s * r.z + c * f.z);
-}
-
-void OrvaPrimitive3D::RotateZ(int32_t angle)
-{
-    const float c = OrvaMath::Cos(angle);
-    const float s = OrvaMath::Sin(angle);
-    const OrvaVector r = right;
-    const OrvaVector u = up;
-    right.Set(c * r.x + s * u.x, c * r.y + s * u.y, c * r.z + s * u.z);
-    up.Set(-s * r.x + c * u.x, -s * r.y + c * u.y, -s * r.z + c * u.z);
-}
-
-void OrvaPrimitive3D::Translate(float dx, float dy, float dz)
-{
-    position.Set(position.x + dx, position.y + dy, position.z + dz);
+    NormalizeAxes();
+    GetPlacement(&world);
 }
 
 void OrvaPrimitive3D::GetWorld(OrvaMatrix* out) const
 {
     if (out != nullptr) {
         *out = world;
-    }
-}
-
-void OrvaPrimitive3D::GetFront(OrvaVector* out) const
-{
-    if (out != nullptr) {
-        *out = front;
-    }
-}
-
-void OrvaPrimitive3D::GetUp(OrvaVector* out) const
-{
-    if (out != nullptr) {
-        *out = up;
-    }
-}
-
-void OrvaPrimitive3D::GetRight(OrvaVector* out) const
-{
-    if (out != nullptr) {
-        *out = right;
-    }
-}
-
-void OrvaPrimitive3D::GetPosition(OrvaVector* out) const
-{
-    if (out != nullptr) {
-        *out = position;
     }
 }

@@ -6,16 +6,14 @@
 // a position) that turns and moves like a camera; UpdateTransform rebuilds
 // it after the frame changed. Main thread only.
 #include <cstdint>
-#include <memory>
 
 #include "engine/core/matrix.h"
 #include "engine/core/object.h"
 #include "engine/core/vector.h"
+#include "engine/render/axes.h"
+#include "engine/render/batch_buffer.h"
 
 class OrvaTexture;
-namespace platform {
-class SoftVertexBuffer;
-}
 
 // The untransformed vertex of 3D primitives and particles: position,
 // ARGB colour, texture coordinates; vertex format 0x142, 24 bytes.
@@ -29,7 +27,7 @@ struct OrvaVertex3D {
 };
 static_assert(sizeof(OrvaVertex3D) == 24, "OrvaVertex3D is the 24-byte vertex of format 0x142");
 
-class OrvaPrimitive3D : public OrvaObject {
+class OrvaPrimitive3D : public OrvaObject, public OrvaAxes {
 public:
     static constexpr uint32_t kVertexFormat = 0x142;
     static constexpr uint32_t kVertexSize = sizeof(OrvaVertex3D);
@@ -87,29 +85,19 @@ public:
     virtual void ResetTransform();
     // World matrix from the normalised frame.
     virtual void UpdateTransform();
-    virtual void Yaw(int32_t angle);     // RotateY
-    virtual void Pitch(int32_t angle);   // RotateX
-    virtual void Roll(int32_t angle);    // RotateZ
-    // Turn the frame about its own axis (OrvaAngle, low 16 bits used).
-    virtual void RotateX(int32_t angle);
-    virtual void RotateY(int32_t angle);
-    virtual void RotateZ(int32_t angle);
-    virtual void Translate(float dx, float dy, float dz);
+    // Yaw, Pitch, Roll, RotateX, RotateY, RotateZ and Translate (OrvaAxes)
+    // turn and move the frame.
 
     int32_t GetBlend() const { return blend; }
     uint32_t GetPrimitiveCount() const { return primitiveCount; }
     int32_t GetCapacity() const { return capacity; }   // primitives
     uint32_t GetVerticesPerPrimitive() const { return verticesPerPrimitive; }
-    uint32_t GetQueuedBytes() const { return queuedBytes; }
+    uint32_t GetQueuedBytes() const { return buffer.GetQueuedBytes(); }
     // The queued vertices, as they will be drawn.
-    const OrvaVertex3D* GetVertices() const { return reinterpret_cast<const OrvaVertex3D*>(systemCopy.get()); }
+    const OrvaVertex3D* GetVertices() const { return reinterpret_cast<const OrvaVertex3D*>(buffer.GetData()); }
     OrvaTexture* GetTexture() const { return texture; }
-    bool HasVertexBuffer() const { return vertexBuffer != nullptr; }
+    bool HasVertexBuffer() const { return buffer.GetDeviceBuffer() != nullptr; }
     void GetWorld(OrvaMatrix* out) const;
-    void GetFront(OrvaVector* out) const;
-    void GetUp(OrvaVector* out) const;
-    void GetRight(OrvaVector* out) const;
-    void GetPosition(OrvaVector* out) const;
 
     ~OrvaPrimitive3D() override;
 
@@ -124,17 +112,12 @@ private:
     OrvaVertex3D ShapeVertex(const OrvaVertex3D& v) const;
 
     OrvaTexture* texture = nullptr;
-    platform::SoftVertexBuffer* vertexBuffer = nullptr;
     int32_t blend = 0;
     uint32_t primitiveCount = 0;
     int32_t capacity = 0;                 // primitives
-    uint32_t queuedBytes = 0;
     uint32_t verticesPerPrimitive = 0;    // 1, 2 or 3
     uint32_t primitiveType = 0;           // the device's point, line or triangle list
-    std::unique_ptr<uint8_t[]> systemCopy;   // whole 4096-byte pages
-    OrvaVector front{0.0f, 0.0f, 1.0f};
-    OrvaVector up{0.0f, 1.0f, 0.0f};
-    OrvaVector right{1.0f, 0.0f, 0.0f};
-    OrvaVector position{0.0f, 0.0f, 0.0f};
+    OrvaBatchBuffer buffer;
+    // front, up, right and position come from OrvaAxes.
     OrvaMatrix world{};
 };
