@@ -9,15 +9,11 @@
 #include "engine/core/effect.h"
 #include "engine/core/math.h"
 #include "engine/core/texture.h"
+#include "engine/render/batch_buffer.h"
 
 namespace {
 
 OrvaObjectList g_listSprites;
-
-const char* const kBlendNames[8] = {
-    "None Blend / ", "Normal Blend / ", "Add Blend / ",    "Sub Blend / ",
-    "Mul Blend / ",  "OneOne Blend / ", "Bright Blend / ", "Revease Blend / ",
-};
 
 // The device's pre-transformed, coloured, one-stage vertex.
 struct StripVertex {
@@ -30,11 +26,6 @@ struct StripVertex {
     float v = 0.0f;
 };
 static_assert(sizeof(StripVertex) == OrvaListSprite::kVertexSize, "strip vertex layout");
-
-uint32_t Address(const void* p)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
-}
 
 }  // namespace
 
@@ -57,23 +48,17 @@ void OrvaListSprite::Destroy()
 
 void OrvaListSprite::OnLostDevice()
 {
-    for (OrvaObject* o = g_listSprites.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaListSprite*>(o)->InvalidateDeviceObjects();
-    }
+    g_listSprites.ForEach(&OrvaListSprite::InvalidateDeviceObjects);
 }
 
 void OrvaListSprite::OnResetDevice()
 {
-    for (OrvaObject* o = g_listSprites.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaListSprite*>(o)->RestoreDeviceObjects();
-    }
+    g_listSprites.ForEach(&OrvaListSprite::RestoreDeviceObjects);
 }
 
 void OrvaListSprite::RenderAll()
 {
-    for (OrvaObject* o = g_listSprites.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaListSprite*>(o)->Render();
-    }
+    g_listSprites.ForEach(&OrvaListSprite::Render);
 }
 
 int32_t OrvaListSprite::GetCount()
@@ -88,7 +73,7 @@ OrvaListSprite* OrvaListSprite::Create(int32_t items, int32_t points, int32_t bl
         OrvaDebug::Log("エラー : リストスプライトを作成するメモリが足りません\n");
         return nullptr;
     }
-    OrvaDebug::Log("○ CreateListSprite / ID [0x%08X] / ", Address(s));
+    OrvaDebug::Log("○ CreateListSprite / ID [0x%08X] / ", OrvaBatchBuffer::Address(s));
     g_listSprites.PushFront(s);
     s->blendMode = blend;
     // One point makes no triangle (and a division by zero for v); the byte
@@ -113,9 +98,7 @@ OrvaListSprite* OrvaListSprite::Create(int32_t items, int32_t points, int32_t bl
     if (progress != nullptr) {
         progress(0);
     }
-    if (blend >= 0 && blend <= 7) {
-        OrvaDebug::Log("%s", kBlendNames[blend]);
-    }
+    OrvaBatchBuffer::LogBlendName(blend);
     const uint32_t vertices = static_cast<uint32_t>(items) * 2u * static_cast<uint32_t>(points);
     OrvaDebug::Log("MaxPolygon %u / MaxVertex %u / %u ByteUse / Complete!\n",
                    (2u * static_cast<uint32_t>(points) - 2u) * static_cast<uint32_t>(items), vertices,
@@ -134,7 +117,7 @@ OrvaListSprite::OrvaListSprite() = default;
 
 OrvaListSprite::~OrvaListSprite()
 {
-    OrvaDebug::Log("● ReleaseSprite  / ID [0x%08X]\n", Address(this));
+    OrvaDebug::Log("● ReleaseSprite  / ID [0x%08X]\n", OrvaBatchBuffer::Address(this));
     if (texture != nullptr) {
         texture->Release();
         texture = nullptr;

@@ -9,24 +9,14 @@
 #include "engine/core/device.h"
 #include "engine/core/effect.h"
 #include "engine/core/texture.h"
+#include "engine/render/batch_buffer.h"
 #include "platform/gfx/soft_device.h"
 
 namespace {
 
 OrvaObjectList g_primitives;
 
-constexpr double kBytesToMegabytes = 1.0 / 1048576.0;
 constexpr float kDepthToZ = 1.0f / 65536.0f;
-
-const char* const kBlendNames[8] = {
-    "None Blend / ", "Normal Blend / ", "Add Blend / ",    "Sub Blend / ",
-    "Mul Blend / ",  "OneOne Blend / ", "Bright Blend / ", "Revease Blend / ",
-};
-
-uint32_t Address(const void* p)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
-}
 
 uint32_t PrimitiveType(uint32_t verticesPerPrimitive)
 {
@@ -49,20 +39,14 @@ bool DepthInRange(float depth)
 
 OrvaPrimitive::OrvaPrimitive()
 {
-    OrvaDebug::Log("○ CreatePrimitive  / ID [0x%08X] / ", Address(this));
+    OrvaDebug::Log("○ CreatePrimitive  / ID [0x%08X] / ", OrvaBatchBuffer::Address(this));
     g_primitives.PushFront(this);
 }
 
 OrvaPrimitive::~OrvaPrimitive()
 {
     const uint32_t vertexBytes = VertexCapacity() * kVertexStride;
-    if (OrvaDevice::IsSoftwareVertexProcessing() != 0) {
-        OrvaDebug::Log("● ReleasePrimitive  / ID [0x%08X]\n", Address(this));
-    } else {
-        OrvaGraphics::AddVramSize(-static_cast<int32_t>(vertexBytes));
-        OrvaDebug::Log("● ReleasePrimitive  / ID [0x%08X] / [VRAM %.3lfMB]\n", Address(this),
-                       OrvaGraphics::GetVramSize() * kBytesToMegabytes);
-    }
+    OrvaBatchBuffer::LogReleased("Primitive ", this, vertexBytes);
     unsortedCopy.reset();
     sortedPool.reset();
     if (texture != nullptr) {
@@ -88,23 +72,17 @@ void OrvaPrimitive::Destroy()
 
 void OrvaPrimitive::OnLostDevice()
 {
-    for (OrvaObject* o = g_primitives.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaPrimitive*>(o)->InvalidateDeviceObjects();
-    }
+    g_primitives.ForEach(&OrvaPrimitive::InvalidateDeviceObjects);
 }
 
 void OrvaPrimitive::OnResetDevice()
 {
-    for (OrvaObject* o = g_primitives.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaPrimitive*>(o)->RestoreDeviceObjects();
-    }
+    g_primitives.ForEach(&OrvaPrimitive::RestoreDeviceObjects);
 }
 
 void OrvaPrimitive::RenderAll()
 {
-    for (OrvaObject* o = g_primitives.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaPrimitive*>(o)->Render();
-    }
+    g_primitives.ForEach(&OrvaPrimitive::Render);
 }
 
 int32_t OrvaPrimitive::GetCount()
@@ -163,22 +141,13 @@ OrvaPrimitive* OrvaPrimitive::Create(int32_t capacity, int32_t blend, uint32_t v
     }
     p->RestoreDeviceObjects();
 
-    if (blend >= 0 && blend <= 7) {
-        OrvaDebug::Log("%s", kBlendNames[blend]);
-    }
+    OrvaBatchBuffer::LogBlendName(blend);
     const uint32_t usedVertices = p->VertexCapacity();
     const uint32_t vertexBytes = usedVertices * kVertexStride;
     const uint64_t useBytes = uint64_t{vertexBytes} + uint64_t{usedVertices} * sizeof(SortedRecord) +
                               sizeof(OrvaPrimitive);
     const uint32_t useKBytes = static_cast<uint32_t>(useBytes / 1024);
-    if (OrvaDevice::IsSoftwareVertexProcessing() != 0) {
-        OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete!\n", p->capacity, usedVertices,
-                       useKBytes);
-    } else {
-        OrvaGraphics::AddVramSize(static_cast<int32_t>(vertexBytes));
-        OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete! [VRAM %.3lfMB]\n", p->capacity,
-                       usedVertices, useKBytes, OrvaGraphics::GetVramSize() * kBytesToMegabytes);
-    }
+    OrvaBatchBuffer::LogCreated(p->capacity, usedVertices, useKBytes, vertexBytes);
     return p;
 }
 

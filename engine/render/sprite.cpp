@@ -12,6 +12,7 @@
 #include "engine/core/matrix.h"
 #include "engine/core/texture.h"
 #include "engine/core/vector.h"
+#include "engine/render/batch_buffer.h"
 
 namespace {
 
@@ -23,17 +24,6 @@ uint32_t g_clipWords[OrvaSprite::kMaxClipTriangles * 3 * OrvaGraphics::kClipVert
 OrvaSpriteVertex g_clipped[OrvaSprite::kMaxClipTriangles * 3];
 
 constexpr float kDepthToZ = 1.52587890625e-05f;            // 1 / 65536
-constexpr double kBytesToMegabytes = 9.5367431640625e-07;  // 1 / 1048576
-
-const char* const kBlendNames[8] = {
-    "None Blend / ", "Normal Blend / ", "Add Blend / ",    "Sub Blend / ",
-    "Mul Blend / ",  "OneOne Blend / ", "Bright Blend / ", "Revease Blend / ",
-};
-
-uint32_t Address(const void* p)
-{
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
-}
 
 // Source rectangle in texels as floats, whichever form it was given in.
 struct SourceRect {
@@ -158,23 +148,17 @@ void OrvaSprite::Destroy()
 
 void OrvaSprite::OnLostDevice()
 {
-    for (OrvaObject* o = g_sprites.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaSprite*>(o)->InvalidateDeviceObjects();
-    }
+    g_sprites.ForEach(&OrvaSprite::InvalidateDeviceObjects);
 }
 
 void OrvaSprite::OnResetDevice()
 {
-    for (OrvaObject* o = g_sprites.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaSprite*>(o)->RestoreDeviceObjects();
-    }
+    g_sprites.ForEach(&OrvaSprite::RestoreDeviceObjects);
 }
 
 void OrvaSprite::RenderAll()
 {
-    for (OrvaObject* o = g_sprites.GetHead(); o != nullptr; o = o->GetNext()) {
-        static_cast<OrvaSprite*>(o)->Render();
-    }
+    g_sprites.ForEach(&OrvaSprite::Render);
 }
 
 int32_t OrvaSprite::GetCount()
@@ -189,7 +173,7 @@ OrvaSprite* OrvaSprite::Create(int32_t quads, int32_t stages, int32_t blend, Orv
         OrvaDebug::Log("エラー : スプライトを作成するメモリが足りません\n");
         return nullptr;
     }
-    OrvaDebug::Log("○ CreateSprite  / ID [0x%08X] / ", Address(s));
+    OrvaDebug::Log("○ CreateSprite  / ID [0x%08X] / ", OrvaBatchBuffer::Address(s));
     g_sprites.PushFront(s);
     s->blendMode = blend;
     if (quads <= 0 || quads > kMaxQuads || !StageCountInRange(stages)) {
@@ -223,21 +207,12 @@ OrvaSprite* OrvaSprite::Create(int32_t quads, int32_t stages, int32_t blend, Orv
                                  : platform::kGfxInvalidCall;
     }
 
-    if (blend >= 0 && blend <= 7) {
-        OrvaDebug::Log("%s", kBlendNames[blend]);
-    }
+    OrvaBatchBuffer::LogBlendName(blend);
     const uint32_t kilobytes = static_cast<uint32_t>(
         (sizeof(OrvaSprite) + static_cast<size_t>(s->capacity) * (3u * s->vertexSize + sizeof(OrvaSpritePolygon))) /
         1024u);
-    if (OrvaDevice::IsSoftwareVertexProcessing() != 0) {
-        OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete!\n", static_cast<int32_t>(s->capacity),
-                       s->capacity * 3u, kilobytes);
-    } else {
-        OrvaGraphics::AddVramSize(static_cast<int32_t>(s->capacity * s->vertexSize * 3u));
-        OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete! [VRAM %.3lfMB]\n",
-                       static_cast<int32_t>(s->capacity), s->capacity * 3u, kilobytes,
-                       OrvaGraphics::GetVramSize() * kBytesToMegabytes);
-    }
+    OrvaBatchBuffer::LogCreated(static_cast<int32_t>(s->capacity), s->capacity * 3u, kilobytes,
+                                s->capacity * s->vertexSize * 3u);
     if (memoryShort) {
         OrvaDebug::Log("エラー : スプライトのバッファを確保できません [Quad %d]\n", quads);
     } else if (made != platform::kGfxOk) {
@@ -253,13 +228,7 @@ OrvaSprite::OrvaSprite() = default;
 
 OrvaSprite::~OrvaSprite()
 {
-    if (OrvaDevice::IsSoftwareVertexProcessing() != 0) {
-        OrvaDebug::Log("● ReleaseSprite  / ID [0x%08X]\n", Address(this));
-    } else {
-        OrvaGraphics::AddVramSize(-static_cast<int32_t>(capacity * vertexSize * 3u));
-        OrvaDebug::Log("● ReleaseSprite  / ID [0x%08X] / [VRAM %.3lfMB]\n", Address(this),
-                       OrvaGraphics::GetVramSize() * kBytesToMegabytes);
-    }
+    OrvaBatchBuffer::LogReleased("Sprite ", this, capacity * vertexSize * 3u);
     delete[] vertexCopy;
     vertexCopy = nullptr;
     delete[] polygonPool;
@@ -387,7 +356,7 @@ bool OrvaSprite::IsFull(uint32_t triangles)
     // only place that tells the batch is too small.
     if (!fullReported && capacity > 0) {
         fullReported = true;
-        OrvaDebug::Log("エラー : スプライトが一杯です / ID [0x%08X] / MaxPolygon %u\n", Address(this), capacity);
+        OrvaDebug::Log("エラー : スプライトが一杯です / ID [0x%08X] / MaxPolygon %u\n", OrvaBatchBuffer::Address(this), capacity);
     }
     return true;
 }
