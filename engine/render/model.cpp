@@ -274,10 +274,7 @@ bool OrvaModel::GetScreenPosition(OrvaVector* out, float* outW) const
 
 void OrvaModel::Reset()
 {
-    front.Set(0.0f, 0.0f, 1.0f);
-    up.Set(0.0f, 1.0f, 0.0f);
-    right.Set(1.0f, 0.0f, 0.0f);
-    position.Set(0.0f, 0.0f, 0.0f);
+    ResetAxes();
     scale.Set(1.0f, 1.0f, 1.0f);
 }
 
@@ -322,13 +319,7 @@ void OrvaModel::Update(float time)
 {
     FaceEye();
     g_scaling.Scaling(scale.x, scale.y, scale.z);
-    g_axes.Identity();
-    const OrvaVector* rows[4] = {&right, &up, &front, &position};
-    for (int32_t r = 0; r < 4; ++r) {
-        g_axes.SetElement(r + 1, 1, rows[r]->x);
-        g_axes.SetElement(r + 1, 2, rows[r]->y);
-        g_axes.SetElement(r + 1, 3, rows[r]->z);
-    }
+    GetPlacement(&g_axes);
     world.Multiply(g_scaling, g_axes);
     PushDown(time);
 }
@@ -338,51 +329,6 @@ void OrvaModel::UpdateWithMatrix(const OrvaMatrix& m)
     FaceEye();
     world = m;
     PushDown(0.0f);
-}
-
-// ---------------------------------------------------------------- turning
-
-void OrvaModel::Yaw(int32_t angle)
-{
-    RotateY(angle);
-}
-
-void OrvaModel::Pitch(int32_t angle)
-{
-    RotateX(angle);
-}
-
-void OrvaModel::Roll(int32_t angle)
-{
-    RotateZ(angle);
-}
-
-// a' = c a + s b and b' = -s a + c b: the two axes the turn moves.
-static void Turn(OrvaVector* a, OrvaVector* b, int32_t angle)
-{
-    const float c = OrvaMath::Cos(angle);
-    const float s = OrvaMath::Sin(angle);
-    const OrvaVector oldA = *a;
-    const OrvaVector oldB = *b;
-    a->Set(c * oldA.x + s * oldB.x, c * oldA.y + s * oldB.y, c * oldA.z + s * oldB.z);
-    b->Set(-s * oldA.x + c * oldB.x, -s * oldA.y + c * oldB.y, -s * oldA.z + c * oldB.z);
-}
-
-void OrvaModel::RotateX(int32_t angle)
-{
-    Turn(&up, &front, angle);
-}
-
-void OrvaModel::RotateY(int32_t angle)
-{
-    // right' = c right - s front, front' = s right + c front: the turn of
-    // (front, right) by the angle.
-    Turn(&front, &right, angle);
-}
-
-void OrvaModel::RotateZ(int32_t angle)
-{
-    Turn(&right, &up, angle);
 }
 
 // ---------------------------------------------------------------- setters
@@ -404,22 +350,10 @@ void OrvaModel::LookAt(const OrvaVector* eye, const OrvaVector* target, const Or
     }
     OrvaVector f(target->x - eye->x, target->y - eye->y, target->z - eye->z);
     f.Normalize();
-    OrvaVector u = upHint != nullptr ? *upHint : OrvaVector(0.0f, 1.0f, 0.0f);
-    // Straight up or down the hint would be parallel to the front.
-    if (f.x == 0.0f && f.z == 0.0f && (f.y == 1.0f || f.y == -1.0f)) {
-        u.Set(0.0f, 0.0f, -f.y);
-    }
-    OrvaVector r;
-    r.Cross(f, u);
-    r.Normalize();
-    r.Set(-r.x, -r.y, -r.z);
-    OrvaVector v;
-    v.Cross(f, r);
-    v.Normalize();
+    const OrvaVector hint = upHint != nullptr ? *upHint : OrvaVector(0.0f, 1.0f, 0.0f);
     position = *eye;
     front = f;
-    up = v;
-    right = r;
+    Aim(f, hint, &right, &up);
 }
 
 void OrvaModel::SetAxes(const OrvaVector* newFront, const OrvaVector* newUp, const OrvaVector* newRight)

@@ -19,6 +19,7 @@
 #include "engine/core/matrix.h"
 #include "engine/core/object.h"
 #include "engine/core/vector.h"
+#include "engine/render/axes.h"
 #include "platform/gfx/xfile.h"
 
 class OrvaCamera;
@@ -47,7 +48,7 @@ struct OrvaHeightField {
     std::vector<int32_t> visibleMeshes;
 };
 
-class OrvaModel : public OrvaObject {
+class OrvaModel : public OrvaObject, private OrvaAxes {
 public:
     // ---- module
     // Empties the model list, lets meshes follow device loss and reset, and
@@ -154,12 +155,12 @@ public:
     virtual void Update(float time);
 
     // ---- turning about the model's own axes (OrvaAngle, low 16 bits)
-    virtual void Yaw(int32_t angle);     // RotateY
-    virtual void Pitch(int32_t angle);   // RotateX
-    virtual void Roll(int32_t angle);    // RotateZ
-    virtual void RotateX(int32_t angle);
-    virtual void RotateY(int32_t angle);
-    virtual void RotateZ(int32_t angle);
+    using OrvaAxes::Yaw;     // RotateY
+    using OrvaAxes::Pitch;   // RotateX
+    using OrvaAxes::Roll;    // RotateZ
+    using OrvaAxes::RotateX;
+    using OrvaAxes::RotateY;
+    using OrvaAxes::RotateZ;
 
     // ---- placement setters: they change the placement only; call Update.
     virtual void SetPosition(float x, float y, float z);
@@ -343,10 +344,7 @@ private:
 
     OrvaFrame* root = nullptr;   // also in the frame list
     OrvaMatrix world{};
-    OrvaVector front{0.0f, 0.0f, 1.0f};
-    OrvaVector up{0.0f, 1.0f, 0.0f};
-    OrvaVector right{1.0f, 0.0f, 0.0f};
-    OrvaVector position{0.0f, 0.0f, 0.0f};
+    // front, up, right and position come from OrvaAxes.
     OrvaVector scale{1.0f, 1.0f, 1.0f};
     OrvaObjectList frames;       // OrvaFrame, root first, then load order
     OrvaObjectList meshes;       // OrvaMesh and SkinnedMesh
