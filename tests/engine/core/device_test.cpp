@@ -7,39 +7,23 @@
 
 #include "engine/core/effect.h"
 #include "engine/core/texture.h"
+#include "tests/engine/headless_frame.h"
 #include "tests/platform/gfx/busy2d_scene.h"
 
+using namespace orvatest;
+
 namespace {
-
-std::vector<uint32_t> g_frame;
-int g_frameWidth = 0;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    g_frameWidth = width;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
 
 class DeviceTest : public ::testing::Test {
 protected:
     void Start(int w, int h)
     {
-        OrvaDevice::Configure(w, h, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
+        StartDevice2D(w, h);
         OrvaDevice::GetDevice()->SetThreadCount(2);
     }
     void TearDown() override
     {
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopDevice2D();
     }
     // A quad of one colour over pixels [l, r) x [t, b), drawn as the 2D
     // modules draw: pre-transformed, moved by the pixel offset.

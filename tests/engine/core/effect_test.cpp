@@ -7,35 +7,21 @@
 
 #include "engine/core/device.h"
 #include "engine/core/texture.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
-
-std::vector<uint32_t> g_frame;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
 
 class EffectTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        OrvaDevice::Configure(4, 2, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
+        StartDevice2D(4, 2);
     }
     void TearDown() override
     {
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopDevice2D();
     }
 };
 

@@ -11,27 +11,17 @@
 #include "engine/core/image_pack.h"
 #include "engine/core/surface.h"
 #include "platform/image/image.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
-
-std::vector<uint32_t> g_frame;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
 
 class TextureTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        OrvaDevice::Configure(16, 12, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
+        StartDevice(16, 12);
         OrvaTexture::Initialize();
         OrvaSurface::Initialize();
     }

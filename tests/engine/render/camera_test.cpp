@@ -12,22 +12,11 @@
 #include "engine/core/texture.h"
 #include "engine/render/light.h"
 #include "engine/render/model.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
-
-std::vector<uint32_t> g_frame;
-int g_frameWidth = 0;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    g_frameWidth = width;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
 
 void ExpectVector(const OrvaVector& v, float x, float y, float z)
 {
@@ -64,8 +53,7 @@ class CameraTest : public ::testing::Test {
 protected:
     void Start(int w, int h)
     {
-        OrvaDevice::Configure(w, h, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
+        StartDevice(w, h);
         OrvaDevice::GetDevice()->SetThreadCount(2);
         OrvaTexture::Initialize();
         OrvaEffect::Initialize();
@@ -74,9 +62,7 @@ protected:
     void TearDown() override
     {
         OrvaCamera::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopDevice2D();
     }
     // A square of half-size `half` around `centre` in the plane z = centre.z,
     // drawn untransformed with the identity world.

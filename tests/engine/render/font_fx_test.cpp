@@ -18,6 +18,9 @@
 #include "engine/render/font_buffer.h"
 #include "engine/render/font_sprite.h"
 #include "engine/render/sprite.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
 
@@ -30,35 +33,6 @@ const char* const kGothic = "\x82\x6c\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4e";
 constexpr int32_t kSize = 8;
 
 constexpr uint32_t kClear = 0xFF000000u;
-
-std::vector<uint32_t> g_frame;
-int g_width = 0;
-int g_height = 0;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    g_width = width;
-    g_height = height;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::string Hex(const void* p)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-    return text;
-}
 
 // What the callbacks saw: per character (found by its first text byte and
 // its pen x) the times of its calls.
@@ -107,13 +81,6 @@ int32_t Start(OrvaFontFxCharData* d)
     return 0;
 }
 
-// Distinct opaque texels: red from x, green from y.
-uint32_t Texel(int x, int y)
-{
-    return 0xFF000000u | static_cast<uint32_t>(x * 0x28 + 0x10) << 16 | static_cast<uint32_t>(y * 0x28 + 0x10) << 8 |
-           0x05u;
-}
-
 class OrvaFontFxTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -129,10 +96,7 @@ protected:
     }
     void Open(int w, int h)
     {
-        OrvaDevice::Configure(w, h, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
+        StartDevice2D(w, h);
         ASSERT_TRUE(OrvaSprite::Initialize());
         OrvaFont::Initialize();
         ASSERT_TRUE(OrvaFontSprite::Initialize());
@@ -154,13 +118,11 @@ protected:
         OrvaFontSprite::Destroy();
         OrvaFont::Destroy();
         OrvaSprite::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopDevice2D();
         OrvaTexture::SetFullColor(false);
         OrvaDebug::SetLogPath(nullptr);
     }
-    std::string Log() const { return ReadAll(logPath); }
+    std::string Log() const { return ReadFile(logPath); }
     OrvaFontFx* Make() { return OrvaFontFx::Create(font, &Phase0, &Phase1, &Phase2); }
     // Tags every character's user bytes with its pen x.
     static void TagCharacters(OrvaFontFx* fx)
@@ -168,15 +130,6 @@ protected:
         for (int32_t i = 0; i < fx->GetCharCount(); ++i) {
             std::memcpy(fx->GetChar(i)->data.user, &fx->GetChar(i)->x, sizeof(int32_t));
         }
-    }
-    static void Frame(const std::function<void()>& body)
-    {
-        ASSERT_TRUE(OrvaDevice::BeginScene());
-        OrvaDevice::Clear(kClear);
-        OrvaEffect::Begin(kOrvaBlendNone);
-        body();
-        OrvaDevice::EndScene();
-        ASSERT_TRUE(OrvaDevice::Present());
     }
     struct Widths {
         int32_t a = 0, b = 0, c = 0;
@@ -405,7 +358,7 @@ TEST_F(OrvaFontFxTest, DrawsCharactersIntoTheirBoxes)
     const OrvaRect area{6, 5, 48, 24};
     fx->SetString("AB", &area);
     auto frameOf = [&](const std::function<void()>& body) {
-        Frame(body);
+        DrawFrame(kClear, body);
         return g_frame;
     };
     const std::vector<uint32_t> empty = frameOf([&] {
@@ -511,15 +464,15 @@ TEST_F(OrvaFontFxTest, PicturesDrawFromTheImageTexture)
     fx->SetImageTexture(t);
     ASSERT_NE(fx->GetImageSprite(), nullptr);
     EXPECT_EQ(fx->GetImageSprite()->GetTexture(0), t);
-    Frame([&] {
+    DrawFrame(kClear, [&] {
         fx->Draw();
         fx->Render();
     });
     // A 3 x 3 picture on a line of 8: at (5, 2 + 2).
-    for (int y = 0; y < g_height; ++y) {
-        for (int x = 0; x < g_width; ++x) {
+    for (int y = 0; y < g_frameHeight; ++y) {
+        for (int x = 0; x < g_frameWidth; ++x) {
             const bool inside = x >= 5 && x < 8 && y >= 4 && y < 7;
-            EXPECT_EQ(g_frame[static_cast<size_t>(y) * g_width + x], inside ? Texel(x - 5 + 1, y - 4) : kClear)
+            EXPECT_EQ(g_frame[static_cast<size_t>(y) * g_frameWidth + x], inside ? Texel(x - 5 + 1, y - 4) : kClear)
                 << x << "," << y;
         }
     }
@@ -550,7 +503,7 @@ TEST_F(OrvaFontFxTest, LostDeviceAndResetKeepTheText)
     g_setScale = 1.0f;
     fx->Update();
     auto draw = [&] {
-        Frame([&] {
+        DrawFrame(kClear, [&] {
             fx->Draw();
             fx->Render();
         });

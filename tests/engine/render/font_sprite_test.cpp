@@ -19,6 +19,9 @@
 #include "engine/render/font_buffer.h"
 #include "engine/render/font_data.h"
 #include "engine/render/sprite.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
 
@@ -36,39 +39,10 @@ const char* const kGothic = "\x82\x6c\x82\x72 \x83\x53\x83\x56\x83\x62\x83\x4e";
 constexpr uint32_t kClear = 0xFF000000u;
 constexpr uint32_t kWhite = 0xFFFFFFFFu;
 
-std::vector<uint32_t> g_frame;
-int g_width = 0;
-int g_height = 0;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    g_width = width;
-    g_height = height;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 void WriteAll(const std::string& path, const std::string& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string Hex(const void* p)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-    return text;
 }
 
 uint16_t Code(const char* text)
@@ -112,10 +86,7 @@ protected:
     }
     void Start(int w, int h)
     {
-        OrvaDevice::Configure(w, h, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
+        StartDevice2D(w, h);
         ASSERT_TRUE(OrvaSprite::Initialize());
         OrvaFont::Initialize();
         ASSERT_TRUE(OrvaFontSprite::Initialize());
@@ -128,13 +99,11 @@ protected:
         OrvaFontSprite::Destroy();
         OrvaFont::Destroy();
         OrvaSprite::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopDevice2D();
         OrvaTexture::SetFullColor(false);
         OrvaDebug::SetLogPath(nullptr);
     }
-    std::string Log() const { return ReadAll(logPath); }
+    std::string Log() const { return ReadFile(logPath); }
 
     static OrvaFontSprite* Pack(const char* text, int32_t size, int32_t capacity = 64)
     {
@@ -147,16 +116,6 @@ protected:
     {
         return *f->GetGlyph(OrvaFontSprite::GetCharIndex(Code(character)));
     }
-    // One frame: clear, the 2D states, the body, present.
-    static void Frame(const std::function<void()>& body)
-    {
-        ASSERT_TRUE(OrvaDevice::BeginScene());
-        OrvaDevice::Clear(kClear);
-        OrvaEffect::Begin(kOrvaBlendNone);
-        body();
-        OrvaDevice::EndScene();
-        ASSERT_TRUE(OrvaDevice::Present());
-    }
     // White glyphs drawn 1:1 over black: every pixel inside a placed cell
     // shows the cell's coverage as grey, every other pixel stays clear.
     static void ExpectGlyphs(const OrvaFontSprite* f, const std::vector<Placed>& placed)
@@ -166,8 +125,8 @@ protected:
             sheets.push_back(Texels(f->GetSheetSprite(s)->GetTexture(0)));
         }
         int inked = 0;
-        for (int y = 0; y < g_height; ++y) {
-            for (int x = 0; x < g_width; ++x) {
+        for (int y = 0; y < g_frameHeight; ++y) {
+            for (int x = 0; x < g_frameWidth; ++x) {
                 uint32_t alpha = 0;
                 for (const Placed& p : placed) {
                     const OfdGlyphRecord& g = *p.glyph;
@@ -179,7 +138,7 @@ protected:
                                                 p.left] >> 24;
                     }
                 }
-                const uint32_t pixel = g_frame[static_cast<size_t>(y) * g_width + x];
+                const uint32_t pixel = g_frame[static_cast<size_t>(y) * g_frameWidth + x];
                 if (alpha == 0) {
                     EXPECT_EQ(pixel, kClear) << x << "," << y;
                 } else {
@@ -320,7 +279,7 @@ TEST_F(OrvaFontSpriteTest, DrawsTextIntoItsCells)
 
     // Fixed pitch: each cell at pen + A, the pen moving 8; a line feed goes
     // back to x, 8 down.
-    Frame([&] {
+    DrawFrame(kClear, [&] {
         f->Clear();
         f->DrawText("A\ng" SJ_KAN, 3, 2, 0.0f, kWhite);
         f->Render();
@@ -328,7 +287,7 @@ TEST_F(OrvaFontSpriteTest, DrawsTextIntoItsCells)
     ExpectGlyphs(f, {{a, 3 + a->a, 2}, {g, 3 + g->a, 10}, {kan, 11 + kan->a, 10}});
 
     // A tab moves four sizes, a space half a size, a backspace one back.
-    Frame([&] {
+    DrawFrame(kClear, [&] {
         f->Clear();
         f->DrawText("\tA", 0, 0, 0.0f, kWhite);
         f->DrawText("B  \bA", 1, 12, 0.0f, kWhite);
@@ -338,7 +297,7 @@ TEST_F(OrvaFontSpriteTest, DrawsTextIntoItsCells)
 
     // Proportional: cells at the pen, the pen moving B + 1; a character
     // without a glyph moves a whole size.
-    Frame([&] {
+    DrawFrame(kClear, [&] {
         f->Clear();
         f->DrawTextProportional("gB" SJ_IDEO_SPACE "A", 2, 5, 0.0f, kWhite);
         f->Render();
@@ -348,7 +307,7 @@ TEST_F(OrvaFontSpriteTest, DrawsTextIntoItsCells)
 
     // The queue holds until Clear: rendering again draws the same.
     const std::vector<uint32_t> before = g_frame;
-    Frame([&] { f->Render(); });
+    DrawFrame(kClear, [&] { f->Render(); });
     EXPECT_EQ(g_frame, before);
 }
 
@@ -402,7 +361,7 @@ TEST_F(OrvaFontSpriteTest, SingleCharacterDraws)
     const OfdGlyphRecord& kan = Glyph(f, SJ_KAN);
     const OrvaRect exact{5, 2, 5 + kan.right - kan.left, 2 + kan.bottom - kan.top};
     auto frameOf = [&](const std::function<int32_t()>& draw) {
-        Frame([&] {
+        DrawFrame(kClear, [&] {
             f->Clear();
             EXPECT_EQ(draw(), 2);
             f->Render();
@@ -427,10 +386,10 @@ TEST_F(OrvaFontSpriteTest, SingleCharacterDraws)
     const OrvaRect clip{0, 0, exact.left + 3, 24};
     f->SetClip(&clip);
     frameOf([&] { return f->DrawChar(SJ_KAN, &exact, 0.0f, kWhite); });
-    for (int y = 0; y < g_height; ++y) {
-        for (int x = 0; x < g_width; ++x) {
-            const uint32_t expected = x < clip.right ? plain[static_cast<size_t>(y) * g_width + x] : kClear;
-            EXPECT_EQ(g_frame[static_cast<size_t>(y) * g_width + x], expected) << x << "," << y;
+    for (int y = 0; y < g_frameHeight; ++y) {
+        for (int x = 0; x < g_frameWidth; ++x) {
+            const uint32_t expected = x < clip.right ? plain[static_cast<size_t>(y) * g_frameWidth + x] : kClear;
+            EXPECT_EQ(g_frame[static_cast<size_t>(y) * g_frameWidth + x], expected) << x << "," << y;
         }
     }
     f->SetClip(nullptr);
@@ -461,7 +420,7 @@ TEST_F(OrvaFontSpriteTest, PatternTextureTintsAndLeavesAgain)
     red->Update();
 
     auto draw = [&] {
-        Frame([&] {
+        DrawFrame(kClear, [&] {
             f->Clear();
             f->DrawText(SJ_KAN, 2, 1, 0.0f, kWhite);
             f->Render();
@@ -532,7 +491,7 @@ TEST_F(OrvaFontSpriteTest, PackedFontRoundTripsThroughAnOfdFile)
     EXPECT_EQ(Texels(loaded->GetSheetSprite(0)->GetTexture(0)), sheet.argb);
 
     auto frameOf = [&](OrvaFontSprite* f) {
-        Frame([&] {
+        DrawFrame(kClear, [&] {
             f->Clear();
             f->DrawText(text, 1, 2, 0.0f, kWhite);
             f->Render();
@@ -588,7 +547,7 @@ TEST_F(OrvaFontSpriteTest, BrokenOrMissingFontFilesGiveFontSpritesWithoutSheets)
     EXPECT_NE(Log().find("} シート数 0 / 0 KB UseTexture", before.size()), std::string::npos);
 
     // Not OFD data: the message, and no summary.
-    std::string bytes = ReadAll(ofd);
+    std::string bytes = ReadFile(ofd);
     bytes[3] = '!';
     WriteAll(ofd, bytes);
     const std::string beforeMagic = Log();
@@ -612,7 +571,7 @@ TEST_F(OrvaFontSpriteTest, SheetsQueueUpToTheirCapacity)
     OrvaFontSprite* f = Pack(SJ_KAN, 8, 3);
     f->DrawText(SJ_KAN SJ_KAN SJ_KAN SJ_KAN SJ_KAN, 0, 0, 0.0f, kWhite);
     EXPECT_EQ(f->GetSheetSprite(0)->GetPolygonCount(), 6u);
-    Frame([&] { f->Render(); });
+    DrawFrame(kClear, [&] { f->Render(); });
     const OfdGlyphRecord* kan = &Glyph(f, SJ_KAN);
     ExpectGlyphs(f, {{kan, kan->a, 0}, {kan, 8 + kan->a, 0}, {kan, 16 + kan->a, 0}});
     f->Clear();
@@ -624,7 +583,7 @@ TEST_F(OrvaFontSpriteTest, LostDeviceAndResetKeepTheText)
     Start(24, 12);
     OrvaFontSprite* f = Pack("Ag" SJ_KAN, 8);
     auto draw = [&] {
-        Frame([&] {
+        DrawFrame(kClear, [&] {
             f->Clear();
             f->DrawText("gA" SJ_KAN, 1, 1, 0.0f, kWhite);
             f->Render();

@@ -16,36 +16,14 @@
 #include "engine/core/device.h"
 #include "engine/core/effect.h"
 #include "engine/core/texture.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
 
-std::vector<uint32_t> g_frame;
-int g_width = 0;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    g_width = width;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
-
-uint32_t Pixel(int x, int y)
-{
-    return g_frame[static_cast<size_t>(y) * g_width + x];
-}
-
 constexpr uint32_t kClear = 0xFF000000u;
 constexpr uint32_t kWhite = 0xFFFFFFFFu;
-
-uint32_t Texel(int x, int y)
-{
-    return 0xFF000000u | static_cast<uint32_t>(x * 0x28 + 0x10) << 16 | static_cast<uint32_t>(y * 0x28 + 0x10) << 8 |
-           0x05u;
-}
 
 int g_progressCalls = 0;
 void CountProgress(int32_t step)
@@ -82,10 +60,7 @@ class ListSpriteTest : public ::testing::Test {
 protected:
     void Start(int w, int h)
     {
-        OrvaDevice::Configure(w, h, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
+        StartDevice2D(w, h);
         ASSERT_TRUE(OrvaListSprite::Initialize());
         OrvaDevice::SetRenderState(platform::RsAlphaBlendEnable, 1);
         OrvaTexture::SetFullColor(true);
@@ -93,45 +68,16 @@ protected:
     void TearDown() override
     {
         OrvaListSprite::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopDevice2D();
         OrvaTexture::SetFullColor(false);
         OrvaDebug::SetLogPath(nullptr);
-    }
-    static void Frame(uint32_t clear, const std::function<void()>& body)
-    {
-        ASSERT_TRUE(OrvaDevice::BeginScene());
-        OrvaDevice::Clear(clear);
-        OrvaEffect::Begin(kOrvaBlendNone);
-        body();
-        OrvaDevice::EndScene();
-        ASSERT_TRUE(OrvaDevice::Present());
-    }
-    static OrvaTexture* MakeTexture(int w, int h)
-    {
-        OrvaTexture* t = OrvaTexture::Create(w, h, true, nullptr);
-        void* bits = nullptr;
-        int32_t pitch = 0;
-        if (t->Lock(&bits, &pitch) != 1) {
-            return t;
-        }
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const uint32_t texel = Texel(x, y);
-                std::memcpy(static_cast<uint8_t*>(bits) + y * pitch + x * 4, &texel, 4);
-            }
-        }
-        t->Unlock();
-        t->Update();
-        return t;
     }
     // The colour of each pixel from a function of (x, y), or the clear
     // colour outside [left, right) x [top, bottom).
     static void ExpectPicture(int left, int top, int right, int bottom, const std::function<uint32_t(int, int)>& want)
     {
-        for (int y = 0; y < static_cast<int>(g_frame.size()) / g_width; ++y) {
-            for (int x = 0; x < g_width; ++x) {
+        for (int y = 0; y < g_frameHeight; ++y) {
+            for (int x = 0; x < g_frameWidth; ++x) {
                 const bool inside = x >= left && x < right && y >= top && y < bottom;
                 EXPECT_EQ(Pixel(x, y), inside ? want(x, y) : kClear) << x << "," << y;
             }
@@ -151,7 +97,7 @@ TEST_F(ListSpriteTest, StripAlongXRunsVAlongAndUAcross)
     // Angle 0: the pair of a point lies at (x, y - w) with uL and (x, y + w)
     // with uR.
     EXPECT_EQ(Strip({{1.0f, 2.0f}, {5.0f, 2.0f}}, 1.0f, 0, kWhite).AddTo(s, {0, 0, 2, 4}), 1u);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectPicture(1, 1, 5, 3, [](int x, int y) { return Texel(y - 1, x - 1); });
 
     // Three points on the same line: v steps along and ends where it did.
@@ -159,7 +105,7 @@ TEST_F(ListSpriteTest, StripAlongXRunsVAlongAndUAcross)
     three->SetTexture(t);
     EXPECT_EQ(Strip({{1.0f, 2.0f}, {3.0f, 2.0f}, {5.0f, 2.0f}}, 1.0f, 0, kWhite).AddTo(three, {0, 0, 2, 4}), 1u);
     const std::vector<uint32_t> twoPoints = g_frame;
-    Frame(kClear, [&] { three->Render(); });
+    DrawFrame(kClear, [&] { three->Render(); });
     EXPECT_EQ(g_frame, twoPoints);
 }
 
@@ -172,7 +118,7 @@ TEST_F(ListSpriteTest, QuarterTurnPutsThePairAcrossX)
     // Angle 16384: the pair lies at (x + w, y) with uL and (x - w, y) with uR,
     // so u runs right to left.
     Strip({{2.0f, 1.0f}, {2.0f, 5.0f}}, 1.0f, 16384, kWhite).AddTo(s, {0, 0, 2, 4});
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectPicture(1, 1, 3, 5, [](int x, int y) { return Texel(2 - x, y - 1); });
 }
 
@@ -185,20 +131,20 @@ TEST_F(ListSpriteTest, StripsAreDrawnInOrderUpToTheCapacity)
     EXPECT_EQ(Strip({{1.0f, 1.0f}, {4.0f, 1.0f}}, 1.0f, 0, green).AddTo(s, {}), 1u);
     EXPECT_EQ(Strip({{0.0f, 1.0f}, {4.0f, 1.0f}}, 1.0f, 0, blue).AddTo(s, {}), 0u);
     EXPECT_EQ(s->GetItemCount(), 2);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     for (int y = 0; y < 2; ++y) {
         EXPECT_EQ(Pixel(0, y), red);
         EXPECT_EQ(Pixel(1, y), green);
         EXPECT_EQ(Pixel(3, y), green);
     }
     // Render keeps the strips; Clear drops them.
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(Pixel(0, 0), red);
     s->Clear();
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(Pixel(1, 1), kClear);
     EXPECT_EQ(Strip({{0.0f, 1.0f}, {4.0f, 1.0f}}, 1.0f, 0, blue).AddTo(s, {}), 1u);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(Pixel(3, 0), blue);
     // Missing arrays are refused.
     EXPECT_EQ(s->AddStrip(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}), 0u);
@@ -221,7 +167,7 @@ TEST_F(ListSpriteTest, BlendModesIncludingSub)
     for (const Case& c : cases) {
         OrvaListSprite* s = OrvaListSprite::Create(1, 2, c.mode, nullptr);
         Strip({{0.0f, 1.0f}, {2.0f, 1.0f}}, 1.0f, 0, 0x80402010u).AddTo(s, {});
-        Frame(0x40C08020u, [&] { s->Render(); });
+        DrawFrame(0x40C08020u, [&] { s->Render(); });
         EXPECT_EQ(Pixel(0, 0), c.want) << "mode " << c.mode << std::hex << " got " << Pixel(0, 0);
         EXPECT_EQ(Pixel(1, 1), c.want) << "mode " << c.mode;
         EXPECT_EQ(Pixel(2, 0), 0x40C08020u) << "mode " << c.mode;
@@ -237,7 +183,7 @@ TEST_F(ListSpriteTest, LostDeviceDropsTheStripsAndAddingAgainGivesThePicture)
     s->SetTexture(t);
     const Strip strip({{1.0f, 2.0f}, {3.0f, 2.0f}, {5.0f, 2.0f}}, 1.0f, 0, kWhite);
     strip.AddTo(s, {0, 0, 2, 4});
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     const std::vector<uint32_t> before = g_frame;
 
     OrvaDevice::GetDevice()->SimulateLoss();
@@ -245,11 +191,11 @@ TEST_F(ListSpriteTest, LostDeviceDropsTheStripsAndAddingAgainGivesThePicture)
     EXPECT_TRUE(s->HasVertexBuffer());
     // The strips went with the old buffer: nothing is drawn from the new one.
     EXPECT_EQ(s->GetItemCount(), 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(Pixel(2, 1), kClear);
     s->Clear();
     strip.AddTo(s, {0, 0, 2, 4});
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(g_frame, before);
 
     // While the device is lost there is no buffer to write into.

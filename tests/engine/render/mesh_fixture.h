@@ -23,23 +23,13 @@
 #include "engine/render/model_loader.h"
 #include "engine/render/shader.h"
 #include "platform/gfx/xfile.h"
+#include "tests/engine/render/ortho_view.h"
 #include "tests/platform/gfx/xfile_writer.h"
 
 namespace meshtest {
 
-inline std::vector<uint32_t> g_frame;
-inline int g_width = 0;
-
-inline void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    g_width = width;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
+using orvatest::g_frame;
+using orvatest::Hex;
 
 // One log per process: ctest runs the tests side by side.
 inline std::string LogPath()
@@ -49,17 +39,7 @@ inline std::string LogPath()
 
 inline std::string ReadLog()
 {
-    std::ifstream in(LogPath(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline std::string Hex(const void* p)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-    return text;
+    return orvatest::ReadFile(LogPath());
 }
 
 constexpr int kSize = 16;
@@ -71,17 +51,9 @@ protected:
     {
         std::remove(LogPath().c_str());
         OrvaDebug::SetLogPath(LogPath().c_str());
-        OrvaDevice::Configure(kSize, kSize, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
-        OrvaCamera::Initialize();
+        camera = orvatest::StartOrthoView(kSize, kSize, 10.0f);
         ASSERT_TRUE(OrvaShader::Initialize());
         OrvaMesh::Initialize();
-        camera = OrvaCamera::Create();
-        camera->SetOrtho(kSize, kSize, 0.0f, 10.0f);
-        camera->UpdateView();
-        camera->Apply();
         root = new OrvaFrame();
         root->SetName("MASTER_FRAME");
         frames.PushBack(root);
@@ -98,10 +70,7 @@ protected:
         frames.ReleaseAll();
         OrvaDebug::SetLogPath(nullptr);
         OrvaShader::Destroy();
-        OrvaCamera::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        orvatest::StopOrthoView();
         std::remove(LogPath().c_str());
     }
     // Reads the file and loads it into the lists; false when it does not parse.

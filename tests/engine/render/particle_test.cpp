@@ -14,20 +14,11 @@
 #include "engine/core/effect.h"
 #include "engine/core/texture.h"
 #include "engine/render/camera.h"
+#include "tests/engine/render/ortho_view.h"
+
+using namespace orvatest;
 
 namespace {
-
-std::vector<uint32_t> g_frame;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
 
 constexpr int kSize = 8;
 constexpr uint32_t kBlack = 0xFF000000u;
@@ -63,27 +54,15 @@ protected:
     void SetUp() override
     {
         std::remove(LogPath().c_str());
-        OrvaDevice::Configure(kSize, kSize, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaDevice::GetDevice()->SetThreadCount(2);
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
-        OrvaCamera::Initialize();
-        ASSERT_TRUE(OrvaParticle::Initialize());
         // At the origin looking along +z, one world unit per pixel.
-        camera = OrvaCamera::Create();
-        camera->SetOrtho(kSize, kSize, 0.0f, 20.0f);
-        camera->UpdateView();
-        camera->Apply();
+        camera = StartOrthoView(kSize, kSize, 20.0f);
+        ASSERT_TRUE(OrvaParticle::Initialize());
     }
     void TearDown() override
     {
         OrvaDebug::SetLogPath(nullptr);
         OrvaParticle::Destroy();
-        OrvaCamera::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopOrthoView();
         OrvaTexture::SetFullColor(false);
         std::remove(LogPath().c_str());
     }

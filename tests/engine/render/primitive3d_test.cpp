@@ -14,20 +14,11 @@
 #include "engine/core/effect.h"
 #include "engine/core/texture.h"
 #include "engine/render/camera.h"
+#include "tests/engine/render/ortho_view.h"
+
+using namespace orvatest;
 
 namespace {
-
-std::vector<uint32_t> g_frame;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
 
 constexpr int kSize = 8;
 constexpr uint32_t kBlack = 0xFF000000u;
@@ -37,21 +28,6 @@ constexpr uint32_t kGreen = 0xFF00FF00u;
 std::string LogPath()
 {
     return testing::TempDir() + "primitive3d_test.log";
-}
-
-std::string ReadLog()
-{
-    std::ifstream in(LogPath(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Hex(const void* p)
-{
-    char buffer[16];
-    std::snprintf(buffer, sizeof(buffer), "%08X", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-    return buffer;
 }
 
 // A quad of world corners (l, t), (r, t), (r, b), (l, b) at depth z.
@@ -94,28 +70,16 @@ protected:
     void SetUp() override
     {
         std::remove(LogPath().c_str());
-        OrvaDevice::Configure(kSize, kSize, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaDevice::GetDevice()->SetThreadCount(2);
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
-        OrvaCamera::Initialize();
-        OrvaPrimitive3D::Initialize();
         // One world unit per pixel, origin at the frame's centre, y up:
         // world (x, y) lands on screen (4 + x, 4 - y).
-        camera = OrvaCamera::Create();
-        camera->SetOrtho(kSize, kSize, 0.0f, 10.0f);
-        camera->UpdateView();
-        camera->Apply();
+        camera = StartOrthoView(kSize, kSize, 10.0f);
+        OrvaPrimitive3D::Initialize();
     }
     void TearDown() override
     {
         OrvaDebug::SetLogPath(nullptr);
         OrvaPrimitive3D::Destroy();
-        OrvaCamera::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopOrthoView();
         OrvaTexture::SetFullColor(false);
         std::remove(LogPath().c_str());
     }
@@ -146,18 +110,18 @@ TEST_F(Primitive3DTest, CreationAndReleaseLogLines)
     ASSERT_NE(q, nullptr);
     const unsigned kbP = static_cast<unsigned>((24 * 30 + sizeof(OrvaPrimitive3D)) / 1024);
     const unsigned kbQ = static_cast<unsigned>((24 * 6 + sizeof(OrvaPrimitive3D)) / 1024);
-    std::string want = "○ CreatePrimitive3D / ID [0x" + Hex(p) + "] / Add Blend / MaxPolygon 10 / MaxVertex 30 / " +
+    std::string want = "○ CreatePrimitive3D / ID [" + Hex(p) + "] / Add Blend / MaxPolygon 10 / MaxVertex 30 / " +
                        std::to_string(kbP) + " KByteUse / Complete!\n";
     // A blend outside 0 to 7 has no name.
-    want += "○ CreatePrimitive3D / ID [0x" + Hex(q) + "] / MaxPolygon 3 / MaxVertex 6 / " + std::to_string(kbQ) +
+    want += "○ CreatePrimitive3D / ID [" + Hex(q) + "] / MaxPolygon 3 / MaxVertex 6 / " + std::to_string(kbQ) +
             " KByteUse / Complete!\n";
     const std::string idP = Hex(p);
     p->Release();
-    want += "● ReleasePrimitive3D  / ID [0x" + idP + "]\n";
+    want += "● ReleasePrimitive3D  / ID [" + idP + "]\n";
     OrvaPrimitive3D::Destroy();
-    want += "\n============================================== Destroy Primitive\n● ReleasePrimitive3D  / ID [0x" +
+    want += "\n============================================== Destroy Primitive\n● ReleasePrimitive3D  / ID [" +
             Hex(q) + "]\n";
-    EXPECT_EQ(ReadLog(), want);
+    EXPECT_EQ(ReadFile(LogPath()), want);
 }
 
 TEST_F(Primitive3DTest, CapacityAndVertexCountsAreEnforced)

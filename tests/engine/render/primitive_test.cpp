@@ -15,6 +15,9 @@
 #include "engine/core/effect.h"
 #include "engine/core/texture.h"
 #include "platform/gfx/soft_device.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
 
@@ -25,18 +28,6 @@ constexpr uint32_t kRed = 0xFFFF0000u;
 constexpr uint32_t kGreen = 0xFF00FF00u;
 constexpr uint32_t kBlue = 0xFF0000FFu;
 constexpr uint32_t kWhite = 0xFFFFFFFFu;
-
-std::vector<uint32_t> g_frame;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
 
 // A frame drawn by hand: '.' background, letters from a legend.
 std::vector<uint32_t> Picture(const char* rows, uint32_t background, const std::vector<std::pair<char, uint32_t>>& legend)
@@ -81,19 +72,14 @@ class OrvaPrimitiveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        OrvaDevice::Configure(kW, kH, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
+        StartDevice2D(kW, kH);
         ASSERT_TRUE(OrvaPrimitive::Initialize());
         OrvaDevice::GetDevice()->SetThreadCount(2);
     }
     void TearDown() override
     {
         OrvaPrimitive::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopDevice2D();
         OrvaDebug::SetLogPath(nullptr);
     }
 

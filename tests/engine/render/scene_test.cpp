@@ -21,6 +21,9 @@
 #include "platform/gfx/math3d.h"
 #include "platform/gfx/soft_device.h"
 #include "tests/engine/render/osf_test_data.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
 
@@ -34,36 +37,9 @@ constexpr int kSize = 32;
 constexpr uint32_t kClear = 0xFF000000u;
 constexpr uint32_t kSquareColor = 0xFF20C040u;
 
-std::vector<uint32_t> g_frame;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
-
 std::string LogPath()
 {
     return testing::TempDir() + "scene_test.log";
-}
-
-std::string ReadLog()
-{
-    std::ifstream in(LogPath(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Hex(const void* p)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-    return text;
 }
 
 OrvaSceneItem* ItemAt(OrvaScene* scene, int32_t index)
@@ -76,8 +52,7 @@ protected:
     void SetUp() override
     {
         std::remove(LogPath().c_str());
-        OrvaDevice::Configure(kSize, kSize, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
+        StartDevice(kSize, kSize);
         OrvaTexture::Initialize();
         OrvaCamera::Initialize();
         ASSERT_TRUE(OrvaScene::Initialize());
@@ -150,7 +125,7 @@ TEST_F(SceneTest, LoadLogsEveryRecord)
         expected += "       { Channnel " + std::to_string(c) + " { Keys [" + (c == 2 ? "2" : "0") + "] } }\n";
     }
     expected += "    { [m] ParentItem [0] ParentNo [-1] }\n}\n";
-    const std::string log = ReadLog();
+    const std::string log = ReadFile(LogPath());
     EXPECT_EQ(log.substr(0, head.size()), head);
     ASSERT_GE(log.size(), expected.size());
     EXPECT_EQ(log.substr(log.size() - expected.size()), expected);
@@ -160,7 +135,7 @@ TEST_F(SceneTest, LoadLogsEveryRecord)
     std::remove(LogPath().c_str());
     scene->Release();
     const std::string released = "● ReleaseScene ID [" + Hex(scene) + "]\n";
-    const std::string tail = ReadLog();
+    const std::string tail = ReadFile(LogPath());
     ASSERT_GE(tail.size(), released.size());
     EXPECT_EQ(tail.substr(tail.size() - released.size()), released);
 }
@@ -170,7 +145,7 @@ TEST_F(SceneTest, FaultsAreLoggedAndTheSceneIsStillReturned)
     OrvaDebug::SetLogPath(LogPath().c_str());
     OrvaScene* missing = OrvaScene::Load("/nonexistent/folder/none.osf", nullptr);
     ASSERT_NE(missing, nullptr);
-    EXPECT_EQ(ReadLog(), "○ LoadScene ID [" + Hex(missing) + "] / ERROR : ファイル[/nonexistent/folder/none.osf]が読めません\n}\n");
+    EXPECT_EQ(ReadFile(LogPath()), "○ LoadScene ID [" + Hex(missing) + "] / ERROR : ファイル[/nonexistent/folder/none.osf]が読めません\n}\n");
     EXPECT_EQ(missing->GetLayerCount(), 0);
     EXPECT_EQ(OrvaScene::GetCount(), 1);
 
@@ -178,7 +153,7 @@ TEST_F(SceneTest, FaultsAreLoggedAndTheSceneIsStillReturned)
     bytes[2] = 'F';
     std::remove(LogPath().c_str());
     OrvaScene* notOsf = OrvaScene::LoadFromMemory(bytes.data(), bytes.size(), nullptr);
-    EXPECT_EQ(ReadLog(), "○ LoadScene ID [" + Hex(notOsf) + "] / ERROR : 正しいOSFファイルではありません\n}\n");
+    EXPECT_EQ(ReadFile(LogPath()), "○ LoadScene ID [" + Hex(notOsf) + "] / ERROR : 正しいOSFファイルではありません\n}\n");
 
     OrvaOsf doc;
     doc.hasScene = true;
@@ -186,7 +161,7 @@ TEST_F(SceneTest, FaultsAreLoggedAndTheSceneIsStillReturned)
     bytes = Bytes(doc);
     std::remove(LogPath().c_str());
     OrvaScene* version = OrvaScene::LoadFromMemory(bytes.data(), bytes.size(), nullptr);
-    EXPECT_EQ(ReadLog(), "○ LoadScene ID [" + Hex(version) + "] / Model [0] {\n} ERROR : 正しいバージョンではありません\n}\n");
+    EXPECT_EQ(ReadFile(LogPath()), "○ LoadScene ID [" + Hex(version) + "] / Model [0] {\n} ERROR : 正しいバージョンではありません\n}\n");
     EXPECT_EQ(OrvaScene::GetCount(), 3);
     EXPECT_EQ(version->GetItem(3, 0), nullptr);
     version->Update(0.0f);   // nothing to pose, nothing to fail
@@ -269,7 +244,7 @@ TEST_F(SceneTest, HostileReferencesAreCut)
                  Item("d", 0, 99)};                       // past the end
     OrvaDebug::SetLogPath(LogPath().c_str());
     OrvaScene* scene = Load(doc);
-    EXPECT_NE(ReadLog().find("ERROR : サーフェスのインデックスが範囲外です [4] -> [6] / Index [6]\n"), std::string::npos);
+    EXPECT_NE(ReadFile(LogPath()).find("ERROR : サーフェスのインデックスが範囲外です [4] -> [6] / Index [6]\n"), std::string::npos);
     EXPECT_EQ(scene->GetLayer(0)->GetSurfaces().GetCount(), 1);
     EXPECT_EQ(scene->GetItem(3, 0)->GetParent(), nullptr);
     EXPECT_EQ(ItemAt(scene, 0)->GetParent(), nullptr);
@@ -449,7 +424,7 @@ TEST_F(SceneTest, ALensWithoutAProjectionKeepsTheOldOne)
     OrvaMatrix identity;
     identity.Identity();
     EXPECT_EQ(std::memcmp(scene->GetProjection().GetData(), identity.GetData(), 64), 0);
-    EXPECT_NE(ReadLog().find("ERROR : カメラの設定が不正です"), std::string::npos);
+    EXPECT_NE(ReadFile(LogPath()).find("ERROR : カメラの設定が不正です"), std::string::npos);
     doc.scene.aspect = 1.0f;
     scene->Release();
     scene = Load(doc);
@@ -467,7 +442,7 @@ TEST_F(SceneTest, DestroyReleasesEveryScene)
     OrvaScene::Destroy();
     EXPECT_EQ(OrvaScene::GetCount(), 0);
     EXPECT_EQ(OrvaScene::GetShaderHandle(), OrvaScene::kNoShader);
-    const std::string log = ReadLog();
+    const std::string log = ReadFile(LogPath());
     EXPECT_EQ(log.rfind("\n============================================== Destroy Scene\n", 0), 0u);
     EXPECT_NE(log.find("● ReleaseScene ID ["), std::string::npos);
 }

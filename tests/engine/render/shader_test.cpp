@@ -13,27 +13,17 @@
 #include "engine/core/device.h"
 #include "engine/core/matrix.h"
 #include "platform/gfx/vertex_shader.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
-
-std::vector<uint32_t> g_frame;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
 
 class ShaderTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        OrvaDevice::Configure(32, 24, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
+        StartDevice(32, 24);
         ASSERT_TRUE(OrvaShader::Initialize());
     }
     void TearDown() override

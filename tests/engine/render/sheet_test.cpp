@@ -17,26 +17,16 @@
 #include "engine/core/effect.h"
 #include "engine/core/surface.h"
 #include "engine/core/texture.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
 
-std::vector<uint32_t> g_frame;
-int g_width = 0;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
+// A frame pixel without its alpha.
+uint32_t Rgb(int x, int y)
 {
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    g_width = width;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
-
-uint32_t Pixel(int x, int y)
-{
-    return g_frame[static_cast<size_t>(y) * g_width + x] & 0xFFFFFFu;
+    return Pixel(x, y) & 0xFFFFFFu;
 }
 
 // An opaque colour from image pixel (x, y), different across every seam.
@@ -46,28 +36,12 @@ uint32_t ImageColor(int x, int y)
            static_cast<uint32_t>((x / 256) * 0x40 + 0x20);
 }
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Hex(const void* p)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-    return text;
-}
-
 class SheetTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         OrvaTexture::SetFullColor(true);
-        OrvaDevice::Configure(32, 24, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
+        StartDevice(32, 24);
         OrvaTexture::Initialize();
         OrvaSurface::Initialize();
         OrvaEffect::Initialize();
@@ -104,15 +78,6 @@ protected:
         }
         files.push_back(path);
         return path;
-    }
-    static void Frame(uint32_t clear, const std::function<void()>& body)
-    {
-        ASSERT_TRUE(OrvaDevice::BeginScene());
-        OrvaDevice::Clear(clear);
-        OrvaEffect::Begin(kOrvaBlendNone);
-        body();
-        OrvaDevice::EndScene();
-        ASSERT_TRUE(OrvaDevice::Present());
     }
     static void ExpectCorners(const OrvaSheetCell* cell, const float (*xy)[2])
     {
@@ -186,7 +151,7 @@ TEST_F(SheetTest, SizesThatAreMultiplesOfThePieceGiveEmptyEdges)
     ASSERT_NE(missing, nullptr);
     ASSERT_EQ(missing->GetColumns(), 1);
     EXPECT_EQ(missing->GetCell(0, 0)->width, 0);
-    Frame(0xFF000000u, [&] {
+    DrawFrame(0xFF000000u, [&] {
         s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone);
         missing->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone);
     });
@@ -203,7 +168,7 @@ TEST_F(SheetTest, ATruncatedImageGivesASafeSheet)
     }
     OrvaSheet* s = OrvaSheet::Create(path.c_str(), 0, false);
     ASSERT_NE(s, nullptr);
-    Frame(0xFF000000u, [&] { s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
+    DrawFrame(0xFF000000u, [&] { s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
     s->Release();
 }
 
@@ -214,10 +179,10 @@ TEST_F(SheetTest, ImagesPastTheGridAreCutToIt)
     ASSERT_EQ(s->GetColumns(), 16);
     ASSERT_EQ(s->GetRows(), 1);
     EXPECT_EQ(s->GetCell(0, 15)->width, 256);
-    Frame(0xFF000000u, [&] { s->Draw(-4090, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
+    DrawFrame(0xFF000000u, [&] { s->Draw(-4090, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
     // Image columns 4090 to 4095 show; the rest of the image is not drawn.
     for (int x = 0; x < 32; ++x) {
-        EXPECT_EQ(Pixel(x, 0), x < 6 ? 0x00FF00u : 0u) << x;
+        EXPECT_EQ(Rgb(x, 0), x < 6 ? 0x00FF00u : 0u) << x;
     }
 }
 
@@ -225,7 +190,7 @@ TEST_F(SheetTest, DrawingOperationsPlaceTheCorners)
 {
     OrvaSheet* s = OrvaSheet::Create(WriteImage(640, 480, 0x808080u).c_str(), 0, false);
     ASSERT_EQ(s->GetColumns(), 3);
-    Frame(0xFF000000u, [&] {
+    DrawFrame(0xFF000000u, [&] {
         s->Draw(100, 50, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone);
         const float draw[4][2] = {{99.5f, 49.5f}, {355.5f, 49.5f}, {355.5f, 305.5f}, {99.5f, 305.5f}};
         ExpectCorners(s->GetCell(0, 0), draw);
@@ -259,10 +224,10 @@ TEST_F(SheetTest, PiecesMeetWithoutASeam)
 {
     OrvaSheet* s = OrvaSheet::Create(WriteImage(300, 280).c_str(), 0, false);
     // Image (240 .. 271, 250 .. 273) fills the frame: both seams inside it.
-    Frame(0xFF000000u, [&] { s->Draw(-240, -250, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
+    DrawFrame(0xFF000000u, [&] { s->Draw(-240, -250, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
     for (int y = 0; y < 24; ++y) {
         for (int x = 0; x < 32; ++x) {
-            ASSERT_EQ(Pixel(x, y), ImageColor(x + 240, y + 250)) << x << "," << y;
+            ASSERT_EQ(Rgb(x, y), ImageColor(x + 240, y + 250)) << x << "," << y;
         }
     }
 }
@@ -277,28 +242,28 @@ TEST_F(SheetTest, ClipRectangleCutsThePieces)
     clip.bottom = 12;
     s->SetClip(&clip);
     EXPECT_TRUE(s->IsClipOn());
-    Frame(0xFF000000u, [&] { s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
+    DrawFrame(0xFF000000u, [&] { s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
     for (int y = 0; y < 24; ++y) {
         for (int x = 0; x < 32; ++x) {
             const bool inside = x >= 4 && x < 20 && y >= 5 && y < 12;
-            ASSERT_EQ(Pixel(x, y), inside ? 0x00C0FFu : 0u) << x << "," << y;
+            ASSERT_EQ(Rgb(x, y), inside ? 0x00C0FFu : 0u) << x << "," << y;
         }
     }
     s->SetClip(nullptr);
     EXPECT_FALSE(s->IsClipOn());
     EXPECT_EQ(s->GetClipRect().right, 0);
     // Back to the viewport: the whole frame.
-    Frame(0xFF000000u, [&] { s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
-    EXPECT_EQ(Pixel(31, 23), 0x00C0FFu);
+    DrawFrame(0xFF000000u, [&] { s->Draw(0, 0, 0.0f, 0xFFFFFFFFu, kOrvaBlendNone); });
+    EXPECT_EQ(Rgb(31, 23), 0x00C0FFu);
 }
 
 TEST_F(SheetTest, SubtractBlendDarkensTheFrame)
 {
     OrvaSheet* s = OrvaSheet::Create(WriteImage(8, 8, 0x402010u).c_str(), 0, false);
-    Frame(0xFF808080u, [&] { s->Draw(2, 2, 0.0f, 0xFFFFFFFFu, kOrvaBlendSub); });
-    EXPECT_EQ(Pixel(3, 3), 0x406070u);   // 0x80 - (0x40, 0x20, 0x10)
-    EXPECT_EQ(Pixel(1, 1), 0x808080u);   // outside: inverted twice
-    EXPECT_EQ(Pixel(10, 10), 0x808080u);
+    DrawFrame(0xFF808080u, [&] { s->Draw(2, 2, 0.0f, 0xFFFFFFFFu, kOrvaBlendSub); });
+    EXPECT_EQ(Rgb(3, 3), 0x406070u);   // 0x80 - (0x40, 0x20, 0x10)
+    EXPECT_EQ(Rgb(1, 1), 0x808080u);   // outside: inverted twice
+    EXPECT_EQ(Rgb(10, 10), 0x808080u);
 }
 
 }  // namespace

@@ -3,11 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,61 +10,20 @@
 #include "engine/core/device.h"
 #include "engine/core/effect.h"
 #include "engine/core/texture.h"
+#include "tests/engine/headless_frame.h"
+
+using namespace orvatest;
 
 namespace {
 
-std::vector<uint32_t> g_frame;
-int g_width = 0;
-
-void CaptureFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_frame.assign(static_cast<size_t>(width) * height, 0);
-    g_width = width;
-    for (int y = 0; y < height; ++y) {
-        std::memcpy(&g_frame[static_cast<size_t>(y) * width],
-                    reinterpret_cast<const uint8_t*>(argb) + static_cast<size_t>(y) * pitchBytes,
-                    static_cast<size_t>(width) * 4);
-    }
-}
-
-uint32_t Pixel(int x, int y)
-{
-    return g_frame[static_cast<size_t>(y) * g_width + x];
-}
-
 constexpr uint32_t kClear = 0xFF000000u;
 constexpr uint32_t kWhite = 0xFFFFFFFFu;
-
-// Distinct opaque texels: red from x, green from y.
-uint32_t Texel(int x, int y)
-{
-    return 0xFF000000u | static_cast<uint32_t>(x * 0x28 + 0x10) << 16 | static_cast<uint32_t>(y * 0x28 + 0x10) << 8 |
-           0x05u;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string Hex(const void* p)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)));
-    return text;
-}
 
 class SpriteTest : public ::testing::Test {
 protected:
     void Start(int w, int h)
     {
-        OrvaDevice::Configure(w, h, true, &CaptureFrame);
-        ASSERT_TRUE(OrvaDevice::Initialize());
-        OrvaTexture::Initialize();
-        OrvaEffect::Initialize();
+        StartDevice2D(w, h);
         ASSERT_TRUE(OrvaSprite::Initialize());
         OrvaDevice::SetRenderState(platform::RsAlphaBlendEnable, 1);
         OrvaTexture::SetFullColor(true);
@@ -77,48 +31,17 @@ protected:
     void TearDown() override
     {
         OrvaSprite::Destroy();
-        OrvaEffect::Destroy();
-        OrvaTexture::Destroy();
-        OrvaDevice::Destroy();
+        StopDevice2D();
         OrvaTexture::SetFullColor(false);
         OrvaTexture::SetPixelOffset(-0.5f);
         OrvaDebug::SetLogPath(nullptr);
-    }
-    // One frame: clear, the 2D states, the body, present.
-    static void Frame(uint32_t clear, const std::function<void()>& body)
-    {
-        ASSERT_TRUE(OrvaDevice::BeginScene());
-        OrvaDevice::Clear(clear);
-        // The 2D states; a batch in the Sub mode brackets itself.
-        OrvaEffect::Begin(kOrvaBlendNone);
-        body();
-        OrvaDevice::EndScene();
-        ASSERT_TRUE(OrvaDevice::Present());
-    }
-    static OrvaTexture* MakeTexture(int w, int h)
-    {
-        OrvaTexture* t = OrvaTexture::Create(w, h, true, nullptr);
-        void* bits = nullptr;
-        int32_t pitch = 0;
-        if (t->Lock(&bits, &pitch) != 1) {
-            return t;
-        }
-        for (int y = 0; y < h; ++y) {
-            for (int x = 0; x < w; ++x) {
-                const uint32_t texel = Texel(x, y);
-                std::memcpy(static_cast<uint8_t*>(bits) + y * pitch + x * 4, &texel, 4);
-            }
-        }
-        t->Unlock();
-        t->Update();
-        return t;
     }
     // Expects texel (x - left + sx, y - top + sy) inside [left, right) x
     // [top, bottom) and the clear colour elsewhere.
     static void ExpectTexels(int left, int top, int right, int bottom, int sx, int sy)
     {
-        for (int y = 0; y < static_cast<int>(g_frame.size()) / g_width; ++y) {
-            for (int x = 0; x < g_width; ++x) {
+        for (int y = 0; y < g_frameHeight; ++y) {
+            for (int x = 0; x < g_frameWidth; ++x) {
                 const bool inside = x >= left && x < right && y >= top && y < bottom;
                 EXPECT_EQ(Pixel(x, y), inside ? Texel(x - left + sx, y - top + sy) : kClear) << x << "," << y;
             }
@@ -127,8 +50,8 @@ protected:
     // Expects the colour inside the rectangle and the clear colour outside.
     static void ExpectBlock(int left, int top, int right, int bottom, uint32_t color)
     {
-        for (int y = 0; y < static_cast<int>(g_frame.size()) / g_width; ++y) {
-            for (int x = 0; x < g_width; ++x) {
+        for (int y = 0; y < g_frameHeight; ++y) {
+            for (int x = 0; x < g_frameWidth; ++x) {
                 const bool inside = x >= left && x < right && y >= top && y < bottom;
                 EXPECT_EQ(Pixel(x, y), inside ? color : kClear) << x << "," << y;
             }
@@ -148,14 +71,14 @@ TEST_F(SpriteTest, OneToOneSpriteLandsTexelForTexel)
     s->SetTexture(t, 0);
     const OrvaRect src{0, 0, 4, 4};
     EXPECT_EQ(s->DrawRect({2, 1, 6, 5}, 0.0f, &src, kWhite, 1), 1u);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectTexels(2, 1, 6, 5, 0, 0);
 
     // A part of the texture, through the float form.
     s->Clear();
     const OrvaRectF part(1.0f, 2.0f, 3.0f, 4.0f);
     EXPECT_EQ(s->DrawRectF(OrvaRectF(5.0f, 0.0f, 7.0f, 2.0f), 1.0f, &part, kWhite, 1), 1u);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectTexels(5, 0, 7, 2, 1, 2);
 
     // Stretched twice as wide: the source shrunk by half a texel on each side
@@ -164,7 +87,7 @@ TEST_F(SpriteTest, OneToOneSpriteLandsTexelForTexel)
     s->Clear();
     const OrvaRect row{0, 0, 4, 1};
     s->DrawRect({0, 3, 8, 4}, 0.0f, &row, kWhite, 1);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     const int texels[8] = {0, 1, 1, 1, 2, 2, 2, 3};
     for (int x = 0; x < 8; ++x) {
         EXPECT_EQ(Pixel(x, 3), Texel(texels[x], 0)) << x;
@@ -198,7 +121,7 @@ TEST_F(SpriteTest, BlendModesOnKnownColours)
         EXPECT_EQ(s->GetVertexSize(), 20u);
         s->SetTexture(stray, 0);
         EXPECT_EQ(s->DrawRect({1, 1, 3, 3}, 0.0f, nullptr, 0x80402010u, 0), 1u);
-        Frame(0x40C08020u, [&] {
+        DrawFrame(0x40C08020u, [&] {
             OrvaDevice::SetTexture(stray, 0);
             s->Render();
         });
@@ -337,7 +260,7 @@ TEST_F(SpriteTest, ClipRectangleKeepsTheTexelsInside)
     s->SetClip(&clip);
     const OrvaRect src{0, 0, 6, 4};
     s->DrawRect({0, 0, 6, 4}, 0.0f, &src, kWhite, 1);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectTexels(1, 1, 4, 3, 1, 1);
 
     // Clipped to the viewport: the part on screen is drawn as it was.
@@ -347,7 +270,7 @@ TEST_F(SpriteTest, ClipRectangleKeepsTheTexelsInside)
     s->Clear();
     const OrvaRect hanging{-2, -1, 4, 3};
     s->DrawRect(hanging, 0.0f, &src, kWhite, 1);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectTexels(0, 0, 4, 3, 2, 1);
     s->SetClip(nullptr);
 }
@@ -362,13 +285,13 @@ TEST_F(SpriteTest, SortedBatchDrawsFarToNearAndEqualDepthsInQueueOrder)
     s->DrawRect({0, 0, 4, 1}, 10.0f, nullptr, a, 0);
     s->DrawRect({0, 0, 2, 1}, 5.0f, nullptr, b, 0);
     s->DrawRect({0, 0, 3, 1}, 10.0f, nullptr, c, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(Pixel(0, 0), b);
     EXPECT_EQ(Pixel(1, 0), b);
     EXPECT_EQ(Pixel(2, 0), c);
     EXPECT_EQ(Pixel(3, 0), a);
     // Drawn again without Clear: the same picture.
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(Pixel(0, 0), b);
     EXPECT_EQ(Pixel(2, 0), c);
 
@@ -378,7 +301,7 @@ TEST_F(SpriteTest, SortedBatchDrawsFarToNearAndEqualDepthsInQueueOrder)
     s->DrawRect({0, 0, 3, 1}, 7.0f, nullptr, b, 0);
     s->DrawRect({0, 0, 2, 1}, 7.0f, nullptr, c, 0);
     s->DrawRect({0, 0, 1, 1}, 7.0f, nullptr, d, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(Pixel(0, 0), d);
     EXPECT_EQ(Pixel(1, 0), c);
     EXPECT_EQ(Pixel(2, 0), b);
@@ -390,7 +313,7 @@ TEST_F(SpriteTest, SortedBatchDrawsFarToNearAndEqualDepthsInQueueOrder)
     s->DrawRect({0, 0, 2, 1}, 1.0f, nullptr, b, 0);
     s->DrawRect({0, 0, 1, 1}, 0.0f, nullptr, c, 0);
     s->DrawRect({0, 0, 4, 1}, 65535.0f, nullptr, d, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(Pixel(0, 0), c);
     EXPECT_EQ(Pixel(1, 0), a);
     EXPECT_EQ(Pixel(3, 0), a);
@@ -476,17 +399,17 @@ TEST_F(SpriteTest, RotationInTheScreenPlane)
     // A quarter turn about the top-left corner: clockwise on the screen,
     // (right, top) lands at (left, top + width).
     s->DrawRectRotate({1, 1, 3, 2}, 0.0f, nullptr, red, 16384, 0, 0, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectBlock(0, 1, 1, 3, red);
     // Angle 0 is the plain rectangle; the float form about its own pivot.
     s->Clear();
     s->DrawRectFRotate(OrvaRectF(1.0f, 1.0f, 3.0f, 2.0f), 0.0f, nullptr, red, 0, 1.0f, 0.5f, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectBlock(1, 1, 3, 2, red);
     // A half turn about the centre of a 2 x 2 block keeps it in place.
     s->Clear();
     s->DrawRectRotate({1, 1, 3, 3}, 0.0f, nullptr, red, 32768, 1, 1, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectBlock(1, 1, 3, 3, red);
 }
 
@@ -497,7 +420,7 @@ TEST_F(SpriteTest, RotationInSpaceIsProjected)
     const uint32_t red = 0xFFFF0000u;
     // No turn: the plain rectangle, with an odd width losing its last pixel.
     s->DrawRectRotate3D({0, 0, 5, 2}, 0.0f, nullptr, red, 0, 0, 0, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectBlock(0, 0, 4, 2, red);
 
     // An eighth of a turn about X: the near bottom edge moves down less than
@@ -506,7 +429,7 @@ TEST_F(SpriteTest, RotationInSpaceIsProjected)
     // covered where a flat turn would cover rows 1 to 6.
     s->Clear();
     s->DrawRectFRotate3D(OrvaRectF(0.0f, 0.0f, 8.0f, 8.0f), 0.0f, nullptr, red, 0, 8192, 0, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectBlock(0, 1, 8, 6, red);
     // Without size there is nothing to draw.
     s->Clear();
@@ -519,7 +442,7 @@ TEST_F(SpriteTest, RotationInSpaceIsProjected)
     textured->SetTexture(t, 0);
     const OrvaRect src{0, 0, 2, 2};
     textured->DrawRectRotate3D({2, 2, 4, 4}, 0.0f, &src, kWhite, 32768, 0, 0, 1);
-    Frame(kClear, [&] { textured->Render(); });
+    DrawFrame(kClear, [&] { textured->Render(); });
     EXPECT_EQ(Pixel(2, 2), Texel(1, 0));
     EXPECT_EQ(Pixel(3, 2), Texel(0, 0));
     EXPECT_EQ(Pixel(2, 3), Texel(1, 1));
@@ -535,19 +458,19 @@ TEST_F(SpriteTest, CornerFormsAndColours)
     const uint32_t red = 0xFFFF0000u;
     const OrvaPoint corners[4] = {{1, 1}, {4, 1}, {4, 3}, {1, 3}};
     s->DrawQuad(corners, 0.0f, nullptr, red, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectBlock(1, 1, 4, 3, red);
     s->Clear();
     const OrvaPointF cornersF[4] = {{2.0f, 2.0f}, {5.0f, 2.0f}, {5.0f, 6.0f}, {2.0f, 6.0f}};
     s->DrawQuadF(cornersF, 0.0f, nullptr, red, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     ExpectBlock(2, 2, 5, 6, red);
 
     // Four colours in corner order: each corner's pixel leans to its colour.
     s->Clear();
     const uint32_t colors[4] = {0xFF000000u, 0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu};
     s->DrawRectGradient({0, 0, 8, 8}, 0.0f, nullptr, colors, 0);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     auto channel = [](uint32_t c, int shift) { return static_cast<int>((c >> shift) & 0xFF); };
     EXPECT_LT(channel(Pixel(0, 0), 16) + channel(Pixel(0, 0), 8) + channel(Pixel(0, 0), 0), 64);
     EXPECT_GT(channel(Pixel(7, 0), 16), 192);
@@ -567,7 +490,7 @@ TEST_F(SpriteTest, RibbonRunsTheTextureAlongItsPoints)
     const uint32_t colors[2] = {kWhite, kWhite};
     EXPECT_EQ(s->DrawRibbon(xs, ys, 0.0f, widths, angles, colors, {0, 0, 2, 4}, 2), 1u);
     EXPECT_EQ(s->GetPolygonCount(), 2u);
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 6; ++x) {
             const bool inside = x >= 1 && x < 5 && y >= 1 && y < 3;
@@ -583,7 +506,7 @@ TEST_F(SpriteTest, RibbonRunsTheTextureAlongItsPoints)
     EXPECT_EQ(s->DrawRibbonF(points, 0.0f, widths3, angles3, colors3, OrvaRectF(0.0f, 0.0f, 2.0f, 4.0f), 3), 1u);
     EXPECT_EQ(s->GetPolygonCount(), 4u);
     const std::vector<uint32_t> twoPoints = g_frame;
-    Frame(kClear, [&] { s->Render(); });
+    DrawFrame(kClear, [&] { s->Render(); });
     EXPECT_EQ(g_frame, twoPoints);
     // One point makes no segment.
     s->Clear();
@@ -607,7 +530,7 @@ TEST_F(SpriteTest, LostDeviceAndResetKeepThePicture)
         plain->Render();
         sorted->Render();
     };
-    Frame(kClear, draw);
+    DrawFrame(kClear, draw);
     const std::vector<uint32_t> before = g_frame;
     EXPECT_EQ(Pixel(0, 1), 0xFF202020u);
 
@@ -619,7 +542,7 @@ TEST_F(SpriteTest, LostDeviceAndResetKeepThePicture)
     ASSERT_TRUE(OrvaDevice::Reset());
     EXPECT_TRUE(plain->HasVertexBuffer());
     EXPECT_TRUE(sorted->HasVertexBuffer());
-    Frame(kClear, draw);
+    DrawFrame(kClear, draw);
     EXPECT_EQ(g_frame, before);
 }
 
