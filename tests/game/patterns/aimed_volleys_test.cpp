@@ -31,37 +31,14 @@ std::vector<std::string> Trace(int id, int difficulty, int clock, int once = 0)
     return PatternTraceRun(Options(id, difficulty, clock, once));
 }
 
-// Degrees to radians as play computes them: two f32 products.
-float Rad(int degrees)
-{
-    const float turns = static_cast<float>(degrees) * 0.0027777778f;
-    return turns * 6.2831855f;
-}
-
 float AimFromPoint(float x, float y)
 {
-    const float dy = kPlayerY - y;
-    const float dx = kPlayerX - x;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
+    return TraceAim(x, y, kPlayerX, kPlayerY);
 }
 
 float ExpectedAim()
 {
     return AimFromPoint(kEnemyX, kEnemyY);
-}
-
-// base + j x step with double constants: the product rounded to f32, then the
-// sum. Long double holds both exactly here, so each cast rounds once.
-float Graded(double base, int j, double step)
-{
-    const float product = static_cast<float>(static_cast<long double>(j) * static_cast<long double>(step));
-    return static_cast<float>(static_cast<long double>(base) + static_cast<long double>(product));
-}
-
-size_t EmissionCount(const std::vector<std::string>& lines)
-{
-    return TraceLines(lines, "bullet").size() + TraceLines(lines, "enemy").size() +
-           TraceLines(lines, "effect").size() + TraceLines(lines, "sound").size() + TraceLines(lines, "rnd").size();
 }
 
 struct Expected {
@@ -101,10 +78,10 @@ void ExpectShots(const std::vector<std::string>& lines, const std::vector<Expect
 void ExpectEveryGate(int id, int difficulty, int period)
 {
     SCOPED_TRACE(id + 1000 * difficulty);
-    EXPECT_GT(EmissionCount(Trace(id, difficulty, 3 * period)), 0u);
-    EXPECT_EQ(EmissionCount(Trace(id, difficulty, 3 * period - 1)), 0u);
-    EXPECT_EQ(EmissionCount(Trace(id, difficulty, 3 * period + 1)), 0u);
-    EXPECT_GT(EmissionCount(Trace(id, difficulty, 3 * period + 1, 1)), 0u);
+    EXPECT_GT(TraceEmissionCount(Trace(id, difficulty, 3 * period)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(id, difficulty, 3 * period - 1)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(id, difficulty, 3 * period + 1)), 0u);
+    EXPECT_GT(TraceEmissionCount(Trace(id, difficulty, 3 * period + 1, 1)), 0u);
 }
 
 }  // namespace
@@ -137,7 +114,7 @@ TEST(AimedVolleys, BaseId18DrawsOneTurnPerFiringInBands2And3)
                 const int turn = std::atoi(draws[0].c_str() + draws[0].rfind("-> ") + 3);
                 // The draw is made before the shot.
                 EXPECT_EQ(lines[0], draws[0]);
-                ExpectShots(lines, {{4, 2.2f, Rad(turn) + kEnemyAim}});
+                ExpectShots(lines, {{4, 2.2f, TraceRad(turn) + kEnemyAim}});
                 EXPECT_EQ(TraceInt(TraceLines(lines, "bullet")[0], "owner"), once ? -1 : 10);
             }
         }
@@ -178,8 +155,8 @@ TEST(AimedVolleys, StacksOnTheAimTurnedToIt)
         ExpectEveryGate(29, r.difficulty, r.period);
     }
     // Base id 29 is dead in band 0.
-    EXPECT_EQ(EmissionCount(Trace(29, 0, 0, 1)), 0u);
-    EXPECT_EQ(EmissionCount(Trace(29, 0, 60)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(29, 0, 0, 1)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(29, 0, 60)), 0u);
 }
 
 TEST(AimedVolleys, SymmetricFansCentreFirstThenPairsOutward)
@@ -197,8 +174,8 @@ TEST(AimedVolleys, SymmetricFansCentreFirstThenPairsOutward)
         SCOPED_TRACE(r.difficulty);
         std::vector<Expected> expected = {{12, r.speed, aim}};
         for (int i = 1; i <= r.pairs; ++i) {
-            expected.push_back({12, r.speed, Rad(r.step * i) + aim});
-            expected.push_back({12, r.speed, aim - Rad(r.step * i)});
+            expected.push_back({12, r.speed, TraceRad(r.step * i) + aim});
+            expected.push_back({12, r.speed, aim - TraceRad(r.step * i)});
         }
         const auto lines = Trace(32, r.difficulty, r.period);
         ExpectShots(lines, expected);
@@ -221,8 +198,8 @@ TEST(AimedVolleys, TwinMuzzlesBesideTheAimAngleFireParallel)
     const Row rows[] = {{0, 60, 3.6f}, {1, 50, 3.6f}, {2, 50, 3.6f}, {3, 30, 4.4f}};
     for (const Row& r : rows) {
         SCOPED_TRACE(r.difficulty);
-        const float left = Rad(90) + kEnemyAim;
-        const float right = kEnemyAim - Rad(90);
+        const float left = TraceRad(90) + kEnemyAim;
+        const float right = kEnemyAim - TraceRad(90);
         const float lx = static_cast<float>(10.0 * static_cast<float>(std::cos(static_cast<double>(left))));
         const float ly = static_cast<float>(10.0 * static_cast<float>(std::sin(static_cast<double>(left))));
         const float rx = static_cast<float>(10.0 * static_cast<float>(std::cos(static_cast<double>(right))));
@@ -260,17 +237,17 @@ std::vector<Expected> RingWithArms(int ringStep, int sideCount, int sideStep, do
     const float aim = ExpectedAim();
     std::vector<Expected> out;
     for (int k = 0; k < 360; k += ringStep) {
-        out.push_back({7, 2.5f, Rad(k)});
+        out.push_back({7, 2.5f, TraceRad(k)});
     }
     for (int p = 0; p < 360; p += 72) {
-        out.push_back({5, 3.0f, Rad(p) + aim});
+        out.push_back({5, 3.0f, TraceRad(p) + aim});
         for (int j = 1; j <= sideCount; ++j) {
-            const float sum = Rad(sideStep * j) + Rad(p);
-            out.push_back({8, Graded(2.8, -j, speedStep), sum + aim});
+            const float sum = TraceRad(sideStep * j) + TraceRad(p);
+            out.push_back({8, TraceGraded(2.8, -j, speedStep), sum + aim});
         }
         for (int j = 1; j <= sideCount; ++j) {
-            const float base = Rad(p) + aim;
-            out.push_back({8, Graded(2.8, -j, speedStep), base - Rad(sideStep * j)});
+            const float base = TraceRad(p) + aim;
+            out.push_back({8, TraceGraded(2.8, -j, speedStep), base - TraceRad(sideStep * j)});
         }
     }
     return out;
@@ -314,7 +291,7 @@ namespace {
 std::vector<Expected> TwinVolley(int rowLength, int spread, bool centreRow)
 {
     const float aim = ExpectedAim();
-    std::vector<float> headings = {Rad(spread) + aim, aim - Rad(spread)};
+    std::vector<float> headings = {TraceRad(spread) + aim, aim - TraceRad(spread)};
     if (centreRow) {
         headings.push_back(aim);
     }
@@ -322,7 +299,7 @@ std::vector<Expected> TwinVolley(int rowLength, int spread, bool centreRow)
     for (float mx : {kEnemyX - 40.0f, kEnemyX + 40.0f}) {
         for (float h : headings) {
             for (int j = 0; j < rowLength; ++j) {
-                out.push_back({3, Graded(2.5, j, 0.3), h, mx, kEnemyY + 20.0f, -3 * j});
+                out.push_back({3, TraceGraded(2.5, j, 0.3), h, mx, kEnemyY + 20.0f, -3 * j});
             }
         }
     }
@@ -358,10 +335,10 @@ TEST(AimedVolleys, DownwardShotsThenLowerHalfRing)
         SCOPED_TRACE(r.difficulty);
         std::vector<Expected> expected;
         for (int j = 0; j < 3; ++j) {
-            expected.push_back({1, Graded(r.base, j, 0.3), Rad(90), kEnemyX, kEnemyY, -3 * j});
+            expected.push_back({1, TraceGraded(r.base, j, 0.3), TraceRad(90), kEnemyX, kEnemyY, -3 * j});
         }
         for (int k = 0; k < 180; k += 18) {
-            expected.push_back({r.ringKind, r.ringSpeed, Rad(k)});
+            expected.push_back({r.ringKind, r.ringSpeed, TraceRad(k)});
         }
         ExpectShots(Trace(28, r.difficulty, 50), expected);
         ExpectEveryGate(28, r.difficulty, 25);
@@ -378,7 +355,7 @@ std::vector<Expected> PhasedRing(int clock, int count, int step, double base)
     const int kind = clock % 4 == 0 ? 3 : 5;
     std::vector<Expected> out;
     for (int i = 0; i < count; ++i) {
-        out.push_back({kind, Graded(base, m, 0.1), Rad(m + step * i) + ExpectedAim()});
+        out.push_back({kind, TraceGraded(base, m, 0.1), TraceRad(m + step * i) + ExpectedAim()});
     }
     return out;
 }
@@ -411,7 +388,7 @@ TEST(AimedVolleys, PhasedRingFollowsTheClock)
     ExpectShots(Trace(31, 3, 106), PhasedRing(106, 12, 30, 2.4));
     // Odd clocks and the rest of the hundred: no ring.
     for (int clock : {1, 3, 9, 10, 12, 98}) {
-        EXPECT_EQ(EmissionCount(Trace(31, 0, clock)), 0u) << clock;
+        EXPECT_EQ(TraceEmissionCount(Trace(31, 0, clock)), 0u) << clock;
     }
 }
 
@@ -424,8 +401,8 @@ TEST(AimedVolleys, PhasedChildOnAStrictPeriodOutsideTheRings)
     ExpectAimedChild(Trace(31, 2, 30));
     ExpectAimedChild(Trace(31, 3, 20));
     ExpectAimedChild(Trace(31, 3, 160));
-    EXPECT_EQ(EmissionCount(Trace(31, 0, 60)), 0u);
-    EXPECT_EQ(EmissionCount(Trace(31, 1, 50)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(31, 0, 60)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(31, 1, 50)), 0u);
     // Clock 200 passes both tests: the ring only.
     EXPECT_TRUE(TraceLines(Trace(31, 0, 200), "enemy").empty());
 }
@@ -436,7 +413,7 @@ TEST(AimedVolleys, PhasedOnTheDeathPathTheClockAloneDecides)
     ExpectShots(atZero, PhasedRing(0, 6, 60, 2.0));
     EXPECT_EQ(TraceInt(TraceLines(atZero, "bullet")[0], "kind"), 3);
     ExpectAimedChild(Trace(31, 0, 50, 1));
-    EXPECT_EQ(EmissionCount(Trace(31, 0, 51, 1)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(31, 0, 51, 1)), 0u);
 }
 
 // ------------------------------------------------------------------ repeating effect
@@ -453,8 +430,8 @@ TEST(AimedVolleys, EffectEverySixthFrameOnBothPaths)
             EXPECT_EQ(TraceField(effects[0], "y"), G9(kEnemyY));
             EXPECT_EQ(TraceField(effects[0], "angle"), "0");
             EXPECT_EQ(TraceInt(effects[0], "age"), 0);
-            EXPECT_EQ(EmissionCount(lines), 1u);
-            EXPECT_EQ(EmissionCount(Trace(20, d, 37, once)), 0u);
+            EXPECT_EQ(TraceEmissionCount(lines), 1u);
+            EXPECT_EQ(TraceEmissionCount(Trace(20, d, 37, once)), 0u);
         }
     }
 }
@@ -472,12 +449,12 @@ TEST(AimedVolleys, EveryLiveIdFiresAndEveryDeadIdStaysSilent)
             // Clock 0 on the death path passes every gate of these patterns.
             const auto onDeath = Trace(base, d, 0, 1);
             if (dead) {
-                EXPECT_EQ(EmissionCount(onDeath), 0u);
+                EXPECT_EQ(TraceEmissionCount(onDeath), 0u);
                 for (int clock : {1, 30, 60, 120}) {
-                    EXPECT_EQ(EmissionCount(Trace(base, d, clock)), 0u);
+                    EXPECT_EQ(TraceEmissionCount(Trace(base, d, clock)), 0u);
                 }
             } else {
-                EXPECT_GT(EmissionCount(onDeath), 0u);
+                EXPECT_GT(TraceEmissionCount(onDeath), 0u);
                 for (const auto& shot : TraceLines(onDeath, "bullet")) {
                     EXPECT_EQ(TraceInt(shot, "owner"), -1);
                 }

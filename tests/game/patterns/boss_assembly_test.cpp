@@ -66,49 +66,9 @@ std::string StateOf(const Outcome& out, int slot)
     return "";
 }
 
-float Rad(int degrees)
-{
-    const float turns = static_cast<float>(degrees) * 0.0027777778f;
-    return turns * 6.2831855f;
-}
-
 float PlayerAim()
 {
-    const float dy = kPlayerY - kEnemyY;
-    const float dx = kPlayerX - kEnemyX;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
-}
-
-long UsedSlot(const std::string& enemyLine)
-{
-    const size_t arrow = enemyLine.rfind("-> ");
-    return arrow == std::string::npos ? -999 : std::strtol(enemyLine.c_str() + arrow + 3, nullptr, 10);
-}
-
-void ExpectChild(const std::string& line, int templateId, float x, float y, float aim, float move, int slot = -1)
-{
-    SCOPED_TRACE(line);
-    ASSERT_EQ(line.compare(0, 6, "enemy "), 0);
-    EXPECT_EQ(TraceInt(line, "template"), templateId);
-    EXPECT_EQ(TraceField(line, "x"), G9(x));
-    EXPECT_EQ(TraceField(line, "y"), G9(y));
-    EXPECT_EQ(TraceField(line, "aim"), G9(aim));
-    EXPECT_EQ(TraceField(line, "move"), G9(move));
-    EXPECT_EQ(TraceInt(line, "slot"), slot);
-}
-
-std::string EffectLine(int kind, float x, float y)
-{
-    return "effect kind=" + std::to_string(kind) + " x=" + G9(x) + " y=" + G9(y) + " angle=0 age=0";
-}
-
-int RndValue(const std::string& line, int lo, int hi)
-{
-    int a = 0, b = 0, v = 0;
-    EXPECT_EQ(std::sscanf(line.c_str(), "rnd %d %d -> %d", &a, &b, &v), 3) << line;
-    EXPECT_EQ(a, lo) << line;
-    EXPECT_EQ(b, hi) << line;
-    return v;
+    return TraceAim(kEnemyX, kEnemyY, kPlayerX, kPlayerY);
 }
 
 // The first seed whose first draw of rnd(lo, hi) is `value`.
@@ -167,8 +127,8 @@ TEST(BossAssembly, FivePartsIntoFixedSlotsWithStepsAndHp)
                 ASSERT_EQ(out.emitted.size(), 6u);
                 for (int i = 0; i < 5; ++i) {
                     const Part& p = parts[i];
-                    ExpectChild(out.emitted[i], 128, p.x, 120.0f, 0.0f, kDown, p.slot);
-                    EXPECT_EQ(UsedSlot(out.emitted[i]), p.slot);
+                    ExpectTraceChild(out.emitted[i], 128, p.x, 120.0f, 0.0f, kDown, p.slot);
+                    EXPECT_EQ(TraceUsedSlot(out.emitted[i]), p.slot);
                     const std::string state = StateOf(out, p.slot);
                     ASSERT_FALSE(state.empty()) << p.slot;
                     EXPECT_EQ(TraceInt(state, "step"), p.step) << state;
@@ -195,17 +155,17 @@ TEST(BossAssembly, AimedChildrenAndRings)
         for (const int clock : {40, 80, 120, 160}) {
             const auto lines = Emitted(203, d, clock);
             ASSERT_EQ(lines.size(), 1u);
-            const float a = clock % 80 == 0 ? aim + Rad(40) : aim - Rad(40);
-            ExpectChild(lines[0], 148, kEnemyX, kEnemyY, a, a);
+            const float a = clock % 80 == 0 ? aim + TraceRad(40) : aim - TraceRad(40);
+            ExpectTraceChild(lines[0], 148, kEnemyX, kEnemyY, a, a);
         }
         const auto death = Emitted(203, d, 0, 1);
         ASSERT_EQ(death.size(), 1u);
-        EXPECT_EQ(TraceField(death[0], "aim"), G9(aim + Rad(40)));
+        EXPECT_EQ(TraceField(death[0], "aim"), G9(aim + TraceRad(40)));
         EXPECT_TRUE(Emitted(203, d, 60, 1).empty());
 
         const auto single = Emitted(211, d, 48);
         ASSERT_EQ(single.size(), 1u);
-        ExpectChild(single[0], 148, kEnemyX, kEnemyY, aim, aim);
+        ExpectTraceChild(single[0], 148, kEnemyX, kEnemyY, aim, aim);
         EXPECT_TRUE(Emitted(211, d, 36, 1).empty());
     }
 
@@ -228,14 +188,14 @@ TEST(BossAssembly, AimedChildrenAndRings)
         ASSERT_EQ(lines.size(), c.childDegrees.size() + ring);
         for (size_t i = 0; i < c.childDegrees.size(); ++i) {
             const int deg = c.childDegrees[i];
-            const float a = deg < 0 ? aim - Rad(-deg) : deg == 0 ? aim : aim + Rad(deg);
-            ExpectChild(lines[i], 174, kEnemyX, kEnemyY, a, a);
+            const float a = deg < 0 ? aim - TraceRad(-deg) : deg == 0 ? aim : aim + TraceRad(deg);
+            ExpectTraceChild(lines[i], 174, kEnemyX, kEnemyY, a, a);
         }
         size_t i = c.childDegrees.size();
         for (int k = c.ringFrom; i < lines.size(); k += c.ringStep, ++i) {
             const std::string& line = lines[i];
             SCOPED_TRACE(line);
-            const float h = aim + Rad(k);
+            const float h = aim + TraceRad(k);
             EXPECT_EQ(TraceInt(line, "kind"), 11);
             EXPECT_EQ(TraceInt(line, "life"), 400);
             EXPECT_EQ(TraceInt(line, "owner"), kSlot);
@@ -257,7 +217,7 @@ TEST(BossAssembly, ChildRingAboutAimOnEveryCall)
             const auto lines = Emitted(222, d, clock);
             ASSERT_EQ(lines.size(), static_cast<size_t>(360 / steps[d]));
             for (int k = 0, i = 0; k < 360; k += steps[d], ++i) {
-                ExpectChild(lines[static_cast<size_t>(i)], 176, kEnemyX, kEnemyY, aim + Rad(k), aim + Rad(k));
+                ExpectTraceChild(lines[static_cast<size_t>(i)], 176, kEnemyX, kEnemyY, aim + TraceRad(k), aim + TraceRad(k));
             }
         }
     }
@@ -271,25 +231,25 @@ TEST(BossAssembly, ChildrenAtFixedPlaces)
         SCOPED_TRACE(d);
         const auto pair = Emitted(212, d, 20);
         ASSERT_EQ(pair.size(), 2u);
-        ExpectChild(pair[0], 148, 170.0f, 60.0f, kDown, kDown);
-        ExpectChild(pair[1], 148, 470.0f, 60.0f, kDown, kDown);
+        ExpectTraceChild(pair[0], 148, 170.0f, 60.0f, kDown, kDown);
+        ExpectTraceChild(pair[1], 148, 470.0f, 60.0f, kDown, kDown);
         EXPECT_TRUE(Emitted(212, d, 21, 1).empty());
 
         const auto cross = Emitted(229, d, 15);
         ASSERT_EQ(cross.size(), 4u);
         for (int k = 0; k < 4; ++k) {
-            const float a = kEnemyAim + Rad(90 * k);
-            ExpectChild(cross[static_cast<size_t>(k)], 184, kEnemyX, kEnemyY, a, a);
+            const float a = kEnemyAim + TraceRad(90 * k);
+            ExpectTraceChild(cross[static_cast<size_t>(k)], 184, kEnemyX, kEnemyY, a, a);
         }
         EXPECT_TRUE(Emitted(229, d, 30, 1).empty());
     }
 
     const auto four = Emitted(219, 0, 20);
     ASSERT_EQ(four.size(), 4u);
-    ExpectChild(four[0], 173, kEnemyX + 120.0f, kEnemyY, kDown, kDown);
-    ExpectChild(four[1], 173, kEnemyX - 120.0f, kEnemyY, kDown, kDown);
-    ExpectChild(four[2], 173, kEnemyX, kEnemyY + 50.0f, kDown, kDown);
-    ExpectChild(four[3], 173, kEnemyX, kEnemyY - 50.0f, kDown, kDown);
+    ExpectTraceChild(four[0], 173, kEnemyX + 120.0f, kEnemyY, kDown, kDown);
+    ExpectTraceChild(four[1], 173, kEnemyX - 120.0f, kEnemyY, kDown, kDown);
+    ExpectTraceChild(four[2], 173, kEnemyX, kEnemyY + 50.0f, kDown, kDown);
+    ExpectTraceChild(four[3], 173, kEnemyX, kEnemyY - 50.0f, kDown, kDown);
     EXPECT_TRUE(Emitted(219, 0, 40).empty());
 
     // Alternate corners, 20 pixels lower each time; a death at clock 0 too.
@@ -302,7 +262,7 @@ TEST(BossAssembly, ChildrenAtFixedPlaces)
         SCOPED_TRACE(c.clock);
         const auto lines = Emitted(226, 0, c.clock, c.once);
         ASSERT_EQ(lines.size(), 1u);
-        ExpectChild(lines[0], 181, c.x, c.y, kDown, kDown);
+        ExpectTraceChild(lines[0], 181, c.x, c.y, kDown, kDown);
     }
     EXPECT_TRUE(Emitted(226, 0, 50, 1).empty());
 }
@@ -315,9 +275,9 @@ TEST(BossAssembly, CrossReadsAimAngleAfterChildTakesOwnSlot)
     ASSERT_EQ(out.emitted.size(), 4u);
     float a = kEnemyAim;
     for (int k = 0; k < 4; ++k) {
-        a = a + Rad(90 * k);
-        ExpectChild(out.emitted[static_cast<size_t>(k)], 184, kEnemyX, kEnemyY, a, a);
-        EXPECT_EQ(UsedSlot(out.emitted[static_cast<size_t>(k)]), 10);
+        a = a + TraceRad(90 * k);
+        ExpectTraceChild(out.emitted[static_cast<size_t>(k)], 184, kEnemyX, kEnemyY, a, a);
+        EXPECT_EQ(TraceUsedSlot(out.emitted[static_cast<size_t>(k)]), 10);
     }
 }
 
@@ -330,8 +290,8 @@ TEST(BossAssembly, TrailAlongMoveAngle)
         SCOPED_TRACE(d);
         const auto lines = Emitted(204, d, 3 * periods[d]);
         ASSERT_EQ(lines.size(), 2u);
-        EXPECT_EQ(lines[0], EffectLine(25, kEnemyX, kEnemyY));
-        ExpectChild(lines[1], 149, kEnemyX, kEnemyY, kEnemyMove, kEnemyMove);
+        EXPECT_EQ(lines[0], TraceEffectLine(25, kEnemyX, kEnemyY));
+        ExpectTraceChild(lines[1], 149, kEnemyX, kEnemyY, kEnemyMove, kEnemyMove);
         EXPECT_TRUE(Emitted(204, d, 3 * periods[d] + 1, 1).empty());
         EXPECT_EQ(Emitted(204, d, 0, 1).size(), 2u);
     }
@@ -345,12 +305,12 @@ TEST(BossAssembly, RandomChildBelowEnemyDrawsMoveAngleFirst)
         SCOPED_TRACE(d);
         const auto lines = Emitted(205, d, 10);
         ASSERT_EQ(lines.size(), 3u);
-        const int r1 = RndValue(lines[0], 0, 360);
-        const int r2 = RndValue(lines[1], 0, 360);
-        ExpectChild(lines[2], 161, kEnemyX, kEnemyY + 50.0f, Rad(r2), Rad(r1));
+        const int r1 = TraceRndValue(lines[0], 0, 360);
+        const int r2 = TraceRndValue(lines[1], 0, 360);
+        ExpectTraceChild(lines[2], 161, kEnemyX, kEnemyY + 50.0f, TraceRad(r2), TraceRad(r1));
         // The pulse alone on its beat, on a death at clock 0 too.
-        EXPECT_EQ(Emitted(205, d, 32), std::vector<std::string>{EffectLine(24, kEnemyX, kEnemyY)});
-        EXPECT_EQ(Emitted(205, d, 0, 1), std::vector<std::string>{EffectLine(24, kEnemyX, kEnemyY)});
+        EXPECT_EQ(Emitted(205, d, 32), std::vector<std::string>{TraceEffectLine(24, kEnemyX, kEnemyY)});
+        EXPECT_EQ(Emitted(205, d, 0, 1), std::vector<std::string>{TraceEffectLine(24, kEnemyX, kEnemyY)});
         EXPECT_TRUE(Emitted(205, d, 11, 1).empty());
     }
 }
@@ -367,27 +327,27 @@ TEST(BossAssembly, RandomChildOnCircleWithPulse)
             ASSERT_EQ(lines.size(), pulse ? 3u : 2u);
             size_t i = 0;
             if (pulse) {
-                EXPECT_EQ(lines[i++], EffectLine(26, kEnemyX, kEnemyY));
+                EXPECT_EQ(lines[i++], TraceEffectLine(26, kEnemyX, kEnemyY));
             }
-            const float theta = Rad(RndValue(lines[i], 0, 360));
+            const float theta = TraceRad(TraceRndValue(lines[i], 0, 360));
             const float c = static_cast<float>(std::cos(static_cast<double>(theta)));
             const float s = static_cast<float>(std::sin(static_cast<double>(theta)));
-            ExpectChild(lines[i + 1], 164, c * 40.0f + kEnemyX, s * 40.0f + kEnemyY, theta, theta);
+            ExpectTraceChild(lines[i + 1], 164, c * 40.0f + kEnemyX, s * 40.0f + kEnemyY, theta, theta);
         }
         // A pulse clock off the firing beat: the effect only (band 3 fires on
         // every pulse).
         if (d < 3) {
             EXPECT_EQ(Emitted(208, d, 16 * periods[d] + 16, 1),
-                      std::vector<std::string>{EffectLine(26, kEnemyX, kEnemyY)});
+                      std::vector<std::string>{TraceEffectLine(26, kEnemyX, kEnemyY)});
         }
         EXPECT_TRUE(Emitted(208, d, periods[d] + 1, 1).empty());
     }
 
     const auto lines = Emitted(215, 0, 30);
     ASSERT_EQ(lines.size(), 3u);
-    const float theta = Rad(RndValue(lines[0], 0, 360));
-    ExpectChild(lines[1], 172, kEnemyX, kEnemyY, theta, theta);
-    EXPECT_EQ(lines[2], EffectLine(25, kEnemyX, kEnemyY));
+    const float theta = TraceRad(TraceRndValue(lines[0], 0, 360));
+    ExpectTraceChild(lines[1], 172, kEnemyX, kEnemyY, theta, theta);
+    EXPECT_EQ(lines[2], TraceEffectLine(25, kEnemyX, kEnemyY));
     EXPECT_TRUE(Emitted(215, 0, 35, 1).empty());
 }
 
@@ -404,11 +364,11 @@ TEST(BossAssembly, RandomDropStaysInsideFiringBand)
             const bool pulse = o.clock % 16 == 0;
             ASSERT_EQ(lines.size(), pulse ? 5u : 4u);
             const size_t i = pulse ? 1 : 0;
-            EXPECT_EQ(RndValue(lines[i], 0, 20), column);
-            const int y = RndValue(lines[i + 1], 2, 50);
+            EXPECT_EQ(TraceRndValue(lines[i], 0, 20), column);
+            const int y = TraceRndValue(lines[i + 1], 2, 50);
             const float x = column == 0 ? 121.0f : column == 20 ? 519.0f : static_cast<float>(20 * (column + 6));
-            ExpectChild(lines[i + 2], 164, x, static_cast<float>(y), Rad(90), Rad(90));
-            EXPECT_EQ(lines[i + 3], EffectLine(25, x, static_cast<float>(y)));
+            ExpectTraceChild(lines[i + 2], 164, x, static_cast<float>(y), TraceRad(90), TraceRad(90));
+            EXPECT_EQ(lines[i + 3], TraceEffectLine(25, x, static_cast<float>(y)));
         }
     }
 }
@@ -425,9 +385,9 @@ TEST(BossAssembly, RandomChildSentOnToStepTenOnBeat)
             SCOPED_TRACE(testing::Message() << "band " << d << " clock " << clock);
             const Outcome out = Call(Options(228, d, clock));
             ASSERT_EQ(out.emitted.size(), 2u);
-            const float theta = Rad(RndValue(out.emitted[0], 0, 360));
-            ExpectChild(out.emitted[1], 178, kEnemyX, kEnemyY, theta, theta);
-            const std::string state = StateOf(out, static_cast<int>(UsedSlot(out.emitted[1])));
+            const float theta = TraceRad(TraceRndValue(out.emitted[0], 0, 360));
+            ExpectTraceChild(out.emitted[1], 178, kEnemyX, kEnemyY, theta, theta);
+            const std::string state = StateOf(out, static_cast<int>(TraceUsedSlot(out.emitted[1])));
             EXPECT_EQ(TraceInt(state, "step"), clock % bands[d].beat == 0 ? 10 : 0) << state;
         }
         EXPECT_TRUE(Emitted(228, d, bands[d].period + 1, 1).empty());
@@ -435,7 +395,7 @@ TEST(BossAssembly, RandomChildSentOnToStepTenOnBeat)
     // A full table: the child and its step write both go to slot 10.
     const Outcome full = Call(FullTable(Options(228, 0, 16), 4));
     ASSERT_EQ(full.emitted.size(), 2u);
-    EXPECT_EQ(UsedSlot(full.emitted[1]), 10);
+    EXPECT_EQ(TraceUsedSlot(full.emitted[1]), 10);
     EXPECT_EQ(TraceInt(StateOf(full, 10), "step"), 10);
     EXPECT_EQ(TraceInt(StateOf(full, 10), "hp"), 1178);
     EXPECT_EQ(TraceInt(StateOf(full, 4), "step"), 0);
@@ -456,12 +416,12 @@ TEST(BossAssembly, RandomChildInBoxDrawsFourNumbers)
             const bool pulse = o.clock % 16 == 0;
             ASSERT_EQ(lines.size(), pulse ? 6u : 5u);
             const size_t i = pulse ? 1 : 0;
-            const int r1 = RndValue(lines[i], -bands[d].reachX, bands[d].reachX);
-            const int r2 = RndValue(lines[i + 1], -bands[d].reachY, bands[d].reachY);
-            const int r3 = RndValue(lines[i + 2], 0, 360);
-            const int r4 = RndValue(lines[i + 3], 0, 360);
-            ExpectChild(lines[i + 4], 183, kEnemyX + static_cast<float>(r1), kEnemyY + static_cast<float>(r2), Rad(r4),
-                        Rad(r3));
+            const int r1 = TraceRndValue(lines[i], -bands[d].reachX, bands[d].reachX);
+            const int r2 = TraceRndValue(lines[i + 1], -bands[d].reachY, bands[d].reachY);
+            const int r3 = TraceRndValue(lines[i + 2], 0, 360);
+            const int r4 = TraceRndValue(lines[i + 3], 0, 360);
+            ExpectTraceChild(lines[i + 4], 183, kEnemyX + static_cast<float>(r1), kEnemyY + static_cast<float>(r2), TraceRad(r4),
+                        TraceRad(r3));
         }
         EXPECT_TRUE(Emitted(230, d, bands[d].period + 1, 1).empty());
     }
@@ -473,8 +433,8 @@ TEST(BossAssembly, RandomAngleOfZeroTakesTemplateAngles)
     o.seed = SeedForFirstDraw(0, 360, 0);
     const Outcome out = Call(o);
     ASSERT_EQ(out.emitted.size(), 3u);
-    ExpectChild(out.emitted[1], 172, kEnemyX, kEnemyY, 0.0f, 0.0f);
-    const std::string state = StateOf(out, static_cast<int>(UsedSlot(out.emitted[1])));
+    ExpectTraceChild(out.emitted[1], 172, kEnemyX, kEnemyY, 0.0f, 0.0f);
+    const std::string state = StateOf(out, static_cast<int>(TraceUsedSlot(out.emitted[1])));
     EXPECT_EQ(TraceField(state, "aim"), G9(kTemplateAim)) << state;
     EXPECT_EQ(TraceField(state, "move"), G9(kTemplateMove)) << state;
 }
@@ -488,18 +448,18 @@ TEST(BossAssembly, RingOfPairsSecondOfEachToStepTen)
         const Outcome out = Call(Options(224, d, 20));
         ASSERT_EQ(out.emitted.size(), 60u);
         for (int k = 0, i = 0; k < 360; k += 12, i += 2) {
-            const float a = Rad(k);
+            const float a = TraceRad(k);
             for (int j = 0; j < 2; ++j) {
                 const std::string& line = out.emitted[static_cast<size_t>(i + j)];
-                ExpectChild(line, 178, kEnemyX, kEnemyY, a, a);
-                const std::string state = StateOf(out, static_cast<int>(UsedSlot(line)));
+                ExpectTraceChild(line, 178, kEnemyX, kEnemyY, a, a);
+                const std::string state = StateOf(out, static_cast<int>(TraceUsedSlot(line)));
                 EXPECT_EQ(TraceInt(state, "step"), j == 0 ? 0 : 10) << state;
                 // The first pair leaves at angle 0.0 and so takes the template's angles.
                 EXPECT_EQ(TraceField(state, "aim"), G9(k == 0 ? kTemplateAim : a)) << state;
             }
         }
-        EXPECT_EQ(Emitted(224, d, 32), std::vector<std::string>{EffectLine(26, kEnemyX, kEnemyY)});
-        EXPECT_EQ(Emitted(224, d, 0, 1), std::vector<std::string>{EffectLine(26, kEnemyX, kEnemyY)});
+        EXPECT_EQ(Emitted(224, d, 32), std::vector<std::string>{TraceEffectLine(26, kEnemyX, kEnemyY)});
+        EXPECT_EQ(Emitted(224, d, 0, 1), std::vector<std::string>{TraceEffectLine(26, kEnemyX, kEnemyY)});
         EXPECT_TRUE(Emitted(224, d, 21, 1).empty());
     }
 }

@@ -48,58 +48,17 @@ float F(double v)
 
 float AimFromPoint(float x, float y)
 {
-    const float dy = kPlayerY - y;
-    const float dx = kPlayerX - x;
-    return F(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
+    return TraceAim(x, y, kPlayerX, kPlayerY);
 }
 
-// What a call did, with the slots that the tables handed out removed.
-Lines Did(const TraceOptions& o)
+Lines TraceWithoutSlots(int id, int difficulty, int clock, int once = 0)
 {
-    Lines out;
-    for (std::string line : PatternTraceRun(o)) {
-        if (line.compare(0, 6, "state ") == 0) continue;
-        if (line.compare(0, 12, "bullet slot=") == 0) {
-            line.erase(7, line.find(' ', 7) - 6);
-        } else if (line.compare(0, 6, "enemy ") == 0) {
-            line.erase(line.find(" -> "));
-        }
-        out.push_back(line);
-    }
-    return out;
-}
-
-Lines Did(int id, int difficulty, int clock, int once = 0)
-{
-    return Did(Opts(id, difficulty, clock, once));
-}
-
-std::string ChildLine(int templateId, float x, float y, float aim, float move)
-{
-    return "enemy template=" + std::to_string(templateId) + " x=" + G9(x) + " y=" + G9(y) + " aim=" + G9(aim) +
-           " move=" + G9(move) + " slot=-1";
-}
-
-std::string ShotLine(int owner, int kind, int life, float x0, float y0, float speed, float heading, float spin)
-{
-    return "bullet owner=" + std::to_string(owner) + " kind=" + std::to_string(kind) + " life=" + std::to_string(life) +
-           " x0=" + G9(x0) + " y0=" + G9(y0) + " r1=0 r2=0 dr1=" + G9(speed) + " dr2=0 A=" + G9(spin) +
-           " dA=0 B=" + G9(heading) + " C=0 dB=0 dC=0 age=0";
+    return TraceWithoutSlots(Opts(id, difficulty, clock, once));
 }
 
 std::string BeamLine(int owner, float x0, float y0)
 {
-    return ShotLine(owner, 21, 1, x0, y0, 0.0f, 0.0f, 0.0f);
-}
-
-std::string EffectLine(int kind, float x, float y)
-{
-    return "effect kind=" + std::to_string(kind) + " x=" + G9(x) + " y=" + G9(y) + " angle=0 age=0";
-}
-
-std::string SoundLine(int n)
-{
-    return "sound " + std::to_string(n);
+    return TraceShotLine(owner, 21, 1, x0, y0, 0.0f, 0.0f, 0.0f);
 }
 
 int DrawAt(const Lines& lines, size_t at, int lo, int hi)
@@ -117,7 +76,7 @@ int DrawAt(const Lines& lines, size_t at, int lo, int hi)
 // One emitter and its 60-bullet column, as the rows lay them.
 void AppendColumn(Lines& out, int owner, int templateId, float sign)
 {
-    out.push_back(ChildLine(templateId, kX + sign * 81.0f, kY + 310.0f, kDown, kDown));
+    out.push_back(TraceChildLine(templateId, kX + sign * 81.0f, kY + 310.0f, kDown, kDown));
     for (int k = -240; k < 240; k += 8) {
         out.push_back(BeamLine(owner, kX + sign * 75.0f, (static_cast<float>(k) + kY) + 320.0f));
     }
@@ -132,34 +91,34 @@ TEST(BulletColumns, ColumnsStartAtClock60WithSound)
     for (int d = 0; d < 4; ++d) {
         SCOPED_TRACE(d);
         // 59: warning emitters only, and no pair (59 is off the beat of 3).
-        EXPECT_EQ(Did(175, d, 59), (Lines{ChildLine(63, kX - 81.0f, kY + 310.0f, kDown, kDown),
-                                          ChildLine(63, kX + 81.0f, kY + 310.0f, kDown, kDown)}));
+        EXPECT_EQ(TraceWithoutSlots(175, d, 59), (Lines{TraceChildLine(63, kX - 81.0f, kY + 310.0f, kDown, kDown),
+                                          TraceChildLine(63, kX + 81.0f, kY + 310.0f, kDown, kDown)}));
 
         TraceOptions o = Opts(175, d, 60);
         o.seed = 3;
-        const Lines at60 = Did(o);
+        const Lines at60 = TraceWithoutSlots(o);
         Lines want;
         AppendColumn(want, 10, 64, -1.0f);
         AppendColumn(want, 10, 64, 1.0f);
-        want.push_back(SoundLine(14));
+        want.push_back(TraceSoundLine(14));
         ASSERT_EQ(at60.size(), want.size() + 4);
         const float a = DegToRad(DrawAt(at60, want.size(), -80, 80) + 90);
         want.push_back(at60[want.size()]);
-        want.push_back(ChildLine(115, kX - 65.0f, kY - 30.0f, a, a));
-        want.push_back(ChildLine(115, kX + 65.0f, kY - 30.0f, a, a));
-        want.push_back(SoundLine(10));
+        want.push_back(TraceChildLine(115, kX - 65.0f, kY - 30.0f, a, a));
+        want.push_back(TraceChildLine(115, kX + 65.0f, kY - 30.0f, a, a));
+        want.push_back(TraceSoundLine(10));
         EXPECT_EQ(at60, want);
 
         Lines at61;
         AppendColumn(at61, 10, 65, -1.0f);
         AppendColumn(at61, 10, 65, 1.0f);
-        EXPECT_EQ(Did(175, d, 61), at61);
+        EXPECT_EQ(TraceWithoutSlots(175, d, 61), at61);
 
         // The death path passes the pair's beat whatever the clock.
-        const Lines death = Did(175, d, 61, 1);
+        const Lines death = TraceWithoutSlots(175, d, 61, 1);
         ASSERT_EQ(death.size(), at61.size() + 4);
         EXPECT_EQ(death[1], BeamLine(-1, kX - 75.0f, (-240.0f + kY) + 320.0f));
-        EXPECT_EQ(death.back(), SoundLine(10));
+        EXPECT_EQ(death.back(), TraceSoundLine(10));
     }
 }
 
@@ -177,21 +136,21 @@ TEST(BulletColumns, ColumnsWithSplayedPairOnStrictBeat)
         Lines early;
         AppendColumn(early, 10, 65, -1.0f);
         AppendColumn(early, 10, 65, 1.0f);
-        EXPECT_EQ(Did(176, c.difficulty, 1), early);
+        EXPECT_EQ(TraceWithoutSlots(176, c.difficulty, 1), early);
 
         TraceOptions o = Opts(176, c.difficulty, 2 * c.period);
         o.seed = 11;
-        const Lines did = Did(o);
+        const Lines did = TraceWithoutSlots(o);
         ASSERT_EQ(did.size(), columns.size() + 4);
         EXPECT_EQ(Lines(did.begin(), did.begin() + static_cast<long>(columns.size())), columns);
         const size_t at = columns.size();
         const float a = DegToRad(DrawAt(did, at, -60, 60));
-        EXPECT_EQ(did[at + 1], ChildLine(129, kX + 50.0f, kY, a, a));
+        EXPECT_EQ(did[at + 1], TraceChildLine(129, kX + 50.0f, kY, a, a));
         const float b = DegToRad(DrawAt(did, at + 2, 120, 240));
-        EXPECT_EQ(did[at + 3], ChildLine(129, kX - 50.0f, kY, b, b));
+        EXPECT_EQ(did[at + 3], TraceChildLine(129, kX - 50.0f, kY, b, b));
 
         // Strict: a death off the beat lays the columns only.
-        EXPECT_EQ(Did(176, c.difficulty, c.period + 2, 1).size(), columns.size());
+        EXPECT_EQ(TraceWithoutSlots(176, c.difficulty, c.period + 2, 1).size(), columns.size());
     }
 }
 
@@ -203,15 +162,15 @@ TEST(BulletColumns, BeamAlongAimAngle)
     const float py = kY + 230.0f * s;
     for (int d = 0; d < 4; ++d) {
         SCOPED_TRACE(d);
-        EXPECT_EQ(Did(183, d, 29), (Lines{ChildLine(134, px, py, kOwnAim, kOwnAim)}));
-        EXPECT_EQ(Did(183, d, 10), (Lines{ChildLine(134, px, py, kOwnAim, kOwnAim), SoundLine(14)}));
+        EXPECT_EQ(TraceWithoutSlots(183, d, 29), (Lines{TraceChildLine(134, px, py, kOwnAim, kOwnAim)}));
+        EXPECT_EQ(TraceWithoutSlots(183, d, 10), (Lines{TraceChildLine(134, px, py, kOwnAim, kOwnAim), TraceSoundLine(14)}));
         for (const int clock : {30, 31}) {
-            Lines want = {ChildLine(clock == 30 ? 135 : 136, px, py, kOwnAim, kOwnAim)};
+            Lines want = {TraceChildLine(clock == 30 ? 135 : 136, px, py, kOwnAim, kOwnAim)};
             for (int i = -20; i < 20; ++i) {
                 const float n = static_cast<float>(i);
                 want.push_back(BeamLine(10, c * n * 12.0f + (c * 260.0f + kX), s * n * 12.0f + (s * 260.0f + kY)));
             }
-            EXPECT_EQ(Did(183, d, clock), want);
+            EXPECT_EQ(TraceWithoutSlots(183, d, clock), want);
         }
     }
 }
@@ -224,7 +183,7 @@ TEST(BulletColumns, BeamReadsRecordAfterEmitterOverwritesIt)
     TraceOptions o = Opts(183, 0, 40);
     o.slot = 10;
     for (int s = 11; s < kEnemySlots; ++s) o.others.push_back({s, 200.0f, 200.0f, 0.0f});
-    const Lines did = Did(o);
+    const Lines did = TraceWithoutSlots(o);
     ASSERT_EQ(did.size(), 41u);
     const float c = F(std::cos(static_cast<double>(kOwnAim)));
     const float px = kX + 230.0f * c;
@@ -240,15 +199,15 @@ TEST(BulletColumns, AimedShotsAndFans)
         Lines out;
         for (const int d : offsets) {
             const float h = d == 0 ? aim : aim + DegToRad(d);
-            out.push_back(ShotLine(10, 11, 400, kX, kY, speed, h, h));
+            out.push_back(TraceShotLine(10, 11, 400, kX, kY, speed, h, h));
         }
         return out;
     };
-    EXPECT_EQ(Did(180, 0, 80), fan(3.6f, {0}));
-    EXPECT_EQ(Did(180, 1, 80), fan(3.6f, {0}));
-    EXPECT_EQ(Did(180, 2, 80), fan(3.6f, {0, -20, 20}));
-    EXPECT_EQ(Did(180, 3, 80), fan(3.8f, {0, -20, 20, -40, 40}));
-    EXPECT_TRUE(Did(180, 3, 60).empty());
+    EXPECT_EQ(TraceWithoutSlots(180, 0, 80), fan(3.6f, {0}));
+    EXPECT_EQ(TraceWithoutSlots(180, 1, 80), fan(3.6f, {0}));
+    EXPECT_EQ(TraceWithoutSlots(180, 2, 80), fan(3.6f, {0, -20, 20}));
+    EXPECT_EQ(TraceWithoutSlots(180, 3, 80), fan(3.8f, {0, -20, 20, -40, 40}));
+    EXPECT_TRUE(TraceWithoutSlots(180, 3, 60).empty());
 }
 
 TEST(BulletColumns, SlowRingOnceAtClock38)
@@ -261,11 +220,11 @@ TEST(BulletColumns, SlowRingOnceAtClock38)
         SCOPED_TRACE(c.difficulty);
         Lines want;
         for (int k = 0; k < 360; k += c.step) {
-            want.push_back(ShotLine(-1, 12, 2000, kX, kY, c.speed, DegToRad(k), DegToRad(k)));
+            want.push_back(TraceShotLine(-1, 12, 2000, kX, kY, c.speed, DegToRad(k), DegToRad(k)));
         }
-        EXPECT_EQ(Did(187, c.difficulty, 38, 1), want);
-        EXPECT_TRUE(Did(187, c.difficulty, 39, 1).empty());
-        EXPECT_TRUE(Did(187, c.difficulty, 76).empty());
+        EXPECT_EQ(TraceWithoutSlots(187, c.difficulty, 38, 1), want);
+        EXPECT_TRUE(TraceWithoutSlots(187, c.difficulty, 39, 1).empty());
+        EXPECT_TRUE(TraceWithoutSlots(187, c.difficulty, 76).empty());
     }
 }
 
@@ -285,12 +244,12 @@ TEST(BulletColumns, GappedRingsLeaveRunsOut)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.difficulty);
-        const Lines did = Did(194, c.difficulty, c.clock);
+        const Lines did = TraceWithoutSlots(194, c.difficulty, c.clock);
         ASSERT_EQ(did.size(), c.count);
         for (size_t i = 0; i < c.firstPositions.size(); ++i) {
-            EXPECT_EQ(did[i], ShotLine(10, c.kind, 400, kX, kY, 2.4f, aim + DegToRad(c.step * c.firstPositions[i]), 0.0f));
+            EXPECT_EQ(did[i], TraceShotLine(10, c.kind, 400, kX, kY, 2.4f, aim + DegToRad(c.step * c.firstPositions[i]), 0.0f));
         }
-        EXPECT_TRUE(Did(194, c.difficulty, c.clock + 1).empty());
+        EXPECT_TRUE(TraceWithoutSlots(194, c.difficulty, c.clock + 1).empty());
     }
 }
 
@@ -310,13 +269,13 @@ TEST(BulletColumns, AlternatingRingsByHundredsOfTheClock)
         Lines out;
         for (int k = 0; k < 360; k += step) {
             const float h = kMove + DegToRad(k);
-            out.push_back(ShotLine(10, kind, 400, kX, kY, speed, h, h));
+            out.push_back(TraceShotLine(10, kind, 400, kX, kY, speed, h, h));
         }
         return out;
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.id << " band " << c.difficulty);
-        const std::string child = ChildLine(c.templateId, kX, kY, kMove, kMove);
+        const std::string child = TraceChildLine(c.templateId, kX, kY, kMove, kMove);
         const Lines ringA = ring(c.kindA, c.stepA, c.speed);
         const Lines ringB = ring(5, c.stepB, c.speed);
         // Clocks that are multiples of both ring beats and of the gate, in
@@ -331,17 +290,17 @@ TEST(BulletColumns, AlternatingRingsByHundredsOfTheClock)
         const Lines& oddRing = c.id == 181 ? ringB : ringA;
         onEven.insert(onEven.end(), evenRing.begin(), evenRing.end());
         onOdd.insert(onOdd.end(), oddRing.begin(), oddRing.end());
-        EXPECT_EQ(Did(c.id, c.difficulty, even), onEven);
-        EXPECT_EQ(Did(c.id, c.difficulty, odd), onOdd);
-        EXPECT_TRUE(Did(c.id, c.difficulty, even + 1).empty());
+        EXPECT_EQ(TraceWithoutSlots(c.id, c.difficulty, even), onEven);
+        EXPECT_EQ(TraceWithoutSlots(c.id, c.difficulty, odd), onOdd);
+        EXPECT_TRUE(TraceWithoutSlots(c.id, c.difficulty, even + 1).empty());
     }
     // A firing off its ring's beat spawns the child alone.
-    const std::string child = ChildLine(132, kX, kY, kMove, kMove);
-    EXPECT_EQ(Did(181, 0, 96).size(), 5u);
-    EXPECT_EQ(Did(181, 0, 160).size(), 10u);
-    EXPECT_EQ(Did(182, 0, 96), (Lines{child}));
-    EXPECT_EQ(Did(182, 0, 160).size(), 5u);
-    EXPECT_EQ(Did(181, 0, 97, 1), (Lines{child}));
+    const std::string child = TraceChildLine(132, kX, kY, kMove, kMove);
+    EXPECT_EQ(TraceWithoutSlots(181, 0, 96).size(), 5u);
+    EXPECT_EQ(TraceWithoutSlots(181, 0, 160).size(), 10u);
+    EXPECT_EQ(TraceWithoutSlots(182, 0, 96), (Lines{child}));
+    EXPECT_EQ(TraceWithoutSlots(182, 0, 160).size(), 5u);
+    EXPECT_EQ(TraceWithoutSlots(181, 0, 97, 1), (Lines{child}));
 }
 
 // ------------------------------------------------------------------ circling spawn points
@@ -358,9 +317,9 @@ TEST(BulletColumns, ChildrenOnTurningEllipseAndCircle)
         const float t = DegToRad(15 * e.clock);
         const float x = 320.0f + 200.0f * F(std::cos(static_cast<double>(t)));
         const float y = 200.0f + e.ry * F(std::sin(static_cast<double>(t)));
-        EXPECT_EQ(Did(186, e.difficulty, e.clock), (Lines{ChildLine(143, x, y, down, down), SoundLine(12)}));
+        EXPECT_EQ(TraceWithoutSlots(186, e.difficulty, e.clock), (Lines{TraceChildLine(143, x, y, down, down), TraceSoundLine(12)}));
     }
-    EXPECT_TRUE(Did(186, 3, 20).empty());
+    EXPECT_TRUE(TraceWithoutSlots(186, 3, 20).empty());
 
     struct Circle {
         int id, difficulty, clock, degrees;
@@ -377,9 +336,9 @@ TEST(BulletColumns, ChildrenOnTurningEllipseAndCircle)
         const float t = DegToRad(c.degrees * c.clock);
         const float x = c.cx + c.radius * F(std::cos(static_cast<double>(t)));
         const float y = c.cy + c.radius * F(std::sin(static_cast<double>(t)));
-        EXPECT_EQ(Did(c.id, c.difficulty, c.clock), (Lines{ChildLine(c.templateId, x, y, down, down), EffectLine(12, x, y)}));
+        EXPECT_EQ(TraceWithoutSlots(c.id, c.difficulty, c.clock), (Lines{TraceChildLine(c.templateId, x, y, down, down), TraceEffectLine(12, x, y)}));
         // Strict beat: a death one frame later does nothing.
-        EXPECT_TRUE(Did(c.id, c.difficulty, c.clock + 1, 1).empty());
+        EXPECT_TRUE(TraceWithoutSlots(c.id, c.difficulty, c.clock + 1, 1).empty());
     }
 }
 
@@ -400,15 +359,15 @@ TEST(BulletColumns, OrbitingChildAimsFromItsOwnPoint)
             const float y = kY + c.radius * F(std::sin(static_cast<double>(t)));
             const float a = AimFromPoint(x, y);
             ASSERT_NE(a, AimFromPoint(kX, kY));
-            Lines want = {ChildLine(142, x, y, a, a)};
+            Lines want = {TraceChildLine(142, x, y, a, a)};
             if (clock % c.ringPeriod == 0) {
                 for (int k = 0; k < 360; k += c.step) {
-                    want.push_back(ShotLine(10, c.kind, 400, x, y, c.speed, a + DegToRad(k), 0.0f));
+                    want.push_back(TraceShotLine(10, c.kind, 400, x, y, c.speed, a + DegToRad(k), 0.0f));
                 }
             }
-            EXPECT_EQ(Did(190, c.difficulty, clock), want);
+            EXPECT_EQ(TraceWithoutSlots(190, c.difficulty, clock), want);
         }
-        EXPECT_TRUE(Did(190, c.difficulty, c.ringPeriod * 3 + 1).empty());
+        EXPECT_TRUE(TraceWithoutSlots(190, c.difficulty, c.ringPeriod * 3 + 1).empty());
     }
 }
 
@@ -419,8 +378,8 @@ TEST(BulletColumns, MirroredStreamsFromShoulders)
             const int owner = once != 0 ? -1 : 10;
             const float right = DegToRad(4 * clock);
             const float left = DegToRad((45 - clock) * 4);
-            EXPECT_EQ(Did(195, 0, clock, once), (Lines{ShotLine(owner, 12, 400, kX + 100.0f, kY - 50.0f, 4.0f, right, right),
-                                                       ShotLine(owner, 12, 400, kX - 100.0f, kY - 50.0f, 4.0f, left, left)}));
+            EXPECT_EQ(TraceWithoutSlots(195, 0, clock, once), (Lines{TraceShotLine(owner, 12, 400, kX + 100.0f, kY - 50.0f, 4.0f, right, right),
+                                                       TraceShotLine(owner, 12, 400, kX - 100.0f, kY - 50.0f, 4.0f, left, left)}));
         }
     }
 }
@@ -437,7 +396,7 @@ TEST(BulletColumns, EveryLiveIdFiresAndEveryDeadIdStaysSilent)
             EXPECT_EQ(AttackPatternIsLive(base + 1000 * d), live);
             bool fired = false;
             for (int clock = 0; clock <= 100 && !(fired && live); ++clock) {
-                for (int once = 0; once < 2; ++once) fired = fired || !Did(base, d, clock, once).empty();
+                for (int once = 0; once < 2; ++once) fired = fired || !TraceWithoutSlots(base, d, clock, once).empty();
             }
             EXPECT_EQ(fired, live);
         }

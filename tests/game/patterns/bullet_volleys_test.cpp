@@ -29,21 +29,9 @@ TraceOptions Options(int id, int difficulty, int clock, int once = 0)
     return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kEnemyAim, .enemyMove = kEnemyMove, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
 }
 
-// Everything a call emits, without the closing state lines.
-std::vector<std::string> Emitted(const TraceOptions& o)
-{
-    std::vector<std::string> out;
-    for (const std::string& line : PatternTraceRun(o)) {
-        if (line.compare(0, 6, "state ") != 0) {
-            out.push_back(line);
-        }
-    }
-    return out;
-}
-
 std::vector<std::string> Emitted(int id, int difficulty, int clock, int once = 0)
 {
-    return Emitted(Options(id, difficulty, clock, once));
+    return TraceEmissions(PatternTraceRun(Options(id, difficulty, clock, once)));
 }
 
 std::vector<std::string> Shots(int id, int difficulty, int clock, int once = 0)
@@ -51,28 +39,9 @@ std::vector<std::string> Shots(int id, int difficulty, int clock, int once = 0)
     return TraceLines(Emitted(id, difficulty, clock, once), "bullet");
 }
 
-// Degrees to radians as play computes them: two f32 products.
-float Rad(int degrees)
-{
-    const float turns = static_cast<float>(degrees) * 0.0027777778f;
-    return turns * 6.2831855f;
-}
-
 float PlayerAim()
 {
-    const float dy = kPlayerY - kEnemyY;
-    const float dx = kPlayerX - kEnemyX;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
-}
-
-float CosF(float a)
-{
-    return static_cast<float>(std::cos(static_cast<double>(a)));
-}
-
-float SinF(float a)
-{
-    return static_cast<float>(std::sin(static_cast<double>(a)));
+    return TraceAim(kEnemyX, kEnemyY, kPlayerX, kPlayerY);
 }
 
 struct Expect {
@@ -110,23 +79,7 @@ void ExpectShots(const std::vector<std::string>& shots, const std::vector<Expect
 
 void ExpectChild(const std::string& line, int templateId, float x, float y, float angle)
 {
-    SCOPED_TRACE(line);
-    ASSERT_EQ(line.compare(0, 6, "enemy "), 0);
-    EXPECT_EQ(TraceInt(line, "template"), templateId);
-    EXPECT_EQ(TraceField(line, "x"), G9(x));
-    EXPECT_EQ(TraceField(line, "y"), G9(y));
-    EXPECT_EQ(TraceField(line, "aim"), G9(angle));
-    EXPECT_EQ(TraceField(line, "move"), G9(angle));
-    EXPECT_EQ(TraceInt(line, "slot"), -1);
-}
-
-int RndValue(const std::string& line, int lo, int hi)
-{
-    int a = 0, b = 0, v = 0;
-    EXPECT_EQ(std::sscanf(line.c_str(), "rnd %d %d -> %d", &a, &b, &v), 3) << line;
-    EXPECT_EQ(a, lo) << line;
-    EXPECT_EQ(b, hi) << line;
-    return v;
+    ExpectTraceChild(line, templateId, x, y, angle, angle);
 }
 
 // Others in every enemy slot from 13 on and in 10 and 11, so that a child
@@ -186,9 +139,9 @@ TEST(BulletVolleys, MoveAngleRingKindBySlotAndBeat)
                     const float speed = beat ? b.onBeat : b.offBeat;
                     std::vector<Expect> ring;
                     for (int k = 0; k < 360; k += b.step) {
-                        ring.push_back({kind, speed, kEnemyMove + Rad(k), 800, 0.0f});
+                        ring.push_back({kind, speed, kEnemyMove + TraceRad(k), 800, 0.0f});
                     }
-                    ExpectShots(TraceLines(Emitted(o), "bullet"), ring, once ? -1 : slot);
+                    ExpectShots(TraceLines(TraceEmissions(PatternTraceRun(o)), "bullet"), ring, once ? -1 : slot);
                 }
             }
         }
@@ -200,7 +153,7 @@ TEST(BulletVolleys, MoveAngleRingKindBySlotAndBeat)
     // The death path off the beat decides the kind by the clock at death.
     TraceOptions death = Options(202, 0, 17, 1);
     death.slot = 1;
-    const auto shots = TraceLines(Emitted(death), "bullet");
+    const auto shots = TraceLines(TraceEmissions(PatternTraceRun(death)), "bullet");
     ASSERT_EQ(shots.size(), 12u);
     EXPECT_EQ(TraceInt(shots[0], "kind"), 6);
 }
@@ -214,8 +167,8 @@ TEST(BulletVolleys, AimedVolleysAndRings)
     ExpectShots(Shots(214, 0, 40), {{11, 2.0f, aim, 800, aim}});
     for (int d = 1; d < 4; ++d) {
         SCOPED_TRACE(d);
-        const float left = kEnemyAim + Rad(90);
-        const float right = kEnemyAim - Rad(90);
+        const float left = kEnemyAim + TraceRad(90);
+        const float right = kEnemyAim - TraceRad(90);
         ExpectShots(Shots(214, d, 20), {{11, 2.0f, left, 800, left}, {11, 2.0f, right, 800, right},
                                         {11, 2.0f, aim, 800, aim}});
         EXPECT_TRUE(Emitted(214, d, 30, 1).empty());
@@ -223,7 +176,7 @@ TEST(BulletVolleys, AimedVolleysAndRings)
 
     // Three groups of three, speeds 2.5 + 0.2n with double constants.
     std::vector<Expect> groups;
-    for (const float h : {aim, aim + Rad(30), aim - Rad(30)}) {
+    for (const float h : {aim, aim + TraceRad(30), aim - TraceRad(30)}) {
         for (int n = 0; n < 3; ++n) {
             const float step = static_cast<float>(static_cast<long double>(n) * static_cast<long double>(0.2));
             const float speed = static_cast<float>(static_cast<long double>(step) + 2.5L);
@@ -238,7 +191,7 @@ TEST(BulletVolleys, AimedVolleysAndRings)
         SCOPED_TRACE(d);
         std::vector<Expect> ring;
         for (int k = 0; k < 360; k += 60) {
-            ring.push_back({2, 2.4f, aim + Rad(k), 400, aim + Rad(k)});
+            ring.push_back({2, 2.4f, aim + TraceRad(k), 400, aim + TraceRad(k)});
         }
         ExpectShots(Shots(218, d, 20), ring);
         ExpectShots(Shots(218, d, 20, 1), ring, -1);
@@ -253,7 +206,7 @@ TEST(BulletVolleys, AimedVolleysAndRings)
         const float speed = d < 2 ? 2.0f : 2.4f;
         std::vector<Expect> cross;
         for (int k = 0; k < 360; k += 90) {
-            cross.push_back({6, speed, aim + Rad(k), 1000, 0.0f});
+            cross.push_back({6, speed, aim + TraceRad(k), 1000, 0.0f});
         }
         ExpectShots(Shots(231, d, 20), cross);
         EXPECT_TRUE(Emitted(231, d, 19).empty());
@@ -267,24 +220,24 @@ TEST(BulletVolleys, BurstDrawsSixOffsetsBeforeRingAndChildren)
         SCOPED_TRACE(seed);
         TraceOptions o = Options(227, 0, 40);
         o.seed = seed;
-        const auto lines = Emitted(o);
+        const auto lines = TraceEmissions(PatternTraceRun(o));
         ASSERT_EQ(lines.size(), 12u + 30u + 3u);
         const float fastSpeeds[] = {2.0f, 2.1f, 2.2f, 2.3f};
         for (int i = 0; i < 4; ++i) {
-            const int r = RndValue(lines[2 * i], -20, 20);
-            ExpectShot(lines[2 * i + 1], {4, fastSpeeds[i], aim + Rad(r), 400, 0.0f});
+            const int r = TraceRndValue(lines[2 * i], -20, 20);
+            ExpectShot(lines[2 * i + 1], {4, fastSpeeds[i], aim + TraceRad(r), 400, 0.0f});
         }
         const float slowSpeeds[] = {2.4f, 2.5f};
         for (int i = 0; i < 2; ++i) {
-            const int r = RndValue(lines[8 + 2 * i], -10, 10);
-            ExpectShot(lines[9 + 2 * i], {6, slowSpeeds[i], aim + Rad(r), 400, 0.0f});
+            const int r = TraceRndValue(lines[8 + 2 * i], -10, 10);
+            ExpectShot(lines[9 + 2 * i], {6, slowSpeeds[i], aim + TraceRad(r), 400, 0.0f});
         }
         for (int k = 0, i = 12; k < 360; k += 12, ++i) {
-            ExpectShot(lines[i], {2, 1.6f, aim + Rad(k), 1000, 0.0f});
+            ExpectShot(lines[i], {2, 1.6f, aim + TraceRad(k), 1000, 0.0f});
         }
         ExpectChild(lines[42], 182, kEnemyX, kEnemyY, aim);
-        ExpectChild(lines[43], 182, kEnemyX, kEnemyY, aim + Rad(40));
-        ExpectChild(lines[44], 182, kEnemyX, kEnemyY, aim - Rad(40));
+        ExpectChild(lines[43], 182, kEnemyX, kEnemyY, aim + TraceRad(40));
+        ExpectChild(lines[44], 182, kEnemyX, kEnemyY, aim - TraceRad(40));
     }
     EXPECT_TRUE(Emitted(227, 0, 80).empty());
     EXPECT_EQ(Emitted(227, 0, 40, 1).size(), 45u);
@@ -314,7 +267,7 @@ TEST(BulletVolleys, DownwardFanAtClockFifteen)
          {4, 1.8f, -20, kSame}, {5, 2.4f, 40, kSame}, {5, 2.4f, -40, kSame}, {4, 1.8f, 170, kSame},
          {4, 1.8f, -190, kSame}, {4, 1.8f, -180, kSame}},
     };
-    auto fromDown = [](int degrees) { return degrees < 0 ? kDown - Rad(-degrees) : kDown + Rad(degrees); };
+    auto fromDown = [](int degrees) { return degrees < 0 ? kDown - TraceRad(-degrees) : kDown + TraceRad(degrees); };
     for (int d = 0; d < 4; ++d) {
         SCOPED_TRACE(d);
         std::vector<Expect> fan;
@@ -362,14 +315,14 @@ TEST(BulletVolleys, SpreadsReleaseChildrenThenFixedBullets)
         const auto lines = Emitted(c.id, c.difficulty, 2 * c.period);
         const std::vector<float> childAngles =
             c.id == 206 ? std::vector<float>{kEnemyAim, kEnemyAim + kDown}
-                        : std::vector<float>{kEnemyAim, kEnemyAim + Rad(130), kEnemyAim + Rad(270)};
+                        : std::vector<float>{kEnemyAim, kEnemyAim + TraceRad(130), kEnemyAim + TraceRad(270)};
         ASSERT_EQ(lines.size(), childAngles.size() + c.shots->size());
         for (size_t i = 0; i < childAngles.size(); ++i) {
             ExpectChild(lines[i], 162, kEnemyX, kEnemyY, childAngles[i]);
         }
         std::vector<Expect> expected;
         for (const Shot3& s : *c.shots) {
-            expected.push_back({s.kind, s.speed, kEnemyAim + Rad(s.degrees), 800, 0.0f});
+            expected.push_back({s.kind, s.speed, kEnemyAim + TraceRad(s.degrees), 800, 0.0f});
         }
         ExpectShots(TraceLines(lines, "bullet"), expected);
         EXPECT_TRUE(Emitted(c.id, c.difficulty, 2 * c.period + 1, 1).empty());
@@ -381,22 +334,22 @@ TEST(BulletVolleys, SpreadReadsAimAngleAfterChildTakesOwnSlot)
 {
     // With the table full and the enemy in slot 10, every child lands on the
     // running enemy: the spread turns with the last child's angle.
-    const auto lines = Emitted(FullTable(Options(206, 0, 17), true));
+    const auto lines = TraceEmissions(PatternTraceRun(FullTable(Options(206, 0, 17), true)));
     const float second = kEnemyAim + kDown;
     ASSERT_EQ(lines.size(), 9u);
     EXPECT_NE(lines[1].find("-> 10"), std::string::npos) << lines[1];
-    EXPECT_EQ(TraceField(lines[2], "B"), G9(second + Rad(120)));
+    EXPECT_EQ(TraceField(lines[2], "B"), G9(second + TraceRad(120)));
 
-    const auto lines207 = Emitted(FullTable(Options(207, 0, 9), true));
+    const auto lines207 = TraceEmissions(PatternTraceRun(FullTable(Options(207, 0, 9), true)));
     ASSERT_EQ(lines207.size(), 10u);
-    const float a1 = kEnemyAim + Rad(130);
-    const float a2 = a1 + Rad(270);
+    const float a1 = kEnemyAim + TraceRad(130);
+    const float a2 = a1 + TraceRad(270);
     ExpectChild(lines207[1], 162, kEnemyX, kEnemyY, a1);
     ExpectChild(lines207[2], 162, kEnemyX, kEnemyY, a2);
-    EXPECT_EQ(TraceField(lines207[3], "B"), G9(a2 + Rad(120)));
+    EXPECT_EQ(TraceField(lines207[3], "B"), G9(a2 + TraceRad(120)));
     // Elsewhere the children fall back to slot 10 and the enemy's aim holds.
-    const auto apart = Emitted(FullTable(Options(206, 0, 17), false));
-    EXPECT_EQ(TraceField(apart[2], "B"), G9(kEnemyAim + Rad(120)));
+    const auto apart = TraceEmissions(PatternTraceRun(FullTable(Options(206, 0, 17), false)));
+    EXPECT_EQ(TraceField(apart[2], "B"), G9(kEnemyAim + TraceRad(120)));
 }
 
 // ------------------------------------------------------------------ clock spiral
@@ -436,18 +389,18 @@ TEST(BulletVolleys, ClockSpiralTurnsFiveDegreesPerFrame)
                 continue;
             }
             ASSERT_EQ(lines.size(), i + 5);
-            const float theta = Rad(5 * c.clock);
+            const float theta = TraceRad(5 * c.clock);
             const float clock = static_cast<float>(c.clock);
             // The drift 0.3 is a double constant: the product rounded once.
             const float dx =
-                static_cast<float>(static_cast<__float128>(CosF(theta) * clock) * static_cast<__float128>(0.3));
+                static_cast<float>(static_cast<__float128>(TraceCos(theta) * clock) * static_cast<__float128>(0.3));
             const float dy =
-                static_cast<float>(static_cast<__float128>(SinF(theta) * clock) * static_cast<__float128>(0.3));
+                static_cast<float>(static_cast<__float128>(TraceSin(theta) * clock) * static_cast<__float128>(0.3));
             ExpectChild(lines[i], c.templateId, dx + kEnemyX, dy + kEnemyY, theta);
             const int owner = once ? -1 : kSlot;
-            ExpectShot(lines[i + 1], {1, c.side, theta + Rad(90), 800, theta + Rad(90)}, owner);
-            ExpectShot(lines[i + 2], {1, c.side, theta - Rad(90), 800, theta - Rad(90)}, owner);
-            ExpectShot(lines[i + 3], {3, c.back, theta - Rad(180), 800, theta - Rad(180)}, owner);
+            ExpectShot(lines[i + 1], {1, c.side, theta + TraceRad(90), 800, theta + TraceRad(90)}, owner);
+            ExpectShot(lines[i + 2], {1, c.side, theta - TraceRad(90), 800, theta - TraceRad(90)}, owner);
+            ExpectShot(lines[i + 3], {3, c.back, theta - TraceRad(180), 800, theta - TraceRad(180)}, owner);
             ExpectShot(lines[i + 4], {5, c.back, theta, 800, theta}, owner);
         }
     }
@@ -457,10 +410,10 @@ TEST(BulletVolleys, ClockSpiralTurnsFiveDegreesPerFrame)
         SCOPED_TRACE(clock);
         const auto children = TraceLines(Emitted(213, 0, clock), "enemy");
         ASSERT_EQ(children.size(), 1u);
-        const float theta = Rad(5 * clock);
+        const float theta = TraceRad(5 * clock);
         const float t = static_cast<float>(clock);
-        const float dx = static_cast<float>(static_cast<__float128>(CosF(theta) * t) * static_cast<__float128>(0.3));
-        const float dy = static_cast<float>(static_cast<__float128>(SinF(theta) * t) * static_cast<__float128>(0.3));
+        const float dx = static_cast<float>(static_cast<__float128>(TraceCos(theta) * t) * static_cast<__float128>(0.3));
+        const float dy = static_cast<float>(static_cast<__float128>(TraceSin(theta) * t) * static_cast<__float128>(0.3));
         ASSERT_EQ(TraceField(children[0], "x"), G9(dx + kEnemyX));
         ASSERT_EQ(TraceField(children[0], "y"), G9(dy + kEnemyY));
     }
@@ -481,8 +434,8 @@ struct BeamPoint {
 // A point of the beam: cos a x 260 + x + cos a x k x 12, products first.
 BeamPoint BeamBullet(float x, float y, float a, int k)
 {
-    const float c = CosF(a);
-    const float s = SinF(a);
+    const float c = TraceCos(a);
+    const float s = TraceSin(a);
     const float kf = static_cast<float>(k);
     const float bx = c * 260.0f + x + c * kf * 12.0f;
     const float by = s * 260.0f + y + s * kf * 12.0f;
@@ -505,8 +458,8 @@ void ExpectStanding(const std::string& line, int kind, BeamPoint p)
 
 TEST(BulletVolleys, BeamChargesUntilClockSeventyThenStands)
 {
-    const float mx = CosF(kEnemyAim) * 240.0f + kEnemyX;
-    const float my = SinF(kEnemyAim) * 240.0f + kEnemyY;
+    const float mx = TraceCos(kEnemyAim) * 240.0f + kEnemyX;
+    const float my = TraceSin(kEnemyAim) * 240.0f + kEnemyY;
     for (int d = 0; d < 4; ++d) {
         SCOPED_TRACE(d);
         const auto charging = Emitted(209, d, 69);
@@ -538,10 +491,10 @@ TEST(BulletVolleys, BeamReadsPositionAfterChildTakesOwnSlot)
 {
     // The muzzle child replaces the running enemy in slot 10: the bullets
     // are laid from the child's place, the aim angle unchanged.
-    const auto lines = Emitted(FullTable(Options(209, 0, 80), true));
+    const auto lines = TraceEmissions(PatternTraceRun(FullTable(Options(209, 0, 80), true)));
     ASSERT_EQ(lines.size(), 41u);
-    const float mx = CosF(kEnemyAim) * 240.0f + kEnemyX;
-    const float my = SinF(kEnemyAim) * 240.0f + kEnemyY;
+    const float mx = TraceCos(kEnemyAim) * 240.0f + kEnemyX;
+    const float my = TraceSin(kEnemyAim) * 240.0f + kEnemyY;
     EXPECT_NE(lines[0].find("-> 10"), std::string::npos) << lines[0];
     ExpectStanding(lines[1], 21, BeamBullet(mx, my, kEnemyAim, -20));
     ExpectStanding(lines[40], 21, BeamBullet(mx, my, kEnemyAim, 19));
@@ -554,12 +507,12 @@ TEST(BulletVolleys, BarOfSevenStandingBulletsThroughEnemy)
             SCOPED_TRACE(testing::Message() << "band " << d << " aim " << aim);
             TraceOptions o = Options(221, d, 3);
             o.enemyAim = aim;
-            const auto lines = Emitted(o);
+            const auto lines = TraceEmissions(PatternTraceRun(o));
             ASSERT_EQ(lines.size(), 7u);
             for (int k = -3; k < 4; ++k) {
                 const float kf = static_cast<float>(k);
-                const float c = CosF(aim);
-                const float s = SinF(aim);
+                const float c = TraceCos(aim);
+                const float s = TraceSin(aim);
                 ExpectStanding(lines[static_cast<size_t>(k + 3)], 22, {c * kf * 10.0f + kEnemyX, s * kf * 10.0f + kEnemyY});
             }
         }

@@ -11,111 +11,12 @@
 #include <vector>
 
 #include "game/patterns/attack_pattern.h"
+#include "tests/game/patterns/child_scene.h"
 #include "tests/game/patterns/trace_util.h"
 
 namespace {
 
-// The enemy, the player, the aim angle and the move angle stand apart, so
-// that the aim, the aim angle and the move angle all differ.
-constexpr float kEnemyX = 300.0f, kEnemyY = 120.0f;
-constexpr float kPlayerX = 380.0f, kPlayerY = 410.0f;
-constexpr float kAimAngle = 0.7f, kMoveAngle = 2.1f;
-constexpr int kSlot = 10;
-
-TraceOptions Options(int id, int difficulty, int clock, int once = 0)
-{
-    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kAimAngle, .enemyMove = kMoveAngle, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
-}
-
-std::vector<std::string> Emit(int id, int difficulty, int clock, int once = 0)
-{
-    return TraceEmissions(PatternTraceRun(Options(id, difficulty, clock, once)));
-}
-
-std::string Format(const char* format, ...)
-{
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
-
-float Rad(int degrees)
-{
-    return static_cast<float>(degrees) * 0.0027777778f * 6.2831855f;
-}
-
-float AimFromPoint(float x, float y)
-{
-    return static_cast<float>(std::atan2(static_cast<double>(kPlayerY - y), static_cast<double>(kPlayerX - x)));
-}
-
-// x + d cos a with d a whole number: the double product is exact, so the
-// cast rounds it once.
-float PlusAlong(float base, int d, float cosOrSin)
-{
-    return base + static_cast<float>(d * static_cast<double>(cosOrSin));
-}
-
-// The emissions one call should make, in order. Random draws are taken from
-// the actual trace, after checking their range and place.
-class Expected {
-public:
-    Expected(std::vector<std::string> actual, int owner, int firstChildSlot = kSlot + 1)
-        : actual_(std::move(actual)), owner_(owner), childSlot_(firstChildSlot)
-    {
-    }
-
-    int Rnd(int lo, int hi)
-    {
-        int gotLo = 0, gotHi = 0, value = lo;
-        const size_t at = want_.size();
-        if (at >= actual_.size() ||
-            std::sscanf(actual_[at].c_str(), "rnd %d %d -> %d", &gotLo, &gotHi, &value) != 3) {
-            value = lo;
-        }
-        want_.push_back(Format("rnd %d %d -> %d", lo, hi, value));
-        return value;
-    }
-    void Child(int templateId, float x, float y, float aim, float move)
-    {
-        want_.push_back(Format("enemy template=%d x=%.9g y=%.9g aim=%.9g move=%.9g slot=-1 -> %d", templateId, x, y,
-                               aim, move, childSlot_++));
-    }
-    void Shot(float x0, float y0, int kind, int life, float speed, float heading, float spin = 0.0f)
-    {
-        want_.push_back(Format("bullet slot=%d owner=%d kind=%d life=%d x0=%.9g y0=%.9g r1=0 r2=0 dr1=%.9g dr2=0 "
-                               "A=%.9g dA=0 B=%.9g C=0 dB=0 dC=0 age=0",
-                               bulletSlot_++, owner_, kind, life, x0, y0, speed, spin, heading));
-    }
-    void Effect(float x, float y) { want_.push_back(Format("effect kind=12 x=%.9g y=%.9g angle=0 age=0", x, y)); }
-    void Sound(int n) { want_.push_back(Format("sound %d", n)); }
-
-    void Check() const
-    {
-        EXPECT_EQ(actual_.size(), want_.size());
-        for (size_t i = 0; i < actual_.size() && i < want_.size(); ++i) {
-            if (actual_[i] != want_[i]) {
-                ADD_FAILURE() << "emission " << i << "\n  got:  " << actual_[i] << "\n  want: " << want_[i];
-                return;
-            }
-        }
-    }
-
-private:
-    std::vector<std::string> actual_;
-    std::vector<std::string> want_;
-    int owner_;
-    int childSlot_;
-    int bulletSlot_ = 0;
-};
-
-int OwnerOf(int once)
-{
-    return once != 0 ? -1 : kSlot;
-}
+using namespace childscene;
 
 }  // namespace
 
@@ -128,12 +29,12 @@ TEST(ChildDrops, CornerPairsFromOppositeCorners)
             SCOPED_TRACE(testing::Message() << "band " << d << " once " << once);
             const int clock = once ? 7 : 40;
             Expected a(Emit(112, d, clock, once), OwnerOf(once));
-            a.Child(39, 120.0f, 0.0f, Rad(90), Rad(90));
-            a.Child(39, 520.0f, 480.0f, Rad(270), Rad(270));
+            a.Child(39, 120.0f, 0.0f, TraceRad(90), TraceRad(90));
+            a.Child(39, 520.0f, 480.0f, TraceRad(270), TraceRad(270));
             a.Check();
             // The second child of 113 passes no angles and keeps its template's.
             Expected b(Emit(113, d, clock, once), OwnerOf(once));
-            b.Child(29, 520.0f, 0.0f, Rad(180), Rad(180));
+            b.Child(29, 520.0f, 0.0f, TraceRad(180), TraceRad(180));
             b.Child(29, 120.0f, 480.0f, 0.0f, 0.0f);
             b.Check();
         }
@@ -154,11 +55,11 @@ TEST(ChildDrops, SingleChildrenKeepTheirPeriodPerBand)
         const int clock = 3 * r.period;
         Expected e(Emit(r.id, r.difficulty, clock), kSlot);
         if (r.id == 114) {
-            e.Child(24, kEnemyX, kEnemyY, Rad(10 * clock), Rad(10 * clock));
+            e.Child(24, kEnemyX, kEnemyY, TraceRad(10 * clock), TraceRad(10 * clock));
         } else if (r.id == 117) {
-            e.Child(34, kEnemyX, kEnemyY, Rad(90), Rad(90));
+            e.Child(34, kEnemyX, kEnemyY, TraceRad(90), TraceRad(90));
         } else {
-            const float a = AimFromPoint(kEnemyX, kEnemyY) + Rad(e.Rnd(-30, 30));
+            const float a = AimFromPoint(kEnemyX, kEnemyY) + TraceRad(e.Rnd(-30, 30));
             e.Child(41, kEnemyX, kEnemyY, a, a);
         }
         e.Check();
@@ -170,9 +71,9 @@ TEST(ChildDrops, TurningChildAtClockZeroTakesTheTemplateAngles)
 {
     // 36 x 10 degrees is 2 pi, not 0.
     Expected full(Emit(114, 0, 36), kSlot);
-    full.Child(24, kEnemyX, kEnemyY, Rad(360), Rad(360));
+    full.Child(24, kEnemyX, kEnemyY, TraceRad(360), TraceRad(360));
     full.Check();
-    EXPECT_NE(Rad(360), 0.0f);
+    EXPECT_NE(TraceRad(360), 0.0f);
 
     const auto lines = PatternTraceRun(Options(114, 0, 0, 1));
     Expected death(TraceEmissions(lines), -1);
@@ -192,7 +93,7 @@ TEST(ChildDrops, RisingPairsDrawOncePerPairAndAskForTheSoundTwice)
         SCOPED_TRACE(d);
         Expected e(Emit(123, d, 20), kSlot);
         for (int pair = 0; pair < 2; ++pair) {
-            const float a = Rad(270 + e.Rnd(-40, 40));
+            const float a = TraceRad(270 + e.Rnd(-40, 40));
             e.Child(43, kEnemyX + 30.0f, kEnemyY - 40.0f, a, a);
             e.Child(43, kEnemyX - 30.0f, kEnemyY - 40.0f, a, a);
             e.Sound(10);
@@ -210,8 +111,8 @@ TEST(ChildDrops, PointPairDrawsXBeforeY)
         Expected e(Emit(126, d, 2 * periods[d]), kSlot);
         const float x = static_cast<float>(e.Rnd(140, 500));
         const float y = static_cast<float>(e.Rnd(20, 460));
-        e.Child(44, x, y, Rad(90), 0.0f);
-        e.Child(45, x, y, Rad(90), 0.0f);
+        e.Child(44, x, y, TraceRad(90), 0.0f);
+        e.Child(45, x, y, TraceRad(90), 0.0f);
         e.Sound(11);
         e.Check();
         EXPECT_TRUE(Emit(126, d, 2 * periods[d] + 1).empty());
@@ -225,7 +126,7 @@ TEST(ChildDrops, HalfCircleEndsAtThreeSixtyInclusive)
         SCOPED_TRACE(d);
         Expected e(Emit(139, d, 4), kSlot);
         for (int k = 180; k <= 360; k += steps[d]) {
-            e.Child(10, kEnemyX, kEnemyY, Rad(k), Rad(k));
+            e.Child(10, kEnemyX, kEnemyY, TraceRad(k), TraceRad(k));
         }
         e.Check();
         EXPECT_TRUE(Emit(139, d, 5).empty());
@@ -240,7 +141,7 @@ void ExpectSideChild(Expected& e, bool right)
 {
     const float y = static_cast<float>(e.Rnd(0, 480));
     if (right) {
-        e.Child(43, 540.0f, y, Rad(180), Rad(180));
+        e.Child(43, 540.0f, y, TraceRad(180), TraceRad(180));
     } else {
         e.Child(43, 100.0f, y, 0.0f, 0.0f);
     }
@@ -289,8 +190,8 @@ TEST(ChildDrops, SideEntryAndMuzzleRingOnIndependentStrictBeats)
     };
     const float c = static_cast<float>(std::cos(static_cast<double>(kAimAngle)));
     const float s = static_cast<float>(std::sin(static_cast<double>(kAimAngle)));
-    const float mx = PlusAlong(kEnemyX, 26, c);
-    const float my = PlusAlong(kEnemyY, 26, s);
+    const float mx = TracePlusAlong(kEnemyX, 26, c);
+    const float my = TracePlusAlong(kEnemyY, 26, s);
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << "band " << k.difficulty << " clock " << k.clock << " once " << k.once);
         Expected e(Emit(125, k.difficulty, k.clock, k.once), OwnerOf(k.once));
@@ -300,7 +201,7 @@ TEST(ChildDrops, SideEntryAndMuzzleRingOnIndependentStrictBeats)
         if (k.ring) {
             e.Child(95, mx, my, kAimAngle, kAimAngle);
             for (int deg = 0; deg < 360; deg += bands[k.difficulty].ringStep) {
-                e.Shot(mx, my, bands[k.difficulty].kind, 800, 1.8f, Rad(deg));
+                e.Shot(mx, my, bands[k.difficulty].kind, 800, 1.8f, TraceRad(deg));
             }
             e.Sound(12);
         }
@@ -327,7 +228,7 @@ TEST(ChildDrops, CyclingTemplateWithRingsOnTheLongerBeat)
         {2, 80, 0, 147, true},  {2, 10, 0, 146, false}, {3, 30, 0, 36, true},  {3, 20, 0, 37, false},
     };
     const float aim = AimFromPoint(kEnemyX, kEnemyY);
-    const float side = kMoveAngle - Rad(90);
+    const float side = kMoveAngle - TraceRad(90);
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "band " << c.difficulty << " clock " << c.clock << " once " << c.once);
         Expected e(Emit(119, c.difficulty, c.clock, c.once), OwnerOf(c.once));
@@ -335,10 +236,10 @@ TEST(ChildDrops, CyclingTemplateWithRingsOnTheLongerBeat)
         if (c.rings) {
             const Rings& r = rings[c.difficulty];
             for (int k = 0; k < 360; k += r.step) {
-                e.Shot(kEnemyX, kEnemyY, 7, 800, r.inner, aim + Rad(k));
+                e.Shot(kEnemyX, kEnemyY, 7, 800, r.inner, aim + TraceRad(k));
             }
             for (int k = r.offset; k < 360 + r.offset; k += r.step) {
-                e.Shot(kEnemyX, kEnemyY, 8, 800, r.outer, aim + Rad(k));
+                e.Shot(kEnemyX, kEnemyY, 8, 800, r.outer, aim + TraceRad(k));
             }
         }
         e.Check();
@@ -356,15 +257,15 @@ TEST(ChildDrops, FiveChildrenAboveThenAimedFanInTheHigherBands)
         const int templates[] = {38, 94, 38, 93, 39};
         const int offsets[] = {140, 160, 220, 200, 180};
         for (int i = 0; i < 5; ++i) {
-            e.Child(templates[i], kEnemyX, kEnemyY - 10.0f, aim + Rad(offsets[i]), aim + Rad(offsets[i]));
+            e.Child(templates[i], kEnemyX, kEnemyY - 10.0f, aim + TraceRad(offsets[i]), aim + TraceRad(offsets[i]));
         }
         if (d == 2) {
             for (int k = -120; k < 120; k += 20) {
-                e.Shot(kEnemyX, kEnemyY, 11, 800, 2.4f, aim + Rad(k), aim + Rad(k));
+                e.Shot(kEnemyX, kEnemyY, 11, 800, 2.4f, aim + TraceRad(k), aim + TraceRad(k));
             }
         } else if (d == 3) {
             for (int k = -160, n = 0; k < 160; k += 20, ++n) {
-                e.Shot(kEnemyX, kEnemyY, 11, 800, n % 2 == 0 ? 2.8f : 3.2f, aim + Rad(k), aim + Rad(k));
+                e.Shot(kEnemyX, kEnemyY, 11, 800, n % 2 == 0 ? 2.8f : 3.2f, aim + TraceRad(k), aim + TraceRad(k));
             }
         }
         e.Check();
@@ -393,7 +294,7 @@ TEST(ChildDrops, ChildStreamWithFanOnTheSecondBeat)
         if (c.fan) {
             e.Sound(10);
             for (int k = c.from; k < c.to; k += c.step) {
-                e.Shot(kEnemyX, kEnemyY, 5, 400, c.speed, kAimAngle + Rad(k));
+                e.Shot(kEnemyX, kEnemyY, 5, 400, c.speed, kAimAngle + TraceRad(k));
             }
         }
         e.Check();
@@ -418,7 +319,7 @@ TEST(ChildDrops, EdgeAmbushCyclesThroughTheEdges)
             Expected e(Emit(132, d, clock, once), OwnerOf(once));
             switch (cycle[i]) {
             case kTop:
-                e.Child(48, kPlayerX, 0.0f, Rad(90), Rad(90));
+                e.Child(48, kPlayerX, 0.0f, TraceRad(90), TraceRad(90));
                 e.Effect(kPlayerX, 0.0f);
                 break;
             case kLeft:
@@ -426,11 +327,11 @@ TEST(ChildDrops, EdgeAmbushCyclesThroughTheEdges)
                 e.Effect(120.0f, kPlayerY);
                 break;
             case kBottom:
-                e.Child(48, kPlayerX, 480.0f, Rad(270), Rad(270));
+                e.Child(48, kPlayerX, 480.0f, TraceRad(270), TraceRad(270));
                 e.Effect(kPlayerX, 480.0f);
                 break;
             case kRight:
-                e.Child(49, 520.0f, kPlayerY, Rad(180), Rad(180));
+                e.Child(49, 520.0f, kPlayerY, TraceRad(180), TraceRad(180));
                 e.Effect(520.0f, kPlayerY);
                 break;
             }
@@ -458,13 +359,13 @@ TEST(ChildDrops, CornerAmbushAimsFromTheCornerAndShadowsThePlayer)
             Expected e(Emit(id, 0, clock, once), OwnerOf(once));
             e.Child(175, c.x, c.y, t, t);
             if (c.x == 120.0f && c.y == 0.0f) {
-                e.Child(176, kPlayerX, 480.0f, t, Rad(270));
+                e.Child(176, kPlayerX, 480.0f, t, TraceRad(270));
                 e.Effect(kPlayerX, 480.0f);
             } else if (c.x == 120.0f) {
-                e.Child(176, 520.0f, kPlayerY, t, Rad(180));
+                e.Child(176, 520.0f, kPlayerY, t, TraceRad(180));
                 e.Effect(520.0f, kPlayerY);
             } else if (c.y == 480.0f) {
-                e.Child(176, kPlayerX, 0.0f, t, Rad(90));
+                e.Child(176, kPlayerX, 0.0f, t, TraceRad(90));
                 e.Effect(kPlayerX, 0.0f);
             } else {
                 e.Child(176, 120.0f, kPlayerY, t, 0.0f);

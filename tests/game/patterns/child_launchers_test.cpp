@@ -38,54 +38,12 @@ TraceOptions Opts(int id, int difficulty, int clock, int once = 0)
 
 float PlayerAim()
 {
-    const float dy = kPlayerY - kY;
-    const float dx = kPlayerX - kX;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
+    return TraceAim(kX, kY, kPlayerX, kPlayerY);
 }
 
-// What a call did, with the slots that the tables handed out removed: the
-// bullet's own slot and the enemy slot that came back.
-std::vector<std::string> Did(const TraceOptions& o)
+std::vector<std::string> TraceWithoutSlots(int id, int difficulty, int clock, int once = 0)
 {
-    std::vector<std::string> out;
-    for (std::string line : PatternTraceRun(o)) {
-        if (line.compare(0, 6, "state ") == 0) continue;
-        if (line.compare(0, 12, "bullet slot=") == 0) {
-            line.erase(7, line.find(' ', 7) - 6);
-        } else if (line.compare(0, 6, "enemy ") == 0) {
-            line.erase(line.find(" -> "));
-        }
-        out.push_back(line);
-    }
-    return out;
-}
-
-std::vector<std::string> Did(int id, int difficulty, int clock, int once = 0)
-{
-    return Did(Opts(id, difficulty, clock, once));
-}
-
-std::string ChildLine(int templateId, float x, float y, float aim, float move)
-{
-    return "enemy template=" + std::to_string(templateId) + " x=" + G9(x) + " y=" + G9(y) + " aim=" + G9(aim) +
-           " move=" + G9(move) + " slot=-1";
-}
-
-std::string ShotLine(int owner, int kind, int life, float x0, float y0, float speed, float heading, float spin)
-{
-    return "bullet owner=" + std::to_string(owner) + " kind=" + std::to_string(kind) + " life=" + std::to_string(life) +
-           " x0=" + G9(x0) + " y0=" + G9(y0) + " r1=0 r2=0 dr1=" + G9(speed) + " dr2=0 A=" + G9(spin) +
-           " dA=0 B=" + G9(heading) + " C=0 dB=0 dC=0 age=0";
-}
-
-std::string EffectLine(int kind, float x, float y)
-{
-    return "effect kind=" + std::to_string(kind) + " x=" + G9(x) + " y=" + G9(y) + " angle=0 age=0";
-}
-
-std::string SoundLine(int n)
-{
-    return "sound " + std::to_string(n);
+    return TraceWithoutSlots(Opts(id, difficulty, clock, once));
 }
 
 // The value of the draw at `line`, after checking its range.
@@ -116,12 +74,12 @@ TEST(ChildLaunchers, OwnAngleStreamsChildThenShot)
                           {165, 0, 4, 107, 1}, {165, 1, 3, 107, 3}, {165, 2, 2, 107, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.id << " band " << c.difficulty);
-        const Lines both = {ChildLine(c.templateId, kX, kY, kOwnAim, kOwnAim),
-                            ShotLine(10, c.kind, 800, kX, kY, 2.4f, kOwnAim, 0.0f)};
-        EXPECT_EQ(Did(c.id, c.difficulty, 12), both);
-        EXPECT_TRUE(Did(c.id, c.difficulty, 12 + 1).empty());
+        const Lines both = {TraceChildLine(c.templateId, kX, kY, kOwnAim, kOwnAim),
+                            TraceShotLine(10, c.kind, 800, kX, kY, 2.4f, kOwnAim, 0.0f)};
+        EXPECT_EQ(TraceWithoutSlots(c.id, c.difficulty, 12), both);
+        EXPECT_TRUE(TraceWithoutSlots(c.id, c.difficulty, 12 + 1).empty());
         // Off the beat, the death path fires both with no owner.
-        const Lines death = Did(c.id, c.difficulty, 13, 1);
+        const Lines death = TraceWithoutSlots(c.id, c.difficulty, 13, 1);
         ASSERT_EQ(death.size(), 2u);
         EXPECT_EQ(TraceInt(death[1], "owner"), -1);
     }
@@ -131,12 +89,12 @@ TEST(ChildLaunchers, OwnAngleStreamsInBand3ShootOnEveryCall)
 {
     for (const int id : {164, 165}) {
         const int templateId = id == 164 ? 106 : 107;
-        const std::string child = ChildLine(templateId, kX, kY, kOwnAim, kOwnAim);
+        const std::string child = TraceChildLine(templateId, kX, kY, kOwnAim, kOwnAim);
         for (int once = 0; once < 2; ++once) {
             SCOPED_TRACE(testing::Message() << id << " once " << once);
-            const std::string shot = ShotLine(once != 0 ? -1 : 10, 5, 800, kX, kY, 2.4f, kOwnAim, 0.0f);
-            EXPECT_EQ(Did(id, 3, 7, once), (Lines{shot}));
-            EXPECT_EQ(Did(id, 3, 8, once), (Lines{child, shot}));
+            const std::string shot = TraceShotLine(once != 0 ? -1 : 10, 5, 800, kX, kY, 2.4f, kOwnAim, 0.0f);
+            EXPECT_EQ(TraceWithoutSlots(id, 3, 7, once), (Lines{shot}));
+            EXPECT_EQ(TraceWithoutSlots(id, 3, 8, once), (Lines{child, shot}));
         }
     }
 }
@@ -144,13 +102,13 @@ TEST(ChildLaunchers, OwnAngleStreamsInBand3ShootOnEveryCall)
 TEST(ChildLaunchers, BackwardShotsOnStrictBeat)
 {
     const float b = kOwnAim + 3.1415927f;
-    auto backShot = [&](int d) { return ShotLine(10, 12, 400, kX, kY, 3.0f, b + DegToRad(d), b + DegToRad(d)); };
+    auto backShot = [&](int d) { return TraceShotLine(10, 12, 400, kX, kY, 3.0f, b + DegToRad(d), b + DegToRad(d)); };
     for (int d = 0; d < 3; ++d) {
-        EXPECT_EQ(Did(199, d, 45), (Lines{backShot(10), backShot(-10)}));
-        EXPECT_TRUE(Did(199, d, 46, 1).empty());
+        EXPECT_EQ(TraceWithoutSlots(199, d, 45), (Lines{backShot(10), backShot(-10)}));
+        EXPECT_TRUE(TraceWithoutSlots(199, d, 46, 1).empty());
     }
-    EXPECT_EQ(Did(199, 3, 24), (Lines{backShot(10), backShot(-10), backShot(-20), backShot(20)}));
-    EXPECT_TRUE(Did(199, 3, 15).empty());
+    EXPECT_EQ(TraceWithoutSlots(199, 3, 24), (Lines{backShot(10), backShot(-10), backShot(-20), backShot(20)}));
+    EXPECT_TRUE(TraceWithoutSlots(199, 3, 15).empty());
 }
 
 // ------------------------------------------------------------------ side pairs
@@ -162,17 +120,17 @@ TEST(ChildLaunchers, SidePairsFlashThenChildOnEachSide)
         int id, left, right;
     };
     for (const Case c : {Case{166, 108, 109}, Case{167, 109, 108}, Case{168, 108, 108}, Case{169, 109, 109}}) {
-        const Lines want = {EffectLine(12, kX - 40.0f, kY), ChildLine(c.left, kX - 40.0f, kY, down, down),
-                            EffectLine(12, kX + 40.0f, kY), ChildLine(c.right, kX + 40.0f, kY, down, down)};
+        const Lines want = {TraceEffectLine(12, kX - 40.0f, kY), TraceChildLine(c.left, kX - 40.0f, kY, down, down),
+                            TraceEffectLine(12, kX + 40.0f, kY), TraceChildLine(c.right, kX + 40.0f, kY, down, down)};
         for (int d = 0; d < 4; ++d) {
             SCOPED_TRACE(testing::Message() << c.id << " band " << d);
-            EXPECT_EQ(Did(c.id, d, 30), want);
-            EXPECT_TRUE(Did(c.id, d, 20).empty());
+            EXPECT_EQ(TraceWithoutSlots(c.id, d, 30), want);
+            EXPECT_TRUE(TraceWithoutSlots(c.id, d, 20).empty());
         }
     }
     for (int d = 0; d < 4; ++d) {
-        EXPECT_EQ(Did(178, d, 9), (Lines{EffectLine(20, kX - 60.0f, kY + 100.0f), EffectLine(20, kX + 60.0f, kY + 100.0f)}));
-        EXPECT_TRUE(Did(178, d, 10).empty());
+        EXPECT_EQ(TraceWithoutSlots(178, d, 9), (Lines{TraceEffectLine(20, kX - 60.0f, kY + 100.0f), TraceEffectLine(20, kX + 60.0f, kY + 100.0f)}));
+        EXPECT_TRUE(TraceWithoutSlots(178, d, 10).empty());
     }
 }
 
@@ -183,13 +141,13 @@ TEST(ChildLaunchers, AlternatingChildSidesFollowTheClock)
     };
     for (const Case c : {Case{0, 30}, Case{1, 25}, Case{2, 20}, Case{3, 15}}) {
         SCOPED_TRACE(c.difficulty);
-        const Lines left = {ChildLine(152, kX - 26.0f, kY + 40.0f, kDown, kDown), SoundLine(12)};
-        const Lines right = {ChildLine(152, kX + 26.0f, kY + 40.0f, kDown, kDown), SoundLine(12)};
-        EXPECT_EQ(Did(192, c.difficulty, 2 * c.period), left);
-        EXPECT_EQ(Did(192, c.difficulty, 3 * c.period), right);
-        EXPECT_EQ(Did(192, c.difficulty, c.period + 1, 1), right);
-        EXPECT_EQ(Did(192, c.difficulty, 0, 1), left);
-        EXPECT_TRUE(Did(192, c.difficulty, c.period + 1).empty());
+        const Lines left = {TraceChildLine(152, kX - 26.0f, kY + 40.0f, kDown, kDown), TraceSoundLine(12)};
+        const Lines right = {TraceChildLine(152, kX + 26.0f, kY + 40.0f, kDown, kDown), TraceSoundLine(12)};
+        EXPECT_EQ(TraceWithoutSlots(192, c.difficulty, 2 * c.period), left);
+        EXPECT_EQ(TraceWithoutSlots(192, c.difficulty, 3 * c.period), right);
+        EXPECT_EQ(TraceWithoutSlots(192, c.difficulty, c.period + 1, 1), right);
+        EXPECT_EQ(TraceWithoutSlots(192, c.difficulty, 0, 1), left);
+        EXPECT_TRUE(TraceWithoutSlots(192, c.difficulty, c.period + 1).empty());
     }
 }
 
@@ -203,18 +161,18 @@ TEST(ChildLaunchers, AlternatingChildWithRingFromTheOtherSide)
                          Case{3, 15, 18, 6, 2.4f}}) {
         for (const bool left : {true, false}) {
             SCOPED_TRACE(testing::Message() << "band " << c.difficulty << (left ? " left" : " right"));
-            Lines want = {ChildLine(114, kX + (left ? -26.0f : 26.0f), kY + 40.0f, kDown, kDown), SoundLine(12)};
+            Lines want = {TraceChildLine(114, kX + (left ? -26.0f : 26.0f), kY + 40.0f, kDown, kDown), TraceSoundLine(12)};
             for (int k = 0; k < 360; k += c.step) {
-                want.push_back(ShotLine(10, c.kind, 800, kX + (left ? 65.0f : -65.0f), kY - 30.0f, c.speed,
+                want.push_back(TraceShotLine(10, c.kind, 800, kX + (left ? 65.0f : -65.0f), kY - 30.0f, c.speed,
                                         DegToRad(k), 0.0f));
             }
-            EXPECT_EQ(Did(173, c.difficulty, (left ? 2 : 3) * c.period), want);
+            EXPECT_EQ(TraceWithoutSlots(173, c.difficulty, (left ? 2 : 3) * c.period), want);
         }
-        EXPECT_TRUE(Did(173, c.difficulty, c.period - 1).empty());
+        EXPECT_TRUE(TraceWithoutSlots(173, c.difficulty, c.period - 1).empty());
         // A death between firings takes the right-hand side.
-        const Lines death = Did(173, c.difficulty, c.period + 1, 1);
+        const Lines death = TraceWithoutSlots(173, c.difficulty, c.period + 1, 1);
         ASSERT_FALSE(death.empty());
-        EXPECT_EQ(death[0], ChildLine(114, kX + 26.0f, kY + 40.0f, kDown, kDown));
+        EXPECT_EQ(death[0], TraceChildLine(114, kX + 26.0f, kY + 40.0f, kDown, kDown));
     }
 }
 
@@ -225,20 +183,20 @@ TEST(ChildLaunchers, AimedFansFanMoveAngleOrBoth)
     const float aim = PlayerAim();
     auto fan171 = [&](std::vector<int> offsets) {
         Lines out;
-        for (const int d : offsets) out.push_back(ChildLine(111, kX, kY, aim, d == 0 ? aim : aim + DegToRad(d)));
+        for (const int d : offsets) out.push_back(TraceChildLine(111, kX, kY, aim, d == 0 ? aim : aim + DegToRad(d)));
         return out;
     };
-    EXPECT_EQ(Did(171, 0, 140), fan171({0}));
-    EXPECT_EQ(Did(171, 1, 140), fan171({20, -20}));
-    EXPECT_EQ(Did(171, 2, 140), fan171({0, 40, -40}));
-    EXPECT_EQ(Did(171, 3, 140), fan171({20, -20, 50, -50}));
-    EXPECT_TRUE(Did(171, 3, 100).empty());
+    EXPECT_EQ(TraceWithoutSlots(171, 0, 140), fan171({0}));
+    EXPECT_EQ(TraceWithoutSlots(171, 1, 140), fan171({20, -20}));
+    EXPECT_EQ(TraceWithoutSlots(171, 2, 140), fan171({0, 40, -40}));
+    EXPECT_EQ(TraceWithoutSlots(171, 3, 140), fan171({20, -20, 50, -50}));
+    EXPECT_TRUE(TraceWithoutSlots(171, 3, 100).empty());
 
     auto fan197 = [&](std::vector<int> offsets) {
         Lines out;
         for (const int d : offsets) {
             const float a = d == 0 ? aim : aim + DegToRad(d);
-            out.push_back(ChildLine(158, kX, kY, a, a));
+            out.push_back(TraceChildLine(158, kX, kY, a, a));
         }
         return out;
     };
@@ -249,8 +207,8 @@ TEST(ChildLaunchers, AimedFansFanMoveAngleOrBoth)
     const Case cases[] = {{0, 70, {0}}, {1, 60, {0, 30, -30}}, {2, 50, {0, 30, -30}}, {3, 40, {0, 20, -20, 40, -40}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.difficulty);
-        EXPECT_EQ(Did(197, c.difficulty, 2 * c.period), fan197(c.offsets));
-        EXPECT_TRUE(Did(197, c.difficulty, c.period + 10).empty());
+        EXPECT_EQ(TraceWithoutSlots(197, c.difficulty, 2 * c.period), fan197(c.offsets));
+        EXPECT_TRUE(TraceWithoutSlots(197, c.difficulty, c.period + 10).empty());
     }
 }
 
@@ -265,13 +223,13 @@ TEST(ChildLaunchers, ParallelLaunchersShareOneDraw)
         SCOPED_TRACE(c.difficulty);
         TraceOptions o = Opts(174, c.difficulty, 6 * c.period);
         o.seed = 9;
-        const Lines did = Did(o);
+        const Lines did = TraceWithoutSlots(o);
         ASSERT_EQ(did.size(), 4u);
         const float a = DegToRad(DrawAt(did, 0, -c.spread, c.spread) + 90);
-        EXPECT_EQ(did[1], ChildLine(115, kX - 65.0f, kY - 30.0f, a, a));
-        EXPECT_EQ(did[2], ChildLine(115, kX + 65.0f, kY - 30.0f, a, a));
-        EXPECT_EQ(did[3], SoundLine(10));
-        EXPECT_TRUE(Did(174, c.difficulty, 6 * c.period + 1).empty());
+        EXPECT_EQ(did[1], TraceChildLine(115, kX - 65.0f, kY - 30.0f, a, a));
+        EXPECT_EQ(did[2], TraceChildLine(115, kX + 65.0f, kY - 30.0f, a, a));
+        EXPECT_EQ(did[3], TraceSoundLine(10));
+        EXPECT_TRUE(TraceWithoutSlots(174, c.difficulty, 6 * c.period + 1).empty());
     }
 }
 
@@ -284,13 +242,13 @@ TEST(ChildLaunchers, SplayedPairDrawsRightThenLeft)
         SCOPED_TRACE(c.difficulty);
         TraceOptions o = Opts(193, c.difficulty, 3 * c.period);
         o.seed = 4;
-        const Lines did = Did(o);
+        const Lines did = TraceWithoutSlots(o);
         ASSERT_EQ(did.size(), 4u);
         const float a = DegToRad(DrawAt(did, 0, -60, 60));
-        EXPECT_EQ(did[1], ChildLine(153, kX + 50.0f, kY, a, a));
+        EXPECT_EQ(did[1], TraceChildLine(153, kX + 50.0f, kY, a, a));
         const float b = DegToRad(DrawAt(did, 2, 120, 240));
-        EXPECT_EQ(did[3], ChildLine(153, kX - 50.0f, kY, b, b));
-        EXPECT_TRUE(Did(193, c.difficulty, 3 * c.period + 5).empty());
+        EXPECT_EQ(did[3], TraceChildLine(153, kX - 50.0f, kY, b, b));
+        EXPECT_TRUE(TraceWithoutSlots(193, c.difficulty, 3 * c.period + 5).empty());
     }
 }
 
@@ -317,27 +275,27 @@ TEST(ChildLaunchers, SplayedPairZeroDrawTakesTemplateAngles)
 TEST(ChildLaunchers, ArcDropAndBurst)
 {
     Lines arc;
-    for (int k = -30; k <= 210; k += 20) arc.push_back(ChildLine(110, kX, kY, DegToRad(k), DegToRad(k)));
+    for (int k = -30; k <= 210; k += 20) arc.push_back(TraceChildLine(110, kX, kY, DegToRad(k), DegToRad(k)));
     ASSERT_EQ(arc.size(), 13u);
-    for (int d = 0; d < 3; ++d) EXPECT_EQ(Did(170, d, 60), arc);
-    EXPECT_TRUE(Did(170, 0, 50).empty());
+    for (int d = 0; d < 3; ++d) EXPECT_EQ(TraceWithoutSlots(170, d, 60), arc);
+    EXPECT_TRUE(TraceWithoutSlots(170, 0, 50).empty());
 
     for (int d = 0; d < 4; ++d) {
-        EXPECT_EQ(Did(172, d, 8), (Lines{ChildLine(112, kX, kY, kDown, kDown)}));
-        EXPECT_TRUE(Did(172, d, 9).empty());
+        EXPECT_EQ(TraceWithoutSlots(172, d, 8), (Lines{TraceChildLine(112, kX, kY, kDown, kDown)}));
+        EXPECT_TRUE(TraceWithoutSlots(172, d, 9).empty());
     }
 
     Lines burst;
-    for (int k = 0; k < 360; k += 60) burst.push_back(ChildLine(117, kX, kY, DegToRad(k), DegToRad(k)));
+    for (int k = 0; k < 360; k += 60) burst.push_back(TraceChildLine(117, kX, kY, DegToRad(k), DegToRad(k)));
     Lines burst3 = burst;
-    for (int k = 8; k < 368; k += 30) burst3.push_back(ShotLine(10, 11, 400, kX, kY, 2.0f, DegToRad(k), DegToRad(k)));
+    for (int k = 8; k < 368; k += 30) burst3.push_back(TraceShotLine(10, 11, 400, kX, kY, 2.0f, DegToRad(k), DegToRad(k)));
     ASSERT_EQ(burst3.size(), 18u);
-    burst.push_back(EffectLine(18, kX, kY));
-    burst3.push_back(EffectLine(18, kX, kY));
+    burst.push_back(TraceEffectLine(18, kX, kY));
+    burst3.push_back(TraceEffectLine(18, kX, kY));
     // No gate: any clock fires.
     for (const int clock : {1, 37}) {
-        for (int d = 0; d < 3; ++d) EXPECT_EQ(Did(177, d, clock), burst);
-        EXPECT_EQ(Did(177, 3, clock), burst3);
+        for (int d = 0; d < 3; ++d) EXPECT_EQ(TraceWithoutSlots(177, d, clock), burst);
+        EXPECT_EQ(TraceWithoutSlots(177, 3, clock), burst3);
     }
     // The first child of the ring is passed 0.0 and takes its template's angles.
     const Lines states = TraceLines(PatternTraceRun(Opts(177, 0, 5, 1)), "state");
@@ -367,20 +325,20 @@ TEST(ChildLaunchers, TwoFansOnlySecondMovedToStep4)
         Lines want;
         std::vector<int> steps;
         for (int k = c.leftFrom; k < c.leftTo; k += c.step) {
-            want.push_back(ChildLine(c.templateId, kX - c.dx, kY + c.dy, aimFor(k), DegToRad(k)));
+            want.push_back(TraceChildLine(c.templateId, kX - c.dx, kY + c.dy, aimFor(k), DegToRad(k)));
             steps.push_back(0);
         }
         for (int k = c.rightFrom; k > c.rightTo; k -= c.step) {
-            want.push_back(ChildLine(c.templateId, kX + c.dx, kY + c.dy, aimFor(k), DegToRad(k)));
+            want.push_back(TraceChildLine(c.templateId, kX + c.dx, kY + c.dy, aimFor(k), DegToRad(k)));
             steps.push_back(4);
         }
-        EXPECT_EQ(Did(c.id, c.difficulty, c.clock), want);
+        EXPECT_EQ(TraceWithoutSlots(c.id, c.difficulty, c.clock), want);
         const Lines states = TraceLines(PatternTraceRun(Opts(c.id, c.difficulty, c.clock)), "state");
         ASSERT_EQ(states.size(), steps.size() + 1);
         for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(TraceInt(states[i + 1], "step"), steps[i]) << states[i + 1];
         // Once, at the exact clock only, on both paths.
-        EXPECT_TRUE(Did(c.id, c.difficulty, c.clock + 1, 1).empty());
-        EXPECT_EQ(Did(c.id, c.difficulty, c.clock, 1).size(), want.size());
+        EXPECT_TRUE(TraceWithoutSlots(c.id, c.difficulty, c.clock + 1, 1).empty());
+        EXPECT_EQ(TraceWithoutSlots(c.id, c.difficulty, c.clock, 1).size(), want.size());
     }
 }
 
@@ -411,17 +369,17 @@ TEST(ChildLaunchers, FixedFieldPointsAndEscorts)
 {
     for (int d = 0; d < 4; ++d) {
         SCOPED_TRACE(d);
-        EXPECT_EQ(Did(184, d, 90), (Lines{ChildLine(137, 290.0f, 100.0f, kDown, kDown),
-                                          ChildLine(137, 340.0f, 100.0f, kDown, kDown), EffectLine(4, 290.0f, 100.0f),
-                                          EffectLine(4, 340.0f, 100.0f)}));
-        EXPECT_TRUE(Did(184, d, 89, 1).empty());
-        EXPECT_TRUE(Did(184, d, 180).empty());
+        EXPECT_EQ(TraceWithoutSlots(184, d, 90), (Lines{TraceChildLine(137, 290.0f, 100.0f, kDown, kDown),
+                                          TraceChildLine(137, 340.0f, 100.0f, kDown, kDown), TraceEffectLine(4, 290.0f, 100.0f),
+                                          TraceEffectLine(4, 340.0f, 100.0f)}));
+        EXPECT_TRUE(TraceWithoutSlots(184, d, 89, 1).empty());
+        EXPECT_TRUE(TraceWithoutSlots(184, d, 180).empty());
 
-        Lines escort = {ChildLine(157, kX + 60.0f, kY + 50.0f, DegToRad(60), DegToRad(60)),
-                        ChildLine(157, kX - 60.0f, kY + 50.0f, DegToRad(120), DegToRad(120))};
-        if (d >= 2) escort.push_back(ChildLine(157, kX, kY - 30.0f, DegToRad(270), DegToRad(270)));
-        EXPECT_EQ(Did(196, d, 10), escort);
-        EXPECT_TRUE(Did(196, d, 20).empty());
+        Lines escort = {TraceChildLine(157, kX + 60.0f, kY + 50.0f, DegToRad(60), DegToRad(60)),
+                        TraceChildLine(157, kX - 60.0f, kY + 50.0f, DegToRad(120), DegToRad(120))};
+        if (d >= 2) escort.push_back(TraceChildLine(157, kX, kY - 30.0f, DegToRad(270), DegToRad(270)));
+        EXPECT_EQ(TraceWithoutSlots(196, d, 10), escort);
+        EXPECT_TRUE(TraceWithoutSlots(196, d, 20).empty());
     }
     struct Case {
         int difficulty, from, to, step;
@@ -430,12 +388,12 @@ TEST(ChildLaunchers, FixedFieldPointsAndEscorts)
     for (const Case c : {Case{0, 30, 180, 30, 5}, Case{1, 15, 190, 25, 7}, Case{2, 10, 190, 20, 9},
                          Case{3, 30, 165, 15, 9}}) {
         Lines want;
-        for (int k = c.from; k < c.to; k += c.step) want.push_back(ChildLine(138, 320.0f, 100.0f, DegToRad(k), DegToRad(k)));
+        for (int k = c.from; k < c.to; k += c.step) want.push_back(TraceChildLine(138, 320.0f, 100.0f, DegToRad(k), DegToRad(k)));
         ASSERT_EQ(want.size(), c.count);
-        want.push_back(EffectLine(4, 290.0f, 100.0f));
-        want.push_back(EffectLine(4, 340.0f, 100.0f));
-        EXPECT_EQ(Did(185, c.difficulty, 5, 1), want);
-        EXPECT_TRUE(Did(185, c.difficulty, 10).empty());
+        want.push_back(TraceEffectLine(4, 290.0f, 100.0f));
+        want.push_back(TraceEffectLine(4, 340.0f, 100.0f));
+        EXPECT_EQ(TraceWithoutSlots(185, c.difficulty, 5, 1), want);
+        EXPECT_TRUE(TraceWithoutSlots(185, c.difficulty, 10).empty());
     }
 }
 
@@ -452,7 +410,7 @@ TEST(ChildLaunchers, EveryLiveIdFiresAndEveryDeadIdStaysSilent)
             EXPECT_EQ(AttackPatternIsLive(base + 1000 * d), live);
             bool fired = false;
             for (int clock = 0; clock <= 100 && !(fired && live); ++clock) {
-                for (int once = 0; once < 2; ++once) fired = fired || !Did(base, d, clock, once).empty();
+                for (int once = 0; once < 2; ++once) fired = fired || !TraceWithoutSlots(base, d, clock, once).empty();
             }
             EXPECT_EQ(fired, live);
         }

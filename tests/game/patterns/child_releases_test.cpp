@@ -31,49 +31,9 @@ std::vector<std::string> Trace(int id, int difficulty, int clock, int once = 0)
     return PatternTraceRun(Options(id, difficulty, clock, once));
 }
 
-// Degrees to radians as play computes them: two f32 products.
-float Rad(int degrees)
-{
-    const float turns = static_cast<float>(degrees) * 0.0027777778f;
-    return turns * 6.2831855f;
-}
-
 float ExpectedAim()
 {
-    const float dy = kPlayerY - kEnemyY;
-    const float dx = kPlayerX - kEnemyX;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
-}
-
-// base + j x step with double constants: the product rounded to f32, then the
-// sum. Long double holds both exactly here, so each cast rounds once.
-float Graded(double base, int j, double step)
-{
-    const float product = static_cast<float>(static_cast<long double>(j) * static_cast<long double>(step));
-    return static_cast<float>(static_cast<long double>(base) + static_cast<long double>(product));
-}
-
-size_t EmissionCount(const std::vector<std::string>& lines)
-{
-    return TraceLines(lines, "bullet").size() + TraceLines(lines, "enemy").size() +
-           TraceLines(lines, "effect").size() + TraceLines(lines, "sound").size() + TraceLines(lines, "rnd").size();
-}
-
-long UsedSlot(const std::string& enemyLine)
-{
-    const size_t arrow = enemyLine.rfind("-> ");
-    return arrow == std::string::npos ? -999 : std::strtol(enemyLine.c_str() + arrow + 3, nullptr, 10);
-}
-
-void ExpectChild(const std::string& line, int templateId, float x, float y, float aim, float move)
-{
-    SCOPED_TRACE(line);
-    EXPECT_EQ(TraceInt(line, "template"), templateId);
-    EXPECT_EQ(TraceField(line, "x"), G9(x));
-    EXPECT_EQ(TraceField(line, "y"), G9(y));
-    EXPECT_EQ(TraceField(line, "aim"), G9(aim));
-    EXPECT_EQ(TraceField(line, "move"), G9(move));
-    EXPECT_EQ(TraceInt(line, "slot"), -1);
+    return TraceAim(kEnemyX, kEnemyY, kPlayerX, kPlayerY);
 }
 
 void ExpectShot(const std::string& line, int kind, float speed, float heading, int age = 0, int life = 400)
@@ -111,8 +71,8 @@ TEST(ChildReleases, FiveChildrenEveryCallTheFirstWithTheTemplateAngles)
         ASSERT_EQ(children.size(), 5u);
         EXPECT_TRUE(TraceLines(lines, "bullet").empty());
         for (int i = 0; i < 5; ++i) {
-            ExpectChild(children[i], 14, kEnemyX, kEnemyY, Rad(72 * i), Rad(72 * i));
-            EXPECT_EQ(UsedSlot(children[i]), 11 + i);
+            ExpectTraceChild(children[i], 14, kEnemyX, kEnemyY, TraceRad(72 * i), TraceRad(72 * i));
+            EXPECT_EQ(TraceUsedSlot(children[i]), 11 + i);
         }
         // The k = 0 child passed 0.0 and so took the template's first step.
         const auto states = TraceLines(lines, "state");
@@ -137,7 +97,7 @@ TEST(ChildReleases, PlainReleasesKeepTheirPeriodPerBand)
         SCOPED_TRACE(r.id + 1000 * r.difficulty);
         const auto fired = TraceLines(Trace(r.id, r.difficulty, 2 * r.period), "enemy");
         ASSERT_EQ(fired.size(), 1u);
-        ExpectChild(fired[0], r.templateId, kEnemyX, kEnemyY, 0.0f, 0.0f);
+        ExpectTraceChild(fired[0], r.templateId, kEnemyX, kEnemyY, 0.0f, 0.0f);
         EXPECT_TRUE(TraceLines(Trace(r.id, r.difficulty, 2 * r.period - 1), "enemy").empty());
         EXPECT_TRUE(TraceLines(Trace(r.id, r.difficulty, r.period + 1), "enemy").empty());
         // Every P passes on the death path whatever the clock.
@@ -151,10 +111,10 @@ TEST(ChildReleases, BaseIds21And26ReleaseOnEveryCallInEveryBand)
         for (int clock : {1, 2, 37}) {
             const auto with21 = TraceLines(Trace(21, d, clock), "enemy");
             ASSERT_EQ(with21.size(), 1u);
-            ExpectChild(with21[0], 55, kEnemyX, kEnemyY, 0.0f, 0.0f);
+            ExpectTraceChild(with21[0], 55, kEnemyX, kEnemyY, 0.0f, 0.0f);
             const auto with26 = TraceLines(Trace(26, d, clock), "enemy");
             ASSERT_EQ(with26.size(), 1u);
-            ExpectChild(with26[0], 60, kEnemyX, kEnemyY, 0.0f, 0.0f);
+            ExpectTraceChild(with26[0], 60, kEnemyX, kEnemyY, 0.0f, 0.0f);
         }
     }
 }
@@ -163,8 +123,8 @@ TEST(ChildReleases, BaseId30ReleasesAlongTheAimAngleEveryThirdFrame)
 {
     const auto fired = TraceLines(Trace(30, 0, 9), "enemy");
     ASSERT_EQ(fired.size(), 1u);
-    ExpectChild(fired[0], 62, kEnemyX, kEnemyY, kEnemyAim, kEnemyAim);
-    EXPECT_EQ(EmissionCount(Trace(30, 0, 10)), 0u);
+    ExpectTraceChild(fired[0], 62, kEnemyX, kEnemyY, kEnemyAim, kEnemyAim);
+    EXPECT_EQ(TraceEmissionCount(Trace(30, 0, 10)), 0u);
     EXPECT_EQ(TraceLines(Trace(30, 0, 10, 1), "enemy").size(), 1u);
 }
 
@@ -192,13 +152,13 @@ TEST(ChildReleases, ChildOnTheFirstGateRingOnlyOnTheStrictSecond)
         const auto lines = Trace(16, r.difficulty, both);
         const auto children = TraceLines(lines, "enemy");
         ASSERT_EQ(children.size(), 1u);
-        ExpectChild(children[0], 19, kEnemyX, kEnemyY, kEnemyAim, kEnemyAim);
+        ExpectTraceChild(children[0], 19, kEnemyX, kEnemyY, kEnemyAim, kEnemyAim);
         // The child comes before the ring.
         EXPECT_EQ(lines[0].rfind("enemy ", 0), 0u);
         const auto shots = TraceLines(lines, "bullet");
         ASSERT_EQ(shots.size(), static_cast<size_t>(360 / r.step));
         for (size_t i = 0; i < shots.size(); ++i) {
-            ExpectShot(shots[i], r.kind, r.speed, Rad(static_cast<int>(i) * r.step) + aim, r.age, 500);
+            ExpectShot(shots[i], r.kind, r.speed, TraceRad(static_cast<int>(i) * r.step) + aim, r.age, 500);
         }
         // A multiple of the child period only: the child, no ring.
         const auto childOnly = Trace(16, r.difficulty, r.childPeriod);
@@ -238,18 +198,18 @@ TEST(ChildReleases, SpokesAndStacksTurnWithTheAimAngle)
         const auto children = TraceLines(lines, "enemy");
         ASSERT_EQ(children.size(), static_cast<size_t>(360 / r.childStep));
         for (size_t i = 0; i < children.size(); ++i) {
-            const float v = Rad(static_cast<int>(i) * r.childStep) + kEnemyAim;
-            ExpectChild(children[i], 58, kEnemyX, kEnemyY, v, v);
+            const float v = TraceRad(static_cast<int>(i) * r.childStep) + kEnemyAim;
+            ExpectTraceChild(children[i], 58, kEnemyX, kEnemyY, v, v);
         }
         const auto shots = TraceLines(lines, "bullet");
         ASSERT_EQ(shots.size(), static_cast<size_t>(360 / r.shotStep * 4));
         size_t n = 0;
         for (int p = 0; p < 360; p += r.shotStep) {
             for (int j = 0; j < 4; ++j) {
-                ExpectShot(shots[n++], 3, Graded(r.baseSpeed, j, 0.2), Rad(p) + kEnemyAim);
+                ExpectShot(shots[n++], 3, TraceGraded(r.baseSpeed, j, 0.2), TraceRad(p) + kEnemyAim);
             }
         }
-        EXPECT_EQ(EmissionCount(Trace(22, r.difficulty, 31)), 0u);
+        EXPECT_EQ(TraceEmissionCount(Trace(22, r.difficulty, 31)), 0u);
     }
 }
 
@@ -259,16 +219,16 @@ TEST(ChildReleases, SpokesReadTheAimAngleOnceEvenWhenAChildTakesTheEnemySlot)
     const auto children = TraceLines(lines, "enemy");
     ASSERT_EQ(children.size(), 6u);
     for (size_t i = 0; i < children.size(); ++i) {
-        EXPECT_EQ(UsedSlot(children[i]), 10);
-        const float v = Rad(static_cast<int>(i) * 60) + kEnemyAim;
-        ExpectChild(children[i], 58, kEnemyX, kEnemyY, v, v);
+        EXPECT_EQ(TraceUsedSlot(children[i]), 10);
+        const float v = TraceRad(static_cast<int>(i) * 60) + kEnemyAim;
+        ExpectTraceChild(children[i], 58, kEnemyX, kEnemyY, v, v);
     }
     const auto shots = TraceLines(lines, "bullet");
     ASSERT_EQ(shots.size(), 40u);
     size_t n = 0;
     for (int p = 0; p < 360; p += 36) {
         for (int j = 0; j < 4; ++j) {
-            ExpectShot(shots[n++], 3, Graded(2.0, j, 0.2), Rad(p) + kEnemyAim);
+            ExpectShot(shots[n++], 3, TraceGraded(2.0, j, 0.2), TraceRad(p) + kEnemyAim);
         }
     }
 }
@@ -288,17 +248,17 @@ TEST(ChildReleases, StreamOfKind12ShotsEverySixthFrameChildEverySecond)
         const auto lines = Trace(30, r.difficulty, 12);
         const auto children = TraceLines(lines, "enemy");
         ASSERT_EQ(children.size(), r.difficulty == 3 ? 2u : 1u);
-        ExpectChild(children[0], 62, kEnemyX, kEnemyY, kEnemyAim, kEnemyAim);
+        ExpectTraceChild(children[0], 62, kEnemyX, kEnemyY, kEnemyAim, kEnemyAim);
         if (r.difficulty == 3) {
             const float turned = kEnemyAim + 0.1f;
-            ExpectChild(children[1], 62, kEnemyX, kEnemyY, turned, turned);
+            ExpectTraceChild(children[1], 62, kEnemyX, kEnemyY, turned, turned);
         }
         const auto shots = TraceLines(lines, "bullet");
         ASSERT_EQ(shots.size(), static_cast<size_t>(r.count));
         for (int j = 0; j < r.count; ++j) {
-            const float speed = Graded(r.startSpeed, -j, 0.2);
-            const float heading = Graded(0.0, j, r.turn) + kEnemyAim;
-            const float sprite = Graded(0.0, j, r.spriteTurn) + kEnemyAim;
+            const float speed = TraceGraded(r.startSpeed, -j, 0.2);
+            const float heading = TraceGraded(0.0, j, r.turn) + kEnemyAim;
+            const float sprite = TraceGraded(0.0, j, r.spriteTurn) + kEnemyAim;
             ExpectShot(shots[j], 12, speed, heading);
             EXPECT_EQ(TraceField(shots[j], "A"), G9(sprite));
         }
@@ -308,7 +268,7 @@ TEST(ChildReleases, StreamOfKind12ShotsEverySixthFrameChildEverySecond)
         const auto death = Trace(30, r.difficulty, 7, 1);
         EXPECT_EQ(TraceLines(death, "enemy").size(), children.size());
         EXPECT_TRUE(TraceLines(death, "bullet").empty());
-        EXPECT_EQ(EmissionCount(Trace(30, r.difficulty, 7)), 0u);
+        EXPECT_EQ(TraceEmissionCount(Trace(30, r.difficulty, 7)), 0u);
     }
     // The sixth shot of 3030: the sprite is 0.1 radians off its heading.
     const auto last = TraceLines(Trace(30, 3, 6), "bullet")[5];
@@ -325,7 +285,7 @@ TEST(ChildReleases, SecondChildOf3030ReadsTheAimAngleAfterTheFirst)
     const auto lines = PatternTraceRun(o);
     const auto children = TraceLines(lines, "enemy");
     ASSERT_EQ(children.size(), 2u);
-    EXPECT_EQ(UsedSlot(children[0]), 10);
+    EXPECT_EQ(TraceUsedSlot(children[0]), 10);
     EXPECT_EQ(TraceField(children[0], "aim"), G9(0.0f));
     const float turned = 0.25f + 0.1f;
     EXPECT_EQ(TraceField(children[1], "aim"), G9(turned));
@@ -352,13 +312,13 @@ TEST(ChildReleases, BackwardChildAndAimedRing)
         const auto lines = Trace(33, r.difficulty, r.period);
         const auto children = TraceLines(lines, "enemy");
         ASSERT_EQ(children.size(), 1u);
-        ExpectChild(children[0], 53, kEnemyX, kEnemyY, Rad(180) + kEnemyAim, Rad(r.moveTurn) + kEnemyAim);
+        ExpectTraceChild(children[0], 53, kEnemyX, kEnemyY, TraceRad(180) + kEnemyAim, TraceRad(r.moveTurn) + kEnemyAim);
         const auto shots = TraceLines(lines, "bullet");
         ASSERT_EQ(shots.size(), static_cast<size_t>(360 / r.step));
         for (size_t i = 0; i < shots.size(); ++i) {
-            ExpectShot(shots[i], 3, r.speed, Rad(static_cast<int>(i) * r.step) + aim);
+            ExpectShot(shots[i], 3, r.speed, TraceRad(static_cast<int>(i) * r.step) + aim);
         }
-        EXPECT_EQ(EmissionCount(Trace(33, r.difficulty, r.period + 1)), 0u);
+        EXPECT_EQ(TraceEmissionCount(Trace(33, r.difficulty, r.period + 1)), 0u);
     }
 }
 
@@ -377,11 +337,11 @@ TEST(ChildReleases, ColumnStepsThroughFourPositionsBelowTheEnemy)
             const auto children = TraceLines(Trace(24, d, clock), "enemy");
             ASSERT_EQ(children.size(), 1u);
             const int q = (clock % (4 * p)) / p;
-            ExpectChild(children[0], 59, kEnemyX + offsets[q], kEnemyY + 20.0f, aim, aim);
+            ExpectTraceChild(children[0], 59, kEnemyX + offsets[q], kEnemyY + 20.0f, aim, aim);
         }
         // Strict: nothing between multiples, on either path.
-        EXPECT_EQ(EmissionCount(Trace(24, d, p + 1)), 0u);
-        EXPECT_EQ(EmissionCount(Trace(24, d, p + 1, 1)), 0u);
+        EXPECT_EQ(TraceEmissionCount(Trace(24, d, p + 1)), 0u);
+        EXPECT_EQ(TraceEmissionCount(Trace(24, d, p + 1, 1)), 0u);
     }
     // Clocks 10, 20, 30, 40 of band 0: x - 10, x + 10, x + 30, x - 30.
     EXPECT_EQ(TraceField(TraceLines(Trace(24, 0, 40), "enemy")[0], "x"), G9(kEnemyX - 30.0f));
@@ -395,9 +355,9 @@ TEST(ChildReleases, TopLineAtFixedColumnsHeadingDown)
         const auto children = TraceLines(Trace(27, d, 100), "enemy");
         ASSERT_EQ(children.size(), 8u);
         for (int i = 0; i < 8; ++i) {
-            ExpectChild(children[i], 61, static_cast<float>(145 + 50 * i), -30.0f, down, down);
+            ExpectTraceChild(children[i], 61, static_cast<float>(145 + 50 * i), -30.0f, down, down);
         }
-        EXPECT_EQ(EmissionCount(Trace(27, d, 50)), 0u);
+        EXPECT_EQ(TraceEmissionCount(Trace(27, d, 50)), 0u);
     }
     struct Case {
         int difficulty;
@@ -414,11 +374,11 @@ TEST(ChildReleases, TopLineAtFixedColumnsHeadingDown)
         const auto children = TraceLines(Trace(27, c.difficulty, c.clock, c.once), "enemy");
         ASSERT_EQ(children.size(), 5u);
         for (int i = 0; i < 5; ++i) {
-            ExpectChild(children[i], 61, static_cast<float>(c.firstX + 40 * i), -30.0f, down, down);
+            ExpectTraceChild(children[i], 61, static_cast<float>(c.firstX + 40 * i), -30.0f, down, down);
         }
     }
-    EXPECT_EQ(EmissionCount(Trace(27, 2, 20)), 0u);
-    EXPECT_EQ(EmissionCount(Trace(27, 3, 20)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(27, 2, 20)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(27, 3, 20)), 0u);
 }
 
 // ------------------------------------------------------------------ backward child fans, curved streams, graded bursts
@@ -439,12 +399,12 @@ void ExpectBackFan(int difficulty, int clock, const std::vector<int>& plus, cons
         ASSERT_EQ(children.size(), plus.size() + minus.size());
         size_t n = 0;
         for (int k : plus) {
-            const float v = (Rad(k) + aimAngle) + 3.1415927f;
-            ExpectChild(children[n++], 54, kEnemyX, kEnemyY, v, v);
+            const float v = (TraceRad(k) + aimAngle) + 3.1415927f;
+            ExpectTraceChild(children[n++], 54, kEnemyX, kEnemyY, v, v);
         }
         for (int k : minus) {
-            const float v = (aimAngle + 3.1415927f) - Rad(k);
-            ExpectChild(children[n++], 54, kEnemyX, kEnemyY, v, v);
+            const float v = (aimAngle + 3.1415927f) - TraceRad(k);
+            ExpectTraceChild(children[n++], 54, kEnemyX, kEnemyY, v, v);
         }
     }
 }
@@ -456,12 +416,12 @@ void ExpectStreams(const std::vector<std::string>& shots, int kind, float speed,
     size_t n = 0;
     for (int p = 0; p < 360; p += 40) {
         for (int j = 0; j < 4; ++j) {
-            ExpectShot(shots[n++], kind, speed, Rad(p + bend * j) + aim, -j);
+            ExpectShot(shots[n++], kind, speed, TraceRad(p + bend * j) + aim, -j);
         }
     }
     for (int p = secondStart; p < secondStart + 360; p += 40) {
         for (int j = 0; j < 4; ++j) {
-            ExpectShot(shots[n++], kind, speed, Rad(p - bend * j) + aim, -8 - j);
+            ExpectShot(shots[n++], kind, speed, TraceRad(p - bend * j) + aim, -8 - j);
         }
     }
 }
@@ -478,19 +438,19 @@ std::vector<BurstShot> ExpectedBurst(double base, int kind2From, int kind2Offset
     const float aim = ExpectedAim();
     std::vector<BurstShot> out;
     for (int j = kind2From; j < kind2From + 3; ++j) {
-        out.push_back({2, Graded(base, -j, 0.6), Rad(j + kind2Offset) + aim});
+        out.push_back({2, TraceGraded(base, -j, 0.6), TraceRad(j + kind2Offset) + aim});
     }
     for (int j = kind2From; j < kind2From + 3; ++j) {
-        out.push_back({2, Graded(base, -j, 0.6), aim - Rad(j + kind2Offset)});
+        out.push_back({2, TraceGraded(base, -j, 0.6), aim - TraceRad(j + kind2Offset)});
     }
     for (int j = kind4From; j <= kind4To; ++j) {
-        out.push_back({4, Graded(base, -j, 0.4), Rad(j + kind4Offset) + aim});
+        out.push_back({4, TraceGraded(base, -j, 0.4), TraceRad(j + kind4Offset) + aim});
     }
     for (int j = kind4From; j <= kind4To; ++j) {
-        out.push_back({4, Graded(base, -j, 0.4), aim - Rad(j + kind4Offset)});
+        out.push_back({4, TraceGraded(base, -j, 0.4), aim - TraceRad(j + kind4Offset)});
     }
     for (int j = 0; j < 3; ++j) {
-        out.push_back({6, Graded(base, -j, 0.6), aim});
+        out.push_back({6, TraceGraded(base, -j, 0.6), aim});
     }
     return out;
 }
@@ -506,7 +466,7 @@ TEST(ChildReleases, Band0AlternatesBackwardFanAndCurvedStreams)
         ExpectStreams(TraceLines(streams, "bullet"), 1, 2.0f, 1, -20);
     }
     // Strict on the death path too.
-    EXPECT_EQ(EmissionCount(Trace(14, 0, 81, 1)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(14, 0, 81, 1)), 0u);
     EXPECT_EQ(TraceLines(Trace(14, 0, 80, 1), "bullet").size(), 72u);
 }
 
@@ -526,7 +486,7 @@ TEST(ChildReleases, Band1BurstBeforeFanBeforeStreams)
     }
     ExpectBackFan(1, 160, {30, 20, 10}, {10, 20, 30});
     ExpectStreams(TraceLines(Trace(14, 1, 80), "bullet"), 3, 2.4f, 2, -16);
-    EXPECT_EQ(EmissionCount(Trace(14, 1, 100)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(14, 1, 100)), 0u);
 }
 
 TEST(ChildReleases, Band2BurstFanOfEightAndWideStreams)
@@ -544,7 +504,7 @@ TEST(ChildReleases, Band2BurstFanOfEightAndWideStreams)
     }
     ExpectBackFan(2, 120, {40, 30, 20, 10}, {10, 20, 30, 40});
     ExpectStreams(TraceLines(Trace(14, 2, 60), "bullet"), 5, 2.6f, 4, -10);
-    EXPECT_EQ(EmissionCount(Trace(14, 2, 80)), 0u);
+    EXPECT_EQ(TraceEmissionCount(Trace(14, 2, 80)), 0u);
 }
 
 // ------------------------------------------------------------------ the table
@@ -558,11 +518,11 @@ TEST(ChildReleases, EveryLiveIdFiresAndEveryDeadIdStaysSilent)
             SCOPED_TRACE(base + 1000 * d);
             EXPECT_EQ(AttackPatternIsLive(base + 1000 * d), !dead);
             // Clock 0 on the death path passes every gate of these patterns.
-            const size_t onDeath = EmissionCount(Trace(base, d, 0, 1));
+            const size_t onDeath = TraceEmissionCount(Trace(base, d, 0, 1));
             if (dead) {
                 EXPECT_EQ(onDeath, 0u);
                 for (int clock : {1, 80, 120, 240, 480}) {
-                    EXPECT_EQ(EmissionCount(Trace(base, d, clock)), 0u);
+                    EXPECT_EQ(TraceEmissionCount(Trace(base, d, clock)), 0u);
                 }
             } else {
                 EXPECT_GT(onDeath, 0u);

@@ -14,63 +14,12 @@
 
 #include "game/patterns/attack_pattern.h"
 #include "game/play.h"
+#include "tests/game/patterns/child_scene.h"
 #include "tests/game/patterns/trace_util.h"
 
 namespace {
 
-// The enemy, the player, the aim angle and the move angle stand apart, so
-// that the aim, the aim angle and the move angle all differ.
-constexpr float kEnemyX = 300.0f, kEnemyY = 120.0f;
-constexpr float kPlayerX = 380.0f, kPlayerY = 410.0f;
-constexpr float kAimAngle = 0.7f, kMoveAngle = 2.1f;
-constexpr int kSlot = 10;
-
-TraceOptions Options(int id, int difficulty, int clock, int once = 0)
-{
-    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kAimAngle, .enemyMove = kMoveAngle, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
-}
-
-std::vector<std::string> Emit(int id, int difficulty, int clock, int once = 0)
-{
-    return TraceEmissions(PatternTraceRun(Options(id, difficulty, clock, once)));
-}
-
-std::string Format(const char* format, ...)
-{
-    char buffer[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return buffer;
-}
-
-float Rad(int degrees)
-{
-    return static_cast<float>(degrees) * 0.0027777778f * 6.2831855f;
-}
-
-float AimFromPoint(float x, float y)
-{
-    return static_cast<float>(std::atan2(static_cast<double>(kPlayerY - y), static_cast<double>(kPlayerX - x)));
-}
-
-float CosF(float a)
-{
-    return static_cast<float>(std::cos(static_cast<double>(a)));
-}
-
-float SinF(float a)
-{
-    return static_cast<float>(std::sin(static_cast<double>(a)));
-}
-
-// base + d cos a with d a whole number: the double product is exact, so the
-// cast rounds it once.
-float PlusAlong(float base, int d, float cosOrSin)
-{
-    return base + static_cast<float>(d * static_cast<double>(cosOrSin));
-}
+using namespace childscene;
 
 struct Point {
     float x, y;
@@ -79,68 +28,7 @@ struct Point {
 // The point d pixels from (x, y) along a.
 Point Along(float x, float y, float a, int d)
 {
-    return {PlusAlong(x, d, CosF(a)), PlusAlong(y, d, SinF(a))};
-}
-
-// The emissions one call should make, in order. Random draws are taken from
-// the actual trace, after checking their range and place.
-class Expected {
-public:
-    // `childSlotStep` 0 keeps every child in the first slot (a full table).
-    Expected(std::vector<std::string> actual, int owner, int firstChildSlot = kSlot + 1, int childSlotStep = 1)
-        : actual_(std::move(actual)), owner_(owner), childSlot_(firstChildSlot), childSlotStep_(childSlotStep)
-    {
-    }
-
-    int Rnd(int lo, int hi)
-    {
-        int gotLo = 0, gotHi = 0, value = lo;
-        const size_t at = want_.size();
-        if (at >= actual_.size() ||
-            std::sscanf(actual_[at].c_str(), "rnd %d %d -> %d", &gotLo, &gotHi, &value) != 3) {
-            value = lo;
-        }
-        want_.push_back(Format("rnd %d %d -> %d", lo, hi, value));
-        return value;
-    }
-    void Child(int templateId, float x, float y, float aim, float move)
-    {
-        want_.push_back(Format("enemy template=%d x=%.9g y=%.9g aim=%.9g move=%.9g slot=-1 -> %d", templateId, x, y,
-                               aim, move, childSlot_));
-        childSlot_ += childSlotStep_;
-    }
-    void Shot(float x0, float y0, int kind, int life, float speed, float heading, float spin = 0.0f)
-    {
-        want_.push_back(Format("bullet slot=%d owner=%d kind=%d life=%d x0=%.9g y0=%.9g r1=0 r2=0 dr1=%.9g dr2=0 "
-                               "A=%.9g dA=0 B=%.9g C=0 dB=0 dC=0 age=0",
-                               bulletSlot_++, owner_, kind, life, x0, y0, speed, spin, heading));
-    }
-    void Effect(float x, float y) { want_.push_back(Format("effect kind=12 x=%.9g y=%.9g angle=0 age=0", x, y)); }
-    void Sound(int n) { want_.push_back(Format("sound %d", n)); }
-
-    void Check() const
-    {
-        EXPECT_EQ(actual_.size(), want_.size());
-        for (size_t i = 0; i < actual_.size() && i < want_.size(); ++i) {
-            if (actual_[i] != want_[i]) {
-                ADD_FAILURE() << "emission " << i << "\n  got:  " << actual_[i] << "\n  want: " << want_[i];
-                return;
-            }
-        }
-    }
-
-private:
-    std::vector<std::string> actual_;
-    std::vector<std::string> want_;
-    int owner_;
-    int childSlot_;
-    int childSlotStep_;
-    int bulletSlot_ = 0;
-};
-
-int OwnerOf(int once)
-{
-    return once != 0 ? -1 : kSlot;
+    return {TracePlusAlong(x, d, TraceCos(a)), TracePlusAlong(y, d, TraceSin(a))};
 }
 
 }  // namespace
@@ -156,7 +44,7 @@ void ExpectDropPoint(Expected& e, int tiltMax, Point* p, float* tilt)
     const int y = e.Rnd(-90, -40);
     const int r = e.Rnd(0, tiltMax);
     *p = {static_cast<float>(x), static_cast<float>(y)};
-    *tilt = x >= 320 ? Rad(r) : -Rad(r);
+    *tilt = x >= 320 ? TraceRad(r) : -TraceRad(r);
 }
 
 }  // namespace
@@ -181,9 +69,9 @@ TEST(ChildWaves, DropInsTiltTowardTheMiddleAndAlternateTemplates)
             float tilt = 0.0f;
             ExpectDropPoint(e, c.id == 141 ? 10 : 20, &p, &tilt);
             if (c.id == 141) {
-                e.Child(c.templateId, p.x, p.y, Rad(90), Rad(90) + tilt);
+                e.Child(c.templateId, p.x, p.y, TraceRad(90), TraceRad(90) + tilt);
             } else {
-                e.Child(c.templateId, p.x, p.y, Rad(90) + tilt, Rad(90) + tilt);
+                e.Child(c.templateId, p.x, p.y, TraceRad(90) + tilt, TraceRad(90) + tilt);
             }
             e.Check();
         }
@@ -207,7 +95,7 @@ TEST(ChildWaves, DropInAtTheMiddleTiltsByPlusR)
             continue;
         }
         found = true;
-        EXPECT_EQ(TraceField(lines[3], "move"), G9(Rad(90) + Rad(r))) << lines[3];
+        EXPECT_EQ(TraceField(lines[3], "move"), G9(TraceRad(90) + TraceRad(r))) << lines[3];
     }
     EXPECT_TRUE(found);
 }
@@ -221,7 +109,7 @@ TEST(ChildWaves, ChildrenBehindTheAimAngle)
         SCOPED_TRACE(d);
         const int period = d == 3 ? 3 : 5;
         Expected one(Emit(145, d, 6 * period), kSlot);
-        const float a = Rad(one.Rnd(-40, 40)) + kAimAngle + pi;
+        const float a = TraceRad(one.Rnd(-40, 40)) + kAimAngle + pi;
         one.Child(70, kEnemyX, kEnemyY, a, a);
         one.Check();
         EXPECT_TRUE(Emit(145, d, 6 * period + 1, 1).empty());
@@ -229,12 +117,12 @@ TEST(ChildWaves, ChildrenBehindTheAimAngle)
         // Every call, also on the death path.
         Expected fan(Emit(146, d, 7, 1), -1);
         for (int k = -60; k <= 60; k += 20) {
-            const float b = Rad(k) + kAimAngle + pi;
+            const float b = TraceRad(k) + kAimAngle + pi;
             fan.Child(71, kEnemyX, kEnemyY, b, b);
         }
         if (d == 3) {
             for (int k = 0; k < 360; k += 18) {
-                fan.Shot(kEnemyX, kEnemyY, 12, 400, 3.0f, Rad(k), Rad(k));
+                fan.Shot(kEnemyX, kEnemyY, 12, 400, 3.0f, TraceRad(k), TraceRad(k));
             }
         }
         fan.Sound(19);
@@ -249,23 +137,23 @@ TEST(ChildWaves, TriosPairsAndFansFromTheEnemy)
         if (d < 3) {
             Expected trio(Emit(147, d, 160), kSlot);
             for (const float dx : {0.0f, 40.0f, -40.0f}) {
-                trio.Child(72, kEnemyX + dx, kEnemyY, Rad(270), Rad(270));
+                trio.Child(72, kEnemyX + dx, kEnemyY, TraceRad(270), TraceRad(270));
             }
             trio.Check();
             EXPECT_TRUE(Emit(147, d, 100, 1).empty());
 
             Expected pair(Emit(149, d, 3), kSlot);
-            pair.Child(76, kEnemyX, kEnemyY, Rad(270), Rad(90));
-            pair.Child(77, kEnemyX, kEnemyY, Rad(270), Rad(90));
+            pair.Child(76, kEnemyX, kEnemyY, TraceRad(270), TraceRad(90));
+            pair.Child(77, kEnemyX, kEnemyY, TraceRad(270), TraceRad(90));
             pair.Check();
         }
         const int from[] = {20, -10, -30, -30};
         const int to[] = {230, 240, 250, 250};
         const int step[] = {70, 50, 40, 40};
         Expected fan(Emit(150, d, 16), kSlot);
-        fan.Child(84, kEnemyX, kEnemyY + 40.0f, Rad(90), Rad(90));
+        fan.Child(84, kEnemyX, kEnemyY + 40.0f, TraceRad(90), TraceRad(90));
         for (int k = from[d]; k < to[d]; k += step[d]) {
-            fan.Child(124, kEnemyX, kEnemyY, Rad(k), Rad(k));
+            fan.Child(124, kEnemyX, kEnemyY, TraceRad(k), TraceRad(k));
         }
         fan.Check();
         EXPECT_TRUE(Emit(150, d, 12, 1).empty());
@@ -280,13 +168,13 @@ TEST(ChildWaves, TurningAndRandomlyFacingChildren)
         SCOPED_TRACE(d);
         for (const int clock : {4 * turnPeriods[d], 9 * turnPeriods[d]}) {
             Expected e(Emit(151, d, clock), kSlot);
-            e.Child(85, kEnemyX, kEnemyY, AimFromPoint(kEnemyX, kEnemyY), Rad(clock / 15 * 30));
+            e.Child(85, kEnemyX, kEnemyY, AimFromPoint(kEnemyX, kEnemyY), TraceRad(clock / 15 * 30));
             e.Check();
         }
         EXPECT_TRUE(Emit(151, d, turnPeriods[d] + 1, 1).empty());
 
         Expected fall(Emit(152, d, 2 * fallPeriods[d]), kSlot);
-        fall.Child(86, kEnemyX, kEnemyY, Rad(fall.Rnd(0, 360)), Rad(90));
+        fall.Child(86, kEnemyX, kEnemyY, TraceRad(fall.Rnd(0, 360)), TraceRad(90));
         fall.Check();
         EXPECT_TRUE(Emit(152, d, 2 * fallPeriods[d] + 1).empty());
     }
@@ -297,15 +185,15 @@ TEST(ChildWaves, DropBelowWithRingsInTheHigherBands)
     for (int d = 0; d < 4; ++d) {
         SCOPED_TRACE(d);
         Expected e(Emit(156, d, 36, 1), -1);
-        e.Child(89, kEnemyX, kEnemyY + 40.0f, Rad(90), Rad(90));
+        e.Child(89, kEnemyX, kEnemyY + 40.0f, TraceRad(90), TraceRad(90));
         if (d == 2) {
             const float aim = AimFromPoint(kEnemyX, kEnemyY);
             for (int k = 0; k < 360; k += 24) {
-                e.Shot(kEnemyX, kEnemyY, 3, 1000, 2.0f, aim + Rad(k));
+                e.Shot(kEnemyX, kEnemyY, 3, 1000, 2.0f, aim + TraceRad(k));
             }
         } else if (d == 3) {
             for (int k = 0; k < 360; k += 18) {
-                e.Shot(kEnemyX, kEnemyY, 3, 1000, 2.0f, kMoveAngle + Rad(k));
+                e.Shot(kEnemyX, kEnemyY, 3, 1000, 2.0f, kMoveAngle + TraceRad(k));
             }
         }
         e.Check();
@@ -327,9 +215,9 @@ TEST(ChildWaves, MuzzleChildAndFlankingChildren)
 
         Expected flanks(Emit(161, d, 45), kSlot);
         flanks.Effect(kEnemyX - 40.0f, kEnemyY);
-        flanks.Child(102, kEnemyX - 40.0f, kEnemyY, Rad(90), Rad(90));
+        flanks.Child(102, kEnemyX - 40.0f, kEnemyY, TraceRad(90), TraceRad(90));
         flanks.Effect(kEnemyX + 40.0f, kEnemyY);
-        flanks.Child(103, kEnemyX + 40.0f, kEnemyY, Rad(90), Rad(90));
+        flanks.Child(103, kEnemyX + 40.0f, kEnemyY, TraceRad(90), TraceRad(90));
         flanks.Check();
         EXPECT_TRUE(Emit(161, d, 40).empty());
     }
@@ -346,7 +234,7 @@ TEST(ChildWaves, FullTableChildrenTakeSlotTenAndTheAimAngleIsReadPerChild)
     Expected e(TraceEmissions(PatternTraceRun(o)), kSlot, 10, 0);
     float aim = kAimAngle;
     for (int k = -60; k <= 60; k += 20) {
-        const float a = Rad(k) + aim + 3.1415927f;
+        const float a = TraceRad(k) + aim + 3.1415927f;
         e.Child(71, kEnemyX, kEnemyY, a, a);
         aim = a;
     }
@@ -363,13 +251,13 @@ TEST(ChildWaves, CrossesOfFourOnFixedHeadings)
         const int period = d == 3 ? 50 : 60;
         const float speed = d == 3 ? 3.6f : 3.0f;
         Expected diagonal(Emit(142, d, period), kSlot);
-        for (const float h : {Rad(90) + Rad(60), Rad(90) - Rad(60), Rad(90) + Rad(120), Rad(90) - Rad(120)}) {
+        for (const float h : {TraceRad(90) + TraceRad(60), TraceRad(90) - TraceRad(60), TraceRad(90) + TraceRad(120), TraceRad(90) - TraceRad(120)}) {
             diagonal.Shot(kEnemyX, kEnemyY, 12, 400, speed, h, h);
         }
         diagonal.Check();
         Expected square(Emit(143, d, 2 * period), kSlot);
         for (const int deg : {90, 180, 0, 270}) {
-            square.Shot(kEnemyX, kEnemyY, 11, 400, speed, Rad(deg), Rad(deg));
+            square.Shot(kEnemyX, kEnemyY, 11, 400, speed, TraceRad(deg), TraceRad(deg));
         }
         square.Check();
         EXPECT_TRUE(Emit(142, d, period + 10).empty());
@@ -454,10 +342,10 @@ namespace {
 
 void ExpectBeamLine(Expected& e, const Point& p, float phi, int from, int to, int kind)
 {
-    const float c = CosF(phi);
-    const float s = SinF(phi);
+    const float c = TraceCos(phi);
+    const float s = TraceSin(phi);
     for (int n = from; n < to; ++n) {
-        e.Shot(PlusAlong(p.x, 10 * n, c), PlusAlong(p.y, 10 * n, s), kind, 1, 0.0f, 0.0f);
+        e.Shot(TracePlusAlong(p.x, 10 * n, c), TracePlusAlong(p.y, 10 * n, s), kind, 1, 0.0f, 0.0f);
     }
 }
 
@@ -533,9 +421,9 @@ TEST(ChildWaves, CircleOfChildrenFacingThePlayer)
         SCOPED_TRACE(d);
         Expected e(Emit(160, d, 30), kSlot);
         for (int k = 0; k < 360; k += steps[d]) {
-            const Point q = Along(kPlayerX, kPlayerY, Rad(k), radii[d]);
+            const Point q = Along(kPlayerX, kPlayerY, TraceRad(k), radii[d]);
             e.Effect(q.x, q.y);
-            e.Child(100, q.x, q.y, Rad(k + 180), Rad(k + 180));
+            e.Child(100, q.x, q.y, TraceRad(k + 180), TraceRad(k + 180));
         }
         e.Check();
         EXPECT_TRUE(Emit(160, d, 31).empty());
@@ -565,15 +453,15 @@ TEST(ChildWaves, BottomFanChildAndWideningPairs)
             const float heading = static_cast<float>(std::atan2(321.0, static_cast<double>(320 - fanX))) + 3.1415927f;
             e.Shot(static_cast<float>(fanX), 479.0f, 10, 500, 3.0f, heading);
             if (c.child) {
-                const float aim = Rad(e.Rnd(0, 360));
+                const float aim = TraceRad(e.Rnd(0, 360));
                 const float x = static_cast<float>(e.Rnd(120, 520));
-                e.Child(87, x, 479.0f, aim, Rad(270));
+                e.Child(87, x, 479.0f, aim, TraceRad(270));
             }
             int a = 270;
             int b = 270;
             for (int i = 0; i < c.pairs; ++i) {
-                e.Shot(kEnemyX, 479.0f, 11, 500, c.speed, Rad(a), Rad(a));
-                e.Shot(kEnemyX, 479.0f, 11, 500, c.speed, Rad(b), Rad(b));
+                e.Shot(kEnemyX, 479.0f, 11, 500, c.speed, TraceRad(a), TraceRad(a));
+                e.Shot(kEnemyX, 479.0f, 11, 500, c.speed, TraceRad(b), TraceRad(b));
                 a += 90 / c.pairs;
                 b -= 90 / c.pairs;
             }
@@ -628,15 +516,15 @@ void ExpectGroup(Expected& e, const Group& g, int r)
 {
     for (const auto& [dx, y] : g.places) {
         const int x = g.left ? r + dx : dx - r;
-        e.Child(104, static_cast<float>(x), static_cast<float>(y), Rad(g.degrees), Rad(g.degrees));
+        e.Child(104, static_cast<float>(x), static_cast<float>(y), TraceRad(g.degrees), TraceRad(g.degrees));
     }
 }
 
 void ExpectRing(Expected& e, const FormationBand& f)
 {
     for (int k = f.ringFrom; k < f.ringTo; k += f.ringStep) {
-        const Point q = Along(320.0f, 240.0f, Rad(k), 150);
-        e.Child(116, q.x, q.y, Rad(90), Rad(90));
+        const Point q = Along(320.0f, 240.0f, TraceRad(k), 150);
+        e.Child(116, q.x, q.y, TraceRad(90), TraceRad(90));
         e.Effect(q.x, q.y);
     }
 }

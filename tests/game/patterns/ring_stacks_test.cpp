@@ -40,9 +40,7 @@ std::vector<std::string> Shots(int id, int difficulty, int clock, int once = 0)
 // The player seen from the enemy, as the patterns compute it.
 float PlayerAim()
 {
-    const float dy = kPlayerY - kEnemyY;
-    const float dx = kPlayerX - kEnemyX;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
+    return TraceAim(kEnemyX, kEnemyY, kPlayerX, kPlayerY);
 }
 
 // A plain shot: kind, life, speed and heading; no second arm, no turn.

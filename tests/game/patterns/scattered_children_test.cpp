@@ -24,16 +24,9 @@ TraceOptions Options(int id, int difficulty, int clock, int once = 0)
     return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .playerX = kPlayerX, .playerY = kPlayerY}, id, difficulty, clock, once);
 }
 
-float AimBetween(float fromX, float fromY, float toX, float toY)
-{
-    const float dy = toY - fromY;
-    const float dx = toX - fromX;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
-}
-
 float EnemyAim()
 {
-    return AimBetween(kEnemyX, kEnemyY, kPlayerX, kPlayerY);
+    return TraceAim(kEnemyX, kEnemyY, kPlayerX, kPlayerY);
 }
 
 // Every line that is not the closing enemy-table dump: what the call did.
@@ -70,17 +63,6 @@ void ExpectOrigin(const std::string& line, float x0, float y0)
     EXPECT_EQ(TraceField(line, "y0"), G9(y0));
 }
 
-// "enemy template=T x=.. y=.. aim=.. move=.. slot=-1 -> S"
-void ExpectChild(const std::string& line, int templateId, float x, float y, float aim, float move)
-{
-    SCOPED_TRACE(line);
-    EXPECT_EQ(TraceInt(line, "template"), templateId);
-    EXPECT_EQ(TraceField(line, "x"), G9(x));
-    EXPECT_EQ(TraceField(line, "y"), G9(y));
-    EXPECT_EQ(TraceField(line, "aim"), G9(aim));
-    EXPECT_EQ(TraceField(line, "move"), G9(move));
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------ children
@@ -103,7 +85,7 @@ TEST(ScatteredChildren, ScatterDrawsXOffsetBeforeY)
         EXPECT_EQ(draws[1].hi, 100);
         const auto children = TraceLines(lines, "enemy");
         ASSERT_EQ(children.size(), 1u);
-        ExpectChild(children[0], 1, kEnemyX + static_cast<float>(draws[0].value),
+        ExpectTraceChild(children[0], 1, kEnemyX + static_cast<float>(draws[0].value),
                     kEnemyY + static_cast<float>(draws[1].value), 0.0f, 0.0f);
         // Only the draws and the child: no bullet, no effect.
         EXPECT_EQ(TraceEmissions(lines).size(), 3u);
@@ -120,7 +102,7 @@ TEST(ScatteredChildren, DropBelowEveryEighthFrameInEveryBand)
         const auto lines = PatternTraceRun(Options(103, d, 16));
         const auto children = TraceLines(lines, "enemy");
         ASSERT_EQ(children.size(), 1u);
-        ExpectChild(children[0], 9, kEnemyX, kEnemyY + 40.0f, 0.0f, 0.0f);
+        ExpectTraceChild(children[0], 9, kEnemyX, kEnemyY + 40.0f, 0.0f, 0.0f);
         EXPECT_EQ(TraceEmissions(lines).size(), 1u);
         EXPECT_TRUE(TraceEmissions(PatternTraceRun(Options(103, d, 12))).empty());
     }
@@ -147,7 +129,7 @@ TEST(ScatteredChildren, AimedChildLeavesWithFlash)
         SCOPED_TRACE(c.difficulty);
         const auto lines = TraceEmissions(PatternTraceRun(Options(108, c.difficulty, 2 * c.period)));
         ASSERT_EQ(lines.size(), 2u);
-        ExpectChild(lines[0], 25, kEnemyX, kEnemyY, EnemyAim(), EnemyAim());
+        ExpectTraceChild(lines[0], 25, kEnemyX, kEnemyY, EnemyAim(), EnemyAim());
         EXPECT_EQ(lines[1], "effect kind=12 x=320 y=100 angle=0 age=0");
         EXPECT_TRUE(TraceEmissions(PatternTraceRun(Options(108, c.difficulty, c.period + 1))).empty());
     }
@@ -163,7 +145,7 @@ TEST(ScatteredChildren, TurningChildFollowsClock)
         const auto lines = TraceEmissions(PatternTraceRun(Options(109, c.difficulty, c.clock)));
         ASSERT_EQ(lines.size(), 1u);
         const float a = DegToRad(10 * c.clock);
-        ExpectChild(lines[0], 24, kEnemyX, kEnemyY, a, a);
+        ExpectTraceChild(lines[0], 24, kEnemyX, kEnemyY, a, a);
     }
     EXPECT_TRUE(TraceEmissions(TraceCall(109, 0, 8)).empty());
     EXPECT_TRUE(TraceEmissions(TraceCall(109, 1, 16)).empty());
@@ -183,7 +165,7 @@ TEST(ScatteredChildren, Slot0AimIsSharedByEveryFiringEnemy)
 {
     const float leaderX = 180.0f;
     const float leaderY = 60.0f;
-    const float heading = AimBetween(leaderX, leaderY, kPlayerX, kPlayerY);
+    const float heading = TraceAim(leaderX, leaderY, kPlayerX, kPlayerY);
     for (const float enemyX : {200.0f, 450.0f}) {
         TraceOptions o = Options(102, 0, 40);
         o.enemyX = enemyX;
@@ -199,7 +181,7 @@ TEST(ScatteredChildren, Slot0AimIsSharedByEveryFiringEnemy)
     o.slot = 8;
     const auto shots = TraceLines(PatternTraceRun(o), "bullet");
     ASSERT_EQ(shots.size(), 1u);
-    ExpectShot(shots[0], 2, 3.2f, AimBetween(kParkedX, 0.0f, kPlayerX, kPlayerY), 400, 8);
+    ExpectShot(shots[0], 2, 3.2f, TraceAim(kParkedX, 0.0f, kPlayerX, kPlayerY), 400, 8);
 }
 
 TEST(ScatteredChildren, Slot0AimFiltersBySlotOnBothPaths)
@@ -238,7 +220,7 @@ TEST(ScatteredChildren, Slot0AimJitterDrawnBeforeAim)
         ASSERT_EQ(draws.size(), 1u);
         EXPECT_EQ(draws[0].lo, -10);
         EXPECT_EQ(draws[0].hi, 10);
-        const float heading = AimBetween(400.0f, 30.0f, kPlayerX, kPlayerY) + DegToRad(draws[0].value);
+        const float heading = TraceAim(400.0f, 30.0f, kPlayerX, kPlayerY) + DegToRad(draws[0].value);
         ExpectShot(lines[1], c.kind, c.speed, heading, 400, 10);
     }
     EXPECT_TRUE(TraceEmissions(TraceCall(102, 3, 20)).empty());
@@ -341,23 +323,23 @@ TEST(ScatteredChildren, FlankingChildrenThenFixedRing)
     {
         const auto lines = TraceEmissions(PatternTraceRun(Options(107, 0, 80)));
         ASSERT_EQ(lines.size(), 26u);
-        ExpectChild(lines[0], 23, kEnemyX, kEnemyY, aim + DegToRad(30), aim + DegToRad(45));
-        ExpectChild(lines[1], 23, kEnemyX, kEnemyY, aim - DegToRad(30), aim - DegToRad(45));
+        ExpectTraceChild(lines[0], 23, kEnemyX, kEnemyY, aim + DegToRad(30), aim + DegToRad(45));
+        ExpectTraceChild(lines[1], 23, kEnemyX, kEnemyY, aim - DegToRad(30), aim - DegToRad(45));
         ExpectRing({lines.begin() + 2, lines.end()}, 4, 1.2f, 0.0f, 15, 800);
     }
     {
         const auto lines = TraceEmissions(PatternTraceRun(Options(107, 1, 40)));
         ASSERT_EQ(lines.size(), 26u);
-        ExpectChild(lines[0], 23, kEnemyX, kEnemyY, aim + DegToRad(30), aim + DegToRad(30));
-        ExpectChild(lines[1], 23, kEnemyX, kEnemyY, aim - DegToRad(30), aim - DegToRad(30));
+        ExpectTraceChild(lines[0], 23, kEnemyX, kEnemyY, aim + DegToRad(30), aim + DegToRad(30));
+        ExpectTraceChild(lines[1], 23, kEnemyX, kEnemyY, aim - DegToRad(30), aim - DegToRad(30));
         ExpectRing({lines.begin() + 2, lines.end()}, 4, 1.2f, 0.0f, 15, 800);
     }
     {
         const auto lines = TraceEmissions(PatternTraceRun(Options(107, 2, 40)));
         ASSERT_EQ(lines.size(), 39u);
-        ExpectChild(lines[0], 23, kEnemyX, kEnemyY, aim, aim);
-        ExpectChild(lines[1], 23, kEnemyX, kEnemyY, aim + DegToRad(45), aim + DegToRad(45));
-        ExpectChild(lines[2], 23, kEnemyX, kEnemyY, aim - DegToRad(45), aim - DegToRad(45));
+        ExpectTraceChild(lines[0], 23, kEnemyX, kEnemyY, aim, aim);
+        ExpectTraceChild(lines[1], 23, kEnemyX, kEnemyY, aim + DegToRad(45), aim + DegToRad(45));
+        ExpectTraceChild(lines[2], 23, kEnemyX, kEnemyY, aim - DegToRad(45), aim - DegToRad(45));
         ExpectRing({lines.begin() + 3, lines.end()}, 4, 1.2f, 0.0f, 10, 800);
     }
 }

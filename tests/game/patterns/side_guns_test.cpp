@@ -14,19 +14,9 @@
 
 namespace {
 
-float Cos32(float a)
-{
-    return static_cast<float>(std::cos(static_cast<double>(a)));
-}
-float Sin32(float a)
-{
-    return static_cast<float>(std::sin(static_cast<double>(a)));
-}
 float AimFromPoint(const TraceOptions& o, float x, float y)
 {
-    const float dy = o.playerY - y;
-    const float dx = o.playerX - x;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
+    return TraceAim(x, y, o.playerX, o.playerY);
 }
 
 // An enemy off the player's axis, so that every side point and aim differs.
@@ -68,8 +58,8 @@ void ExpectBullet(const std::string& line, const Want& w, int owner)
 void SidePoint(const TraceOptions& o, int quarter, float* x, float* y)
 {
     const float a = AimFromPoint(o, o.enemyX, o.enemyY) + DegToRad(quarter);
-    *x = o.enemyX + 30.0f * Cos32(a);
-    *y = o.enemyY + 30.0f * Sin32(a);
+    *x = o.enemyX + 30.0f * TraceCos(a);
+    *y = o.enemyY + 30.0f * TraceSin(a);
 }
 
 std::vector<int> RndValues(const std::vector<std::string>& lines)
@@ -139,8 +129,8 @@ TEST(SideGuns, ChildCirclesAndStarsStandWhereTheirRowsPutThem)
         for (int i = 0; i < c.count; ++i) {
             const float a = DegToRad(i * c.step);
             EXPECT_EQ(TraceInt(enemies[i], "template"), c.templateId);
-            EXPECT_EQ(TraceField(enemies[i], "x"), G9(300.0f + c.radius * Cos32(a)));
-            EXPECT_EQ(TraceField(enemies[i], "y"), G9(120.0f + c.radius * Sin32(a)));
+            EXPECT_EQ(TraceField(enemies[i], "x"), G9(300.0f + c.radius * TraceCos(a)));
+            EXPECT_EQ(TraceField(enemies[i], "y"), G9(120.0f + c.radius * TraceSin(a)));
             EXPECT_EQ(TraceField(enemies[i], "aim"), "0");
             EXPECT_EQ(TraceField(enemies[i], "move"), "0");
         }
@@ -174,8 +164,8 @@ TEST(SideGuns, Arc47ReachesFurtherInHigherBands)
     const std::string down = G9(DegToRad(90));
     for (int i = 0; i < 11; ++i) {
         const float a = DegToRad(-10 + 20 * i);
-        EXPECT_EQ(TraceField(enemies[i], "x"), G9(300.0f + 150.0f * Cos32(a)));
-        EXPECT_EQ(TraceField(enemies[i], "y"), G9(120.0f + 50.0f * Sin32(a)));
+        EXPECT_EQ(TraceField(enemies[i], "x"), G9(300.0f + 150.0f * TraceCos(a)));
+        EXPECT_EQ(TraceField(enemies[i], "y"), G9(120.0f + 50.0f * TraceSin(a)));
         EXPECT_EQ(TraceField(enemies[i], "aim"), down);
         EXPECT_EQ(TraceField(enemies[i], "move"), down);
     }
@@ -188,7 +178,7 @@ TEST(SideGuns, Arc47ReachesFurtherInHigherBands)
     EXPECT_EQ(TraceLines(PatternTraceRun(Options(47, 0, 20)), "enemy").size(), 5u);
     const auto band1 = TraceLines(PatternTraceRun(Options(47, 1, 20)), "enemy");
     ASSERT_EQ(band1.size(), 9u);
-    EXPECT_EQ(TraceField(band1[0], "x"), G9(300.0f + 150.0f * Cos32(DegToRad(10))));
+    EXPECT_EQ(TraceField(band1[0], "x"), G9(300.0f + 150.0f * TraceCos(DegToRad(10))));
 }
 
 TEST(SideGuns, FullEnemyTableSendsEveryChildToSlot10)
@@ -317,12 +307,12 @@ TEST(SideGuns, Volley3040RingIsTurnedByTheAimFromItsLastPoint)
     ASSERT_EQ(bullets.size(), 14u);
     for (int i = 0; i < 4; ++i) {
         const float a = DegToRad(60 * i);
-        const float qx = 300.0f + 50.0f * Cos32(a);
-        const float qy = 120.0f + 50.0f * Sin32(a);
+        const float qx = 300.0f + 50.0f * TraceCos(a);
+        const float qy = 120.0f + 50.0f * TraceSin(a);
         ExpectBullet(bullets[i], {3, 3.6f, AimFromPoint(o, qx, qy), 0.0f, qx, qy}, 10);
     }
-    const float qx = 300.0f + 50.0f * Cos32(DegToRad(180));
-    const float qy = 120.0f + 50.0f * Sin32(DegToRad(180));
+    const float qx = 300.0f + 50.0f * TraceCos(DegToRad(180));
+    const float qy = 120.0f + 50.0f * TraceSin(DegToRad(180));
     const float turn = AimFromPoint(o, qx, qy);
     EXPECT_NE(G9(turn), G9(DegToRad(90)));
     for (int i = 0; i < 10; ++i) {

@@ -21,17 +21,9 @@ constexpr float kPlayerY = 412.5f;
 constexpr float kAimAngle = 1.2345f;
 constexpr float kMoveAngle = 0.7f;
 
-float TestDeg(int degrees)
-{
-    const float turns = static_cast<float>(degrees) * 0.0027777778f;
-    return turns * 6.2831855f;
-}
-
 float TestAim()
 {
-    const float dy = kPlayerY - kEnemyY;
-    const float dx = kPlayerX - kEnemyX;
-    return static_cast<float>(std::atan2(static_cast<double>(dy), static_cast<double>(dx)));
+    return TraceAim(kEnemyX, kEnemyY, kPlayerX, kPlayerY);
 }
 
 TraceOptions Options(int bandedId, int clock, int once = 0)
@@ -91,17 +83,6 @@ void ExpectShot(const std::string& line, const ExpectedShot& s, int owner = 10)
     for (const char* key : {"r1", "r2", "dr2", "dA", "C", "dB", "dC", "age"}) {
         EXPECT_EQ(TraceField(line, key), "0") << key;
     }
-}
-
-void ExpectChild(const std::string& line, int templateId, float x, float y, float aim, float move)
-{
-    SCOPED_TRACE(line);
-    EXPECT_EQ(TraceInt(line, "template"), templateId);
-    EXPECT_EQ(TraceField(line, "x"), G9(x));
-    EXPECT_EQ(TraceField(line, "y"), G9(y));
-    EXPECT_EQ(TraceField(line, "aim"), G9(aim));
-    EXPECT_EQ(TraceField(line, "move"), G9(move));
-    EXPECT_EQ(TraceInt(line, "slot"), -1);
 }
 
 std::vector<float> WaveColumns(const std::vector<std::string>& lines, int templateId = 121)
@@ -292,8 +273,8 @@ void ExpectAimedFan(int id, int clock, int children, int childDegrees, const std
     const auto kids = TraceLines(lines, "enemy");
     ASSERT_EQ(kids.size(), static_cast<size_t>(children));
     for (int i = 0; i < children; ++i) {
-        const float a = aim + TestDeg(i == 0 ? childDegrees : -childDegrees);
-        ExpectChild(kids[i], 12, kEnemyX, kEnemyY, a, a);
+        const float a = aim + TraceRad(i == 0 ? childDegrees : -childDegrees);
+        ExpectTraceChild(kids[i], 12, kEnemyX, kEnemyY, a, a);
     }
     // Children come before any shot.
     for (int i = 0; i < children; ++i) {
@@ -302,7 +283,7 @@ void ExpectAimedFan(int id, int clock, int children, int childDegrees, const std
     const auto bullets = TraceLines(lines, "bullet");
     ASSERT_EQ(bullets.size(), shots.size());
     for (size_t i = 0; i < shots.size(); ++i) {
-        ExpectShot(bullets[i], {shots[i].kind, shots[i].speed, aim + TestDeg(shots[i].degrees)});
+        ExpectShot(bullets[i], {shots[i].kind, shots[i].speed, aim + TraceRad(shots[i].degrees)});
     }
 }
 
@@ -347,7 +328,7 @@ TEST(WaveSpawners, FlashFansAndRings)
         ASSERT_EQ(calls.size(), static_cast<size_t>((c.to - c.from) / c.step + 1));
         size_t i = 0;
         for (int k = c.from; k < c.to; k += c.step, ++i) {
-            ExpectShot(calls[i], {c.kind, c.speed, TestAim() + TestDeg(k), c.life}, -1);
+            ExpectShot(calls[i], {c.kind, c.speed, TestAim() + TraceRad(k), c.life}, -1);
         }
         EXPECT_EQ(calls.back(), "effect kind=21 x=301.5 y=87.25 angle=0 age=0");
     }
@@ -366,7 +347,7 @@ TEST(WaveSpawners, TurnedRings)
         const auto bullets = TraceLines(Call(c.id, 0, 1), "bullet");
         ASSERT_EQ(bullets.size(), static_cast<size_t>(360 / c.step)) << c.id;
         for (int k = 0; k < 360; k += c.step) {
-            const float h = TestAim() + TestDeg(k);
+            const float h = TestAim() + TraceRad(k);
             ExpectShot(bullets[k / c.step], {.kind = 8, .speed = c.speed, .heading = h, .A = h}, -1);
         }
     }
@@ -390,7 +371,7 @@ TEST(WaveSpawners, GunBurstsBelowTheEnemyAlongItsAimAngle)
         }
         for (size_t i = 0; i < fan; ++i) {
             const int k = -20 + 10 * static_cast<int>(i);
-            ExpectShot(calls[speeds[band].size() + i], {1, 3.2f, kAimAngle + TestDeg(k)}, -1);
+            ExpectShot(calls[speeds[band].size() + i], {1, 3.2f, kAimAngle + TraceRad(k)}, -1);
         }
         EXPECT_EQ(calls.back(), "effect kind=18 x=301.5 y=" + G9(gunY) + " angle=0 age=0");
     }
@@ -403,7 +384,7 @@ TEST(WaveSpawners, ThreeWaysFromTheMoveAngle)
         ASSERT_EQ(bullets.size(), 3u) << id;
         const int kinds[] = {2, 2, 4};
         for (int i = 0; i < 3; ++i) {
-            const float h = kMoveAngle + TestDeg(120 * i);
+            const float h = kMoveAngle + TraceRad(120 * i);
             ExpectShot(bullets[i], {.kind = kinds[i], .speed = 2.0f, .heading = h, .A = h});
         }
     }
@@ -415,7 +396,7 @@ TEST(WaveSpawners, ChildAlongTheAimAngle)
         const auto lines = Call(band * 1000 + 61, 30);
         const auto kids = TraceLines(lines, "enemy");
         ASSERT_EQ(kids.size(), 1u);
-        ExpectChild(kids[0], 125, kEnemyX, kEnemyY, kAimAngle, kAimAngle);
+        ExpectTraceChild(kids[0], 125, kEnemyX, kEnemyY, kAimAngle, kAimAngle);
     }
     // An aim angle of exactly 0 leaves the child its template's angles.
     TraceOptions o = Options(61, 15);
@@ -510,7 +491,7 @@ TEST(WaveSpawners, RandomBurstsDrawInShotOrder)
                 EXPECT_LE(std::abs(turn), ranges[g]);
                 // Double constants at single precision: the exact result rounded once.
                 const float speed = F32Sub(bases[g], F32Mul(static_cast<float>(i), 0.08));
-                ExpectShot(calls[at++], {kinds[g], speed, TestAim() + TestDeg(turn)}, -1);
+                ExpectShot(calls[at++], {kinds[g], speed, TestAim() + TraceRad(turn)}, -1);
             }
         }
         EXPECT_EQ(at, calls.size());
@@ -527,7 +508,7 @@ TEST(WaveSpawners, ChildFansFaceDownTheScreen)
         const auto kids = TraceLines(Call(band * 1000 + 67, 100), "enemy");
         ASSERT_EQ(kids.size(), offsets[band].size()) << band;
         for (size_t i = 0; i < kids.size(); ++i) {
-            ExpectChild(kids[i], 144, kEnemyX, kEnemyY, 1.5707964f, TestAim() + TestDeg(offsets[band][i]));
+            ExpectTraceChild(kids[i], 144, kEnemyX, kEnemyY, 1.5707964f, TestAim() + TraceRad(offsets[band][i]));
         }
     }
 }
