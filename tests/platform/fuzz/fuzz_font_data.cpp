@@ -53,20 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 #if !defined(ORVA_LIBFUZZER)
+#include "tests/platform/fuzz/fuzz_regression.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Random {
-    uint64_t state = 0x2545F4914F6CDD1Dull;
-    uint32_t Next() {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 Bytes Seed(int32_t sheets, int32_t sheetOfRecords) {
     OrvaFontData font;
@@ -124,17 +117,8 @@ void Mutate(Bytes* b, Random* r) {
 int main(int argc, char** argv) {
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 2000;
     const std::vector<Bytes> seeds = {Seed(0, -1), Seed(1, 0), Seed(3, 2), Seed(256, 255), Bytes{'O', 'F', 'D', 0}};
-    for (const Bytes& seed : seeds) {
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
-    }
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
+    fuzzrun::Random random(0x2545F4914F6CDD1Dull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

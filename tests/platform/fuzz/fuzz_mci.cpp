@@ -148,19 +148,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 }
 
 #if !defined(ORVA_LIBFUZZER)
+#include "tests/platform/fuzz/fuzz_regression.h"
+
 namespace {
 
-struct Random {
-    uint64_t state = 0x3C6EF372FE94F82Bull;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 std::vector<std::string> Words(const std::string& s)
 {
@@ -244,16 +236,9 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "seed \"%s\" does not read\n", seed.c_str());
             return 1;
         }
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(seed.data()), seed.size());
     }
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        std::string input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
-    }
+    fuzzrun::Random random(0x3C6EF372FE94F82Bull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

@@ -155,19 +155,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 }
 
 #if !defined(ORVA_LIBFUZZER)
+#include "tests/platform/fuzz/fuzz_regression.h"
+
 namespace {
 
-struct Random {
-    uint64_t state = 0xBB67AE8584CAA73Bull;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 Bytes Chunk(const char* id, const Bytes& body)
 {
@@ -286,19 +278,12 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "seed %zu does not read as written\n", i);
             return 1;
         }
-        LLVMFuzzerTestOneInput(seeds[i].data(), seeds[i].size());
     }
     // Too big to mutate in bulk: read once.
     const Bytes longSong = LongSong();
     LLVMFuzzerTestOneInput(longSong.data(), longSong.size());
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
+    fuzzrun::Random random(0xBB67AE8584CAA73Bull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

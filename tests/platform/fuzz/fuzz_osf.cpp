@@ -67,20 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 #if !defined(ORVA_LIBFUZZER)
+#include "tests/platform/fuzz/fuzz_regression.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Random {
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    uint32_t Next() {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 void Name(char* out, const char* name) { std::snprintf(out, OrvaOsf::kNameBytes, "%s", name); }
 
@@ -172,17 +165,8 @@ int main(int argc, char** argv) {
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 2000;
     const std::vector<Bytes> seeds = {Seed(0, 0, 0), Seed(1, 1, 1), Seed(2, 4, 3), Seed(3, 6, 2),
                                       Bytes{'O', 'M', 'D', 0, 0, 0, 0, 0}};
-    for (const Bytes& seed : seeds) {
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
-    }
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
+    fuzzrun::Random random(0x9E3779B97F4A7C15ull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

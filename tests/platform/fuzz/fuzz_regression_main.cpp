@@ -11,24 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/fuzz/fuzz_regression.h"
 #include "tests/platform/fuzz/fuzz_seeds.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
 using fuzzseeds::Bytes;
 
-struct Random {
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    uint32_t Next() {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 bool WriteFile(const std::string& path, const Bytes& bytes) {
     FILE* f = fopen(path.c_str(), "wb");
@@ -135,15 +125,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "read %zu seeds back, expected at least %zu\n", seeds.size(), made.size());
         return 1;
     }
-    for (const Bytes& seed : seeds) {
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
-    }
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        Mutate(&input, &random);
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
+    fuzzrun::Random random(0x9E3779B97F4A7C15ull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 1);
     printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

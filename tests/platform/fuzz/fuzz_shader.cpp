@@ -199,21 +199,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 }
 
 #if !defined(ORVA_LIBFUZZER)
+#include "tests/platform/fuzz/fuzz_regression.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Random {
-    uint64_t state = 0xA54FF53A5F1D36F1ull;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 const char* const kTexts[] = {
     "; transform and light\n"
@@ -339,17 +331,8 @@ int main(int argc, char** argv)
         }
         seeds.push_back(TokenSeed(Declaration(variant)));
     }
-    for (const Bytes& seed : seeds) {
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
-    }
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
+    fuzzrun::Random random(0xA54FF53A5F1D36F1ull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

@@ -214,19 +214,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 }
 
 #if !defined(ORVA_LIBFUZZER)
+#include "tests/platform/fuzz/fuzz_regression.h"
+
 namespace {
 
-struct Random {
-    uint64_t state = 0x6A09E667F3BCC909ull;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 platform::WaveFormat Format(uint16_t tag, uint16_t channels, uint16_t bits)
 {
@@ -376,16 +368,9 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "seed %zu does not read\n", i);
             return 1;
         }
-        LLVMFuzzerTestOneInput(seeds[i].data(), seeds[i].size());
     }
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
+    fuzzrun::Random random(0x6A09E667F3BCC909ull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

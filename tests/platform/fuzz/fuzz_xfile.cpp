@@ -170,21 +170,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 }
 
 #if !defined(ORVA_LIBFUZZER)
+#include "tests/platform/fuzz/fuzz_regression.h"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Random {
-    uint64_t state = 0x9E3779B97F4A7C15ull;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 const char kSkin[] = R"(
 template Extra { <11111111-2222-3333-4444-555555555555> WORD n; array FLOAT v[n]; }
@@ -264,19 +256,13 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "seed does not read: %s\n", error.c_str());
             return 1;
         }
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
     }
-    Random random;
+    fuzzrun::Random random(0x9E3779B97F4A7C15ull);
     long readable = 0;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(input.data(), input.size());
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3, [&](const Bytes& input) {
         platform::XFile file;
         readable += file.Parse(input.data(), input.size(), nullptr) ? 1 : 0;
-    }
+    });
     std::printf("%zu seeds and %ld mutations ran, %ld of them readable\n", seeds.size(), mutations, readable);
     return 0;
 }
