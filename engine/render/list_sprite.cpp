@@ -9,7 +9,7 @@
 #include "engine/core/effect.h"
 #include "engine/core/math.h"
 #include "engine/core/texture.h"
-#include "engine/render/batch_buffer.h"
+#include "engine/render/batch.h"
 
 namespace {
 
@@ -34,16 +34,12 @@ static_assert(sizeof(StripVertex) == OrvaListSprite::kVertexSize, "strip vertex 
 
 bool OrvaListSprite::Initialize()
 {
-    OrvaDebug::Log("\n============================================== Initialize ListSprite\n");
-    g_listSprites.Init();
-    OrvaDevice::AddResetWalkers(&OrvaListSprite::OnLostDevice, &OrvaListSprite::OnResetDevice);
-    return true;
+    return OrvaBatch::StartModule(&g_listSprites, "ListSprite", &OrvaListSprite::OnLostDevice, &OrvaListSprite::OnResetDevice);
 }
 
 void OrvaListSprite::Destroy()
 {
-    OrvaDebug::Log("\n============================================== Destroy ListSprite\n");
-    g_listSprites.ReleaseAll();
+    OrvaBatch::StopModule(&g_listSprites, "ListSprite");
 }
 
 void OrvaListSprite::OnLostDevice()
@@ -73,7 +69,7 @@ OrvaListSprite* OrvaListSprite::Create(int32_t items, int32_t points, int32_t bl
         OrvaDebug::Log("エラー : リストスプライトを作成するメモリが足りません\n");
         return nullptr;
     }
-    OrvaDebug::Log("○ CreateListSprite / ID [0x%08X] / ", OrvaBatchBuffer::Address(s));
+    OrvaDebug::Log("○ CreateListSprite / ID [0x%08X] / ", OrvaBatch::Address(s));
     g_listSprites.PushFront(s);
     s->blendMode = blend;
     // One point makes no triangle (and a division by zero for v); the byte
@@ -98,7 +94,7 @@ OrvaListSprite* OrvaListSprite::Create(int32_t items, int32_t points, int32_t bl
     if (progress != nullptr) {
         progress(0);
     }
-    OrvaBatchBuffer::LogBlendName(blend);
+    OrvaBatch::LogBlendName(blend);
     const uint32_t vertices = static_cast<uint32_t>(items) * 2u * static_cast<uint32_t>(points);
     OrvaDebug::Log("MaxPolygon %u / MaxVertex %u / %u ByteUse / Complete!\n",
                    (2u * static_cast<uint32_t>(points) - 2u) * static_cast<uint32_t>(items), vertices,
@@ -117,7 +113,7 @@ OrvaListSprite::OrvaListSprite() = default;
 
 OrvaListSprite::~OrvaListSprite()
 {
-    OrvaDebug::Log("● ReleaseSprite  / ID [0x%08X]\n", OrvaBatchBuffer::Address(this));
+    OrvaDebug::Log("● ReleaseSprite  / ID [0x%08X]\n", OrvaBatch::Address(this));
     if (texture != nullptr) {
         texture->Release();
         texture = nullptr;

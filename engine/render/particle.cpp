@@ -10,7 +10,7 @@
 #include "engine/core/matrix.h"
 #include "engine/core/texture.h"
 #include "engine/render/axes.h"
-#include "engine/render/batch_buffer.h"
+#include "engine/render/batch.h"
 #include "engine/render/camera.h"
 #include "platform/gfx/soft_device.h"
 
@@ -22,7 +22,7 @@ OrvaObjectList g_particles;
 
 OrvaParticle::~OrvaParticle()
 {
-    OrvaBatchBuffer::LogReleased("Perticle ", this, BufferBytes());
+    OrvaBatch::LogReleased("Perticle ", this, BufferBytes());
     buffer.FreeMemory();
     if (texture != nullptr) {
         texture->Release();
@@ -33,16 +33,12 @@ OrvaParticle::~OrvaParticle()
 
 bool OrvaParticle::Initialize()
 {
-    OrvaDebug::Log("\n============================================== Initialize Perticle\n");
-    g_particles.Init();
-    OrvaDevice::AddResetWalkers(&OrvaParticle::OnLostDevice, &OrvaParticle::OnResetDevice);
-    return true;
+    return OrvaBatch::StartModule(&g_particles, "Perticle", &OrvaParticle::OnLostDevice, &OrvaParticle::OnResetDevice);
 }
 
 void OrvaParticle::Destroy()
 {
-    OrvaDebug::Log("\n============================================== Destroy Perticle\n");
-    g_particles.ReleaseAll();
+    OrvaBatch::StopModule(&g_particles, "Perticle");
 }
 
 void OrvaParticle::OnLostDevice()
@@ -66,7 +62,7 @@ OrvaParticle* OrvaParticle::Create(int32_t particles, int32_t blend)
     if (p == nullptr) {
         return nullptr;
     }
-    OrvaDebug::Log("○ CreatePerticle  / ID [0x%08X] / ", OrvaBatchBuffer::Address(p));
+    OrvaDebug::Log("○ CreatePerticle  / ID [0x%08X] / ", OrvaBatch::Address(p));
     g_particles.PushFront(p);
     p->blend = blend;
     // A count the buffers cannot be sized for leaves an empty batch rather
@@ -77,11 +73,11 @@ OrvaParticle* OrvaParticle::Create(int32_t particles, int32_t blend)
         p->capacity = 2 * static_cast<uint32_t>(particles);
     }
     p->buffer.CreateDeviceBuffer(p->BufferBytes(), p->vertexFormat);
-    OrvaBatchBuffer::LogBlendName(blend);
+    OrvaBatch::LogBlendName(blend);
     const uint32_t kilobytes =
         static_cast<uint32_t>(((6 * p->vertexSize + 160) * static_cast<uint64_t>(p->capacity) + sizeof(OrvaParticle)) /
                               1024);
-    OrvaBatchBuffer::LogCreated(static_cast<int32_t>(p->capacity), 3 * p->capacity, kilobytes, p->BufferBytes());
+    OrvaBatch::LogCreated(static_cast<int32_t>(p->capacity), 3 * p->capacity, kilobytes, p->BufferBytes());
     return p;
 }
 

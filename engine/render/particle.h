@@ -9,7 +9,7 @@
 
 #include "engine/core/object.h"
 #include "engine/core/vector.h"
-#include "engine/render/batch_buffer.h"
+#include "engine/render/batch.h"
 #include "engine/render/primitive3d.h"
 
 class OrvaTexture;

@@ -9,7 +9,7 @@
 #include "engine/core/device.h"
 #include "engine/core/effect.h"
 #include "engine/core/texture.h"
-#include "engine/render/batch_buffer.h"
+#include "engine/render/batch.h"
 #include "platform/gfx/soft_device.h"
 
 namespace {
@@ -39,14 +39,14 @@ bool DepthInRange(float depth)
 
 OrvaPrimitive::OrvaPrimitive()
 {
-    OrvaDebug::Log("○ CreatePrimitive  / ID [0x%08X] / ", OrvaBatchBuffer::Address(this));
+    OrvaDebug::Log("○ CreatePrimitive  / ID [0x%08X] / ", OrvaBatch::Address(this));
     g_primitives.PushFront(this);
 }
 
 OrvaPrimitive::~OrvaPrimitive()
 {
     const uint32_t vertexBytes = VertexCapacity() * kVertexStride;
-    OrvaBatchBuffer::LogReleased("Primitive ", this, vertexBytes);
+    OrvaBatch::LogReleased("Primitive ", this, vertexBytes);
     unsortedCopy.reset();
     sortedPool.reset();
     if (texture != nullptr) {
@@ -58,16 +58,12 @@ OrvaPrimitive::~OrvaPrimitive()
 
 bool OrvaPrimitive::Initialize()
 {
-    OrvaDebug::Log("\n============================================== Initialize Primitive\n");
-    g_primitives.Init();
-    OrvaDevice::AddResetWalkers(&OrvaPrimitive::OnLostDevice, &OrvaPrimitive::OnResetDevice);
-    return true;
+    return OrvaBatch::StartModule(&g_primitives, "Primitive", &OrvaPrimitive::OnLostDevice, &OrvaPrimitive::OnResetDevice);
 }
 
 void OrvaPrimitive::Destroy()
 {
-    OrvaDebug::Log("\n============================================== Destroy Primitive\n");
-    g_primitives.ReleaseAll();
+    OrvaBatch::StopModule(&g_primitives, "Primitive");
 }
 
 void OrvaPrimitive::OnLostDevice()
@@ -141,13 +137,13 @@ OrvaPrimitive* OrvaPrimitive::Create(int32_t capacity, int32_t blend, uint32_t v
     }
     p->RestoreDeviceObjects();
 
-    OrvaBatchBuffer::LogBlendName(blend);
+    OrvaBatch::LogBlendName(blend);
     const uint32_t usedVertices = p->VertexCapacity();
     const uint32_t vertexBytes = usedVertices * kVertexStride;
     const uint64_t useBytes = uint64_t{vertexBytes} + uint64_t{usedVertices} * sizeof(SortedRecord) +
                               sizeof(OrvaPrimitive);
     const uint32_t useKBytes = static_cast<uint32_t>(useBytes / 1024);
-    OrvaBatchBuffer::LogCreated(p->capacity, usedVertices, useKBytes, vertexBytes);
+    OrvaBatch::LogCreated(p->capacity, usedVertices, useKBytes, vertexBytes);
     return p;
 }
 

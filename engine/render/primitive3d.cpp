@@ -9,7 +9,7 @@
 #include "engine/core/effect.h"
 #include "engine/core/math.h"
 #include "engine/core/texture.h"
-#include "engine/render/batch_buffer.h"
+#include "engine/render/batch.h"
 #include "platform/gfx/soft_device.h"
 
 namespace {
@@ -25,7 +25,7 @@ OrvaPrimitive3D::OrvaPrimitive3D()
 
 OrvaPrimitive3D::~OrvaPrimitive3D()
 {
-    OrvaBatchBuffer::LogReleased("Primitive3D ", this, BufferBytes());
+    OrvaBatch::LogReleased("Primitive3D ", this, BufferBytes());
     buffer.FreeMemory();
     if (texture != nullptr) {
         texture->Release();
@@ -36,16 +36,12 @@ OrvaPrimitive3D::~OrvaPrimitive3D()
 
 bool OrvaPrimitive3D::Initialize()
 {
-    OrvaDebug::Log("\n============================================== Initialize Primitive\n");
-    g_primitives.Init();
-    OrvaDevice::AddResetWalkers(&OrvaPrimitive3D::OnLostDevice, &OrvaPrimitive3D::OnResetDevice);
-    return true;
+    return OrvaBatch::StartModule(&g_primitives, "Primitive", &OrvaPrimitive3D::OnLostDevice, &OrvaPrimitive3D::OnResetDevice);
 }
 
 void OrvaPrimitive3D::Destroy()
 {
-    OrvaDebug::Log("\n============================================== Destroy Primitive\n");
-    g_primitives.ReleaseAll();
+    OrvaBatch::StopModule(&g_primitives, "Primitive");
 }
 
 void OrvaPrimitive3D::OnLostDevice()
@@ -90,7 +86,7 @@ OrvaPrimitive3D* OrvaPrimitive3D::Create(int32_t capacity, int32_t blend, uint32
     if (p == nullptr) {
         return nullptr;
     }
-    OrvaDebug::Log("○ CreatePrimitive3D / ID [0x%08X] / ", OrvaBatchBuffer::Address(p));
+    OrvaDebug::Log("○ CreatePrimitive3D / ID [0x%08X] / ", OrvaBatch::Address(p));
     g_primitives.PushFront(p);
     p->blend = blend;
     p->verticesPerPrimitive = verticesPerPrimitive;
@@ -103,10 +99,10 @@ OrvaPrimitive3D* OrvaPrimitive3D::Create(int32_t capacity, int32_t blend, uint32
         p->capacity = capacity;
     }
     p->buffer.CreateDeviceBuffer(p->BufferBytes(), kVertexFormat);
-    OrvaBatchBuffer::LogBlendName(blend);
+    OrvaBatch::LogBlendName(blend);
     const uint32_t vertices = verticesPerPrimitive * static_cast<uint32_t>(p->capacity);
     const uint32_t kilobytes = static_cast<uint32_t>((p->BufferBytes() + sizeof(OrvaPrimitive3D)) / 1024);
-    OrvaBatchBuffer::LogCreated(p->capacity, vertices, kilobytes, p->BufferBytes());
+    OrvaBatch::LogCreated(p->capacity, vertices, kilobytes, p->BufferBytes());
     return p;
 }
 

@@ -11,7 +11,7 @@
 #include "engine/core/object.h"
 #include "engine/core/vector.h"
 #include "engine/render/axes.h"
-#include "engine/render/batch_buffer.h"
+#include "engine/render/batch.h"
 
 class OrvaTexture;
 

@@ -12,7 +12,7 @@
 #include "engine/core/matrix.h"
 #include "engine/core/texture.h"
 #include "engine/core/vector.h"
-#include "engine/render/batch_buffer.h"
+#include "engine/render/batch.h"
 
 namespace {
 
@@ -134,16 +134,12 @@ bool IsFinite(const OrvaSpriteVertex& v)
 
 bool OrvaSprite::Initialize()
 {
-    OrvaDebug::Log("\n============================================== Initialize Sprite\n");
-    g_sprites.Init();
-    OrvaDevice::AddResetWalkers(&OrvaSprite::OnLostDevice, &OrvaSprite::OnResetDevice);
-    return true;
+    return OrvaBatch::StartModule(&g_sprites, "Sprite", &OrvaSprite::OnLostDevice, &OrvaSprite::OnResetDevice);
 }
 
 void OrvaSprite::Destroy()
 {
-    OrvaDebug::Log("\n============================================== Destroy Sprite\n");
-    g_sprites.ReleaseAll();
+    OrvaBatch::StopModule(&g_sprites, "Sprite");
 }
 
 void OrvaSprite::OnLostDevice()
@@ -173,7 +169,7 @@ OrvaSprite* OrvaSprite::Create(int32_t quads, int32_t stages, int32_t blend, Orv
         OrvaDebug::Log("エラー : スプライトを作成するメモリが足りません\n");
         return nullptr;
     }
-    OrvaDebug::Log("○ CreateSprite  / ID [0x%08X] / ", OrvaBatchBuffer::Address(s));
+    OrvaDebug::Log("○ CreateSprite  / ID [0x%08X] / ", OrvaBatch::Address(s));
     g_sprites.PushFront(s);
     s->blendMode = blend;
     if (quads <= 0 || quads > kMaxQuads || !StageCountInRange(stages)) {
@@ -207,11 +203,11 @@ OrvaSprite* OrvaSprite::Create(int32_t quads, int32_t stages, int32_t blend, Orv
                                  : platform::kGfxInvalidCall;
     }
 
-    OrvaBatchBuffer::LogBlendName(blend);
+    OrvaBatch::LogBlendName(blend);
     const uint32_t kilobytes = static_cast<uint32_t>(
         (sizeof(OrvaSprite) + static_cast<size_t>(s->capacity) * (3u * s->vertexSize + sizeof(OrvaSpritePolygon))) /
         1024u);
-    OrvaBatchBuffer::LogCreated(static_cast<int32_t>(s->capacity), s->capacity * 3u, kilobytes,
+    OrvaBatch::LogCreated(static_cast<int32_t>(s->capacity), s->capacity * 3u, kilobytes,
                                 s->capacity * s->vertexSize * 3u);
     if (memoryShort) {
         OrvaDebug::Log("エラー : スプライトのバッファを確保できません [Quad %d]\n", quads);
@@ -228,7 +224,7 @@ OrvaSprite::OrvaSprite() = default;
 
 OrvaSprite::~OrvaSprite()
 {
-    OrvaBatchBuffer::LogReleased("Sprite ", this, capacity * vertexSize * 3u);
+    OrvaBatch::LogReleased("Sprite ", this, capacity * vertexSize * 3u);
     delete[] vertexCopy;
     vertexCopy = nullptr;
     delete[] polygonPool;
@@ -356,7 +352,7 @@ bool OrvaSprite::IsFull(uint32_t triangles)
     // only place that tells the batch is too small.
     if (!fullReported && capacity > 0) {
         fullReported = true;
-        OrvaDebug::Log("エラー : スプライトが一杯です / ID [0x%08X] / MaxPolygon %u\n", OrvaBatchBuffer::Address(this), capacity);
+        OrvaDebug::Log("エラー : スプライトが一杯です / ID [0x%08X] / MaxPolygon %u\n", OrvaBatch::Address(this), capacity);
     }
     return true;
 }

@@ -1,5 +1,6 @@
-// The vertex storage and the log lines of the drawing batches.
-#include "engine/render/batch_buffer.h"
+// The module start and stop, log lines and vertex storage the drawing
+// batches share.
+#include "engine/render/batch.h"
 
 #include <cstring>
 #include <new>
@@ -7,6 +8,7 @@
 #include "engine/core/debug.h"
 #include "engine/core/device.h"
 #include "engine/core/graphics.h"
+#include "engine/core/object.h"
 #include "platform/gfx/soft_device.h"
 
 namespace {
@@ -84,19 +86,33 @@ void OrvaBatchBuffer::Upload()
     }
 }
 
-uint32_t OrvaBatchBuffer::Address(const void* object)
+bool OrvaBatch::StartModule(OrvaObjectList* list, const char* name, void (*onLost)(), void (*onReset)())
+{
+    OrvaDebug::Log("\n============================================== Initialize %s\n", name);
+    list->Init();
+    OrvaDevice::AddResetWalkers(onLost, onReset);
+    return true;
+}
+
+void OrvaBatch::StopModule(OrvaObjectList* list, const char* name)
+{
+    OrvaDebug::Log("\n============================================== Destroy %s\n", name);
+    list->ReleaseAll();
+}
+
+uint32_t OrvaBatch::Address(const void* object)
 {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(object));
 }
 
-void OrvaBatchBuffer::LogBlendName(int32_t blend)
+void OrvaBatch::LogBlendName(int32_t blend)
 {
     if (blend >= 0 && blend < 8) {
         OrvaDebug::Log("%s", kBlendNames[blend]);
     }
 }
 
-void OrvaBatchBuffer::LogCreated(int32_t maxPolygon, uint32_t maxVertex, uint32_t kilobytes, uint32_t vramBytes)
+void OrvaBatch::LogCreated(int32_t maxPolygon, uint32_t maxVertex, uint32_t kilobytes, uint32_t vramBytes)
 {
     if (OrvaDevice::IsSoftwareVertexProcessing() != 0) {
         OrvaDebug::Log("MaxPolygon %d / MaxVertex %u / %u KByteUse / Complete!\n", maxPolygon, maxVertex, kilobytes);
@@ -107,7 +123,7 @@ void OrvaBatchBuffer::LogCreated(int32_t maxPolygon, uint32_t maxVertex, uint32_
                    kilobytes, OrvaGraphics::GetVramSize() * kBytesToMegabytes);
 }
 
-void OrvaBatchBuffer::LogReleased(const char* name, const void* object, uint32_t vramBytes)
+void OrvaBatch::LogReleased(const char* name, const void* object, uint32_t vramBytes)
 {
     if (OrvaDevice::IsSoftwareVertexProcessing() != 0) {
         OrvaDebug::Log("● Release%s / ID [0x%08X]\n", name, Address(object));
