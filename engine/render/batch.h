@@ -1,12 +1,14 @@
 #pragma once
 // What the drawing-batch modules (sprites, list sprites, 2D and 3D
-// primitives, particles) share: OrvaBatch, their module start and stop and
-// the creation and release lines of their log; OrvaBatchBuffer, the vertex
-// storage of a 3D batch. Main thread only.
+// primitives, particles) share: OrvaBatchModule, the module operations of
+// each and its list of live batches; OrvaBatch, the creation and release
+// lines of their log; OrvaBatchBuffer, the vertex storage of a 3D batch.
+// Main thread only.
 #include <cstdint>
 #include <memory>
 
-class OrvaObjectList;
+#include "engine/core/object.h"
+
 namespace platform {
 class SoftVertexBuffer;
 }
@@ -33,6 +35,90 @@ public:
     // "● Release<name> / ID [0x%08X]\n", or with " / [VRAM %.3lfMB]" after
     // `vramBytes` were taken off the count (hardware vertex processing).
     static void LogReleased(const char* name, const void* object, uint32_t vramBytes);
+};
+
+// The module operations of the batch class T, which names its log banner
+// in kModuleName and has the virtual InvalidateDeviceObjects,
+// RestoreDeviceObjects and Render. The list holds the live batches, newest
+// first when T's creators push at the front.
+template <typename T>
+class OrvaBatchModule {
+public:
+    // Empties the list and registers the device-loss and device-reset
+    // walkers; logs the module's banner. True.
+    static bool Initialize()
+    {
+        return OrvaBatch::StartModule(&list, T::kModuleName, &OnLostDevice, &OnResetDevice);
+    }
+    // Releases every batch still alive; logs the module's banner.
+    static void Destroy() { OrvaBatch::StopModule(&list, T::kModuleName); }
+    // The device-loss and device-reset walkers over every batch.
+    static void OnLostDevice() { list.ForEach(&T::InvalidateDeviceObjects); }
+    static void OnResetDevice() { list.ForEach(&T::RestoreDeviceObjects); }
+    // Render on every batch from the head of the list.
+    static void RenderAll() { list.ForEach(&T::Render); }
+    static int32_t GetCount() { return list.GetCount(); }
+
+protected:
+    static OrvaObjectList& List() { return list; }
+
+private:
+    static inline OrvaObjectList list;
+};
+
+// The perspective and zoom of the 2D batches (sprites and 2D primitives):
+// queued positions are pulled toward a vanishing point by their depth,
+// scale 1 / (1 + (depth - baseDepth) x depthFactor / 65536), then scaled
+// about the zoom centre; pixels.
+class OrvaBatchWarp {
+public:
+    void SetPerspective(float x, float y, float base, float factor)
+    {
+        vanishX = x;
+        vanishY = y;
+        baseDepth = base;
+        depthFactor = factor;
+        perspectiveOn = true;
+    }
+    void DisablePerspective() { perspectiveOn = false; }
+    void SetZoom(float x, float y, float scale)
+    {
+        zoomX = x;
+        zoomY = y;
+        zoomScale = scale;
+        zoomOn = true;
+    }
+    void DisableZoom() { zoomOn = false; }
+
+    // Moves x and y of the vertices in place for a primitive at `depth`.
+    template <typename Vertex>
+    void Apply(Vertex* v, int32_t count, float depth) const
+    {
+        if (perspectiveOn) {
+            const float s = 1.0f / (((depth - baseDepth) * depthFactor + 65536.0f) * (1.0f / 65536.0f));
+            for (int32_t k = 0; k < count; ++k) {
+                v[k].x = vanishX + (v[k].x - vanishX) * s;
+                v[k].y = vanishY + (v[k].y - vanishY) * s;
+            }
+        }
+        if (zoomOn) {
+            for (int32_t k = 0; k < count; ++k) {
+                v[k].x = zoomX + (v[k].x - zoomX) * zoomScale;
+                v[k].y = zoomY + (v[k].y - zoomY) * zoomScale;
+            }
+        }
+    }
+
+private:
+    float vanishX = 0.0f;
+    float vanishY = 0.0f;
+    float baseDepth = 0.0f;     // the depth at which nothing moves
+    float depthFactor = 0.0f;
+    bool perspectiveOn = false;
+    float zoomX = 0.0f;
+    float zoomY = 0.0f;
+    float zoomScale = 1.0f;
+    bool zoomOn = false;
 };
 
 // The vertices a 3D batch queues: a copy in system memory taken at creation

@@ -13,8 +13,6 @@
 
 namespace {
 
-OrvaObjectList g_listSprites;
-
 // The device's pre-transformed, coloured, one-stage vertex.
 struct StripVertex {
     float x = 0.0f;    // pixels
@@ -32,36 +30,6 @@ static_assert(sizeof(StripVertex) == OrvaListSprite::kVertexSize, "strip vertex 
 // ---------------------------------------------------------------------------
 // Module
 
-bool OrvaListSprite::Initialize()
-{
-    return OrvaBatch::StartModule(&g_listSprites, "ListSprite", &OrvaListSprite::OnLostDevice, &OrvaListSprite::OnResetDevice);
-}
-
-void OrvaListSprite::Destroy()
-{
-    OrvaBatch::StopModule(&g_listSprites, "ListSprite");
-}
-
-void OrvaListSprite::OnLostDevice()
-{
-    g_listSprites.ForEach(&OrvaListSprite::InvalidateDeviceObjects);
-}
-
-void OrvaListSprite::OnResetDevice()
-{
-    g_listSprites.ForEach(&OrvaListSprite::RestoreDeviceObjects);
-}
-
-void OrvaListSprite::RenderAll()
-{
-    g_listSprites.ForEach(&OrvaListSprite::Render);
-}
-
-int32_t OrvaListSprite::GetCount()
-{
-    return g_listSprites.GetCount();
-}
-
 OrvaListSprite* OrvaListSprite::Create(int32_t items, int32_t points, int32_t blend, OrvaProgress progress)
 {
     OrvaListSprite* s = new (std::nothrow) OrvaListSprite();
@@ -70,7 +38,7 @@ OrvaListSprite* OrvaListSprite::Create(int32_t items, int32_t points, int32_t bl
         return nullptr;
     }
     OrvaDebug::Log("○ CreateListSprite / ID [0x%08X] / ", OrvaBatch::Address(s));
-    g_listSprites.PushFront(s);
+    List().PushFront(s);
     s->blendMode = blend;
     // One point makes no triangle (and a division by zero for v); the byte
     // count must fit the buffer's 32-bit length.

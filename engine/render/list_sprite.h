@@ -10,35 +10,31 @@
 
 #include "engine/core/graphics.h"
 #include "engine/core/object.h"
+#include "engine/render/batch.h"
 
 class OrvaTexture;
 namespace platform {
 class SoftVertexBuffer;
 }
 
-class OrvaListSprite : public OrvaObject {
+class OrvaListSprite : public OrvaObject, public OrvaBatchModule<OrvaListSprite> {
 public:
     // Keeps the vertex buffer's byte count inside 31 bits.
     static constexpr int64_t kMaxBytes = 0x7FFFFFFF;
     static constexpr uint32_t kVertexSize = 28;   // bytes: x, y, z, rhw, colour, u, v
     static constexpr uint32_t kFvf = 0x144;
 
-    // ---- module
-    static bool Initialize();
-    static void Destroy();
-    // Device-loss and reset walkers. A lost device takes the written strips
-    // with it: the batch is empty after a reset.
-    static void OnLostDevice();
-    static void OnResetDevice();
+    // ---- module: Initialize, Destroy, OnLostDevice, OnResetDevice,
+    // RenderAll and GetCount come from OrvaBatchModule.
+    // A lost device takes the written strips with it: the batch is empty
+    // after a reset.
+    static constexpr const char* kModuleName = "ListSprite";
 
     // ---- creation: items strips of points centre points each (points >= 2).
     // Returns the batch also when a later step failed (an impossible size
     // gives a batch that takes nothing); null only when the object itself
     // cannot be made. progress, when given, is called twice with 0.
     static OrvaListSprite* Create(int32_t items, int32_t points, int32_t blend, OrvaProgress progress);
-    // Render on every batch from the head of the list.
-    static void RenderAll();
-    static int32_t GetCount();
 
     // ---- methods
     virtual void InvalidateDeviceObjects();

@@ -14,12 +14,6 @@
 #include "engine/render/camera.h"
 #include "platform/gfx/soft_device.h"
 
-namespace {
-
-OrvaObjectList g_particles;
-
-}  // namespace
-
 OrvaParticle::~OrvaParticle()
 {
     OrvaBatch::LogReleased("Perticle ", this, BufferBytes());
@@ -31,31 +25,6 @@ OrvaParticle::~OrvaParticle()
     InvalidateDeviceObjects();
 }
 
-bool OrvaParticle::Initialize()
-{
-    return OrvaBatch::StartModule(&g_particles, "Perticle", &OrvaParticle::OnLostDevice, &OrvaParticle::OnResetDevice);
-}
-
-void OrvaParticle::Destroy()
-{
-    OrvaBatch::StopModule(&g_particles, "Perticle");
-}
-
-void OrvaParticle::OnLostDevice()
-{
-    g_particles.ForEach(&OrvaParticle::InvalidateDeviceObjects);
-}
-
-void OrvaParticle::OnResetDevice()
-{
-    g_particles.ForEach(&OrvaParticle::RestoreDeviceObjects);
-}
-
-void OrvaParticle::RenderAll()
-{
-    g_particles.ForEach(&OrvaParticle::Render);
-}
-
 OrvaParticle* OrvaParticle::Create(int32_t particles, int32_t blend)
 {
     OrvaParticle* p = new (std::nothrow) OrvaParticle();
@@ -63,7 +32,7 @@ OrvaParticle* OrvaParticle::Create(int32_t particles, int32_t blend)
         return nullptr;
     }
     OrvaDebug::Log("○ CreatePerticle  / ID [0x%08X] / ", OrvaBatch::Address(p));
-    g_particles.PushFront(p);
+    List().PushFront(p);
     p->blend = blend;
     // A count the buffers cannot be sized for leaves an empty batch rather
     // than a buffer of a wrapped-around size.

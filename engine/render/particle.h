@@ -14,20 +14,16 @@
 
 class OrvaTexture;
 
-class OrvaParticle : public OrvaObject {
+class OrvaParticle : public OrvaObject, public OrvaBatchModule<OrvaParticle> {
 public:
     static constexpr uint32_t kVertexFormat = 0x142;
     static constexpr uint32_t kVertexSize = sizeof(OrvaVertex3D);
     // The most particles a batch may ask for (a 96 MB buffer).
     static constexpr int64_t kMaxParticles = 1024 * 1024 * 2 / 3;
 
-    // ---- module
-    static bool Initialize();
-    static void Destroy();
-    static void OnLostDevice();
-    static void OnResetDevice();
-    // Renders every batch, newest first.
-    static void RenderAll();
+    // ---- module: Initialize, Destroy, OnLostDevice, OnResetDevice,
+    // RenderAll and GetCount come from OrvaBatchModule.
+    static constexpr const char* kModuleName = "Perticle";
 
     // ---- creation: room for `particles` particles (two triangles each).
     // Returned also when its buffers could not be made (it then holds

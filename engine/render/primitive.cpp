@@ -14,8 +14,6 @@
 
 namespace {
 
-OrvaObjectList g_primitives;
-
 constexpr float kDepthToZ = 1.0f / 65536.0f;
 
 uint32_t PrimitiveType(uint32_t verticesPerPrimitive)
@@ -40,7 +38,7 @@ bool DepthInRange(float depth)
 OrvaPrimitive::OrvaPrimitive()
 {
     OrvaDebug::Log("○ CreatePrimitive  / ID [0x%08X] / ", OrvaBatch::Address(this));
-    g_primitives.PushFront(this);
+    List().PushFront(this);
 }
 
 OrvaPrimitive::~OrvaPrimitive()
@@ -54,36 +52,6 @@ OrvaPrimitive::~OrvaPrimitive()
         texture = nullptr;
     }
     InvalidateDeviceObjects();
-}
-
-bool OrvaPrimitive::Initialize()
-{
-    return OrvaBatch::StartModule(&g_primitives, "Primitive", &OrvaPrimitive::OnLostDevice, &OrvaPrimitive::OnResetDevice);
-}
-
-void OrvaPrimitive::Destroy()
-{
-    OrvaBatch::StopModule(&g_primitives, "Primitive");
-}
-
-void OrvaPrimitive::OnLostDevice()
-{
-    g_primitives.ForEach(&OrvaPrimitive::InvalidateDeviceObjects);
-}
-
-void OrvaPrimitive::OnResetDevice()
-{
-    g_primitives.ForEach(&OrvaPrimitive::RestoreDeviceObjects);
-}
-
-void OrvaPrimitive::RenderAll()
-{
-    g_primitives.ForEach(&OrvaPrimitive::Render);
-}
-
-int32_t OrvaPrimitive::GetCount()
-{
-    return g_primitives.GetCount();
 }
 
 // ---- creation ---------------------------------------------------------------
@@ -190,29 +158,22 @@ void OrvaPrimitive::SetTexture(OrvaTexture* newTexture)
 
 void OrvaPrimitive::SetPerspective(float newVanishX, float newVanishY, float z0, float k)
 {
-    vanishX = newVanishX;
-    vanishY = newVanishY;
-    perspectiveZ0 = z0;
-    perspectiveK = k;
-    perspective = 1;
+    warp.SetPerspective(newVanishX, newVanishY, z0, k);
 }
 
 void OrvaPrimitive::DisablePerspective()
 {
-    perspective = 0;
+    warp.DisablePerspective();
 }
 
 void OrvaPrimitive::SetZoom(float centreX, float centreY, float scale)
 {
-    zoomX = centreX;
-    zoomY = centreY;
-    zoomScale = scale;
-    zoom = 1;
+    warp.SetZoom(centreX, centreY, scale);
 }
 
 void OrvaPrimitive::DisableZoom()
 {
-    zoom = 0;
+    warp.DisableZoom();
 }
 
 void OrvaPrimitive::SetSort(uint32_t on)
@@ -257,19 +218,7 @@ bool OrvaPrimitive::AddPrimitive(OrvaVertex2D* vertices, float depth, int32_t ve
     if (sort != 0 && !DepthInRange(depth)) {
         return false;
     }
-    if (perspective != 0) {
-        const float f = 1.0f / (((depth - perspectiveZ0) * perspectiveK + 65536.0f) / 65536.0f);
-        for (int32_t i = 0; i < vertexCount; ++i) {
-            vertices[i].x = (vertices[i].x - vanishX) * f + vanishX;
-            vertices[i].y = (vertices[i].y - vanishY) * f + vanishY;
-        }
-    }
-    if (zoom != 0) {
-        for (int32_t i = 0; i < vertexCount; ++i) {
-            vertices[i].x = (vertices[i].x - zoomX) * zoomScale + zoomX;
-            vertices[i].y = (vertices[i].y - zoomY) * zoomScale + zoomY;
-        }
-    }
+    warp.Apply(vertices, vertexCount, depth);
     if (sort != 0) {
         SortedRecord& record = sortedPool[primitiveCount];
         std::memcpy(record.vertices, vertices, sizeof(OrvaVertex2D) * static_cast<size_t>(vertexCount));

@@ -8,6 +8,7 @@
 
 #include "engine/core/graphics.h"
 #include "engine/core/object.h"
+#include "engine/render/batch.h"
 
 class OrvaTexture;
 namespace platform {
@@ -35,7 +36,7 @@ struct OrvaPrimitivePoint {
     float v = 0.0f;      // image pixels
 };
 
-class OrvaPrimitive : public OrvaObject {
+class OrvaPrimitive : public OrvaObject, public OrvaBatchModule<OrvaPrimitive> {
 public:
     static constexpr uint32_t kVertexFormat = 0x144;   // XYZRHW | DIFFUSE | TEX1
     static constexpr uint32_t kVertexStride = 28;      // bytes
@@ -45,14 +46,9 @@ public:
     // records stay within 32-bit sizes.
     static constexpr int32_t kMaxCapacity = 0x7FFFFFFF / (3 * 88);
 
-    // ---- module
-    static bool Initialize();
-    static void Destroy();
-    static void OnLostDevice();
-    static void OnResetDevice();
-    // Renders every batch from the list head (newest first).
-    static void RenderAll();
-    static int32_t GetCount();
+    // ---- module: Initialize, Destroy, OnLostDevice, OnResetDevice,
+    // RenderAll and GetCount come from OrvaBatchModule.
+    static constexpr const char* kModuleName = "Primitive";
 
     // ---- creation: capacity in primitives, blend an OrvaBlendMode. The
     // batch is returned also when its memory cannot be had (it then takes
@@ -129,15 +125,7 @@ private:
     int32_t capacity = 0;                                 // primitives
     uint32_t queuedBytes = 0;                             // of the unsorted copy
     uint32_t verticesPerPrimitive = 0;                    // 1, 2 or 3
-    float vanishX = 0.0f;
-    float vanishY = 0.0f;
-    float perspectiveZ0 = 0.0f;                           // depth at which nothing moves
-    float perspectiveK = 0.0f;
-    uint32_t perspective = 0;
-    float zoomX = 0.0f;
-    float zoomY = 0.0f;
-    float zoomScale = 0.0f;
-    uint32_t zoom = 0;
+    OrvaBatchWarp warp;
     uint32_t sort = 0;
     uint32_t clip = 0;
     OrvaRect clipRect;

@@ -12,12 +12,6 @@
 #include "engine/render/batch.h"
 #include "platform/gfx/soft_device.h"
 
-namespace {
-
-OrvaObjectList g_primitives;
-
-}  // namespace
-
 OrvaPrimitive3D::OrvaPrimitive3D()
 {
     world.Identity();
@@ -32,31 +26,6 @@ OrvaPrimitive3D::~OrvaPrimitive3D()
         texture = nullptr;
     }
     InvalidateDeviceObjects();
-}
-
-bool OrvaPrimitive3D::Initialize()
-{
-    return OrvaBatch::StartModule(&g_primitives, "Primitive", &OrvaPrimitive3D::OnLostDevice, &OrvaPrimitive3D::OnResetDevice);
-}
-
-void OrvaPrimitive3D::Destroy()
-{
-    OrvaBatch::StopModule(&g_primitives, "Primitive");
-}
-
-void OrvaPrimitive3D::OnLostDevice()
-{
-    g_primitives.ForEach(&OrvaPrimitive3D::InvalidateDeviceObjects);
-}
-
-void OrvaPrimitive3D::OnResetDevice()
-{
-    g_primitives.ForEach(&OrvaPrimitive3D::RestoreDeviceObjects);
-}
-
-void OrvaPrimitive3D::RenderAll()
-{
-    g_primitives.ForEach(&OrvaPrimitive3D::Render);
 }
 
 OrvaPrimitive3D* OrvaPrimitive3D::CreatePoints(int32_t capacity, int32_t blend)
@@ -87,7 +56,7 @@ OrvaPrimitive3D* OrvaPrimitive3D::Create(int32_t capacity, int32_t blend, uint32
         return nullptr;
     }
     OrvaDebug::Log("○ CreatePrimitive3D / ID [0x%08X] / ", OrvaBatch::Address(p));
-    g_primitives.PushFront(p);
+    List().PushFront(p);
     p->blend = blend;
     p->verticesPerPrimitive = verticesPerPrimitive;
     p->primitiveType = primitiveType;

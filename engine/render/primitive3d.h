@@ -27,22 +27,18 @@ struct OrvaVertex3D {
 };
 static_assert(sizeof(OrvaVertex3D) == 24, "OrvaVertex3D is the 24-byte vertex of format 0x142");
 
-class OrvaPrimitive3D : public OrvaObject, public OrvaAxes {
+class OrvaPrimitive3D : public OrvaObject, public OrvaAxes, public OrvaBatchModule<OrvaPrimitive3D> {
 public:
     static constexpr uint32_t kVertexFormat = 0x142;
     static constexpr uint32_t kVertexSize = sizeof(OrvaVertex3D);
     // The largest capacity in vertices a batch may ask for (a 96 MB buffer).
     static constexpr int64_t kMaxVertices = 4 * 1024 * 1024;
 
-    // ---- module
-    static bool Initialize();
-    static void Destroy();
-    // Drop every batch's vertex buffer; make new, empty ones after a reset
-    // (the queued vertices reach them at the next render).
-    static void OnLostDevice();
-    static void OnResetDevice();
-    // Renders every batch, newest first.
-    static void RenderAll();
+    // ---- module: Initialize, Destroy, OnLostDevice, OnResetDevice,
+    // RenderAll and GetCount come from OrvaBatchModule.
+    // Device loss drops every batch's vertex buffer; a reset makes new,
+    // empty ones (the queued vertices reach them at the next render).
+    static constexpr const char* kModuleName = "Primitive";
 
     // ---- creation: capacity in primitives, blend an OrvaBlendMode. The
     // batch is returned also when its buffers could not be made (it then

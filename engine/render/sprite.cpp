@@ -16,8 +16,6 @@
 
 namespace {
 
-OrvaObjectList g_sprites;
-
 // One triangle as the clipper reads it, and its pieces as it writes them.
 uint32_t g_clipIn[3 * OrvaGraphics::kClipVertexWords];
 uint32_t g_clipWords[OrvaSprite::kMaxClipTriangles * 3 * OrvaGraphics::kClipVertexWords];
@@ -132,36 +130,6 @@ bool IsFinite(const OrvaSpriteVertex& v)
 // ---------------------------------------------------------------------------
 // Module
 
-bool OrvaSprite::Initialize()
-{
-    return OrvaBatch::StartModule(&g_sprites, "Sprite", &OrvaSprite::OnLostDevice, &OrvaSprite::OnResetDevice);
-}
-
-void OrvaSprite::Destroy()
-{
-    OrvaBatch::StopModule(&g_sprites, "Sprite");
-}
-
-void OrvaSprite::OnLostDevice()
-{
-    g_sprites.ForEach(&OrvaSprite::InvalidateDeviceObjects);
-}
-
-void OrvaSprite::OnResetDevice()
-{
-    g_sprites.ForEach(&OrvaSprite::RestoreDeviceObjects);
-}
-
-void OrvaSprite::RenderAll()
-{
-    g_sprites.ForEach(&OrvaSprite::Render);
-}
-
-int32_t OrvaSprite::GetCount()
-{
-    return g_sprites.GetCount();
-}
-
 OrvaSprite* OrvaSprite::Create(int32_t quads, int32_t stages, int32_t blend, OrvaProgress)
 {
     OrvaSprite* s = new (std::nothrow) OrvaSprite();
@@ -170,7 +138,7 @@ OrvaSprite* OrvaSprite::Create(int32_t quads, int32_t stages, int32_t blend, Orv
         return nullptr;
     }
     OrvaDebug::Log("○ CreateSprite  / ID [0x%08X] / ", OrvaBatch::Address(s));
-    g_sprites.PushFront(s);
+    List().PushFront(s);
     s->blendMode = blend;
     if (quads <= 0 || quads > kMaxQuads || !StageCountInRange(stages)) {
         // No row of the vertex table fits, or the byte counts would not fit
@@ -287,29 +255,22 @@ OrvaTexture* OrvaSprite::GetTexture(int32_t stage) const
 
 void OrvaSprite::SetPerspective(float x, float y, float base, float factor)
 {
-    vanishingX = x;
-    vanishingY = y;
-    baseDepth = base;
-    depthFactor = factor;
-    perspectiveOn = 1;
+    warp.SetPerspective(x, y, base, factor);
 }
 
 void OrvaSprite::DisablePerspective()
 {
-    perspectiveOn = 0;
+    warp.DisablePerspective();
 }
 
 void OrvaSprite::SetZoom(float centreX, float centreY, float scale)
 {
-    zoomCentreX = centreX;
-    zoomCentreY = centreY;
-    zoomScale = scale;
-    zoomOn = 1;
+    warp.SetZoom(centreX, centreY, scale);
 }
 
 void OrvaSprite::DisableZoom()
 {
-    zoomOn = 0;
+    warp.DisableZoom();
 }
 
 void OrvaSprite::SetSort(uint32_t on)
@@ -396,23 +357,7 @@ uint32_t OrvaSprite::AddTriangle(OrvaSpriteVertex* v, float depth)
         return 0;
     }
     const float pixel = OrvaTexture::GetPixelOffset();
-    if (perspectiveOn != 0) {
-        const float s = 1.0f / (((depth - baseDepth) * depthFactor + 65536.0f) * (1.0f / 65536.0f));
-        for (int32_t k = 0; k < 3; ++k) {
-            const float dx = v[k].x - vanishingX;
-            const float dy = v[k].y - vanishingY;
-            const float px = dx * s;
-            const float py = dy * s;
-            v[k].x = vanishingX + px;
-            v[k].y = vanishingY + py;
-        }
-    }
-    if (zoomOn != 0) {
-        for (int32_t k = 0; k < 3; ++k) {
-            v[k].x = zoomCentreX + (v[k].x - zoomCentreX) * zoomScale;
-            v[k].y = zoomCentreY + (v[k].y - zoomCentreY) * zoomScale;
-        }
-    }
+    warp.Apply(v, 3, depth);
     for (int32_t k = 0; k < 3; ++k) {
         v[k].x += pixel;
         v[k].y += pixel;

@@ -10,6 +10,7 @@
 
 #include "engine/core/graphics.h"
 #include "engine/core/object.h"
+#include "engine/render/batch.h"
 
 class OrvaTexture;
 namespace platform {
@@ -74,7 +75,7 @@ private:
     float y = 0.0f;
 };
 
-class OrvaSprite : public OrvaObject {
+class OrvaSprite : public OrvaObject, public OrvaBatchModule<OrvaSprite> {
 public:
     static constexpr int32_t kMaxStages = 4;
     static constexpr int32_t kDepthBuckets = 65536;
@@ -86,20 +87,15 @@ public:
     // (a triangle cut by four edges has at most seven corners).
     static constexpr int32_t kMaxClipTriangles = 5;
 
-    // ---- module
-    static bool Initialize();
-    static void Destroy();
-    // Device-loss and reset walkers: drop and re-create every vertex buffer.
-    static void OnLostDevice();
-    static void OnResetDevice();
+    // ---- module: Initialize, Destroy, OnLostDevice, OnResetDevice,
+    // RenderAll and GetCount come from OrvaBatchModule.
+    // Device loss and reset drop and re-create every vertex buffer.
+    static constexpr const char* kModuleName = "Sprite";
 
     // ---- creation: returns the batch also when a later step failed (an
     // impossible size gives a batch that takes nothing); null only when the
     // object itself cannot be made. The progress callback is not called.
     static OrvaSprite* Create(int32_t quads, int32_t stages, int32_t blend, OrvaProgress progress);
-    // Render on every batch from the head of the list.
-    static void RenderAll();
-    static int32_t GetCount();
 
     // ---- methods
     // Queues three vertices at a depth. The vertices are changed in place
@@ -214,15 +210,7 @@ private:
     uint32_t vertexSize = 20;    // bytes
     uint32_t fvf = 0x44;
     uint32_t queuedBytes = 0;    // bytes of vertexCopy in use (unsorted)
-    float vanishingX = 0.0f;     // pixels
-    float vanishingY = 0.0f;     // pixels
-    float baseDepth = 0.0f;
-    float depthFactor = 0.0f;
-    uint32_t perspectiveOn = 0;
-    float zoomCentreX = 0.0f;    // pixels
-    float zoomCentreY = 0.0f;    // pixels
-    float zoomScale = 1.0f;
-    uint32_t zoomOn = 0;
+    OrvaBatchWarp warp;
     uint32_t sortOn = 0;
     uint32_t clipOn = 0;
     OrvaRect clipRect;           // pixels
