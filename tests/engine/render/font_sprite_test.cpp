@@ -6,7 +6,9 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/core/debug.h"
@@ -148,6 +150,40 @@ protected:
             }
         }
         EXPECT_GT(inked, 0);
+    }
+
+    // A font of size 8 read from an OFD file whose one 16 x 8 sheet holds
+    // an opaque white 4 x 4 cell per glyph at (8 k, 0) for the k-th of the
+    // given two-byte characters (the file keeps no others), each with its
+    // own A width and B 4, C 1.
+    static OrvaFontSprite* Cells(const std::vector<std::pair<const char*, int32_t>>& glyphs)
+    {
+        OrvaFontData data;
+        data.fontSize = 8;
+        data.sheetCount = 1;
+        data.sheetWidth = 16;
+        data.sheetHeight = 8;
+        data.sheetNames = {"cells"};
+        data.glyphs.assign(OrvaFontSprite::kGlyphSlots, OfdGlyphRecord{});
+        platform::Image sheet;
+        sheet.width = 16;
+        sheet.height = 8;
+        sheet.argb.assign(16 * 8, 0u);
+        for (size_t k = 0; k < glyphs.size(); ++k) {
+            const int32_t left = 8 * static_cast<int32_t>(k);
+            data.glyphs[static_cast<size_t>(OrvaFontSprite::GetCharIndex(Code(glyphs[k].first)))] = {
+                0, left, 0, left + 4, 4, glyphs[k].second, 4, 1};
+            for (int y = 0; y < 4; ++y) {
+                for (int x = 0; x < 4; ++x) {
+                    sheet.argb[static_cast<size_t>(y) * 16 + static_cast<size_t>(left + x)] = kWhite;
+                }
+            }
+        }
+        const std::string pack = ::testing::TempDir() + "font_sprite_cells.oag";
+        const std::string ofd = ::testing::TempDir() + "font_sprite_cells.ofd";
+        EXPECT_TRUE(OrvaImagePack::Write(pack.c_str(), {{"cells", &sheet, 4}}));
+        EXPECT_TRUE(data.Save(ofd.c_str()));
+        return OrvaFontSprite::CreateFromFile(ofd.c_str(), pack.c_str(), true, 8, nullptr);
     }
 
     std::string logPath;
@@ -453,6 +489,81 @@ TEST_F(OrvaFontSpriteTest, PatternTextureTintsAndLeavesAgain)
     draw();
     EXPECT_EQ(g_frame, white);
     red->Release();
+}
+
+// Fixed pitch places each cell at the pen plus the glyph's own A width;
+// proportional pitch places it at the pen and moves B + 1.
+TEST_F(OrvaFontSpriteTest, FixedPitchPlacesEachCellAfterItsAWidth)
+{
+    Start(32, 8);
+    OrvaFontSprite* f = Cells({{SJ_KAN, 3}, {SJ_JI, 1}});
+    ASSERT_EQ(f->GetSheetCount(), 1);
+    auto expectCells = [](std::initializer_list<int> lefts) {
+        for (int y = 0; y < 8; ++y) {
+            for (int x = 0; x < 32; ++x) {
+                bool inside = false;
+                for (int left : lefts) {
+                    inside = inside || (x >= left && x < left + 4 && y >= 2 && y < 6);
+                }
+                EXPECT_EQ(Pixel(x, y), inside ? kWhite : kClear) << x << "," << y;
+            }
+        }
+    };
+    DrawFrame(kClear, [&] {
+        f->DrawText(SJ_KAN SJ_JI, 10, 2, 0.0f, kWhite);
+        f->Render();
+    });
+    // 漢 at 10 + 3; 字 one size on, at 18 + 1.
+    expectCells({13, 19});
+    DrawFrame(kClear, [&] {
+        f->Clear();
+        f->DrawTextProportional(SJ_KAN SJ_JI, 10, 2, 0.0f, kWhite);
+        f->Render();
+    });
+    // 漢 at 10; 字 at 10 + 4 + 1.
+    expectCells({10, 15});
+}
+
+// The whole pattern texture lies over every glyph's cell, each cell
+// starting again at the pattern's first texel.
+TEST_F(OrvaFontSpriteTest, PatternTextureSpansEachGlyphCell)
+{
+    Start(16, 8);
+    OrvaDevice::SetTextureStageState(1, platform::TssColorOp, platform::TopModulate);
+    OrvaDevice::SetTextureStageState(1, platform::TssColorArg1, platform::TaTexture);
+    OrvaDevice::SetTextureStageState(1, platform::TssColorArg2, platform::TaCurrent);
+    OrvaDevice::SetTextureStageState(1, platform::TssAlphaOp, platform::TopSelectArg2);
+    OrvaDevice::SetTextureStageState(1, platform::TssAlphaArg2, platform::TaCurrent);
+    OrvaFontSprite* f = Cells({{SJ_KAN, 3}, {SJ_JI, 1}});
+    const uint32_t colors[2][2] = {{0xFFFF0000u, 0xFF00FF00u}, {0xFF0000FFu, 0xFFFFFFFFu}};
+    OrvaTexture* pattern = OrvaTexture::Create(2, 2, true, nullptr);
+    void* bits = nullptr;
+    int32_t pitch = 0;
+    ASSERT_EQ(pattern->Lock(&bits, &pitch), 1);
+    for (int y = 0; y < 2; ++y) {
+        std::memcpy(static_cast<uint8_t*>(bits) + y * pitch, colors[y], 8);
+    }
+    pattern->Unlock();
+    pattern->Update();
+    f->SetPatternTexture(pattern);
+    DrawFrame(kClear, [&] {
+        f->DrawText(SJ_KAN SJ_JI, 0, 2, 0.0f, kWhite);
+        f->Render();
+    });
+    // The 2 x 2 pattern, shrunk by half a texel on each side, over the 4 x 4
+    // cells at x 3 and x 9: each texel covers a 2 x 2 block of each cell.
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            uint32_t want = kClear;
+            for (int left : {3, 9}) {
+                if (x >= left && x < left + 4 && y >= 2 && y < 6) {
+                    want = colors[(y - 2) / 2][(x - left) / 2];
+                }
+            }
+            EXPECT_EQ(Pixel(x, y), want) << x << "," << y;
+        }
+    }
+    pattern->Release();
 }
 
 // Packed glyphs written out as an OFD file with their sheets in a pack, read

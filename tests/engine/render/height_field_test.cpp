@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -81,6 +82,7 @@ protected:
         EXPECT_TRUE(OrvaDevice::Present());
         return MeshFixture::Covered(meshtest::g_frame);
     }
+    static float Axis(const OrvaVector& v, int k) { return k == 0 ? v.x : k == 1 ? v.y : v.z; }
     std::vector<OrvaSurface*> surfaces;
 };
 
@@ -302,6 +304,59 @@ TEST_F(OrvaHeightFieldTest, QuadtreeDrawsOnlyBlocksInsideTheFrustum)
     StandUp(model, 0.0f);
     Render(model);
     EXPECT_EQ(model->GetVisibleMeshCount(), 16);
+}
+
+// A leaf's box is its block's; an inner node's is the union of its four
+// children's, so that a node outside the view stands for its whole subtree.
+TEST_F(OrvaHeightFieldTest, InnerNodesSpanTheirChildrensBoxes)
+{
+    // Heights 0 to 199 scattered over 4 x 4 blocks, so that every block has
+    // its own lowest and highest point.
+    auto height = [](int x, int y) { return (x * 37 + y * 91) % 200; };
+    OrvaModel* model = OrvaModel::CreateHeightField(Image(9, 9, height), 4, 16.0f, 16.0f, 255.0f, 1, nullptr);
+    ASSERT_EQ(model->GetQuadTree()->GetCount(), 21);
+    int inner = 0;
+    for (OrvaObject* o = model->GetQuadTree()->GetHead(); o != nullptr; o = o->GetNext()) {
+        const OrvaQuadTreeNode* node = static_cast<OrvaQuadTreeNode*>(o);
+        if (node->GetMesh() != nullptr) {
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_EQ(Axis(node->GetBoxMin(), k), node->GetMesh()->GetBoxMin()[k]) << node->GetMeshIndex();
+                EXPECT_EQ(Axis(node->GetBoxMax(), k), node->GetMesh()->GetBoxMax()[k]) << node->GetMeshIndex();
+            }
+            continue;
+        }
+        ++inner;
+        float low[3] = {1e30f, 1e30f, 1e30f};
+        float high[3] = {-1e30f, -1e30f, -1e30f};
+        for (int c = 0; c < 4; ++c) {
+            const OrvaQuadTreeNode* child = node->GetChild(c);
+            ASSERT_NE(child, nullptr);
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_LE(Axis(node->GetBoxMin(), k), Axis(child->GetBoxMin(), k)) << inner << ": " << c << ", " << k;
+                EXPECT_GE(Axis(node->GetBoxMax(), k), Axis(child->GetBoxMax(), k)) << inner << ": " << c << ", " << k;
+                low[k] = std::min(low[k], Axis(child->GetBoxMin(), k));
+                high[k] = std::max(high[k], Axis(child->GetBoxMax(), k));
+            }
+        }
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(Axis(node->GetBoxMin(), k), low[k]) << inner << ", axis " << k;
+            EXPECT_EQ(Axis(node->GetBoxMax(), k), high[k]) << inner << ", axis " << k;
+        }
+    }
+    EXPECT_EQ(inner, 5);
+    // The root spans the field: x and z from -8 to 8, y over every height.
+    int lowest = 255, highest = 0;
+    for (int y = 0; y < 9; ++y) {
+        for (int x = 0; x < 9; ++x) {
+            lowest = std::min(lowest, height(x, y));
+            highest = std::max(highest, height(x, y));
+        }
+    }
+    const OrvaQuadTreeNode* root = Node(model, 0);
+    EXPECT_EQ(root->GetBoxMin().x, -8.0f);
+    EXPECT_EQ(root->GetBoxMax().z, 8.0f);
+    EXPECT_NEAR(root->GetBoxMin().y, static_cast<float>(lowest), 1e-4f);
+    EXPECT_NEAR(root->GetBoxMax().y, static_cast<float>(highest), 1e-4f);
 }
 
 TEST_F(OrvaHeightFieldTest, TreeReachesEveryBlockOfAFieldThatIsNoPowerOfTwo)

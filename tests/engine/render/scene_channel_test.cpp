@@ -170,6 +170,27 @@ TEST(OrvaSceneChannel, TcbSplines)
     EXPECT_FLOAT_EQ(c.Evaluate(15.0f, 0.0f), 6.25f);
 }
 
+// Continuity and bias weigh the two neighbouring differences unevenly, and
+// the two sides of a key differently: a = (1 - T)(1 + C)(1 + B) and b =
+// (1 - T)(1 - C)(1 - B) leaving a key, a = (1 - T)(1 - C)(1 + B) and b =
+// (1 - T)(1 + C)(1 - B) entering it.
+TEST(OrvaSceneChannel, TcbContinuityAndBias)
+{
+    OrvaSceneChannel c;
+    Fill(&c, 1, 1,
+         {{kOrvaKeyTcb, 0.0f, 0.0f, {0, 0.5f, 0.25f, 0, 0, 0}},
+          {kOrvaKeyTcb, 10.0f, 10.0f, {0, -0.5f, 0.25f, 0, 0, 0}},
+          {kOrvaKeyTcb, 20.0f, 0.0f, {0, 0.5f, -0.5f, 0, 0, 0}}});
+    // First span at t 0.5 (h1 = h2 = 0.5, h3 = 0.125, h4 = -0.125): leaving
+    // the first key b d = 0.5 x 0.75 x 10 = 3.75; entering the middle one
+    // (b (0 - 10) + a 10) x 10 / 20 with a = 1.5 x 1.25, b = 0.5 x 0.75: 7.5.
+    EXPECT_FLOAT_EQ(c.Evaluate(5.0f, 0.0f), 5.0f + 0.125f * 3.75f - 0.125f * 7.5f);
+    // Second span at t 0.25 (h1 = 0.84375, h3 = 0.140625, h4 = -0.046875):
+    // leaving the middle key (a 10 + b (-10)) x 10 / 20 with a = 0.5 x 1.25,
+    // b = 1.5 x 0.75: -2.5; entering the last a d = 0.5 x 0.5 x -10 = -2.5.
+    EXPECT_FLOAT_EQ(c.Evaluate(12.5f, 0.0f), 8.4375f - 0.140625f * 2.5f + 0.046875f * 2.5f);
+}
+
 TEST(OrvaSceneChannel, SteppedHoldsThePreviousValueThroughItsOwnTime)
 {
     OrvaSceneChannel c;

@@ -300,6 +300,40 @@ TEST_F(SceneTest, UpdatePosesItemsFromTheirChannels)
     EXPECT_EQ(OrvaSceneItem::ToAngle(NAN), 0);
 }
 
+// An item turns by bank, then pitch, then heading (row vectors: RZ x RX x
+// RY). A quarter of pitch takes +y to +z, a quarter of heading then takes
+// +z to +x; the other order would leave +y on +z.
+TEST_F(SceneTest, ItemsPitchBeforeTheyHead)
+{
+    OrvaOsf doc = Demo();
+    Constant(&doc.items[0], 4, 16384.0f);   // pitch
+    Constant(&doc.items[0], 3, 16384.0f);   // heading
+    Constant(&doc.items[1], 4, 4000.0f);
+    Constant(&doc.items[1], 3, 9000.0f);
+    Constant(&doc.items[1], 5, 20000.0f);   // bank
+    OrvaScene* scene = Load(doc);
+    scene->Update(0.0f);
+    const OrvaMatrix& local = ItemAt(scene, 0)->GetLocal();
+    const float rows[3][3] = {{0.0f, 0.0f, -1.0f}, {1.0f, 0.0f, 0.0f}, {0.0f, -1.0f, 0.0f}};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(local.GetElement(r + 1, c + 1), rows[r][c], 1e-6f) << r << "," << c;
+        }
+    }
+    // Any three angles: the product in that order.
+    OrvaMatrix bank, pitch, heading, want;
+    bank.RotationZ(20000);
+    pitch.RotationX(4000);
+    heading.RotationY(9000);
+    want.Multiply(bank, pitch);
+    want.Multiply(heading);
+    for (int r = 1; r <= 4; ++r) {
+        for (int c = 1; c <= 4; ++c) {
+            EXPECT_NEAR(ItemAt(scene, 1)->GetLocal().GetElement(r, c), want.GetElement(r, c), 1e-6f) << r << "," << c;
+        }
+    }
+}
+
 TEST_F(SceneTest, ChildrenFollowParentsAndTheCameraFollowsItsParent)
 {
     OrvaOsf doc = Demo();
@@ -354,6 +388,30 @@ TEST_F(SceneTest, DrawsOnlyItemsInView)
     EXPECT_EQ(ItemAt(scene, 0)->IsVisible(), 0);
     Frame(scene);
     EXPECT_EQ(Pixel(kSize / 2, kSize / 2), 0xFF0000FFu);
+}
+
+// Scene surfaces are single-sided: drawn with counter-clockwise culling, so
+// a layer wound the other way round, facing away from the camera, shows
+// nothing.
+TEST_F(SceneTest, SingleSidedSurfacesCullTheirBacks)
+{
+    OrvaOsf doc = Demo();
+    doc.items.resize(1);
+    OrvaScene* scene = Load(doc);
+    scene->Update(0.0f);
+    OrvaDevice::SetRenderState(platform::RsCullMode, platform::CullNone);
+    Frame(scene);
+    EXPECT_EQ(OrvaDevice::GetRenderState(platform::RsCullMode), static_cast<uint32_t>(platform::CullCcw));
+    EXPECT_EQ(Pixel(kSize / 2, kSize / 2), kSquareColor);
+    EXPECT_EQ(Pixel(kSize / 2 - 1, kSize / 2 - 1), kSquareColor);
+
+    doc.models[0].layers[0].indices = {0, 2, 1, 2, 0, 3};
+    scene->Release();
+    scene = Load(doc);
+    scene->Update(0.0f);
+    Frame(scene);
+    EXPECT_EQ(Pixel(kSize / 2, kSize / 2), kClear);
+    EXPECT_EQ(Pixel(kSize / 2 - 1, kSize / 2 - 1), kClear);
 }
 
 TEST_F(SceneTest, SceneColourMultipliesVertexColours)

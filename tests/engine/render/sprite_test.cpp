@@ -451,6 +451,34 @@ TEST_F(SpriteTest, RotationInSpaceIsProjected)
     EXPECT_EQ(Pixel(4, 2), kClear);
 }
 
+// A sprite turned in space hands the device the reciprocal w of each
+// corner, so the texture is foreshortened with the quad: its middle lands
+// on the projected centre of the rectangle, not halfway between the
+// projected edges.
+TEST_F(SpriteTest, TextureOfASpriteTurnedInSpaceFollowsItsDepth)
+{
+    Start(16, 8);
+    OrvaTexture* t = MakeTexture(2, 1);
+    OrvaSprite* s = OrvaSprite::Create(1, 1, kOrvaBlendNone, nullptr);
+    s->SetTexture(t, 0);
+    const OrvaRect src{0, 0, 2, 1};
+    // A sixth of a turn about Y: hw 8, hh 4, focal distance 32, centre (8,
+    // 4). The left edge goes back (w = 32 + 8 sin 60 = 38.93) and lands at
+    // x 4.71, the right edge comes forward (w 25.07) and lands at x 13.11;
+    // the centre stays at x 8. With the pixel offset the texture's middle
+    // (u 0.5 between texels 0 and 1) is at x 7.5 where the edges' midpoint
+    // would give x 8.4.
+    EXPECT_EQ(s->DrawRectRotate3D({0, 0, 16, 8}, 0.0f, &src, kWhite, 10923, 0, 0, 1), 1u);
+    DrawFrame(kClear, [&] { s->Render(); });
+    for (int y = 3; y <= 4; ++y) {
+        EXPECT_EQ(Pixel(4, y), kClear) << y;
+        for (int x = 5; x <= 12; ++x) {
+            EXPECT_EQ(Pixel(x, y), Texel(x >= 8 ? 1 : 0, 0)) << x << "," << y;
+        }
+        EXPECT_EQ(Pixel(13, y), kClear) << y;
+    }
+}
+
 TEST_F(SpriteTest, CornerFormsAndColours)
 {
     Start(8, 8);
