@@ -1,3 +1,5 @@
+// The engine's start-up and shut-down lists: each module's start and stop
+// by use flag, and the device joined to the window.
 #include "engine/engine.h"
 
 #include "engine/core/application.h"

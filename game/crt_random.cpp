@@ -1,3 +1,4 @@
+// The C library's random-number generator as our own.
 #include "game/crt_random.h"
 
 static uint32_t g_crtState = 1;

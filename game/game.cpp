@@ -1,3 +1,5 @@
+// The game's set-up callback and key hook, and its main loop with the play
+// screen it runs.
 #include "game/game.h"
 
 #include <cstdio>

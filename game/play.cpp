@@ -1,3 +1,5 @@
+// Play: the tables of enemies, bullets and effects, and the services the
+// attack patterns call (random numbers, angles, spawns, sound effects).
 #include "game/play.h"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// The application frame: start-up and shut-down lists, the window and its
+// procedure with message hooks, the per-frame pump and frame limiter, settings.
 #include "engine/core/application.h"
 
 #include "engine/core/debug.h"

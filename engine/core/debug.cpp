@@ -1,3 +1,4 @@
+// The engine's log file, written line by line, and its message boxes.
 #include "engine/core/debug.h"
 
 #include <cstdarg>

@@ -1,3 +1,5 @@
+// The engine's graphics device: start, the render-state and texture-stage
+// caches, blend presets, scenes, present, and the lost-device reset.
 #include "engine/core/device.h"
 
 #include <chrono>

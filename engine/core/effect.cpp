@@ -1,3 +1,5 @@
+// The 2D drawing set-up and the Sub blend mode drawn as two frame-buffer
+// inversions around an additive draw.
 #include "engine/core/effect.h"
 
 #include "engine/core/application.h"

@@ -1,3 +1,5 @@
+// GDI fonts: glyphs rendered through the platform's font and drawn
+// character by character into a locked target with 17 alpha levels.
 #include "engine/core/font.h"
 
 #include <new>

@@ -1,3 +1,5 @@
+// Graphics services: the video-memory counter, the 2D polygon clipper and
+// the pixel converter.
 #include "engine/core/graphics.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// OAG image archives: reading, LZSS packing and unpacking, and building.
 #include "engine/core/image_pack.h"
 
 #include <algorithm>

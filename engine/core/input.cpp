@@ -1,3 +1,4 @@
+// Keyboard and joystick 0, read once a frame.
 #include "engine/core/input.h"
 
 #include "engine/core/debug.h"

@@ -1,3 +1,4 @@
+// Angles: the sine and arctangent tables and the turns made from them.
 #include "engine/core/math.h"
 
 #include <cmath>

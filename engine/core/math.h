@@ -1,4 +1,6 @@
 #pragma once
+// Angles as OrvaAngle values with the engine's sine and arctangent tables,
+// and the turns of a point.
 #include <cstdint>
 
 // An angle in 1/65536 of a full turn. Angles are handed around as plain

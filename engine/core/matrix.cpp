@@ -1,3 +1,4 @@
+// OrvaMatrix: the 4 x 4 matrix operations over the platform's maths.
 #include "engine/core/matrix.h"
 
 #include <cassert>

@@ -1,4 +1,5 @@
 #pragma once
+// OrvaMatrix: a 4 x 4 float matrix held aligned inside the object.
 #include <cstdint>
 
 #include "platform/gfx/math3d.h"

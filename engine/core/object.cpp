@@ -1,3 +1,4 @@
+// Reference counting of engine objects and the lists of each module.
 #include "engine/core/object.h"
 
 OrvaObject::OrvaObject() = default;

@@ -1,4 +1,6 @@
 #pragma once
+// OrvaObject and OrvaObjectList: the reference-counted engine object and
+// the list of live objects every module keeps.
 #include <cstdint>
 
 class OrvaObjectList;

@@ -1,3 +1,5 @@
+// Shift-JIS text helpers: character reading, delimited copies, numbers and
+// the half-width to full-width table.
 #include "engine/core/sjis.h"
 
 #include <mutex>

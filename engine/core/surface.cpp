@@ -1,3 +1,5 @@
+// Surfaces: images in system memory, made from archive entries, files,
+// plug-ins or nothing, and copied to the back buffer.
 #include "engine/core/surface.h"
 
 #include <new>

@@ -1,3 +1,5 @@
+// Textures: creation from archives, files and sizes, the system-memory
+// copy, locks and updates, and the module's device-loss walkers.
 #include "engine/core/texture.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// OrvaVector: products, lengths and transforms of three-float vectors.
 #include "engine/core/vector.h"
 
 #include <cmath>

@@ -1,4 +1,5 @@
 #pragma once
+// OrvaVector: three floats and the vector operations of the engine.
 
 class OrvaMatrix;
 

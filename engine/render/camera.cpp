@@ -1,3 +1,5 @@
+// Cameras and the global view, projection, frustum and eye of the 3D
+// pipeline.
 #include "engine/render/camera.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// Font buffers: texts read or given, appended, and compacted to one of each
+// character.
 #include "engine/render/font_buffer.h"
 
 #include <cstdio>

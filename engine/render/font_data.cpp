@@ -1,3 +1,5 @@
+// OFD font data: the file read with every record checked, its sheets loaded
+// from the pack, and the file written.
 #include "engine/render/font_data.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// Animated text: tag parsing, layout with wrapping, the three phase
+// callbacks and drawing through a font sprite.
 #include "engine/render/font_fx.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Font sprites: packing glyphs onto sheets, reading OFD files, drawing and
+// measuring text.
 #include "engine/render/font_sprite.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// List sprites: strips of quads through centre points, written into one
+// vertex buffer and drawn strip by strip.
 #include "engine/render/list_sprite.h"
 
 #include <cstring>

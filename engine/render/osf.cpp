@@ -1,3 +1,5 @@
+// OSF scene files: reading every record with its counts checked, and
+// writing them back.
 #include "engine/render/osf.h"
 
 #include <algorithm>

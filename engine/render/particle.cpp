@@ -1,3 +1,5 @@
+// Particle batches: billboards queued as triangle pairs and drawn in one
+// call.
 #include "engine/render/particle.h"
 
 #include <new>

@@ -1,3 +1,5 @@
+// 2D primitive batches: queueing with perspective, zoom, clipping and depth
+// sorting, and drawing in one call.
 #include "engine/render/primitive.h"
 
 #include <algorithm>

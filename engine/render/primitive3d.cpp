@@ -1,3 +1,5 @@
+// 3D primitive batches: points, lines, triangles, quads and ribbons queued
+// in world units and drawn in one call.
 #include "engine/render/primitive3d.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// Quadtree nodes of a height field: their boxes and the visit that draws
+// the blocks in view.
 #include "engine/render/quad_tree_node.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Scenes: the module's shader, loading from OSF files, posing the items at a
+// time and drawing the layers of the items in view.
 #include "engine/render/scene.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// Key-frame channels: behaviours outside the keys, the span shapes and
+// their tangents, evaluated at a time.
 #include "engine/render/scene_channel.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Scene items: values from their channels and the local matrix of a pose.
 #include "engine/render/scene_item.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Scene layers: the geometry's system copy and its device buffers.
 #include "engine/render/scene_layer.h"
 
 #include <cstdio>

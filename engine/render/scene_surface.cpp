@@ -1,3 +1,4 @@
+// Scene surfaces: one run of a layer's triangles with its states.
 #include "engine/render/scene_surface.h"
 
 OrvaSceneSurface::~OrvaSceneSurface() = default;

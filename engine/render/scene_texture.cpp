@@ -1,3 +1,4 @@
+// Scene texture entries: one pack image shared by the surfaces naming it.
 #include "engine/render/scene_texture.h"
 
 #include <cstdio>

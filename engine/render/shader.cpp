@@ -1,3 +1,5 @@
+// Shaders: vertex and pixel programs assembled from files and texts, and
+// the vertex-shader texts written from a mesh's description.
 #include "engine/render/shader.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Sheets: a large image cut into 256 x 256 textures and drawn as a grid of
+// quads.
 #include "engine/render/sheet.h"
 
 #include <algorithm>

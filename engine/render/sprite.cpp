@@ -1,3 +1,5 @@
+// Sprite batches: triangles queued with perspective, zoom, clipping and
+// depth sorting, the quad operations, and drawing in one call.
 #include "engine/render/sprite.h"
 
 #include <cmath>

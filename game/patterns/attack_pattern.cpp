@@ -1,3 +1,5 @@
+// The attack-pattern interpreter: the pattern table by id and difficulty
+// and the dispatch of one call.
 #include "game/patterns/attack_pattern.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// The portable part of the audio device: the mixer over every source, the
+// choice of backend and the users' count.
 #include "platform/audio/audio.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 #pragma once
+// The audio device and its mixer, and what the mixer plays.
 #include <cstddef>
 #include <cstdint>
 

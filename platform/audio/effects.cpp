@@ -1,3 +1,5 @@
+// The sound effects: parameters checked against their ranges, and each
+// effect's processing of stereo frames.
 #include "platform/audio/effects.h"
 
 #include <algorithm>

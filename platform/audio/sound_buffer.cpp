@@ -1,3 +1,5 @@
+// Sound buffers: wave formats, whole sounds in memory, their playing
+// through the mixer and their effects.
 #include "platform/audio/sound_buffer.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Image loading: the format told by content, the readers called, host files
+// read; and the BMP writer of screenshots.
 #include "platform/image/image.h"
 
 #include <cstdarg>

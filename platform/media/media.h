@@ -1,4 +1,5 @@
 #pragma once
+// Audio files played as streams into the mixer.
 #include <cstdint>
 #include <memory>
 

@@ -1,4 +1,6 @@
 #pragma once
+// Movies: pictures decoded into a frame buffer in a chosen pixel format,
+// timed by their sound.
 #include <cstdint>
 #include <memory>
 

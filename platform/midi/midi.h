@@ -1,4 +1,6 @@
 #pragma once
+// MIDI: Standard MIDI Files read into songs, and the synthesizer that plays
+// them into the mixer.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,5 @@
+// The Standard MIDI File reader: chunks, tracks and events, every size
+// checked.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Songs played through FluidSynth into the mixer.
 #include <fluidsynth.h>
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The portable part of the system mixer: the choice of backend and the
+// scaling of volumes to a line's range.
 #include "platform/mixer/mixer.h"
 
 #include <cstdio>

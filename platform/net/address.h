@@ -1,4 +1,5 @@
 #pragma once
+// Transport addresses as named components, and their URL form.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

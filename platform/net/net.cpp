@@ -1,3 +1,4 @@
+// Names of the network results.
 #include "platform/net/net.h"
 
 namespace platform {

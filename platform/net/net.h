@@ -1,4 +1,5 @@
 #pragma once
+// Network results and the peer of a session.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

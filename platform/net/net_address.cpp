@@ -1,3 +1,4 @@
+// Transport addresses: components, and the URL form read and written.
 #include "platform/net/address.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The join handshake's packets, written and read with every size checked.
 #include "platform/net/protocol.h"
 
 #include <new>

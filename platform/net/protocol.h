@@ -1,4 +1,5 @@
 #pragma once
+// The join handshake between a joiner and the host.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -1,4 +1,5 @@
 #pragma once
+// A reentrant lock.
 #include <mutex>
 
 namespace platform {

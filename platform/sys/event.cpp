@@ -1,3 +1,4 @@
+// Manual-reset events and waits on several of them.
 #include "platform/sys/event.h"
 
 #include <chrono>

@@ -1,4 +1,5 @@
 #pragma once
+// Manual-reset events.
 #include <cstdint>
 
 namespace platform {

@@ -1,3 +1,4 @@
+// Engine file names turned into host paths.
 #include "platform/sys/path.h"
 
 #include <iconv.h>

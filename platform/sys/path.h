@@ -1,4 +1,5 @@
 #pragma once
+// Engine file names turned into host paths.
 #include <string>
 
 namespace platform {

@@ -1,3 +1,4 @@
+// The tables of built-in data and their look-up.
 #include "platform/sys/resource.h"
 
 #include <mutex>

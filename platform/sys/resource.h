@@ -1,4 +1,5 @@
 #pragma once
+// Data built into the program, found by type and name.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,3 +1,4 @@
+// Threads of the process.
 #include "platform/sys/thread.h"
 
 #include <pthread.h>

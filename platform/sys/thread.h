@@ -1,4 +1,5 @@
 #pragma once
+// Threads of the process.
 #include <memory>
 
 namespace platform {

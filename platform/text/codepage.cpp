@@ -1,3 +1,4 @@
+// Code page 932 against Unicode through iconv.
 #include "platform/text/codepage.h"
 
 #include <iconv.h>

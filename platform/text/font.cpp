@@ -1,3 +1,5 @@
+// GDI-style fonts over FreeType and fontconfig: faces, metrics, ABC widths
+// and rendered glyphs.
 #include "platform/text/font.h"
 
 #include <ft2build.h>

@@ -1,3 +1,5 @@
+// The pattern-trace engine: the options read, one call run on a fresh
+// play state, and the lines it prints.
 #include "tools/trace/pattern_trace_run.h"
 
 #include <cerrno>
