@@ -43,6 +43,20 @@ inline uint32_t Pixel(int x, int y)
     return g_frame[static_cast<size_t>(y) * g_frameWidth + x];
 }
 
+// The pixels of a frame of g_frame's size that hold the colour, as rows of
+// '#' and '.', for failures that show the picture.
+inline std::string Mask(const std::vector<uint32_t>& frame, uint32_t color)
+{
+    std::string s;
+    for (int y = 0; y < g_frameHeight; ++y) {
+        for (int x = 0; x < g_frameWidth; ++x) {
+            s += frame[static_cast<size_t>(y) * g_frameWidth + x] == color ? '#' : '.';
+        }
+        s += '\n';
+    }
+    return s;
+}
+
 // The headless device on a w x h frame that presents into g_frame.
 inline void StartDevice(int w, int h)
 {

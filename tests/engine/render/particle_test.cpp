@@ -30,18 +30,6 @@ std::string LogPath()
     return testing::TempDir() + "particle_test.log";
 }
 
-std::string Mask(const std::vector<uint32_t>& frame, uint32_t color)
-{
-    std::string s;
-    for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
-            s += frame[y * kSize + x] == color ? '#' : '.';
-        }
-        s += '\n';
-    }
-    return s;
-}
-
 void ExpectAt(const OrvaVertex3D& v, float x, float y, float z)
 {
     EXPECT_NEAR(v.x, x, 1e-5f);

@@ -39,19 +39,6 @@ void Quad(OrvaVertex3D* q, float l, float t, float r, float b, float z, uint32_t
     q[3] = {l, b, z, color, 0, 0};
 }
 
-// The set of pixels of one colour, as a string of rows for readable failures.
-std::string Mask(const std::vector<uint32_t>& frame, uint32_t color)
-{
-    std::string s;
-    for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
-            s += frame[y * kSize + x] == color ? '#' : '.';
-        }
-        s += '\n';
-    }
-    return s;
-}
-
 // The mask of a filled block of pixels, columns x0..x1 and rows y0..y1.
 std::string Block(int x0, int y0, int x1, int y1)
 {

@@ -15,26 +15,16 @@
 #include "game/crt_random.h"
 #include "game/patterns/attack_pattern.h"
 #include "game/play.h"
+#include "tests/game/patterns/boss_scene.h"
 #include "tests/game/patterns/trace_util.h"
 
 namespace {
 
-constexpr float kEnemyX = 300.0f;
-constexpr float kEnemyY = 120.0f;
-constexpr float kEnemyAim = 0.7f;
-constexpr float kEnemyMove = 2.1f;
-constexpr float kPlayerX = 380.0f;
-constexpr float kPlayerY = 410.0f;
-constexpr float kDown = 1.5707964f;
-constexpr int kSlot = 12;
+using namespace bossscene;
+
 // The trace's templates: hp 1000 + T, first step aim 0.25 and move 0.5.
 constexpr float kTemplateAim = 0.25f;
 constexpr float kTemplateMove = 0.5f;
-
-TraceOptions Options(int id, int difficulty, int clock, int once = 0)
-{
-    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kEnemyAim, .enemyMove = kEnemyMove, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
-}
 
 struct Outcome {
     std::vector<std::string> emitted;   // every call, in order

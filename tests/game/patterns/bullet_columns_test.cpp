@@ -27,18 +27,8 @@ using Lines = std::vector<std::string>;
 
 TraceOptions Opts(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.enemyX = kX;
-    o.enemyY = kY;
-    o.enemyAim = kOwnAim;
-    o.enemyMove = kMove;
-    o.playerX = kPlayerX;
-    o.playerY = kPlayerY;
-    return o;
+    return SceneOptions({.enemyX = kX, .enemyY = kY, .enemyAim = kOwnAim, .enemyMove = kMove, .playerX = kPlayerX, .playerY = kPlayerY},
+                        id, difficulty, clock, once);
 }
 
 float F(double v)

@@ -11,23 +11,12 @@
 #include <vector>
 
 #include "game/patterns/attack_pattern.h"
+#include "tests/game/patterns/boss_scene.h"
 #include "tests/game/patterns/trace_util.h"
 
 namespace {
 
-constexpr float kEnemyX = 300.0f;
-constexpr float kEnemyY = 120.0f;
-constexpr float kEnemyAim = 0.7f;
-constexpr float kEnemyMove = 2.1f;
-constexpr float kPlayerX = 380.0f;
-constexpr float kPlayerY = 410.0f;
-constexpr float kDown = 1.5707964f;
-constexpr int kSlot = 12;
-
-TraceOptions Options(int id, int difficulty, int clock, int once = 0)
-{
-    return SceneOptions({.enemyX = kEnemyX, .enemyY = kEnemyY, .enemyAim = kEnemyAim, .enemyMove = kEnemyMove, .playerX = kPlayerX, .playerY = kPlayerY, .slot = kSlot}, id, difficulty, clock, once);
-}
+using namespace bossscene;
 
 std::vector<std::string> Emitted(int id, int difficulty, int clock, int once = 0)
 {

@@ -23,17 +23,8 @@ constexpr float kDown = 1.5707964f;
 
 TraceOptions Opts(int id, int difficulty, int clock, int once = 0)
 {
-    TraceOptions o;
-    o.id = id;
-    o.difficulty = difficulty;
-    o.clock = clock;
-    o.once = once;
-    o.enemyX = kX;
-    o.enemyY = kY;
-    o.enemyAim = kOwnAim;
-    o.playerX = kPlayerX;
-    o.playerY = kPlayerY;
-    return o;
+    return SceneOptions({.enemyX = kX, .enemyY = kY, .enemyAim = kOwnAim, .playerX = kPlayerX, .playerY = kPlayerY},
+                        id, difficulty, clock, once);
 }
 
 float PlayerAim()
