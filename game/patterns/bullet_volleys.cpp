@@ -275,6 +275,14 @@ static void Children207(const PatternFrame& f)
     SpreadChild(f, AimAngle(f) + Deg(270));
 }
 
+// The wide spread of the higher bands, every `kPeriod` frames on both paths.
+template <int32_t kPeriod, PatternFn kWide>
+static void WideEvery(const PatternFrame& f)
+{
+    if (!EveryStrict(f, kPeriod)) return;
+    kWide(f);
+}
+
 static void Spread206Band0(const PatternFrame& f)
 {
     if (!EveryStrict(f, 17)) return;
@@ -295,24 +303,6 @@ static void Spread206Wide(const PatternFrame& f)
     SpreadShots(f, kShots, 10);
 }
 
-static void Spread206Band1(const PatternFrame& f)
-{
-    if (!EveryStrict(f, 15)) return;
-    Spread206Wide(f);
-}
-
-static void Spread206Band2(const PatternFrame& f)
-{
-    if (!EveryStrict(f, 12)) return;
-    Spread206Wide(f);
-}
-
-static void Spread206Band3(const PatternFrame& f)
-{
-    if (!EveryStrict(f, 10)) return;
-    Spread206Wide(f);
-}
-
 static void Spread207Band0(const PatternFrame& f)
 {
     if (!EveryStrict(f, 9)) return;
@@ -331,24 +321,6 @@ static void Spread207Wide(const PatternFrame& f)
     };
     Children207(f);
     SpreadShots(f, kShots, 10);
-}
-
-static void Spread207Band1(const PatternFrame& f)
-{
-    if (!EveryStrict(f, 8)) return;
-    Spread207Wide(f);
-}
-
-static void Spread207Band2(const PatternFrame& f)
-{
-    if (!EveryStrict(f, 6)) return;
-    Spread207Wide(f);
-}
-
-static void Spread207Band3(const PatternFrame& f)
-{
-    if (!EveryStrict(f, 5)) return;
-    Spread207Wide(f);
 }
 
 // ------------------------------------------------------------------ clock spiral
@@ -456,14 +428,14 @@ void RegisterBulletVolleys(PatternTable& t)
     t.Set(2202, Ring202Band2);
 
     t.Set(206, Spread206Band0);
-    t.Set(1206, Spread206Band1);
-    t.Set(2206, Spread206Band2);
-    t.Set(3206, Spread206Band3);
+    t.Set(1206, WideEvery<15, Spread206Wide>);
+    t.Set(2206, WideEvery<12, Spread206Wide>);
+    t.Set(3206, WideEvery<10, Spread206Wide>);
 
     t.Set(207, Spread207Band0);
-    t.Set(1207, Spread207Band1);
-    t.Set(2207, Spread207Band2);
-    t.Set(3207, Spread207Band3);
+    t.Set(1207, WideEvery<8, Spread207Wide>);
+    t.Set(2207, WideEvery<6, Spread207Wide>);
+    t.Set(3207, WideEvery<5, Spread207Wide>);
 
     t.Set(210, Fan210Band0);
     t.Set(1210, Fan210Band1);

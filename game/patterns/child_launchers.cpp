@@ -23,59 +23,22 @@ static void OwnAngleShot(const PatternFrame& f, uint16_t kind)
     Fire(f, {.kind = kind, .speed = 2.4f, .heading = AimAngle(f), .life = 800});
 }
 
-static void Stream164Band0(const PatternFrame& f)
+// A child of the template and a shot of the kind along the own angle, both
+// every `kPeriod` frames.
+template <int32_t kTemplate, int32_t kPeriod, uint16_t kShotKind>
+static void StreamEvery(const PatternFrame& f)
 {
-    if (!Every(f, 4)) return;
-    OwnAngleChild(f, 106);
-    OwnAngleShot(f, 1);
-}
-
-static void Stream164Band1(const PatternFrame& f)
-{
-    if (!Every(f, 3)) return;
-    OwnAngleChild(f, 106);
-    OwnAngleShot(f, 3);
-}
-
-static void Stream164Band2(const PatternFrame& f)
-{
-    if (!Every(f, 2)) return;
-    OwnAngleChild(f, 106);
-    OwnAngleShot(f, 3);
+    if (!Every(f, kPeriod)) return;
+    OwnAngleChild(f, kTemplate);
+    OwnAngleShot(f, kShotKind);
 }
 
 // The shot goes out on every call; only the child keeps the beat, and the
 // beat is tested on the death path as on any other call.
-static void Stream164Band3(const PatternFrame& f)
+template <int32_t kTemplate>
+static void StreamEveryCall(const PatternFrame& f)
 {
-    if (f.clock % 2 == 0) OwnAngleChild(f, 106);
-    OwnAngleShot(f, 5);
-}
-
-static void Stream165Band0(const PatternFrame& f)
-{
-    if (!Every(f, 4)) return;
-    OwnAngleChild(f, 107);
-    OwnAngleShot(f, 1);
-}
-
-static void Stream165Band1(const PatternFrame& f)
-{
-    if (!Every(f, 3)) return;
-    OwnAngleChild(f, 107);
-    OwnAngleShot(f, 3);
-}
-
-static void Stream165Band2(const PatternFrame& f)
-{
-    if (!Every(f, 2)) return;
-    OwnAngleChild(f, 107);
-    OwnAngleShot(f, 3);
-}
-
-static void Stream165Band3(const PatternFrame& f)
-{
-    if (f.clock % 2 == 0) OwnAngleChild(f, 107);
+    if (f.clock % 2 == 0) OwnAngleChild(f, kTemplate);
     OwnAngleShot(f, 5);
 }
 
@@ -516,15 +479,15 @@ static void SetBands(PatternTable& t, int baseId, std::initializer_list<int> ban
 
 void RegisterChildLaunchers(PatternTable& t)
 {
-    t.Set(164, Stream164Band0);
-    t.Set(1164, Stream164Band1);
-    t.Set(2164, Stream164Band2);
-    t.Set(3164, Stream164Band3);
+    t.Set(164, StreamEvery<106, 4, 1>);
+    t.Set(1164, StreamEvery<106, 3, 3>);
+    t.Set(2164, StreamEvery<106, 2, 3>);
+    t.Set(3164, StreamEveryCall<106>);
 
-    t.Set(165, Stream165Band0);
-    t.Set(1165, Stream165Band1);
-    t.Set(2165, Stream165Band2);
-    t.Set(3165, Stream165Band3);
+    t.Set(165, StreamEvery<107, 4, 1>);
+    t.Set(1165, StreamEvery<107, 3, 3>);
+    t.Set(2165, StreamEvery<107, 2, 3>);
+    t.Set(3165, StreamEveryCall<107>);
 
     SetBands(t, 166, {0, 1, 2, 3}, SidePair166);
     SetBands(t, 167, {0, 1, 2, 3}, SidePair167);

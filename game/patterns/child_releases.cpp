@@ -24,46 +24,12 @@ static void Release13(const PatternFrame& f)
     }
 }
 
-static void Release15Band0(const PatternFrame& f)
+// A child of the template at the enemy, angles 0, every `kPeriod` frames.
+template <int32_t kTemplate, int32_t kPeriod>
+static void ReleaseEvery(const PatternFrame& f)
 {
-    if (!Every(f, 40)) return;
-    Child(15, f.x, f.y, 0.0f, 0.0f);
-}
-
-static void Release15Band1(const PatternFrame& f)
-{
-    if (!Every(f, 25)) return;
-    Child(15, f.x, f.y, 0.0f, 0.0f);
-}
-
-static void Release15Band2(const PatternFrame& f)
-{
-    if (!Every(f, 20)) return;
-    Child(15, f.x, f.y, 0.0f, 0.0f);
-}
-
-static void Release15Band3(const PatternFrame& f)
-{
-    if (!Every(f, 15)) return;
-    Child(15, f.x, f.y, 0.0f, 0.0f);
-}
-
-static void Release17Band0(const PatternFrame& f)
-{
-    if (!Every(f, 40)) return;
-    Child(16, f.x, f.y, 0.0f, 0.0f);
-}
-
-static void Release17Band1(const PatternFrame& f)
-{
-    if (!Every(f, 25)) return;
-    Child(16, f.x, f.y, 0.0f, 0.0f);
-}
-
-static void Release17Band2(const PatternFrame& f)
-{
-    if (!Every(f, 20)) return;
-    Child(16, f.x, f.y, 0.0f, 0.0f);
+    if (!Every(f, kPeriod)) return;
+    Child(kTemplate, f.x, f.y, 0.0f, 0.0f);
 }
 
 static void Release21(const PatternFrame& f)
@@ -438,19 +404,19 @@ void RegisterChildReleases(PatternTable& t)
     t.Set(1014, Curved14Band1);
     t.Set(2014, Curved14Band2);
 
-    t.Set(15, Release15Band0);
-    t.Set(1015, Release15Band1);
-    t.Set(2015, Release15Band2);
-    t.Set(3015, Release15Band3);
+    t.Set(15, ReleaseEvery<15, 40>);
+    t.Set(1015, ReleaseEvery<15, 25>);
+    t.Set(2015, ReleaseEvery<15, 20>);
+    t.Set(3015, ReleaseEvery<15, 15>);
 
     t.Set(16, Ring16Band0);
     t.Set(1016, Ring16Band1);
     t.Set(2016, Ring16Band2);
     t.Set(3016, Ring16Band3);
 
-    t.Set(17, Release17Band0);
-    t.Set(1017, Release17Band1);
-    t.Set(2017, Release17Band2);
+    t.Set(17, ReleaseEvery<16, 40>);
+    t.Set(1017, ReleaseEvery<16, 25>);
+    t.Set(2017, ReleaseEvery<16, 20>);
 
     t.Set(21, Release21);
     t.Set(1021, Release21);
