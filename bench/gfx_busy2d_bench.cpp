@@ -15,44 +15,14 @@
 #include <thread>
 #include <vector>
 
+#include "bench/presented_frame.h"
 #include "engine/core/device.h"
 #include "engine/core/texture.h"
 #include "tests/platform/gfx/busy2d_scene.h"
 
 namespace {
 
-// The device keeps the presented frame until the next present, as a
-// headless run does; the sink only notes where it is.
-platform::FrameView g_presented;
-
-void KeepFrame(const uint32_t* argb, int width, int height, int pitchBytes)
-{
-    g_presented.pixels = argb;
-    g_presented.width = width;
-    g_presented.height = height;
-    g_presented.pitch = pitchBytes;
-}
-
-std::vector<uint32_t> CopyPresented()
-{
-    std::vector<uint32_t> out(static_cast<size_t>(g_presented.width) * g_presented.height);
-    for (int y = 0; y < g_presented.height; ++y) {
-        std::memcpy(&out[static_cast<size_t>(y) * g_presented.width],
-                    reinterpret_cast<const uint8_t*>(g_presented.pixels) + static_cast<size_t>(y) * g_presented.pitch,
-                    static_cast<size_t>(g_presented.width) * 4);
-    }
-    return out;
-}
-
-int EnvCount(const char* name, int fallback)
-{
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') {
-        return fallback;
-    }
-    const int n = std::atoi(text);
-    return n > 0 ? n : fallback;
-}
+using namespace benchframe;
 
 struct Scene {
     OrvaTexture* background = nullptr;
