@@ -10,6 +10,8 @@
 // without its folder; names are given in UTF-8 and stored as Shift-JIS.
 // `list` prints one line per entry:
 //   <index> <name> <width>x<height> format <n> <kind> offset <offset> size <size>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,6 +35,17 @@ int Usage() {
     return 2;
 }
 
+// A directory opens for reading like a file on this system; catch it first
+// so that the message says what is wrong.
+bool IsDirectory(const char* path) {
+    struct stat info;
+    if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
+        fprintf(stderr, "oag-pack: %s is a directory\n", path);
+        return true;
+    }
+    return false;
+}
+
 bool ParseFormat(const char* text, uint8_t* format) {
     for (uint8_t i = 0; i < 8; ++i) {
         if (strcmp(text, kFormatNames[i]) == 0) {
@@ -52,6 +65,9 @@ int Create(int argc, char** argv) {
         return Usage();
     }
     const char* archive = argv[2];
+    if (IsDirectory(archive)) {
+        return 1;
+    }
     uint8_t format = 0;
     std::vector<std::string> names;
     std::vector<platform::Image> images;
@@ -85,6 +101,16 @@ int Create(int argc, char** argv) {
                     OrvaImagePack::kNameSize);
             return 1;
         }
+        for (size_t k = 0; k < names.size(); ++k) {
+            if (OrvaImagePack::NameMatches(sjis.c_str(), names[k].c_str(), names[k].size())) {
+                fprintf(stderr, "oag-pack: two entries are named \"%s\"; only the first could be extracted\n",
+                        name.c_str());
+                return 1;
+            }
+        }
+        if (IsDirectory(path.c_str())) {
+            return 1;
+        }
         platform::Image image;
         std::string error;
         if (!platform::DecodeImageFile(path.c_str(), &image, &error)) {
@@ -113,6 +139,9 @@ int List(int argc, char** argv) {
     if (argc != 3) {
         return Usage();
     }
+    if (IsDirectory(argv[2])) {
+        return 1;
+    }
     std::vector<OrvaImagePackEntry> entries;
     if (!OrvaImagePack::ReadDirectory(argv[2], &entries)) {
         fprintf(stderr, "oag-pack: %s is not a readable OAG archive\n", argv[2]);
@@ -129,6 +158,9 @@ int List(int argc, char** argv) {
 int Extract(int argc, char** argv) {
     if (argc != 5) {
         return Usage();
+    }
+    if (IsDirectory(argv[2])) {
+        return 1;
     }
     std::string entry;
     if (!platform::Utf8ToCp932(argv[3], &entry)) {

@@ -2,6 +2,8 @@
 // its reading ended. The output format is stable: other tools read it.
 //
 //   osf-dump FILE [--no-keys]
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -53,6 +55,13 @@ int main(int argc, char** argv)
     FILE* file = std::fopen(argv[1], "rb");
     if (file == nullptr) {
         std::fprintf(stderr, "osf-dump: cannot open %s\n", argv[1]);
+        return 1;
+    }
+    // A directory opens for reading here but reads as nothing.
+    struct stat info;
+    if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        std::fprintf(stderr, "osf-dump: %s is a directory\n", argv[1]);
         return 1;
     }
     std::vector<uint8_t> bytes;

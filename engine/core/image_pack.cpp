@@ -1,6 +1,8 @@
 // OAG image archives: reading, LZSS packing and unpacking, and building.
 #include "engine/core/image_pack.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -442,6 +444,11 @@ bool OpenPack(const char* packFile, PackFile* pack) {
         OrvaDebug::Log("エラー : イメージパック [%s] が開けません\n", pack->label.c_str());
         return false;
     }
+    struct stat info;
+    if (fstat(fileno(pack->file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        OrvaDebug::Log("エラー : イメージパック [%s] はフォルダです\n", pack->label.c_str());
+        return false;
+    }
     long length = -1;
     if (fseek(pack->file, 0, SEEK_END) == 0) {
         length = ftell(pack->file);
@@ -554,6 +561,16 @@ bool OrvaImagePack::Build(const std::vector<OrvaImagePackSource>& sources, std::
     if (sources.size() > kMaxEntries) {
         OrvaDebug::Log("エラー : イメージパックのエントリが多すぎます (%zu)\n", sources.size());
         return false;
+    }
+    // An entry is found by the first name that matches, so a second entry of
+    // the same name could never be read back.
+    for (size_t i = 0; i < sources.size(); ++i) {
+        for (size_t j = 0; j < i; ++j) {
+            if (NameMatches(sources[i].name.c_str(), sources[j].name.c_str(), sources[j].name.size())) {
+                OrvaDebug::Log("エラー : エントリ名 [%s] が重複しています\n", Printable(sources[i].name.c_str()).c_str());
+                return false;
+            }
+        }
     }
     try {
         const size_t tableEnd = kHeaderSize + sources.size() * kRecordSize;

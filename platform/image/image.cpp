@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+#include <sys/stat.h>
+
 #include "platform/image/image_internal.h"
 
 namespace platform {
@@ -192,10 +194,16 @@ bool ReadHostFile(const char* hostPath, std::vector<uint8_t>* out, size_t maxByt
     }
     bool ok = false;
     long length = -1;
-    if (fseek(file, 0, SEEK_END) == 0) {
+    // A directory opens for reading here and seeks to a huge end: name it
+    // for what it is rather than report that size.
+    struct stat info;
+    const bool directory = fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
+    if (!directory && fseek(file, 0, SEEK_END) == 0) {
         length = ftell(file);
     }
-    if (length < 0 || fseek(file, 0, SEEK_SET) != 0) {
+    if (directory) {
+        Fail(error, "%s is a directory", hostPath);
+    } else if (length < 0 || fseek(file, 0, SEEK_SET) != 0) {
         Fail(error, "cannot tell the size of %s", hostPath);
     } else if (uint64_t(length) > maxBytes) {
         Fail(error, "%s is %ld bytes, over the limit", hostPath, length);

@@ -125,6 +125,8 @@ TEST(OrvaImagePack, LoadsFromAFileNamedTheEngineWay) {
     EXPECT_FALSE(OrvaImagePack::LoadEntry((folder + "/none.oag").c_str(), "title_bg", &got));
     EXPECT_FALSE(OrvaImagePack::LoadEntry(nullptr, "title_bg", &got));
     EXPECT_FALSE(OrvaImagePack::LoadEntry(engineName.c_str(), nullptr, &got));
+    EXPECT_FALSE(OrvaImagePack::ReadDirectory(folder.c_str(), &entries));
+    EXPECT_TRUE(entries.empty());
     remove(hostPath.c_str());
     rmdir(folder.c_str());
 }
@@ -161,6 +163,11 @@ TEST(OrvaImagePack, WriterRefusesWhatTheLayoutCannotHold) {
     broken.argb.pop_back();
     EXPECT_FALSE(OrvaImagePack::Build({{"x", &broken, 0}}, &out));
     EXPECT_TRUE(out.empty());
+    // Two entries of one name (as names are looked up: ASCII case folded)
+    // would leave the second unreachable.
+    EXPECT_FALSE(OrvaImagePack::Build({{"Boss", &image, 0}, {"other", &image, 0}, {"bOSS", &image, 1}}, &out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(OrvaImagePack::Build({{"\x83\x41", &image, 0}, {"\x83\x61", &image, 0}}, &out));
 }
 
 TEST(OrvaImagePack, RejectsCorruptHeadersAndRecords) {

@@ -467,6 +467,11 @@ TEST(Image, ChoosesTheFormatByContentAndReportsFailures) {
     EXPECT_FALSE(Decode(junk, &got, &error));
     EXPECT_FALSE(platform::DecodeImageMemory(nullptr, 0, &got, &error));
     EXPECT_FALSE(platform::DecodeImageMemory(png.data(), png.size(), nullptr, &error));
+    // A directory where a file is expected is named as one.
+    EXPECT_FALSE(platform::DecodeImageFile(::testing::TempDir().c_str(), &got, &error));
+    EXPECT_NE(error.find("is a directory"), std::string::npos) << error;
+    EXPECT_FALSE(platform::GetImageInfoFile(::testing::TempDir().c_str(), &info, &error));
+    EXPECT_NE(error.find("is a directory"), std::string::npos) << error;
 }
 
 TEST(Image, WritesTwentyFourBitBitmapsThatReadBack) {
