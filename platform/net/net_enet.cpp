@@ -34,6 +34,20 @@ static constexpr int kEventsPerPoll = 64;
 static constexpr uint32_t kHostPlayer = 1;
 // How long a refused joiner waits for its link to close before dropping it.
 static constexpr auto kLeaveWait = std::chrono::milliseconds(500);
+// A joiner sends its join request as soon as its link is up, one round trip
+// after its first datagram; a connection that has not joined this long after
+// the host first saw it is dropped, so that connections that never complete
+// (their source may be forged) or stay silent cannot hold the host's slots.
+static constexpr auto kJoinDeadline = std::chrono::milliseconds(1000);
+// Connections from one address that have not joined yet; beyond this the
+// oldest of them are dropped, so one sender cannot fill the slots.
+static constexpr size_t kMaxPendingPerAddress = 4;
+// Connections of any kind from one address, refused by the transport before
+// a slot is taken (players behind one router share an address).
+static constexpr size_t kMaxPeersPerAddress = 16;
+// Dropped connections are reported at most this often, so that a flood does
+// not flood the log as well.
+static constexpr auto kAdmissionReportEvery = std::chrono::seconds(1);
 
 static NetResult StartTransport()
 {
@@ -190,6 +204,14 @@ static uint32_t PlayerOf(const ENetPeer* peer)
 }
 
 struct Peer::Impl {
+    using Clock = std::chrono::steady_clock;
+    // What the host knows of the connection in one of its slots that has not
+    // joined: which connection it is and when the host first saw it.
+    struct Admission {
+        bool seen = false;
+        enet_uint32 connectId = 0;
+        Clock::time_point since{};
+    };
     struct Pending {
         PeerMessageType type;
         PeerMessage message;
@@ -217,6 +239,10 @@ struct Peer::Impl {
     uint32_t nextPlayer = kHostPlayer + 1;
     int32_t playerCount = 0;
     uint16_t localPort = 0;
+    Admission admissions[kMaxHostPeers];
+    size_t droppedLate = 0;     // not yet reported
+    size_t droppedCrowded = 0;  // not yet reported
+    Clock::time_point lastAdmissionReport{};
 
     ~Impl() { Stop(); }
 
@@ -299,6 +325,82 @@ struct Peer::Impl {
         }
     }
 
+    // Host side: drops a connection that has not joined. One that never
+    // acknowledged the host's answer may come from a forged address, so it
+    // is forgotten without a word; the others are told.
+    static void DropUnjoined(ENetPeer* peer)
+    {
+        if (peer->state == ENET_PEER_STATE_ACKNOWLEDGING_CONNECT) {
+            enet_peer_reset(peer);
+        } else {
+            enet_peer_disconnect_now(peer, 0);
+        }
+    }
+
+    // Host side, every poll: drops connections past the join deadline, then
+    // from each address all but the newest kMaxPendingPerAddress that have
+    // not joined (the newest, so that a joiner sharing an address with a
+    // burst of junk still gets in once the burst is over).
+    void AdmitConnections(Clock::time_point now)
+    {
+        size_t pending[kMaxHostPeers];
+        size_t pendingCount = 0;
+        for (size_t i = 0; i < host->peerCount && i < kMaxHostPeers; ++i) {
+            ENetPeer* peer = &host->peers[i];
+            Admission& admission = admissions[i];
+            if (peer->state == ENET_PEER_STATE_DISCONNECTED || peer->state == ENET_PEER_STATE_ZOMBIE ||
+                PlayerOf(peer) != 0) {
+                admission.seen = false;
+                continue;
+            }
+            if (!admission.seen || admission.connectId != peer->connectID) {
+                admission = Admission{true, peer->connectID, now};
+            }
+            if (now - admission.since >= kJoinDeadline) {
+                DropUnjoined(peer);
+                admission.seen = false;
+                ++droppedLate;
+                continue;
+            }
+            pending[pendingCount++] = i;
+        }
+        bool crowded[kMaxHostPeers] = {};
+        for (size_t a = 0; a < pendingCount; ++a) {
+            const ENetPeer& peer = host->peers[pending[a]];
+            size_t newer = 0;
+            for (size_t b = 0; b < pendingCount; ++b) {
+                const ENetPeer& other = host->peers[pending[b]];
+                const Clock::time_point mine = admissions[pending[a]].since;
+                const Clock::time_point theirs = admissions[pending[b]].since;
+                if (b != a && other.address.host == peer.address.host &&
+                    (theirs > mine || (theirs == mine && pending[b] > pending[a]))) {
+                    ++newer;
+                }
+            }
+            crowded[a] = newer >= kMaxPendingPerAddress;
+        }
+        for (size_t a = 0; a < pendingCount; ++a) {
+            if (crowded[a]) {
+                DropUnjoined(&host->peers[pending[a]]);
+                admissions[pending[a]].seen = false;
+                ++droppedCrowded;
+            }
+        }
+        if ((droppedLate != 0 || droppedCrowded != 0) && now - lastAdmissionReport >= kAdmissionReportEvery) {
+            if (droppedLate != 0) {
+                std::fprintf(stderr, "net: dropped %zu connections that sent no join request within %lld ms\n",
+                             droppedLate, static_cast<long long>(kJoinDeadline.count()));
+            }
+            if (droppedCrowded != 0) {
+                std::fprintf(stderr, "net: dropped %zu connections over %zu not yet joined from one address\n",
+                             droppedCrowded, kMaxPendingPerAddress);
+            }
+            droppedLate = 0;
+            droppedCrowded = 0;
+            lastAdmissionReport = now;
+        }
+    }
+
     void ServiceLoop()
     {
         std::unique_lock<std::mutex> lock(state);
@@ -327,6 +429,9 @@ struct Peer::Impl {
                     } else if (event.type == ENET_EVENT_TYPE_CONNECT) {
                         event.peer->data = nullptr;
                     }
+                }
+                if (role == Role::Hosting) {
+                    AdmitConnections(Clock::now());
                 }
             }
             if (!pending.empty()) {
@@ -364,6 +469,11 @@ struct Peer::Impl {
             enet_host_destroy(host);
             host = nullptr;
         }
+        for (Admission& admission : admissions) {
+            admission = Admission{};
+        }
+        droppedLate = 0;
+        droppedCrowded = 0;
         role = Role::None;
         hostPeer = nullptr;
         localPlayer = 0;
@@ -493,6 +603,7 @@ NetResult Peer::Host(const SessionDesc& desc, const NetAddress& device)
         std::fprintf(stderr, "net: cannot open a UDP port to host on (port %u)\n", hasPort ? local.port : 0u);
         return NetResult::AddressInUse;
     }
+    host->duplicatePeers = kMaxPeersPerAddress;
     std::vector<Impl::Pending> pending;
     {
         std::lock_guard<std::mutex> lock(impl->state);
