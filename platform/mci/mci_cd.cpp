@@ -19,6 +19,11 @@ namespace {
 
 // Disc addresses count the two-second gap before the first sector.
 constexpr int32_t kLeadInSectors = 150;
+// A disc names its sectors by minute, second and frame, with minutes up to
+// 99: nothing lies at or past 100 minutes. A table reaching further comes
+// from a broken drive or image, and its times would not fit the replies'
+// 32-bit milliseconds that callers read back.
+constexpr int32_t kSectorsAddressable = 100 * 60 * CdDrive::kSectorsPerSecond - kLeadInSectors;
 
 int64_t SectorToMs(int64_t sector)
 {
@@ -383,22 +388,24 @@ public:
 
 private:
     // A table is taken only when it makes sense: tracks in order, within
-    // the 99 a disc can hold, ending before the lead-out.
+    // the 99 a disc can hold, ending before the lead-out, which lies within
+    // what a disc can address.
     void RefreshToc()
     {
         CdToc next;
-        bool ok = false;
+        bool read = false;
         {
             std::lock_guard<std::mutex> guard(driveLock);
-            ok = drive->ReadToc(&next);
+            read = drive->ReadToc(&next);
         }
-        if (ok && !next.trackStarts.empty() && next.trackStarts.size() <= 99 && next.trackStarts[0] >= 0) {
-            for (size_t k = 1; k < next.trackStarts.size() && ok; ++k) {
-                ok = next.trackStarts[k] > next.trackStarts[k - 1];
-            }
-            ok = ok && next.leadOut > next.trackStarts.back();
-        } else {
-            ok = false;
+        bool ok = read && !next.trackStarts.empty() && next.trackStarts.size() <= 99 && next.trackStarts[0] >= 0;
+        for (size_t k = 1; k < next.trackStarts.size() && ok; ++k) {
+            ok = next.trackStarts[k] > next.trackStarts[k - 1];
+        }
+        ok = ok && next.leadOut > next.trackStarts.back() && next.leadOut <= kSectorsAddressable;
+        if (read && !ok) {
+            std::fprintf(stderr, "mci: the CD's table of contents makes no sense (%zu tracks, lead-out %d); no disc\n",
+                         next.trackStarts.size(), next.leadOut);
         }
         if (!ok) {
             hasMedia = false;

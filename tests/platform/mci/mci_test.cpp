@@ -236,6 +236,30 @@ TEST_F(MciTest, CdTableOfContentsInEachTimeFormat)
     EXPECT_EQ(Send("seek cdaudio to 1:0:60:0"), kMciErrorBadInteger);
 }
 
+TEST_F(MciTest, CdTableOfContentsThatMakesNoSenseIsNoDisc)
+{
+    ASSERT_EQ(Send("open cdaudio"), kMciOk);
+    const test_mci::FakeDisc bad[] = {
+        {{}, 10},                                    // no tracks
+        {{-5, 30}, 75},                              // before the first sector
+        {{0, 30, 30}, 75},                           // out of order
+        {{0, 30}, 30},                               // lead-out on a track
+        {{0, 1000}, 100 * 60 * 75 - 150 + 1},        // past 99:59:74
+        {{0, 1000000000}, 1000000100},               // times past 32-bit milliseconds
+    };
+    for (const test_mci::FakeDisc& disc : bad) {
+        test_mci::Disc() = disc;
+        EXPECT_EQ(Status("status cdaudio media present"), "false") << disc.leadOut;
+        EXPECT_EQ(Send("status cdaudio number of tracks"), kMciErrorDeviceNotReady);
+    }
+    // The last sector a disc can address ends a table that is taken.
+    test_mci::Disc() = test_mci::FakeDisc{{0, 1000}, 100 * 60 * 75 - 150};
+    EXPECT_EQ(Status("status cdaudio media present"), "true");
+    ASSERT_EQ(Send("set cdaudio time format ms"), kMciOk);
+    // 100 minutes, less the start of track 2 with the lead-in.
+    EXPECT_EQ(Status("status cdaudio length track 2"), std::to_string(6000000 - (1000 + 150) * 1000 / 75));
+}
+
 TEST_F(MciTest, CdPlaysItsRangeAndNotifiesOnceAtTheEnd)
 {
     ASSERT_EQ(Send("open cdaudio"), kMciOk);
