@@ -9,6 +9,7 @@ class OrvaVector {
 public:
     OrvaVector() = default;
     OrvaVector(float nx, float ny, float nz) : x(nx), y(ny), z(nz) {}
+    OrvaVector(const OrvaVector& other) = default;
 
     void Set(float nx, float ny, float nz);
     OrvaVector& operator=(const OrvaVector& other) = default;
