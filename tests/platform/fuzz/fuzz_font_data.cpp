@@ -5,6 +5,7 @@
 // reader checks:
 //
 //   fuzz_font_data_regression [MUTATIONS]
+//   fuzz_font_data_regression --write-seeds FOLDER
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "engine/render/font_buffer.h"
 #include "engine/render/font_data.h"
 #include "engine/render/font_sprite.h"
+#include "tests/platform/fuzz/fuzz_main_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OrvaFontData font;
@@ -117,6 +119,10 @@ void Mutate(Bytes* b, Random* r) {
 int main(int argc, char** argv) {
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 2000;
     const std::vector<Bytes> seeds = {Seed(0, -1), Seed(1, 0), Seed(3, 2), Seed(256, 255), Bytes{'O', 'F', 'D', 0}};
+    int status = 0;
+    if (fuzzmain::WriteSeedsIfAsked(argc, argv, seeds, &status)) {
+        return status;
+    }
     fuzzrun::Random random(0x2545F4914F6CDD1Dull);
     fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);

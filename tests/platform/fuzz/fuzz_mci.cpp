@@ -4,6 +4,7 @@
 // mutations that swap, cut, quote and repeat their words:
 //
 //   fuzz_mci_regression [MUTATIONS]
+//   fuzz_mci_regression --write-seeds FOLDER
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/mci/mci.h"
+#include "tests/platform/fuzz/fuzz_main_util.h"
 
 namespace {
 
@@ -230,6 +232,14 @@ int main(int argc, char** argv)
         "pause cd",
         "resume cd",
     };
+    std::vector<std::vector<uint8_t>> seedBytes;
+    for (const std::string& seed : seeds) {
+        seedBytes.emplace_back(seed.begin(), seed.end());
+    }
+    int status = 0;
+    if (fuzzmain::WriteSeedsIfAsked(argc, argv, seedBytes, &status)) {
+        return status;
+    }
     for (const std::string& seed : seeds) {
         MciCommand command;
         if (platform::MciParseCommand(seed.c_str(), &command) != platform::kMciOk) {

@@ -5,6 +5,7 @@
 // reader checks:
 //
 //   fuzz_midi_regression [MUTATIONS]
+//   fuzz_midi_regression --write-seeds FOLDER
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include "platform/audio/audio.h"
 #include "platform/midi/midi.h"
+#include "tests/platform/fuzz/fuzz_main_util.h"
 
 namespace {
 
@@ -269,6 +271,10 @@ int main(int argc, char** argv)
 {
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 3000;
     const std::vector<Bytes> seeds = {Song(0), Song(1), Song(2), Song(3)};
+    int status = 0;
+    if (fuzzmain::WriteSeedsIfAsked(argc, argv, seeds, &status)) {
+        return status;
+    }
     // The seeds read as written: each is a valid song with every kind of
     // event.
     for (size_t i = 0; i < seeds.size(); ++i) {

@@ -4,6 +4,7 @@
 // itself and deterministic mutations aimed at the counts the reader checks:
 //
 //   fuzz_osf_regression [MUTATIONS]
+//   fuzz_osf_regression --write-seeds FOLDER
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "engine/render/scene.h"
 #include "engine/render/scene_item.h"
 #include "engine/render/scene_layer.h"
+#include "tests/platform/fuzz/fuzz_main_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     OrvaOsf doc;
@@ -165,6 +167,10 @@ int main(int argc, char** argv) {
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 2000;
     const std::vector<Bytes> seeds = {Seed(0, 0, 0), Seed(1, 1, 1), Seed(2, 4, 3), Seed(3, 6, 2),
                                       Bytes{'O', 'M', 'D', 0, 0, 0, 0, 0}};
+    int status = 0;
+    if (fuzzmain::WriteSeedsIfAsked(argc, argv, seeds, &status)) {
+        return status;
+    }
     fuzzrun::Random random(0x9E3779B97F4A7C15ull);
     fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);

@@ -1,16 +1,15 @@
-// Runs a fuzz target without libFuzzer: over seed files that this program
-// writes into a folder and reads back, then over deterministic mutations of
-// them, so that every build exercises the readers with hostile input.
+// Runs the image and OAG archive fuzz targets without libFuzzer, over the
+// seeds this program makes and deterministic mutations of them, so that
+// every build exercises the readers with hostile input:
 //
-//   fuzz_<target>_regression SEED_FOLDER [MUTATIONS]
-#include <dirent.h>
-#include <sys/stat.h>
-
+//   fuzz_<target>_regression [MUTATIONS]
+//   fuzz_<target>_regression --write-seeds FOLDER
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "tests/platform/fuzz/fuzz_main_util.h"
 #include "tests/platform/fuzz/fuzz_regression.h"
 #include "tests/platform/fuzz/fuzz_seeds.h"
 
@@ -19,26 +18,6 @@ namespace {
 using fuzzseeds::Bytes;
 
 using fuzzrun::Random;
-
-bool WriteFile(const std::string& path, const Bytes& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    return fclose(f) == 0 && ok;
-}
-
-bool ReadFile(const std::string& path, Bytes* bytes) {
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return false;
-    bytes->clear();
-    uint8_t buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) {
-        bytes->insert(bytes->end(), buffer, buffer + n);
-    }
-    fclose(f);
-    return true;
-}
 
 void Mutate(Bytes* b, Random* r) {
     static const uint32_t kInteresting[] = {0, 1, 0x7F, 0x80, 0xFF, 0x7FFF, 0xFFFF, 16384, 16385,
@@ -88,43 +67,16 @@ void Mutate(Bytes* b, Random* r) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        fprintf(stderr, "usage: %s SEED_FOLDER [MUTATIONS]\n", argv[0]);
-        return 2;
-    }
-    const std::string folder = argv[1];
-    const long mutations = argc > 2 ? strtol(argv[2], nullptr, 10) : 3000;
 #if defined(ORVA_FUZZ_SEEDS_IMAGE)
-    const std::vector<Bytes> made = fuzzseeds::ImageSeeds();
+    const std::vector<Bytes> seeds = fuzzseeds::ImageSeeds();
 #else
-    const std::vector<Bytes> made = fuzzseeds::PackSeeds();
+    const std::vector<Bytes> seeds = fuzzseeds::PackSeeds();
 #endif
-    mkdir(folder.c_str(), 0755);
-    for (size_t i = 0; i < made.size(); ++i) {
-        char name[32];
-        snprintf(name, sizeof(name), "/seed_%03zu", i);
-        if (!WriteFile(folder + name, made[i])) {
-            fprintf(stderr, "cannot write seeds into %s\n", folder.c_str());
-            return 1;
-        }
+    int status = 0;
+    if (fuzzmain::WriteSeedsIfAsked(argc, argv, seeds, &status)) {
+        return status;
     }
-    // Everything in the folder runs, so inputs that once crashed can be kept
-    // there beside the seeds.
-    std::vector<Bytes> seeds;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] == '.') continue;
-            Bytes bytes;
-            if (ReadFile(folder + "/" + entry->d_name, &bytes)) {
-                seeds.push_back(std::move(bytes));
-            }
-        }
-        closedir(dir);
-    }
-    if (seeds.size() < made.size()) {
-        fprintf(stderr, "read %zu seeds back, expected at least %zu\n", seeds.size(), made.size());
-        return 1;
-    }
+    const long mutations = argc > 1 ? strtol(argv[1], nullptr, 10) : 3000;
     fuzzrun::Random random(0x9E3779B97F4A7C15ull);
     fuzzrun::Run(seeds, mutations, &random, &Mutate, 1);
     printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);

@@ -6,6 +6,7 @@
 // mutations aimed at the chunk and entry sizes the readers check:
 //
 //   fuzz_wav_regression [MUTATIONS]
+//   fuzz_wav_regression --write-seeds FOLDER
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include "engine/sound/sound.h"
 #include "platform/audio/sound_buffer.h"
+#include "tests/platform/fuzz/fuzz_main_util.h"
 
 namespace {
 
@@ -352,6 +354,10 @@ int main(int argc, char** argv)
         Pack(0),
         Pack(1),
     };
+    int status = 0;
+    if (fuzzmain::WriteSeedsIfAsked(argc, argv, seeds, &status)) {
+        return status;
+    }
     // The seeds read as written: each is a valid file of its kind.
     for (size_t i = 0; i < seeds.size(); ++i) {
         platform::WaveFormat format;
