@@ -519,6 +519,11 @@ TEST(SoftDeviceRaster, MeshesShadedOnManyThreadsGiveTheSameBytes)
 
 TEST(SoftDeviceRaster, FastSpansMatchTheGeneralPathOnRandomScenes)
 {
+#if defined(__SANITIZE_THREAD__)
+    // One thread throughout: nothing for the thread sanitizer to look at,
+    // and most of its run's time.
+    GTEST_SKIP() << "single-threaded";
+#endif
     for (uint32_t seed = 1; seed <= 6; ++seed) {
         uint64_t fastPrims = 0;
         const std::vector<uint32_t> general = RenderRandom(seed, 1, 0, &fastPrims);
