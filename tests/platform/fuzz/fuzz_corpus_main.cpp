@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,16 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes)
     return ok;
 }
 
-void AddInputs(const std::string& path, std::vector<std::string>* inputs)
+// Paths are made absolute first: a target may change its working folder.
+void AddInputs(const std::string& given, std::vector<std::string>* inputs)
 {
+    char* resolved = realpath(given.c_str(), nullptr);
+    if (resolved == nullptr) {
+        std::fprintf(stderr, "%s: no such file or folder\n", given.c_str());
+        return;
+    }
+    const std::string path = resolved;
+    std::free(resolved);
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
         std::fprintf(stderr, "%s: no such file or folder\n", path.c_str());
