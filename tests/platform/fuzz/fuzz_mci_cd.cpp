@@ -28,6 +28,7 @@
 #include "platform/mci/mci.h"
 #include "tests/platform/fuzz/fuzz_check.h"
 #include "tests/platform/fuzz/fuzz_main_util.h"
+#include "tests/platform/fuzz/fuzz_regression.h"
 
 namespace {
 
@@ -274,17 +275,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Random {
-    uint64_t state = 0x3C6EF372FE94F82Bull;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 void Put(Bytes* b, uint32_t v, int bytes)
 {
@@ -344,17 +335,8 @@ int main(int argc, char** argv)
         return status;
     }
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000;
-    for (const Bytes& seed : seeds) {
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
-    }
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
+    fuzzrun::Random random(0x5BE0CD19137E2179ull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

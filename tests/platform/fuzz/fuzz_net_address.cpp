@@ -54,6 +54,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 }
 
 #if !defined(ORVA_LIBFUZZER)
+namespace {
+
+void MutateUrl(std::string* url, fuzzrun::Random* random)
+{
+    static const std::vector<const char*> kWords = {";", "=", "%", "%7B", "%7D", "%2", "%G1", "%00", "port=",
+                                                    "hostname=", "provider=", "4294967295", "4294967296", "-1",
+                                                    "x-directplay:/", ";a=b;a=c", "EBFE7BA0-628D-11D2-AE0F-006097B01411"};
+    fuzztext::Mutate(url, random, kWords);
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     const std::vector<std::string> urls = {
@@ -76,20 +88,8 @@ int main(int argc, char** argv)
         return status;
     }
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 3000;
-    for (const std::vector<uint8_t>& seed : seeds) {
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
-    }
-    const std::vector<const char*> words = {";", "=", "%", "%7B", "%7D", "%2", "%G1", "%00", "port=", "hostname=",
-                                            "provider=", "4294967295", "4294967296", "-1", "x-directplay:/",
-                                            ";a=b;a=c", "EBFE7BA0-628D-11D2-AE0F-006097B01411"};
-    fuzztext::Random random;
-    for (long i = 0; i < mutations; ++i) {
-        std::string input = urls[random.Below(urls.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            fuzztext::Mutate(&input, &random, words);
-        }
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
-    }
+    fuzzrun::Random random(0x9B05688C2B3E6C1Full);
+    fuzzrun::Run(urls, mutations, &random, &MutateUrl, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "platform/net/protocol.h"
 #include "tests/platform/fuzz/fuzz_check.h"
 #include "tests/platform/fuzz/fuzz_main_util.h"
+#include "tests/platform/fuzz/fuzz_regression.h"
 
 using namespace platform;
 
@@ -43,17 +44,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-struct Random {
-    uint64_t state = 0xBB67AE8584CAA73Bull;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
+using fuzzrun::Random;
 
 // Mutations where the decoders check: the header, the text lengths (any
 // two bytes), the result word, and the packet's length.
@@ -109,17 +100,8 @@ int main(int argc, char** argv)
         return status;
     }
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 3000;
-    for (const Bytes& seed : seeds) {
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
-    }
-    Random random;
-    for (long i = 0; i < mutations; ++i) {
-        Bytes input = seeds[random.Below(seeds.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            Mutate(&input, &random);
-        }
-        LLVMFuzzerTestOneInput(input.data(), input.size());
-    }
+    fuzzrun::Random random(0x1F83D9ABFB41BD6Bull);
+    fuzzrun::Run(seeds, mutations, &random, &Mutate, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

@@ -97,6 +97,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 }
 
 #if !defined(ORVA_LIBFUZZER)
+namespace {
+
+void MutateText(std::string* text, fuzzrun::Random* random)
+{
+    static const std::vector<const char*> kWords = {
+        "template ", "step ", " hp ", " speed ", " alpha ", " scale ", " effect ", " score ", " aim ", " move ",
+        " attack ", " death ", " frames ", "#", "\n", " -1", " 199", " 200", " 255", " 256", " 27", " 28", " 32767",
+        " 32768", " 65536", " 4294967296", " 1e39", " -1e39", " nan", " inf", " 0x10", " 1.5", " 100.5", "\r", "\t",
+        "\x01"};
+    fuzztext::Mutate(text, random, kWords);
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
     const std::vector<std::string> texts = {
@@ -129,22 +143,8 @@ int main(int argc, char** argv)
         return status;
     }
     const long mutations = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 3000;
-    for (const std::vector<uint8_t>& seed : seeds) {
-        LLVMFuzzerTestOneInput(seed.data(), seed.size());
-    }
-    const std::vector<const char*> words = {"template ", "step ", " hp ", " speed ", " alpha ", " scale ", " effect ",
-                                            " score ", " aim ", " move ", " attack ", " death ", " frames ", "#", "\n",
-                                            " -1", " 199", " 200", " 255", " 256", " 27", " 28", " 32767", " 32768",
-                                            " 65536", " 4294967296", " 1e39", " -1e39", " nan", " inf", " 0x10",
-                                            " 1.5", "\r", "\t", "\x01"};
-    fuzztext::Random random;
-    for (long i = 0; i < mutations; ++i) {
-        std::string input = texts[random.Below(texts.size())];
-        for (size_t steps = 1 + random.Below(3); steps > 0; --steps) {
-            fuzztext::Mutate(&input, &random, words);
-        }
-        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(input.data()), input.size());
-    }
+    fuzzrun::Random random(0x510E527FADE682D1ull);
+    fuzzrun::Run(texts, mutations, &random, &MutateText, 3);
     std::printf("%zu seeds and %ld mutations ran\n", seeds.size(), mutations);
     return 0;
 }

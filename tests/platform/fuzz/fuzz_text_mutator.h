@@ -8,21 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/fuzz/fuzz_regression.h"
+
 namespace fuzztext {
 
-struct Random {
-    uint64_t state = 0x6A09E667F3BCC909ull;
-    uint32_t Next()
-    {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return uint32_t(state >> 16);
-    }
-    size_t Below(size_t n) { return n ? Next() % n : 0; }
-};
-
-inline void Mutate(std::string* s, Random* r, const std::vector<const char*>& words)
+inline void Mutate(std::string* s, fuzzrun::Random* r, const std::vector<const char*>& words)
 {
     switch (r->Below(6)) {
     case 0: {
