@@ -690,8 +690,20 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     if (fn != SpanGeneral && ((pr.fastSpan >= 1 && pr.fastSpan <= 6) || (pr.fastSpan >= kSampledSpanBase && !pr.perspective))) {
         PrepareStageZero(c);
     }
-    // Vertical edges bound every row alike: fold them in once.
+    // A rectangle covers exactly its pixel box (set-up made the box from
+    // its edges), so its rows need no edge at all.
+    if (pr.edgeCount == 4) {
+        for (int32_t py = y0; py <= y1 && xl <= xr; ++py) {
+            c.colorRow = target.color + static_cast<size_t>(py) * target.width;
+            c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
+            fn(c, py, xl, xr);
+        }
+        return;
+    }
+    // Vertical edges bound every row alike, and horizontal ones the rows:
+    // fold them in once.
     int64_t left = xl, right = xr;
+    int64_t top = y0, bottom = y1;
     int rowEdges[3];
     int rowEdgeCount = 0;
     for (int e = 0; e < pr.edgeCount; ++e) {
@@ -699,9 +711,16 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
             left = std::max(left, CeilDiv(-pr.ec[e], pr.ea[e]));
         } else if (pr.eb[e] == 0 && pr.ea[e] < 0) {
             right = std::min(right, FloorDiv(pr.ec[e], -pr.ea[e]));
+        } else if (pr.ea[e] == 0 && pr.eb[e] > 0) {
+            top = std::max(top, CeilDiv(-pr.ec[e], pr.eb[e]));
+        } else if (pr.ea[e] == 0 && pr.eb[e] < 0) {
+            bottom = std::min(bottom, FloorDiv(pr.ec[e], -pr.eb[e]));
         } else {
             rowEdges[rowEdgeCount++] = e;
         }
+    }
+    if (top > bottom || left > right) {
+        return;
     }
     // Each sloped edge bounds a row at ceil(-k / a) (left) or floor(k / -a)
     // (right), with k = eb y + ec. Row to row the quotient moves by a fixed
@@ -711,14 +730,14 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
         int64_t q, r;     // the bound, and the remainder that makes it exact
         int64_t dq, dr;   // what one row down adds to them
         int64_t d;        // the divisor (|a|)
-        int kind;         // 1 left, -1 right, 0 horizontal
-        int64_t k, dk;    // horizontal: k, and eb
+        int kind;         // 1 left, -1 right, 0 neither (an edge of no length)
+        int64_t k, dk;    // kind 0: k, and eb
     };
     Bound bounds[3];
     for (int i = 0; i < rowEdgeCount; ++i) {
         const int e = rowEdges[i];
         const int64_t a = pr.ea[e];
-        const int64_t k = pr.eb[e] * y0 + pr.ec[e];
+        const int64_t k = pr.eb[e] * top + pr.ec[e];
         Bound& b = bounds[i];
         if (a > 0) {
             // -k = q a - r, 0 <= r < a; a row down adds -eb = dq a + dr.
@@ -735,7 +754,7 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
             b = {0, 0, 0, 0, 1, 0, k, pr.eb[e]};
         }
     }
-    for (int32_t py = y0; py <= y1; ++py) {
+    for (int32_t py = static_cast<int32_t>(top); py <= bottom; ++py) {
         int64_t lo = left, hi = right;
         bool empty = false;
         for (int i = 0; i < rowEdgeCount; ++i) {

@@ -577,3 +577,97 @@ TEST(SoftDeviceRaster, BusySceneCheckValues)
     EXPECT_EQ(q[1199].x, 175);
     EXPECT_EQ(q[1199].y, 391);
 }
+
+namespace {
+
+// How many of the triangles cover each pixel, worked out from the edge
+// functions on the 1/256-pixel grid with the top-left rule, as the device
+// defines coverage.
+void CountCoverage(const gfxtest::ColorVertex* v, int w, int h, std::vector<int>& counts)
+{
+    auto snap = [](float c) { return static_cast<int64_t>(std::floor(static_cast<double>(c) * 256.0 + 0.5)); };
+    int64_t x[3], y[3];
+    for (int i = 0; i < 3; ++i) {
+        x[i] = snap(v[i].x);
+        y[i] = snap(v[i].y);
+    }
+    const int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (y[1] - y[0]) * (x[2] - x[0]);
+    if (area == 0) {
+        return;
+    }
+    if (area < 0) {
+        std::swap(x[1], x[2]);
+        std::swap(y[1], y[2]);
+    }
+    for (int py = 0; py < h; ++py) {
+        for (int px = 0; px < w; ++px) {
+            bool in = true;
+            for (int e = 0; e < 3 && in; ++e) {
+                const int64_t dx = x[(e + 1) % 3] - x[e], dy = y[(e + 1) % 3] - y[e];
+                const int64_t edge = dx * (256 * py - y[e]) - dy * (256 * px - x[e]);
+                const bool topLeft = dy < 0 || (dy == 0 && dx > 0);
+                in = edge > 0 || (edge == 0 && topLeft);
+            }
+            counts[static_cast<size_t>(py) * w + px] += in;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(SoftDeviceRaster, LevelAndUprightEdgesCoverWhatTheirEdgeFunctionsGiveAcrossBands)
+{
+    // Right triangles and rectangles (two triangles that set-up joins) with
+    // corners on quarter pixels, many crossing the borders between bands,
+    // some upside down, thin or outside the frame; each adds 1 to what it
+    // covers.
+    constexpr int kW = 72, kH = 44;
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> cx(-20, 4 * kW + 20), cy(-20, 4 * kH + 20), side(0, 60);
+    std::vector<gfxtest::ColorVertex> tris;
+    std::vector<int> counts(kW * kH, 0);
+    for (int i = 0; i < 240; ++i) {
+        const float x0 = cx(rng) / 4.0f, y0 = cy(rng) / 4.0f;
+        const float x1 = x0 + (side(rng) - 30) / 4.0f, y1 = y0 + (side(rng) - 30) / 4.0f;
+        const uint32_t c = 0x01010101u;
+        if (i % 2 == 0) {
+            // A rectangle as the sprite batches give it: (a, b, c), (c, d, a).
+            const gfxtest::ColorVertex a{x0, y0, 0, 1, c}, b{x1, y0, 0, 1, c}, cc{x1, y1, 0, 1, c}, d{x0, y1, 0, 1, c};
+            for (const gfxtest::ColorVertex& v : {a, b, cc, cc, d, a}) {
+                tris.push_back(v);
+            }
+        } else {
+            // One level and one upright edge, the corner at either end.
+            const bool flip = (i / 2) % 2 == 1;
+            tris.push_back({x0, y0, 0, 1, c});
+            tris.push_back({x1, y0, 0, 1, c});
+            tris.push_back({flip ? x1 : x0, y1, 0, 1, c});
+        }
+    }
+    for (size_t t = 0; t < tris.size(); t += 3) {
+        CountCoverage(&tris[t], kW, kH, counts);
+    }
+    for (int threads : {1, 3}) {
+        SoftDevice dev;
+        ASSERT_TRUE(gfxtest::MakeDevice(dev, kW, kH, threads));
+        dev.SetRenderState(RsAlphaBlendEnable, 1);
+        dev.SetRenderState(RsSrcBlend, BlendOne);
+        dev.SetRenderState(RsDestBlend, BlendOne);
+        dev.SetVertexShader(0x44);
+        dev.BeginScene();
+        ASSERT_EQ(dev.Clear(0, nullptr, ClearTarget, 0, 1.0f, 0), kGfxOk);
+        ASSERT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, static_cast<uint32_t>(tris.size() / 3), tris.data(),
+                                      sizeof(gfxtest::ColorVertex)),
+                  kGfxOk);
+        dev.EndScene();
+        const std::vector<uint32_t> f = gfxtest::Frame(dev);
+        int covered = 0;
+        for (int i = 0; i < kW * kH; ++i) {
+            ASSERT_EQ(f[static_cast<size_t>(i)], 0x01010101u * static_cast<uint32_t>(counts[static_cast<size_t>(i)]))
+                << "pixel " << i % kW << "," << i / kW << " threads " << threads;
+            covered += counts[static_cast<size_t>(i)] > 0;
+        }
+        // Enough of the frame is drawn for the check to mean something.
+        EXPECT_GT(covered, kW * kH / 3);
+    }
+}
