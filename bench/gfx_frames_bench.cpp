@@ -237,12 +237,17 @@ int main(int argc, char** argv)
     const int warmup = EnvCount("ORVA_BENCH_WARMUP", 10);
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     const int threadCounts[2] = {1, cores};
+    // ORVA_BENCH_SPANS=0, 1 or 2 runs the general path, the SSE2 spans or the
+    // AVX2 ones (the default: the widest the processor has).
+    const char* spansText = std::getenv("ORVA_BENCH_SPANS");
+    const int spans = spansText != nullptr && *spansText != '\0' ? std::clamp(std::atoi(spansText), 0, 2) : 2;
 
     // ORVA_BENCH_PROFILE=k draws frame kind k (0 busy, 1 rotated, 2 cubes)
     // on one thread ORVA_BENCH_FRAMES times and nothing else, for a profiler.
     if (const char* only = std::getenv("ORVA_BENCH_PROFILE")) {
         const int k = std::clamp(std::atoi(only), 0, kKinds - 1);
         device->SetThreadCount(EnvCount("ORVA_GFX_THREADS", 1));
+        device->SetSpanLevel(spans);
         const int n = EnvCount("ORVA_BENCH_FRAMES", 100);
         const auto t0 = std::chrono::steady_clock::now();
         for (int i = 0; i < n; ++i) {
@@ -261,7 +266,7 @@ int main(int argc, char** argv)
         Render(k);
         generalHash[k] = PresentedHash();
     }
-    device->SetSpanLevel(2);
+    device->SetSpanLevel(spans);
     // ORVA_BENCH_DUMP=prefix writes each finished frame as prefixN.ppm to look at.
     if (const char* dump = std::getenv("ORVA_BENCH_DUMP")) {
         for (int k = 0; k < kKinds; ++k) {

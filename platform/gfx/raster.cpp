@@ -681,7 +681,8 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     const int32_t xl = std::max(pr.minX, tx0), xr = std::min(pr.maxX, tx1);
     SpanFn fn = SpanGeneral;
     if (pr.fastSpan >= kSampledSpanBase) {
-        fn = spanLevel >= kSpansSse2 ? kSampledSpans[pr.fastSpan - kSampledSpanBase] : SpanGeneral;
+        const int i = pr.fastSpan - kSampledSpanBase;
+        fn = spanLevel >= kSpansWide ? kSampledSpansWide[i] : (spanLevel == kSpansSse2 ? kSampledSpans[i] : SpanGeneral);
     } else {
         fn = spanLevel >= kSpansWide ? kSpanTableWide[pr.fastSpan]
                                      : (spanLevel == kSpansSse2 ? kSpanTable[pr.fastSpan] : SpanGeneral);

@@ -40,6 +40,9 @@ inline uint8_t SampledSpanIndex(bool perspective, bool linear, int blend)
     return static_cast<uint8_t>(kSampledSpanBase + (perspective ? 6 : 0) + (linear ? 3 : 0) + blend);
 }
 extern const SpanFn kSampledSpans[kSampledSpanCount];
+// The same spans eight pixels at a time with AVX2 (spans_wide.cpp), for
+// processors that have it.
+extern const SpanFn kSampledSpansWide[kSampledSpanCount];
 
 enum FastBlend { FastOpaque = 0, FastAlpha = 1, FastAdd = 2 };
 

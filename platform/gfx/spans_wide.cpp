@@ -1,0 +1,407 @@
+// The sampled spans again, eight pixels at a time with AVX2, for processors
+// that have it. Texel addresses, filter weights and depth are worked out in
+// vector lanes and the texels gathered, with the very arithmetic of the
+// general path: affine coordinates step in 64-bit lanes as its products do,
+// and foreshortened ones are divided four doubles at a time in its order of
+// operations, so every byte and every depth value is the same.
+#include "platform/gfx/spans.h"
+
+#include <immintrin.h>
+
+#include "platform/gfx/soft_device.h"
+
+#define ORVA_WIDE __attribute__((target("avx2")))
+
+namespace platform {
+
+namespace {
+
+// Texel addressing of one axis in 32-bit lanes, for clamping and for
+// wrapping a power-of-two size. The texel is clamp(i & mask) and its
+// neighbour clamp((min(i, lim) + 1) & mask): for clamping (mask all ones,
+// lim = size - 2) the min keeps i + 1 from overflowing where the general
+// path's 64-bit sum does not, and gives size - 1 as the clamp would; for
+// wrapping (lim the largest int) the sum may wrap, which the mask makes
+// what the 64-bit sum gives.
+struct WideAxis {
+    __m256i mask, lim, top;
+};
+
+ORVA_WIDE inline WideAxis MakeWideAxis(int32_t size, uint8_t mode)
+{
+    const bool wrap = mode != AddressClamp;
+    return {_mm256_set1_epi32(wrap ? size - 1 : -1), _mm256_set1_epi32(wrap ? 0x7FFFFFFF : size - 2),
+            _mm256_set1_epi32(size - 1)};
+}
+
+ORVA_WIDE inline __m256i Clamp(__m256i i, const WideAxis& a)
+{
+    return _mm256_min_epi32(_mm256_max_epi32(i, _mm256_setzero_si256()), a.top);
+}
+
+ORVA_WIDE inline __m256i Near(__m256i i, const WideAxis& a)
+{
+    return Clamp(_mm256_and_si256(i, a.mask), a);
+}
+
+ORVA_WIDE inline __m256i Next(__m256i i, const WideAxis& a)
+{
+    return Clamp(_mm256_and_si256(_mm256_add_epi32(_mm256_min_epi32(i, a.lim), _mm256_set1_epi32(1)), a.mask), a);
+}
+
+struct WideTexture {
+    const int* texels;
+    __m256i width;
+    WideAxis u, v;
+};
+
+// Eight pixels' texel positions: the whole texel (i) and the eighth of the
+// 32.32 fixed-point fraction the filter weights take (f), in 32-bit lanes.
+struct Coords {
+    __m256i i, f, j, g;
+};
+
+// Four foreshortened coordinates as the general path turns them into 32.32
+// fixed point (ToFixed) and then into a texel and weight. ToFixed clamps
+// to +-2^30 texels (not-a-number to the bottom) and floors x 2^32, which is
+// exact; the bilinear texel is then floor(x - 1/2) and the weight the eight
+// bits below it. With k = floor(256 x) - 128, an exact integer in a double,
+// the texel is floor(k / 256) and the weight k - 256 floor(k / 256): every
+// step is exact, so the result is the general path's to the bit. Point
+// sampling takes floor(x) instead.
+ORVA_WIDE inline void FixedParts(__m256d x, bool bilinear, __m128i* whole, __m128i* eighth)
+{
+    // max returns its second operand when the first is not a number.
+    x = _mm256_min_pd(_mm256_max_pd(x, _mm256_set1_pd(-1073741824.0)), _mm256_set1_pd(1073741824.0));
+    if (!bilinear) {
+        *whole = _mm256_cvttpd_epi32(_mm256_floor_pd(x));
+        return;
+    }
+    const __m256d k = _mm256_sub_pd(_mm256_floor_pd(_mm256_mul_pd(x, _mm256_set1_pd(256.0))), _mm256_set1_pd(128.0));
+    const __m256d i = _mm256_floor_pd(_mm256_mul_pd(k, _mm256_set1_pd(1.0 / 256.0)));
+    *whole = _mm256_cvttpd_epi32(i);
+    *eighth = _mm256_cvttpd_epi32(_mm256_sub_pd(k, _mm256_mul_pd(i, _mm256_set1_pd(256.0))));
+}
+
+// Affine coordinates in 64-bit lanes, pixels 0, 1, 4, 5 in the first
+// vector and 2, 3, 6, 7 in the second: the high halves then shuffle into
+// pixel order with one instruction.
+ORVA_WIDE inline __m256i High32(__m256i a, __m256i b)
+{
+    return _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+ORVA_WIDE inline __m256i Low32(__m256i a, __m256i b)
+{
+    return _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+// One pair of channels of the filter: the two rows across, then down.
+// t - 32768 and b - 32768 go as signed 16-bit pairs into a multiply-add,
+// and 32768 x 256 comes back with the rounding term.
+ORVA_WIDE inline __m256i FilterRows(__m256i a0, __m256i a1, __m256i b0, __m256i b1, __m256i wx, __m256i wxc,
+                                    __m256i wyLo, __m256i wyHi)
+{
+    const __m256i flip = _mm256_set1_epi16(static_cast<short>(0x8000));
+    const __m256i round = _mm256_set1_epi32(32768 * 256 + 32768);
+    const __m256i top = _mm256_xor_si256(_mm256_add_epi16(_mm256_mullo_epi16(a0, wxc), _mm256_mullo_epi16(a1, wx)), flip);
+    const __m256i bottom =
+        _mm256_xor_si256(_mm256_add_epi16(_mm256_mullo_epi16(b0, wxc), _mm256_mullo_epi16(b1, wx)), flip);
+    const __m256i lo =
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(top, bottom), wyLo), round), 16);
+    const __m256i hi =
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(top, bottom), wyHi), round), 16);
+    return _mm256_packs_epi32(lo, hi);
+}
+
+// v + n d for four pixels n, modulo 2^64.
+ORVA_WIDE inline __m256i Lanes64(uint64_t v, uint64_t d, uint64_t a, uint64_t b, uint64_t e, uint64_t f)
+{
+    return _mm256_setr_epi64x(static_cast<long long>(v + a * d), static_cast<long long>(v + b * d),
+                              static_cast<long long>(v + e * d), static_cast<long long>(v + f * d));
+}
+
+// The general path's bilinear sample of eight pixels, as Filter4 does it
+// for four (spans_sampled.cpp): blue and red, then green and alpha, in
+// 16-bit lanes; every step stays within a 128-bit half, where the pairing
+// of weights and channels is the same as there.
+ORVA_WIDE inline __m256i Filter8(__m256i c00, __m256i c10, __m256i c01, __m256i c11, __m256i fx, __m256i fy)
+{
+    const __m256i wx = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
+    const __m256i wxc = _mm256_sub_epi16(_mm256_set1_epi16(256), wx);
+    const __m256i wy = _mm256_or_si256(_mm256_slli_epi32(fy, 16), _mm256_sub_epi32(_mm256_set1_epi32(256), fy));
+    const __m256i wyLo = _mm256_unpacklo_epi32(wy, wy), wyHi = _mm256_unpackhi_epi32(wy, wy);
+    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
+    const __m256i br = FilterRows(_mm256_and_si256(c00, even), _mm256_and_si256(c10, even), _mm256_and_si256(c01, even),
+                                  _mm256_and_si256(c11, even), wx, wxc, wyLo, wyHi);
+    const __m256i ga = FilterRows(_mm256_srli_epi16(c00, 8), _mm256_srli_epi16(c10, 8), _mm256_srli_epi16(c01, 8),
+                                  _mm256_srli_epi16(c11, 8), wx, wxc, wyLo, wyHi);
+    return _mm256_or_si256(br, _mm256_slli_epi16(ga, 8));
+}
+
+ORVA_WIDE inline __m256i Div255x16(__m256i v)   // v holds x + 127 for x <= 65025
+{
+    return _mm256_srli_epi16(_mm256_mulhi_epu16(v, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
+}
+
+ORVA_WIDE inline __m256i Modulate8(__m256i src, __m256i m16)
+{
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i bias = _mm256_set1_epi16(127);
+    const __m256i sl = _mm256_unpacklo_epi8(src, zero), sh = _mm256_unpackhi_epi8(src, zero);
+    return _mm256_packus_epi16(Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(sl, m16), bias)),
+                               Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(sh, m16), bias)));
+}
+
+template <int Blend>
+ORVA_WIDE inline __m256i Blend8(__m256i src, __m256i dst)
+{
+    if constexpr (Blend == FastOpaque) {
+        (void)dst;
+        return src;
+    } else {
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i bias = _mm256_set1_epi16(127);
+        const __m256i sl = _mm256_unpacklo_epi8(src, zero), sh = _mm256_unpackhi_epi8(src, zero);
+        const __m256i al = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sl, 0xFF), 0xFF);
+        const __m256i ah = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sh, 0xFF), 0xFF);
+        if constexpr (Blend == FastAlpha) {
+            const __m256i full = _mm256_set1_epi16(255);
+            const __m256i dl = _mm256_unpacklo_epi8(dst, zero), dh = _mm256_unpackhi_epi8(dst, zero);
+            const __m256i vl = _mm256_add_epi16(
+                _mm256_add_epi16(_mm256_mullo_epi16(sl, al), _mm256_mullo_epi16(dl, _mm256_sub_epi16(full, al))), bias);
+            const __m256i vh = _mm256_add_epi16(
+                _mm256_add_epi16(_mm256_mullo_epi16(sh, ah), _mm256_mullo_epi16(dh, _mm256_sub_epi16(full, ah))), bias);
+            return _mm256_packus_epi16(Div255x16(vl), Div255x16(vh));
+        } else {
+            const __m256i vl = _mm256_add_epi16(_mm256_mullo_epi16(sl, al), bias);
+            const __m256i vh = _mm256_add_epi16(_mm256_mullo_epi16(sh, ah), bias);
+            return _mm256_adds_epu8(dst, _mm256_packus_epi16(Div255x16(vl), Div255x16(vh)));
+        }
+    }
+}
+
+// The depth comparison of the general path as lane masks: which of less,
+// equal, greater and unordered (a depth that is not a number) pass.
+struct DepthFunc {
+    __m256 lt, eq, gt, un;
+};
+
+ORVA_WIDE inline __m256 LaneMask(bool on)
+{
+    return _mm256_castsi256_ps(_mm256_set1_epi32(on ? -1 : 0));
+}
+
+ORVA_WIDE inline DepthFunc MakeDepthFunc(uint8_t func)
+{
+    bool lt = true, eq = true, gt = true, un = true;   // anything else passes all
+    switch (func) {
+    case CmpNever: lt = eq = gt = un = false; break;
+    case CmpLess: eq = gt = un = false; break;
+    case CmpEqual: lt = gt = un = false; break;
+    case CmpLessEqual: gt = un = false; break;
+    case CmpGreater: lt = eq = un = false; break;
+    case CmpNotEqual: eq = false; break;
+    case CmpGreaterEqual: lt = un = false; break;
+    default: break;
+    }
+    return {LaneMask(lt), LaneMask(eq), LaneMask(gt), LaneMask(un)};
+}
+
+ORVA_WIDE inline __m256i DepthPass(const DepthFunc& f, __m256 z, __m256 stored)
+{
+    const __m256 pass = _mm256_or_ps(
+        _mm256_or_ps(_mm256_and_ps(_mm256_cmp_ps(z, stored, _CMP_LT_OQ), f.lt),
+                     _mm256_and_ps(_mm256_cmp_ps(z, stored, _CMP_EQ_OQ), f.eq)),
+        _mm256_or_ps(_mm256_and_ps(_mm256_cmp_ps(z, stored, _CMP_GT_OQ), f.gt),
+                     _mm256_and_ps(_mm256_cmp_ps(z, stored, _CMP_UNORD_Q), f.un)));
+    return _mm256_castps_si256(pass);
+}
+
+// A plane's value at four pixels, (a + dx x) + row as the general path adds.
+ORVA_WIDE inline __m256d PlaneAt(__m256d a, __m256d dx, __m256d row, __m256d x)
+{
+    return _mm256_add_pd(_mm256_add_pd(a, _mm256_mul_pd(dx, x)), row);
+}
+
+template <bool Persp, bool Bilinear, int Blend, bool Depth>
+ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
+{
+    const Prim& pr = *c.prim;
+    const PixelState& ps = *c.ps;
+    const StageSnap& st = ps.stage[0];
+    const bool depthWrite = Depth && ps.zWrite;
+    const uint32_t factor = pr.fastColor;
+    const bool modulate = factor != 0xFFFFFFFFu;
+    constexpr bool kSkipClear = Blend != FastOpaque;
+    if (kSkipClear && (factor >> 24) == 0 && !depthWrite) {
+        return;
+    }
+    const bool drawColor = !(kSkipClear && (factor >> 24) == 0);
+    const WideTexture tx{reinterpret_cast<const int*>(st.tex.texels), _mm256_set1_epi32(st.tex.width),
+                         MakeWideAxis(st.tex.width, st.addressU), MakeWideAxis(st.tex.height, st.addressV)};
+    const __m256i m16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(factor)), _mm256_setzero_si256());
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i alphaMask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    uint32_t* const out = c.colorRow;
+    float* const depthRow = c.depthRow;
+
+    const double fy = py;
+    const Plane& zp = c.planes[SlotZ];
+    const Plane& sp = c.planes[SlotTex];
+    const Plane& tp = c.planes[SlotTex + 1];
+    const Plane& qp = c.planes[SlotQ];
+    const __m256d step4 = _mm256_set1_pd(4.0);
+    const __m256d zA = _mm256_set1_pd(zp.a), zDx = _mm256_set1_pd(zp.dx), zRow = _mm256_set1_pd(zp.dy * fy);
+    const __m256d sA = _mm256_set1_pd(sp.a), sDx = _mm256_set1_pd(sp.dx), sRowT = _mm256_set1_pd(sp.dy * fy);
+    const __m256d tA = _mm256_set1_pd(tp.a), tDx = _mm256_set1_pd(tp.dx), tRowT = _mm256_set1_pd(tp.dy * fy);
+    const __m256d qA = _mm256_set1_pd(qp.a), qDx = _mm256_set1_pd(qp.dx), qRowT = _mm256_set1_pd(qp.dy * fy);
+    const DepthFunc zFunc = MakeDepthFunc(Depth ? ps.zFunc : 0);
+    // Pixel x as a double, for pixels 0-3 and 4-7 of the group.
+    __m256d xLo = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 2, 3));
+    __m256d xHi = _mm256_add_pd(xLo, step4);
+
+    // Affine coordinates: 32.32 fixed point stepped modulo 2^64, as the
+    // general path's products wrap; lanes hold pixels 0, 1, 4, 5 and 2, 3,
+    // 6, 7 (see High32).
+    __m256i sA01 = _mm256_setzero_si256(), sA23 = sA01, tA01 = sA01, tA23 = sA01, sStep = sA01, tStep = sA01;
+    if constexpr (!Persp) {
+        const uint64_t sRow = static_cast<uint64_t>(c.sRowFixed ? c.sRow : ToFixed(sp.a + sp.dy * py));
+        const uint64_t tRow = static_cast<uint64_t>(c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py));
+        const uint64_t ds = static_cast<uint64_t>(c.ds), dt = static_cast<uint64_t>(c.dt);
+        // The bilinear sample reads from half a texel up and left.
+        const uint64_t half = Bilinear ? uint64_t{1} << 31 : 0;
+        const uint64_t s0 = sRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * ds - half;
+        const uint64_t t0 = tRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * dt - half;
+        sA01 = Lanes64(s0, ds, 0, 1, 4, 5);
+        sA23 = Lanes64(s0, ds, 2, 3, 6, 7);
+        tA01 = Lanes64(t0, dt, 0, 1, 4, 5);
+        tA23 = Lanes64(t0, dt, 2, 3, 6, 7);
+        sStep = _mm256_set1_epi64x(static_cast<long long>(8 * ds));
+        tStep = _mm256_set1_epi64x(static_cast<long long>(8 * dt));
+    }
+
+    for (int32_t px = x0; px <= x1; px += 8) {
+        const bool whole = px + 7 <= x1;
+        const __m256i inSpan = _mm256_cmpgt_epi32(_mm256_set1_epi32(x1 - px + 1), iota);
+        __m256i live = inSpan;
+        Coords k;
+        if constexpr (Persp) {
+            const __m256d wLo = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(qA, qDx, qRowT, xLo));
+            const __m256d wHi = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(qA, qDx, qRowT, xHi));
+            __m128i i0, i1, f0 = _mm_setzero_si128(), f1 = f0, j0, j1, g0 = f0, g1 = f0;
+            FixedParts(_mm256_mul_pd(PlaneAt(sA, sDx, sRowT, xLo), wLo), Bilinear, &i0, &f0);
+            FixedParts(_mm256_mul_pd(PlaneAt(sA, sDx, sRowT, xHi), wHi), Bilinear, &i1, &f1);
+            FixedParts(_mm256_mul_pd(PlaneAt(tA, tDx, tRowT, xLo), wLo), Bilinear, &j0, &g0);
+            FixedParts(_mm256_mul_pd(PlaneAt(tA, tDx, tRowT, xHi), wHi), Bilinear, &j1, &g1);
+            k.i = _mm256_set_m128i(i1, i0);
+            k.f = _mm256_set_m128i(f1, f0);
+            k.j = _mm256_set_m128i(j1, j0);
+            k.g = _mm256_set_m128i(g1, g0);
+        } else {
+            k.i = High32(sA01, sA23);
+            k.j = High32(tA01, tA23);
+            k.f = _mm256_srli_epi32(Low32(sA01, sA23), 24);
+            k.g = _mm256_srli_epi32(Low32(tA01, tA23), 24);
+            sA01 = _mm256_add_epi64(sA01, sStep);
+            sA23 = _mm256_add_epi64(sA23, sStep);
+            tA01 = _mm256_add_epi64(tA01, tStep);
+            tA23 = _mm256_add_epi64(tA23, tStep);
+        }
+        if constexpr (Depth) {
+            const __m256 z = _mm256_set_m128(_mm256_cvtpd_ps(PlaneAt(zA, zDx, zRow, xHi)),
+                                             _mm256_cvtpd_ps(PlaneAt(zA, zDx, zRow, xLo)));
+            __m256 stored;
+            if (whole) {
+                stored = _mm256_loadu_ps(depthRow + px);
+            } else {
+                stored = _mm256_maskload_ps(depthRow + px, inSpan);
+            }
+            live = _mm256_and_si256(live, DepthPass(zFunc, z, stored));
+            if (depthWrite) {
+                if (whole) {
+                    _mm256_storeu_ps(depthRow + px, _mm256_blendv_ps(stored, z, _mm256_castsi256_ps(live)));
+                } else {
+                    _mm256_maskstore_ps(depthRow + px, live, z);
+                }
+            }
+        }
+        xLo = _mm256_add_pd(xLo, _mm256_set1_pd(8.0));
+        xHi = _mm256_add_pd(xHi, _mm256_set1_pd(8.0));
+        if (!drawColor || _mm256_testz_si256(live, live)) {
+            continue;
+        }
+        __m256i src;
+        if constexpr (Bilinear) {
+            const __m256i xa = Near(k.i, tx.u), xb = Next(k.i, tx.u);
+            const __m256i rowA = _mm256_mullo_epi32(Near(k.j, tx.v), tx.width);
+            const __m256i rowB = _mm256_mullo_epi32(Next(k.j, tx.v), tx.width);
+            const __m256i zero = _mm256_setzero_si256();
+            const __m256i c00 = _mm256_mask_i32gather_epi32(zero, tx.texels, _mm256_add_epi32(rowA, xa), live, 4);
+            const __m256i c10 = _mm256_mask_i32gather_epi32(zero, tx.texels, _mm256_add_epi32(rowA, xb), live, 4);
+            const __m256i c01 = _mm256_mask_i32gather_epi32(zero, tx.texels, _mm256_add_epi32(rowB, xa), live, 4);
+            const __m256i c11 = _mm256_mask_i32gather_epi32(zero, tx.texels, _mm256_add_epi32(rowB, xb), live, 4);
+            // Four texels of alpha 0 filter to alpha 0, which leaves the
+            // target as it is under these blends.
+            if (kSkipClear && _mm256_testz_si256(_mm256_or_si256(_mm256_or_si256(c00, c10), _mm256_or_si256(c01, c11)),
+                                                 alphaMask)) {
+                continue;
+            }
+            src = Filter8(c00, c10, c01, c11, k.f, k.g);
+        } else {
+            const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(Near(k.j, tx.v), tx.width), Near(k.i, tx.u));
+            src = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), tx.texels, index, live, 4);
+            if (kSkipClear && _mm256_testz_si256(src, alphaMask)) {
+                continue;
+            }
+        }
+        if (modulate) {
+            src = Modulate8(src, m16);
+        }
+        __m256i* dst = reinterpret_cast<__m256i*>(out + px);
+        if (whole) {
+            const __m256i d = _mm256_loadu_si256(dst);
+            __m256i v = Blend8<Blend>(src, d);
+            if (Blend == FastOpaque) {
+                // Lanes the depth test failed keep the target.
+                v = _mm256_blendv_epi8(d, v, live);
+            }
+            _mm256_storeu_si256(dst, v);
+        } else {
+            int* p = reinterpret_cast<int*>(out + px);
+            const __m256i d = Blend == FastOpaque ? _mm256_setzero_si256() : _mm256_maskload_epi32(p, inSpan);
+            _mm256_maskstore_epi32(p, Blend == FastOpaque ? live : inSpan, Blend8<Blend>(src, d));
+        }
+    }
+}
+
+// Textures these lanes cannot address (a wrapped size that is not a power
+// of two, or more texels than 32-bit indices reach) take the four-pixel
+// spans.
+template <bool Persp, bool Bilinear, int Blend>
+void SpanWide(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
+{
+    const StageSnap& st = c.ps->stage[0];
+    auto addressable = [](int32_t size, uint8_t mode) { return mode == AddressClamp || (size & (size - 1)) == 0; };
+    if (!addressable(st.tex.width, st.addressU) || !addressable(st.tex.height, st.addressV) ||
+        static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF) {
+        kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase](c, py, x0, x1);
+        return;
+    }
+    if (c.ps->zTest && c.depthRow != nullptr) {
+        SpanWideOf<Persp, Bilinear, Blend, true>(c, py, x0, x1);
+    } else {
+        SpanWideOf<Persp, Bilinear, Blend, false>(c, py, x0, x1);
+    }
+}
+
+}  // namespace
+
+const SpanFn kSampledSpansWide[kSampledSpanCount] = {
+    SpanWide<false, false, FastOpaque>, SpanWide<false, false, FastAlpha>, SpanWide<false, false, FastAdd>,
+    SpanWide<false, true, FastOpaque>,  SpanWide<false, true, FastAlpha>,  SpanWide<false, true, FastAdd>,
+    SpanWide<true, false, FastOpaque>,  SpanWide<true, false, FastAlpha>,  SpanWide<true, false, FastAdd>,
+    SpanWide<true, true, FastOpaque>,   SpanWide<true, true, FastAlpha>,   SpanWide<true, true, FastAdd>,
+};
+
+}  // namespace platform
