@@ -215,7 +215,9 @@ void DrawSampledScene(SoftDevice& dev, const SceneTextures& tex, uint32_t seed, 
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
     const uint32_t blends[][2] = {{BlendOne, BlendZero}, {BlendSrcAlpha, BlendInvSrcAlpha}, {BlendSrcAlpha, BlendOne},
                                   {BlendOne, BlendOne}};
-    const uint32_t addresses[] = {AddressWrap, AddressClamp, AddressWrap, AddressClamp, AddressMirror};
+    // Wrap and clamp take the sampled spans; the others keep the general path.
+    const uint32_t addresses[] = {AddressWrap, AddressClamp,  AddressWrap,      AddressClamp,
+                                  AddressMirror, AddressBorder, AddressMirrorOnce};
     const uint32_t tints[] = {0xFFFFFFFFu, 0xFFC0C0FFu, 0x80FFFFFFu, 0x00FFFFFFu, 0xFF102030u};
     const std::vector<frames::Vertex3D> cube = frames::CubeVertices();
     const Matrix4 projection = [] {
@@ -242,8 +244,9 @@ void DrawSampledScene(SoftDevice& dev, const SceneTextures& tex, uint32_t seed, 
         dev.SetTextureStageState(0, TssAlphaOp, pick(5) == 0 ? TopSelectArg1 : TopModulate);
         dev.SetTextureStageState(0, TssMagFilter, pick(3) == 0 ? FilterPoint : FilterLinear);
         dev.SetTextureStageState(0, TssMinFilter, pick(3) == 0 ? FilterPoint : FilterLinear);
-        dev.SetTextureStageState(0, TssAddressU, addresses[pick(5)]);
-        dev.SetTextureStageState(0, TssAddressV, addresses[pick(5)]);
+        dev.SetTextureStageState(0, TssAddressU, addresses[pick(7)]);
+        dev.SetTextureStageState(0, TssAddressV, addresses[pick(7)]);
+        dev.SetTextureStageState(0, TssBorderColor, static_cast<uint32_t>(rng()));
         const uint32_t tint = pick(4) == 0 ? static_cast<uint32_t>(rng()) : tints[pick(5)];
         const int kind = pick(3);
         if (kind == 2) {
@@ -273,7 +276,10 @@ void DrawSampledScene(SoftDevice& dev, const SceneTextures& tex, uint32_t seed, 
                                        uni(1, 50), uni(0, 6.3f), 16};
             frames::AppendTurnedQuad(v, q);
             const float z0 = uni(0, 1), dz = uni(-0.01f, 0.01f);
-            const float us = uni(0.2f, 3.0f), uo = uni(-1.5f, 1.5f);
+            // Now and then coordinates far out, where wrapping takes the top
+            // bits and the fixed point saturates.
+            const bool far = pick(8) == 0;
+            const float us = far ? uni(1e4f, 1e8f) : uni(0.2f, 3.0f), uo = far ? uni(-1e7f, 1e7f) : uni(-1.5f, 1.5f);
             for (busy2d::Vertex& x : v) {
                 x.color = tint;
                 x.z = std::min(1.0f, std::max(0.0f, z0 + dz * x.x));
@@ -282,9 +288,10 @@ void DrawSampledScene(SoftDevice& dev, const SceneTextures& tex, uint32_t seed, 
             }
         } else {
             // Foreshortened triangle: rhw differs per corner.
+            const float reach = pick(8) == 0 ? 1e7f : 2.0f;
             for (int k = 0; k < 3; ++k) {
                 v.push_back({uni(-30, static_cast<float>(w + 30)), uni(-30, static_cast<float>(h + 30)), uni(0, 1),
-                             uni(0.2f, 2.0f), tint, uni(-1, 2), uni(-1, 2)});
+                             uni(0.2f, 2.0f), tint, uni(-reach, reach), uni(-reach, reach)});
             }
         }
         dev.SetRenderState(RsCullMode, CullNone);
