@@ -142,8 +142,9 @@ uint32_t Sample(const StageSnap& st, int64_t s, int64_t t, bool linear)
     if (!linear) {
         return Fetch(st, s >> 32, t >> 32);
     }
-    const int64_t s2 = s - (int64_t{1} << 31);
-    const int64_t t2 = t - (int64_t{1} << 31);
+    // Half a texel back, wrapping as the coordinates do.
+    const int64_t s2 = static_cast<int64_t>(static_cast<uint64_t>(s) - (uint64_t{1} << 31));
+    const int64_t t2 = static_cast<int64_t>(static_cast<uint64_t>(t) - (uint64_t{1} << 31));
     const int64_t i0 = s2 >> 32, j0 = t2 >> 32;
     const uint32_t fx = static_cast<uint32_t>(s2 >> 24) & 0xFF;
     const uint32_t fy = static_cast<uint32_t>(t2 >> 24) & 0xFF;
@@ -354,9 +355,12 @@ inline void PrepareStageZero(SpanCtx& c)
     c.tRow = ToFixed(tp.a);
 }
 
+// Far-out coordinates wrap modulo 2^64 (in unsigned arithmetic, where that
+// is defined); the fast spans step the same way.
 inline int64_t AffineFixed(const Plane& p, int32_t px, int32_t py)
 {
-    return ToFixed(p.a + p.dy * py) + static_cast<int64_t>(px) * ToFixed(p.dx);
+    return static_cast<int64_t>(static_cast<uint64_t>(ToFixed(p.a + p.dy * py)) +
+                                static_cast<uint64_t>(static_cast<int64_t>(px)) * static_cast<uint64_t>(ToFixed(p.dx)));
 }
 
 // What follows the colour: fog, the alpha test, blending, the write mask,
@@ -554,11 +558,19 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
     // The same values the general path works out per pixel (a + 0 x py is a).
     const int64_t sRow = c.sRowFixed ? c.sRow : ToFixed(sp.a + sp.dy * py);
     const int64_t tRow = c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py);
-    int64_t s = sRow + x0 * ds, t = tRow + x0 * dt;
-    const int64_t sEnd = sRow + x1 * ds, tEnd = tRow + x1 * dt;
+    // The coordinates of the span's ends, when they fit in 64 bits: then
+    // every pixel between lies between them. When they do not (steps of a
+    // billion texels a pixel), the general path's sums wrap and the ends say
+    // nothing about the pixels between.
+    auto end = [](int64_t row, int32_t x, int64_t d, int64_t* out) {
+        return !__builtin_mul_overflow(static_cast<int64_t>(x), d, out) && !__builtin_add_overflow(*out, row, out);
+    };
+    int64_t s = 0, t = 0, sEnd = 0, tEnd = 0;
+    const bool exact = end(sRow, x0, ds, &s) && end(tRow, x0, dt, &t) && end(sRow, x1, ds, &sEnd) &&
+                       end(tRow, x1, dt, &tEnd);
     const int64_t w = st.tex.width, h = st.tex.height;
     // Spans that leave the texture take the general path's addressing.
-    if ((s >> 32) < 0 || (s >> 32) >= w || (sEnd >> 32) < 0 || (sEnd >> 32) >= w || (t >> 32) < 0 ||
+    if (!exact || (s >> 32) < 0 || (s >> 32) >= w || (sEnd >> 32) < 0 || (sEnd >> 32) >= w || (t >> 32) < 0 ||
         (t >> 32) >= h || (tEnd >> 32) < 0 || (tEnd >> 32) >= h) {
         SpanGeneral(c, py, x0, x1);
         return;

@@ -102,8 +102,9 @@ struct Quad4 {
 template <bool SkipClear>
 inline bool Gather(const Texture& tx, int64_t s, int64_t t, Quad4& q, int lane)
 {
-    const int64_t s2 = s - (int64_t{1} << 31);
-    const int64_t t2 = t - (int64_t{1} << 31);
+    // Half a texel back, wrapping as the coordinates do.
+    const int64_t s2 = static_cast<int64_t>(static_cast<uint64_t>(s) - (uint64_t{1} << 31));
+    const int64_t t2 = static_cast<int64_t>(static_cast<uint64_t>(t) - (uint64_t{1} << 31));
     const int64_t i0 = s2 >> 32, j0 = t2 >> 32;
     const int64_t xa = tx.u.At(i0), xb = tx.u.At(i0 + 1);
     const uint32_t* rowA = tx.texels + tx.v.At(j0) * tx.width;

@@ -497,6 +497,65 @@ TEST(SoftDeviceRaster, SampledSpansMatchTheGeneralPathOnRandomScenes)
     }
 }
 
+// Sprites whose texture coordinate races across the texture, a billion
+// texels a pixel or more: the fixed-point steps saturate and a span's sum
+// wraps round to where it began, while the pixels between lie far outside
+// the texture. Every level must read them as the general path does, and
+// never outside the texels.
+std::vector<uint32_t> RenderRacingSprites(int spanLevel)
+{
+    SoftDevice dev;
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, 64, 40, 1));
+    dev.SetSpanLevel(spanLevel);
+    std::vector<uint32_t> texels(16 * 16);
+    for (size_t i = 0; i < texels.size(); ++i) {
+        texels[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x010307u);
+    }
+    SoftTexture* t = gfxtest::MakeTexture(dev, 16, 16, texels);
+    dev.SetTexture(0, t);
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0);
+    int row = 0;
+    for (const uint32_t filter : {FilterPoint, FilterLinear}) {
+        dev.SetTextureStageState(0, TssMagFilter, filter);
+        dev.SetTextureStageState(0, TssMinFilter, filter);
+        for (const uint32_t address : {AddressWrap, AddressClamp}) {
+            dev.SetTextureStageState(0, TssAddressU, address);
+            dev.SetTextureStageState(0, TssAddressV, address);
+            for (const float perPixel : {0x1p26f, 0x1p27f, 0x1p31f, 0x1p40f}) {
+                for (const int width : {5, 9, 13}) {
+                    // u is 0 at the first pixel's centre and climbs from there.
+                    const float x0 = 0.5f + static_cast<float>((row * 7) % 40), y0 = static_cast<float>(row % 36);
+                    const float x1 = x0 + static_cast<float>(width);
+                    const float u1 = perPixel * static_cast<float>(width);
+                    const busy2d::Vertex v[6] = {{x0, y0, 0, 1, 0xFFFFFFFFu, 0, 0},  {x1, y0, 0, 1, 0xFFFFFFFFu, u1, 0},
+                                                 {x1, y0 + 3, 0, 1, 0xFFFFFFFFu, u1, 0}, {x1, y0 + 3, 0, 1, 0xFFFFFFFFu, u1, 0},
+                                                 {x0, y0 + 3, 0, 1, 0xFFFFFFFFu, 0, 0},  {x0, y0, 0, 1, 0xFFFFFFFFu, 0, 0}};
+                    EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 2, v, sizeof(busy2d::Vertex)), kGfxOk);
+                    ++row;
+                }
+            }
+        }
+    }
+    dev.EndScene();
+    dev.SetTexture(0, nullptr);
+    std::vector<uint32_t> frame = gfxtest::Frame(dev);
+    t->Release();
+    return frame;
+}
+
+TEST(SoftDeviceRaster, SpritesRacingAcrossTheTextureReadItAsTheGeneralPathDoes)
+{
+    const std::vector<uint32_t> general = RenderRacingSprites(0);
+    size_t drawn = 0;
+    for (const uint32_t p : general) {
+        drawn += p != 0xFF000000u;
+    }
+    EXPECT_GT(drawn, 200u);
+    ExpectSameFrames(RenderRacingSprites(1), general, 64, "level 1");
+    ExpectSameFrames(RenderRacingSprites(2), general, 64, "level 2");
+}
+
 TEST(SoftDeviceRaster, RotatedAndCubeFramesAreTheGeneralPathsBytesOnAnyThreadCount)
 {
     for (const bool cubes : {false, true}) {
