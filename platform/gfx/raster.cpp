@@ -636,6 +636,74 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
     }
 }
 
+// A textured rectangle's rows in one band. A 1:1 sprite's rows all start
+// at the same texel column and read one texel per pixel, so that is checked
+// once; each row then only finds its texel row. Rows that do not qualify go
+// through SpanTextured, which gives the same bytes.
+template <int Blend, bool Mod, bool Wide>
+void RectTextured(SpanCtx& c, const Target& target, int32_t y0, int32_t y1, int32_t x0, int32_t x1)
+{
+    const StageSnap& st = c.ps->stage[0];
+    const Plane& tp = c.planes[SlotTex + 1];
+    const int64_t w = st.tex.width, h = st.tex.height;
+    const int64_t ds = c.ds;
+    int64_t s = 0, sEnd = 0;
+    const bool alike = c.sRowFixed && c.dt == 0 && ds > 0 && ds <= (int64_t{1} << 32) &&
+                       !__builtin_mul_overflow(static_cast<int64_t>(x0), ds, &s) &&
+                       !__builtin_add_overflow(s, c.sRow, &s) &&
+                       !__builtin_mul_overflow(static_cast<int64_t>(x1), ds, &sEnd) &&
+                       !__builtin_add_overflow(sEnd, c.sRow, &sEnd) && (s >> 32) >= 0 && (sEnd >> 32) < w &&
+                       (sEnd >> 32) - (s >> 32) == x1 - x0;
+    const __m128i m16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(c.prim->fastColor)), _mm_setzero_si128());
+    const __m128i alphaMask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    for (int32_t py = y0; py <= y1; ++py) {
+        c.colorRow = target.color + static_cast<size_t>(py) * target.width;
+        c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
+        const int64_t t = c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py);
+        if (!alike || (t >> 32) < 0 || (t >> 32) >= h) {
+            SpanTextured<Blend, Mod, Wide>(c, py, x0, x1);
+            continue;
+        }
+        const uint32_t* row = st.tex.texels + (t >> 32) * w + (s >> 32) - x0;
+        uint32_t* out = c.colorRow;
+        int32_t px = x0;
+        if constexpr (Wide) {
+            px = RowAvx2<Blend, Mod>(row, out, px, x1, c.prim->fastColor);
+        }
+        for (; px + 3 <= x1; px += 4) {
+            __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + px));
+            if constexpr (Mod) {
+                src = Modulate4(src, m16);
+            }
+            if constexpr (Blend != FastOpaque) {
+                if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(src, alphaMask), _mm_setzero_si128())) == 0xFFFF) {
+                    continue;
+                }
+            }
+            __m128i* dst = reinterpret_cast<__m128i*>(out + px);
+            _mm_storeu_si128(dst, Blend4<Blend>(src, _mm_loadu_si128(dst)));
+        }
+        for (; px <= x1; ++px) {
+            uint32_t src = row[px];
+            if constexpr (Mod) {
+                src = static_cast<uint32_t>(_mm_cvtsi128_si32(Modulate4(_mm_cvtsi32_si128(static_cast<int>(src)), m16)));
+            }
+            out[px] = Blend1<Blend>(src, out[px]);
+        }
+    }
+}
+
+using RectFn = void (*)(SpanCtx&, const Target&, int32_t, int32_t, int32_t, int32_t);
+// Indexed by the fast span less one (the textured spans 1 to 6).
+const RectFn kRectTable[] = {
+    RectTextured<FastOpaque, false, false>, RectTextured<FastAlpha, false, false>, RectTextured<FastAdd, false, false>,
+    RectTextured<FastOpaque, true, false>,  RectTextured<FastAlpha, true, false>,  RectTextured<FastAdd, true, false>,
+};
+const RectFn kRectTableWide[] = {
+    RectTextured<FastOpaque, false, true>, RectTextured<FastAlpha, false, true>, RectTextured<FastAdd, false, true>,
+    RectTextured<FastOpaque, true, true>,  RectTextured<FastAlpha, true, true>,  RectTextured<FastAdd, true, true>,
+};
+
 template <int Blend>
 void SpanConstant(const SpanCtx& c, int32_t, int32_t x0, int32_t x1)
 {
@@ -706,6 +774,12 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     // A rectangle covers exactly its pixel box (set-up made the box from
     // its edges), so its rows need no edge at all.
     if (pr.edgeCount == 4) {
+        if (fn != SpanGeneral && pr.fastSpan >= 1 && pr.fastSpan <= 6) {
+            if (xl <= xr) {
+                (spanLevel >= kSpansWide ? kRectTableWide : kRectTable)[pr.fastSpan - 1](c, target, y0, y1, xl, xr);
+            }
+            return;
+        }
         for (int32_t py = y0; py <= y1 && xl <= xr; ++py) {
             c.colorRow = target.color + static_cast<size_t>(py) * target.width;
             c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
