@@ -108,7 +108,10 @@ bool Prepare(Setup& s, bool skinned, std::string* why)
             reg = {u(rng), u(rng), u(rng), 1.0f};
         }
         // Bone indices (0 .. 22, times three in the program) and weights.
-        v[5] = {static_cast<float>(rng() % 23), static_cast<float>(rng() % 23), static_cast<float>(rng() % 23), 0.0f};
+        // As the device reads them from a colour: byte / 255, times 765 in
+        // the program.
+        v[5] = {static_cast<float>(rng() % 23) / 255.0f, static_cast<float>(rng() % 23) / 255.0f,
+                static_cast<float>(rng() % 23) / 255.0f, 0.0f};
         v[4] = {0.5f, 0.3f, 0.2f, 1.0f};
     }
     return true;
@@ -135,6 +138,8 @@ void BM_ProgramOneAtATime(benchmark::State& state)
 }
 BENCHMARK(BM_ProgramOneAtATime)->ArgName("skinned")->Arg(0)->Arg(1);
 
+// The program over VertexRun's lanes: each round fills the inputs the
+// program reads from the next vertices, runs it and reads the position.
 void BM_ProgramBatch(benchmark::State& state)
 {
     Setup s;
@@ -143,16 +148,29 @@ void BM_ProgramBatch(benchmark::State& state)
         state.SkipWithError(why.c_str());
         return;
     }
-    constexpr int kLanes = VertexProgram::kBatchLanes;
-    VertexShaderOutput out[kLanes];
-    float in[kLanes][platform::shader::kVertexInputs][4];
+    constexpr int kLanes = platform::VertexRun::kLanes;
+    platform::VertexRun run;
+    if (!run.Begin(s.program, s.constants)) {
+        state.SkipWithError("no run");
+        return;
+    }
+    const uint32_t used = s.program.GetInputMask();
     size_t i = 0;
     for (auto _ : state) {
-        for (int l = 0; l < kLanes; ++l) {
-            std::memcpy(in[l], s.inputs[(i + l) % s.inputs.size()].data(), sizeof in[l]);
+        for (int r = 0; r < platform::shader::kVertexInputs; ++r) {
+            if ((used >> r & 1u) == 0) {
+                continue;
+            }
+            // The inputs are whole blocks of lanes (4096 vertices).
+            for (int c = 0; c < 4; ++c) {
+                float* lanes = run.Input(r, c);
+                for (int l = 0; l < kLanes; ++l) {
+                    lanes[l] = s.inputs[i + l][r][c];
+                }
+            }
         }
-        s.program.RunBatch(s.constants, in, kLanes, out);
-        benchmark::DoNotOptimize(out);
+        run.Run();
+        benchmark::DoNotOptimize(run.Output(0)[0]);
         i = (i + kLanes) % s.inputs.size();
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * kLanes);
@@ -205,8 +223,8 @@ void BM_MeshDraw(benchmark::State& state)
                 uint32_t c = 0xFF808080u;
                 if (e.reg == 5) {
                     // Index bytes reversed, as the loader writes them.
-                    c = static_cast<uint32_t>(in[5][2]) | (static_cast<uint32_t>(in[5][1]) << 8) |
-                        (static_cast<uint32_t>(in[5][0]) << 16);
+                    auto byte = [](float f) { return static_cast<uint32_t>(f * 255.0f + 0.5f); };
+                    c = byte(in[5][2]) | (byte(in[5][1]) << 8) | (byte(in[5][0]) << 16);
                 }
                 std::memcpy(p + e.offset, &c, 4);
             } else {

@@ -4,6 +4,7 @@
 #include "platform/gfx/vertex_shader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -328,6 +329,11 @@ bool VertexProgram::Load(const uint32_t* code, size_t tokens, std::string* error
     } catch (const std::bad_alloc&) {
         return SetError(error, "out of memory");
     }
+    if (!Lower()) {
+        instructions.clear();
+        definitions.clear();
+        return SetError(error, "out of memory");
+    }
     inputMask = inputs;
     loaded = true;
     return true;
@@ -508,6 +514,53 @@ void VertexProgram::Run(const float (*constants)[4], const float (*inputs)[4], V
 // The device's programmable stage
 
 namespace {
+
+// Reads element e of n vertices, stride bytes apart from `vertices`, into
+// input reg of the run's lanes, as FetchVertexInputs reads one vertex.
+void FetchLanes(const VertexDeclaration::Element& e, const uint8_t* vertices, uint32_t stride, int n, VertexRun* run,
+                uint32_t reg)
+{
+    float* v[4];
+    for (int c = 0; c < 4; ++c) {
+        v[c] = run->Input(static_cast<int>(reg), c);
+    }
+    for (int l = 0; l < n; ++l) {
+        float in[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        const uint8_t* p = vertices + static_cast<size_t>(l) * stride + e.offset;
+        switch (e.type) {
+        case DeclFloat1:
+        case DeclFloat2:
+        case DeclFloat3:
+        case DeclFloat4:
+            std::memcpy(in, p, DeclTypeBytes(e.type));
+            break;
+        case DeclColor: {
+            uint32_t c;
+            std::memcpy(&c, p, 4);
+            in[0] = static_cast<float>((c >> 16) & 0xFF) / 255.0f;
+            in[1] = static_cast<float>((c >> 8) & 0xFF) / 255.0f;
+            in[2] = static_cast<float>(c & 0xFF) / 255.0f;
+            in[3] = static_cast<float>(c >> 24) / 255.0f;
+            break;
+        }
+        case DeclUByte4:
+            for (int k = 0; k < 4; ++k) {
+                in[k] = static_cast<float>(p[k]);
+            }
+            break;
+        default:
+            for (int k = 0; k < (e.type == DeclShort2 ? 2 : 4); ++k) {
+                int16_t s;
+                std::memcpy(&s, p + 2 * k, 2);
+                in[k] = static_cast<float>(s);
+            }
+            break;
+        }
+        for (int c = 0; c < 4; ++c) {
+            v[c][l] = in[c];
+        }
+    }
+}
 
 // One shaded vertex as the clipper sees it.
 struct Shaded {
@@ -810,22 +863,33 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
     // Shades vertices [from, to) a batch at a time. Each vertex depends on
     // nothing but its own inputs, so the runs can be shared among threads.
     auto shadeRange = [&](uint64_t from, uint64_t to) {
-        constexpr int kLanes = VertexProgram::kBatchLanes;
-        float inputs[kLanes][kVertexInputs][4];
-        VertexShaderOutput out[kLanes];
+        constexpr int kLanes = VertexRun::kLanes;
+        VertexRun run;
+        if (!run.Begin(shader.program, c)) {
+            return false;
+        }
+        const uint32_t used = shader.program.GetInputMask();
         for (uint64_t v = from; v < to; v += kLanes) {
             const int n = static_cast<int>(std::min<uint64_t>(kLanes, to - v));
-            for (int l = 0; l < n; ++l) {
-                FetchVertexInputs(shader.declaration, vertexData + (v + l) * stride, inputs[l]);
+            for (const VertexDeclaration::Element& e : shader.declaration.elements) {
+                if ((used >> e.reg & 1u) != 0) {
+                    FetchLanes(e, vertexData + v * stride, stride, n, &run, e.reg);
+                }
             }
-            shader.program.RunBatch(c, inputs, n, out);
+            run.Run();
             for (int l = 0; l < n; ++l) {
                 Shaded s;
-                std::memcpy(s.p, out[l].position, 16);
-                std::memcpy(s.d, out[l].diffuse, 16);
-                std::memcpy(s.s, out[l].specular, 16);
-                std::memcpy(s.t, out[l].texCoord, sizeof s.t);
-                s.fog = out[l].fog;
+                for (int k = 0; k < 4; ++k) {
+                    s.p[k] = run.Output(k)[l];
+                    s.d[k] = run.Output(4 + k)[l];
+                    s.s[k] = run.Output(8 + k)[l];
+                }
+                for (int t = 0; t < kVertexTexCoords; ++t) {
+                    for (int k = 0; k < 4; ++k) {
+                        s.t[t][k] = run.Output(12 + 4 * t + k)[l];
+                    }
+                }
+                s.fog = run.Output(44)[l];
                 // The user clip planes are given in clip space, where oPos lies.
                 for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
                     const float* pl = dc.clipPlanes[k];
@@ -836,18 +900,28 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                 std::memcpy(&shaded[static_cast<size_t>(v + l - first) * kShadedFloats], &s, sizeof s);
             }
         }
+        return true;
     };
     // Large meshes are shaded on every thread, in runs of this many vertices.
     constexpr uint64_t kShadeRun = 1024;
     const uint64_t total = last - first + 1;
+    bool shadedAll = true;
     if (total >= 2 * kShadeRun && dc.pool.GetThreadCount() > 1) {
         const int runs = static_cast<int>((total + kShadeRun - 1) / kShadeRun);
+        std::atomic<bool> ok{true};
         dc.pool.Run(runs, [&](int k) {
             const uint64_t from = first + static_cast<uint64_t>(k) * kShadeRun;
-            shadeRange(from, std::min(from + kShadeRun, last + 1));
+            if (!shadeRange(from, std::min(from + kShadeRun, last + 1))) {
+                ok = false;
+            }
         });
+        shadedAll = ok;
     } else {
-        shadeRange(first, last + 1);
+        shadedAll = shadeRange(first, last + 1);
+    }
+    if (!shadedAll) {
+        std::fprintf(stderr, "gfx: out of memory shading %llu vertices\n", static_cast<unsigned long long>(total));
+        return kGfxOutOfMemory;
     }
     auto fetch = [&](uint64_t i, Shaded* s) {
         const uint64_t v = vertexOf(i);

@@ -82,12 +82,6 @@ public:
     // Runs over one vertex: inputs v0 to v15, the 96 constants. A constant
     // addressed through a0.x outside the table reads as zero.
     void Run(const float (*constants)[4], const float (*inputs)[4], VertexShaderOutput* out) const;
-    // Runs over up to kBatchLanes vertices at once (count of them, inputs
-    // and outputs one per vertex): each instruction over all of them before
-    // the next, in SIMD lanes. The outputs are Run's, bit for bit.
-    static constexpr int kBatchLanes = 8;
-    void RunBatch(const float (*constants)[4], const float (*inputs)[shader::kVertexInputs][4], int count,
-                  VertexShaderOutput* out) const;
     // Bit n set when the program reads vn.
     uint32_t GetInputMask() const { return inputMask; }
     size_t GetInstructionCount() const { return instructions.size(); }
@@ -107,18 +101,29 @@ public:
         uint8_t sourceCount = 0;
         Source src[3];
     };
+    // One step of the program as VertexRun runs it: one operation on one
+    // register component (a slot) of every lane.
+    struct Step {
+        uint8_t op = 0;
+        uint8_t aux = 0;
+        uint16_t d = 0;
+        uint16_t s[8] = {};
+    };
+    // A slot that holds a constant component, the same in every lane.
+    struct Splat {
+        uint16_t slot = 0;
+        uint8_t reg = 0;
+        uint8_t component = 0;
+        bool negate = false;
+    };
 
 private:
+    friend class VertexRun;
     // The steps both runs leave to plain scalar code: exp, log, expp, logp,
     // lit and dst, from the three sources read.
     static void ScalarStep(uint32_t op, const float (*s)[4], float* r);
-    // RunBatch's body, and its copies for AVX2 processors and for any.
-    void BatchBody(const float (*constants)[4], const float (*inputs)[shader::kVertexInputs][4], int count,
-                   VertexShaderOutput* out) const;
-    void BatchAvx2(const float (*constants)[4], const float (*inputs)[shader::kVertexInputs][4], int count,
-                   VertexShaderOutput* out) const;
-    void BatchPlain(const float (*constants)[4], const float (*inputs)[shader::kVertexInputs][4], int count,
-                    VertexShaderOutput* out) const;
+    // Turns the instructions into steps over slots; false when memory ran out.
+    bool Lower();
 
     std::vector<Instruction> instructions;
     struct Definition {
@@ -126,8 +131,63 @@ private:
         float value[4] = {};
     };
     std::vector<Definition> definitions;
+    std::vector<Step> steps;
+    std::vector<Splat> splats;
+    uint32_t slotCount = 0;
     uint32_t inputMask = 0;
     bool loaded = false;
+};
+
+// Runs a loaded program over kLanes vertices at a time: every step across
+// all of them before the next, in SIMD lanes (AVX2 where the processor has
+// it, the same float operations in the same order either way), with one
+// set of constants. Each lane's outputs are Run's, bit for bit (a NaN stays
+// a NaN, its payload aside). A VertexRun belongs to one thread; the program
+// must outlive its use.
+class VertexRun {
+public:
+    static constexpr int kLanes = 32;
+    // Output components in VertexShaderOutput's order: position, diffuse,
+    // specular, the coordinate sets, fog, point size.
+    static constexpr int kOutputs = 12 + 4 * shader::kVertexTexCoords + 2;
+
+    // Takes the program and its constants (its definitions applied). False
+    // when the program is not loaded or memory ran out.
+    bool Begin(const VertexProgram& program, const float (*constants)[4]);
+    // The kLanes values of component `component` of input vreg, to fill
+    // before Run. Inputs keep their values between runs.
+    float* Input(int reg, int component) { return slots[kInputSlot + 4 * reg + component].lane; }
+    // Fills one lane's inputs v0 to v15.
+    void SetInputs(int lane, const float (*inputs)[4]);
+    // Runs the program over every lane.
+    void Run();
+    // The same with the code for any x86-64 processor, whatever this one
+    // has (the tests hold both to the same bits).
+    void RunPortable();
+    // The kLanes values of output component `index` (see kOutputs).
+    const float* Output(int index) const { return slots[kOutputSlot + index].lane; }
+    // One lane's outputs as Run writes them.
+    void GetOutput(int lane, VertexShaderOutput* out) const;
+
+    // Where the register file's slots lie: temporaries, inputs, outputs,
+    // zeros of both signs, then the program's constants and scratch.
+    static constexpr int kTempSlot = 0;
+    static constexpr int kInputSlot = kTempSlot + 4 * shader::kVertexTemps;
+    static constexpr int kOutputSlot = kInputSlot + 4 * shader::kVertexInputs;
+    static constexpr int kZeroSlot = kOutputSlot + kOutputs;
+    static constexpr int kNegZeroSlot = kZeroSlot + 1;
+    static constexpr int kFirstFreeSlot = kNegZeroSlot + 1;
+
+private:
+    struct alignas(64) Slot {
+        float lane[kLanes];
+    };
+    void RunAvx2();
+
+    const VertexProgram* program = nullptr;
+    std::vector<Slot> slots;
+    float constants[shader::kVertexConstants][4] = {};
+    int32_t a0[kLanes] = {};
 };
 
 struct DeviceCore;
