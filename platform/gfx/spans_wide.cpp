@@ -1,11 +1,12 @@
 // The sampled spans again, eight pixels at a time with AVX2, for processors
 // that have it. Texel addresses, filter weights and depth are worked out in
-// vector lanes and the texels gathered, with the very arithmetic of the
+// vector lanes, then the texels read, with the very arithmetic of the
 // general path: affine coordinates step in 64-bit lanes as its products do,
 // and foreshortened ones are divided four doubles at a time in its order of
 // operations, so every byte and every depth value is the same.
 #include "platform/gfx/spans.h"
 
+#include <cstring>
 #include <immintrin.h>
 
 #include "platform/gfx/soft_device.h"
@@ -50,10 +51,42 @@ ORVA_WIDE inline __m256i Next(__m256i i, const WideAxis& a)
 }
 
 struct WideTexture {
-    const int* texels;
+    const uint32_t* texels;
     __m256i width;
     WideAxis u, v;
+    bool clampU;
+    __m256i lastU, lastPairU;   // width - 1, width - 2
 };
+
+// Eight texels by their indices. Loads one by one outrun the gather
+// instruction on the processors at hand (several times over on some).
+ORVA_WIDE inline __m256i Load8(const uint32_t* texels, __m256i index)
+{
+    alignas(32) int32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
+    return _mm256_setr_epi32(static_cast<int>(texels[at[0]]), static_cast<int>(texels[at[1]]),
+                             static_cast<int>(texels[at[2]]), static_cast<int>(texels[at[3]]),
+                             static_cast<int>(texels[at[4]]), static_cast<int>(texels[at[5]]),
+                             static_cast<int>(texels[at[6]]), static_cast<int>(texels[at[7]]));
+}
+
+// Eight pairs of neighbouring texels, the first of each at its index: the
+// left texels in *left, the right ones in *right, in pixel order.
+ORVA_WIDE inline void LoadPairs8(const uint32_t* texels, __m256i index, __m256i* left, __m256i* right)
+{
+    alignas(32) int32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
+    auto pair = [&](int k) {
+        long long v;
+        std::memcpy(&v, texels + at[k], 8);
+        return v;
+    };
+    // Pixels 0, 1, 4, 5 and 2, 3, 6, 7: one shuffle each then gives pixel order.
+    const __m256i a = _mm256_setr_epi64x(pair(0), pair(1), pair(4), pair(5));
+    const __m256i b = _mm256_setr_epi64x(pair(2), pair(3), pair(6), pair(7));
+    *left = _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+    *right = _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+}
 
 // Eight pixels' texel positions: the whole texel (i) and the eighth of the
 // 32.32 fixed-point fraction the filter weights take (f), in 32-bit lanes.
@@ -238,8 +271,13 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
         return;
     }
     const bool drawColor = !(kSkipClear && (factor >> 24) == 0);
-    const WideTexture tx{reinterpret_cast<const int*>(st.tex.texels), _mm256_set1_epi32(st.tex.width),
-                         MakeWideAxis(st.tex.width, st.addressU), MakeWideAxis(st.tex.height, st.addressV)};
+    const WideTexture tx{st.tex.texels,
+                         _mm256_set1_epi32(st.tex.width),
+                         MakeWideAxis(st.tex.width, st.addressU),
+                         MakeWideAxis(st.tex.height, st.addressV),
+                         st.addressU == AddressClamp,
+                         _mm256_set1_epi32(st.tex.width - 1),
+                         _mm256_set1_epi32(st.tex.width - 2)};
     const __m256i m16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(factor)), _mm256_setzero_si256());
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i alphaMask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
@@ -333,24 +371,50 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
         }
         __m256i src;
         if constexpr (Bilinear) {
-            const __m256i xa = Near(k.i, tx.u), xb = Next(k.i, tx.u);
+            const __m256i zero = _mm256_setzero_si256();
             const __m256i rowA = _mm256_mullo_epi32(Near(k.j, tx.v), tx.width);
             const __m256i rowB = _mm256_mullo_epi32(Next(k.j, tx.v), tx.width);
-            const __m256i zero = _mm256_setzero_si256();
-            const __m256i c00 = _mm256_mask_i32gather_epi32(zero, tx.texels, _mm256_add_epi32(rowA, xa), live, 4);
-            const __m256i c10 = _mm256_mask_i32gather_epi32(zero, tx.texels, _mm256_add_epi32(rowA, xb), live, 4);
-            const __m256i c01 = _mm256_mask_i32gather_epi32(zero, tx.texels, _mm256_add_epi32(rowB, xa), live, 4);
-            const __m256i c11 = _mm256_mask_i32gather_epi32(zero, tx.texels, _mm256_add_epi32(rowB, xb), live, 4);
+            // The two texels across are neighbours in memory, read as one
+            // pair from column p, except where wrapping joins the last
+            // column to the first. A clamped texel before the first column
+            // or past the last is both texels of its pair; the pair at the
+            // edge with the weight all on the edge texel gives the same sums.
+            __m256i p, fx = k.f;
+            bool seam = false;
+            if (tx.clampU) {
+                const __m256i before = _mm256_cmpgt_epi32(zero, k.i);
+                const __m256i past = _mm256_cmpgt_epi32(k.i, tx.lastPairU);
+                p = _mm256_min_epi32(_mm256_max_epi32(k.i, zero), tx.lastPairU);
+                fx = _mm256_or_si256(_mm256_andnot_si256(_mm256_or_si256(before, past), fx),
+                                     _mm256_and_si256(past, _mm256_set1_epi32(256)));
+            } else {
+                const __m256i xa = _mm256_and_si256(k.i, tx.u.mask);
+                p = _mm256_min_epi32(xa, tx.lastPairU);
+                seam = !_mm256_testz_si256(_mm256_cmpeq_epi32(xa, tx.lastU), live);
+            }
+            __m256i c00, c10, c01, c11;
+            if (!seam) {
+                LoadPairs8(tx.texels, _mm256_add_epi32(rowA, p), &c00, &c10);
+                LoadPairs8(tx.texels, _mm256_add_epi32(rowB, p), &c01, &c11);
+            } else {
+                const __m256i xa = Near(k.i, tx.u), xb = Next(k.i, tx.u);
+                c00 = Load8(tx.texels, _mm256_add_epi32(rowA, xa));
+                c10 = Load8(tx.texels, _mm256_add_epi32(rowA, xb));
+                c01 = Load8(tx.texels, _mm256_add_epi32(rowB, xa));
+                c11 = Load8(tx.texels, _mm256_add_epi32(rowB, xb));
+            }
             // Four texels of alpha 0 filter to alpha 0, which leaves the
             // target as it is under these blends.
             if (kSkipClear && _mm256_testz_si256(_mm256_or_si256(_mm256_or_si256(c00, c10), _mm256_or_si256(c01, c11)),
-                                                 alphaMask)) {
+                                                 _mm256_and_si256(live, alphaMask))) {
                 continue;
             }
-            src = Filter8(c00, c10, c01, c11, k.f, k.g);
+            // Lanes that draw nothing filter to zero, which blends to the
+            // target's own value.
+            src = _mm256_and_si256(Filter8(c00, c10, c01, c11, fx, k.g), live);
         } else {
             const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(Near(k.j, tx.v), tx.width), Near(k.i, tx.u));
-            src = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), tx.texels, index, live, 4);
+            src = _mm256_and_si256(Load8(tx.texels, index), live);
             if (kSkipClear && _mm256_testz_si256(src, alphaMask)) {
                 continue;
             }
@@ -376,15 +440,15 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
 }
 
 // Textures these lanes cannot address (a wrapped size that is not a power
-// of two, or more texels than 32-bit indices reach) take the four-pixel
-// spans.
+// of two, more texels than 32-bit indices reach, or a filtered texture one
+// texel wide, which has no pairs) take the four-pixel spans.
 template <bool Persp, bool Bilinear, int Blend>
 void SpanWide(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
 {
     const StageSnap& st = c.ps->stage[0];
     auto addressable = [](int32_t size, uint8_t mode) { return mode == AddressClamp || (size & (size - 1)) == 0; };
     if (!addressable(st.tex.width, st.addressU) || !addressable(st.tex.height, st.addressV) ||
-        static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF) {
+        static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF || (Bilinear && st.tex.width < 2)) {
         kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase](c, py, x0, x1);
         return;
     }
