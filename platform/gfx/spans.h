@@ -11,6 +11,11 @@
 namespace platform {
 
 struct SpanCtx {
+    SpanCtx(const Prim* p, const Plane* pl, const PixelState* s, uint32_t* color, float* depth)
+        : prim(p), planes(pl), ps(s), colorRow(color), depthRow(depth)
+    {
+    }
+
     const Prim* prim;
     const Plane* planes;   // the primitive's planes
     const PixelState* ps;
@@ -21,6 +26,11 @@ struct SpanCtx {
     int64_t ds = 0, dt = 0;
     int64_t sRow = 0, tRow = 0;
     bool sRowFixed = false, tRowFixed = false;
+    // What a span function works out once per primitive and tile rather
+    // than on every row (the wide spans' lane constants), and whether it
+    // has: the first row fills it, the rest read it.
+    mutable bool prepared = false;
+    alignas(32) mutable unsigned char scratch[704];
 };
 
 using SpanFn = void (*)(const SpanCtx&, int32_t, int32_t, int32_t);

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <immintrin.h>
+#include <new>
 
 #include "platform/gfx/soft_device.h"
 
@@ -49,14 +50,6 @@ ORVA_WIDE inline __m256i Next(__m256i i, const WideAxis& a)
 {
     return Clamp(_mm256_and_si256(_mm256_add_epi32(_mm256_min_epi32(i, a.lim), _mm256_set1_epi32(1)), a.mask), a);
 }
-
-struct WideTexture {
-    const uint32_t* texels;
-    __m256i width;
-    WideAxis u, v;
-    bool clampU;
-    __m256i lastU, lastPairU;   // width - 1, width - 2
-};
 
 // Eight texels by their indices. Loads one by one outrun the gather
 // instruction on the processors at hand (several times over on some).
@@ -155,21 +148,22 @@ ORVA_WIDE inline __m256i Lanes64(uint64_t v, uint64_t d, uint64_t a, uint64_t b,
 }
 
 // The general path's bilinear sample of eight pixels, as Filter4 does it
-// for four (spans_sampled.cpp): blue and red, then green and alpha, in
-// 16-bit lanes; every step stays within a 128-bit half, where the pairing
-// of weights and channels is the same as there.
-ORVA_WIDE inline __m256i Filter8(__m256i c00, __m256i c10, __m256i c01, __m256i c11, __m256i fx, __m256i fy)
+// for four (spans_sampled.cpp): blue and red (*br), then green and alpha
+// (*ga), in 16-bit lanes; every step stays within a 128-bit half, where the
+// pairing of weights and channels is the same as there. The colour stays in
+// those halves through modulation and blending, and is joined at the end.
+ORVA_WIDE inline void Filter8(__m256i c00, __m256i c10, __m256i c01, __m256i c11, __m256i fx, __m256i fy, __m256i* br,
+                              __m256i* ga)
 {
     const __m256i wx = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
     const __m256i wxc = _mm256_sub_epi16(_mm256_set1_epi16(256), wx);
     const __m256i wy = _mm256_or_si256(_mm256_slli_epi32(fy, 16), _mm256_sub_epi32(_mm256_set1_epi32(256), fy));
     const __m256i wyLo = _mm256_unpacklo_epi32(wy, wy), wyHi = _mm256_unpackhi_epi32(wy, wy);
     const __m256i even = _mm256_set1_epi32(0x00FF00FF);
-    const __m256i br = FilterRows(_mm256_and_si256(c00, even), _mm256_and_si256(c10, even), _mm256_and_si256(c01, even),
-                                  _mm256_and_si256(c11, even), wx, wxc, wyLo, wyHi);
-    const __m256i ga = FilterRows(_mm256_srli_epi16(c00, 8), _mm256_srli_epi16(c10, 8), _mm256_srli_epi16(c01, 8),
-                                  _mm256_srli_epi16(c11, 8), wx, wxc, wyLo, wyHi);
-    return _mm256_or_si256(br, _mm256_slli_epi16(ga, 8));
+    *br = FilterRows(_mm256_and_si256(c00, even), _mm256_and_si256(c10, even), _mm256_and_si256(c01, even),
+                     _mm256_and_si256(c11, even), wx, wxc, wyLo, wyHi);
+    *ga = FilterRows(_mm256_srli_epi16(c00, 8), _mm256_srli_epi16(c10, 8), _mm256_srli_epi16(c01, 8),
+                     _mm256_srli_epi16(c11, 8), wx, wxc, wyLo, wyHi);
 }
 
 ORVA_WIDE inline __m256i Div255x16(__m256i v)   // v holds x + 127 for x <= 65025
@@ -177,77 +171,61 @@ ORVA_WIDE inline __m256i Div255x16(__m256i v)   // v holds x + 127 for x <= 6502
     return _mm256_srli_epi16(_mm256_mulhi_epu16(v, _mm256_set1_epi16(static_cast<short>(0x8081))), 7);
 }
 
-ORVA_WIDE inline __m256i Modulate8(__m256i src, __m256i m16)
+// round(a b / 255) per 16-bit lane, as Modulate4 and Blend4 work it out.
+ORVA_WIDE inline __m256i MulDiv255(__m256i a, __m256i b)
 {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i bias = _mm256_set1_epi16(127);
-    const __m256i sl = _mm256_unpacklo_epi8(src, zero), sh = _mm256_unpackhi_epi8(src, zero);
-    return _mm256_packus_epi16(Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(sl, m16), bias)),
-                               Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(sh, m16), bias)));
+    return Div255x16(_mm256_add_epi16(_mm256_mullo_epi16(a, b), _mm256_set1_epi16(127)));
 }
 
+// The source's alpha in both 16-bit halves of each pixel's lane.
+ORVA_WIDE inline __m256i AlphaPair(__m256i ga)
+{
+    const __m256i pick = _mm256_setr_epi8(2, -128, 2, -128, 6, -128, 6, -128, 10, -128, 10, -128, 14, -128, 14, -128,
+                                          2, -128, 2, -128, 6, -128, 6, -128, 10, -128, 10, -128, 14, -128, 14, -128);
+    return _mm256_shuffle_epi8(ga, pick);
+}
+
+// Blend4's three blends on the colour in halves; the target whole.
 template <int Blend>
-ORVA_WIDE inline __m256i Blend8(__m256i src, __m256i dst)
+ORVA_WIDE inline __m256i Blend8(__m256i br, __m256i ga, __m256i dst)
 {
     if constexpr (Blend == FastOpaque) {
         (void)dst;
-        return src;
+        return _mm256_or_si256(br, _mm256_slli_epi32(ga, 8));
     } else {
-        const __m256i zero = _mm256_setzero_si256();
-        const __m256i bias = _mm256_set1_epi16(127);
-        const __m256i sl = _mm256_unpacklo_epi8(src, zero), sh = _mm256_unpackhi_epi8(src, zero);
-        const __m256i al = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sl, 0xFF), 0xFF);
-        const __m256i ah = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sh, 0xFF), 0xFF);
+        const __m256i a = AlphaPair(ga);
         if constexpr (Blend == FastAlpha) {
-            const __m256i full = _mm256_set1_epi16(255);
-            const __m256i dl = _mm256_unpacklo_epi8(dst, zero), dh = _mm256_unpackhi_epi8(dst, zero);
-            const __m256i vl = _mm256_add_epi16(
-                _mm256_add_epi16(_mm256_mullo_epi16(sl, al), _mm256_mullo_epi16(dl, _mm256_sub_epi16(full, al))), bias);
-            const __m256i vh = _mm256_add_epi16(
-                _mm256_add_epi16(_mm256_mullo_epi16(sh, ah), _mm256_mullo_epi16(dh, _mm256_sub_epi16(full, ah))), bias);
-            return _mm256_packus_epi16(Div255x16(vl), Div255x16(vh));
+            const __m256i even = _mm256_set1_epi32(0x00FF00FF);
+            const __m256i inverse = _mm256_sub_epi16(even, a);
+            const __m256i bias = _mm256_set1_epi16(127);
+            const __m256i dbr = _mm256_and_si256(dst, even);
+            const __m256i dga = _mm256_and_si256(_mm256_srli_epi32(dst, 8), even);
+            const __m256i vbr = Div255x16(_mm256_add_epi16(
+                _mm256_add_epi16(_mm256_mullo_epi16(br, a), _mm256_mullo_epi16(dbr, inverse)), bias));
+            const __m256i vga = Div255x16(_mm256_add_epi16(
+                _mm256_add_epi16(_mm256_mullo_epi16(ga, a), _mm256_mullo_epi16(dga, inverse)), bias));
+            return _mm256_or_si256(vbr, _mm256_slli_epi32(vga, 8));
         } else {
-            const __m256i vl = _mm256_add_epi16(_mm256_mullo_epi16(sl, al), bias);
-            const __m256i vh = _mm256_add_epi16(_mm256_mullo_epi16(sh, ah), bias);
-            return _mm256_adds_epu8(dst, _mm256_packus_epi16(Div255x16(vl), Div255x16(vh)));
+            return _mm256_adds_epu8(dst, _mm256_or_si256(MulDiv255(br, a), _mm256_slli_epi32(MulDiv255(ga, a), 8)));
         }
     }
 }
 
-// The depth comparison of the general path as lane masks: which of less,
-// equal, greater and unordered (a depth that is not a number) pass.
-struct DepthFunc {
-    __m256 lt, eq, gt, un;
-};
-
-ORVA_WIDE inline __m256 LaneMask(bool on)
+// The depth comparison of the general path for eight pixels; a depth that
+// is not a number passes only "not equal", as there.
+ORVA_WIDE inline __m256i DepthPass(uint8_t func, __m256 z, __m256 stored)
 {
-    return _mm256_castsi256_ps(_mm256_set1_epi32(on ? -1 : 0));
-}
-
-ORVA_WIDE inline DepthFunc MakeDepthFunc(uint8_t func)
-{
-    bool lt = true, eq = true, gt = true, un = true;   // anything else passes all
+    __m256 pass;
     switch (func) {
-    case CmpNever: lt = eq = gt = un = false; break;
-    case CmpLess: eq = gt = un = false; break;
-    case CmpEqual: lt = gt = un = false; break;
-    case CmpLessEqual: gt = un = false; break;
-    case CmpGreater: lt = eq = un = false; break;
-    case CmpNotEqual: eq = false; break;
-    case CmpGreaterEqual: lt = un = false; break;
-    default: break;
+    case CmpNever: pass = _mm256_setzero_ps(); break;
+    case CmpLess: pass = _mm256_cmp_ps(z, stored, _CMP_LT_OQ); break;
+    case CmpEqual: pass = _mm256_cmp_ps(z, stored, _CMP_EQ_OQ); break;
+    case CmpLessEqual: pass = _mm256_cmp_ps(z, stored, _CMP_LE_OQ); break;
+    case CmpGreater: pass = _mm256_cmp_ps(z, stored, _CMP_GT_OQ); break;
+    case CmpNotEqual: pass = _mm256_cmp_ps(z, stored, _CMP_NEQ_UQ); break;
+    case CmpGreaterEqual: pass = _mm256_cmp_ps(z, stored, _CMP_GE_OQ); break;
+    default: return _mm256_set1_epi32(-1);
     }
-    return {LaneMask(lt), LaneMask(eq), LaneMask(gt), LaneMask(un)};
-}
-
-ORVA_WIDE inline __m256i DepthPass(const DepthFunc& f, __m256 z, __m256 stored)
-{
-    const __m256 pass = _mm256_or_ps(
-        _mm256_or_ps(_mm256_and_ps(_mm256_cmp_ps(z, stored, _CMP_LT_OQ), f.lt),
-                     _mm256_and_ps(_mm256_cmp_ps(z, stored, _CMP_EQ_OQ), f.eq)),
-        _mm256_or_ps(_mm256_and_ps(_mm256_cmp_ps(z, stored, _CMP_GT_OQ), f.gt),
-                     _mm256_and_ps(_mm256_cmp_ps(z, stored, _CMP_UNORD_Q), f.un)));
     return _mm256_castps_si256(pass);
 }
 
@@ -257,53 +235,94 @@ ORVA_WIDE inline __m256d PlaneAt(__m256d a, __m256d dx, __m256d row, __m256d x)
     return _mm256_add_pd(_mm256_add_pd(a, _mm256_mul_pd(dx, x)), row);
 }
 
-template <bool Persp, bool Bilinear, int Blend, bool Depth>
-ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
+// What every row of a primitive in a tile shares, worked out on its first
+// row and kept in the span context's scratch.
+struct WidePrep {
+    __m256d zA, zDx, sA, sDx, tA, tDx, qA, qDx;
+    __m256i width;
+    WideAxis u, v;
+    __m256i lastU, lastPairU;   // width - 1, width - 2
+    __m256i mBr, mGa;           // the modulation factors in halves
+    const uint32_t* texels;
+    bool narrow;      // the four-pixel spans take this texture
+    bool clampU;
+    bool modulate;
+    bool drawColor;   // false: a tint of alpha 0 under a blend, depth only
+    bool depthWrite;
+    uint8_t zFunc;
+};
+static_assert(sizeof(WidePrep) <= sizeof(SpanCtx::scratch) && alignof(WidePrep) <= 32);
+
+template <bool Bilinear, int Blend>
+ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
 {
-    const Prim& pr = *c.prim;
     const PixelState& ps = *c.ps;
     const StageSnap& st = ps.stage[0];
-    const bool depthWrite = Depth && ps.zWrite;
-    const uint32_t factor = pr.fastColor;
-    const bool modulate = factor != 0xFFFFFFFFu;
+    // Textures these lanes cannot address (a wrapped size that is not a
+    // power of two, more texels than 32-bit indices reach, or a filtered
+    // texture one texel wide, which has no pairs) take the four-pixel spans.
+    auto addressable = [](int32_t size, uint8_t mode) { return mode == AddressClamp || (size & (size - 1)) == 0; };
+    w.narrow = !addressable(st.tex.width, st.addressU) || !addressable(st.tex.height, st.addressV) ||
+               static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF || (Bilinear && st.tex.width < 2);
+    const Plane* planes = c.planes;
+    w.zA = _mm256_set1_pd(planes[SlotZ].a);
+    w.zDx = _mm256_set1_pd(planes[SlotZ].dx);
+    w.sA = _mm256_set1_pd(planes[SlotTex].a);
+    w.sDx = _mm256_set1_pd(planes[SlotTex].dx);
+    w.tA = _mm256_set1_pd(planes[SlotTex + 1].a);
+    w.tDx = _mm256_set1_pd(planes[SlotTex + 1].dx);
+    w.qA = _mm256_set1_pd(planes[SlotQ].a);
+    w.qDx = _mm256_set1_pd(planes[SlotQ].dx);
+    w.width = _mm256_set1_epi32(st.tex.width);
+    w.u = MakeWideAxis(st.tex.width, st.addressU);
+    w.v = MakeWideAxis(st.tex.height, st.addressV);
+    w.lastU = _mm256_set1_epi32(st.tex.width - 1);
+    w.lastPairU = _mm256_set1_epi32(st.tex.width - 2);
+    const uint32_t factor = c.prim->fastColor;
+    const __m256i f = _mm256_set1_epi32(static_cast<int>(factor));
+    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
+    w.mBr = _mm256_and_si256(f, even);
+    w.mGa = _mm256_and_si256(_mm256_srli_epi32(f, 8), even);
+    w.texels = st.tex.texels;
+    w.clampU = st.addressU == AddressClamp;
+    w.modulate = factor != 0xFFFFFFFFu;
+    // Under the alpha and additive blends a transparent source leaves the
+    // target as it is: a tint with alpha 0 draws nothing at all.
+    w.drawColor = Blend == FastOpaque || (factor >> 24) != 0;
+    w.depthWrite = ps.zTest && ps.zWrite;
+    w.zFunc = ps.zFunc;
+}
+
+template <bool Persp, bool Bilinear, int Blend, bool Depth>
+ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32_t x0, int32_t x1)
+{
     constexpr bool kSkipClear = Blend != FastOpaque;
-    if (kSkipClear && (factor >> 24) == 0 && !depthWrite) {
+    const bool depthWrite = Depth && w.depthWrite;
+    if (!w.drawColor && !depthWrite) {
         return;
     }
-    const bool drawColor = !(kSkipClear && (factor >> 24) == 0);
-    const WideTexture tx{st.tex.texels,
-                         _mm256_set1_epi32(st.tex.width),
-                         MakeWideAxis(st.tex.width, st.addressU),
-                         MakeWideAxis(st.tex.height, st.addressV),
-                         st.addressU == AddressClamp,
-                         _mm256_set1_epi32(st.tex.width - 1),
-                         _mm256_set1_epi32(st.tex.width - 2)};
-    const __m256i m16 = _mm256_unpacklo_epi8(_mm256_set1_epi32(static_cast<int>(factor)), _mm256_setzero_si256());
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i alphaMask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
     uint32_t* const out = c.colorRow;
     float* const depthRow = c.depthRow;
 
     const double fy = py;
-    const Plane& zp = c.planes[SlotZ];
-    const Plane& sp = c.planes[SlotTex];
-    const Plane& tp = c.planes[SlotTex + 1];
-    const Plane& qp = c.planes[SlotQ];
-    const __m256d step4 = _mm256_set1_pd(4.0);
-    const __m256d zA = _mm256_set1_pd(zp.a), zDx = _mm256_set1_pd(zp.dx), zRow = _mm256_set1_pd(zp.dy * fy);
-    const __m256d sA = _mm256_set1_pd(sp.a), sDx = _mm256_set1_pd(sp.dx), sRowT = _mm256_set1_pd(sp.dy * fy);
-    const __m256d tA = _mm256_set1_pd(tp.a), tDx = _mm256_set1_pd(tp.dx), tRowT = _mm256_set1_pd(tp.dy * fy);
-    const __m256d qA = _mm256_set1_pd(qp.a), qDx = _mm256_set1_pd(qp.dx), qRowT = _mm256_set1_pd(qp.dy * fy);
-    const DepthFunc zFunc = MakeDepthFunc(Depth ? ps.zFunc : 0);
+    const __m256d zRow = _mm256_set1_pd(c.planes[SlotZ].dy * fy);
+    const __m256d sRowT = _mm256_set1_pd(c.planes[SlotTex].dy * fy);
+    const __m256d tRowT = _mm256_set1_pd(c.planes[SlotTex + 1].dy * fy);
+    const __m256d qRowT = _mm256_set1_pd(c.planes[SlotQ].dy * fy);
     // Pixel x as a double, for pixels 0-3 and 4-7 of the group.
     __m256d xLo = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 2, 3));
-    __m256d xHi = _mm256_add_pd(xLo, step4);
+    __m256d xHi = _mm256_add_pd(xLo, _mm256_set1_pd(4.0));
 
     // Affine coordinates: 32.32 fixed point stepped modulo 2^64, as the
     // general path's products wrap; lanes hold pixels 0, 1, 4, 5 and 2, 3,
     // 6, 7 (see High32).
     __m256i sA01 = _mm256_setzero_si256(), sA23 = sA01, tA01 = sA01, tA23 = sA01, sStep = sA01, tStep = sA01;
     if constexpr (!Persp) {
+        const Plane& sp = c.planes[SlotTex];
+        const Plane& tp = c.planes[SlotTex + 1];
         const uint64_t sRow = static_cast<uint64_t>(c.sRowFixed ? c.sRow : ToFixed(sp.a + sp.dy * py));
         const uint64_t tRow = static_cast<uint64_t>(c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py));
         const uint64_t ds = static_cast<uint64_t>(c.ds), dt = static_cast<uint64_t>(c.dt);
@@ -323,39 +342,23 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
         const bool whole = px + 7 <= x1;
         const __m256i inSpan = _mm256_cmpgt_epi32(_mm256_set1_epi32(x1 - px + 1), iota);
         __m256i live = inSpan;
-        Coords k;
-        if constexpr (Persp) {
-            const __m256d wLo = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(qA, qDx, qRowT, xLo));
-            const __m256d wHi = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(qA, qDx, qRowT, xHi));
-            __m128i i0, i1, f0 = _mm_setzero_si128(), f1 = f0, j0, j1, g0 = f0, g1 = f0;
-            FixedParts(_mm256_mul_pd(PlaneAt(sA, sDx, sRowT, xLo), wLo), Bilinear, &i0, &f0);
-            FixedParts(_mm256_mul_pd(PlaneAt(sA, sDx, sRowT, xHi), wHi), Bilinear, &i1, &f1);
-            FixedParts(_mm256_mul_pd(PlaneAt(tA, tDx, tRowT, xLo), wLo), Bilinear, &j0, &g0);
-            FixedParts(_mm256_mul_pd(PlaneAt(tA, tDx, tRowT, xHi), wHi), Bilinear, &j1, &g1);
-            k.i = _mm256_set_m128i(i1, i0);
-            k.f = _mm256_set_m128i(f1, f0);
-            k.j = _mm256_set_m128i(j1, j0);
-            k.g = _mm256_set_m128i(g1, g0);
-        } else {
-            k.i = High32(sA01, sA23);
-            k.j = High32(tA01, tA23);
-            k.f = _mm256_srli_epi32(Low32(sA01, sA23), 24);
-            k.g = _mm256_srli_epi32(Low32(tA01, tA23), 24);
+        // This group's positions; the running ones move on to the next.
+        const __m256d gxLo = xLo, gxHi = xHi;
+        const __m256i gs01 = sA01, gs23 = sA23, gt01 = tA01, gt23 = tA23;
+        xLo = _mm256_add_pd(xLo, _mm256_set1_pd(8.0));
+        xHi = _mm256_add_pd(xHi, _mm256_set1_pd(8.0));
+        if constexpr (!Persp) {
             sA01 = _mm256_add_epi64(sA01, sStep);
             sA23 = _mm256_add_epi64(sA23, sStep);
             tA01 = _mm256_add_epi64(tA01, tStep);
             tA23 = _mm256_add_epi64(tA23, tStep);
         }
+        // The depth test first: a group it hides wholly costs no more.
         if constexpr (Depth) {
-            const __m256 z = _mm256_set_m128(_mm256_cvtpd_ps(PlaneAt(zA, zDx, zRow, xHi)),
-                                             _mm256_cvtpd_ps(PlaneAt(zA, zDx, zRow, xLo)));
-            __m256 stored;
-            if (whole) {
-                stored = _mm256_loadu_ps(depthRow + px);
-            } else {
-                stored = _mm256_maskload_ps(depthRow + px, inSpan);
-            }
-            live = _mm256_and_si256(live, DepthPass(zFunc, z, stored));
+            const __m256 z = _mm256_set_m128(_mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxHi)),
+                                             _mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxLo)));
+            const __m256 stored = whole ? _mm256_loadu_ps(depthRow + px) : _mm256_maskload_ps(depthRow + px, inSpan);
+            live = _mm256_and_si256(live, DepthPass(w.zFunc, z, stored));
             if (depthWrite) {
                 if (whole) {
                     _mm256_storeu_ps(depthRow + px, _mm256_blendv_ps(stored, z, _mm256_castsi256_ps(live)));
@@ -363,17 +366,34 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
                     _mm256_maskstore_ps(depthRow + px, live, z);
                 }
             }
+            if (!w.drawColor || _mm256_testz_si256(live, live)) {
+                continue;
+            }
         }
-        xLo = _mm256_add_pd(xLo, _mm256_set1_pd(8.0));
-        xHi = _mm256_add_pd(xHi, _mm256_set1_pd(8.0));
-        if (!drawColor || _mm256_testz_si256(live, live)) {
-            continue;
+        Coords k;
+        if constexpr (Persp) {
+            const __m256d wLo = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(w.qA, w.qDx, qRowT, gxLo));
+            const __m256d wHi = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(w.qA, w.qDx, qRowT, gxHi));
+            __m128i i0, i1, f0 = _mm_setzero_si128(), f1 = f0, j0, j1, g0 = f0, g1 = f0;
+            FixedParts(_mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxLo), wLo), Bilinear, &i0, &f0);
+            FixedParts(_mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxHi), wHi), Bilinear, &i1, &f1);
+            FixedParts(_mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxLo), wLo), Bilinear, &j0, &g0);
+            FixedParts(_mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxHi), wHi), Bilinear, &j1, &g1);
+            k.i = _mm256_set_m128i(i1, i0);
+            k.f = _mm256_set_m128i(f1, f0);
+            k.j = _mm256_set_m128i(j1, j0);
+            k.g = _mm256_set_m128i(g1, g0);
+        } else {
+            k.i = High32(gs01, gs23);
+            k.j = High32(gt01, gt23);
+            k.f = _mm256_srli_epi32(Low32(gs01, gs23), 24);
+            k.g = _mm256_srli_epi32(Low32(gt01, gt23), 24);
         }
-        __m256i src;
+        __m256i br, ga;
         if constexpr (Bilinear) {
             const __m256i zero = _mm256_setzero_si256();
-            const __m256i rowA = _mm256_mullo_epi32(Near(k.j, tx.v), tx.width);
-            const __m256i rowB = _mm256_mullo_epi32(Next(k.j, tx.v), tx.width);
+            const __m256i rowA = _mm256_mullo_epi32(Near(k.j, w.v), w.width);
+            const __m256i rowB = _mm256_mullo_epi32(Next(k.j, w.v), w.width);
             // The two texels across are neighbours in memory, read as one
             // pair from column p, except where wrapping joins the last
             // column to the first. A clamped texel before the first column
@@ -381,27 +401,27 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
             // edge with the weight all on the edge texel gives the same sums.
             __m256i p, fx = k.f;
             bool seam = false;
-            if (tx.clampU) {
+            if (w.clampU) {
                 const __m256i before = _mm256_cmpgt_epi32(zero, k.i);
-                const __m256i past = _mm256_cmpgt_epi32(k.i, tx.lastPairU);
-                p = _mm256_min_epi32(_mm256_max_epi32(k.i, zero), tx.lastPairU);
+                const __m256i past = _mm256_cmpgt_epi32(k.i, w.lastPairU);
+                p = _mm256_min_epi32(_mm256_max_epi32(k.i, zero), w.lastPairU);
                 fx = _mm256_or_si256(_mm256_andnot_si256(_mm256_or_si256(before, past), fx),
                                      _mm256_and_si256(past, _mm256_set1_epi32(256)));
             } else {
-                const __m256i xa = _mm256_and_si256(k.i, tx.u.mask);
-                p = _mm256_min_epi32(xa, tx.lastPairU);
-                seam = !_mm256_testz_si256(_mm256_cmpeq_epi32(xa, tx.lastU), live);
+                const __m256i xa = _mm256_and_si256(k.i, w.u.mask);
+                p = _mm256_min_epi32(xa, w.lastPairU);
+                seam = !_mm256_testz_si256(_mm256_cmpeq_epi32(xa, w.lastU), live);
             }
             __m256i c00, c10, c01, c11;
             if (!seam) {
-                LoadPairs8(tx.texels, _mm256_add_epi32(rowA, p), &c00, &c10);
-                LoadPairs8(tx.texels, _mm256_add_epi32(rowB, p), &c01, &c11);
+                LoadPairs8(w.texels, _mm256_add_epi32(rowA, p), &c00, &c10);
+                LoadPairs8(w.texels, _mm256_add_epi32(rowB, p), &c01, &c11);
             } else {
-                const __m256i xa = Near(k.i, tx.u), xb = Next(k.i, tx.u);
-                c00 = Load8(tx.texels, _mm256_add_epi32(rowA, xa));
-                c10 = Load8(tx.texels, _mm256_add_epi32(rowA, xb));
-                c01 = Load8(tx.texels, _mm256_add_epi32(rowB, xa));
-                c11 = Load8(tx.texels, _mm256_add_epi32(rowB, xb));
+                const __m256i xa = Near(k.i, w.u), xb = Next(k.i, w.u);
+                c00 = Load8(w.texels, _mm256_add_epi32(rowA, xa));
+                c10 = Load8(w.texels, _mm256_add_epi32(rowA, xb));
+                c01 = Load8(w.texels, _mm256_add_epi32(rowB, xa));
+                c11 = Load8(w.texels, _mm256_add_epi32(rowB, xb));
             }
             // Four texels of alpha 0 filter to alpha 0, which leaves the
             // target as it is under these blends.
@@ -409,53 +429,46 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
                                                  _mm256_and_si256(live, alphaMask))) {
                 continue;
             }
-            // Lanes that draw nothing filter to zero, which blends to the
-            // target's own value.
-            src = _mm256_and_si256(Filter8(c00, c10, c01, c11, fx, k.g), live);
+            Filter8(c00, c10, c01, c11, fx, k.g, &br, &ga);
         } else {
-            const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(Near(k.j, tx.v), tx.width), Near(k.i, tx.u));
-            src = _mm256_and_si256(Load8(tx.texels, index), live);
-            if (kSkipClear && _mm256_testz_si256(src, alphaMask)) {
+            const __m256i src = Load8(w.texels, _mm256_add_epi32(_mm256_mullo_epi32(Near(k.j, w.v), w.width), Near(k.i, w.u)));
+            if (kSkipClear && _mm256_testz_si256(src, _mm256_and_si256(live, alphaMask))) {
                 continue;
             }
+            br = _mm256_and_si256(src, even);
+            ga = _mm256_and_si256(_mm256_srli_epi32(src, 8), even);
         }
-        if (modulate) {
-            src = Modulate8(src, m16);
+        if (w.modulate) {
+            br = MulDiv255(br, w.mBr);
+            ga = MulDiv255(ga, w.mGa);
         }
-        __m256i* dst = reinterpret_cast<__m256i*>(out + px);
+        // Lanes the span or the depth test leave out keep the target.
         if (whole) {
+            __m256i* dst = reinterpret_cast<__m256i*>(out + px);
             const __m256i d = _mm256_loadu_si256(dst);
-            __m256i v = Blend8<Blend>(src, d);
-            if (Blend == FastOpaque) {
-                // Lanes the depth test failed keep the target.
-                v = _mm256_blendv_epi8(d, v, live);
-            }
-            _mm256_storeu_si256(dst, v);
+            _mm256_storeu_si256(dst, _mm256_blendv_epi8(d, Blend8<Blend>(br, ga, d), live));
         } else {
-            int* p = reinterpret_cast<int*>(out + px);
-            const __m256i d = Blend == FastOpaque ? _mm256_setzero_si256() : _mm256_maskload_epi32(p, inSpan);
-            _mm256_maskstore_epi32(p, Blend == FastOpaque ? live : inSpan, Blend8<Blend>(src, d));
+            int* dst = reinterpret_cast<int*>(out + px);
+            const __m256i d = Blend == FastOpaque ? _mm256_setzero_si256() : _mm256_maskload_epi32(dst, inSpan);
+            _mm256_maskstore_epi32(dst, live, Blend8<Blend>(br, ga, d));
         }
     }
 }
 
-// Textures these lanes cannot address (a wrapped size that is not a power
-// of two, more texels than 32-bit indices reach, or a filtered texture one
-// texel wide, which has no pairs) take the four-pixel spans.
 template <bool Persp, bool Bilinear, int Blend>
-void SpanWide(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
+ORVA_WIDE void SpanWide(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
 {
-    const StageSnap& st = c.ps->stage[0];
-    auto addressable = [](int32_t size, uint8_t mode) { return mode == AddressClamp || (size & (size - 1)) == 0; };
-    if (!addressable(st.tex.width, st.addressU) || !addressable(st.tex.height, st.addressV) ||
-        static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF || (Bilinear && st.tex.width < 2)) {
-        kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase](c, py, x0, x1);
-        return;
+    if (!c.prepared) {
+        Prepare<Bilinear, Blend>(c, *new (c.scratch) WidePrep);
+        c.prepared = true;
     }
-    if (c.ps->zTest && c.depthRow != nullptr) {
-        SpanWideOf<Persp, Bilinear, Blend, true>(c, py, x0, x1);
+    const WidePrep& w = *std::launder(reinterpret_cast<const WidePrep*>(c.scratch));
+    if (w.narrow) {
+        kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase](c, py, x0, x1);
+    } else if (c.ps->zTest && c.depthRow != nullptr) {
+        SpanWideOf<Persp, Bilinear, Blend, true>(c, w, py, x0, x1);
     } else {
-        SpanWideOf<Persp, Bilinear, Blend, false>(c, py, x0, x1);
+        SpanWideOf<Persp, Bilinear, Blend, false>(c, w, py, x0, x1);
     }
 }
 
