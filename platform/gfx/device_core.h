@@ -2,6 +2,7 @@
 // The software device's state and images, shared by its front-end files
 // (soft_device.cpp, resources.cpp, vertex_stage.cpp). Not for the engine.
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <unordered_set>
@@ -115,6 +116,11 @@ struct DeviceCore {
     RecordedFrame spare;
     uint64_t serial = 1;
     bool stateDirty = true;
+    // The part of the frame the workers are drawing while the rest is
+    // recorded (see HandOff), and the task they run on it.
+    RecordedFrame inFlight;
+    std::function<void(int)> inFlightTask;
+    std::vector<int> inFlightOrder;
     ThreadPool pool;
     std::vector<int> tileOrder;   // the order the pool takes the tiles in
     int spanLevel = kSpansWide;
@@ -129,6 +135,11 @@ struct DeviceCore {
     bool MakeBuffers();
     bool MakeBuffersOrThrow();
     void FlushFrame();
+    // Gives what is recorded so far to the workers when they are idle and
+    // there are some; recording goes on into empty buffers.
+    void HandOff();
+    // Waits for the handed-off part of the frame.
+    void FinishInFlight();
     // Writes every tile's pending depth clear (before the depth buffer is read).
     void SettleAllDepth();
     Target MakeTarget();

@@ -45,6 +45,7 @@ void RecordedFrame::Clear()
         bin.clear();
     }
     empty = true;
+    area = 0;
 }
 
 void RecordedFrame::Bin(uint32_t entry, int32_t minX, int32_t minY, int32_t maxX, int32_t maxY)
@@ -56,6 +57,7 @@ void RecordedFrame::Bin(uint32_t entry, int32_t minX, int32_t minY, int32_t maxX
             bins[static_cast<size_t>(ty) * tilesX + tx].push_back(entry);
         }
     }
+    area += static_cast<uint64_t>(maxX - minX + 1) * static_cast<uint64_t>(maxY - minY + 1);
     empty = false;
 }
 

@@ -177,6 +177,7 @@ struct RecordedFrame {
     int32_t tileWidth = 0, tileHeight = 0;
     int32_t tilesX = 0, tilesY = 0;
     bool empty = true;
+    uint64_t area = 0;            // pixels of the boxes binned, a measure of the work
     uint64_t primCount = 0;       // primitives recorded over the device's life
     uint64_t fastPrimCount = 0;
 

@@ -95,6 +95,7 @@ void DeviceCore::ReleaseBindings()
 
 DeviceCore::~DeviceCore()
 {
+    FinishInFlight();
     ReleaseBindings();
     if (backSurface != nullptr) {
         backSurface->Release();
@@ -185,8 +186,74 @@ void DeviceCore::SettleAllDepth()
     }
 }
 
+namespace {
+
+// The busiest tiles first, so that no thread starts a long one when the
+// others are about to finish.
+void BusiestFirst(const RecordedFrame& f, std::vector<int>& order)
+{
+    const int tiles = f.tilesX * f.tilesY;
+    order.resize(static_cast<size_t>(tiles));
+    for (int t = 0; t < tiles; ++t) {
+        order[static_cast<size_t>(t)] = t;
+    }
+    std::stable_sort(order.begin(), order.end(), [&f](int a, int b) {
+        return f.bins[static_cast<size_t>(a)].size() > f.bins[static_cast<size_t>(b)].size();
+    });
+}
+
+}  // namespace
+
+void DeviceCore::FinishInFlight()
+{
+    pool.Wait();
+    inFlight.Clear();
+}
+
+void DeviceCore::HandOff()
+{
+    // Each tile runs its entries in recorded order whichever part of the
+    // frame they came in, so where the frame is cut changes no pixel. One
+    // part at a time: the workers finish a part's tiles before they start
+    // the next part's.
+    // An eighth of the target's pixels is worth waking the workers for.
+    const uint64_t worth = static_cast<uint64_t>(params.width) * static_cast<uint64_t>(params.height) / 8;
+    if (frame.area < worth || pool.GetThreadCount() < 2 || !pool.Idle()) {
+        return;
+    }
+    FinishInFlight();
+    if (inFlight.bins.size() != frame.bins.size()) {
+        inFlight.bins.assign(frame.bins.size(), {});
+    }
+    inFlight.tileWidth = frame.tileWidth;
+    inFlight.tileHeight = frame.tileHeight;
+    inFlight.tilesX = frame.tilesX;
+    inFlight.tilesY = frame.tilesY;
+    std::swap(frame.states, inFlight.states);
+    std::swap(frame.prims, inFlight.prims);
+    std::swap(frame.planes, inFlight.planes);
+    std::swap(frame.clears, inFlight.clears);
+    std::swap(frame.copies, inFlight.copies);
+    std::swap(frame.shaderSnaps, inFlight.shaderSnaps);
+    std::swap(frame.bins, inFlight.bins);
+    inFlight.empty = false;
+    // The frame is not done while a part of it is drawn: resources it reads
+    // and the target still wait for a flush.
+    frame.empty = false;
+    frame.area = 0;
+    stateDirty = true;
+    BusiestFirst(inFlight, inFlightOrder);
+    const Target target = MakeTarget();
+    const int level = std::min(spanLevel, WidestSpans());
+    inFlightTask = [this, target, level](int task) {
+        RunTile(inFlight, target, inFlightOrder[static_cast<size_t>(task)], level);
+    };
+    pool.Start(inFlight.tilesX * inFlight.tilesY, inFlightTask);
+}
+
 void DeviceCore::FlushFrame()
 {
+    FinishInFlight();
     if (frame.empty) {
         frame.Clear();
         ++serial;
@@ -195,16 +262,8 @@ void DeviceCore::FlushFrame()
     const Target target = MakeTarget();
     const RecordedFrame& f = frame;
     const int level = std::min(spanLevel, WidestSpans());
-    // The busiest tiles first, so that no thread starts a long one when the
-    // others are about to finish.
-    const int tiles = f.tilesX * f.tilesY;
-    tileOrder.resize(static_cast<size_t>(tiles));
-    for (int t = 0; t < tiles; ++t) {
-        tileOrder[static_cast<size_t>(t)] = t;
-    }
-    std::stable_sort(tileOrder.begin(), tileOrder.end(),
-                     [&f](int a, int b) { return f.bins[static_cast<size_t>(a)].size() > f.bins[static_cast<size_t>(b)].size(); });
-    pool.Run(tiles, [&](int task) { RunTile(f, target, tileOrder[static_cast<size_t>(task)], level); });
+    BusiestFirst(f, tileOrder);
+    pool.Run(f.tilesX * f.tilesY, [&](int task) { RunTile(f, target, tileOrder[static_cast<size_t>(task)], level); });
     frame.Clear();
     std::swap(frame.states, spare.states);
     std::swap(frame.prims, spare.prims);
@@ -308,6 +367,7 @@ GfxResult SoftDevice::TestCooperativeLevel() const
 
 void SoftDevice::SimulateLoss(int lostChecks)
 {
+    core->FinishInFlight();
     core->frame.Clear();
     core->lost = true;
     core->lostChecks = lostChecks < 0 ? 0 : lostChecks;
@@ -328,6 +388,7 @@ GfxResult SoftDevice::Reset(const DeviceParams& params)
         std::fprintf(stderr, "gfx: reset refused: %d default-pool resources still alive\n", core->defaultPoolCount);
         return kGfxInvalidCall;
     }
+    core->FinishInFlight();
     core->frame.Clear();
     const DeviceParams old = core->params;
     core->params = params;
@@ -847,6 +908,7 @@ GfxResult SoftDevice::SetIndices(SoftIndexBuffer* buffer, uint32_t baseVertexInd
 
 GfxResult SoftDevice::DrawPrimitive(uint32_t type, uint32_t startVertex, uint32_t primitiveCount)
 {
+    core->HandOff();
     if (core->stream == nullptr) {
         return kGfxInvalidCall;
     }
@@ -867,6 +929,7 @@ GfxResult SoftDevice::DrawPrimitive(uint32_t type, uint32_t startVertex, uint32_
 GfxResult SoftDevice::DrawIndexedPrimitive(uint32_t type, uint32_t, uint32_t, uint32_t startIndex,
                                            uint32_t primitiveCount)
 {
+    core->HandOff();
     if (core->stream == nullptr || core->indices == nullptr) {
         return kGfxInvalidCall;
     }
@@ -897,6 +960,7 @@ static uint32_t UserBytes(uint64_t vertices, uint32_t stride)
 
 GfxResult SoftDevice::DrawPrimitiveUP(uint32_t type, uint32_t primitiveCount, const void* vertices, uint32_t stride)
 {
+    core->HandOff();
     if (vertices == nullptr || stride == 0 || primitiveCount > (1u << 24)) {
         return kGfxInvalidCall;
     }
@@ -921,6 +985,7 @@ GfxResult SoftDevice::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIndex, u
                                              uint32_t primitiveCount, const void* indices, uint32_t indexFormat,
                                              const void* vertices, uint32_t stride)
 {
+    core->HandOff();
     if (indices == nullptr || vertices == nullptr || stride == 0 || primitiveCount > (1u << 24) ||
         (indexFormat != FormatIndex16 && indexFormat != FormatIndex32)) {
         return kGfxInvalidCall;

@@ -47,6 +47,7 @@ int ThreadPool::CoreCount()
 
 void ThreadPool::Stop()
 {
+    Wait();
     quitting.store(true);
     generation.fetch_add(1);
     {
@@ -140,10 +141,27 @@ void ThreadPool::WorkerMain(uint32_t seen)
 
 void ThreadPool::Run(int count, const std::function<void(int)>& task)
 {
+    Wait();
     if (count <= 0) {
         return;
     }
     if (workers.empty() || count == 1) {
+        for (int i = 0; i < count; ++i) {
+            task(i);
+        }
+        return;
+    }
+    Start(count, task);
+    Wait();
+}
+
+void ThreadPool::Start(int count, const std::function<void(int)>& task)
+{
+    Wait();
+    if (count <= 0) {
+        return;
+    }
+    if (workers.empty()) {
         for (int i = 0; i < count; ++i) {
             task(i);
         }
@@ -155,6 +173,9 @@ void ThreadPool::Run(int count, const std::function<void(int)>& task)
     slot.count.store(count);
     completed.store(0);
     claim.store(static_cast<uint64_t>(job) << 32);
+    started = true;
+    startedJob = job;
+    startedCount = count;
     generation.store(job);
     if (sleepingWorkers.load() > 0) {
         {
@@ -162,7 +183,20 @@ void ThreadPool::Run(int count, const std::function<void(int)>& task)
         }
         jobStarted.notify_all();
     }
-    TakeTasks(job);
+}
+
+bool ThreadPool::Idle() const
+{
+    return !started || completed.load() >= startedCount;
+}
+
+void ThreadPool::Wait()
+{
+    if (!started) {
+        return;
+    }
+    const int count = startedCount;
+    TakeTasks(startedJob);
     // Return once every task is done.
     if (!SpinFor([&] { return completed.load(std::memory_order_relaxed) >= count; })) {
         std::unique_lock<std::mutex> lock(mutex);
@@ -173,6 +207,7 @@ void ThreadPool::Run(int count, const std::function<void(int)>& task)
     // Pairs with the finishing threads' increments, so their writes are
     // seen by the caller.
     (void)completed.load(std::memory_order_acquire);
+    started = false;
 }
 
 }  // namespace platform

@@ -29,8 +29,17 @@ public:
     // Total threads including the caller; 0 means every core.
     void SetThreadCount(int threads);
     int GetThreadCount() const { return threadCount; }
-    // Runs task(0) .. task(count - 1) and returns when all are done.
+    // Runs task(0) .. task(count - 1) and returns when all are done (after
+    // the job handed out by Start, if one is still running).
     void Run(int count, const std::function<void(int)>& task);
+    // Hands task(0) .. task(count - 1) to the workers and returns at once,
+    // so that the caller can go on with other work; task must live until
+    // Wait. Without workers it runs the tasks before it returns.
+    void Start(int count, const std::function<void(int)>& task);
+    // Takes part in the started job, if any, and returns when it is done.
+    void Wait();
+    // True when no started job has tasks still running.
+    bool Idle() const;
 
     static int CoreCount();
 
@@ -64,6 +73,10 @@ private:
     std::condition_variable jobDone;
     std::atomic<int> sleepingWorkers{0};
     std::atomic<bool> callerSleeping{false};
+    // The job Start handed out and its task count, until Wait.
+    bool started = false;
+    uint32_t startedJob = 0;
+    int startedCount = 0;
 };
 
 }  // namespace platform

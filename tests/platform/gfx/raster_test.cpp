@@ -737,3 +737,77 @@ TEST(SoftDeviceRaster, LevelAndUprightEdgesCoverWhatTheirEdgeFunctionsGiveAcross
         EXPECT_GT(covered, kW * kH / 3);
     }
 }
+
+TEST(SoftDeviceRaster, TexturesRewrittenWhileTheFrameIsDrawnKeepEachDrawsTexels)
+{
+    // Workers may draw the first part of a frame while the rest is still
+    // recorded; a texture locked in between must not change what the draws
+    // before the lock read, nor be read half-written.
+    constexpr int kSize = 64;
+    auto render = [](int threads) {
+        SoftDevice dev;
+        EXPECT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize, threads));
+        SoftTexture* tex = gfxtest::MakeTexture(dev, kSize, kSize, std::vector<uint32_t>(kSize * kSize, 0xFF102030u));
+        std::vector<uint32_t> frame;
+        if (tex == nullptr) {
+            return frame;
+        }
+        dev.SetRenderState(RsAlphaBlendEnable, 0);
+        dev.SetRenderState(RsSrcBlend, BlendSrcAlpha);
+        dev.SetRenderState(RsDestBlend, BlendInvSrcAlpha);
+        dev.SetTexture(0, tex);
+        for (int round = 0; round < 3; ++round) {
+            dev.BeginScene();
+            dev.Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0);
+            for (int k = 0; k < 8; ++k) {
+                // A band of rows from the texture as it is now, then the texels
+                // rewritten for the next band.
+                std::vector<busy2d::Vertex> v;
+                busy2d::AppendQuad(v, 0, k * 8, kSize, 8, kSize, 8);
+                for (busy2d::Vertex& x : v) {
+                    x.v = (x.v * 8.0f + static_cast<float>(k * 8)) / kSize;
+                }
+                EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 2, v.data(), sizeof(busy2d::Vertex)), kGfxOk);
+                // Something large after it, so that the band goes to the workers.
+                std::vector<busy2d::Vertex> w;
+                busy2d::AppendQuad(w, 0, 0, kSize, kSize, kSize, kSize);
+                for (busy2d::Vertex& x : w) {
+                    x.color = 0x00FFFFFFu;
+                }
+                dev.SetRenderState(RsAlphaBlendEnable, 1);
+                EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 2, w.data(), sizeof(busy2d::Vertex)), kGfxOk);
+                dev.SetRenderState(RsAlphaBlendEnable, 0);
+                // A draw that records nothing: the frame may be handed off
+                // whole, and the lock must still wait for it.
+                std::vector<busy2d::Vertex> away;
+                busy2d::AppendQuad(away, -100, 0, 8, 8, 8, 8);
+                EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 2, away.data(), sizeof(busy2d::Vertex)), kGfxOk);
+                LockedRect lr;
+                EXPECT_EQ(tex->LockRect(0, &lr, nullptr, 0), kGfxOk);
+                for (int y = 0; y < kSize; ++y) {
+                    uint32_t* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(lr.bits) + y * lr.pitch);
+                    for (int x = 0; x < kSize; ++x) {
+                        row[x] = 0xFF000000u | static_cast<uint32_t>((k + 1) * 0x1F0703 + round);
+                    }
+                }
+                tex->UnlockRect(0);
+            }
+            dev.EndScene();
+            frame = gfxtest::Frame(dev);
+        }
+        dev.SetTexture(0, nullptr);
+        tex->Release();
+        return frame;
+    };
+    const std::vector<uint32_t> one = render(1);
+    ASSERT_EQ(one.size(), static_cast<size_t>(kSize * kSize));
+    // Band k shows the texels written after band k - 1 of the last round.
+    for (int k = 0; k < 8; ++k) {
+        const uint32_t want = k == 0 ? 0xFF000000u | static_cast<uint32_t>(8 * 0x1F0703 + 1)
+                                     : 0xFF000000u | static_cast<uint32_t>(k * 0x1F0703 + 2);
+        EXPECT_EQ(one[static_cast<size_t>(k * 8 * kSize + 5)], want) << "band " << k;
+    }
+    for (int threads : {2, 5}) {
+        EXPECT_EQ(render(threads), one) << threads << " threads";
+    }
+}

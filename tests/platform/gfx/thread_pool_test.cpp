@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -85,6 +86,45 @@ TEST(ThreadPool, RestartsRightAfterStarting)
     pool.Run(3, [&](int) {});
     pool.Run(1, [&](int) { ++count; });
     EXPECT_EQ(count, 1);
+}
+
+TEST(ThreadPool, StartedJobRunsWhileTheCallerGoesOn)
+{
+    ThreadPool pool;
+    pool.SetThreadCount(4);
+    for (int round = 1; round <= 20; ++round) {
+        // The tasks wait for the caller, so Start must return before they end.
+        std::atomic<bool> go{false};
+        std::vector<int> out(64, 0);
+        const std::function<void(int)> task = [&](int i) {
+            while (!go.load()) {
+                std::this_thread::yield();
+            }
+            out[static_cast<size_t>(i)] = i * round;
+        };
+        pool.Start(64, task);
+        EXPECT_FALSE(pool.Idle());
+        go.store(true);
+        if (round % 2 == 0) {
+            pool.Wait();
+        }
+        // A job run now starts after the started one has ended.
+        std::vector<int> next(64, 0);
+        pool.Run(64, [&](int i) { next[static_cast<size_t>(i)] = out[static_cast<size_t>(i)] + 1; });
+        EXPECT_TRUE(pool.Idle());
+        for (int i = 0; i < 64; ++i) {
+            ASSERT_EQ(out[static_cast<size_t>(i)], i * round);
+            ASSERT_EQ(next[static_cast<size_t>(i)], i * round + 1);
+        }
+    }
+    // Without workers the tasks run before Start returns.
+    pool.SetThreadCount(1);
+    int sum = 0;
+    const std::function<void(int)> add = [&](int i) { sum += i; };
+    pool.Start(5, add);
+    EXPECT_EQ(sum, 10);
+    EXPECT_TRUE(pool.Idle());
+    pool.Wait();
 }
 
 TEST(SoftDeviceThreads, CountComesFromTheEnvironmentOrTheCall)
