@@ -128,6 +128,7 @@ struct DeviceCore {
     // Scratch of the vertex stage, kept to avoid allocation per draw.
     std::vector<ScreenVertex> verts;
     std::vector<float> clipW;   // clip-space x, y, z, w per vertex (untransformed)
+    std::vector<uint8_t> inside;   // per vertex: 1 when no plane clips it
 
     ~DeviceCore();
     void SetDefaultStates();

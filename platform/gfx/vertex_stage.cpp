@@ -275,6 +275,55 @@ int ClipAgainst(const ClipVertex* in, int n, ClipVertex* out, Dist dist)
     return m;
 }
 
+// The clipper's two polygons (three corners and one more per plane each).
+struct ClipBuffers {
+    ClipVertex a[16], b[16];
+};
+
+// Kept from draw to draw: draws are recorded on the device's thread only,
+// and a draw that clips nothing should not pay for setting them up.
+ClipBuffers& TheClipBuffers()
+{
+    static thread_local ClipBuffers buffers;
+    return buffers;
+}
+
+// Distance of a clip vertex to plane n of the view volume:
+// -w <= x, y <= w, 0 <= z <= w.
+float ViewDistance(const ClipVertex& c, int plane)
+{
+    switch (plane) {
+    case 0: return c.p[3] + c.p[0];
+    case 1: return c.p[3] - c.p[0];
+    case 2: return c.p[3] + c.p[1];
+    case 3: return c.p[3] - c.p[1];
+    case 4: return c.p[2];
+    default: return c.p[3] - c.p[2];
+    }
+}
+
+// The run of vertices [first, last] that a draw's `needed` indices name
+// within the data; false when none does, or when the run is so much longer
+// than the draw that transforming all of it would waste work.
+template <typename VertexOf>
+bool TouchedRange(const VertexOf& vertexOf, uint64_t needed, uint64_t vertexCount, uint64_t* first, uint64_t* last)
+{
+    uint64_t lo = UINT64_MAX, hi = 0;
+    for (uint64_t i = 0; i < needed; ++i) {
+        const uint64_t v = vertexOf(i);
+        if (v < vertexCount) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    if (lo == UINT64_MAX || hi - lo >= 2 * needed + 64) {
+        return false;
+    }
+    *first = lo;
+    *last = hi;
+    return true;
+}
+
 // Pre-transformed vertices beyond this many pixels are clipped in screen
 // space so that the fixed-point edge functions cannot overflow.
 constexpr float kGuardBand = 32768.0f;
@@ -340,18 +389,17 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     const uint32_t userPlanes =
         layout.transformed ? 0u : dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u);
 
-    // Vertex i of the draw as a clip vertex; false when its index lies
-    // outside the vertex data.
-    auto fetch = [&](uint64_t i, ClipVertex* out) -> bool {
-        uint64_t vi = i;
-        if (indexData != nullptr) {
-            vi = indexSize == 4 ? ReadU32(indexData + i * 4)
-                                : static_cast<uint64_t>(indexData[i * 2] | (indexData[i * 2 + 1] << 8));
-            vi += baseVertex;
+    // The vertex that index i of the draw names (maybe past the data).
+    auto vertexOf = [&](uint64_t i) -> uint64_t {
+        if (indexData == nullptr) {
+            return i;
         }
-        if (vi >= vertexCount) {
-            return false;
-        }
+        const uint64_t vi = indexSize == 4 ? ReadU32(indexData + i * 4)
+                                           : static_cast<uint64_t>(indexData[i * 2] | (indexData[i * 2 + 1] << 8));
+        return vi + baseVertex;
+    };
+    // Vertex vi of the data as a clip vertex.
+    auto fetchAt = [&](uint64_t vi, ClipVertex* out) {
         const uint8_t* p = vertexData + vi * stride;
         ScreenVertex& v = out->v;
         if (layout.diffuse >= 0) {
@@ -398,6 +446,15 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 v.spec[3] = std::clamp(f, 0.0f, 1.0f) * 255.0f;
             }
         }
+    };
+    // Vertex i of the draw as a clip vertex; false when its index lies
+    // outside the vertex data.
+    auto fetch = [&](uint64_t i, ClipVertex* out) -> bool {
+        const uint64_t vi = vertexOf(i);
+        if (vi >= vertexCount) {
+            return false;
+        }
+        fetchAt(vi, out);
         return true;
     };
     auto toScreen = [&](ClipVertex& c) {
@@ -411,7 +468,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         c.v.rhw = invW;
     };
     // Clips a polygon of n clip vertices and records it as a fan.
-    ClipVertex bufA[16], bufB[16];
+    ClipBuffers& buffers = TheClipBuffers();
+    ClipVertex* const bufA = buffers.a;
+    ClipVertex* const bufB = buffers.b;
     auto emitPolygon = [&](int n) {
         ClipVertex* poly = bufA;
         ClipVertex* other = bufB;
@@ -608,9 +667,46 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             return std::fabs(x.v.x) <= kGuardBand && std::fabs(x.v.y) <= kGuardBand;
         };
         ClipVertex d, e, g;
+        // Untransformed solid triangles: every vertex the draw touches is
+        // transformed once, and a triangle with no corner outside a plane
+        // is set up straight from them, as the clipper would hand it on
+        // unchanged; only the others are fetched and clipped one by one.
+        const bool solid = fill == FillSolid || fill == 0 || fill > FillSolid;
+        uint64_t first = 0, last = 0;
+        const bool batched = !layout.transformed && solid && TouchedRange(vertexOf, needed, vertexCount, &first, &last);
+        if (batched) {
+            const size_t count = static_cast<size_t>(last - first + 1);
+            dc.verts.resize(count);
+            dc.inside.resize(count);
+            ClipVertex cv;
+            for (size_t k = 0; k < count; ++k) {
+                fetchAt(first + k, &cv);
+                uint8_t in = cv.p[3] > 0.0f;
+                for (int plane = 0; plane < 6; ++plane) {
+                    in &= ViewDistance(cv, plane) >= 0.0f;
+                }
+                for (uint32_t u = 0; u < SoftDevice::kMaxClipPlanes; ++u) {
+                    in &= !(userPlanes >> u & 1u) || cv.user[u] >= 0.0f;
+                }
+                if (in) {
+                    toScreen(cv);
+                }
+                dc.verts[k] = cv.v;
+                dc.inside[k] = in;
+            }
+        }
         for (uint32_t i = 0; i < primitiveCount; ++i) {
             uint64_t i0, i1, i2;
             corners(i, &i0, &i1, &i2);
+            if (batched) {
+                const uint64_t v0 = vertexOf(i0), v1 = vertexOf(i1), v2 = vertexOf(i2);
+                if (v0 < vertexCount && v1 < vertexCount && v2 < vertexCount && dc.inside[v0 - first] &&
+                    dc.inside[v1 - first] && dc.inside[v2 - first]) {
+                    SetupTriangle(dc.frame, state, dc.verts[v0 - first], dc.verts[v1 - first], dc.verts[v2 - first],
+                                  cull, flat, box);
+                    continue;
+                }
+            }
             if (!fetch(i0, &a) || !fetch(i1, &b) || !fetch(i2, &c)) {
                 badIndex = true;
                 continue;

@@ -1,0 +1,114 @@
+// The fixed-function vertex stage: a draw's vertices transformed once and
+// its triangles inside every plane set up straight from them must draw
+// exactly what fetching and clipping each triangle on its own draws.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "platform/gfx/soft_device.h"
+#include "tests/platform/gfx/gfx_test_util.h"
+
+namespace {
+
+using namespace platform;
+
+struct LitVertex {
+    float x, y, z;
+    uint32_t diffuse, specular;
+    float u, v;
+};
+constexpr uint32_t kLitFvf = 0x1C2;   // position, diffuse, specular, one coordinate set
+
+uint32_t FloatBits(float f)
+{
+    uint32_t u;
+    std::memcpy(&u, &f, 4);
+    return u;
+}
+
+// Random triangles in front of, around and behind the eye, drawn once with
+// the vertices close together (transformed once) and once with one more
+// vertex far away in the data, which makes the stage fetch and clip every
+// triangle on its own. Fog, user clip planes, depth and NaN corners too.
+TEST(VertexStage, BatchedTransformDrawsWhatOneByOneDraws)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(gfxtest::MakeDevice(dev, 64, 48, 1, true));
+    dev.SetVertexShader(kLitFvf);
+    dev.SetRenderState(RsZEnable, 1);
+    dev.SetRenderState(RsZWriteEnable, 1);
+    dev.SetRenderState(RsZFunc, CmpLessEqual);
+    dev.SetRenderState(RsFogEnable, 1);
+    dev.SetRenderState(RsFogVertexMode, FogLinear);
+    dev.SetRenderState(RsFogColor, 0xFF3060C0u);
+    dev.SetRenderState(RsFogStart, FloatBits(2.0f));
+    dev.SetRenderState(RsFogEnd, FloatBits(9.0f));
+    dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
+    dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
+    dev.SetTextureStageState(0, TssAlphaOp, TopSelectArg1);
+    dev.SetTextureStageState(0, TssAlphaArg1, TaDiffuse);
+    Matrix4 world{}, projection{};
+    world.m[0][0] = 0.8f, world.m[0][1] = 0.6f, world.m[1][0] = -0.6f, world.m[1][1] = 0.8f;
+    world.m[2][2] = 1.0f, world.m[3][3] = 1.0f, world.m[3][0] = 0.3f, world.m[3][2] = 0.5f;
+    const float zn = 1.0f, zf = 20.0f;
+    projection.m[0][0] = 1.2f, projection.m[1][1] = 1.6f;
+    projection.m[2][2] = zf / (zf - zn), projection.m[2][3] = 1.0f, projection.m[3][2] = -zn * zf / (zf - zn);
+    dev.SetTransform(TsWorld, world);
+    dev.SetTransform(TsProjection, projection);
+    const float plane[4] = {0.3f, -1.0f, 0.1f, 0.8f};
+    dev.SetClipPlane(1, plane);
+
+    std::mt19937 rng(41);
+    std::uniform_real_distribution<float> across(-4.0f, 4.0f), depth(-2.0f, 14.0f);
+    constexpr int kVertices = 60, kTriangles = 50, kFar = 999;
+    int drawn = 0;
+    for (int round = 0; round < 6; ++round) {
+        dev.SetRenderState(RsClipPlaneEnable, round % 2 == 0 ? 0u : 1u << 1);
+        dev.SetRenderState(RsShadeMode, round % 3 == 2 ? ShadeFlat : ShadeGouraud);
+        std::vector<LitVertex> vertices(kFar + 1);
+        for (int v = 0; v < kVertices; ++v) {
+            LitVertex& lv = vertices[v];
+            lv = {across(rng), across(rng), depth(rng), static_cast<uint32_t>(rng()) | 0xFF000000u,
+                  static_cast<uint32_t>(rng()), across(rng), across(rng)};
+            if (v == 7 && round >= 3) {
+                lv.x = std::numeric_limits<float>::quiet_NaN();
+            }
+        }
+        std::vector<uint16_t> indices;
+        for (int t = 0; t < kTriangles; ++t) {
+            // Neighbours mostly, so that many triangles are small and whole.
+            const int a = static_cast<int>(rng() % kVertices);
+            indices.push_back(static_cast<uint16_t>(a));
+            indices.push_back(static_cast<uint16_t>((a + 1 + rng() % 3) % kVertices));
+            indices.push_back(static_cast<uint16_t>((a + 2 + rng() % 5) % kVertices));
+        }
+        // The one more triangle draws nothing either way: all three corners
+        // are vertex 0's data.
+        vertices[kFar] = vertices[0];
+        std::vector<uint16_t> near = indices, far = indices;
+        near.insert(near.end(), {0, 0, 0});
+        far.insert(far.end(), {0, kFar, 0});
+        auto draw = [&](const std::vector<uint16_t>& list) {
+            dev.BeginScene();
+            dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0xFF000000u, 1.0f, 0);
+            EXPECT_EQ(dev.DrawIndexedPrimitiveUP(PrimTriangleList, 0, kFar + 1, kTriangles + 1, list.data(),
+                                                 FormatIndex16, vertices.data(), sizeof(LitVertex)),
+                      kGfxOk);
+            dev.EndScene();
+            return gfxtest::Frame(dev);
+        };
+        const std::vector<uint32_t> batched = draw(near);
+        EXPECT_EQ(batched, draw(far)) << "round " << round;
+        for (uint32_t p : batched) {
+            drawn += p != 0xFF000000u;
+        }
+    }
+    // The triangles did reach the frame.
+    EXPECT_GT(drawn, 1000);
+}
+
+}  // namespace
