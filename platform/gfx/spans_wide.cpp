@@ -55,19 +55,18 @@ ORVA_WIDE inline __m256i Next(__m256i i, const WideAxis& a)
 // instruction on the processors at hand (several times over on some).
 ORVA_WIDE inline __m256i Load8(const uint32_t* texels, __m256i index)
 {
-    alignas(32) int32_t at[8];
+    // Indices are never negative: unsigned, they need no widening.
+    alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
-    return _mm256_setr_epi32(static_cast<int>(texels[at[0]]), static_cast<int>(texels[at[1]]),
-                             static_cast<int>(texels[at[2]]), static_cast<int>(texels[at[3]]),
-                             static_cast<int>(texels[at[4]]), static_cast<int>(texels[at[5]]),
-                             static_cast<int>(texels[at[6]]), static_cast<int>(texels[at[7]]));
+    auto texel = [&](int k) { return static_cast<int>(texels[at[k]]); };
+    return _mm256_setr_epi32(texel(0), texel(1), texel(2), texel(3), texel(4), texel(5), texel(6), texel(7));
 }
 
 // Eight pairs of neighbouring texels, the first of each at its index: the
 // left texels in *left, the right ones in *right, in pixel order.
 ORVA_WIDE inline void LoadPairs8(const uint32_t* texels, __m256i index, __m256i* left, __m256i* right)
 {
-    alignas(32) int32_t at[8];
+    alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
     auto pair = [&](int k) {
         long long v;
@@ -87,28 +86,6 @@ struct Coords {
     __m256i i, f, j, g;
 };
 
-// Four foreshortened coordinates as the general path turns them into 32.32
-// fixed point (ToFixed) and then into a texel and weight. ToFixed clamps
-// to +-2^30 texels (not-a-number to the bottom) and floors x 2^32, which is
-// exact; the bilinear texel is then floor(x - 1/2) and the weight the eight
-// bits below it. With k = floor(256 x) - 128, an exact integer in a double,
-// the texel is floor(k / 256) and the weight k - 256 floor(k / 256): every
-// step is exact, so the result is the general path's to the bit. Point
-// sampling takes floor(x) instead.
-ORVA_WIDE inline void FixedParts(__m256d x, bool bilinear, __m128i* whole, __m128i* eighth)
-{
-    // max returns its second operand when the first is not a number.
-    x = _mm256_min_pd(_mm256_max_pd(x, _mm256_set1_pd(-1073741824.0)), _mm256_set1_pd(1073741824.0));
-    if (!bilinear) {
-        *whole = _mm256_cvttpd_epi32(_mm256_floor_pd(x));
-        return;
-    }
-    const __m256d k = _mm256_sub_pd(_mm256_floor_pd(_mm256_mul_pd(x, _mm256_set1_pd(256.0))), _mm256_set1_pd(128.0));
-    const __m256d i = _mm256_floor_pd(_mm256_mul_pd(k, _mm256_set1_pd(1.0 / 256.0)));
-    *whole = _mm256_cvttpd_epi32(i);
-    *eighth = _mm256_cvttpd_epi32(_mm256_sub_pd(k, _mm256_mul_pd(i, _mm256_set1_pd(256.0))));
-}
-
 // Affine coordinates in 64-bit lanes, pixels 0, 1, 4, 5 in the first
 // vector and 2, 3, 6, 7 in the second: the high halves then shuffle into
 // pixel order with one instruction.
@@ -120,6 +97,40 @@ ORVA_WIDE inline __m256i High32(__m256i a, __m256i b)
 ORVA_WIDE inline __m256i Low32(__m256i a, __m256i b)
 {
     return _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+}
+
+// Eight foreshortened coordinates as the general path turns them into
+// 32.32 fixed point (ToFixed) and then into a texel and weight. ToFixed
+// clamps to +-2^30 texels (not-a-number to the bottom) and floors x 2^32,
+// which is exact; the bilinear texel is then floor(x - 1/2) and the weight
+// the eight bits below it. With k = floor(256 x) - 128, an exact integer,
+// the texel is floor(k / 256) and the weight k mod 256. Adding 1.5 x 2^52
+// puts k + 2^51 in the low bits of the double's fraction, exactly: the
+// texel and weight are then bits 8 to 39 and 0 to 7 there, so the result is
+// the general path's to the bit. Point sampling takes floor(x) instead.
+// The pixels are 0, 1, 4, 5 in a and 2, 3, 6, 7 in b (see Low32).
+ORVA_WIDE inline __m256i FixedBits(__m256d x, bool bilinear)
+{
+    const double magic = 6755399441055744.0;   // 1.5 x 2^52
+    // max returns its second operand when the first is not a number.
+    x = _mm256_min_pd(_mm256_max_pd(x, _mm256_set1_pd(-1073741824.0)), _mm256_set1_pd(1073741824.0));
+    if (bilinear) {
+        x = _mm256_add_pd(_mm256_floor_pd(_mm256_mul_pd(x, _mm256_set1_pd(256.0))), _mm256_set1_pd(magic - 128.0));
+    } else {
+        x = _mm256_add_pd(_mm256_floor_pd(x), _mm256_set1_pd(magic));
+    }
+    return _mm256_castpd_si256(x);
+}
+
+ORVA_WIDE inline void FixedParts(__m256d a, __m256d b, bool bilinear, __m256i* whole, __m256i* eighth)
+{
+    const __m256i ka = FixedBits(a, bilinear), kb = FixedBits(b, bilinear);
+    if (!bilinear) {
+        *whole = Low32(ka, kb);
+        return;
+    }
+    *whole = Low32(_mm256_srli_epi64(ka, 8), _mm256_srli_epi64(kb, 8));
+    *eighth = _mm256_and_si256(Low32(ka, kb), _mm256_set1_epi32(255));
 }
 
 // One pair of channels of the filter: the two rows across, then down.
@@ -312,9 +323,10 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
     const __m256d sRowT = _mm256_set1_pd(c.planes[SlotTex].dy * fy);
     const __m256d tRowT = _mm256_set1_pd(c.planes[SlotTex + 1].dy * fy);
     const __m256d qRowT = _mm256_set1_pd(c.planes[SlotQ].dy * fy);
-    // Pixel x as a double, for pixels 0-3 and 4-7 of the group.
-    __m256d xLo = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 2, 3));
-    __m256d xHi = _mm256_add_pd(xLo, _mm256_set1_pd(4.0));
+    // Pixel x as a double, for pixels 0, 1, 4, 5 and 2, 3, 6, 7 of the
+    // group (see Low32).
+    __m256d xLo = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 4, 5));
+    __m256d xHi = _mm256_add_pd(xLo, _mm256_set1_pd(2.0));
 
     // Affine coordinates: 32.32 fixed point stepped modulo 2^64, as the
     // general path's products wrap; lanes hold pixels 0, 1, 4, 5 and 2, 3,
@@ -355,8 +367,9 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
         }
         // The depth test first: a group it hides wholly costs no more.
         if constexpr (Depth) {
-            const __m256 z = _mm256_set_m128(_mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxHi)),
-                                             _mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxLo)));
+            const __m128d zLo = _mm_castps_pd(_mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxLo)));
+            const __m128d zHi = _mm_castps_pd(_mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxHi)));
+            const __m256 z = _mm256_set_m128(_mm_castpd_ps(_mm_unpackhi_pd(zLo, zHi)), _mm_castpd_ps(_mm_unpacklo_pd(zLo, zHi)));
             const __m256 stored = whole ? _mm256_loadu_ps(depthRow + px) : _mm256_maskload_ps(depthRow + px, inSpan);
             live = _mm256_and_si256(live, DepthPass(w.zFunc, z, stored));
             if (depthWrite) {
@@ -374,15 +387,11 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
         if constexpr (Persp) {
             const __m256d wLo = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(w.qA, w.qDx, qRowT, gxLo));
             const __m256d wHi = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(w.qA, w.qDx, qRowT, gxHi));
-            __m128i i0, i1, f0 = _mm_setzero_si128(), f1 = f0, j0, j1, g0 = f0, g1 = f0;
-            FixedParts(_mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxLo), wLo), Bilinear, &i0, &f0);
-            FixedParts(_mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxHi), wHi), Bilinear, &i1, &f1);
-            FixedParts(_mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxLo), wLo), Bilinear, &j0, &g0);
-            FixedParts(_mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxHi), wHi), Bilinear, &j1, &g1);
-            k.i = _mm256_set_m128i(i1, i0);
-            k.f = _mm256_set_m128i(f1, f0);
-            k.j = _mm256_set_m128i(j1, j0);
-            k.g = _mm256_set_m128i(g1, g0);
+            k.f = k.g = _mm256_setzero_si256();
+            FixedParts(_mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxLo), wLo),
+                       _mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxHi), wHi), Bilinear, &k.i, &k.f);
+            FixedParts(_mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxLo), wLo),
+                       _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxHi), wHi), Bilinear, &k.j, &k.g);
         } else {
             k.i = High32(gs01, gs23);
             k.j = High32(gt01, gt23);

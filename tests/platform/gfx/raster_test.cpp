@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -280,9 +281,12 @@ void DrawSampledScene(SoftDevice& dev, const SceneTextures& tex, uint32_t seed, 
             // bits and the fixed point saturates.
             const bool far = pick(8) == 0;
             const float us = far ? uni(1e4f, 1e8f) : uni(0.2f, 3.0f), uo = far ? uni(-1e7f, 1e7f) : uni(-1.5f, 1.5f);
+            // Now and then a depth that is not a number: it passes only
+            // the "not equal" test, and is written as it is.
+            const bool noDepth = pick(12) == 0;
             for (busy2d::Vertex& x : v) {
                 x.color = tint;
-                x.z = std::min(1.0f, std::max(0.0f, z0 + dz * x.x));
+                x.z = noDepth ? std::numeric_limits<float>::quiet_NaN() : std::min(1.0f, std::max(0.0f, z0 + dz * x.x));
                 x.u = x.u * us + uo;
                 x.v = x.v * us - uo;
             }
