@@ -770,6 +770,7 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
                                      : (spanLevel == kSpansSse2 ? kSpanTable[pr.fastSpan] : SpanGeneral);
     }
     SpanCtx c{&pr, planes, &ps, nullptr, nullptr};
+    c.tileRight = tx1;
     if (fn != SpanGeneral && ((pr.fastSpan >= 1 && pr.fastSpan <= 6) || (pr.fastSpan >= kSampledSpanBase && !pr.perspective))) {
         PrepareStageZero(c);
     }

@@ -26,6 +26,10 @@ struct SpanCtx {
     int64_t ds = 0, dt = 0;
     int64_t sRow = 0, tRow = 0;
     bool sRowFixed = false, tRowFixed = false;
+    // The tile's last column (or -1): the row's pixels up to it are this
+    // thread's, so a span may read some past its end and write them back
+    // as they were, with plain loads and stores instead of masked ones.
+    int32_t tileRight = -1;
     // What a span function works out once per primitive and tile rather
     // than on every row (the wide spans' lane constants), and whether it
     // has: the first row fills it, the rest read it.

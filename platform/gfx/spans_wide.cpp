@@ -351,7 +351,9 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
     }
 
     for (int32_t px = x0; px <= x1; px += 8) {
-        const bool whole = px + 7 <= x1;
+        // Groups that end within the tile take plain loads and stores;
+        // lanes past the span keep what they read.
+        const bool whole = px + 7 <= x1 || px + 7 <= c.tileRight;
         const __m256i inSpan = _mm256_cmpgt_epi32(_mm256_set1_epi32(x1 - px + 1), iota);
         __m256i live = inSpan;
         // This group's positions; the running ones move on to the next.
@@ -451,7 +453,7 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
             br = MulDiv255(br, w.mBr);
             ga = MulDiv255(ga, w.mGa);
         }
-        // Lanes the span or the depth test leave out keep the target.
+        // Lanes the span or the depth test leave out keep the target's value.
         if (whole) {
             __m256i* dst = reinterpret_cast<__m256i*>(out + px);
             const __m256i d = _mm256_loadu_si256(dst);
