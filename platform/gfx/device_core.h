@@ -138,7 +138,10 @@ struct DeviceCore {
     void FlushFrame();
     // Gives what is recorded so far to the workers when they are idle and
     // there are some; recording goes on into empty buffers.
-    void HandOff();
+    bool HandOff();
+    // The same in the middle of a draw: the draw goes on with the state
+    // index this returns.
+    uint32_t HandOffDuringDraw(uint32_t state);
     // Waits for the handed-off part of the frame.
     void FinishInFlight();
     // Writes every tile's pending depth clear (before the depth buffer is read).

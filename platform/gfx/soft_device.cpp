@@ -210,7 +210,7 @@ void DeviceCore::FinishInFlight()
     inFlight.Clear();
 }
 
-void DeviceCore::HandOff()
+bool DeviceCore::HandOff()
 {
     // Each tile runs its entries in recorded order whichever part of the
     // frame they came in, so where the frame is cut changes no pixel. One
@@ -219,7 +219,7 @@ void DeviceCore::HandOff()
     // An eighth of the target's pixels is worth waking the workers for.
     const uint64_t worth = static_cast<uint64_t>(params.width) * static_cast<uint64_t>(params.height) / 8;
     if (frame.area < worth || pool.GetThreadCount() < 2 || !pool.Idle()) {
-        return;
+        return false;
     }
     FinishInFlight();
     if (inFlight.bins.size() != frame.bins.size()) {
@@ -249,6 +249,32 @@ void DeviceCore::HandOff()
         RunTile(inFlight, target, inFlightOrder[static_cast<size_t>(task)], level);
     };
     pool.Start(inFlight.tilesX * inFlight.tilesY, inFlightTask);
+    return true;
+}
+
+uint32_t DeviceCore::HandOffDuringDraw(uint32_t state)
+{
+    const uint64_t worth = static_cast<uint64_t>(params.width) * static_cast<uint64_t>(params.height) / 8;
+    if (frame.area < worth || !pool.Idle()) {
+        return state;
+    }
+    PixelState ps = frame.states[state];
+    PixelShaderSnap snap;
+    if (ps.shader != nullptr) {
+        snap = *ps.shader;
+    }
+    if (!HandOff()) {
+        return state;
+    }
+    // The draw's state goes on in the new part; nothing changes it within
+    // a draw, so it is the device's current state too.
+    if (ps.shader != nullptr) {
+        frame.shaderSnaps.push_back(std::move(snap));
+        ps.shader = &frame.shaderSnaps.back();
+    }
+    frame.states.push_back(ps);
+    stateDirty = false;
+    return static_cast<uint32_t>(frame.states.size() - 1);
 }
 
 void DeviceCore::FlushFrame()

@@ -369,7 +369,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     if (dc.lost) {
         return kGfxOk;
     }
-    const uint32_t state = dc.CurrentState();
+    uint32_t state = dc.CurrentState();
     const PixelState& ps = dc.frame.states[state];
     (void)ps;
     const Viewport& vp = dc.viewport;
@@ -696,6 +696,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             }
         }
         for (uint32_t i = 0; i < primitiveCount; ++i) {
+            if ((i & 31) == 0 && i != 0) {
+                state = dc.HandOffDuringDraw(state);
+            }
             uint64_t i0, i1, i2;
             corners(i, &i0, &i1, &i2);
             if (batched) {

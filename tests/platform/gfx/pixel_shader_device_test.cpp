@@ -327,3 +327,52 @@ TEST_F(PixelShaderDevice, HandlesDeletionAndReset)
 }
 
 }  // namespace
+
+TEST_F(PixelShaderDevice, LongDrawsSharedWithTheWorkersKeepTheirShaderAndConstants)
+{
+    // Sixty whole-frame quads in one draw, added up: with several threads
+    // the workers may take the first quads while the rest is recorded.
+    const std::vector<uint32_t> texels = Pattern(5);
+    Texture(0, kSize, kSize, texels);
+    dev.SetPixelShader(Shader("ps.1.1\ntex t0\nmul r0, t0, c0\n"));
+    dev.SetRenderState(RsAlphaBlendEnable, 1);
+    dev.SetRenderState(RsSrcBlend, BlendOne);
+    dev.SetRenderState(RsDestBlend, BlendOne);
+    const float e = kSize - 0.5f;
+    std::vector<Vertex> quads;
+    for (int i = 0; i < 60; ++i) {
+        const Vertex q[4] = {{-0.5f, -0.5f, 0, 1, 0, 0, 0, 0, 0},
+                             {e, -0.5f, 0, 1, 0, 1, 0, 0, 0},
+                             {e, e, 0, 1, 0, 1, 1, 0, 0},
+                             {-0.5f, e, 0, 1, 0, 0, 1, 0, 0}};
+        for (int k : {0, 1, 2, 2, 3, 0}) {
+            quads.push_back(q[k]);
+        }
+    }
+    auto render = [&](int threads) {
+        dev.SetThreadCount(threads);
+        dev.BeginScene();
+        dev.Clear(0, nullptr, ClearTarget, kClearColor, 1.0f, 0);
+        for (int draw = 0; draw < 3; ++draw) {
+            const float c = 0.004f * static_cast<float>(draw + 1);
+            const float constant[4] = {c, c, c, c};
+            dev.SetPixelShaderConstant(0, constant, 1);
+            dev.SetVertexShader(0x244);
+            EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, static_cast<uint32_t>(quads.size() / 3), quads.data(),
+                                          sizeof(Vertex)),
+                      kGfxOk);
+        }
+        dev.EndScene();
+        return gfxtest::Frame(dev);
+    };
+    const std::vector<uint32_t> one = render(1);
+    // Each draw adds its constant's share of the texel sixty times.
+    int lit = 0;
+    for (int i = 0; i < kSize * kSize; ++i) {
+        lit += (one[static_cast<size_t>(i)] & 0x00FFFFFFu) != 0;
+    }
+    EXPECT_GT(lit, kSize * kSize / 2);
+    for (int threads : {3, 6}) {
+        EXPECT_EQ(render(threads), one) << threads << " threads";
+    }
+}
