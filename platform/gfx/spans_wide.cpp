@@ -254,6 +254,9 @@ struct WidePrep {
     WideAxis u, v;
     __m256i lastU, lastPairU;   // width - 1, width - 2
     __m256i mBr, mGa;           // the modulation factors in halves
+    // Affine coordinates: the steps to the pixels of a group (in the lanes
+    // of sA01 and sA23 below) and to the next group.
+    __m256i sOff01, sOff23, tOff01, tOff23, sStep, tStep;
     const uint32_t* texels;
     bool narrow;      // the four-pixel spans take this texture
     bool clampU;
@@ -295,6 +298,13 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
     w.mBr = _mm256_and_si256(f, even);
     w.mGa = _mm256_and_si256(_mm256_srli_epi32(f, 8), even);
     w.texels = st.tex.texels;
+    const uint64_t ds = static_cast<uint64_t>(c.ds), dt = static_cast<uint64_t>(c.dt);
+    w.sOff01 = Lanes64(0, ds, 0, 1, 4, 5);
+    w.sOff23 = Lanes64(0, ds, 2, 3, 6, 7);
+    w.tOff01 = Lanes64(0, dt, 0, 1, 4, 5);
+    w.tOff23 = Lanes64(0, dt, 2, 3, 6, 7);
+    w.sStep = _mm256_set1_epi64x(static_cast<long long>(8 * ds));
+    w.tStep = _mm256_set1_epi64x(static_cast<long long>(8 * dt));
     w.clampU = st.addressU == AddressClamp;
     w.modulate = factor != 0xFFFFFFFFu;
     // Under the alpha and additive blends a transparent source leaves the
@@ -331,7 +341,7 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
     // Affine coordinates: 32.32 fixed point stepped modulo 2^64, as the
     // general path's products wrap; lanes hold pixels 0, 1, 4, 5 and 2, 3,
     // 6, 7 (see High32).
-    __m256i sA01 = _mm256_setzero_si256(), sA23 = sA01, tA01 = sA01, tA23 = sA01, sStep = sA01, tStep = sA01;
+    __m256i sA01 = _mm256_setzero_si256(), sA23 = sA01, tA01 = sA01, tA23 = sA01;
     if constexpr (!Persp) {
         const Plane& sp = c.planes[SlotTex];
         const Plane& tp = c.planes[SlotTex + 1];
@@ -340,14 +350,14 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
         const uint64_t ds = static_cast<uint64_t>(c.ds), dt = static_cast<uint64_t>(c.dt);
         // The bilinear sample reads from half a texel up and left.
         const uint64_t half = Bilinear ? uint64_t{1} << 31 : 0;
-        const uint64_t s0 = sRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * ds - half;
-        const uint64_t t0 = tRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * dt - half;
-        sA01 = Lanes64(s0, ds, 0, 1, 4, 5);
-        sA23 = Lanes64(s0, ds, 2, 3, 6, 7);
-        tA01 = Lanes64(t0, dt, 0, 1, 4, 5);
-        tA23 = Lanes64(t0, dt, 2, 3, 6, 7);
-        sStep = _mm256_set1_epi64x(static_cast<long long>(8 * ds));
-        tStep = _mm256_set1_epi64x(static_cast<long long>(8 * dt));
+        const __m256i s0 = _mm256_set1_epi64x(
+            static_cast<long long>(sRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * ds - half));
+        const __m256i t0 = _mm256_set1_epi64x(
+            static_cast<long long>(tRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * dt - half));
+        sA01 = _mm256_add_epi64(s0, w.sOff01);
+        sA23 = _mm256_add_epi64(s0, w.sOff23);
+        tA01 = _mm256_add_epi64(t0, w.tOff01);
+        tA23 = _mm256_add_epi64(t0, w.tOff23);
     }
 
     for (int32_t px = x0; px <= x1; px += 8) {
@@ -362,10 +372,10 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
         xLo = _mm256_add_pd(xLo, _mm256_set1_pd(8.0));
         xHi = _mm256_add_pd(xHi, _mm256_set1_pd(8.0));
         if constexpr (!Persp) {
-            sA01 = _mm256_add_epi64(sA01, sStep);
-            sA23 = _mm256_add_epi64(sA23, sStep);
-            tA01 = _mm256_add_epi64(tA01, tStep);
-            tA23 = _mm256_add_epi64(tA23, tStep);
+            sA01 = _mm256_add_epi64(sA01, w.sStep);
+            sA23 = _mm256_add_epi64(sA23, w.sStep);
+            tA01 = _mm256_add_epi64(tA01, w.tStep);
+            tA23 = _mm256_add_epi64(tA23, w.tStep);
         }
         // The depth test first: a group it hides wholly costs no more.
         if constexpr (Depth) {
