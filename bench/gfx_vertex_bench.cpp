@@ -2,8 +2,9 @@
 // static mesh with four lights and a texture, and the skinned mesh with the
 // same lighting. Measures the program alone in ns per vertex (one vertex at
 // a time and a batch at a time, one thread) and whole draws of a 55 000
-// vertex mesh through the device (shading, clipping and set-up; every
-// triangle culled so that no pixel is drawn) on one thread and on every core.
+// vertex mesh in view through the device (shading, clipping and set-up;
+// every triangle faces away, so no pixel is drawn) on one thread and on
+// every core, with the shaders and with the fixed-function transform.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -82,8 +83,23 @@ void FillConstants(float (*c)[4], std::mt19937& rng)
     }
     const float common[4] = {0.5f, -0.5f, 1.0f, 255.0f * 3.0f};   // c0
     std::memcpy(c[0], common, sizeof common);
-    c[12][1] = 1.0f;
+    // No swelling along the normals.
+    c[12][1] = 0.0f;
     c[12][3] = 0.0f;
+    // World, view and projection in one: the mesh's [-2, 2] box lands
+    // inside the view volume, as a mesh in view does.
+    const float toClip[4][4] = {{0.4f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.4f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.2f, 0.5f},
+                                {0.0f, 0.0f, 0.0f, 1.0f}};
+    std::memcpy(c[20], toClip, sizeof toClip);
+    // Bones that move their vertices a little and do not turn them.
+    for (int b = 0; b < 23; ++b) {
+        for (int row = 0; row < 3; ++row) {
+            float* m = c[26 + 3 * b + row];
+            m[0] = m[1] = m[2] = 0.0f;
+            m[row] = 1.0f;
+            m[3] = u(rng) * 0.05f;
+        }
+    }
 }
 
 bool Prepare(Setup& s, bool skinned, std::string* why)
@@ -179,6 +195,18 @@ void BM_ProgramBatch(benchmark::State& state)
 }
 BENCHMARK(BM_ProgramBatch)->ArgName("skinned")->Arg(0)->Arg(1);
 
+// Each three vertices of the mesh a small triangle somewhere in the
+// [-2, 2] box, all of them wound alike: counter-clockwise on the screen.
+void MeshPosition(const Setup& s, int v, float* position)
+{
+    const float corner[3][2] = {{0.0f, 0.0f}, {0.05f, 0.0f}, {0.0f, 0.05f}};
+    const auto& centre = s.inputs[static_cast<size_t>(v / 3) % s.inputs.size()][0];
+    position[0] = centre[0] * 1.5f + corner[v % 3][0];
+    position[1] = centre[1] * 1.5f + corner[v % 3][1];
+    position[2] = centre[2];
+    position[3] = 1.0f;
+}
+
 // A draw of the whole mesh through the device with the shader bound.
 void BM_MeshDraw(benchmark::State& state)
 {
@@ -218,8 +246,12 @@ void BM_MeshDraw(benchmark::State& state)
     for (int v = 0; v < kMeshVertices; ++v) {
         const auto& in = s.inputs[static_cast<size_t>(v) % s.inputs.size()];
         uint8_t* p = vertices.data() + static_cast<size_t>(v) * decl.stride;
+        float position[4];
+        MeshPosition(s, v, position);
         for (const auto& e : decl.elements) {
-            if (e.type == platform::DeclColor) {
+            if (e.reg == 0) {
+                std::memcpy(p + e.offset, position, platform::DeclTypeBytes(e.type));
+            } else if (e.type == platform::DeclColor) {
                 uint32_t c = 0xFF808080u;
                 if (e.reg == 5) {
                     // Index bytes reversed, as the loader writes them.
@@ -242,7 +274,7 @@ void BM_MeshDraw(benchmark::State& state)
     }
     // Every triangle is culled after shading: the work measured is the
     // vertex work.
-    dev.SetRenderState(platform::RsCullMode, platform::CullCw);
+    dev.SetRenderState(platform::RsCullMode, platform::CullCcw);
     dev.SetRenderState(platform::RsZEnable, 0);
     for (auto _ : state) {
         dev.BeginScene();
@@ -258,6 +290,82 @@ void BM_MeshDraw(benchmark::State& state)
 BENCHMARK(BM_MeshDraw)
     ->ArgNames({"skinned", "threads"})
     ->ArgsProduct({{0, 1}, {1, 0}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The same mesh through the fixed-function transform (position, normal,
+// diffuse colour and a coordinate set; world, view and projection put it in
+// view; lighting, which the device leaves to vertex shaders, off), with and
+// without a user clip plane that keeps everything.
+void BM_FixedDraw(benchmark::State& state)
+{
+    Setup s;
+    std::string why;
+    if (!Prepare(s, false, &why)) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    platform::SoftDevice dev;
+    platform::DeviceParams params;
+    params.width = 640;
+    params.height = 480;
+    if (!dev.Create(params)) {
+        state.SkipWithError("no device");
+        return;
+    }
+    dev.SetThreadCount(static_cast<int>(state.range(0)));
+    struct FixedVertex {
+        float x, y, z;
+        float nx, ny, nz;
+        uint32_t diffuse;
+        float u, v;
+    };
+    std::vector<FixedVertex> vertices(kMeshVertices);
+    for (int v = 0; v < kMeshVertices; ++v) {
+        float position[4];
+        MeshPosition(s, v, position);
+        const auto& in = s.inputs[static_cast<size_t>(v) % s.inputs.size()];
+        vertices[v] = {position[0], position[1], position[2], in[1][0], in[1][1], in[1][2], 0xFF808080u,
+                       in[7][0], in[7][1]};
+    }
+    std::vector<uint16_t> indices(static_cast<size_t>(kMeshVertices / 3) * 3);
+    for (size_t i = 0; i < indices.size(); ++i) {
+        indices[i] = static_cast<uint16_t>(i);
+    }
+    platform::Matrix4 world{}, identity{};
+    for (int k = 0; k < 4; ++k) {
+        identity.m[k][k] = 1.0f;
+    }
+    world.m[0][0] = 0.4f;
+    world.m[1][1] = 0.4f;
+    world.m[2][2] = 0.2f;
+    world.m[3][2] = 0.5f;
+    world.m[3][3] = 1.0f;
+    dev.SetTransform(platform::TsWorld, world);
+    dev.SetTransform(platform::TsView, identity);
+    dev.SetTransform(platform::TsProjection, identity);
+    dev.SetVertexShader(0x152);
+    dev.SetRenderState(platform::RsLighting, 0);
+    dev.SetRenderState(platform::RsCullMode, platform::CullCcw);
+    dev.SetRenderState(platform::RsZEnable, 0);
+    if (state.range(1) != 0) {
+        const float plane[4] = {0.0f, 0.0f, 1.0f, 10.0f};
+        dev.SetClipPlane(0, plane);
+        dev.SetRenderState(platform::RsClipPlaneEnable, 1);
+    }
+    for (auto _ : state) {
+        dev.BeginScene();
+        dev.DrawIndexedPrimitiveUP(platform::PrimTriangleList, 0, kMeshVertices,
+                                   static_cast<uint32_t>(indices.size() / 3), indices.data(), platform::FormatIndex16,
+                                   vertices.data(), sizeof(FixedVertex));
+        dev.EndScene();
+    }
+    state.counters["ns/vertex"] = benchmark::Counter(static_cast<double>(state.iterations()) * kMeshVertices,
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_FixedDraw)
+    ->ArgNames({"threads", "plane"})
+    ->ArgsProduct({{1, 0}, {0, 1}})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

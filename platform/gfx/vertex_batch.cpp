@@ -87,6 +87,7 @@ bool VertexProgram::Lower()
         std::map<uint32_t, uint16_t> rowSlots;
         std::map<uint32_t, bool> rowLoaded;
         uint16_t rowsUsed = 0;
+        uint64_t outputs = 0;
 
         auto fresh = [&]() {
             const uint16_t s = static_cast<uint16_t>(kScratchMark | scratch++);
@@ -371,11 +372,14 @@ bool VertexProgram::Lower()
                     }
                 }
             }
-            if (in.destKind == RegTemp) {
-                for (int c = 0; c < 4; ++c) {
-                    if (need & (1u << c)) {
-                        written[4 * in.destIndex + c] = true;
-                    }
+            for (int c = 0; c < 4; ++c) {
+                if (!(need & (1u << c))) {
+                    continue;
+                }
+                if (in.destKind == RegTemp) {
+                    written[4 * in.destIndex + c] = true;
+                } else if (dest[c] >= VertexRun::kOutputSlot && dest[c] < VertexRun::kOutputSlot + VertexRun::kOutputs) {
+                    outputs |= 1ull << (dest[c] - VertexRun::kOutputSlot);
                 }
             }
         }
@@ -416,6 +420,7 @@ bool VertexProgram::Lower()
         steps = std::move(program);
         splats = std::move(splatList);
         slotCount = static_cast<uint32_t>(rowBase) + rowsUsed;
+        outputMask = outputs;
     } catch (const std::bad_alloc&) {
         return false;
     }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -524,6 +525,20 @@ void FetchLanes(const VertexDeclaration::Element& e, const uint8_t* vertices, ui
     for (int c = 0; c < 4; ++c) {
         v[c] = run->Input(static_cast<int>(reg), c);
     }
+    if (e.type <= DeclFloat4) {
+        // The common case, floats as they are, without a choice per vertex.
+        const int count = static_cast<int>(e.type) + 1;
+        for (int c = count; c < 4; ++c) {
+            std::fill(v[c], v[c] + n, c == 3 ? 1.0f : 0.0f);
+        }
+        for (int c = 0; c < count; ++c) {
+            const uint8_t* p = vertices + e.offset + 4 * c;
+            for (int l = 0; l < n; ++l) {
+                std::memcpy(&v[c][l], p + static_cast<size_t>(l) * stride, 4);
+            }
+        }
+        return;
+    }
     for (int l = 0; l < n; ++l) {
         float in[4] = {0.0f, 0.0f, 0.0f, 1.0f};
         const uint8_t* p = vertices + static_cast<size_t>(l) * stride + e.offset;
@@ -611,10 +626,32 @@ constexpr int kViewPlanes = 6;
 uint32_t PackColor(const float* c)
 {
     auto channel = [](float f) {
-        const float v = std::isfinite(f) ? std::clamp(f, 0.0f, 1.0f) : 0.0f;
+        // Within 0 to 1; infinities and NaNs count as 0. Written without a
+        // call so that the four channels become plain compares and selects.
+        const float v = f > 0.0f && f <= std::numeric_limits<float>::max() ? (f < 1.0f ? f : 1.0f) : 0.0f;
         return static_cast<uint32_t>(v * 255.0f + 0.5f);
     };
     return channel(c[3]) << 24 | channel(c[0]) << 16 | channel(c[1]) << 8 | channel(c[2]);
+}
+
+// A shaded vertex as the vertex stage takes it: mapped to the viewport,
+// colours packed, kEmitStride bytes.
+void EmitBytes(const Shaded& s, const Viewport& vp, uint8_t* bytes)
+{
+    const float invW = 1.0f / s.p[3];
+    const float head[4] = {
+        static_cast<float>(vp.x) + (1.0f + s.p[0] * invW) * static_cast<float>(vp.width) * 0.5f,
+        static_cast<float>(vp.y) + (1.0f - s.p[1] * invW) * static_cast<float>(vp.height) * 0.5f,
+        vp.minZ + s.p[2] * invW * (vp.maxZ - vp.minZ),
+        invW,
+    };
+    std::memcpy(bytes, head, 16);
+    const uint32_t diffuse = PackColor(s.d);
+    const float spec[4] = {s.s[0], s.s[1], s.s[2], s.fog};
+    const uint32_t specular = PackColor(spec);
+    std::memcpy(bytes + 16, &diffuse, 4);
+    std::memcpy(bytes + 20, &specular, 4);
+    std::memcpy(bytes + 24, s.t, sizeof s.t);
 }
 
 }  // namespace
@@ -841,7 +878,9 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
     constexpr size_t kShadedFloats = sizeof(Shaded) / sizeof(float);
     try {
         shaded.resize(static_cast<size_t>(last - first + 1) * kShadedFloats);
-        emitted.clear();
+        screen.resize(static_cast<size_t>(last - first + 1) * kEmitStride);
+        whole.resize(static_cast<size_t>(last - first + 1));
+        emittedBytes = 0;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "gfx: out of memory shading %llu vertices\n",
                      static_cast<unsigned long long>(last - first + 1));
@@ -869,6 +908,21 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
             return false;
         }
         const uint32_t used = shader.program.GetInputMask();
+        // A Shaded vertex starts with the outputs in VertexRun's order, up
+        // to the fog: those the program never writes are the same for every
+        // vertex, the others are read from their lanes.
+        static_assert(offsetof(Shaded, fog) == 44 * sizeof(float), "outputs and Shaded agree up to the fog");
+        const VertexShaderOutput defaults;
+        Shaded start{};
+        std::memcpy(&start, &defaults, offsetof(Shaded, fog) + sizeof(float));
+        int written = 0;
+        int writtenIndex[VertexRun::kOutputs];
+        const uint64_t mask = shader.program.GetOutputMask();
+        for (int k = 0; k <= 44; ++k) {
+            if (mask >> k & 1u) {
+                writtenIndex[written++] = k;
+            }
+        }
         for (uint64_t v = from; v < to; v += kLanes) {
             const int n = static_cast<int>(std::min<uint64_t>(kLanes, to - v));
             for (const VertexDeclaration::Element& e : shader.declaration.elements) {
@@ -878,18 +932,15 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
             }
             run.Run();
             for (int l = 0; l < n; ++l) {
+                // Outputs the program never writes are the same for every
+                // vertex; the others are read from their lanes.
+                float f[kShadedFloats];
+                std::memcpy(f, &start, sizeof f);
+                for (int k = 0; k < written; ++k) {
+                    f[writtenIndex[k]] = run.Output(writtenIndex[k])[l];
+                }
                 Shaded s;
-                for (int k = 0; k < 4; ++k) {
-                    s.p[k] = run.Output(k)[l];
-                    s.d[k] = run.Output(4 + k)[l];
-                    s.s[k] = run.Output(8 + k)[l];
-                }
-                for (int t = 0; t < kVertexTexCoords; ++t) {
-                    for (int k = 0; k < 4; ++k) {
-                        s.t[t][k] = run.Output(12 + 4 * t + k)[l];
-                    }
-                }
-                s.fog = run.Output(44)[l];
+                std::memcpy(&s, f, sizeof s);
                 // The user clip planes are given in clip space, where oPos lies.
                 for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
                     const float* pl = dc.clipPlanes[k];
@@ -897,7 +948,18 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                                     ? pl[0] * s.p[0] + pl[1] * s.p[1] + pl[2] * s.p[2] + pl[3] * s.p[3]
                                     : 0.0f;
                 }
-                std::memcpy(&shaded[static_cast<size_t>(v + l - first) * kShadedFloats], &s, sizeof s);
+                const size_t at = static_cast<size_t>(v + l - first);
+                std::memcpy(&shaded[at * kShadedFloats], &s, sizeof s);
+                // A vertex no plane clips goes to the vertex stage as it is
+                // whenever its primitive's other corners are whole too.
+                bool in = s.p[3] > 0.0f && std::isfinite(s.p[0]) && std::isfinite(s.p[1]);
+                for (int i = 0; i < planeCount && in; ++i) {
+                    in = PlaneDistance(s, planes[i]) >= 0.0f;
+                }
+                whole[at] = in;
+                if (in) {
+                    EmitBytes(s, dc.viewport, &screen[at * kEmitStride]);
+                }
             }
         }
         return true;
@@ -931,25 +993,17 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         std::memcpy(s, &shaded[static_cast<size_t>(v - first) * kShadedFloats], sizeof *s);
         return true;
     };
-    const Viewport& vp = dc.viewport;
-    auto emit = [&](const Shaded& s) {
-        const float invW = 1.0f / s.p[3];
-        uint8_t bytes[kEmitStride];
-        const float head[4] = {
-            static_cast<float>(vp.x) + (1.0f + s.p[0] * invW) * static_cast<float>(vp.width) * 0.5f,
-            static_cast<float>(vp.y) + (1.0f - s.p[1] * invW) * static_cast<float>(vp.height) * 0.5f,
-            vp.minZ + s.p[2] * invW * (vp.maxZ - vp.minZ),
-            invW,
-        };
-        std::memcpy(bytes, head, 16);
-        const uint32_t diffuse = PackColor(s.d);
-        const float spec[4] = {s.s[0], s.s[1], s.s[2], s.fog};
-        const uint32_t specular = PackColor(spec);
-        std::memcpy(bytes + 16, &diffuse, 4);
-        std::memcpy(bytes + 20, &specular, 4);
-        std::memcpy(bytes + 24, s.t, sizeof s.t);
-        emitted.insert(emitted.end(), bytes, bytes + kEmitStride);
+    // Room for one more vertex at the end of what is emitted. The buffer
+    // only grows, so most draws write into room an earlier draw made.
+    auto emitSlot = [&]() {
+        if (emittedBytes + kEmitStride > emitted.size()) {
+            emitted.resize(std::max<size_t>(2 * emitted.size(), emittedBytes + 64 * kEmitStride));
+        }
+        uint8_t* at = &emitted[emittedBytes];
+        emittedBytes += kEmitStride;
+        return at;
     };
+    auto emit = [&](const Shaded& s) { EmitBytes(s, dc.viewport, emitSlot()); };
     auto inside = [&](const Shaded& s) {
         for (int i = 0; i < planeCount; ++i) {
             if (!(PlaneDistance(s, planes[i]) >= 0.0f)) {
@@ -1014,6 +1068,17 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                 } else {
                     i0 = 0, i1 = i + 1ull, i2 = i + 2ull;
                 }
+                // Whole triangles pass as they are, as the clipper below
+                // would hand them on.
+                const uint64_t v0 = vertexOf(i0), v1 = vertexOf(i1), v2 = vertexOf(i2);
+                if (v0 >= first && v0 <= last && v1 >= first && v1 <= last && v2 >= first && v2 <= last &&
+                    whole[v0 - first] && whole[v1 - first] && whole[v2 - first]) {
+                    for (const uint64_t v : {v0, v1, v2}) {
+                        std::memcpy(emitSlot(), &screen[static_cast<size_t>(v - first) * kEmitStride], kEmitStride);
+                    }
+                    ++outCount;
+                    continue;
+                }
                 // Each plane adds at most one corner: 3 + 12.
                 Shaded poly[2][kViewPlanes + SoftDevice::kMaxClipPlanes + 3];
                 if (!fetch(i0, &poly[0][0]) || !fetch(i1, &poly[0][1]) || !fetch(i2, &poly[0][2])) {
@@ -1073,7 +1138,7 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
     // The vertex stage reads the format from the device state; lend it ours.
     const uint32_t savedFvf = dc.fvf;
     dc.fvf = kEmitFvf;
-    const GfxResult r = DrawCore(dc, outType, outCount, emitted.data(), static_cast<uint32_t>(emitted.size()),
+    const GfxResult r = DrawCore(dc, outType, outCount, emitted.data(), static_cast<uint32_t>(emittedBytes),
                                  kEmitStride, nullptr, 0, FormatIndex16, 0);
     dc.fvf = savedFvf;
     return r;

@@ -84,6 +84,9 @@ public:
     void Run(const float (*constants)[4], const float (*inputs)[4], VertexShaderOutput* out) const;
     // Bit n set when the program reads vn.
     uint32_t GetInputMask() const { return inputMask; }
+    // Bit k set when the program writes output component k (VertexRun's
+    // order); the others keep their starting values.
+    uint64_t GetOutputMask() const { return outputMask; }
     size_t GetInstructionCount() const { return instructions.size(); }
 
     struct Source {
@@ -135,6 +138,7 @@ private:
     std::vector<Splat> splats;
     uint32_t slotCount = 0;
     uint32_t inputMask = 0;
+    uint64_t outputMask = 0;
     bool loaded = false;
 };
 
@@ -242,6 +246,9 @@ private:
     // Scratch kept between draws.
     std::vector<float> shaded;      // per vertex: kShadedFloats
     std::vector<uint8_t> emitted;   // pre-transformed vertices for the vertex stage
+    size_t emittedBytes = 0;        // of emitted, those of this draw
+    std::vector<uint8_t> screen;    // per vertex: its pre-transformed form, when whole
+    std::vector<uint8_t> whole;     // per vertex: 1 when no plane clips it
 };
 
 }  // namespace platform

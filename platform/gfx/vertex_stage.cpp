@@ -409,8 +409,13 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             SetColor(v.spec, ReadU32(p + layout.specular));
         }
         for (int s = 0; s < layout.texSets; ++s) {
-            for (int k = 0; k < layout.texFloats[s]; ++k) {
-                v.tc[s][k] = ReadFloat(p + layout.tex[s] + 4 * k);
+            // Sizes the compiler knows, so that no call copies four floats.
+            const uint8_t* t = p + layout.tex[s];
+            switch (layout.texFloats[s]) {
+            case 1: std::memcpy(v.tc[s], t, 4); break;
+            case 2: std::memcpy(v.tc[s], t, 8); break;
+            case 3: std::memcpy(v.tc[s], t, 12); break;
+            default: std::memcpy(v.tc[s], t, 16); break;
             }
         }
         const float x = ReadFloat(p), y = ReadFloat(p + 4), z = ReadFloat(p + 8);
@@ -663,6 +668,31 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             }
         };
         auto same = [](const ClipVertex& x, const ClipVertex& y) { return std::memcmp(&x.v, &y.v, sizeof(x.v)) == 0; };
+        // Whether draw indices i and j name vertices whose fetched bytes are
+        // all alike, so that their screen vertices are equal bit for bit
+        // (every field is a copy or a one-to-one conversion of those bytes).
+        auto sameData = [&](uint64_t i, uint64_t j) {
+            const uint64_t vi = vertexOf(i), vj = vertexOf(j);
+            if (vi >= vertexCount || vj >= vertexCount) {
+                return false;
+            }
+            const uint8_t* p = vertexData + vi * stride;
+            const uint8_t* q = vertexData + vj * stride;
+            if (vi == vj) {
+                return true;
+            }
+            if (std::memcmp(p, q, 16) != 0 ||
+                (layout.diffuse >= 0 && std::memcmp(p + layout.diffuse, q + layout.diffuse, 4) != 0) ||
+                (layout.specular >= 0 && std::memcmp(p + layout.specular, q + layout.specular, 4) != 0)) {
+                return false;
+            }
+            for (int s = 0; s < layout.texSets; ++s) {
+                if (std::memcmp(p + layout.tex[s], q + layout.tex[s], 4 * static_cast<size_t>(layout.texFloats[s])) != 0) {
+                    return false;
+                }
+            }
+            return true;
+        };
         auto inGuard = [](const ClipVertex& x) {
             return std::fabs(x.v.x) <= kGuardBand && std::fabs(x.v.y) <= kGuardBand;
         };
@@ -720,7 +750,18 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 if (i + 1 < primitiveCount && (type == PrimTriangleList || !flat)) {
                     uint64_t j0, j1, j2;
                     corners(i + 1, &j0, &j1, &j2);
-                    if (fetch(j0, &d) && fetch(j1, &e) && fetch(j2, &g) && inGuard(e)) {
+                    // The two corners the triangles must share, compared in
+                    // the bytes they are read from first: that is cheaper
+                    // than fetching the next triangle, and the same answer.
+                    bool shared = false;
+                    if (type == PrimTriangleList) {
+                        shared = sameData(j0, i2) && sameData(j2, i0);
+                    } else if (type == PrimTriangleFan) {
+                        shared = sameData(j0, i0) && sameData(j1, i2);
+                    } else {
+                        shared = !(i & 1) && sameData(j0, i1) && sameData(j2, i2);
+                    }
+                    if (shared && fetch(j0, &d) && fetch(j1, &e) && fetch(j2, &g) && inGuard(e)) {
                         bool merged = false;
                         if (type == PrimTriangleList && same(d, c) && same(g, a)) {
                             merged = SetupRectangle(dc.frame, state, a.v, b.v, c.v, e.v, cull, flat, box);

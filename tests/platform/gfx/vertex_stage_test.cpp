@@ -9,7 +9,9 @@
 #include <random>
 #include <vector>
 
+#include "platform/gfx/shader_asm.h"
 #include "platform/gfx/soft_device.h"
+#include "platform/gfx/vertex_shader.h"
 #include "tests/platform/gfx/gfx_test_util.h"
 
 namespace {
@@ -109,6 +111,91 @@ TEST(VertexStage, BatchedTransformDrawsWhatOneByOneDraws)
     }
     // The triangles did reach the frame.
     EXPECT_GT(drawn, 1000);
+}
+
+// A vertex shader that does what the fixed-function transform does (dp4 of
+// (x, y, z, 1) with the matrix's columns is the transform's sum, term by
+// term, and 1 x m is m) draws the same frame: whole triangles go through
+// each stage's own quick way, so they are held to one another.
+TEST(VertexStage, ShaderAndFixedFunctionDrawWholeTrianglesAlike)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(gfxtest::MakeDevice(dev, 64, 48, 1, true));
+    dev.SetRenderState(RsZEnable, 1);
+    dev.SetRenderState(RsZWriteEnable, 1);
+    dev.SetRenderState(RsZFunc, CmpLessEqual);
+    dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
+    dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
+    dev.SetTextureStageState(0, TssAlphaOp, TopSelectArg1);
+    dev.SetTextureStageState(0, TssAlphaArg1, TaDiffuse);
+    struct Vertex {
+        float x, y, z;
+        uint32_t diffuse;
+        float u, v;
+    };
+    const uint32_t kFvf = 0x142;
+    const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat3), DeclReg(1, DeclColor), DeclReg(2, DeclFloat2),
+                             kDeclEnd};
+    const std::string text = "vs.1.1\ndp4 oPos.x, v0, c0\ndp4 oPos.y, v0, c1\ndp4 oPos.z, v0, c2\n"
+                             "dp4 oPos.w, v0, c3\nmov oD0, v1\nmov oT0, v2\n";
+    ShaderAsmResult code;
+    ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
+    uint32_t shader = 0;
+    ASSERT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
+              kGfxOk);
+    // Turned, scaled and moved into the view volume, w not 1.
+    Matrix4 m{};
+    m.m[0][0] = 0.5f, m.m[0][1] = 0.2f, m.m[1][0] = -0.25f, m.m[1][1] = 0.45f;
+    m.m[2][2] = 0.3f, m.m[2][3] = 0.1f, m.m[3][2] = 0.35f, m.m[3][3] = 1.0f;
+    Matrix4 identity{};
+    for (int k = 0; k < 4; ++k) {
+        identity.m[k][k] = 1.0f;
+    }
+    float columns[4][4];
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            columns[c][r] = m.m[r][c];
+        }
+    }
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<Vertex> vertices(90);
+    for (Vertex& v : vertices) {
+        v = {unit(rng), unit(rng), unit(rng), static_cast<uint32_t>(rng()) | 0xFF000000u, unit(rng), unit(rng)};
+    }
+    std::vector<uint16_t> indices;
+    for (int t = 0; t < 60; ++t) {
+        const int a = static_cast<int>(rng() % vertices.size());
+        indices.push_back(static_cast<uint16_t>(a));
+        indices.push_back(static_cast<uint16_t>((a + 1 + rng() % 4) % vertices.size()));
+        indices.push_back(static_cast<uint16_t>((a + 2 + rng() % 6) % vertices.size()));
+    }
+    auto draw = [&](bool programmable) {
+        dev.BeginScene();
+        dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0xFF000000u, 1.0f, 0);
+        if (programmable) {
+            dev.SetVertexShader(shader);
+            dev.SetVertexShaderConstant(0, columns, 4);
+        } else {
+            dev.SetVertexShader(kFvf);
+            dev.SetTransform(TsWorld, identity);
+            dev.SetTransform(TsView, identity);
+            dev.SetTransform(TsProjection, m);
+        }
+        EXPECT_EQ(dev.DrawIndexedPrimitiveUP(PrimTriangleList, 0, static_cast<uint32_t>(vertices.size()),
+                                             static_cast<uint32_t>(indices.size() / 3), indices.data(), FormatIndex16,
+                                             vertices.data(), sizeof(Vertex)),
+                  kGfxOk);
+        dev.EndScene();
+        return gfxtest::Frame(dev);
+    };
+    const std::vector<uint32_t> fixed = draw(false);
+    EXPECT_EQ(draw(true), fixed);
+    int drawn = 0;
+    for (uint32_t p : fixed) {
+        drawn += p != 0xFF000000u;
+    }
+    EXPECT_GT(drawn, 400);
 }
 
 }  // namespace
