@@ -756,6 +756,57 @@ inline int64_t CeilDiv(int64_t a, int64_t b)   // b > 0
     return -FloorDiv(-a, b);
 }
 
+// A sloped edge's bound on the rows of a tile: the bound, the remainder that
+// makes it exact, what one row down adds to them, and the divisor.
+struct RowBound {
+    int64_t q, r, dq, dr, d;
+};
+
+struct RowRun {
+    SpanFn fn;
+    SpanCtx* c;
+    const Target* target;
+    int64_t left, right;   // what upright edges and the tile leave
+};
+
+// Rows from..to of a triangle bounded by L left and R right sloped edges
+// (at most L and R, given in lefts and rights, when counts are passed). The
+// remainders carry without a branch.
+template <int L, int R>
+inline void RunRows(const RowRun& run, RowBound* lefts, RowBound* rights, int32_t from, int32_t to, int nl = L,
+                    int nr = R)
+{
+    SpanCtx& c = *run.c;
+    const Target& target = *run.target;
+    for (int32_t py = from; py <= to; ++py) {
+        int64_t lo = run.left, hi = run.right;
+        for (int i = 0; i < L && i < nl; ++i) {
+            RowBound& b = lefts[i];
+            lo = std::max(lo, b.q);
+            b.q += b.dq;
+            b.r -= b.dr;
+            const int64_t borrow = b.r >> 63;   // -1 when r went below 0
+            b.r += b.d & borrow;
+            b.q -= borrow;
+        }
+        for (int i = 0; i < R && i < nr; ++i) {
+            RowBound& b = rights[i];
+            hi = std::min(hi, b.q);
+            b.q += b.dq;
+            b.r += b.dr - b.d;
+            const int64_t keep = b.r >> 63;   // -1 when r was below d
+            b.r += b.d & keep;
+            b.q += 1 + keep;
+        }
+        if (lo > hi) {
+            continue;
+        }
+        c.colorRow = target.color + static_cast<size_t>(py) * target.width;
+        c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
+        run.fn(c, py, static_cast<int32_t>(lo), static_cast<int32_t>(hi));
+    }
+}
+
 void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, const Target& target, int32_t tx0,
                  int32_t ty0, int32_t tx1, int32_t ty1, int spanLevel)
 {
@@ -816,66 +867,47 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     // (right), with k = eb y + ec. Row to row the quotient moves by a fixed
     // amount and the remainder carries: one division per edge per tile
     // instead of one per row, and the same bounds.
-    struct Bound {
-        int64_t q, r;     // the bound, and the remainder that makes it exact
-        int64_t dq, dr;   // what one row down adds to them
-        int64_t d;        // the divisor (|a|)
-        int kind;         // 1 left, -1 right, 0 neither (an edge of no length)
-        int64_t k, dk;    // kind 0: k, and eb
-    };
-    Bound bounds[3];
+    RowBound lefts[3], rights[3];
+    int leftCount = 0, rightCount = 0;
     for (int i = 0; i < rowEdgeCount; ++i) {
         const int e = rowEdges[i];
         const int64_t a = pr.ea[e];
         const int64_t k = pr.eb[e] * top + pr.ec[e];
-        Bound& b = bounds[i];
         if (a > 0) {
             // -k = q a - r, 0 <= r < a; a row down adds -eb = dq a + dr.
-            b = {CeilDiv(-k, a), 0, FloorDiv(-pr.eb[e], a), 0, a, 1, 0, 0};
+            RowBound& b = lefts[leftCount++];
+            b.q = CeilDiv(-k, a);
             b.r = b.q * a + k;
+            b.dq = FloorDiv(-pr.eb[e], a);
             b.dr = -pr.eb[e] - b.dq * a;
+            b.d = a;
         } else if (a < 0) {
             // k = q d + r, 0 <= r < d; a row down adds eb = dq d + dr.
-            const int64_t d = -a;
-            b = {FloorDiv(k, d), 0, FloorDiv(pr.eb[e], d), 0, d, -1, 0, 0};
-            b.r = k - b.q * d;
-            b.dr = pr.eb[e] - b.dq * d;
-        } else {
-            b = {0, 0, 0, 0, 1, 0, k, pr.eb[e]};
+            RowBound& b = rights[rightCount++];
+            b.d = -a;
+            b.q = FloorDiv(k, b.d);
+            b.r = k - b.q * b.d;
+            b.dq = FloorDiv(pr.eb[e], b.d);
+            b.dr = pr.eb[e] - b.dq * b.d;
+        } else if (pr.ec[e] < 0) {
+            // An edge of no length that nothing is inside of.
+            return;
         }
     }
-    for (int32_t py = static_cast<int32_t>(top); py <= bottom; ++py) {
-        int64_t lo = left, hi = right;
-        bool empty = false;
-        for (int i = 0; i < rowEdgeCount; ++i) {
-            Bound& b = bounds[i];
-            if (b.kind > 0) {
-                lo = std::max(lo, b.q);
-                b.q += b.dq;
-                b.r -= b.dr;
-                if (b.r < 0) {
-                    b.r += b.d;
-                    ++b.q;
-                }
-            } else if (b.kind < 0) {
-                hi = std::min(hi, b.q);
-                b.q += b.dq;
-                b.r += b.dr;
-                if (b.r >= b.d) {
-                    b.r -= b.d;
-                    ++b.q;
-                }
-            } else {
-                empty = empty || b.k < 0;
-                b.k += b.dk;
-            }
-        }
-        if (empty || lo > hi) {
-            continue;
-        }
-        c.colorRow = target.color + static_cast<size_t>(py) * target.width;
-        c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
-        fn(c, py, static_cast<int32_t>(lo), static_cast<int32_t>(hi));
+    RowRun run{fn, &c, &target, left, right};
+    const int32_t from = static_cast<int32_t>(top), to = static_cast<int32_t>(bottom);
+    // A triangle has one or two sloped edges on each side (none on a side
+    // an upright edge bounds): the rows of those run with fixed counts.
+    switch (leftCount * 4 + rightCount) {
+    case 1 * 4 + 1: RunRows<1, 1>(run, lefts, rights, from, to); break;
+    case 1 * 4 + 2: RunRows<1, 2>(run, lefts, rights, from, to); break;
+    case 2 * 4 + 1: RunRows<2, 1>(run, lefts, rights, from, to); break;
+    case 0 * 4 + 1: RunRows<0, 1>(run, lefts, rights, from, to); break;
+    case 1 * 4 + 0: RunRows<1, 0>(run, lefts, rights, from, to); break;
+    case 0 * 4 + 2: RunRows<0, 2>(run, lefts, rights, from, to); break;
+    case 2 * 4 + 0: RunRows<2, 0>(run, lefts, rights, from, to); break;
+    case 0: RunRows<0, 0>(run, lefts, rights, from, to); break;
+    default: RunRows<3, 3>(run, lefts, rights, from, to, leftCount, rightCount); break;
     }
 }
 
