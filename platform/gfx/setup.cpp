@@ -360,9 +360,23 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     Finish(frame, pr, planes, ps.stageCount);
 }
 
-// Every attribute of d is a + c - b, exactly: the rectangle's attributes
-// are one plane, so the first triangle's planes serve the whole of it.
-bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, const ScreenVertex& d)
+// The texture coordinate sets a state reads (the others make no plane).
+uint32_t CoordSetsRead(const PixelState& ps)
+{
+    if (ps.shader != nullptr) {
+        return ps.shader->program->GetCoordMask();
+    }
+    uint32_t sets = 0;
+    for (int s = 0; s < ps.stageCount; ++s) {
+        sets |= 1u << (ps.stage[s].coordSet & 7);
+    }
+    return sets;
+}
+
+// Every attribute of d that is read is a + c - b, exactly: the rectangle's
+// attributes are one plane, so the first triangle's planes serve the whole
+// of it.
+bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, const ScreenVertex& d, uint32_t sets)
 {
     auto lin = [](float va, float vb, float vc, float vd) {
         return static_cast<double>(vd) == static_cast<double>(va) + static_cast<double>(vc) - static_cast<double>(vb);
@@ -376,7 +390,7 @@ bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c
         }
     }
     for (int i = 0; i < kTexCoordSets; ++i) {
-        for (int k = 0; k < 4; ++k) {
+        for (int k = 0; k < 4 && (sets >> i & 1u); ++k) {
             if (!lin(a.tc[i][k], b.tc[i][k], c.tc[i][k], d.tc[i][k])) {
                 return false;
             }
@@ -408,7 +422,7 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
     if (flat && !SameColors(a, c)) {
         return false;
     }
-    if (!Affine4(a, b, c, d)) {
+    if (!Affine4(a, b, c, d, CoordSetsRead(frame.states[stateIndex]))) {
         return false;
     }
     const int64_t rect[4] = {std::min(pa.x, pc.x), std::min(pa.y, pc.y), std::max(pa.x, pc.x), std::max(pa.y, pc.y)};

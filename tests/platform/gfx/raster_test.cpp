@@ -815,3 +815,61 @@ TEST(SoftDeviceRaster, TexturesRewrittenWhileTheFrameIsDrawnKeepEachDrawsTexels)
         EXPECT_EQ(render(threads), one) << threads << " threads";
     }
 }
+
+TEST(SoftDeviceRaster, SpritesJoinIntoOneRectangleWhateverTheirUnreadCoordinatesHold)
+{
+    // Two coordinate sets per vertex (format 0x244); stage 0 reads set 0.
+    // Set 1 is skewed in the second sprite: nothing reads it, so the sprite
+    // is still one rectangle and draws the same pixels.
+    struct Vertex2 {
+        float x, y, z, rhw;
+        uint32_t color;
+        float u0, v0, u1, v1;
+    };
+    SoftDevice dev;
+    ASSERT_TRUE(gfxtest::MakeDevice(dev, 32, 16));
+    std::vector<uint32_t> texels(64);
+    for (uint32_t i = 0; i < 64; ++i) {
+        texels[i] = 0xFF000000u | (i * 0x030507u);
+    }
+    SoftTexture* tex = gfxtest::MakeTexture(dev, 8, 8, texels);
+    ASSERT_NE(tex, nullptr);
+    dev.SetTexture(0, tex);
+    dev.SetVertexShader(0x244);
+    auto sprite = [](float x, bool skew) {
+        const float l = x - 0.5f, t = 3.5f, r = l + 8, b = t + 8;
+        const Vertex2 c[4] = {{l, t, 0, 1, 0xFFFFFFFFu, 0, 0, 0, 0},
+                              {r, t, 0, 1, 0xFFFFFFFFu, 1, 0, skew ? 0.3f : 1.0f, 0},
+                              {r, b, 0, 1, 0xFFFFFFFFu, 1, 1, 1, skew ? 7.0f : 1.0f},
+                              {l, b, 0, 1, 0xFFFFFFFFu, 0, 1, 0, 1}};
+        std::vector<Vertex2> v;
+        for (int k : {0, 1, 2, 2, 3, 0}) {
+            v.push_back(c[k]);
+        }
+        return v;
+    };
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget, 0, 1.0f, 0);
+    const uint64_t before = dev.GetStats().primitives;
+    const std::vector<Vertex2> plain = sprite(2, false), skewed = sprite(18, true);
+    ASSERT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 2, plain.data(), sizeof(Vertex2)), kGfxOk);
+    ASSERT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 2, skewed.data(), sizeof(Vertex2)), kGfxOk);
+    EXPECT_EQ(dev.GetStats().primitives - before, 2u);
+    dev.EndScene();
+    const std::vector<uint32_t> f = gfxtest::Frame(dev);
+    for (int y = 0; y < 8; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            EXPECT_EQ(f[static_cast<size_t>((4 + y) * 32 + 2 + x)], texels[static_cast<size_t>(y * 8 + x)]);
+            EXPECT_EQ(f[static_cast<size_t>((4 + y) * 32 + 18 + x)], texels[static_cast<size_t>(y * 8 + x)]);
+        }
+    }
+    // With stage 0 reading set 1, the skewed sprite is two triangles.
+    dev.SetTextureStageState(0, TssTexCoordIndex, 1);
+    dev.BeginScene();
+    const uint64_t again = dev.GetStats().primitives;
+    ASSERT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 2, skewed.data(), sizeof(Vertex2)), kGfxOk);
+    EXPECT_EQ(dev.GetStats().primitives - again, 2u);
+    dev.EndScene();
+    dev.SetTexture(0, nullptr);
+    tex->Release();
+}
