@@ -288,20 +288,6 @@ ClipBuffers& TheClipBuffers()
     return buffers;
 }
 
-// Distance of a clip vertex to plane n of the view volume:
-// -w <= x, y <= w, 0 <= z <= w.
-float ViewDistance(const ClipVertex& c, int plane)
-{
-    switch (plane) {
-    case 0: return c.p[3] + c.p[0];
-    case 1: return c.p[3] - c.p[0];
-    case 2: return c.p[3] + c.p[1];
-    case 3: return c.p[3] - c.p[1];
-    case 4: return c.p[2];
-    default: return c.p[3] - c.p[2];
-    }
-}
-
 // The run of vertices [first, last] that a draw's `needed` indices name
 // within the data; false when none does, or when the run is so much longer
 // than the draw that transforming all of it would waste work.
@@ -711,12 +697,13 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             ClipVertex cv;
             for (size_t k = 0; k < count; ++k) {
                 fetchAt(first + k, &cv);
-                uint8_t in = cv.p[3] > 0.0f;
-                for (int plane = 0; plane < 6; ++plane) {
-                    in &= ViewDistance(cv, plane) >= 0.0f;
-                }
-                for (uint32_t u = 0; u < SoftDevice::kMaxClipPlanes; ++u) {
-                    in &= !(userPlanes >> u & 1u) || cv.user[u] >= 0.0f;
+                const float* p = cv.p;
+                // Inside the view volume, -w <= x, y <= w and 0 <= z <= w, by
+                // the distances the clipper takes.
+                bool in = p[3] > 0.0f && p[3] + p[0] >= 0.0f && p[3] - p[0] >= 0.0f && p[3] + p[1] >= 0.0f &&
+                          p[3] - p[1] >= 0.0f && p[2] >= 0.0f && p[3] - p[2] >= 0.0f;
+                for (uint32_t u = 0; u < SoftDevice::kMaxClipPlanes && userPlanes != 0; ++u) {
+                    in = in && (!(userPlanes >> u & 1u) || cv.user[u] >= 0.0f);
                 }
                 if (in) {
                     toScreen(cv);
