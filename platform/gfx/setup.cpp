@@ -3,6 +3,7 @@
 // the primitive into the tiles it touches.
 #include <algorithm>
 #include <cmath>
+#include <xmmintrin.h>
 
 #include "platform/gfx/pixel_shader.h"
 #include "platform/gfx/raster.h"
@@ -84,12 +85,10 @@ inline double Attribute(const ScreenVertex& v, const PixelState& ps, int slot)
 
 bool SameColors(const ScreenVertex& a, const ScreenVertex& b)
 {
-    for (int i = 0; i < 4; ++i) {
-        if (a.color[i] != b.color[i] || a.spec[i] != b.spec[i]) {
-            return false;
-        }
-    }
-    return true;
+    // Compared as floats, four at a time (a NaN is never the same).
+    const __m128 color = _mm_cmpeq_ps(_mm_loadu_ps(a.color), _mm_loadu_ps(b.color));
+    const __m128 spec = _mm_cmpeq_ps(_mm_loadu_ps(a.spec), _mm_loadu_ps(b.spec));
+    return _mm_movemask_ps(_mm_and_ps(color, spec)) == 0xF;
 }
 
 uint32_t PackColor(const float c[4])
@@ -252,12 +251,20 @@ namespace {
 
 // Set-up of a triangle; with rect non-null, the rectangle whose half it is
 // (its 1/256-pixel left, top, right, bottom) gives the coverage instead.
+// snapped, when non-null, holds the corners already snapped.
 void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
                          const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box,
-                         const int64_t* rect)
+                         const int64_t* rect, const Snapped* snapped)
 {
     const ScreenVertex* v[3] = {&v0in, &v1in, &v2in};
-    Snapped p[3] = {Snap(v0in), Snap(v1in), Snap(v2in)};
+    Snapped p[3];
+    if (snapped != nullptr) {
+        std::copy(snapped, snapped + 3, p);
+    } else {
+        p[0] = Snap(v0in);
+        p[1] = Snap(v1in);
+        p[2] = Snap(v2in);
+    }
     const int64_t area = (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
     if (area == 0) {
         return;
@@ -404,7 +411,7 @@ bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
                    const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box)
 {
-    SetupTriangleOrRect(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr);
+    SetupTriangleOrRect(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr);
 }
 
 bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
@@ -426,7 +433,8 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
         return false;
     }
     const int64_t rect[4] = {std::min(pa.x, pc.x), std::min(pa.y, pc.y), std::max(pa.x, pc.x), std::max(pa.y, pc.y)};
-    SetupTriangleOrRect(frame, stateIndex, a, b, c, cullMode, flat, box, rect);
+    const Snapped corners[3] = {pa, pb, pc};
+    SetupTriangleOrRect(frame, stateIndex, a, b, c, cullMode, flat, box, rect, corners);
     return true;
 }
 
