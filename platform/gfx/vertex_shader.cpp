@@ -626,9 +626,12 @@ constexpr int kViewPlanes = 6;
 uint32_t PackColor(const float* c)
 {
     auto channel = [](float f) {
-        // Within 0 to 1; infinities and NaNs count as 0. Written without a
-        // call so that the four channels become plain compares and selects.
-        const float v = f > 0.0f && f <= std::numeric_limits<float>::max() ? (f < 1.0f ? f : 1.0f) : 0.0f;
+        // Within 0 to 1; infinities and NaNs count as 0. Each step is one
+        // the processor does without a branch (maximum, minimum, mask):
+        // lighting makes colours that no branch predictor guesses.
+        float v = f > 0.0f ? f : 0.0f;                           // NaN and below 0: 0
+        v = v < 1.0f ? v : 1.0f;                                  // above 1: 1
+        v = f <= std::numeric_limits<float>::max() ? v : 0.0f;   // infinity: 0
         return static_cast<uint32_t>(v * 255.0f + 0.5f);
     };
     return channel(c[3]) << 24 | channel(c[0]) << 16 | channel(c[1]) << 8 | channel(c[2]);
@@ -880,7 +883,7 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         shaded.resize(static_cast<size_t>(last - first + 1) * kShadedFloats);
         screen.resize(static_cast<size_t>(last - first + 1) * kEmitStride);
         whole.resize(static_cast<size_t>(last - first + 1));
-        emittedBytes = 0;
+        emitted.clear();
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "gfx: out of memory shading %llu vertices\n",
                      static_cast<unsigned long long>(last - first + 1));
@@ -993,17 +996,19 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         std::memcpy(s, &shaded[static_cast<size_t>(v - first) * kShadedFloats], sizeof *s);
         return true;
     };
-    // Room for one more vertex at the end of what is emitted. The buffer
-    // only grows, so most draws write into room an earlier draw made.
-    auto emitSlot = [&]() {
-        if (emittedBytes + kEmitStride > emitted.size()) {
-            emitted.resize(std::max<size_t>(2 * emitted.size(), emittedBytes + 64 * kEmitStride));
+    // What the vertex stage is handed: the whole vertices where they were
+    // shaded, then every vertex the clipper makes after them, and the
+    // primitives' corners as indices into those, in order. The buffer only
+    // grows, so most draws write into room an earlier draw made.
+    size_t screenBytes = static_cast<size_t>(last - first + 1) * kEmitStride;
+    auto emit = [&](const Shaded& s) {
+        if (screenBytes + kEmitStride > screen.size()) {
+            screen.resize(std::max<size_t>(2 * screen.size(), screenBytes + 64 * kEmitStride));
         }
-        uint8_t* at = &emitted[emittedBytes];
-        emittedBytes += kEmitStride;
-        return at;
+        EmitBytes(s, dc.viewport, &screen[screenBytes]);
+        emitted.push_back(static_cast<uint32_t>(screenBytes / kEmitStride));
+        screenBytes += kEmitStride;
     };
-    auto emit = [&](const Shaded& s) { EmitBytes(s, dc.viewport, emitSlot()); };
     auto inside = [&](const Shaded& s) {
         for (int i = 0; i < planeCount; ++i) {
             if (!(PlaneDistance(s, planes[i]) >= 0.0f)) {
@@ -1074,7 +1079,7 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                 if (v0 >= first && v0 <= last && v1 >= first && v1 <= last && v2 >= first && v2 <= last &&
                     whole[v0 - first] && whole[v1 - first] && whole[v2 - first]) {
                     for (const uint64_t v : {v0, v1, v2}) {
-                        std::memcpy(emitSlot(), &screen[static_cast<size_t>(v - first) * kEmitStride], kEmitStride);
+                        emitted.push_back(static_cast<uint32_t>(v - first));
                     }
                     ++outCount;
                     continue;
@@ -1135,11 +1140,18 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
     if (outCount == 0) {
         return kGfxOk;
     }
+    if (screenBytes > UINT32_MAX || emitted.size() > UINT32_MAX / 4) {
+        std::fprintf(stderr, "gfx: shader draw of %llu vertices is too large to record\n",
+                     static_cast<unsigned long long>(total));
+        return kGfxOutOfMemory;
+    }
     // The vertex stage reads the format from the device state; lend it ours.
     const uint32_t savedFvf = dc.fvf;
     dc.fvf = kEmitFvf;
-    const GfxResult r = DrawCore(dc, outType, outCount, emitted.data(), static_cast<uint32_t>(emittedBytes),
-                                 kEmitStride, nullptr, 0, FormatIndex16, 0);
+    const GfxResult r =
+        DrawCore(dc, outType, outCount, screen.data(), static_cast<uint32_t>(screenBytes), kEmitStride,
+                 reinterpret_cast<const uint8_t*>(emitted.data()), static_cast<uint32_t>(emitted.size() * 4),
+                 FormatIndex32, 0);
     dc.fvf = savedFvf;
     return r;
 }

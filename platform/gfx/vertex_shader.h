@@ -245,10 +245,11 @@ private:
     uint32_t bound = 0;
     // Scratch kept between draws.
     std::vector<float> shaded;      // per vertex: kShadedFloats
-    std::vector<uint8_t> emitted;   // pre-transformed vertices for the vertex stage
-    size_t emittedBytes = 0;        // of emitted, those of this draw
-    std::vector<uint8_t> screen;    // per vertex: its pre-transformed form, when whole
-    std::vector<uint8_t> whole;     // per vertex: 1 when no plane clips it
+    // Pre-transformed vertices for the vertex stage: each shaded vertex's
+    // when it is whole, then those the clipper makes.
+    std::vector<uint8_t> screen;
+    std::vector<uint32_t> emitted;   // the primitives' corners in screen
+    std::vector<uint8_t> whole;      // per shaded vertex: 1 when no plane clips it
 };
 
 }  // namespace platform

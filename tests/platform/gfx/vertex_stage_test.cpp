@@ -198,4 +198,45 @@ TEST(VertexStage, ShaderAndFixedFunctionDrawWholeTrianglesAlike)
     EXPECT_GT(drawn, 400);
 }
 
+// Colours a program writes reach the pixels clamped to 0 to 1, with NaNs
+// and infinities of either sign as 0.
+TEST(VertexStage, ShaderColoursAreClampedAndNotNumbersAreZero)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(gfxtest::MakeDevice(dev, 16, 16));
+    dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
+    dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
+    dev.SetTextureStageState(0, TssAlphaOp, TopSelectArg1);
+    dev.SetTextureStageState(0, TssAlphaArg1, TaDiffuse);
+    const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat4), kDeclEnd};
+    const std::string text = "vs.1.1\nmov oPos, v0\nmov oD0, c0\n";
+    ShaderAsmResult code;
+    ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
+    uint32_t shader = 0;
+    ASSERT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
+              kGfxOk);
+    dev.SetVertexShader(shader);
+    // One triangle over the whole target.
+    const float corners[3][4] = {{-1.0f, -1.0f, 0.5f, 1.0f}, {-1.0f, 3.0f, 0.5f, 1.0f}, {3.0f, -1.0f, 0.5f, 1.0f}};
+    const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        float rgba[4];
+        uint32_t rgb;
+    };
+    const Case cases[] = {
+        {{nan, inf, 1.5f, 1.0f}, 0x0000FFu},
+        {{-inf, 0.5f, -0.0f, 1.0f}, 0x008000u},
+        {{0.999f, -2.0f, 1.0f / 255.0f, 1.0f}, 0xFF0001u},
+    };
+    for (const Case& c : cases) {
+        dev.SetVertexShaderConstant(0, c.rgba, 1);
+        dev.BeginScene();
+        dev.Clear(0, nullptr, ClearTarget, 0xFF123456u, 1.0f, 0);
+        EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 1, corners, 16), kGfxOk);
+        dev.EndScene();
+        const std::vector<uint32_t> frame = gfxtest::Frame(dev);
+        EXPECT_EQ(frame[8 * 16 + 8] & 0xFFFFFFu, c.rgb) << std::hex << frame[8 * 16 + 8];
+    }
+}
+
 }  // namespace
