@@ -643,7 +643,8 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
 // once; each row then only finds its texel row. Rows that do not qualify go
 // through SpanTextured, which gives the same bytes.
 template <int Blend, bool Mod, bool Wide>
-void RectTextured(SpanCtx& c, const Target& target, int32_t y0, int32_t y1, int32_t x0, int32_t x1)
+inline __attribute__((always_inline)) void RectTexturedRows(SpanCtx& c, const Target& target, int32_t y0, int32_t y1,
+                                                            int32_t x0, int32_t x1)
 {
     const StageSnap& st = c.ps->stage[0];
     const Plane& tp = c.planes[SlotTex + 1];
@@ -695,15 +696,29 @@ void RectTextured(SpanCtx& c, const Target& target, int32_t y0, int32_t y1, int3
     }
 }
 
+template <int Blend, bool Mod>
+void RectTextured(SpanCtx& c, const Target& target, int32_t y0, int32_t y1, int32_t x0, int32_t x1)
+{
+    RectTexturedRows<Blend, Mod, false>(c, target, y0, y1, x0, x1);
+}
+
+// With AVX2 the eight-pixel rows are compiled into the loop over the rows.
+template <int Blend, bool Mod>
+__attribute__((target("avx2"))) void RectTexturedWide(SpanCtx& c, const Target& target, int32_t y0, int32_t y1,
+                                                      int32_t x0, int32_t x1)
+{
+    RectTexturedRows<Blend, Mod, true>(c, target, y0, y1, x0, x1);
+}
+
 using RectFn = void (*)(SpanCtx&, const Target&, int32_t, int32_t, int32_t, int32_t);
 // Indexed by the fast span less one (the textured spans 1 to 6).
 const RectFn kRectTable[] = {
-    RectTextured<FastOpaque, false, false>, RectTextured<FastAlpha, false, false>, RectTextured<FastAdd, false, false>,
-    RectTextured<FastOpaque, true, false>,  RectTextured<FastAlpha, true, false>,  RectTextured<FastAdd, true, false>,
+    RectTextured<FastOpaque, false>, RectTextured<FastAlpha, false>, RectTextured<FastAdd, false>,
+    RectTextured<FastOpaque, true>,  RectTextured<FastAlpha, true>,  RectTextured<FastAdd, true>,
 };
 const RectFn kRectTableWide[] = {
-    RectTextured<FastOpaque, false, true>, RectTextured<FastAlpha, false, true>, RectTextured<FastAdd, false, true>,
-    RectTextured<FastOpaque, true, true>,  RectTextured<FastAlpha, true, true>,  RectTextured<FastAdd, true, true>,
+    RectTexturedWide<FastOpaque, false>, RectTexturedWide<FastAlpha, false>, RectTexturedWide<FastAdd, false>,
+    RectTexturedWide<FastOpaque, true>,  RectTexturedWide<FastAlpha, true>,  RectTexturedWide<FastAdd, true>,
 };
 
 template <int Blend>
