@@ -188,14 +188,17 @@ void DeviceCore::SettleAllDepth()
 
 namespace {
 
-// The busiest tiles first, so that no thread starts a long one when the
-// others are about to finish.
+// The tiles with entries, busiest first, so that no thread starts a long
+// one when the others are about to finish. (A tile without entries has
+// nothing to do.)
 void BusiestFirst(const RecordedFrame& f, std::vector<int>& order)
 {
     const int tiles = f.tilesX * f.tilesY;
-    order.resize(static_cast<size_t>(tiles));
+    order.clear();
     for (int t = 0; t < tiles; ++t) {
-        order[static_cast<size_t>(t)] = t;
+        if (!f.bins[static_cast<size_t>(t)].empty()) {
+            order.push_back(t);
+        }
     }
     std::stable_sort(order.begin(), order.end(), [&f](int a, int b) {
         return f.bins[static_cast<size_t>(a)].size() > f.bins[static_cast<size_t>(b)].size();
@@ -248,7 +251,7 @@ bool DeviceCore::HandOff()
     inFlightTask = [this, target, level](int task) {
         RunTile(inFlight, target, inFlightOrder[static_cast<size_t>(task)], level);
     };
-    pool.Start(inFlight.tilesX * inFlight.tilesY, inFlightTask);
+    pool.Start(static_cast<int>(inFlightOrder.size()), inFlightTask);
     return true;
 }
 
@@ -289,7 +292,8 @@ void DeviceCore::FlushFrame()
     const RecordedFrame& f = frame;
     const int level = std::min(spanLevel, WidestSpans());
     BusiestFirst(f, tileOrder);
-    pool.Run(f.tilesX * f.tilesY, [&](int task) { RunTile(f, target, tileOrder[static_cast<size_t>(task)], level); });
+    pool.Run(static_cast<int>(tileOrder.size()),
+             [&](int task) { RunTile(f, target, tileOrder[static_cast<size_t>(task)], level); });
     frame.Clear();
     std::swap(frame.states, spare.states);
     std::swap(frame.prims, spare.prims);
