@@ -967,11 +967,13 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         }
         return true;
     };
-    // Large meshes are shaded on every thread, in runs of this many vertices.
+    // Large meshes are shaded on every thread, in runs of this many
+    // vertices, unless the workers are drawing an earlier part of the frame:
+    // then this thread shades while they draw rather than wait for them.
     constexpr uint64_t kShadeRun = 1024;
     const uint64_t total = last - first + 1;
     bool shadedAll = true;
-    if (total >= 2 * kShadeRun && dc.pool.GetThreadCount() > 1) {
+    if (total >= 2 * kShadeRun && dc.pool.GetThreadCount() > 1 && dc.pool.Idle()) {
         const int runs = static_cast<int>((total + kShadeRun - 1) / kShadeRun);
         std::atomic<bool> ok{true};
         dc.pool.Run(runs, [&](int k) {

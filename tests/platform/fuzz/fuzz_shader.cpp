@@ -1,10 +1,11 @@
 // Fuzz target: the shader assembler, and the vertex and pixel program
 // loaders and the vertex declaration reader over the same bytes taken as
 // tokens. Code the assembler makes must pass its loader, and a loaded
-// program runs over one vertex or one pixel. Built as a libFuzzer
-// program with clang (ORVA_LIBFUZZER); every build also runs it as a
-// regression program over shader texts, their code and declarations that it
-// writes itself, and deterministic mutations of them:
+// program runs over one vertex (alone and in a batch, to the same bits) or
+// one pixel. Built as a libFuzzer program with clang (ORVA_LIBFUZZER);
+// every build also runs it as a regression program over shader texts, their
+// code and declarations that it writes itself, and deterministic mutations
+// of them:
 //
 //   fuzz_shader_regression [MUTATIONS]
 #include <cstddef>
@@ -37,6 +38,26 @@ void RunProgram(const VertexProgram& program, const uint8_t* data, size_t size)
     program.ApplyDefinitions(constants);
     VertexShaderOutput out;
     program.Run(constants, inputs, &out);
+    // The same vertex in a lane of a batched run gives the same bits (a NaN
+    // any NaN), on this processor's code and the portable code.
+    VertexRun run;
+    if (!run.Begin(program, constants)) __builtin_trap();
+    for (int pass = 0; pass < 2; ++pass) {
+        run.SetInputs(pass == 0 ? 0 : VertexRun::kLanes - 1, inputs);
+        if (pass == 0) {
+            run.Run();
+        } else {
+            run.RunPortable();
+        }
+        VertexShaderOutput lane;
+        run.GetOutput(pass == 0 ? 0 : VertexRun::kLanes - 1, &lane);
+        float a[sizeof out / sizeof(float)], b[sizeof out / sizeof(float)];
+        std::memcpy(a, &out, sizeof a);
+        std::memcpy(b, &lane, sizeof b);
+        for (size_t k = 0; k < sizeof a / sizeof a[0]; ++k) {
+            if (std::memcmp(&a[k], &b[k], 4) != 0 && !(a[k] != a[k] && b[k] != b[k])) __builtin_trap();
+        }
+    }
 }
 
 // A loaded pixel program over one pixel, with textures on every stage and
