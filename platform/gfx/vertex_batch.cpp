@@ -378,7 +378,8 @@ bool VertexProgram::Lower()
                 }
                 if (in.destKind == RegTemp) {
                     written[4 * in.destIndex + c] = true;
-                } else if (dest[c] >= VertexRun::kOutputSlot && dest[c] < VertexRun::kOutputSlot + VertexRun::kOutputs) {
+                } else if (dest[c] >= VertexRun::kOutputSlot &&
+                           dest[c] < VertexRun::kOutputSlot + VertexRun::kOutputs) {
                     outputs |= 1ull << (dest[c] - VertexRun::kOutputSlot);
                 }
             }
@@ -437,10 +438,19 @@ bool VertexRun::Begin(const VertexProgram& p, const float (*c)[4])
         return false;
     }
     try {
-        slots.assign(p.slotCount, Slot{});
+        if (slots.size() < p.slotCount) {
+            slots.resize(p.slotCount);
+        }
     } catch (const std::bad_alloc&) {
         return false;
     }
+    // Temporaries start at zero, as Run's do, whatever an earlier program
+    // left in them; the other slots a program reads are set below or
+    // written by its steps before they are read.
+    for (int k = 0; k < 4 * kVertexTemps; ++k) {
+        std::fill(slots[kTempSlot + k].lane, slots[kTempSlot + k].lane + kLanes, 0.0f);
+    }
+    std::fill(slots[kZeroSlot].lane, slots[kZeroSlot].lane + kLanes, 0.0f);
     std::memcpy(constants, c, sizeof constants);
     for (const VertexProgram::Splat& sp : p.splats) {
         const float v = c[sp.reg][sp.component];

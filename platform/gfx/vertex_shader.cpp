@@ -904,9 +904,8 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
     }
     // Shades vertices [from, to) a batch at a time. Each vertex depends on
     // nothing but its own inputs, so the runs can be shared among threads.
-    auto shadeRange = [&](uint64_t from, uint64_t to) {
+    auto shadeRange = [&](uint64_t from, uint64_t to, VertexRun& run) {
         constexpr int kLanes = VertexRun::kLanes;
-        VertexRun run;
         if (!run.Begin(shader.program, c)) {
             return false;
         }
@@ -978,13 +977,14 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         std::atomic<bool> ok{true};
         dc.pool.Run(runs, [&](int k) {
             const uint64_t from = first + static_cast<uint64_t>(k) * kShadeRun;
-            if (!shadeRange(from, std::min(from + kShadeRun, last + 1))) {
+            VertexRun lanes;
+            if (!shadeRange(from, std::min(from + kShadeRun, last + 1), lanes)) {
                 ok = false;
             }
         });
         shadedAll = ok;
     } else {
-        shadedAll = shadeRange(first, last + 1);
+        shadedAll = shadeRange(first, last + 1, run);
     }
     if (!shadedAll) {
         std::fprintf(stderr, "gfx: out of memory shading %llu vertices\n", static_cast<unsigned long long>(total));

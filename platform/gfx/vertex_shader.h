@@ -156,10 +156,12 @@ public:
     static constexpr int kOutputs = 12 + 4 * shader::kVertexTexCoords + 2;
 
     // Takes the program and its constants (its definitions applied). False
-    // when the program is not loaded or memory ran out.
+    // when the program is not loaded or memory ran out. A run may be begun
+    // again with another program; its registers are kept for reuse.
     bool Begin(const VertexProgram& program, const float (*constants)[4]);
     // The kLanes values of component `component` of input vreg, to fill
-    // before Run. Inputs keep their values between runs.
+    // before Run: every input the program reads (GetInputMask). Inputs keep
+    // their values between runs, and between programs.
     float* Input(int reg, int component) { return slots[kInputSlot + 4 * reg + component].lane; }
     // Fills one lane's inputs v0 to v15.
     void SetInputs(int lane, const float (*inputs)[4]);
@@ -250,6 +252,7 @@ private:
     std::vector<uint8_t> screen;
     std::vector<uint32_t> emitted;   // the primitives' corners in screen
     std::vector<uint8_t> whole;      // per shaded vertex: 1 when no plane clips it
+    VertexRun run;                   // shades draws on the device's thread
 };
 
 }  // namespace platform

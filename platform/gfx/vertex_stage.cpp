@@ -673,7 +673,8 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 return false;
             }
             for (int s = 0; s < layout.texSets; ++s) {
-                if (std::memcmp(p + layout.tex[s], q + layout.tex[s], 4 * static_cast<size_t>(layout.texFloats[s])) != 0) {
+                const size_t bytes = 4 * static_cast<size_t>(layout.texFloats[s]);
+                if (std::memcmp(p + layout.tex[s], q + layout.tex[s], bytes) != 0) {
                     return false;
                 }
             }

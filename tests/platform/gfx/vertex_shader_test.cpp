@@ -599,14 +599,16 @@ TEST(VertexProgram, BatchRunsGiveTheBitsOfSingleRunsOnHardCases)
         "mov r0, v0\nm4x3 r0.xyw, r0.wzyx, c10\nm3x2 r1, -r0, c90\nmov oT0, r0\nmov oT1, r1",
         "add oT0, r3, v0\nmov r3, v1\nmad r3.yz, r3.zzyy, -v2, r3.x\nmov oT1, r3",
         "rcp r0.x, v0.x\nrcp r0.y, v0.y\nrsq r0.z, v0.z\nrsq r0.w, -v0.w\nmov oT0, r0\nrcp oT1.yw, v1",
-        "mov r5, v1\nmin r0, v0, r5\nmax r1, v0, -r5\nslt r2, v0, r5\nsge r3, r5, v0\nmov oT0, r0\nmov oT1, r1\nmov oT2, r2\n"
+        "mov r5, v1\nmin r0, v0, r5\nmax r1, v0, -r5\nslt r2, v0, r5\nsge r3, r5, v0\n"
+        "mov oT0, r0\nmov oT1, r1\nmov oT2, r2\n"
         "mov oT3, r3",
         "expp r0, v0.x\nlogp r1, v0.y\nexp r2, v0.z\nlog r3, v0.w\nmov oT0, r0\nmov oT1, r1\nmov oT2, r2\n"
         "mov oT3, r3",
         "lit r0, v0\nmov r5, v1\ndst r1, v0, r5\nfrc r2.xy, v1\nmov oT0, r0\nmov oT1, r1\nmov oT2, r2",
         "mov a0.x, v2.x\nmov oT0, c[a0.x + 3]\nmov oT1, -c[a0.x + 95].wzyx\nmov a0.x, v2.y\n"
         "m4x3 oT2, v0, c[a0.x + 20]\nmov oT3, c[a0.x]",
-        "mov r5, v1\ndp3 r0.x, v0, r5\ndp4 r0.yw, v0, -r5\nmov oD0, r0\nmov oD1.xz, r0\nmov oFog, -v1.y\nmov oPts.x, r0.w",
+        "mov r5, v1\ndp3 r0.x, v0, r5\ndp4 r0.yw, v0, -r5\nmov oD0, r0\nmov oD1.xz, r0\nmov oFog, -v1.y\n"
+        "mov oPts.x, r0.w",
     };
     const float specials[] = {0.0f,
                               -0.0f,
@@ -674,4 +676,44 @@ TEST(VertexProgram, BatchRunsGiveTheBitsOfSingleRunsOnHardCases)
             }
         }
     }
+}
+
+// One run begun again with another program: temporaries read before they
+// are written are zero and untouched outputs keep their starting values,
+// whatever the program before left.
+TEST(VertexProgram, BatchRunBegunAgainStartsClean)
+{
+    auto load = [](const std::string& body, VertexProgram* program) {
+        const std::string text = "vs.1.1\n" + body;
+        ShaderAsmResult r;
+        ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &r)) << r.error;
+        std::string why;
+        ASSERT_TRUE(program->Load(r.code.data(), r.code.size(), &why)) << why;
+    };
+    VertexProgram first, second;
+    load("mov r0, v0\nmov r5, -v1\nmov r11, v2\nmov oPos, v0\nmov oD0, v0\nmov oT3, v0\nmov oFog, v0.y\n", &first);
+    load("mov oPos, v0\nadd oT0, r0, r5\nmov oT1, r11.wzyx\n", &second);
+    float constants[96][4] = {};
+    float inputs[16][4] = {};
+    for (int r = 0; r < 16; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            inputs[r][c] = static_cast<float>(r * 4 + c) + 0.5f;
+        }
+    }
+    VertexRun run;
+    ASSERT_TRUE(run.Begin(first, constants));
+    for (int l = 0; l < VertexRun::kLanes; ++l) {
+        run.SetInputs(l, inputs);
+    }
+    run.Run();
+    ASSERT_TRUE(run.Begin(second, constants));
+    run.Run();
+    VertexShaderOutput one, batch;
+    second.Run(constants, inputs, &one);
+    run.GetOutput(VertexRun::kLanes - 1, &batch);
+    EXPECT_EQ(std::memcmp(&one, &batch, sizeof one), 0);
+    EXPECT_EQ(batch.texCoord[0][0], 0.0f);
+    EXPECT_EQ(batch.diffuse[0], 1.0f);
+    EXPECT_EQ(batch.texCoord[3][1], 0.0f);
+    EXPECT_EQ(batch.fog, 1.0f);
 }
