@@ -2,7 +2,7 @@
 // What the span functions of the back end share: the context a span runs
 // in, the general per-pixel path every fast span must match byte for byte,
 // and the SSE2 arithmetic of modulation and the three plain blends.
-// Private to raster.cpp and spans_sampled.cpp.
+// Private to raster.cpp, spans_sampled.cpp and spans_wide.cpp.
 #include <cstdint>
 #include <emmintrin.h>
 
