@@ -198,6 +198,69 @@ TEST(VertexStage, ShaderAndFixedFunctionDrawWholeTrianglesAlike)
     EXPECT_GT(drawn, 400);
 }
 
+// Draws big enough to be shaded on the workers, one after the other so that
+// the second is shaded while the workers draw the first: every thread count
+// must give the bytes one thread gives.
+TEST(VertexStage, LargeShaderDrawsGiveTheSameBytesOnAnyNumberOfThreads)
+{
+    struct Vertex {
+        float x, y, z;
+        uint32_t diffuse;
+    };
+    const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat3), DeclReg(1, DeclColor), kDeclEnd};
+    const std::string text = "vs.1.1\ndp4 oPos.x, v0, c0\ndp4 oPos.y, v0, c1\ndp4 oPos.z, v0, c2\n"
+                             "dp4 oPos.w, v0, c3\nmul oD0, v1, c4\n";
+    ShaderAsmResult code;
+    ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
+    // Leaning in depth so that w differs from corner to corner.
+    const float columns[5][4] = {{0.9f, 0.1f, 0.0f, 0.0f},
+                                 {-0.1f, 0.8f, 0.0f, 0.0f},
+                                 {0.0f, 0.0f, 0.4f, 0.5f},
+                                 {0.0f, 0.0f, 0.3f, 1.5f},
+                                 {1.0f, 0.75f, 0.5f, 1.0f}};
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<float> unit(-1.2f, 1.2f);
+    std::vector<Vertex> vertices(6000);
+    for (Vertex& v : vertices) {
+        v = {unit(rng), unit(rng), unit(rng), static_cast<uint32_t>(rng()) | 0xFF000000u};
+    }
+    auto render = [&](int threads) {
+        SoftDevice dev;
+        EXPECT_TRUE(gfxtest::MakeDevice(dev, 160, 120, threads, true));
+        dev.SetRenderState(RsZEnable, 1);
+        dev.SetRenderState(RsZWriteEnable, 1);
+        dev.SetRenderState(RsZFunc, CmpLessEqual);
+        dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
+        dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
+        dev.SetTextureStageState(0, TssAlphaOp, TopSelectArg1);
+        dev.SetTextureStageState(0, TssAlphaArg1, TaDiffuse);
+        uint32_t shader = 0;
+        EXPECT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
+                  kGfxOk);
+        dev.SetVertexShader(shader);
+        dev.SetVertexShaderConstant(0, columns, 5);
+        std::vector<uint32_t> frame;
+        for (int f = 0; f < 2; ++f) {
+            dev.BeginScene();
+            dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0xFF000000u, 1.0f, 0);
+            for (size_t first = 0; first < vertices.size(); first += 3000) {
+                EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 1000, &vertices[first], sizeof(Vertex)), kGfxOk);
+            }
+            dev.EndScene();
+            frame = gfxtest::Frame(dev);
+        }
+        return frame;
+    };
+    const std::vector<uint32_t> one = render(1);
+    int drawn = 0;
+    for (uint32_t p : one) {
+        drawn += p != 0xFF000000u;
+    }
+    EXPECT_GT(drawn, 160 * 120 / 2);
+    EXPECT_EQ(render(3), one);
+    EXPECT_EQ(render(6), one);
+}
+
 // Colours a program writes reach the pixels clamped to 0 to 1, with NaNs
 // and infinities of either sign as 0.
 TEST(VertexStage, ShaderColoursAreClampedAndNotNumbersAreZero)
