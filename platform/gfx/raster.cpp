@@ -549,6 +549,40 @@ __attribute__((target("avx2"))) int32_t RowAvx2(const uint32_t* row, uint32_t* o
     return px;
 }
 
+// Pixels x0 to x1 of a row that reads texel row[x] for pixel x: what a 1:1
+// sprite's rows are.
+template <int Blend, bool Mod, bool Wide>
+inline __attribute__((always_inline)) void TexelRow(const uint32_t* row, uint32_t* out, int32_t x0, int32_t x1,
+                                                    uint32_t color)
+{
+    const __m128i m16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(color)), _mm_setzero_si128());
+    const __m128i alphaMask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    int32_t px = x0;
+    if constexpr (Wide) {
+        px = RowAvx2<Blend, Mod>(row, out, px, x1, color);
+    }
+    for (; px + 3 <= x1; px += 4) {
+        __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + px));
+        if constexpr (Mod) {
+            src = Modulate4(src, m16);
+        }
+        if constexpr (Blend != FastOpaque) {
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(src, alphaMask), _mm_setzero_si128())) == 0xFFFF) {
+                continue;
+            }
+        }
+        __m128i* dst = reinterpret_cast<__m128i*>(out + px);
+        _mm_storeu_si128(dst, Blend4<Blend>(src, _mm_loadu_si128(dst)));
+    }
+    for (; px <= x1; ++px) {
+        uint32_t src = row[px];
+        if constexpr (Mod) {
+            src = static_cast<uint32_t>(_mm_cvtsi128_si32(Modulate4(_mm_cvtsi32_si128(static_cast<int>(src)), m16)));
+        }
+        out[px] = Blend1<Blend>(src, out[px]);
+    }
+}
+
 template <int Blend, bool Mod, bool Wide>
 void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
 {
@@ -587,24 +621,8 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
     // unscaled sprite gives) reads its texels straight from the row.
     const bool contiguous = dt == 0 && ds > 0 && ds <= (int64_t{1} << 32) && (sEnd >> 32) - (s >> 32) == x1 - x0;
     if (contiguous) {
-        const uint32_t* row = texels + (t >> 32) * w + (s >> 32) - x0;
-        if constexpr (Wide) {
-            px = RowAvx2<Blend, Mod>(row, out, px, x1, pr.fastColor);
-        }
-        for (; px + 3 <= x1; px += 4) {
-            __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + px));
-            if constexpr (Mod) {
-                src = Modulate4(src, m16);
-            }
-            if constexpr (Blend != FastOpaque) {
-                if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(src, alphaMask), _mm_setzero_si128())) == 0xFFFF) {
-                    continue;
-                }
-            }
-            __m128i* dst = reinterpret_cast<__m128i*>(out + px);
-            _mm_storeu_si128(dst, Blend4<Blend>(src, _mm_loadu_si128(dst)));
-        }
-        s += (px - x0) * ds;
+        TexelRow<Blend, Mod, Wide>(texels + (t >> 32) * w + (s >> 32) - x0, out, x0, x1, pr.fastColor);
+        return;
     }
     for (; px + 3 <= x1; px += 4) {
         const uint32_t a0 = fetch(s, t);
@@ -657,8 +675,6 @@ inline __attribute__((always_inline)) void RectTexturedRows(SpanCtx& c, const Ta
                        !__builtin_mul_overflow(static_cast<int64_t>(x1), ds, &sEnd) &&
                        !__builtin_add_overflow(sEnd, c.sRow, &sEnd) && (s >> 32) >= 0 && (sEnd >> 32) < w &&
                        (sEnd >> 32) - (s >> 32) == x1 - x0;
-    const __m128i m16 = _mm_unpacklo_epi8(_mm_set1_epi32(static_cast<int>(c.prim->fastColor)), _mm_setzero_si128());
-    const __m128i alphaMask = _mm_set1_epi32(static_cast<int>(0xFF000000u));
     for (int32_t py = y0; py <= y1; ++py) {
         c.colorRow = target.color + static_cast<size_t>(py) * target.width;
         c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
@@ -667,32 +683,8 @@ inline __attribute__((always_inline)) void RectTexturedRows(SpanCtx& c, const Ta
             SpanTextured<Blend, Mod, Wide>(c, py, x0, x1);
             continue;
         }
-        const uint32_t* row = st.tex.texels + (t >> 32) * w + (s >> 32) - x0;
-        uint32_t* out = c.colorRow;
-        int32_t px = x0;
-        if constexpr (Wide) {
-            px = RowAvx2<Blend, Mod>(row, out, px, x1, c.prim->fastColor);
-        }
-        for (; px + 3 <= x1; px += 4) {
-            __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + px));
-            if constexpr (Mod) {
-                src = Modulate4(src, m16);
-            }
-            if constexpr (Blend != FastOpaque) {
-                if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(src, alphaMask), _mm_setzero_si128())) == 0xFFFF) {
-                    continue;
-                }
-            }
-            __m128i* dst = reinterpret_cast<__m128i*>(out + px);
-            _mm_storeu_si128(dst, Blend4<Blend>(src, _mm_loadu_si128(dst)));
-        }
-        for (; px <= x1; ++px) {
-            uint32_t src = row[px];
-            if constexpr (Mod) {
-                src = static_cast<uint32_t>(_mm_cvtsi128_si32(Modulate4(_mm_cvtsi32_si128(static_cast<int>(src)), m16)));
-            }
-            out[px] = Blend1<Blend>(src, out[px]);
-        }
+        TexelRow<Blend, Mod, Wide>(st.tex.texels + (t >> 32) * w + (s >> 32) - x0, c.colorRow, x0, x1,
+                                   c.prim->fastColor);
     }
 }
 
