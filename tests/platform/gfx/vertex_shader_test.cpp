@@ -40,6 +40,24 @@ struct Machine {
     }
 };
 
+// Every float of two outputs the same bits; NaNs may differ in payload only
+// (operands of an addition may be swapped by the compiler).
+::testing::AssertionResult SameOutput(const VertexShaderOutput& one, const VertexShaderOutput& batch)
+{
+    float a[sizeof one / sizeof(float)], b[sizeof one / sizeof(float)];
+    std::memcpy(a, &one, sizeof a);
+    std::memcpy(b, &batch, sizeof b);
+    for (size_t k = 0; k < sizeof a / sizeof a[0]; ++k) {
+        uint32_t x, y;
+        std::memcpy(&x, &a[k], 4);
+        std::memcpy(&y, &b[k], 4);
+        if (x != y && !(std::isnan(a[k]) && std::isnan(b[k]))) {
+            return ::testing::AssertionFailure() << "float " << k << ": " << a[k] << " against " << b[k];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 void ExpectT(const VertexShaderOutput& o, int n, float x, float y, float z, float w)
 {
     EXPECT_FLOAT_EQ(o.texCoord[n][0], x) << "oT" << n << ".x";
@@ -567,20 +585,7 @@ TEST(VertexProgram, BatchRunsGiveTheBitsOfSingleRuns)
                 VertexShaderOutput one, batch;
                 program.Run(constants, inputs[l], &one);
                 run.GetOutput(l, &batch);
-                // Every float the same bits; NaNs may differ in payload only
-                // (operands of an addition may be swapped by the compiler).
-                float a[sizeof one / sizeof(float)], b[sizeof one / sizeof(float)];
-                std::memcpy(a, &one, sizeof a);
-                std::memcpy(b, &batch, sizeof b);
-                for (size_t k = 0; k < sizeof a / sizeof a[0]; ++k) {
-                    uint32_t x, y;
-                    std::memcpy(&x, &a[k], 4);
-                    std::memcpy(&y, &b[k], 4);
-                    ASSERT_TRUE(x == y || (std::isnan(a[k]) && std::isnan(b[k])))
-                        << "pass " << pass << " vertex " << l << " float " << k << ": " << a[k] << " against " << b[k]
-                        << " in\n"
-                        << text;
-                }
+                ASSERT_TRUE(SameOutput(one, batch)) << "pass " << pass << " vertex " << l << " in\n" << text;
             }
         }
     }
@@ -662,17 +667,7 @@ TEST(VertexProgram, BatchRunsGiveTheBitsOfSingleRunsOnHardCases)
                 VertexShaderOutput one, batch;
                 program.Run(constants, inputs[l], &one);
                 run.GetOutput(l, &batch);
-                float a[sizeof one / sizeof(float)], b[sizeof one / sizeof(float)];
-                std::memcpy(a, &one, sizeof a);
-                std::memcpy(b, &batch, sizeof b);
-                for (size_t k = 0; k < sizeof a / sizeof a[0]; ++k) {
-                    uint32_t x, y;
-                    std::memcpy(&x, &a[k], 4);
-                    std::memcpy(&y, &b[k], 4);
-                    ASSERT_TRUE(x == y || (std::isnan(a[k]) && std::isnan(b[k])))
-                        << "lane " << l << " float " << k << ": " << a[k] << " against " << b[k] << " in\n"
-                        << text;
-                }
+                ASSERT_TRUE(SameOutput(one, batch)) << "lane " << l << " in\n" << text;
             }
         }
     }
