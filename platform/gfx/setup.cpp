@@ -3,7 +3,7 @@
 // the primitive into the tiles it touches.
 #include <algorithm>
 #include <cmath>
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include "platform/gfx/pixel_shader.h"
 #include "platform/gfx/raster.h"
@@ -93,16 +93,18 @@ bool SameColors(const ScreenVertex& a, const ScreenVertex& b)
 
 uint32_t PackColor(const float c[4])
 {
-    // Nearest level, halves up (truncation is a floor for what is left after
-    // the clamp at zero).
-    auto ch = [](float v) {
-        if (!(v > 0.0f)) {
-            return 0u;
-        }
-        const uint32_t r = static_cast<uint32_t>(static_cast<double>(std::min(v, 255.0f)) + 0.5);
-        return r > 255u ? 255u : r;
-    };
-    return ch(c[0]) | (ch(c[1]) << 8) | (ch(c[2]) << 16) | (ch(c[3]) << 24);
+    // Nearest level, halves up: in doubles, so adding the half is exact and
+    // truncation is a floor for what is left after the clamp at zero. A lane
+    // that is not above zero (a NaN included) packs as 0.
+    const __m128 v = _mm_loadu_ps(c);
+    const __m128 positive = _mm_cmpgt_ps(v, _mm_setzero_ps());
+    const __m128 m = _mm_min_ps(v, _mm_set1_ps(255.0f));
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128i lo = _mm_cvttpd_epi32(_mm_add_pd(_mm_cvtps_pd(m), half));
+    const __m128i hi = _mm_cvttpd_epi32(_mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(m, m)), half));
+    __m128i r = _mm_and_si128(_mm_unpacklo_epi64(lo, hi), _mm_castps_si128(positive));
+    r = _mm_packs_epi32(r, r);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(r, r)));
 }
 
 // Chooses point or linear filtering per stage from the texel footprint of a
@@ -354,13 +356,26 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     }
     pr.flatDiffuse = PackColor(first.color);
     pr.flatSpecular = PackColor(first.spec);
-    const int last = pr.flatColor ? SlotTex + 2 * ps.stageCount : kPlaneCount;
-    for (int slot = SlotTex; slot < last; ++slot) {
-        if (slot < SlotDiffuse && (slot - SlotTex) / 2 >= ps.stageCount) {
-            continue;
+    // The stages' scales and coordinate sets are read once per stage, not
+    // per plane; each value is the one Attribute gives, times q.
+    for (int s = 0; s < ps.stageCount; ++s) {
+        double scale[2];
+        TexScale(ps, s, &scale[0], &scale[1]);
+        const int set = ps.stage[s].coordSet & 7;
+        for (int axis = 0; axis < 2; ++axis) {
+            planes[SlotTex + 2 * s + axis] =
+                PlaneFrom(x0, y0, static_cast<double>(a.tc[set][axis]) * scale[axis] * qa, x1, y1,
+                          static_cast<double>(b.tc[set][axis]) * scale[axis] * qb, x2, y2,
+                          static_cast<double>(c.tc[set][axis]) * scale[axis] * qc, invDet);
         }
-        planes[slot] = PlaneFrom(x0, y0, Attribute(a, ps, slot) * qa, x1, y1, Attribute(b, ps, slot) * qb, x2, y2,
-                                 Attribute(c, ps, slot) * qc, invDet);
+    }
+    if (!pr.flatColor) {
+        for (int k = 0; k < 4; ++k) {
+            planes[SlotDiffuse + k] = PlaneFrom(x0, y0, a.color[k] * qa, x1, y1, b.color[k] * qb, x2, y2,
+                                                c.color[k] * qc, invDet);
+            planes[SlotSpecular + k] =
+                PlaneFrom(x0, y0, a.spec[k] * qa, x1, y1, b.spec[k] * qb, x2, y2, c.spec[k] * qc, invDet);
+        }
     }
     pr.linearStages = LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
     pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
@@ -380,6 +395,19 @@ uint32_t CoordSetsRead(const PixelState& ps)
     return sets;
 }
 
+// Four lanes of d are each a + c - b, exactly (added and subtracted in
+// doubles in that order; a NaN never matches).
+bool Lin4(const float* a, const float* b, const float* c, const float* d)
+{
+    const __m128 fa = _mm_loadu_ps(a), fb = _mm_loadu_ps(b), fc = _mm_loadu_ps(c), fd = _mm_loadu_ps(d);
+    auto half = [](__m128 x, __m128 y, __m128 z, __m128 w) {
+        const __m128d sum = _mm_sub_pd(_mm_add_pd(_mm_cvtps_pd(x), _mm_cvtps_pd(z)), _mm_cvtps_pd(y));
+        return _mm_movemask_pd(_mm_cmpeq_pd(_mm_cvtps_pd(w), sum));
+    };
+    return (half(fa, fb, fc, fd) & half(_mm_movehl_ps(fa, fa), _mm_movehl_ps(fb, fb), _mm_movehl_ps(fc, fc),
+                                         _mm_movehl_ps(fd, fd))) == 3;
+}
+
 // Every attribute of d that is read is a + c - b, exactly: the rectangle's
 // attributes are one plane, so the first triangle's planes serve the whole
 // of it.
@@ -391,16 +419,12 @@ bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c
     if (!(a.rhw == b.rhw && b.rhw == c.rhw && c.rhw == d.rhw) || !lin(a.z, b.z, c.z, d.z)) {
         return false;
     }
-    for (int i = 0; i < 4; ++i) {
-        if (!lin(a.color[i], b.color[i], c.color[i], d.color[i]) || !lin(a.spec[i], b.spec[i], c.spec[i], d.spec[i])) {
-            return false;
-        }
+    if (!Lin4(a.color, b.color, c.color, d.color) || !Lin4(a.spec, b.spec, c.spec, d.spec)) {
+        return false;
     }
     for (int i = 0; i < kTexCoordSets; ++i) {
-        for (int k = 0; k < 4 && (sets >> i & 1u); ++k) {
-            if (!lin(a.tc[i][k], b.tc[i][k], c.tc[i][k], d.tc[i][k])) {
-                return false;
-            }
+        if ((sets >> i & 1u) && !Lin4(a.tc[i], b.tc[i], c.tc[i], d.tc[i])) {
+            return false;
         }
     }
     return true;
