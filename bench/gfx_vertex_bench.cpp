@@ -207,6 +207,21 @@ void MeshPosition(const Setup& s, int v, float* position)
     position[3] = 1.0f;
 }
 
+// A 640 x 480 device on the given number of threads, or the benchmark
+// skipped.
+bool OpenDevice(platform::SoftDevice& dev, int threads, benchmark::State& state)
+{
+    platform::DeviceParams params;
+    params.width = 640;
+    params.height = 480;
+    if (!dev.Create(params)) {
+        state.SkipWithError("no device");
+        return false;
+    }
+    dev.SetThreadCount(threads);
+    return true;
+}
+
 // A draw of the whole mesh through the device with the shader bound.
 void BM_MeshDraw(benchmark::State& state)
 {
@@ -218,14 +233,9 @@ void BM_MeshDraw(benchmark::State& state)
         return;
     }
     platform::SoftDevice dev;
-    platform::DeviceParams params;
-    params.width = 640;
-    params.height = 480;
-    if (!dev.Create(params)) {
-        state.SkipWithError("no device");
+    if (!OpenDevice(dev, static_cast<int>(state.range(1)), state)) {
         return;
     }
-    dev.SetThreadCount(static_cast<int>(state.range(1)));
     const OrvaShaderDesc desc = Desc(skinned);
     const uint32_t* declaration = Generator()->GetDeclaration(&desc);
     uint32_t handle = 0;
@@ -306,14 +316,9 @@ void BM_FixedDraw(benchmark::State& state)
         return;
     }
     platform::SoftDevice dev;
-    platform::DeviceParams params;
-    params.width = 640;
-    params.height = 480;
-    if (!dev.Create(params)) {
-        state.SkipWithError("no device");
+    if (!OpenDevice(dev, static_cast<int>(state.range(0)), state)) {
         return;
     }
-    dev.SetThreadCount(static_cast<int>(state.range(0)));
     struct FixedVertex {
         float x, y, z;
         float nx, ny, nz;
