@@ -241,6 +241,24 @@ void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex
 // the corners do not qualify (the caller then sets up two triangles).
 bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
                     const ScreenVertex& c, const ScreenVertex& d, uint32_t cullMode, bool flat, const ClipBox& box);
+// A pre-transformed quad as its vertex data gives it: a, b, c of its first
+// triangle and d, the corner the second triangle (c, d, a) adds; u and v of
+// the one coordinate set every stage reads (0 where the data has none); and
+// the diffuse and specular colours all four corners share (blue in the low
+// byte; white, and black with fog 255, when the data has none).
+struct QuadCorner {
+    float x, y, z, rhw, u, v;
+};
+struct EvenQuad {
+    QuadCorner corner[4];
+    uint32_t diffuse = 0xFFFFFFFFu;
+    uint32_t specular = 0xFF000000u;
+};
+// SetupRectangle for such a quad without building its screen vertices, for
+// a state with no pixel shader whose stages read one coordinate set at most:
+// the same answer, and the same primitive and planes when it records one.
+bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
+                   const ClipBox& box);
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
                bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);

@@ -234,17 +234,31 @@ void FinishShaded(RecordedFrame& frame, Prim& pr, const PixelShaderSnap& snap, P
     frame.Bin(kBinPrim | index, pr.minX, pr.minY, pr.maxX, pr.maxY);
 }
 
-void Finish(RecordedFrame& frame, Prim& pr, const Plane* planes, int stageCount)
+// Adds a primitive's planes one by one: a primitive has few, and the
+// general insert costs more in its bookkeeping than in the copying.
+inline void AppendPlanes(RecordedFrame& frame, Prim& pr, const Plane* planes, int count)
 {
-    // Colour planes only when the colours vary.
-    const int count = pr.flatColor ? SlotTex + 2 * stageCount : kPlaneCount;
     pr.planeBase = static_cast<uint32_t>(frame.planes.size());
-    frame.planes.insert(frame.planes.end(), planes, planes + count);
-    const uint32_t index = static_cast<uint32_t>(frame.prims.size());
-    frame.prims.push_back(pr);
+    for (int k = 0; k < count; ++k) {
+        frame.planes.push_back(planes[k]);
+    }
+}
+
+// Bins the primitive last added to the frame.
+inline void BinLast(RecordedFrame& frame, const Prim& pr)
+{
+    const uint32_t index = static_cast<uint32_t>(frame.prims.size() - 1);
     ++frame.primCount;
     frame.fastPrimCount += pr.fastSpan != 0;
     frame.Bin(kBinPrim | index, pr.minX, pr.minY, pr.maxX, pr.maxY);
+}
+
+void Finish(RecordedFrame& frame, Prim& pr, const Plane* planes, int stageCount)
+{
+    // Colour planes only when the colours vary.
+    AppendPlanes(frame, pr, planes, pr.flatColor ? SlotTex + 2 * stageCount : kPlaneCount);
+    frame.prims.push_back(pr);
+    BinLast(frame, pr);
 }
 
 }  // namespace
@@ -459,6 +473,96 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
     const int64_t rect[4] = {std::min(pa.x, pc.x), std::min(pa.y, pc.y), std::max(pa.x, pc.x), std::max(pa.y, pc.y)};
     const Snapped corners[3] = {pa, pb, pc};
     SetupTriangleOrRect(frame, stateIndex, a, b, c, cullMode, flat, box, rect, corners);
+    return true;
+}
+
+bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
+                   const ClipBox& box)
+{
+    // Step for step what SetupRectangle and then SetupTriangleOrRect do with
+    // a rectangle: the colours being even leaves out their planes, and only
+    // u and v of one coordinate set can vary.
+    (void)flat;   // one colour: flat shading changes nothing
+    const QuadCorner& a = quad.corner[0];
+    const QuadCorner& b = quad.corner[1];
+    const QuadCorner& c = quad.corner[2];
+    const QuadCorner& d = quad.corner[3];
+    const Snapped pa{SnapCoord(a.x), SnapCoord(a.y)}, pb{SnapCoord(b.x), SnapCoord(b.y)};
+    const Snapped pc{SnapCoord(c.x), SnapCoord(c.y)}, pd{SnapCoord(d.x), SnapCoord(d.y)};
+    const bool rowFirst = pa.y == pb.y && pb.x == pc.x && pc.y == pd.y && pd.x == pa.x;
+    const bool columnFirst = pa.x == pb.x && pb.y == pc.y && pc.x == pd.x && pd.y == pa.y;
+    if (!(rowFirst || columnFirst) || pa.x == pc.x || pa.y == pc.y) {
+        return false;
+    }
+    auto lin = [](float va, float vb, float vc, float vd) {
+        return static_cast<double>(vd) == static_cast<double>(va) + static_cast<double>(vc) - static_cast<double>(vb);
+    };
+    const PixelState& ps = frame.states[stateIndex];
+    if (!(a.rhw == b.rhw && b.rhw == c.rhw && c.rhw == d.rhw) || !lin(a.z, b.z, c.z, d.z) || ps.shader != nullptr ||
+        (ps.stageCount > 0 && !(lin(a.u, b.u, c.u, d.u) && lin(a.v, b.v, c.v, d.v)))) {
+        return false;
+    }
+    Snapped p[3] = {pa, pb, pc};
+    const QuadCorner* v[3] = {&a, &b, &c};
+    const int64_t area = (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
+    if ((cullMode == CullCcw && area < 0) || (cullMode == CullCw && area > 0)) {
+        return true;
+    }
+    if (area < 0) {
+        std::swap(v[1], v[2]);
+        std::swap(p[1], p[2]);
+    }
+    const int64_t l = std::min(pa.x, pc.x), t = std::min(pa.y, pc.y), r = std::max(pa.x, pc.x),
+                  bottom = std::max(pa.y, pc.y);
+    const int32_t minX = static_cast<int32_t>(std::max<int64_t>((l + 255) >> 8, box.minX));
+    const int32_t maxX = static_cast<int32_t>(std::min<int64_t>((r - 1) >> 8, box.maxX));
+    const int32_t minY = static_cast<int32_t>(std::max<int64_t>((t + 255) >> 8, box.minY));
+    const int32_t maxY = static_cast<int32_t>(std::min<int64_t>((bottom - 1) >> 8, box.maxY));
+    if (minX > maxX || minY > maxY) {
+        return true;
+    }
+    // Made where it is kept rather than copied there.
+    Prim& pr = frame.prims.emplace_back();
+    pr.kind = KindTriangle;
+    pr.state = stateIndex;
+    pr.minX = minX;
+    pr.maxX = maxX;
+    pr.minY = minY;
+    pr.maxY = maxY;
+    pr.edgeCount = 4;
+    pr.ea[0] = 256;
+    pr.ea[1] = -256;
+    pr.eb[2] = 256;
+    pr.eb[3] = -256;
+    pr.ec[0] = -l;
+    pr.ec[1] = r - 1;
+    pr.ec[2] = -t;
+    pr.ec[3] = bottom - 1;
+    const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
+    const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
+    const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
+    const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
+    Plane planes[SlotDiffuse];
+    planes[SlotZ] = PlaneFrom(x0, y0, v[0]->z, x1, y1, v[1]->z, x2, y2, v[2]->z, invDet);
+    pr.perspective = false;
+    planes[SlotQ] = Constant(a.rhw);
+    pr.flatColor = true;
+    pr.flatDiffuse = quad.diffuse;
+    pr.flatSpecular = quad.specular;
+    for (int s = 0; s < ps.stageCount; ++s) {
+        double scale[2];
+        TexScale(ps, s, &scale[0], &scale[1]);
+        planes[SlotTex + 2 * s] =
+            PlaneFrom(x0, y0, static_cast<double>(v[0]->u) * scale[0], x1, y1, static_cast<double>(v[1]->u) * scale[0],
+                      x2, y2, static_cast<double>(v[2]->u) * scale[0], invDet);
+        planes[SlotTex + 2 * s + 1] =
+            PlaneFrom(x0, y0, static_cast<double>(v[0]->v) * scale[1], x1, y1, static_cast<double>(v[1]->v) * scale[1],
+                      x2, y2, static_cast<double>(v[2]->v) * scale[1], invDet);
+    }
+    pr.linearStages = LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
+    pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
+    AppendPlanes(frame, pr, planes, SlotTex + 2 * ps.stageCount);
+    BinLast(frame, pr);
     return true;
 }
 

@@ -466,9 +466,10 @@ public:
     GfxResult SetPixelShaderConstant(uint32_t reg, const void* data, uint32_t count);
     GfxResult GetPixelShaderConstant(uint32_t reg, void* data, uint32_t count) const;
 
-    // ---- for tests: which pixel loops run (0 the general path only, 1 the
-    // SSE2 fast spans, 2 also AVX2 rows where the processor has them, the
-    // default), and counts of what was recorded since the device was made.
+    // ---- for tests: which pixel loops run (0 the general path only, in
+    // set-up as well, 1 the SSE2 fast spans, 2 also AVX2 rows where the
+    // processor has them, the default), and counts of what was recorded
+    // since the device was made.
     void SetSpanLevel(int level);
     struct Stats {
         uint64_t primitives = 0;       // set up and binned

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <emmintrin.h>
 
 #include "platform/gfx/device_core.h"
 #include "platform/gfx/pixel_shader.h"
@@ -713,9 +714,103 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 dc.inside[k] = in;
             }
         }
+        // Sprites of a pre-transformed triangle list, each corner of one
+        // colour: their six vertices are read straight from the data into
+        // SetupEvenQuad, with no screen vertices made or compared. What it
+        // does not take goes the general way below, which gives the same.
+        // quadTex: where the u, v every stage reads lie in a vertex (-1: none
+        // read or none given); quadFloats: how many of them the data gives.
+        // Span level 0 keeps to the general way here too, to hold this to.
+        bool quads = layout.transformed && type == PrimTriangleList && fill == FillSolid && dc.spanLevel > 0;
+        int quadTex = -1, quadFloats = 0;
+        if (quads) {
+            const PixelState& ps = dc.frame.states[state];
+            uint32_t sets = 0;
+            for (int s = 0; s < ps.stageCount; ++s) {
+                sets |= 1u << (ps.stage[s].coordSet & 7);
+            }
+            const int set = sets != 0 ? __builtin_ctz(sets) : 0;
+            quads = ps.shader == nullptr && (sets & (sets - 1)) == 0 &&
+                    (set >= layout.texSets || layout.texFloats[set] <= 2);
+            if (sets != 0 && set < layout.texSets) {
+                quadTex = layout.tex[set];
+                quadFloats = layout.texFloats[set];
+            }
+        }
+        // Whether two vertices' bytes are alike (every field the format
+        // gives, the unread point size included).
+        const size_t vertexSize = static_cast<size_t>(layout.stride);
+        auto sameBytes = [vertexSize](const uint8_t* p, const uint8_t* q) {
+            if (vertexSize > 32) {
+                return std::memcmp(p, q, vertexSize) == 0;
+            }
+            // Two loads of 16 that overlap when the vertex is shorter than 32.
+            const uint8_t* pe = p + vertexSize - 16;
+            const uint8_t* qe = q + vertexSize - 16;
+            const __m128i head = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+            const __m128i tail = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pe)),
+                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(qe)));
+            return _mm_movemask_epi8(_mm_and_si128(head, tail)) == 0xFFFF;
+        };
+        auto evenQuad = [&](uint32_t i) {
+            const uint8_t* p[6];
+            if (indexData == nullptr) {
+                // The draw's vertices all lie in the data (checked above).
+                p[0] = vertexData + 3ull * i * stride;
+                for (int k = 1; k < 6; ++k) {
+                    p[k] = p[k - 1] + stride;
+                }
+            } else {
+                for (int k = 0; k < 6; ++k) {
+                    const uint64_t vi = vertexOf(3ull * i + k);
+                    if (vi >= vertexCount) {
+                        return false;
+                    }
+                    p[k] = vertexData + vi * stride;
+                }
+            }
+            if (!sameBytes(p[3], p[2]) || !sameBytes(p[5], p[0])) {
+                return false;
+            }
+            EvenQuad q;
+            const int from[4] = {0, 1, 2, 4};
+            for (int k = 0; k < 4; ++k) {
+                const uint8_t* v = p[from[k]];
+                QuadCorner& c = q.corner[k];
+                c.x = ReadFloat(v);
+                c.y = ReadFloat(v + 4);
+                if (!(std::fabs(c.x) <= kGuardBand && std::fabs(c.y) <= kGuardBand)) {
+                    return false;
+                }
+                c.z = ReadFloat(v + 8);
+                c.rhw = ReadFloat(v + 12);
+                c.u = quadTex >= 0 ? ReadFloat(v + quadTex) : 0.0f;
+                c.v = quadFloats >= 2 ? ReadFloat(v + quadTex + 4) : 0.0f;
+                if (layout.diffuse >= 0) {
+                    const uint32_t diffuse = ReadU32(v + layout.diffuse);
+                    if (k != 0 && diffuse != q.diffuse) {
+                        return false;
+                    }
+                    q.diffuse = diffuse;
+                }
+                if (layout.specular >= 0) {
+                    const uint32_t specular = ReadU32(v + layout.specular);
+                    if (k != 0 && specular != q.specular) {
+                        return false;
+                    }
+                    q.specular = specular;
+                }
+            }
+            return SetupEvenQuad(dc.frame, state, q, cull, flat, box);
+        };
         for (uint32_t i = 0; i < primitiveCount; ++i) {
             if ((i & 31) == 0 && i != 0) {
                 state = dc.HandOffDuringDraw(state);
+            }
+            if (quads && i + 1 < primitiveCount && evenQuad(i)) {
+                ++i;
+                continue;
             }
             uint64_t i0, i1, i2;
             corners(i, &i0, &i1, &i2);

@@ -303,3 +303,177 @@ TEST(VertexStage, ShaderColoursAreClampedAndNotNumbersAreZero)
 }
 
 }  // namespace
+
+// Sprites read straight from pre-transformed vertex data draw what the
+// general way draws (span level 0 keeps to it), in several vertex formats,
+// indexed or not, with the quads it must turn away among them: corners of
+// different colours, shared corners whose bytes differ, corners beyond the
+// guard band or not numbers, turned, stretched and foreshortened quads.
+TEST(VertexStage, SpritesFromVertexDataDrawWhatTheGeneralWayDraws)
+{
+    struct Format {
+        uint32_t fvf;
+        int set;   // the coordinate set stage 0 reads
+    };
+    const Format formats[] = {{0x144, 0}, {0x1C4, 0}, {0x244, 1}, {0x164, 0}, {0x104, 0}, {0x44, 0},
+                              {0x144 | FvfTexCoordSize4(0), 0}};
+    constexpr int kW = 96, kH = 64;
+    std::vector<uint32_t> texels(32 * 16);
+    std::mt19937 rng(23);
+    for (uint32_t& t : texels) {
+        t = static_cast<uint32_t>(rng());
+    }
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+    auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    int drawn = 0;
+    for (int round = 0; round < 28; ++round) {
+        const Format format = formats[round % 7];
+        const int stride = FvfStride(format.fvf);
+        const bool point = (format.fvf & FvfPointSize) != 0;
+        const int diffuse = (format.fvf & FvfDiffuse) ? 16 + (point ? 4 : 0) : -1;
+        const int specular = (format.fvf & FvfSpecular) ? diffuse + 4 : -1;
+        const int texCount = static_cast<int>((format.fvf >> 8) & 0xF);
+        const int tex = 16 + (point ? 4 : 0) + (diffuse >= 0 ? 4 : 0) + (specular >= 0 ? 4 : 0);
+        const int texFloats = (format.fvf >> 16) & 3 ? 4 : 2;
+        // Quads as six vertices (corners 0 1 2 2 3 0), each a field at a time.
+        std::vector<uint8_t> data;
+        auto put = [&](size_t at, int offset, const void* value) {
+            if (offset >= 0 && offset + 4 <= stride) {
+                std::memcpy(&data[at + static_cast<size_t>(offset)], value, 4);
+            }
+        };
+        const int quads = 40;
+        data.assign(static_cast<size_t>(quads) * 6 * stride, 0);
+        for (int qi = 0; qi < quads; ++qi) {
+            const int kind = pick(12);
+            const float l = kind == 1 ? uni(-20, kW) : static_cast<float>(pick(kW + 20) - 10) - 0.5f;
+            const float t = kind == 1 ? uni(-20, kH) : static_cast<float>(pick(kH + 20) - 10) - 0.5f;
+            const float w = kind == 1 ? uni(0.5f, 40) : static_cast<float>(1 + pick(32));
+            const float h = kind == 1 ? uni(0.5f, 40) : static_cast<float>(1 + pick(16));
+            float xs[4] = {l, l + w, l + w, l}, ys[4] = {t, t, t + h, t + h};
+            const float us[4] = {0, 1, 1, 0}, vs[4] = {0, 0, 1, 1};
+            float rhw[4] = {1, 1, 1, 1};
+            uint32_t colors[4], spec[4];
+            const uint32_t color = pick(2) == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());
+            const uint32_t sp = static_cast<uint32_t>(rng());
+            for (int k = 0; k < 4; ++k) {
+                colors[k] = color;
+                spec[k] = sp;
+            }
+            switch (kind) {
+            case 2: colors[pick(4)] ^= 0x01000000u; break;   // corners of different colours
+            case 3: spec[pick(4)] ^= 0x10u; break;
+            case 4: xs[pick(4)] = pick(2) == 0 ? 40000.0f : nan; break;   // beyond the guard band
+            case 5:                                                        // foreshortened
+                for (float& r : rhw) {
+                    r = uni(0.2f, 2.0f);
+                }
+                break;
+            case 6:   // turned
+                xs[1] += 3.0f;
+                ys[3] += 2.0f;
+                break;
+            case 7:   // one and the same rhw other than 1
+                for (float& r : rhw) {
+                    r = 0.5f;
+                }
+                break;
+            default: break;
+            }
+            const int order[6] = {0, 1, 2, 2, 3, 0};
+            for (int k = 0; k < 6; ++k) {
+                const int c = order[k];
+                const size_t at = (static_cast<size_t>(qi) * 6 + k) * stride;
+                const float z = 0.0f;
+                put(at, 0, &xs[c]);
+                put(at, 4, &ys[c]);
+                put(at, 8, &z);
+                put(at, 12, &rhw[c]);
+                if (point) {
+                    // The size is not read, but makes the shared corners'
+                    // bytes differ now and then.
+                    const float size = kind == 8 && k == 3 ? 2.0f : 1.0f;
+                    put(at, 16, &size);
+                }
+                put(at, diffuse, &colors[c]);
+                put(at, specular, &spec[c]);
+                for (int s = 0; s < texCount; ++s) {
+                    const int off = tex + s * texFloats * 4;
+                    // The other set is skewed: nothing reads it.
+                    const float u = s == format.set ? us[c] : us[c] * 0.3f + vs[c];
+                    float v = vs[c];
+                    if (kind == 9 && k == 5 && s == format.set) {
+                        v += 0.125f;   // the shared corner's bytes differ
+                    }
+                    put(at, off, &u);
+                    put(at, off + 4, &v);
+                    if (texFloats == 4) {
+                        const float wq[2] = {0.0f, k == 3 && kind == 10 ? 2.0f : 1.0f};
+                        put(at, off + 8, &wq[0]);
+                        put(at, off + 12, &wq[1]);
+                    }
+                }
+            }
+        }
+        // Indexed draws read the same vertices through indices, one past them now and then.
+        std::vector<uint16_t> indices(static_cast<size_t>(quads) * 6);
+        for (size_t i = 0; i < indices.size(); ++i) {
+            indices[i] = static_cast<uint16_t>(i);
+        }
+        const bool indexed = round % 2 == 1;
+        if (indexed && round % 4 == 3) {
+            indices[static_cast<size_t>(pick(quads * 6))] = static_cast<uint16_t>(quads * 6 + 5);
+        }
+        SoftDevice dev;
+        ASSERT_TRUE(gfxtest::MakeDevice(dev, kW, kH));
+        SoftTexture* texture = gfxtest::MakeTexture(dev, 32, 16, texels);
+        ASSERT_NE(texture, nullptr);
+        const uint32_t blends[3][2] = {{BlendOne, BlendZero}, {BlendSrcAlpha, BlendInvSrcAlpha}, {BlendSrcAlpha, BlendOne}};
+        const int blend = pick(3);
+        const uint32_t filter = pick(3) == 0 ? FilterLinear : FilterPoint;
+        const uint32_t cull = static_cast<uint32_t>(1 + pick(3));
+        const uint32_t shade = pick(4) == 0 ? ShadeFlat : ShadeGouraud;
+        const bool textured = pick(6) != 0;
+        // Odd counts leave the last triangle on its own.
+        const uint32_t triangles = static_cast<uint32_t>(quads * 2 - (round % 3 == 0 ? 1 : 0));
+        auto render = [&](int level) {
+            dev.SetSpanLevel(level);
+            dev.SetVertexShader(format.fvf);
+            dev.SetTexture(0, textured ? texture : nullptr);
+            dev.SetTextureStageState(0, TssTexCoordIndex, static_cast<uint32_t>(format.set));
+            dev.SetTextureStageState(0, TssMagFilter, filter);
+            dev.SetTextureStageState(0, TssMinFilter, filter);
+            dev.SetRenderState(RsAlphaBlendEnable, blend != 0);
+            dev.SetRenderState(RsSrcBlend, blends[blend][0]);
+            dev.SetRenderState(RsDestBlend, blends[blend][1]);
+            dev.SetRenderState(RsCullMode, cull);
+            dev.SetRenderState(RsShadeMode, shade);
+            dev.SetRenderState(RsSpecularEnable, format.fvf & FvfSpecular ? 1u : 0u);
+            const uint64_t before = dev.GetStats().primitives;
+            dev.BeginScene();
+            dev.Clear(0, nullptr, ClearTarget, 0xFF204060u, 1.0f, 0);
+            if (indexed) {
+                EXPECT_EQ(dev.DrawIndexedPrimitiveUP(PrimTriangleList, 0, quads * 6, triangles, indices.data(),
+                                                     FormatIndex16, data.data(), static_cast<uint32_t>(stride)),
+                          kGfxOk);
+            } else {
+                EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, triangles, data.data(), static_cast<uint32_t>(stride)),
+                          kGfxOk);
+            }
+            dev.EndScene();
+            const uint64_t recorded = dev.GetStats().primitives - before;
+            std::vector<uint32_t> frame = gfxtest::Frame(dev);
+            frame.push_back(static_cast<uint32_t>(recorded));
+            return frame;
+        };
+        const std::vector<uint32_t> general = render(0);
+        EXPECT_EQ(render(1), general) << "round " << round << " format " << format.fvf;
+        EXPECT_EQ(render(2), general) << "round " << round << " format " << format.fvf;
+        for (size_t i = 0; i + 1 < general.size(); ++i) {
+            drawn += general[i] != 0xFF204060u;
+        }
+        texture->Release();
+    }
+    EXPECT_GT(drawn, 20000);
+}

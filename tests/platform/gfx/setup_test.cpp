@@ -1,0 +1,196 @@
+// Set-up straight from a quad's vertex data against the set-up of its screen
+// vertices: the same answer, primitive, planes and bins on random quads and
+// states, the quads that must be turned away included.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "platform/gfx/raster.h"
+#include "platform/gfx/soft_device.h"
+
+using namespace platform;
+
+namespace {
+
+void SetColor(float out[4], uint32_t c)
+{
+    for (int k = 0; k < 4; ++k) {
+        out[k] = static_cast<float>((c >> (8 * k)) & 0xFF);
+    }
+}
+
+// The quad's corners as the vertex stage would fetch them.
+ScreenVertex Screen(const EvenQuad& q, int k, int set)
+{
+    const QuadCorner& c = q.corner[k];
+    ScreenVertex v;
+    v.x = c.x;
+    v.y = c.y;
+    v.z = c.z;
+    v.rhw = c.rhw;
+    SetColor(v.color, q.diffuse);
+    SetColor(v.spec, q.specular);
+    v.tc[set][0] = c.u;
+    v.tc[set][1] = c.v;
+    return v;
+}
+
+bool SameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+void ExpectSameFrames(const RecordedFrame& want, const RecordedFrame& got, int trial)
+{
+    ASSERT_EQ(want.prims.size(), got.prims.size()) << trial;
+    for (size_t i = 0; i < want.prims.size(); ++i) {
+        const Prim& a = want.prims[i];
+        const Prim& b = got.prims[i];
+        EXPECT_EQ(a.kind, b.kind) << trial;
+        EXPECT_EQ(a.perspective, b.perspective) << trial;
+        EXPECT_EQ(a.flatColor, b.flatColor) << trial;
+        EXPECT_EQ(a.fastSpan, b.fastSpan) << trial;
+        EXPECT_EQ(a.linearStages, b.linearStages) << trial;
+        EXPECT_EQ(a.state, b.state) << trial;
+        EXPECT_EQ(a.fastColor, b.fastColor) << trial;
+        EXPECT_EQ(a.minX, b.minX) << trial;
+        EXPECT_EQ(a.minY, b.minY) << trial;
+        EXPECT_EQ(a.maxX, b.maxX) << trial;
+        EXPECT_EQ(a.maxY, b.maxY) << trial;
+        EXPECT_EQ(a.edgeCount, b.edgeCount) << trial;
+        for (int e = 0; e < 4; ++e) {
+            EXPECT_EQ(a.ea[e], b.ea[e]) << trial;
+            EXPECT_EQ(a.eb[e], b.eb[e]) << trial;
+            EXPECT_EQ(a.ec[e], b.ec[e]) << trial;
+        }
+        EXPECT_EQ(a.flatDiffuse, b.flatDiffuse) << trial;
+        EXPECT_EQ(a.flatSpecular, b.flatSpecular) << trial;
+        EXPECT_EQ(a.planeBase, b.planeBase) << trial;
+    }
+    ASSERT_EQ(want.planes.size(), got.planes.size()) << trial;
+    for (size_t i = 0; i < want.planes.size(); ++i) {
+        EXPECT_TRUE(SameBits(want.planes[i].a, got.planes[i].a) && SameBits(want.planes[i].dx, got.planes[i].dx) &&
+                    SameBits(want.planes[i].dy, got.planes[i].dy))
+            << trial << " plane " << i;
+    }
+    EXPECT_EQ(want.bins, got.bins) << trial;
+    EXPECT_EQ(want.area, got.area) << trial;
+    EXPECT_EQ(want.primCount, got.primCount) << trial;
+    EXPECT_EQ(want.fastPrimCount, got.fastPrimCount) << trial;
+}
+
+}  // namespace
+
+TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
+{
+    std::mt19937 rng(11);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+    auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+    static const uint32_t texels[4] = {0xFF102030u, 0x80405060u, 0x00708090u, 0xFFA0B0C0u};
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    constexpr int kW = 200, kH = 120;
+    int taken = 0, refused = 0, recorded = 0;
+    for (int trial = 0; trial < 6000; ++trial) {
+        // A state: up to two stages reading one coordinate set, textures
+        // of assorted sizes (or none), either filter, any fast families.
+        PixelState ps;
+        ps.stageCount = pick(3);
+        const int set = pick(3) == 0 ? pick(8) : 0;
+        for (int s = 0; s < ps.stageCount; ++s) {
+            StageSnap& st = ps.stage[s];
+            st.coordSet = static_cast<uint8_t>(set);
+            st.colorOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
+            st.alphaOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
+            st.magFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
+            st.minFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
+            if (pick(5) != 0) {
+                st.tex = TexView{texels, 1 << pick(9), 1 + pick(300)};
+            }
+        }
+        ps.fastBlend = static_cast<int8_t>(pick(4) - 1);
+        ps.fastTextured = pick(2) == 0;
+        ps.fastUntextured = pick(2) == 0;
+        ps.sampledBlend = static_cast<int8_t>(pick(4) - 1);
+        ps.fastSampled = pick(2) == 0;
+
+        // A quad: mostly sprites with their corners in any of the eight
+        // orders, and the kinds that may not become one rectangle.
+        EvenQuad q;
+        q.diffuse = pick(2) == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());
+        q.specular = pick(2) == 0 ? 0xFF000000u : static_cast<uint32_t>(rng());
+        const int kind = pick(10);
+        float l = static_cast<float>(pick(kW + 80) - 40) - 0.5f, t = static_cast<float>(pick(kH + 80) - 40) - 0.5f;
+        if (kind == 4) {
+            l = uni(-60, kW + 20);
+            t = uni(-60, kH + 20);
+        }
+        const float w = static_cast<float>(1 + pick(70)), h = static_cast<float>(1 + pick(70));
+        const float r = kind == 5 ? l : l + (kind == 4 ? uni(0.01f, 90) : w);   // kind 5: no width
+        const float b = t + (kind == 4 ? uni(0.01f, 90) : h);
+        const float xs[4] = {l, r, r, l}, ys[4] = {t, t, b, b};
+        const float u0 = pick(2) == 0 ? 0.5f / w : uni(-3, 3), u1 = pick(2) == 0 ? (w - 0.5f) / w : uni(-3, 3);
+        const float v0 = pick(2) == 0 ? 0.5f / h : uni(-3, 3), v1 = pick(2) == 0 ? (h - 0.5f) / h : uni(-3, 3);
+        const float us[4] = {u0, u1, u1, u0}, vs[4] = {v0, v0, v1, v1};
+        const float zs[4] = {0.25f, 0.5f, 0.75f, 0.5f};
+        const bool zRamp = pick(4) == 0;
+        const float z = pick(2) == 0 ? 0.0f : uni(0, 1), rhw = pick(3) == 0 ? uni(0.1f, 4) : 1.0f;
+        const int start = pick(4), dir = pick(2) == 0 ? 1 : 3;
+        for (int k = 0; k < 4; ++k) {
+            const int c = (start + dir * k) % 4;
+            q.corner[k] = QuadCorner{xs[c], ys[c], zRamp ? zs[c] : z, rhw, us[c], vs[c]};
+        }
+        if (kind == 6) {
+            // Turned: not upright.
+            const float a = uni(0.05f, 1.5f), cx = uni(0, kW), cy = uni(0, kH), rad = uni(2, 40);
+            for (int k = 0; k < 4; ++k) {
+                const float ang = a + 1.5707964f * static_cast<float>(k);
+                q.corner[k].x = cx + rad * std::cos(ang);
+                q.corner[k].y = cy + rad * std::sin(ang);
+            }
+        } else if (kind == 7) {
+            // One attribute of one corner off the plane of the others.
+            QuadCorner& c = q.corner[pick(4)];
+            const int which = pick(5);
+            float* field = which == 0 ? &c.u : which == 1 ? &c.v : which == 2 ? &c.z : which == 3 ? &c.rhw : &c.x;
+            *field += pick(2) == 0 ? 0.25f : 1e-6f;
+        } else if (kind == 8) {
+            // What is not a number, or is infinite.
+            QuadCorner& c = q.corner[pick(4)];
+            const float bad = pick(3) == 0 ? nan : (pick(2) == 0 ? inf : -inf);
+            float* fields[4] = {&c.u, &c.v, &c.z, &c.rhw};
+            *fields[pick(4)] = bad;
+        } else if (kind == 9) {
+            // Not a rectangle: the fourth corner moved along one axis.
+            q.corner[3].x += 3.0f;
+        }
+
+        const uint32_t cull = static_cast<uint32_t>(1 + pick(3));
+        const bool flat = pick(4) == 0;
+        const ClipBox box = pick(3) == 0 ? ClipBox{pick(kW / 2), pick(kH / 2), kW / 2 + pick(kW / 2), kH / 2 + pick(kH / 2)}
+                                         : ClipBox{0, 0, kW - 1, kH - 1};
+
+        RecordedFrame want, got;
+        for (RecordedFrame* f : {&want, &got}) {
+            f->Reset(kW, kH);
+            f->states.push_back(PixelState{});
+            f->states.push_back(ps);
+        }
+        const ScreenVertex a = Screen(q, 0, set), bv = Screen(q, 1, set), c = Screen(q, 2, set), d = Screen(q, 3, set);
+        const bool general = SetupRectangle(want, 1, a, bv, c, d, cull, flat, box);
+        const bool direct = SetupEvenQuad(got, 1, q, cull, flat, box);
+        ASSERT_EQ(general, direct) << trial;
+        ExpectSameFrames(want, got, trial);
+        taken += direct;
+        refused += !direct;
+        recorded += !got.prims.empty();
+    }
+    // Every kind was seen: rectangles recorded, dropped (culled or outside),
+    // and refused.
+    EXPECT_GT(recorded, 1000);
+    EXPECT_GT(taken - recorded, 100);
+    EXPECT_GT(refused, 1000);
+}
