@@ -779,46 +779,80 @@ struct RowBound {
 
 struct RowRun {
     SpanFn fn;
+    RowsFn rows;   // the band's rows in one call, or null: fn row by row
     SpanCtx* c;
     const Target* target;
     int64_t left, right;   // what upright edges and the tile leave
 };
 
-// Rows from..to of a triangle bounded by L left and R right sloped edges
-// (at most L and R, given in lefts and rights, when counts are passed). The
-// remainders carry without a branch.
-template <int L, int R>
-inline void RunRows(const RowRun& run, RowBound* lefts, RowBound* rights, int32_t from, int32_t to, int nl = L,
-                    int nr = R)
+// Hands a band's rows to the span function: all at once where it takes
+// them so, or one by one.
+inline void EmitRows(const RowRun& run, int32_t from, int32_t count, const int32_t* lo, const int32_t* hi)
 {
+    if (run.rows != nullptr) {
+        run.rows(*run.c, *run.target, from, count, lo, hi);
+        return;
+    }
     SpanCtx& c = *run.c;
     const Target& target = *run.target;
-    for (int32_t py = from; py <= to; ++py) {
-        int64_t lo = run.left, hi = run.right;
-        for (int i = 0; i < L && i < nl; ++i) {
-            RowBound& b = lefts[i];
-            lo = std::max(lo, b.q);
-            b.q += b.dq;
-            b.r -= b.dr;
-            const int64_t borrow = b.r >> 63;   // -1 when r went below 0
-            b.r += b.d & borrow;
-            b.q -= borrow;
-        }
-        for (int i = 0; i < R && i < nr; ++i) {
-            RowBound& b = rights[i];
-            hi = std::min(hi, b.q);
-            b.q += b.dq;
-            b.r += b.dr - b.d;
-            const int64_t keep = b.r >> 63;   // -1 when r was below d
-            b.r += b.d & keep;
-            b.q += 1 + keep;
-        }
-        if (lo > hi) {
+    for (int32_t k = 0; k < count; ++k) {
+        if (lo[k] > hi[k]) {
             continue;
         }
+        const int32_t py = from + k;
         c.colorRow = target.color + static_cast<size_t>(py) * target.width;
         c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
-        run.fn(c, py, static_cast<int32_t>(lo), static_cast<int32_t>(hi));
+        run.fn(c, py, lo[k], hi[k]);
+    }
+}
+
+// Rows from..to of a triangle bounded by L left and R right sloped edges
+// (at most L and R, given in lefts and rights, when counts are passed). The
+// remainders carry without a branch; the bounds of up to kBandRows rows are
+// worked out in one loop that calls nothing, so the edges stay in
+// registers, and then handed on together.
+template <int L, int R>
+inline void RunRows(const RowRun& run, const RowBound* lefts, const RowBound* rights, int32_t from, int32_t to, int nl = L,
+                    int nr = R)
+{
+    // Copies the compiler can keep in registers across the calls.
+    RowBound ls[L > 0 ? L : 1], rs[R > 0 ? R : 1];
+    for (int i = 0; i < L && i < nl; ++i) {
+        ls[i] = lefts[i];
+    }
+    for (int i = 0; i < R && i < nr; ++i) {
+        rs[i] = rights[i];
+    }
+    int32_t lo[kBandRows], hi[kBandRows];
+    for (int32_t first = from; first <= to; first += kBandRows) {
+        const int32_t count = std::min<int32_t>(kBandRows, to - first + 1);
+        for (int32_t k = 0; k < count; ++k) {
+            int64_t l = run.left, h = run.right;
+            for (int i = 0; i < L && i < nl; ++i) {
+                RowBound& b = ls[i];
+                l = std::max(l, b.q);
+                b.q += b.dq;
+                b.r -= b.dr;
+                const int64_t borrow = b.r >> 63;   // -1 when r went below 0
+                b.r += b.d & borrow;
+                b.q -= borrow;
+            }
+            for (int i = 0; i < R && i < nr; ++i) {
+                RowBound& b = rs[i];
+                h = std::min(h, b.q);
+                b.q += b.dq;
+                b.r += b.dr - b.d;
+                const int64_t keep = b.r >> 63;   // -1 when r was below d
+                b.r += b.d & keep;
+                b.q += 1 + keep;
+            }
+            // Within the tile's columns when not empty; an empty row is
+            // any lo > hi.
+            const bool empty = l > h;
+            lo[k] = empty ? 1 : static_cast<int32_t>(l);
+            hi[k] = empty ? 0 : static_cast<int32_t>(h);
+        }
+        EmitRows(run, first, count, lo, hi);
     }
 }
 
@@ -828,9 +862,15 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     const int32_t y0 = std::max(pr.minY, ty0), y1 = std::min(pr.maxY, ty1);
     const int32_t xl = std::max(pr.minX, tx0), xr = std::min(pr.maxX, tx1);
     SpanFn fn = SpanGeneral;
+    RowsFn rows = nullptr;
     if (pr.fastSpan >= kSampledSpanBase) {
         const int i = pr.fastSpan - kSampledSpanBase;
-        fn = spanLevel >= kSpansWide ? kSampledSpansWide[i] : (spanLevel == kSpansSse2 ? kSampledSpans[i] : SpanGeneral);
+        if (spanLevel >= kSpansWide) {
+            rows = kSampledRowsWide[i];
+            fn = nullptr;
+        } else {
+            fn = spanLevel == kSpansSse2 ? kSampledSpans[i] : SpanGeneral;
+        }
     } else {
         fn = spanLevel >= kSpansWide ? kSpanTableWide[pr.fastSpan]
                                      : (spanLevel == kSpansSse2 ? kSpanTable[pr.fastSpan] : SpanGeneral);
@@ -849,10 +889,15 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
             }
             return;
         }
-        for (int32_t py = y0; py <= y1 && xl <= xr; ++py) {
-            c.colorRow = target.color + static_cast<size_t>(py) * target.width;
-            c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
-            fn(c, py, xl, xr);
+        if (xl > xr) {
+            return;
+        }
+        const RowRun run{fn, rows, &c, &target, xl, xr};
+        int32_t lo[kBandRows], hi[kBandRows];
+        std::fill(lo, lo + kBandRows, xl);
+        std::fill(hi, hi + kBandRows, xr);
+        for (int32_t first = y0; first <= y1; first += kBandRows) {
+            EmitRows(run, first, std::min<int32_t>(kBandRows, y1 - first + 1), lo, hi);
         }
         return;
     }
@@ -909,7 +954,7 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
             return;
         }
     }
-    RowRun run{fn, &c, &target, left, right};
+    const RowRun run{fn, rows, &c, &target, left, right};
     const int32_t from = static_cast<int32_t>(top), to = static_cast<int32_t>(bottom);
     // A triangle has one or two sloped edges on each side (none on a side
     // an upright edge bounds): the rows of those run with fixed counts.

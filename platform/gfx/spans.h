@@ -54,9 +54,16 @@ inline uint8_t SampledSpanIndex(bool perspective, bool linear, int blend)
     return static_cast<uint8_t>(kSampledSpanBase + (perspective ? 6 : 0) + (linear ? 3 : 0) + blend);
 }
 extern const SpanFn kSampledSpans[kSampledSpanCount];
-// The same spans eight pixels at a time with AVX2 (spans_wide.cpp), for
-// processors that have it.
-extern const SpanFn kSampledSpansWide[kSampledSpanCount];
+
+// A band of a primitive's rows in one call: row py0 + k covers lo[k] to
+// hi[k], none when lo[k] > hi[k]; count is at most kBandRows. What rows
+// share is then worked out once, and the span costs one call a band.
+constexpr int kBandRows = 16;
+using RowsFn = void (*)(SpanCtx& c, const Target& target, int32_t py0, int32_t count, const int32_t* lo,
+                        const int32_t* hi);
+// The sampled spans eight pixels at a time with AVX2 (spans_wide.cpp), for
+// processors that have it, a band at a time.
+extern const RowsFn kSampledRowsWide[kSampledSpanCount];
 
 enum FastBlend { FastOpaque = 0, FastAlpha = 1, FastAdd = 2 };
 

@@ -6,6 +6,7 @@
 // operations, so every byte and every depth value is the same.
 #include "platform/gfx/spans.h"
 
+#include <algorithm>
 #include <cstring>
 #include <immintrin.h>
 #include <new>
@@ -247,12 +248,16 @@ ORVA_WIDE inline __m256d PlaneAt(__m256d a, __m256d dx, __m256d row, __m256d x)
 }
 
 // What every row of a primitive in a tile shares, worked out on its first
-// row and kept in the span context's scratch.
+// band and kept in the span context's scratch.
 struct WidePrep {
     __m256d zA, zDx, sA, sDx, tA, tDx, qA, qDx;
+    __m256d dy;   // the depth, s, t and q planes' steps down a row
     __m256i width;
     WideAxis u, v;
     __m256i lastU, lastPairU;   // width - 1, width - 2
+    // (height - 1) with the sign bit flipped: a texel row below it, as an
+    // unsigned number, has the next row of texels after it in memory.
+    __m256i pairRowLimit;
     __m256i mBr, mGa;           // the modulation factors in halves
     // Affine coordinates: the steps to the pixels of a group (in the lanes
     // of sA01 and sA23 below) and to the next group.
@@ -267,7 +272,7 @@ struct WidePrep {
 };
 static_assert(sizeof(WidePrep) <= sizeof(SpanCtx::scratch) && alignof(WidePrep) <= 32);
 
-template <bool Bilinear, int Blend>
+template <bool Persp, bool Bilinear, int Blend>
 ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
 {
     const PixelState& ps = *c.ps;
@@ -281,30 +286,36 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
     const Plane* planes = c.planes;
     w.zA = _mm256_set1_pd(planes[SlotZ].a);
     w.zDx = _mm256_set1_pd(planes[SlotZ].dx);
-    w.sA = _mm256_set1_pd(planes[SlotTex].a);
-    w.sDx = _mm256_set1_pd(planes[SlotTex].dx);
-    w.tA = _mm256_set1_pd(planes[SlotTex + 1].a);
-    w.tDx = _mm256_set1_pd(planes[SlotTex + 1].dx);
-    w.qA = _mm256_set1_pd(planes[SlotQ].a);
-    w.qDx = _mm256_set1_pd(planes[SlotQ].dx);
+    w.dy = _mm256_setr_pd(planes[SlotZ].dy, planes[SlotTex].dy, planes[SlotTex + 1].dy,
+                          Persp ? planes[SlotQ].dy : 0.0);
     w.width = _mm256_set1_epi32(st.tex.width);
     w.u = MakeWideAxis(st.tex.width, st.addressU);
     w.v = MakeWideAxis(st.tex.height, st.addressV);
     w.lastU = _mm256_set1_epi32(st.tex.width - 1);
     w.lastPairU = _mm256_set1_epi32(st.tex.width - 2);
+    w.pairRowLimit = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(st.tex.height - 1) ^ 0x80000000u));
     const uint32_t factor = c.prim->fastColor;
     const __m256i f = _mm256_set1_epi32(static_cast<int>(factor));
     const __m256i even = _mm256_set1_epi32(0x00FF00FF);
     w.mBr = _mm256_and_si256(f, even);
     w.mGa = _mm256_and_si256(_mm256_srli_epi32(f, 8), even);
     w.texels = st.tex.texels;
-    const uint64_t ds = static_cast<uint64_t>(c.ds), dt = static_cast<uint64_t>(c.dt);
-    w.sOff01 = Lanes64(0, ds, 0, 1, 4, 5);
-    w.sOff23 = Lanes64(0, ds, 2, 3, 6, 7);
-    w.tOff01 = Lanes64(0, dt, 0, 1, 4, 5);
-    w.tOff23 = Lanes64(0, dt, 2, 3, 6, 7);
-    w.sStep = _mm256_set1_epi64x(static_cast<long long>(8 * ds));
-    w.tStep = _mm256_set1_epi64x(static_cast<long long>(8 * dt));
+    if constexpr (Persp) {
+        w.sA = _mm256_set1_pd(planes[SlotTex].a);
+        w.sDx = _mm256_set1_pd(planes[SlotTex].dx);
+        w.tA = _mm256_set1_pd(planes[SlotTex + 1].a);
+        w.tDx = _mm256_set1_pd(planes[SlotTex + 1].dx);
+        w.qA = _mm256_set1_pd(planes[SlotQ].a);
+        w.qDx = _mm256_set1_pd(planes[SlotQ].dx);
+    } else {
+        const uint64_t ds = static_cast<uint64_t>(c.ds), dt = static_cast<uint64_t>(c.dt);
+        w.sOff01 = Lanes64(0, ds, 0, 1, 4, 5);
+        w.sOff23 = Lanes64(0, ds, 2, 3, 6, 7);
+        w.tOff01 = Lanes64(0, dt, 0, 1, 4, 5);
+        w.tOff23 = Lanes64(0, dt, 2, 3, 6, 7);
+        w.sStep = _mm256_set1_epi64x(static_cast<long long>(8 * ds));
+        w.tStep = _mm256_set1_epi64x(static_cast<long long>(8 * dt));
+    }
     w.clampU = st.addressU == AddressClamp;
     w.modulate = factor != 0xFFFFFFFFu;
     // Under the alpha and additive blends a transparent source leaves the
@@ -314,29 +325,73 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
     w.zFunc = ps.zFunc;
 }
 
-template <bool Persp, bool Bilinear, int Blend, bool Depth>
-ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32_t x0, int32_t x1)
+// How a band's rows test depth: not at all, by the state's function, or by
+// one compiled in (the common ones, without the choice on every group).
+constexpr int kNoDepth = -1;
+constexpr int kAnyDepth = 0;
+
+template <int ZTest>
+ORVA_WIDE inline __m256i DepthPassOf(uint8_t func, __m256 z, __m256 stored)
 {
-    constexpr bool kSkipClear = Blend != FastOpaque;
-    const bool depthWrite = Depth && w.depthWrite;
-    if (!w.drawColor && !depthWrite) {
-        return;
+    if constexpr (ZTest == CmpLessEqual) {
+        return _mm256_castps_si256(_mm256_cmp_ps(z, stored, _CMP_LE_OQ));
+    } else if constexpr (ZTest == CmpLess) {
+        return _mm256_castps_si256(_mm256_cmp_ps(z, stored, _CMP_LT_OQ));
+    } else {
+        return DepthPass(func, z, stored);
     }
+}
+
+// Eight pixels' four texels, where the texel row below is the next one in
+// memory: each pair read at its index from the row above and the row below.
+ORVA_WIDE inline void LoadQuads8(const uint32_t* above, const uint32_t* below, __m256i index, __m256i* c00,
+                                 __m256i* c10, __m256i* c01, __m256i* c11)
+{
+    alignas(32) uint32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
+    auto pair = [&](const uint32_t* row, int k) {
+        long long v;
+        std::memcpy(&v, row + at[k], 8);
+        return v;
+    };
+    const __m256i a = _mm256_setr_epi64x(pair(above, 0), pair(above, 1), pair(above, 4), pair(above, 5));
+    const __m256i b = _mm256_setr_epi64x(pair(above, 2), pair(above, 3), pair(above, 6), pair(above, 7));
+    const __m256i d = _mm256_setr_epi64x(pair(below, 0), pair(below, 1), pair(below, 4), pair(below, 5));
+    const __m256i e = _mm256_setr_epi64x(pair(below, 2), pair(below, 3), pair(below, 6), pair(below, 7));
+    *c00 = Low32(a, b);
+    *c10 = High32(a, b);
+    *c01 = Low32(d, e);
+    *c11 = High32(d, e);
+}
+
+// One row of a band: pixels x0 to x1 of row py.
+template <bool Persp, bool Bilinear, int Blend, int ZTest>
+ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c, const WidePrep& w, bool drawColor,
+                                                                bool depthWrite, uint32_t* out, float* depthRow,
+                                                                int32_t py, int32_t x0, int32_t x1)
+{
+    constexpr bool kDepth = ZTest != kNoDepth;
+    constexpr bool kSkipClear = Blend != FastOpaque;
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i alphaMask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
     const __m256i even = _mm256_set1_epi32(0x00FF00FF);
-    uint32_t* const out = c.colorRow;
-    float* const depthRow = c.depthRow;
 
-    const double fy = py;
-    const __m256d zRow = _mm256_set1_pd(c.planes[SlotZ].dy * fy);
-    const __m256d sRowT = _mm256_set1_pd(c.planes[SlotTex].dy * fy);
-    const __m256d tRowT = _mm256_set1_pd(c.planes[SlotTex + 1].dy * fy);
-    const __m256d qRowT = _mm256_set1_pd(c.planes[SlotQ].dy * fy);
+    // dy y for the four planes at once, each lane's product as the
+    // general path's, then spread.
+    const __m256d rows = _mm256_mul_pd(w.dy, _mm256_set1_pd(static_cast<double>(py)));
+    const __m256d zRow = _mm256_permute4x64_pd(rows, 0x00);
+    const __m256d sRowT = _mm256_permute4x64_pd(rows, 0x55);
+    const __m256d tRowT = _mm256_permute4x64_pd(rows, 0xAA);
+    const __m256d qRowT = _mm256_permute4x64_pd(rows, 0xFF);
     // Pixel x as a double, for pixels 0, 1, 4, 5 and 2, 3, 6, 7 of the
     // group (see Low32).
     __m256d xLo = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 4, 5));
     __m256d xHi = _mm256_add_pd(xLo, _mm256_set1_pd(2.0));
+    // Groups up to this one end within the tile: they take plain loads and
+    // stores, and lanes past the span keep what they read.
+    const int32_t lastWhole = std::max(x1, c.tileRight) - 7;
+    // Pixels of the span from the group's first on, in every lane.
+    __m256i remaining = _mm256_set1_epi32(x1 - x0 + 1);
 
     // Affine coordinates: 32.32 fixed point stepped modulo 2^64, as the
     // general path's products wrap; lanes hold pixels 0, 1, 4, 5 and 2, 3,
@@ -361,10 +416,9 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
     }
 
     for (int32_t px = x0; px <= x1; px += 8) {
-        // Groups that end within the tile take plain loads and stores;
-        // lanes past the span keep what they read.
-        const bool whole = px + 7 <= x1 || px + 7 <= c.tileRight;
-        const __m256i inSpan = _mm256_cmpgt_epi32(_mm256_set1_epi32(x1 - px + 1), iota);
+        const bool whole = px <= lastWhole;
+        const __m256i inSpan = _mm256_cmpgt_epi32(remaining, iota);
+        remaining = _mm256_sub_epi32(remaining, _mm256_set1_epi32(8));
         __m256i live = inSpan;
         // This group's positions; the running ones move on to the next.
         const __m256d gxLo = xLo, gxHi = xHi;
@@ -378,12 +432,12 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
             tA23 = _mm256_add_epi64(tA23, w.tStep);
         }
         // The depth test first: a group it hides wholly costs no more.
-        if constexpr (Depth) {
+        if constexpr (kDepth) {
             const __m128d zLo = _mm_castps_pd(_mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxLo)));
             const __m128d zHi = _mm_castps_pd(_mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxHi)));
             const __m256 z = _mm256_set_m128(_mm_castpd_ps(_mm_unpackhi_pd(zLo, zHi)), _mm_castpd_ps(_mm_unpacklo_pd(zLo, zHi)));
             const __m256 stored = whole ? _mm256_loadu_ps(depthRow + px) : _mm256_maskload_ps(depthRow + px, inSpan);
-            live = _mm256_and_si256(live, DepthPass(w.zFunc, z, stored));
+            live = _mm256_and_si256(live, DepthPassOf<ZTest>(w.zFunc, z, stored));
             if (depthWrite) {
                 if (whole) {
                     _mm256_storeu_ps(depthRow + px, _mm256_blendv_ps(stored, z, _mm256_castsi256_ps(live)));
@@ -391,7 +445,7 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
                     _mm256_maskstore_ps(depthRow + px, live, z);
                 }
             }
-            if (!w.drawColor || _mm256_testz_si256(live, live)) {
+            if (!drawColor || _mm256_testz_si256(live, live)) {
                 continue;
             }
         }
@@ -405,6 +459,9 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
             FixedParts(_mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxLo), wLo),
                        _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxHi), wHi), Bilinear, &k.j, &k.g);
         } else {
+            (void)sRowT;
+            (void)tRowT;
+            (void)qRowT;
             k.i = High32(gs01, gs23);
             k.j = High32(gt01, gt23);
             k.f = _mm256_srli_epi32(Low32(gs01, gs23), 24);
@@ -413,8 +470,16 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
         __m256i br, ga;
         if constexpr (Bilinear) {
             const __m256i zero = _mm256_setzero_si256();
-            const __m256i rowA = _mm256_mullo_epi32(Near(k.j, w.v), w.width);
-            const __m256i rowB = _mm256_mullo_epi32(Next(k.j, w.v), w.width);
+            // The texel row, masked as Near does; the row below is the next
+            // in memory unless this is the last row (wrapping to the first,
+            // or clamped), or a clamped row before the first. Every lane is
+            // read, those the span or the depth test leave out too, so all
+            // must have it.
+            const __m256i jm = _mm256_and_si256(k.j, w.v.mask);
+            const __m256i rowA = _mm256_mullo_epi32(Clamp(jm, w.v), w.width);
+            const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+            const __m256i below = _mm256_cmpgt_epi32(w.pairRowLimit, _mm256_xor_si256(jm, flip));
+            const bool nextBelow = _mm256_testc_si256(below, _mm256_cmpeq_epi32(below, below));
             // The two texels across are neighbours in memory, read as one
             // pair from column p, except where wrapping joins the last
             // column to the first. A clamped texel before the first column
@@ -434,15 +499,22 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
                 seam = !_mm256_testz_si256(_mm256_cmpeq_epi32(xa, w.lastU), live);
             }
             __m256i c00, c10, c01, c11;
-            if (!seam) {
-                LoadPairs8(w.texels, _mm256_add_epi32(rowA, p), &c00, &c10);
-                LoadPairs8(w.texels, _mm256_add_epi32(rowB, p), &c01, &c11);
+            if (!seam && nextBelow) {
+                const uint32_t* above = w.texels;
+                LoadQuads8(above, above + _mm256_cvtsi256_si32(w.width), _mm256_add_epi32(rowA, p), &c00, &c10, &c01,
+                           &c11);
             } else {
-                const __m256i xa = Near(k.i, w.u), xb = Next(k.i, w.u);
-                c00 = Load8(w.texels, _mm256_add_epi32(rowA, xa));
-                c10 = Load8(w.texels, _mm256_add_epi32(rowA, xb));
-                c01 = Load8(w.texels, _mm256_add_epi32(rowB, xa));
-                c11 = Load8(w.texels, _mm256_add_epi32(rowB, xb));
+                const __m256i rowB = _mm256_mullo_epi32(Next(k.j, w.v), w.width);
+                if (!seam) {
+                    LoadPairs8(w.texels, _mm256_add_epi32(rowA, p), &c00, &c10);
+                    LoadPairs8(w.texels, _mm256_add_epi32(rowB, p), &c01, &c11);
+                } else {
+                    const __m256i xa = Near(k.i, w.u), xb = Next(k.i, w.u);
+                    c00 = Load8(w.texels, _mm256_add_epi32(rowA, xa));
+                    c10 = Load8(w.texels, _mm256_add_epi32(rowA, xb));
+                    c01 = Load8(w.texels, _mm256_add_epi32(rowB, xa));
+                    c11 = Load8(w.texels, _mm256_add_epi32(rowB, xb));
+                }
             }
             // Four texels of alpha 0 filter to alpha 0, which leaves the
             // target as it is under these blends.
@@ -476,30 +548,64 @@ ORVA_WIDE void SpanWideOf(const SpanCtx& c, const WidePrep& w, int32_t py, int32
     }
 }
 
+// A band's rows (see RowsFn) under one way of testing depth.
+template <bool Persp, bool Bilinear, int Blend, int ZTest>
+ORVA_WIDE void RowsWideOf(const SpanCtx& c, const WidePrep& w, const Target& target, int32_t py0, int32_t count,
+                          const int32_t* lo, const int32_t* hi)
+{
+    constexpr bool kDepth = ZTest != kNoDepth;
+    const bool depthWrite = kDepth && w.depthWrite;
+    const bool drawColor = Blend == FastOpaque || w.drawColor;
+    if (!drawColor && !depthWrite) {
+        return;
+    }
+    size_t at = static_cast<size_t>(py0) * target.width;
+    for (int32_t k = 0; k < count; ++k, at += target.width) {
+        if (lo[k] <= hi[k]) {
+            SpanWideOf<Persp, Bilinear, Blend, ZTest>(c, w, drawColor, depthWrite, target.color + at,
+                                                      kDepth ? target.depth + at : nullptr, py0 + k, lo[k], hi[k]);
+        }
+    }
+}
+
 template <bool Persp, bool Bilinear, int Blend>
-ORVA_WIDE void SpanWide(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
+ORVA_WIDE void RowsWide(SpanCtx& c, const Target& target, int32_t py0, int32_t count, const int32_t* lo,
+                        const int32_t* hi)
 {
     if (!c.prepared) {
-        Prepare<Bilinear, Blend>(c, *new (c.scratch) WidePrep);
+        Prepare<Persp, Bilinear, Blend>(c, *new (c.scratch) WidePrep);
         c.prepared = true;
     }
     const WidePrep& w = *std::launder(reinterpret_cast<const WidePrep*>(c.scratch));
     if (w.narrow) {
-        kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase](c, py, x0, x1);
-    } else if (c.ps->zTest && c.depthRow != nullptr) {
-        SpanWideOf<Persp, Bilinear, Blend, true>(c, w, py, x0, x1);
+        const SpanFn narrow = kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase];
+        for (int32_t k = 0; k < count; ++k) {
+            if (lo[k] > hi[k]) {
+                continue;
+            }
+            const int32_t py = py0 + k;
+            c.colorRow = target.color + static_cast<size_t>(py) * target.width;
+            c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
+            narrow(c, py, lo[k], hi[k]);
+        }
+    } else if (!c.ps->zTest || target.depth == nullptr) {
+        RowsWideOf<Persp, Bilinear, Blend, kNoDepth>(c, w, target, py0, count, lo, hi);
+    } else if (w.zFunc == CmpLessEqual) {
+        RowsWideOf<Persp, Bilinear, Blend, CmpLessEqual>(c, w, target, py0, count, lo, hi);
+    } else if (w.zFunc == CmpLess) {
+        RowsWideOf<Persp, Bilinear, Blend, CmpLess>(c, w, target, py0, count, lo, hi);
     } else {
-        SpanWideOf<Persp, Bilinear, Blend, false>(c, w, py, x0, x1);
+        RowsWideOf<Persp, Bilinear, Blend, kAnyDepth>(c, w, target, py0, count, lo, hi);
     }
 }
 
 }  // namespace
 
-const SpanFn kSampledSpansWide[kSampledSpanCount] = {
-    SpanWide<false, false, FastOpaque>, SpanWide<false, false, FastAlpha>, SpanWide<false, false, FastAdd>,
-    SpanWide<false, true, FastOpaque>,  SpanWide<false, true, FastAlpha>,  SpanWide<false, true, FastAdd>,
-    SpanWide<true, false, FastOpaque>,  SpanWide<true, false, FastAlpha>,  SpanWide<true, false, FastAdd>,
-    SpanWide<true, true, FastOpaque>,   SpanWide<true, true, FastAlpha>,   SpanWide<true, true, FastAdd>,
+const RowsFn kSampledRowsWide[kSampledSpanCount] = {
+    RowsWide<false, false, FastOpaque>, RowsWide<false, false, FastAlpha>, RowsWide<false, false, FastAdd>,
+    RowsWide<false, true, FastOpaque>,  RowsWide<false, true, FastAlpha>,  RowsWide<false, true, FastAdd>,
+    RowsWide<true, false, FastOpaque>,  RowsWide<true, false, FastAlpha>,  RowsWide<true, false, FastAdd>,
+    RowsWide<true, true, FastOpaque>,   RowsWide<true, true, FastAlpha>,   RowsWide<true, true, FastAdd>,
 };
 
 }  // namespace platform

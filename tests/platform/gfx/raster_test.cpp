@@ -35,7 +35,9 @@ void MakeSceneTextures(SoftDevice& dev, SceneTextures& out)
         int w, h;
         uint32_t format;
     } specs[] = {{16, 16, FormatA8R8G8B8}, {32, 8, FormatA8R8G8B8}, {13, 7, FormatA4R4G4B4},
-                 {64, 64, FormatA8R8G8B8}, {5, 9, FormatR5G6B5},    {100, 60, FormatA1R5G5B5}};
+                 {64, 64, FormatA8R8G8B8}, {5, 9, FormatR5G6B5},    {100, 60, FormatA1R5G5B5},
+                 // One texel row (the row below is itself) and one pair across.
+                 {8, 1, FormatA8R8G8B8},   {2, 4, FormatA8R8G8B8}};
     for (const auto& s : specs) {
         SoftTexture* t = nullptr;
         ASSERT_EQ(dev.CreateTexture(s.w, s.h, 1, 0, s.format, PoolManaged, &t), kGfxOk);
