@@ -127,6 +127,9 @@ struct DeviceCore {
 
     // Scratch of the vertex stage, kept to avoid allocation per draw.
     std::vector<ScreenVertex> verts;
+    // The vertex format (times two, plus one with vertex fog) verts were
+    // last filled for: the fields it does not give still hold defaults.
+    uint64_t vertsKey = 0;
     std::vector<float> clipW;   // clip-space x, y, z, w per vertex (untransformed)
     std::vector<uint8_t> inside;   // per vertex: 1 when no plane clips it
 

@@ -48,28 +48,6 @@ void RecordedFrame::Clear()
     area = 0;
 }
 
-void RecordedFrame::Bin(uint32_t entry, int32_t minX, int32_t minY, int32_t maxX, int32_t maxY)
-{
-    const int32_t ty0 = minY / tileHeight, ty1 = maxY / tileHeight;
-    std::vector<uint32_t>* row = bins.data() + static_cast<size_t>(ty0) * tilesX;
-    if (tilesX == 1) {
-        // Tiles as wide as the target: one bin per row of tiles, in a row.
-        for (int32_t ty = ty0; ty <= ty1; ++ty, ++row) {
-            row->push_back(entry);
-        }
-    } else {
-        const int32_t tx0 = minX / tileWidth, tx1 = maxX / tileWidth;
-        for (int32_t ty = ty0; ty <= ty1; ++ty, row += tilesX) {
-            for (int32_t tx = tx0; tx <= tx1; ++tx) {
-                row[tx].push_back(entry);
-            }
-        }
-    }
-    area += static_cast<uint64_t>(maxX - minX + 1) * static_cast<uint64_t>(maxY - minY + 1);
-    empty = false;
-}
-
-
 // ---------------------------------------------------------------------------
 // Pixel arithmetic
 

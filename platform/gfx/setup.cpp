@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <emmintrin.h>
+#include <optional>
 
 #include "platform/gfx/pixel_shader.h"
 #include "platform/gfx/raster.h"
@@ -115,6 +116,11 @@ uint8_t LinearStages(const PixelState& ps, const Prim& pr, const Plane* planes, 
     for (int s = 0; s < ps.stageCount; ++s) {
         const StageSnap& st = ps.stage[s];
         if (st.tex.texels == nullptr) {
+            continue;
+        }
+        if (st.magFilter == st.minFilter) {
+            // The footprint chooses between two filters that are one.
+            mask |= static_cast<uint8_t>((st.magFilter >= FilterLinear ? 1u : 0u) << s);
             continue;
         }
         const Plane& sp = planes[SlotTex + 2 * s];
@@ -294,23 +300,38 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
         std::swap(v[1], v[2]);
         std::swap(p[1], p[2]);
     }
-    Prim pr;
-    pr.kind = KindTriangle;
-    pr.state = stateIndex;
     const int64_t minXs = std::min({p[0].x, p[1].x, p[2].x}), maxXs = std::max({p[0].x, p[1].x, p[2].x});
     const int64_t minYs = std::min({p[0].y, p[1].y, p[2].y}), maxYs = std::max({p[0].y, p[1].y, p[2].y});
-    // Pixel centres inside the box of the snapped corners.
-    const int64_t bx0 = (minXs + 255) >> 8, bx1 = maxXs >> 8;
-    const int64_t by0 = (minYs + 255) >> 8, by1 = maxYs >> 8;
-    pr.minX = static_cast<int32_t>(std::max<int64_t>(bx0, box.minX));
-    pr.maxX = static_cast<int32_t>(std::min<int64_t>(bx1, box.maxX));
-    pr.minY = static_cast<int32_t>(std::max<int64_t>(by0, box.minY));
-    pr.maxY = static_cast<int32_t>(std::min<int64_t>(by1, box.maxY));
-    if (pr.minX > pr.maxX || pr.minY > pr.maxY) {
+    // Pixel centres inside the box of the snapped corners; a rectangle's
+    // own edges (left and top inside, right and bottom outside) bound it
+    // more tightly, never less.
+    int64_t bx0 = (minXs + 255) >> 8, bx1 = maxXs >> 8;
+    int64_t by0 = (minYs + 255) >> 8, by1 = maxYs >> 8;
+    if (rect != nullptr) {
+        bx0 = (rect[0] + 255) >> 8;
+        bx1 = (rect[2] - 1) >> 8;
+        by0 = (rect[1] + 255) >> 8;
+        by1 = (rect[3] - 1) >> 8;
+    }
+    const int32_t minX = static_cast<int32_t>(std::max<int64_t>(bx0, box.minX));
+    const int32_t maxX = static_cast<int32_t>(std::min<int64_t>(bx1, box.maxX));
+    const int32_t minY = static_cast<int32_t>(std::max<int64_t>(by0, box.minY));
+    const int32_t maxY = static_cast<int32_t>(std::min<int64_t>(by1, box.maxY));
+    if (minX > maxX || minY > maxY) {
         return;
     }
+    const PixelState& ps = frame.states[stateIndex];
+    // The primitive is made where it is kept, but for a pixel shader's,
+    // which FinishShaded adds.
+    std::optional<Prim> shaderPrim;
+    Prim& pr = ps.shader != nullptr ? shaderPrim.emplace() : frame.prims.emplace_back();
+    pr.kind = KindTriangle;
+    pr.state = stateIndex;
+    pr.minX = minX;
+    pr.maxX = maxX;
+    pr.minY = minY;
+    pr.maxY = maxY;
     if (rect != nullptr) {
-        // Left and top edges inside, right and bottom outside.
         const int64_t l = rect[0], t = rect[1], r = rect[2], b = rect[3];
         pr.edgeCount = 4;
         const int64_t ea[4] = {256, -256, 0, 0}, eb[4] = {0, 0, 256, -256}, ec[4] = {-l, r - 1, -t, b - 1};
@@ -319,17 +340,10 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
             pr.eb[e] = eb[e];
             pr.ec[e] = ec[e];
         }
-        pr.minX = static_cast<int32_t>(std::max<int64_t>((l + 255) >> 8, box.minX));
-        pr.maxX = static_cast<int32_t>(std::min<int64_t>((r - 1) >> 8, box.maxX));
-        pr.minY = static_cast<int32_t>(std::max<int64_t>((t + 255) >> 8, box.minY));
-        pr.maxY = static_cast<int32_t>(std::min<int64_t>((b - 1) >> 8, box.maxY));
-        if (pr.minX > pr.maxX || pr.minY > pr.maxY) {
-            return;
-        }
     }
     for (int e = 0; e < 3 && rect == nullptr; ++e) {
         const Snapped& a = p[e];
-        const Snapped& b = p[(e + 1) % 3];
+        const Snapped& b = p[e == 2 ? 0 : e + 1];
         const int64_t dx = b.x - a.x, dy = b.y - a.y;
         // E(P) = dx * (Py - ay) - dy * (Px - ax) with P = 256 * pixel.
         pr.ea[e] = -dy * 256;
@@ -348,19 +362,18 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
     const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
     const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
-    Plane planes[kPlaneCount];
-    planes[SlotZ] = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, invDet);
+    const Plane zPlane = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, invDet);
     pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
-    planes[SlotQ] = pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, invDet) : Constant(a.rhw);
+    const Plane qPlane =
+        pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, invDet) : Constant(a.rhw);
     // Flat shading takes the colours of the first vertex as given.
     const ScreenVertex& first = v0in;
     pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
     const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
-    const PixelState& ps = frame.states[stateIndex];
     if (ps.shader != nullptr) {
         Plane shaded[kShaderPlaneCount];
-        shaded[SlotZ] = planes[SlotZ];
-        shaded[SlotQ] = planes[SlotQ];
+        shaded[SlotZ] = zPlane;
+        shaded[SlotQ] = qPlane;
         FinishShaded(frame, pr, *ps.shader, shaded, first, flat, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0,
                      [&](auto attribute) {
                          return PlaneFrom(x0, y0, attribute(a) * qa, x1, y1, attribute(b) * qb, x2, y2,
@@ -370,6 +383,13 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     }
     pr.flatDiffuse = PackColor(first.color);
     pr.flatSpecular = PackColor(first.spec);
+    // The planes too go straight where they are kept, in slot order: colour
+    // planes only when the colours vary, those of stages past the last zero.
+    std::vector<Plane>& kept = frame.planes;
+    const size_t base = kept.size();
+    pr.planeBase = static_cast<uint32_t>(base);
+    kept.push_back(zPlane);
+    kept.push_back(qPlane);
     // The stages' scales and coordinate sets are read once per stage, not
     // per plane; each value is the one Attribute gives, times q.
     for (int s = 0; s < ps.stageCount; ++s) {
@@ -377,23 +397,24 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
         TexScale(ps, s, &scale[0], &scale[1]);
         const int set = ps.stage[s].coordSet & 7;
         for (int axis = 0; axis < 2; ++axis) {
-            planes[SlotTex + 2 * s + axis] =
-                PlaneFrom(x0, y0, static_cast<double>(a.tc[set][axis]) * scale[axis] * qa, x1, y1,
-                          static_cast<double>(b.tc[set][axis]) * scale[axis] * qb, x2, y2,
-                          static_cast<double>(c.tc[set][axis]) * scale[axis] * qc, invDet);
+            kept.push_back(PlaneFrom(x0, y0, static_cast<double>(a.tc[set][axis]) * scale[axis] * qa, x1, y1,
+                                     static_cast<double>(b.tc[set][axis]) * scale[axis] * qb, x2, y2,
+                                     static_cast<double>(c.tc[set][axis]) * scale[axis] * qc, invDet));
         }
     }
     if (!pr.flatColor) {
+        kept.resize(base + SlotDiffuse);
         for (int k = 0; k < 4; ++k) {
-            planes[SlotDiffuse + k] = PlaneFrom(x0, y0, a.color[k] * qa, x1, y1, b.color[k] * qb, x2, y2,
-                                                c.color[k] * qc, invDet);
-            planes[SlotSpecular + k] =
-                PlaneFrom(x0, y0, a.spec[k] * qa, x1, y1, b.spec[k] * qb, x2, y2, c.spec[k] * qc, invDet);
+            kept.push_back(PlaneFrom(x0, y0, a.color[k] * qa, x1, y1, b.color[k] * qb, x2, y2, c.color[k] * qc, invDet));
+        }
+        for (int k = 0; k < 4; ++k) {
+            kept.push_back(PlaneFrom(x0, y0, a.spec[k] * qa, x1, y1, b.spec[k] * qb, x2, y2, c.spec[k] * qc, invDet));
         }
     }
+    const Plane* const planes = kept.data() + base;
     pr.linearStages = LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
     pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
-    Finish(frame, pr, planes, ps.stageCount);
+    BinLast(frame, pr);
 }
 
 // The texture coordinate sets a state reads (the others make no plane).

@@ -366,8 +366,8 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     const uint32_t cull = dc.rs[RsCullMode];
     const uint32_t fill = dc.rs[RsFillMode];
     const bool lastPixel = dc.rs[RsLastPixel] != 0;
-    const Matrix4 wvp = Multiply(Multiply(dc.world, dc.view), dc.projection);
     const Matrix4 wv = Multiply(dc.world, dc.view);
+    const Matrix4 wvp = Multiply(wv, dc.projection);
     const bool fogVertex = dc.rs[RsFogEnable] != 0 && !layout.transformed &&
                            (dc.rs[RsFogVertexMode] == FogLinear || dc.rs[RsFogTableMode] == FogLinear);
     const float fogStart = BitsFloat(dc.rs[RsFogStart]), fogEnd = BitsFloat(dc.rs[RsFogEnd]);
@@ -385,10 +385,11 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                                            : static_cast<uint64_t>(indexData[i * 2] | (indexData[i * 2 + 1] << 8));
         return vi + baseVertex;
     };
-    // Vertex vi of the data as a clip vertex.
-    auto fetchAt = [&](uint64_t vi, ClipVertex* out) {
+    // Vertex vi of the data: its clip-space position (or screen position),
+    // user clip distances and the attributes of its screen vertex. Fields
+    // the format does not give are left as they are.
+    auto fetchInto = [&](uint64_t vi, float* clip, float* user, ScreenVertex& v) {
         const uint8_t* p = vertexData + vi * stride;
-        ScreenVertex& v = out->v;
         if (layout.diffuse >= 0) {
             SetColor(v.color, ReadU32(p + layout.diffuse));
         }
@@ -411,13 +412,13 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             v.y = y;
             v.z = z;
             v.rhw = ReadFloat(p + 12);
-            out->p[0] = x;
-            out->p[1] = y;
-            out->p[2] = z;
-            out->p[3] = 1.0f;
+            clip[0] = x;
+            clip[1] = y;
+            clip[2] = z;
+            clip[3] = 1.0f;
         } else {
             for (int c = 0; c < 4; ++c) {
-                out->p[c] = x * wvp.m[0][c] + y * wvp.m[1][c] + z * wvp.m[2][c] + wvp.m[3][c];
+                clip[c] = x * wvp.m[0][c] + y * wvp.m[1][c] + z * wvp.m[2][c] + wvp.m[3][c];
             }
             if (userPlanes != 0) {
                 const Matrix4& w = dc.world;
@@ -427,9 +428,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 }
                 for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
                     const float* pl = dc.clipPlanes[k];
-                    out->user[k] = (userPlanes >> k & 1u)
-                                       ? pl[0] * world[0] + pl[1] * world[1] + pl[2] * world[2] + pl[3] * world[3]
-                                       : 0.0f;
+                    user[k] = (userPlanes >> k & 1u)
+                                  ? pl[0] * world[0] + pl[1] * world[1] + pl[2] * world[2] + pl[3] * world[3]
+                                  : 0.0f;
                 }
             }
             if (fogVertex) {
@@ -439,6 +440,8 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             }
         }
     };
+    // Vertex vi of the data as a clip vertex.
+    auto fetchAt = [&](uint64_t vi, ClipVertex* out) { fetchInto(vi, out->p, out->user, out->v); };
     // Vertex i of the draw as a clip vertex; false when its index lies
     // outside the vertex data.
     auto fetch = [&](uint64_t i, ClipVertex* out) -> bool {
@@ -449,15 +452,18 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         fetchAt(vi, out);
         return true;
     };
+    auto clipToScreen = [&](const float* clip, ScreenVertex& v) {
+        const float invW = 1.0f / clip[3];
+        v.x = static_cast<float>(vp.x) + (1.0f + clip[0] * invW) * static_cast<float>(vp.width) * 0.5f;
+        v.y = static_cast<float>(vp.y) + (1.0f - clip[1] * invW) * static_cast<float>(vp.height) * 0.5f;
+        v.z = vp.minZ + clip[2] * invW * (vp.maxZ - vp.minZ);
+        v.rhw = invW;
+    };
     auto toScreen = [&](ClipVertex& c) {
         if (layout.transformed) {
             return;
         }
-        const float invW = 1.0f / c.p[3];
-        c.v.x = static_cast<float>(vp.x) + (1.0f + c.p[0] * invW) * static_cast<float>(vp.width) * 0.5f;
-        c.v.y = static_cast<float>(vp.y) + (1.0f - c.p[1] * invW) * static_cast<float>(vp.height) * 0.5f;
-        c.v.z = vp.minZ + c.p[2] * invW * (vp.maxZ - vp.minZ);
-        c.v.rhw = invW;
+        clipToScreen(c.p, c.v);
     };
     // Clips a polygon of n clip vertices and records it as a fan.
     ClipBuffers& buffers = TheClipBuffers();
@@ -694,23 +700,31 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         const bool batched = !layout.transformed && solid && TouchedRange(vertexOf, needed, vertexCount, &first, &last);
         if (batched) {
             const size_t count = static_cast<size_t>(last - first + 1);
+            // The scratch vertices are fetched into where they stay: what the
+            // format does not give must hold its default, so they are made
+            // anew when the last batch had other fields.
+            const uint64_t key = static_cast<uint64_t>(dc.fvf) << 1 | (fogVertex ? 1u : 0u);
+            if (key != dc.vertsKey) {
+                dc.verts.assign(dc.verts.size(), ScreenVertex{});
+                dc.vertsKey = key;
+            }
             dc.verts.resize(count);
             dc.inside.resize(count);
-            ClipVertex cv;
+            float p[4];
+            float user[SoftDevice::kMaxClipPlanes] = {};
             for (size_t k = 0; k < count; ++k) {
-                fetchAt(first + k, &cv);
-                const float* p = cv.p;
+                ScreenVertex& v = dc.verts[k];
+                fetchInto(first + k, p, user, v);
                 // Inside the view volume, -w <= x, y <= w and 0 <= z <= w, by
                 // the distances the clipper takes.
                 bool in = p[3] > 0.0f && p[3] + p[0] >= 0.0f && p[3] - p[0] >= 0.0f && p[3] + p[1] >= 0.0f &&
                           p[3] - p[1] >= 0.0f && p[2] >= 0.0f && p[3] - p[2] >= 0.0f;
                 for (uint32_t u = 0; u < SoftDevice::kMaxClipPlanes && userPlanes != 0; ++u) {
-                    in = in && (!(userPlanes >> u & 1u) || cv.user[u] >= 0.0f);
+                    in = in && (!(userPlanes >> u & 1u) || user[u] >= 0.0f);
                 }
                 if (in) {
-                    toScreen(cv);
+                    clipToScreen(p, v);
                 }
-                dc.verts[k] = cv.v;
                 dc.inside[k] = in;
             }
         }
