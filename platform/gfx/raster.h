@@ -277,8 +277,9 @@ struct EvenQuad {
     uint32_t specular = 0xFF000000u;
 };
 // SetupRectangle for such a quad without building its screen vertices, for
-// a state with no pixel shader whose stages read one coordinate set at most:
-// the same answer, and the same primitive and planes when it records one.
+// a state with no pixel shader whose stages read one coordinate set at most,
+// and corners within the guard band as SetupRectangle's: the same answer,
+// and the same primitive and planes when it records one.
 bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
                    const ClipBox& box);
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,

@@ -20,20 +20,20 @@ struct Snapped {
     int64_t x, y;   // 1/256 pixel
 };
 
-// Nearest 1/256 pixel, halves rounded up; inputs lie within the guard band.
-inline int64_t SnapCoord(float v)
+// Nearest 1/256 pixel of x and y, halves rounded up (v * 256 + 0.5 in
+// doubles, floored), both at once; inputs lie within the guard band, where
+// the result fits 32 bits.
+inline Snapped SnapPair(float x, float y)
 {
-    const double s = static_cast<double>(v) * kSubPixels + 0.5;
-    int64_t i = static_cast<int64_t>(s);
-    if (static_cast<double>(i) > s) {
-        --i;
-    }
-    return i;
+    const __m128d s = _mm_add_pd(_mm_mul_pd(_mm_set_pd(y, x), _mm_set1_pd(kSubPixels)), _mm_set1_pd(0.5));
+    const __m128d truncated = _mm_cvtepi32_pd(_mm_cvttpd_epi32(s));
+    const __m128d floor = _mm_sub_pd(truncated, _mm_and_pd(_mm_cmpgt_pd(truncated, s), _mm_set1_pd(1.0)));
+    return {static_cast<int64_t>(_mm_cvtsd_f64(floor)), static_cast<int64_t>(_mm_cvtsd_f64(_mm_unpackhi_pd(floor, floor)))};
 }
 
 inline Snapped Snap(const ScreenVertex& v)
 {
-    return {SnapCoord(v.x), SnapCoord(v.y)};
+    return SnapPair(v.x, v.y);
 }
 
 // Plane through three (x, y, value) points.
@@ -508,8 +508,7 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     const QuadCorner& b = quad.corner[1];
     const QuadCorner& c = quad.corner[2];
     const QuadCorner& d = quad.corner[3];
-    const Snapped pa{SnapCoord(a.x), SnapCoord(a.y)}, pb{SnapCoord(b.x), SnapCoord(b.y)};
-    const Snapped pc{SnapCoord(c.x), SnapCoord(c.y)}, pd{SnapCoord(d.x), SnapCoord(d.y)};
+    const Snapped pa = SnapPair(a.x, a.y), pb = SnapPair(b.x, b.y), pc = SnapPair(c.x, c.y), pd = SnapPair(d.x, d.y);
     const bool rowFirst = pa.y == pb.y && pb.x == pc.x && pc.y == pd.y && pd.x == pa.x;
     const bool columnFirst = pa.x == pb.x && pb.y == pc.y && pc.x == pd.x && pd.y == pa.y;
     if (!(rowFirst || columnFirst) || pa.x == pc.x || pa.y == pc.y) {
@@ -563,26 +562,27 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
     const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
     const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
-    Plane planes[SlotDiffuse];
-    planes[SlotZ] = PlaneFrom(x0, y0, v[0]->z, x1, y1, v[1]->z, x2, y2, v[2]->z, invDet);
+    std::vector<Plane>& kept = frame.planes;
+    const size_t base = kept.size();
+    pr.planeBase = static_cast<uint32_t>(base);
+    kept.push_back(PlaneFrom(x0, y0, v[0]->z, x1, y1, v[1]->z, x2, y2, v[2]->z, invDet));
     pr.perspective = false;
-    planes[SlotQ] = Constant(a.rhw);
+    kept.push_back(Constant(a.rhw));
     pr.flatColor = true;
     pr.flatDiffuse = quad.diffuse;
     pr.flatSpecular = quad.specular;
     for (int s = 0; s < ps.stageCount; ++s) {
         double scale[2];
         TexScale(ps, s, &scale[0], &scale[1]);
-        planes[SlotTex + 2 * s] =
-            PlaneFrom(x0, y0, static_cast<double>(v[0]->u) * scale[0], x1, y1, static_cast<double>(v[1]->u) * scale[0],
-                      x2, y2, static_cast<double>(v[2]->u) * scale[0], invDet);
-        planes[SlotTex + 2 * s + 1] =
-            PlaneFrom(x0, y0, static_cast<double>(v[0]->v) * scale[1], x1, y1, static_cast<double>(v[1]->v) * scale[1],
-                      x2, y2, static_cast<double>(v[2]->v) * scale[1], invDet);
+        kept.push_back(PlaneFrom(x0, y0, static_cast<double>(v[0]->u) * scale[0], x1, y1,
+                                 static_cast<double>(v[1]->u) * scale[0], x2, y2,
+                                 static_cast<double>(v[2]->u) * scale[0], invDet));
+        kept.push_back(PlaneFrom(x0, y0, static_cast<double>(v[0]->v) * scale[1], x1, y1,
+                                 static_cast<double>(v[1]->v) * scale[1], x2, y2,
+                                 static_cast<double>(v[2]->v) * scale[1], invDet));
     }
-    pr.linearStages = LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
+    pr.linearStages = LinearStages(ps, pr, kept.data() + base, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
     pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
-    AppendPlanes(frame, pr, planes, SlotTex + 2 * ps.stageCount);
     BinLast(frame, pr);
     return true;
 }

@@ -452,11 +452,16 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         fetchAt(vi, out);
         return true;
     };
+    // The viewport's numbers as the mapping takes them, read once (stores
+    // to a screen vertex could otherwise be taken to change them).
+    const float vpX = static_cast<float>(vp.x), vpY = static_cast<float>(vp.y);
+    const float vpWidth = static_cast<float>(vp.width), vpHeight = static_cast<float>(vp.height);
+    const float vpMinZ = vp.minZ, vpDepth = vp.maxZ - vp.minZ;
     auto clipToScreen = [&](const float* clip, ScreenVertex& v) {
         const float invW = 1.0f / clip[3];
-        v.x = static_cast<float>(vp.x) + (1.0f + clip[0] * invW) * static_cast<float>(vp.width) * 0.5f;
-        v.y = static_cast<float>(vp.y) + (1.0f - clip[1] * invW) * static_cast<float>(vp.height) * 0.5f;
-        v.z = vp.minZ + clip[2] * invW * (vp.maxZ - vp.minZ);
+        v.x = vpX + (1.0f + clip[0] * invW) * vpWidth * 0.5f;
+        v.y = vpY + (1.0f - clip[1] * invW) * vpHeight * 0.5f;
+        v.z = vpMinZ + clip[2] * invW * vpDepth;
         v.rhw = invW;
     };
     auto toScreen = [&](ClipVertex& c) {
@@ -717,8 +722,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 fetchInto(first + k, p, user, v);
                 // Inside the view volume, -w <= x, y <= w and 0 <= z <= w, by
                 // the distances the clipper takes.
-                bool in = p[3] > 0.0f && p[3] + p[0] >= 0.0f && p[3] - p[0] >= 0.0f && p[3] + p[1] >= 0.0f &&
-                          p[3] - p[1] >= 0.0f && p[2] >= 0.0f && p[3] - p[2] >= 0.0f;
+                // (All seven compared, without a branch between them.)
+                bool in = (p[3] > 0.0f) & (p[3] + p[0] >= 0.0f) & (p[3] - p[0] >= 0.0f) & (p[3] + p[1] >= 0.0f) &
+                          (p[3] - p[1] >= 0.0f) & (p[2] >= 0.0f) & (p[3] - p[2] >= 0.0f);
                 for (uint32_t u = 0; u < SoftDevice::kMaxClipPlanes && userPlanes != 0; ++u) {
                     in = in && (!(userPlanes >> u & 1u) || user[u] >= 0.0f);
                 }
@@ -787,16 +793,26 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             if (!sameBytes(p[3], p[2]) || !sameBytes(p[5], p[0])) {
                 return false;
             }
-            EvenQuad q;
-            const int from[4] = {0, 1, 2, 4};
+            const uint8_t* const corner[4] = {p[0], p[1], p[2], p[4]};
+            // Every x and y within the guard band (not a number is not), four
+            // at a time.
+            double xy[4];
             for (int k = 0; k < 4; ++k) {
-                const uint8_t* v = p[from[k]];
+                std::memcpy(&xy[k], corner[k], 8);
+            }
+            const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+            const __m128 guard = _mm_set1_ps(kGuardBand);
+            const __m128 xy01 = _mm_and_ps(_mm_castpd_ps(_mm_set_pd(xy[1], xy[0])), magnitude);
+            const __m128 xy23 = _mm_and_ps(_mm_castpd_ps(_mm_set_pd(xy[3], xy[2])), magnitude);
+            if (_mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(xy01, guard), _mm_cmple_ps(xy23, guard))) != 0xF) {
+                return false;
+            }
+            EvenQuad q;
+            for (int k = 0; k < 4; ++k) {
+                const uint8_t* v = corner[k];
                 QuadCorner& c = q.corner[k];
                 c.x = ReadFloat(v);
                 c.y = ReadFloat(v + 4);
-                if (!(std::fabs(c.x) <= kGuardBand && std::fabs(c.y) <= kGuardBand)) {
-                    return false;
-                }
                 c.z = ReadFloat(v + 8);
                 c.rhw = ReadFloat(v + 12);
                 c.u = quadTex >= 0 ? ReadFloat(v + quadTex) : 0.0f;
