@@ -250,6 +250,15 @@ inline void AppendPlanes(RecordedFrame& frame, Prim& pr, const Plane* planes, in
     }
 }
 
+// A new primitive at the end of the frame, as a default one: copied from
+// one made once, which costs less than setting its fields one by one.
+inline Prim& NewPrim(RecordedFrame& frame)
+{
+    static const Prim fresh;
+    frame.prims.push_back(fresh);
+    return frame.prims.back();
+}
+
 // Bins the primitive last added to the frame.
 inline void BinLast(RecordedFrame& frame, const Prim& pr)
 {
@@ -324,7 +333,7 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     // The primitive is made where it is kept, but for a pixel shader's,
     // which FinishShaded adds.
     std::optional<Prim> shaderPrim;
-    Prim& pr = ps.shader != nullptr ? shaderPrim.emplace() : frame.prims.emplace_back();
+    Prim& pr = ps.shader != nullptr ? shaderPrim.emplace() : NewPrim(frame);
     pr.kind = KindTriangle;
     pr.state = stateIndex;
     pr.minX = minX;
@@ -542,7 +551,7 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
         return true;
     }
     // Made where it is kept rather than copied there.
-    Prim& pr = frame.prims.emplace_back();
+    Prim& pr = NewPrim(frame);
     pr.kind = KindTriangle;
     pr.state = stateIndex;
     pr.minX = minX;

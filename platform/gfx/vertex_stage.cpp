@@ -702,7 +702,13 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         // unchanged; only the others are fetched and clipped one by one.
         const bool solid = fill == FillSolid || fill == 0 || fill > FillSolid;
         uint64_t first = 0, last = 0;
-        const bool batched = !layout.transformed && solid && TouchedRange(vertexOf, needed, vertexCount, &first, &last);
+        // Without indices the draw's vertices are the run 0 .. needed - 1 of
+        // the data (all in it, as checked above).
+        if (indexData == nullptr) {
+            last = needed - 1;
+        }
+        const bool batched = !layout.transformed && solid &&
+                             (indexData == nullptr || TouchedRange(vertexOf, needed, vertexCount, &first, &last));
         if (batched) {
             const size_t count = static_cast<size_t>(last - first + 1);
             // The scratch vertices are fetched into where they stay: what the
