@@ -203,12 +203,12 @@ inline uint32_t ReadU32(const uint8_t* p)
     return u;
 }
 
+// The four bytes of a colour (blue first) as 0 .. 255 floats.
 inline void SetColor(float out[4], uint32_t c)
 {
-    out[0] = static_cast<float>(c & 0xFF);
-    out[1] = static_cast<float>((c >> 8) & 0xFF);
-    out[2] = static_cast<float>((c >> 16) & 0xFF);
-    out[3] = static_cast<float>(c >> 24);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lanes = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(c)), zero), zero);
+    _mm_storeu_ps(out, _mm_cvtepi32_ps(lanes));
 }
 
 Matrix4 Multiply(const Matrix4& a, const Matrix4& b)
@@ -368,6 +368,8 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     const bool lastPixel = dc.rs[RsLastPixel] != 0;
     const Matrix4 wv = Multiply(dc.world, dc.view);
     const Matrix4 wvp = Multiply(wv, dc.projection);
+    const __m128 wvpRow[4] = {_mm_loadu_ps(wvp.m[0]), _mm_loadu_ps(wvp.m[1]), _mm_loadu_ps(wvp.m[2]),
+                              _mm_loadu_ps(wvp.m[3])};
     const bool fogVertex = dc.rs[RsFogEnable] != 0 && !layout.transformed &&
                            (dc.rs[RsFogVertexMode] == FogLinear || dc.rs[RsFogTableMode] == FogLinear);
     const float fogStart = BitsFloat(dc.rs[RsFogStart]), fogEnd = BitsFloat(dc.rs[RsFogEnd]);
@@ -417,9 +419,13 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             clip[2] = z;
             clip[3] = 1.0f;
         } else {
-            for (int c = 0; c < 4; ++c) {
-                clip[c] = x * wvp.m[0][c] + y * wvp.m[1][c] + z * wvp.m[2][c] + wvp.m[3][c];
-            }
+            // x m0c + y m1c + z m2c + m3c for the four columns at once, each
+            // lane summed in that order.
+            const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(x), wvpRow[0]),
+                                                                _mm_mul_ps(_mm_set1_ps(y), wvpRow[1])),
+                                                     _mm_mul_ps(_mm_set1_ps(z), wvpRow[2])),
+                                          wvpRow[3]);
+            _mm_storeu_ps(clip, sum);
             if (userPlanes != 0) {
                 const Matrix4& w = dc.world;
                 float world[4];
