@@ -834,6 +834,66 @@ inline void RunRows(const RowRun& run, const RowBound* lefts, const RowBound* ri
     }
 }
 
+// RunRows with AVX2, for the wide span level: the sloped edges (at most
+// four) in the 64-bit lanes of one register, lefts first, so that a row
+// steps every edge in a few instructions and no edge waits in memory. Lane
+// by lane the arithmetic is RunRows': with m = -1 where the remainder went
+// below 0, a left edge's bound moves by dq - m, and a right edge's (whose
+// remainder steps by dr - d) by dq + m + 1, which is dq - (m ^ -1).
+template <int L, int R>
+__attribute__((target("avx2"))) void RunRowsWide(const RowRun& run, const RowBound* lefts, const RowBound* rights,
+                                                 int32_t from, int32_t to, int nl = L, int nr = R)
+{
+    alignas(32) int64_t q0[4] = {}, r0[4] = {}, step[4] = {}, d[4] = {}, dq[4] = {}, side[4] = {};
+    for (int i = 0; i < nl; ++i) {
+        q0[i] = lefts[i].q;
+        r0[i] = lefts[i].r;
+        step[i] = -lefts[i].dr;
+        d[i] = lefts[i].d;
+        dq[i] = lefts[i].dq;
+    }
+    for (int i = 0; i < nr; ++i) {
+        q0[nl + i] = rights[i].q;
+        r0[nl + i] = rights[i].r;
+        step[nl + i] = rights[i].dr - rights[i].d;
+        d[nl + i] = rights[i].d;
+        dq[nl + i] = rights[i].dq;
+        side[nl + i] = -1;
+    }
+    __m256i q = _mm256_load_si256(reinterpret_cast<const __m256i*>(q0));
+    __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(r0));
+    const __m256i vStep = _mm256_load_si256(reinterpret_cast<const __m256i*>(step));
+    const __m256i vD = _mm256_load_si256(reinterpret_cast<const __m256i*>(d));
+    const __m256i vDq = _mm256_load_si256(reinterpret_cast<const __m256i*>(dq));
+    const __m256i vSide = _mm256_load_si256(reinterpret_cast<const __m256i*>(side));
+    const __m256i zero = _mm256_setzero_si256();
+    alignas(32) int64_t bounds[kBandRows][4];
+    int32_t lo[kBandRows], hi[kBandRows];
+    for (int32_t first = from; first <= to; first += kBandRows) {
+        const int32_t count = std::min<int32_t>(kBandRows, to - first + 1);
+        for (int32_t k = 0; k < count; ++k) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(bounds[k]), q);
+            r = _mm256_add_epi64(r, vStep);
+            const __m256i m = _mm256_cmpgt_epi64(zero, r);
+            r = _mm256_add_epi64(r, _mm256_and_si256(vD, m));
+            q = _mm256_sub_epi64(_mm256_add_epi64(q, vDq), _mm256_xor_si256(m, vSide));
+        }
+        for (int32_t k = 0; k < count; ++k) {
+            int64_t l = run.left, h = run.right;
+            for (int i = 0; i < L && i < nl; ++i) {
+                l = std::max(l, bounds[k][i]);
+            }
+            for (int i = 0; i < R && i < nr; ++i) {
+                h = std::min(h, bounds[k][nl + i]);
+            }
+            const bool empty = l > h;
+            lo[k] = empty ? 1 : static_cast<int32_t>(l);
+            hi[k] = empty ? 0 : static_cast<int32_t>(h);
+        }
+        EmitRows(run, first, count, lo, hi);
+    }
+}
+
 void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, const Target& target, int32_t tx0,
                  int32_t ty0, int32_t tx1, int32_t ty1, int spanLevel)
 {
@@ -936,6 +996,16 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     const int32_t from = static_cast<int32_t>(top), to = static_cast<int32_t>(bottom);
     // A triangle has one or two sloped edges on each side (none on a side
     // an upright edge bounds): the rows of those run with fixed counts.
+    // With AVX2 the edges step in vector lanes (see RunRowsWide): the
+    // common triangles there, all else here.
+    if (spanLevel >= kSpansWide) {
+        switch (leftCount * 4 + rightCount) {
+        case 1 * 4 + 2: RunRowsWide<1, 2>(run, lefts, rights, from, to); return;
+        case 2 * 4 + 1: RunRowsWide<2, 1>(run, lefts, rights, from, to); return;
+        case 1 * 4 + 1: RunRowsWide<1, 1>(run, lefts, rights, from, to); return;
+        default: break;
+        }
+    }
     switch (leftCount * 4 + rightCount) {
     case 1 * 4 + 1: RunRows<1, 1>(run, lefts, rights, from, to); break;
     case 1 * 4 + 2: RunRows<1, 2>(run, lefts, rights, from, to); break;
