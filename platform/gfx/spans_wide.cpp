@@ -26,6 +26,10 @@ namespace {
 // path's 64-bit sum does not, and gives size - 1 as the clamp would; for
 // wrapping (lim the largest int) the sum may wrap, which the mask makes
 // what the 64-bit sum gives.
+// The largest texture side, clamped or wrapped, the foreshortened bilinear
+// spans take (see FixedBilinear).
+constexpr int32_t kFixedReach = 1 << 22;
+
 struct WideAxis {
     __m256i mask, lim, top;
 };
@@ -134,21 +138,26 @@ ORVA_WIDE inline void FixedParts(__m256d a, __m256d b, bool bilinear, __m256i* w
     *eighth = _mm256_and_si256(Low32(ka, kb), _mm256_set1_epi32(255));
 }
 
+// Constants of the filter, read from the span's prepared values in memory
+// rather than built in registers on every group.
+struct FilterConsts {
+    __m256i w256x16, w256x32;   // 256 in 16-bit and in 32-bit lanes
+    __m256i flip, round, even;
+};
+
 // One pair of channels of the filter: the two rows across, then down.
 // t - 32768 and b - 32768 go as signed 16-bit pairs into a multiply-add,
 // and 32768 x 256 comes back with the rounding term.
 ORVA_WIDE inline __m256i FilterRows(__m256i a0, __m256i a1, __m256i b0, __m256i b1, __m256i wx, __m256i wxc,
-                                    __m256i wyLo, __m256i wyHi)
+                                    __m256i wyLo, __m256i wyHi, const FilterConsts& k)
 {
-    const __m256i flip = _mm256_set1_epi16(static_cast<short>(0x8000));
-    const __m256i round = _mm256_set1_epi32(32768 * 256 + 32768);
-    const __m256i top = _mm256_xor_si256(_mm256_add_epi16(_mm256_mullo_epi16(a0, wxc), _mm256_mullo_epi16(a1, wx)), flip);
+    const __m256i top = _mm256_xor_si256(_mm256_add_epi16(_mm256_mullo_epi16(a0, wxc), _mm256_mullo_epi16(a1, wx)), k.flip);
     const __m256i bottom =
-        _mm256_xor_si256(_mm256_add_epi16(_mm256_mullo_epi16(b0, wxc), _mm256_mullo_epi16(b1, wx)), flip);
+        _mm256_xor_si256(_mm256_add_epi16(_mm256_mullo_epi16(b0, wxc), _mm256_mullo_epi16(b1, wx)), k.flip);
     const __m256i lo =
-        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(top, bottom), wyLo), round), 16);
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(top, bottom), wyLo), k.round), 16);
     const __m256i hi =
-        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(top, bottom), wyHi), round), 16);
+        _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(top, bottom), wyHi), k.round), 16);
     return _mm256_packs_epi32(lo, hi);
 }
 
@@ -165,17 +174,16 @@ ORVA_WIDE inline __m256i Lanes64(uint64_t v, uint64_t d, uint64_t a, uint64_t b,
 // pairing of weights and channels is the same as there. The colour stays in
 // those halves through modulation and blending, and is joined at the end.
 ORVA_WIDE inline void Filter8(__m256i c00, __m256i c10, __m256i c01, __m256i c11, __m256i fx, __m256i fy, __m256i* br,
-                              __m256i* ga)
+                              __m256i* ga, const FilterConsts& k)
 {
     const __m256i wx = _mm256_or_si256(fx, _mm256_slli_epi32(fx, 16));
-    const __m256i wxc = _mm256_sub_epi16(_mm256_set1_epi16(256), wx);
-    const __m256i wy = _mm256_or_si256(_mm256_slli_epi32(fy, 16), _mm256_sub_epi32(_mm256_set1_epi32(256), fy));
+    const __m256i wxc = _mm256_sub_epi16(k.w256x16, wx);
+    const __m256i wy = _mm256_or_si256(_mm256_slli_epi32(fy, 16), _mm256_sub_epi32(k.w256x32, fy));
     const __m256i wyLo = _mm256_unpacklo_epi32(wy, wy), wyHi = _mm256_unpackhi_epi32(wy, wy);
-    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
-    *br = FilterRows(_mm256_and_si256(c00, even), _mm256_and_si256(c10, even), _mm256_and_si256(c01, even),
-                     _mm256_and_si256(c11, even), wx, wxc, wyLo, wyHi);
+    *br = FilterRows(_mm256_and_si256(c00, k.even), _mm256_and_si256(c10, k.even), _mm256_and_si256(c01, k.even),
+                     _mm256_and_si256(c11, k.even), wx, wxc, wyLo, wyHi, k);
     *ga = FilterRows(_mm256_srli_epi16(c00, 8), _mm256_srli_epi16(c10, 8), _mm256_srli_epi16(c01, 8),
-                     _mm256_srli_epi16(c11, 8), wx, wxc, wyLo, wyHi);
+                     _mm256_srli_epi16(c11, 8), wx, wxc, wyLo, wyHi, k);
 }
 
 ORVA_WIDE inline __m256i Div255x16(__m256i v)   // v holds x + 127 for x <= 65025
@@ -259,6 +267,12 @@ struct WidePrep {
     // unsigned number, has the next row of texels after it in memory.
     __m256i pairRowLimit;
     __m256i mBr, mGa;           // the modulation factors in halves
+    FilterConsts filter;
+    // Foreshortened bilinear coordinates (see FixedBilinear): 1, 256, the
+    // rounding magic, and the bounds each axis clamps its texel
+    // coordinate to, and the weight's mask.
+    __m256d one, w256, magic, sLo, sHi, tLo, tHi;
+    __m256i low8;
     // Affine coordinates: the steps to the pixels of a group (in the lanes
     // of sA01 and sA23 below) and to the next group.
     __m256i sOff01, sOff23, tOff01, tOff23, sStep, tStep;
@@ -272,6 +286,29 @@ struct WidePrep {
 };
 static_assert(sizeof(WidePrep) <= sizeof(SpanCtx::scratch) && alignof(WidePrep) <= 32);
 
+// Foreshortened bilinear coordinates of eight pixels as FixedParts gives
+// them, from the low 32 bits of k alone: floor(k / 256) is then the texel
+// modulo 2^24, all that a wrapped size up to kFixedReach needs, and the
+// texel itself while |k| < 2^31. So a clamped axis (its size up to
+// kFixedReach too) clamps its coordinate to +-kFixedReach texels rather
+// than +-2^30: a texel beyond either is past the edge either way, and its
+// weight then counts for nothing (both texels of its pair, or both rows,
+// are the edge's).
+ORVA_WIDE inline __m256i FixedBilinearBits(__m256d x, const __m256d& lo, const __m256d& hi, const WidePrep& w)
+{
+    // max returns its second operand when the first is not a number.
+    x = _mm256_min_pd(_mm256_max_pd(x, lo), hi);
+    return _mm256_castpd_si256(_mm256_add_pd(_mm256_floor_pd(_mm256_mul_pd(x, w.w256)), w.magic));
+}
+
+ORVA_WIDE inline void FixedBilinear(__m256d a, __m256d b, const __m256d& lo, const __m256d& hi, const WidePrep& w,
+                                    __m256i* whole, __m256i* eighth)
+{
+    const __m256i k = Low32(FixedBilinearBits(a, lo, hi, w), FixedBilinearBits(b, lo, hi, w));
+    *whole = _mm256_srai_epi32(k, 8);
+    *eighth = _mm256_and_si256(k, w.low8);
+}
+
 template <bool Persp, bool Bilinear, int Blend>
 ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
 {
@@ -282,7 +319,8 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
     // texture one texel wide, which has no pairs) take the four-pixel spans.
     auto addressable = [](int32_t size, uint8_t mode) { return mode == AddressClamp || (size & (size - 1)) == 0; };
     w.narrow = !addressable(st.tex.width, st.addressU) || !addressable(st.tex.height, st.addressV) ||
-               static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF || (Bilinear && st.tex.width < 2);
+               static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF || (Bilinear && st.tex.width < 2) ||
+               (Persp && Bilinear && std::max(st.tex.width, st.tex.height) > kFixedReach);
     const Plane* planes = c.planes;
     w.zA = _mm256_set1_pd(planes[SlotZ].a);
     w.zDx = _mm256_set1_pd(planes[SlotZ].dx);
@@ -299,6 +337,18 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
     const __m256i even = _mm256_set1_epi32(0x00FF00FF);
     w.mBr = _mm256_and_si256(f, even);
     w.mGa = _mm256_and_si256(_mm256_srli_epi32(f, 8), even);
+    w.filter = {_mm256_set1_epi16(256), _mm256_set1_epi32(256), _mm256_set1_epi16(static_cast<short>(0x8000)),
+                _mm256_set1_epi32(32768 * 256 + 32768), even};
+    w.one = _mm256_set1_pd(1.0);
+    w.w256 = _mm256_set1_pd(256.0);
+    w.magic = _mm256_set1_pd(6755399441055744.0 - 128.0);   // 1.5 x 2^52, less half a texel
+    const double sBound = st.addressU == AddressClamp ? kFixedReach : 1073741824.0;
+    const double tBound = st.addressV == AddressClamp ? kFixedReach : 1073741824.0;
+    w.sLo = _mm256_set1_pd(-sBound);
+    w.sHi = _mm256_set1_pd(sBound);
+    w.tLo = _mm256_set1_pd(-tBound);
+    w.tHi = _mm256_set1_pd(tBound);
+    w.low8 = _mm256_set1_epi32(255);
     w.texels = st.tex.texels;
     if constexpr (Persp) {
         w.sA = _mm256_set1_pd(planes[SlotTex].a);
@@ -451,13 +501,20 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
         }
         Coords k;
         if constexpr (Persp) {
-            const __m256d wLo = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(w.qA, w.qDx, qRowT, gxLo));
-            const __m256d wHi = _mm256_div_pd(_mm256_set1_pd(1.0), PlaneAt(w.qA, w.qDx, qRowT, gxHi));
+            const __m256d wLo = _mm256_div_pd(w.one, PlaneAt(w.qA, w.qDx, qRowT, gxLo));
+            const __m256d wHi = _mm256_div_pd(w.one, PlaneAt(w.qA, w.qDx, qRowT, gxHi));
+            const __m256d s0 = _mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxLo), wLo);
+            const __m256d s1 = _mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxHi), wHi);
+            const __m256d t0 = _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxLo), wLo);
+            const __m256d t1 = _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxHi), wHi);
             k.f = k.g = _mm256_setzero_si256();
-            FixedParts(_mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxLo), wLo),
-                       _mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxHi), wHi), Bilinear, &k.i, &k.f);
-            FixedParts(_mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxLo), wLo),
-                       _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxHi), wHi), Bilinear, &k.j, &k.g);
+            if constexpr (Bilinear) {
+                FixedBilinear(s0, s1, w.sLo, w.sHi, w, &k.i, &k.f);
+                FixedBilinear(t0, t1, w.tLo, w.tHi, w, &k.j, &k.g);
+            } else {
+                FixedParts(s0, s1, false, &k.i, &k.f);
+                FixedParts(t0, t1, false, &k.j, &k.g);
+            }
         } else {
             (void)sRowT;
             (void)tRowT;
@@ -499,7 +556,7 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
                 seam = !_mm256_testz_si256(_mm256_cmpeq_epi32(xa, w.lastU), live);
             }
             __m256i c00, c10, c01, c11;
-            if (!seam && nextBelow) {
+            if (__builtin_expect(!seam && nextBelow, 1)) {
                 const uint32_t* above = w.texels;
                 LoadQuads8(above, above + _mm256_cvtsi256_si32(w.width), _mm256_add_epi32(rowA, p), &c00, &c10, &c01,
                            &c11);
@@ -522,7 +579,7 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
                                                  _mm256_and_si256(live, alphaMask))) {
                 continue;
             }
-            Filter8(c00, c10, c01, c11, fx, k.g, &br, &ga);
+            Filter8(c00, c10, c01, c11, fx, k.g, &br, &ga, w.filter);
         } else {
             const __m256i src = Load8(w.texels, _mm256_add_epi32(_mm256_mullo_epi32(Near(k.j, w.v), w.width), Near(k.i, w.u)));
             if (kSkipClear && _mm256_testz_si256(src, _mm256_and_si256(live, alphaMask))) {
