@@ -390,6 +390,15 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     // Vertex vi of the data: its clip-space position (or screen position),
     // user clip distances and the attributes of its screen vertex. Fields
     // the format does not give are left as they are.
+    // Clip coordinates: x m0c + y m1c + z m2c + m3c for the four columns at
+    // once, each lane summed in that order.
+    auto transform = [&](float x, float y, float z, float* clip) {
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(x), wvpRow[0]),
+                                                            _mm_mul_ps(_mm_set1_ps(y), wvpRow[1])),
+                                                 _mm_mul_ps(_mm_set1_ps(z), wvpRow[2])),
+                                      wvpRow[3]);
+        _mm_storeu_ps(clip, sum);
+    };
     auto fetchInto = [&](uint64_t vi, float* clip, float* user, ScreenVertex& v) {
         const uint8_t* p = vertexData + vi * stride;
         if (layout.diffuse >= 0) {
@@ -419,13 +428,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             clip[2] = z;
             clip[3] = 1.0f;
         } else {
-            // x m0c + y m1c + z m2c + m3c for the four columns at once, each
-            // lane summed in that order.
-            const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(x), wvpRow[0]),
-                                                                _mm_mul_ps(_mm_set1_ps(y), wvpRow[1])),
-                                                     _mm_mul_ps(_mm_set1_ps(z), wvpRow[2])),
-                                          wvpRow[3]);
-            _mm_storeu_ps(clip, sum);
+            transform(x, y, z, clip);
             if (userPlanes != 0) {
                 const Matrix4& w = dc.world;
                 float world[4];
@@ -729,14 +732,32 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             dc.inside.resize(count);
             float p[4];
             float user[SoftDevice::kMaxClipPlanes] = {};
-            for (size_t k = 0; k < count; ++k) {
+            // The usual mesh vertex (a position, a colour and one pair of
+            // coordinates; no clip planes, no vertex fog) is fetched without
+            // asking the format of each field: what fetchInto does for it.
+            const bool usual = userPlanes == 0 && !fogVertex && layout.diffuse >= 0 && layout.specular < 0 &&
+                               layout.texSets == 1 && layout.texFloats[0] == 2;
+            const uint8_t* data = vertexData + first * stride;
+            for (size_t k = 0; k < count; ++k, data += stride) {
                 ScreenVertex& v = dc.verts[k];
-                fetchInto(first + k, p, user, v);
+                if (usual) {
+                    SetColor(v.color, ReadU32(data + layout.diffuse));
+                    std::memcpy(v.tc[0], data + layout.tex[0], 8);
+                    transform(ReadFloat(data), ReadFloat(data + 4), ReadFloat(data + 8), p);
+                } else {
+                    fetchInto(first + k, p, user, v);
+                }
                 // Inside the view volume, -w <= x, y <= w and 0 <= z <= w, by
-                // the distances the clipper takes.
-                // (All seven compared, without a branch between them.)
-                bool in = (p[3] > 0.0f) & (p[3] + p[0] >= 0.0f) & (p[3] - p[0] >= 0.0f) & (p[3] + p[1] >= 0.0f) &
-                          (p[3] - p[1] >= 0.0f) & (p[2] >= 0.0f) & (p[3] - p[2] >= 0.0f);
+                // the distances the clipper takes (w + x, w - x, ..., z, w - z
+                // at least 0, and w above it), a register at a time.
+                const __m128 c = _mm_loadu_ps(p);
+                const __m128 w = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 3, 3));
+                const __m128 zero = _mm_setzero_ps();
+                const int plus = _mm_movemask_ps(_mm_cmpge_ps(_mm_add_ps(w, c), zero));
+                const int minus = _mm_movemask_ps(_mm_cmpge_ps(_mm_sub_ps(w, c), zero));
+                const int atLeastZero = _mm_movemask_ps(_mm_cmpge_ps(c, zero));
+                const int aboveZero = _mm_movemask_ps(_mm_cmpgt_ps(c, zero));
+                bool in = (plus & 3) == 3 && (minus & 7) == 7 && (atLeastZero & 4) != 0 && (aboveZero & 8) != 0;
                 for (uint32_t u = 0; u < SoftDevice::kMaxClipPlanes && userPlanes != 0; ++u) {
                     in = in && (!(userPlanes >> u & 1u) || user[u] >= 0.0f);
                 }

@@ -65,12 +65,30 @@ TEST(VertexStage, BatchedTransformDrawsWhatOneByOneDraws)
     dev.SetClipPlane(1, plane);
 
     std::mt19937 rng(41);
+    std::vector<uint32_t> texels(64);
+    for (uint32_t& t : texels) {
+        t = static_cast<uint32_t>(rng()) | 0xFF000000u;
+    }
+    SoftTexture* texture = gfxtest::MakeTexture(dev, 8, 8, texels);
+    ASSERT_NE(texture, nullptr);
     std::uniform_real_distribution<float> across(-4.0f, 4.0f), depth(-2.0f, 14.0f);
     constexpr int kVertices = 60, kTriangles = 50, kFar = 999;
     int drawn = 0;
-    for (int round = 0; round < 6; ++round) {
+    for (int round = 0; round < 10; ++round) {
         dev.SetRenderState(RsClipPlaneEnable, round % 2 == 0 ? 0u : 1u << 1);
         dev.SetRenderState(RsShadeMode, round % 3 == 2 ? ShadeFlat : ShadeGouraud);
+        // The last rounds read the vertices as position, colour and one
+        // pair of coordinates, without fog: the stage's usual mesh vertex
+        // (the pair is the specular field, holding a float, and u), textured.
+        const bool usual = round >= 6;
+        dev.SetRenderState(RsFogEnable, usual ? 0u : 1u);
+        dev.SetVertexShader(usual ? 0x142u : kLitFvf);
+        if (round == 6) {
+            dev.SetTexture(0, texture);
+            dev.SetTextureStageState(0, TssColorOp, TopModulate);
+            dev.SetTextureStageState(0, TssColorArg1, TaTexture);
+            dev.SetTextureStageState(0, TssColorArg2, TaDiffuse);
+        }
         std::vector<LitVertex> vertices(kFar + 1);
         for (int v = 0; v < kVertices; ++v) {
             LitVertex& lv = vertices[v];
@@ -78,6 +96,9 @@ TEST(VertexStage, BatchedTransformDrawsWhatOneByOneDraws)
                   static_cast<uint32_t>(rng()), across(rng), across(rng)};
             if (v == 7 && round >= 3) {
                 lv.x = std::numeric_limits<float>::quiet_NaN();
+            }
+            if (usual) {
+                lv.specular = FloatBits(across(rng));
             }
         }
         std::vector<uint16_t> indices;
@@ -111,6 +132,8 @@ TEST(VertexStage, BatchedTransformDrawsWhatOneByOneDraws)
     }
     // The triangles did reach the frame.
     EXPECT_GT(drawn, 1000);
+    dev.SetTexture(0, nullptr);
+    texture->Release();
 }
 
 // A vertex shader that does what the fixed-function transform does (dp4 of
