@@ -34,7 +34,7 @@ struct SpanCtx {
     // than on every row (the wide spans' lane constants), and whether it
     // has: the first row fills it, the rest read it.
     mutable bool prepared = false;
-    alignas(32) mutable unsigned char scratch[1344];
+    alignas(32) mutable unsigned char scratch[1472];
 };
 
 using SpanFn = void (*)(const SpanCtx&, int32_t, int32_t, int32_t);

@@ -273,6 +273,10 @@ struct WidePrep {
     // coordinate to, and the weight's mask.
     __m256d one, w256, magic, sLo, sHi, tLo, tHi;
     __m256i low8;
+    // A group's step in x, in doubles and in 32-bit lanes, and Div255x16's
+    // bias and factor.
+    __m256d eight;
+    __m256i eightLanes, bias127, div255;
     // Affine coordinates: the steps to the pixels of a group (in the lanes
     // of sA01 and sA23 below) and to the next group.
     __m256i sOff01, sOff23, tOff01, tOff23, sStep, tStep;
@@ -349,6 +353,10 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
     w.tLo = _mm256_set1_pd(-tBound);
     w.tHi = _mm256_set1_pd(tBound);
     w.low8 = _mm256_set1_epi32(255);
+    w.eight = _mm256_set1_pd(8.0);
+    w.eightLanes = _mm256_set1_epi32(8);
+    w.bias127 = _mm256_set1_epi16(127);
+    w.div255 = _mm256_set1_epi16(static_cast<short>(0x8081));
     w.texels = st.tex.texels;
     if constexpr (Persp) {
         w.sA = _mm256_set1_pd(planes[SlotTex].a);
@@ -468,13 +476,13 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
     for (int32_t px = x0; px <= x1; px += 8) {
         const bool whole = px <= lastWhole;
         const __m256i inSpan = _mm256_cmpgt_epi32(remaining, iota);
-        remaining = _mm256_sub_epi32(remaining, _mm256_set1_epi32(8));
+        remaining = _mm256_sub_epi32(remaining, w.eightLanes);
         __m256i live = inSpan;
         // This group's positions; the running ones move on to the next.
         const __m256d gxLo = xLo, gxHi = xHi;
         const __m256i gs01 = sA01, gs23 = sA23, gt01 = tA01, gt23 = tA23;
-        xLo = _mm256_add_pd(xLo, _mm256_set1_pd(8.0));
-        xHi = _mm256_add_pd(xHi, _mm256_set1_pd(8.0));
+        xLo = _mm256_add_pd(xLo, w.eight);
+        xHi = _mm256_add_pd(xHi, w.eight);
         if constexpr (!Persp) {
             sA01 = _mm256_add_epi64(sA01, w.sStep);
             sA23 = _mm256_add_epi64(sA23, w.sStep);
@@ -488,6 +496,10 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
             const __m256 z = _mm256_set_m128(_mm_castpd_ps(_mm_unpackhi_pd(zLo, zHi)), _mm_castpd_ps(_mm_unpacklo_pd(zLo, zHi)));
             const __m256 stored = whole ? _mm256_loadu_ps(depthRow + px) : _mm256_maskload_ps(depthRow + px, inSpan);
             live = _mm256_and_si256(live, DepthPassOf<ZTest>(w.zFunc, z, stored));
+            // A group the test hides wholly writes nothing.
+            if (_mm256_testz_si256(live, live)) {
+                continue;
+            }
             if (depthWrite) {
                 if (whole) {
                     _mm256_storeu_ps(depthRow + px, _mm256_blendv_ps(stored, z, _mm256_castsi256_ps(live)));
@@ -495,7 +507,7 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
                     _mm256_maskstore_ps(depthRow + px, live, z);
                 }
             }
-            if (!drawColor || _mm256_testz_si256(live, live)) {
+            if (!drawColor) {
                 continue;
             }
         }
@@ -589,8 +601,9 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
             ga = _mm256_and_si256(_mm256_srli_epi32(src, 8), even);
         }
         if (w.modulate) {
-            br = MulDiv255(br, w.mBr);
-            ga = MulDiv255(ga, w.mGa);
+            // MulDiv255 with the constants read from memory.
+            br = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(br, w.mBr), w.bias127), w.div255), 7);
+            ga = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(ga, w.mGa), w.bias127), w.div255), 7);
         }
         // Lanes the span or the depth test leave out keep the target's value.
         if (whole) {
@@ -616,12 +629,22 @@ ORVA_WIDE void RowsWideOf(const SpanCtx& c, const WidePrep& w, const Target& tar
     if (!drawColor && !depthWrite) {
         return;
     }
+    // The rows that have pixels, gathered first: the loop over them then
+    // keeps only where it is in registers while it runs their groups.
+    struct Row {
+        uint32_t* out;
+        float* depth;
+        int32_t py, x0, x1;
+    } rows[kBandRows];
+    Row* end = rows;
     size_t at = static_cast<size_t>(py0) * target.width;
     for (int32_t k = 0; k < count; ++k, at += target.width) {
         if (lo[k] <= hi[k]) {
-            SpanWideOf<Persp, Bilinear, Blend, ZTest>(c, w, drawColor, depthWrite, target.color + at,
-                                                      kDepth ? target.depth + at : nullptr, py0 + k, lo[k], hi[k]);
+            *end++ = {target.color + at, kDepth ? target.depth + at : nullptr, py0 + k, lo[k], hi[k]};
         }
+    }
+    for (const Row* r = rows; r != end; ++r) {
+        SpanWideOf<Persp, Bilinear, Blend, ZTest>(c, w, drawColor, depthWrite, r->out, r->depth, r->py, r->x0, r->x1);
     }
 }
 
