@@ -341,22 +341,30 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
     const __m256i even = _mm256_set1_epi32(0x00FF00FF);
     w.mBr = _mm256_and_si256(f, even);
     w.mGa = _mm256_and_si256(_mm256_srli_epi32(f, 8), even);
-    w.filter = {_mm256_set1_epi16(256), _mm256_set1_epi32(256), _mm256_set1_epi16(static_cast<short>(0x8000)),
-                _mm256_set1_epi32(32768 * 256 + 32768), even};
-    w.one = _mm256_set1_pd(1.0);
-    w.w256 = _mm256_set1_pd(256.0);
-    w.magic = _mm256_set1_pd(6755399441055744.0 - 128.0);   // 1.5 x 2^52, less half a texel
-    const double sBound = st.addressU == AddressClamp ? kFixedReach : 1073741824.0;
-    const double tBound = st.addressV == AddressClamp ? kFixedReach : 1073741824.0;
-    w.sLo = _mm256_set1_pd(-sBound);
-    w.sHi = _mm256_set1_pd(sBound);
-    w.tLo = _mm256_set1_pd(-tBound);
-    w.tHi = _mm256_set1_pd(tBound);
-    w.low8 = _mm256_set1_epi32(255);
+    if constexpr (Bilinear) {
+        w.filter = {_mm256_set1_epi16(256), _mm256_set1_epi32(256), _mm256_set1_epi16(static_cast<short>(0x8000)),
+                    _mm256_set1_epi32(32768 * 256 + 32768), even};
+    }
+    if constexpr (Persp && Bilinear) {
+        w.one = _mm256_set1_pd(1.0);
+        w.w256 = _mm256_set1_pd(256.0);
+        w.magic = _mm256_set1_pd(6755399441055744.0 - 128.0);   // 1.5 x 2^52, less half a texel
+        const double sBound = st.addressU == AddressClamp ? kFixedReach : 1073741824.0;
+        const double tBound = st.addressV == AddressClamp ? kFixedReach : 1073741824.0;
+        w.sLo = _mm256_set1_pd(-sBound);
+        w.sHi = _mm256_set1_pd(sBound);
+        w.tLo = _mm256_set1_pd(-tBound);
+        w.tHi = _mm256_set1_pd(tBound);
+        w.low8 = _mm256_set1_epi32(255);
+    } else if constexpr (Persp) {
+        w.one = _mm256_set1_pd(1.0);
+    }
     w.eight = _mm256_set1_pd(8.0);
     w.eightLanes = _mm256_set1_epi32(8);
-    w.bias127 = _mm256_set1_epi16(127);
-    w.div255 = _mm256_set1_epi16(static_cast<short>(0x8081));
+    if (factor != 0xFFFFFFFFu) {
+        w.bias127 = _mm256_set1_epi16(127);
+        w.div255 = _mm256_set1_epi16(static_cast<short>(0x8081));
+    }
     w.texels = st.tex.texels;
     if constexpr (Persp) {
         w.sA = _mm256_set1_pd(planes[SlotTex].a);
