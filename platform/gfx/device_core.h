@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/gfx/band_pipeline.h"
 #include "platform/gfx/raster.h"
 #include "platform/gfx/soft_device.h"
 #include "platform/gfx/thread_pool.h"
@@ -116,11 +117,11 @@ struct DeviceCore {
     RecordedFrame spare;
     uint64_t serial = 1;
     bool stateDirty = true;
-    // The part of the frame the workers are drawing while the rest is
-    // recorded (see HandOff), and the task they run on it.
-    RecordedFrame inFlight;
-    std::function<void(int)> inFlightTask;
-    std::vector<int> inFlightOrder;
+    // The parts of the frame the workers draw while the rest is recorded
+    // (see HandOff), whether this frame has any, and the task that draws them.
+    BandPipeline pipeline;
+    bool handedOff = false;
+    std::function<void(int)> drainTask;
     ThreadPool pool;
     std::vector<int> tileOrder;   // the order the pool takes the tiles in
     int spanLevel = kSpansWide;
@@ -139,13 +140,18 @@ struct DeviceCore {
     bool MakeBuffers();
     bool MakeBuffersOrThrow();
     void FlushFrame();
-    // Gives what is recorded so far to the workers when they are idle and
-    // there are some; recording goes on into empty buffers.
+    // Gives what is recorded so far to the workers, when there is enough
+    // of it and a part is free; recording goes on into empty buffers.
     bool HandOff();
     // The same in the middle of a draw: the draw goes on with the state
     // index this returns.
     uint32_t HandOffDuringDraw(uint32_t state);
-    // Waits for the handed-off part of the frame.
+    // True when HandOff would hand the frame so far to the workers.
+    bool WorthHandingOff() const;
+    // Puts the workers to drawing the handed-off parts, unless they are at it.
+    void WakeDrawers();
+    // Draws every handed-off part, the drawing thread too, and returns when
+    // they are done.
     void FinishInFlight();
     // Writes every tile's pending depth clear (before the depth buffer is read).
     void SettleAllDepth();

@@ -188,6 +188,11 @@ void DeviceCore::SettleAllDepth()
 
 namespace {
 
+// How long a worker that has drawn every part handed off so far waits for
+// the next before it leaves the job: parts come a few tens of microseconds
+// apart while a frame is recorded, and the job ends at the frame's end.
+constexpr int kDrainWaitMicros = 1000;
+
 // The tiles with entries, busiest first, so that no thread starts a long
 // one when the others are about to finish. (A tile without entries has
 // nothing to do.)
@@ -209,56 +214,94 @@ void BusiestFirst(const RecordedFrame& f, std::vector<int>& order)
 
 void DeviceCore::FinishInFlight()
 {
+    pipeline.Close();
+    if (pipeline.Pending()) {
+        WakeDrawers();
+        pipeline.Drain(0, 0, 0);
+    }
+    // The workers still drawing bands the drawing thread found held.
     pool.Wait();
-    inFlight.Clear();
+    handedOff = false;
+}
+
+void DeviceCore::WakeDrawers()
+{
+    if (!pool.Idle()) {
+        return;
+    }
+    if (!drainTask) {
+        // Each worker has its own share of the bands, the same every part
+        // and every frame, and takes others' only when it has run out.
+        drainTask = [this](int) {
+            const int workers = pool.GetThreadCount() - 1;
+            const int worker = ThreadPool::WorkerIndex() - 1;
+            const int tiles = pipeline.TileCount();
+            if (worker < 0 || workers < 1) {
+                pipeline.Drain(0, 0, kDrainWaitMicros);
+                return;
+            }
+            const int first = worker * tiles / workers;
+            pipeline.Drain(first, (worker + 1) * tiles / workers - first, kDrainWaitMicros);
+        };
+    }
+    pool.Start(pool.GetThreadCount() - 1, drainTask);
+}
+
+bool DeviceCore::WorthHandingOff() const
+{
+    // An eighth of the target's pixels is worth waking the workers for.
+    const uint64_t worth = static_cast<uint64_t>(params.width) * static_cast<uint64_t>(params.height) / 8;
+    return frame.area >= worth && pool.GetThreadCount() >= 2 &&
+           (pipeline.TileCount() != frame.tilesX * frame.tilesY || pipeline.HasFreeSlot());
 }
 
 bool DeviceCore::HandOff()
 {
-    // Each tile runs its entries in recorded order whichever part of the
-    // frame they came in, so where the frame is cut changes no pixel. One
-    // part at a time: the workers finish a part's tiles before they start
-    // the next part's.
-    // An eighth of the target's pixels is worth waking the workers for.
-    const uint64_t worth = static_cast<uint64_t>(params.width) * static_cast<uint64_t>(params.height) / 8;
-    if (frame.area < worth || pool.GetThreadCount() < 2 || !pool.Idle()) {
+    if (!WorthHandingOff()) {
+        // Workers that stopped looking for parts before the last one came.
+        if (handedOff && pipeline.Pending()) {
+            WakeDrawers();
+        }
         return false;
     }
-    FinishInFlight();
-    if (inFlight.bins.size() != frame.bins.size()) {
-        inFlight.bins.assign(frame.bins.size(), {});
+    const int tiles = frame.tilesX * frame.tilesY;
+    if (pipeline.TileCount() != tiles) {
+        FinishInFlight();
+        pipeline.Reset(tiles);
     }
-    inFlight.tileWidth = frame.tileWidth;
-    inFlight.tileHeight = frame.tileHeight;
-    inFlight.tilesX = frame.tilesX;
-    inFlight.tilesY = frame.tilesY;
-    std::swap(frame.states, inFlight.states);
-    std::swap(frame.prims, inFlight.prims);
-    std::swap(frame.planes, inFlight.planes);
-    std::swap(frame.clears, inFlight.clears);
-    std::swap(frame.copies, inFlight.copies);
-    std::swap(frame.shaderSnaps, inFlight.shaderSnaps);
-    std::swap(frame.bins, inFlight.bins);
-    inFlight.empty = false;
+    RecordedFrame* part = pipeline.FreePart();
+    if (part == nullptr) {
+        return false;
+    }
+    if (part->bins.size() != frame.bins.size()) {
+        part->bins.assign(frame.bins.size(), {});
+    }
+    part->tileWidth = frame.tileWidth;
+    part->tileHeight = frame.tileHeight;
+    part->tilesX = frame.tilesX;
+    part->tilesY = frame.tilesY;
+    std::swap(frame.states, part->states);
+    std::swap(frame.prims, part->prims);
+    std::swap(frame.planes, part->planes);
+    std::swap(frame.clears, part->clears);
+    std::swap(frame.copies, part->copies);
+    std::swap(frame.shaderSnaps, part->shaderSnaps);
+    std::swap(frame.bins, part->bins);
+    part->empty = false;
     // The frame is not done while a part of it is drawn: resources it reads
     // and the target still wait for a flush.
     frame.empty = false;
     frame.area = 0;
     stateDirty = true;
-    BusiestFirst(inFlight, inFlightOrder);
-    const Target target = MakeTarget();
-    const int level = std::min(spanLevel, WidestSpans());
-    inFlightTask = [this, target, level](int task) {
-        RunTile(inFlight, target, inFlightOrder[static_cast<size_t>(task)], level);
-    };
-    pool.Start(static_cast<int>(inFlightOrder.size()), inFlightTask);
+    pipeline.Seal(part, MakeTarget(), std::min(spanLevel, WidestSpans()), false);
+    handedOff = true;
+    WakeDrawers();
     return true;
 }
 
 uint32_t DeviceCore::HandOffDuringDraw(uint32_t state)
 {
-    const uint64_t worth = static_cast<uint64_t>(params.width) * static_cast<uint64_t>(params.height) / 8;
-    if (frame.area < worth || !pool.Idle()) {
+    if (!WorthHandingOff()) {
         return state;
     }
     PixelState ps = frame.states[state];
@@ -282,18 +325,30 @@ uint32_t DeviceCore::HandOffDuringDraw(uint32_t state)
 
 void DeviceCore::FlushFrame()
 {
-    FinishInFlight();
     if (frame.empty) {
+        FinishInFlight();
         frame.Clear();
         ++serial;
         return;
     }
     const Target target = MakeTarget();
-    const RecordedFrame& f = frame;
     const int level = std::min(spanLevel, WidestSpans());
-    BusiestFirst(f, tileOrder);
-    pool.Run(static_cast<int>(tileOrder.size()),
-             [&](int task) { RunTile(f, target, tileOrder[static_cast<size_t>(task)], level); });
+    if (handedOff) {
+        // The rest of the frame is its last part, drawn in place. Each band
+        // takes it up as soon as it is through the parts before it.
+        if (!frame.prims.empty() || !frame.clears.empty() || !frame.copies.empty()) {
+            while (!pipeline.HasFreeSlot()) {
+                pipeline.Drain(0, 0, 0);
+            }
+            pipeline.Seal(&frame, target, level, true);
+        }
+        FinishInFlight();
+    } else {
+        const RecordedFrame& f = frame;
+        BusiestFirst(f, tileOrder);
+        pool.Run(static_cast<int>(tileOrder.size()),
+                 [&](int task) { RunTile(f, target, tileOrder[static_cast<size_t>(task)], level); });
+    }
     frame.Clear();
     std::swap(frame.states, spare.states);
     std::swap(frame.prims, spare.prims);
@@ -361,6 +416,7 @@ bool SoftDevice::Create(const DeviceParams& params)
 
 void SoftDevice::SetThreadCount(int threads)
 {
+    core->FinishInFlight();
     core->pool.SetThreadCount(threads);
 }
 
@@ -488,9 +544,14 @@ GfxResult SoftDevice::Clear(uint32_t count, const Rect* rects, uint32_t flags, u
         cmd.color = color;
         cmd.z = std::clamp(z, 0.0f, 1.0f);
         const uint32_t index = static_cast<uint32_t>(core->frame.clears.size());
+        // A clear alone is not worth handing to the workers: the draw after
+        // it often covers the target (a background), and drawn together the
+        // tile runner skips the clear's colour.
+        const uint64_t area = core->frame.area;
         try {
             core->frame.clears.push_back(cmd);
             core->frame.Bin(kBinClear | index, cmd.left, cmd.top, cmd.right - 1, cmd.bottom - 1);
+            core->frame.area = area;
         } catch (const std::bad_alloc&) {
             std::fprintf(stderr, "gfx: out of memory while recording a clear\n");
             return kGfxOutOfMemory;

@@ -32,7 +32,14 @@ bool SpinFor(Pred pred)
     }
 }
 
+thread_local int workerIndex = 0;
+
 }  // namespace
+
+int ThreadPool::WorkerIndex()
+{
+    return workerIndex;
+}
 
 ThreadPool::~ThreadPool()
 {
@@ -80,7 +87,7 @@ void ThreadPool::SetThreadCount(int threads)
         // starts running only later.
         const uint32_t current = generation.load();
         for (int i = 1; i < threads; ++i) {
-            workers.emplace_back([this, current] { WorkerMain(current); });
+            workers.emplace_back([this, current, i] { WorkerMain(current, i); });
         }
     } catch (const std::exception&) {
         // Fewer workers still render the same picture, only slower.
@@ -120,8 +127,9 @@ void ThreadPool::TakeTasks(uint32_t job)
     }
 }
 
-void ThreadPool::WorkerMain(uint32_t seen)
+void ThreadPool::WorkerMain(uint32_t seen, int index)
 {
+    workerIndex = index;
     for (;;) {
         if (!SpinFor([&] { return generation.load(std::memory_order_relaxed) != seen; })) {
             std::unique_lock<std::mutex> lock(mutex);

@@ -42,10 +42,13 @@ public:
     bool Idle() const;
 
     static int CoreCount();
+    // 1 .. threads - 1 on a pool's worker (the same for the worker's life),
+    // 0 on any other thread.
+    static int WorkerIndex();
 
 private:
     void Stop();
-    void WorkerMain(uint32_t seen);
+    void WorkerMain(uint32_t seen, int index);
     // Takes tasks of the job numbered `generation` until none is left.
     void TakeTasks(uint32_t generation);
 

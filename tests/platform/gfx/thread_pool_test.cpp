@@ -29,6 +29,27 @@ TEST(ThreadPool, RunsEveryTaskOnceForAnyThreadCount)
     }
 }
 
+TEST(ThreadPool, EachWorkerKnowsItsOwnIndex)
+{
+    ThreadPool pool;
+    pool.SetThreadCount(5);
+    EXPECT_EQ(ThreadPool::WorkerIndex(), 0);
+    // Tasks that last until every worker has one, so that each runs one.
+    std::vector<std::atomic<int>> seen(5);
+    std::atomic<int> running{0};
+    pool.Run(5, [&](int) {
+        seen[static_cast<size_t>(ThreadPool::WorkerIndex())].fetch_add(1);
+        running.fetch_add(1);
+        const auto start = std::chrono::steady_clock::now();
+        while (running.load() < 5 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+            std::this_thread::yield();
+        }
+    });
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].load(), 1) << "index " << i;
+    }
+}
+
 TEST(ThreadPool, ZeroMeansEveryCore)
 {
     ThreadPool pool;

@@ -1,0 +1,169 @@
+#include "platform/gfx/band_pipeline.h"
+
+#include <algorithm>
+#include <chrono>
+#include <emmintrin.h>
+#include <thread>
+
+namespace platform {
+
+void BandPipeline::Reset(int tileCount)
+{
+    tiles = tileCount > 0 ? tileCount : 0;
+    drawn = std::make_unique<std::atomic<uint32_t>[]>(static_cast<size_t>(tiles));
+    held = std::make_unique<std::atomic<uint32_t>[]>(static_cast<size_t>(tiles));
+    order = std::make_unique<std::atomic<int32_t>[]>(static_cast<size_t>(tiles));
+    for (int t = 0; t < tiles; ++t) {
+        drawn[t].store(0);
+        held[t].store(0);
+        order[t].store(t);
+    }
+    for (Slot& slot : slots) {
+        slot.part = nullptr;
+        slot.bandsDone.store(tiles);
+    }
+    for (RecordedFrame& part : storage) {
+        part.Clear();
+    }
+    sealed.store(0);
+    closed.store(false);
+}
+
+bool BandPipeline::HasFreeSlot() const
+{
+    const Slot& slot = slots[sealed.load(std::memory_order_relaxed) % kParts];
+    return tiles > 0 && slot.bandsDone.load(std::memory_order_acquire) == tiles;
+}
+
+RecordedFrame* BandPipeline::FreePart()
+{
+    if (!HasFreeSlot()) {
+        return nullptr;
+    }
+    RecordedFrame& part = storage[sealed.load(std::memory_order_relaxed) % kParts];
+    part.Clear();
+    return &part;
+}
+
+void BandPipeline::Seal(const RecordedFrame* part, const Target& target, int spanLevel, bool last)
+{
+    if (last) {
+        sortScratch.resize(static_cast<size_t>(tiles));
+        for (int t = 0; t < tiles; ++t) {
+            sortScratch[static_cast<size_t>(t)] = t;
+        }
+        std::stable_sort(sortScratch.begin(), sortScratch.end(), [part](int32_t a, int32_t b) {
+            return part->bins[static_cast<size_t>(a)].size() > part->bins[static_cast<size_t>(b)].size();
+        });
+        for (int t = 0; t < tiles; ++t) {
+            order[t].store(sortScratch[static_cast<size_t>(t)], std::memory_order_relaxed);
+        }
+    }
+    const uint32_t n = sealed.load(std::memory_order_relaxed);
+    Slot& slot = slots[n % kParts];
+    slot.part = part;
+    slot.target = target;
+    slot.spanLevel = spanLevel;
+    slot.bandsDone.store(0, std::memory_order_relaxed);
+    closed.store(false, std::memory_order_relaxed);
+    // Publishes the slot: a thread that sees the new count sees its fields.
+    sealed.store(n + 1, std::memory_order_release);
+}
+
+bool BandPipeline::Pending() const
+{
+    // Each band draws the parts in order, so the newest part done on every
+    // band means all are.
+    const uint32_t n = sealed.load(std::memory_order_relaxed);
+    return n != 0 && slots[(n - 1) % kParts].bandsDone.load(std::memory_order_acquire) != tiles;
+}
+
+bool BandPipeline::DrainBand(int tile)
+{
+    if (drawn[tile].load(std::memory_order_relaxed) == sealed.load(std::memory_order_acquire) ||
+        held[tile].exchange(1, std::memory_order_acquire) != 0) {
+        return false;
+    }
+    bool any = false;
+    for (;;) {
+        // Only the holder moves the count on.
+        uint32_t d = drawn[tile].load(std::memory_order_relaxed);
+        for (; d != sealed.load(std::memory_order_acquire); ++d) {
+            Slot& slot = slots[d % kParts];
+            RunTile(*slot.part, slot.target, tile, slot.spanLevel);
+            drawn[tile].store(d + 1, std::memory_order_relaxed);
+            // Release: the drawing thread reuses the slot only after every
+            // band is through reading it.
+            slot.bandsDone.fetch_add(1, std::memory_order_acq_rel);
+            any = true;
+        }
+        // Release: the next holder sees this band's pixels as left here.
+        held[tile].store(0, std::memory_order_release);
+        // A part sealed after the last look, by a thread that then found the
+        // band held, would be left for nobody: look once more.
+        if (d == sealed.load(std::memory_order_acquire) || held[tile].exchange(1, std::memory_order_acquire) != 0) {
+            return any;
+        }
+    }
+}
+
+void BandPipeline::Drain(int ownFirst, int ownCount, int waitMicros)
+{
+    if (tiles == 0) {
+        return;
+    }
+    const int first = std::clamp(ownFirst, 0, tiles);
+    const int last = std::clamp(ownFirst + ownCount, first, tiles);
+    for (;;) {
+        const uint32_t seen = sealed.load(std::memory_order_acquire);
+        bool any = false;
+        for (int tile = first; tile < last; ++tile) {
+            any = DrainBand(tile) || any;
+        }
+        if (!any) {
+            for (int i = 0; i < tiles; ++i) {
+                any = DrainBand(order[i].load(std::memory_order_relaxed)) || any;
+            }
+        }
+        if (!any) {
+            for (int tile = 0; tile < tiles; ++tile) {
+                any = DrainBand(tile) || any;
+            }
+        }
+        if (any) {
+            continue;
+        }
+        if (waitMicros <= 0) {
+            return;
+        }
+        // Recording goes on: the next part is likely a few tens of
+        // microseconds away, cheaper to wait for than to be woken for. A
+        // worker that left now could not come back before the job ends, and
+        // one left behind would draw the rest of the frame alone. After the
+        // first stretch the wait gives the core away between looks, for the
+        // recording thread or anyone else who wants it.
+        const auto start = std::chrono::steady_clock::now();
+        const auto limit = std::chrono::microseconds(waitMicros);
+        const auto spinOnly = std::chrono::microseconds(std::min(waitMicros, 50));
+        for (;;) {
+            for (int i = 0; i < 64; ++i) {
+                if (sealed.load(std::memory_order_relaxed) != seen || closed.load(std::memory_order_relaxed)) {
+                    break;
+                }
+                _mm_pause();
+            }
+            if (sealed.load(std::memory_order_relaxed) != seen) {
+                break;
+            }
+            const auto waited = std::chrono::steady_clock::now() - start;
+            if (closed.load(std::memory_order_acquire) || waited > limit) {
+                return;
+            }
+            if (waited > spinOnly) {
+                std::this_thread::yield();
+            }
+        }
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,87 @@
+#pragma once
+// The parts of a frame that the workers draw while the rest is still
+// recorded. The drawing thread seals what it has recorded so far as a part;
+// each band (tile) then runs the parts in the order they were sealed, the
+// same entries in the same order as if the frame had been recorded whole,
+// so where the frame is cut changes no pixel. Bands do not wait for one
+// another: a band may run part k + 1 while another still runs part k, so
+// the last part begins on every band as soon as that band is through the
+// part before it, not when the whole part before it is done.
+//
+// Threads: Reset, FreePart, HasFreeSlot, Seal, Close and Pending run on the
+// drawing thread only; Drain runs on any thread, on many at once. Reset
+// needs every Drain to have returned.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/gfx/raster.h"
+
+namespace platform {
+
+class BandPipeline {
+public:
+    // Parts sealed and not yet drawn on every band, at most.
+    static constexpr int kParts = 8;
+
+    // Sets the band count; nothing may be in flight.
+    void Reset(int tileCount);
+    int TileCount() const { return tiles; }
+
+    // True when the next part can be sealed: the part sealed kParts before
+    // it is drawn on every band.
+    bool HasFreeSlot() const;
+    // Storage for the next part, cleared, or null without a free slot.
+    RecordedFrame* FreePart();
+    // Hands `part` (the storage FreePart gave, or a frame that stays
+    // untouched until nothing is Pending) to the bands, to be drawn into
+    // `target`. Needs a free slot. The `last` part of a frame sets the
+    // order threads take bands in once their own are done: its busiest
+    // first, so that no thread starts a long band when the rest are about
+    // to finish (sorting at every part would cost the drawing thread more
+    // than it gives).
+    void Seal(const RecordedFrame* part, const Target& target, int spanLevel, bool last);
+    // Draws sealed parts on bands no other thread holds, until none is left
+    // to take: first its own bands, `ownCount` of them from `ownFirst` (a
+    // thread that draws the same bands part after part finds their pixels
+    // in its cache), then the busiest of the rest. With `waitMicros`, waits
+    // that long for another part before it returns, unless Close is called.
+    void Drain(int ownFirst, int ownCount, int waitMicros);
+    // No part comes until the next Seal: drains waiting for one return.
+    void Close() { closed.store(true, std::memory_order_release); }
+    // True while some band has not drawn every sealed part.
+    bool Pending() const;
+
+private:
+    struct Slot {
+        const RecordedFrame* part = nullptr;
+        Target target;
+        int spanLevel = 0;
+        // Bands that have drawn this slot's part; all of them free the slot.
+        std::atomic<int> bandsDone{0};
+    };
+    // Draws every sealed part the band has not drawn; false if there was
+    // none or another thread holds the band.
+    bool DrainBand(int tile);
+
+    int tiles = 0;
+    // Per band: the parts it has drawn (counted as `sealed` counts them),
+    // and whether a thread is drawing it. Packed, so that a look for work
+    // over all bands reads a few cache lines.
+    std::unique_ptr<std::atomic<uint32_t>[]> drawn;
+    std::unique_ptr<std::atomic<uint32_t>[]> held;
+    // The bands, busiest in the last part of the frame before first: the
+    // order drains look in after their own bands. Rewritten at a last seal
+    // while drains may read it; a drain that reads a mix of two orders
+    // still finds every band on its look in plain order.
+    std::unique_ptr<std::atomic<int32_t>[]> order;
+    std::vector<int32_t> sortScratch;
+    Slot slots[kParts];
+    RecordedFrame storage[kParts];
+    // Parts sealed since Reset; part n sits in slot n % kParts.
+    std::atomic<uint32_t> sealed{0};
+    std::atomic<bool> closed{false};
+};
+
+}  // namespace platform

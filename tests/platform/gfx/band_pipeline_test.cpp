@@ -1,0 +1,214 @@
+#include "platform/gfx/band_pipeline.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "platform/gfx/soft_device.h"
+#include "tests/platform/gfx/gfx_test_util.h"
+
+namespace {
+
+using platform::BandPipeline;
+using platform::ClearCmd;
+using platform::RecordedFrame;
+using platform::Target;
+
+constexpr int kW = 37, kH = 45;   // bands of 8 rows, the last one short
+
+struct Fill {
+    int32_t left, top, right, bottom;   // exclusive ends
+    uint32_t color;
+};
+
+// Fills of random rectangles, each its own colour, cut into parts of one
+// to four fills; a later fill covers an earlier one wherever they overlap,
+// so the picture shows the order each band drew them in.
+std::vector<std::vector<Fill>> RandomParts(uint32_t seed, int count)
+{
+    std::mt19937 rng(seed);
+    std::vector<std::vector<Fill>> parts(static_cast<size_t>(count));
+    uint32_t color = 0xFF000001u;
+    for (std::vector<Fill>& part : parts) {
+        const int fills = 1 + static_cast<int>(rng() % 4);
+        for (int i = 0; i < fills; ++i) {
+            Fill f;
+            f.left = static_cast<int32_t>(rng() % kW);
+            f.top = static_cast<int32_t>(rng() % kH);
+            // Small enough that fills from most parts stay in sight.
+            f.right = std::min(kW, f.left + 1 + static_cast<int32_t>(rng() % 12));
+            f.bottom = std::min(kH, f.top + 1 + static_cast<int32_t>(rng() % 20));
+            f.color = color++;
+            part.push_back(f);
+        }
+    }
+    return parts;
+}
+
+void Record(RecordedFrame& part, const std::vector<Fill>& fills)
+{
+    part.Reset(kW, kH);
+    for (const Fill& f : fills) {
+        ClearCmd cmd{f.left, f.top, f.right, f.bottom, platform::ClearTarget, f.color, 1.0f};
+        part.Bin(platform::kBinClear | static_cast<uint32_t>(part.clears.size()), f.left, f.top, f.right - 1,
+                 f.bottom - 1);
+        part.clears.push_back(cmd);
+    }
+}
+
+// Seals the parts as fast as slots free up while `drainers` threads draw
+// them, the sealing thread drawing too whenever the ring is full.
+std::vector<uint32_t> DrawParts(const std::vector<std::vector<Fill>>& parts, int drainers)
+{
+    std::vector<uint32_t> pixels(static_cast<size_t>(kW) * kH, 0);
+    Target target;
+    target.color = pixels.data();
+    target.width = kW;
+    target.height = kH;
+    BandPipeline pipeline;
+    RecordedFrame shape;
+    shape.Reset(kW, kH);
+    pipeline.Reset(shape.tilesX * shape.tilesY);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < drainers; ++i) {
+        threads.emplace_back([&, i] {
+            while (!stop.load()) {
+                pipeline.Drain(i * 2, 2, 100);
+            }
+        });
+    }
+    for (size_t i = 0; i < parts.size(); ++i) {
+        RecordedFrame* part = pipeline.FreePart();
+        while (part == nullptr) {
+            pipeline.Drain(0, 0, 0);
+            part = pipeline.FreePart();
+        }
+        Record(*part, parts[i]);
+        // Now and then the order the threads look in changes under them.
+        pipeline.Seal(part, target, platform::kSpansGeneral, i % 7 == 0);
+    }
+    pipeline.Close();
+    pipeline.Drain(0, 0, 0);
+    stop.store(true);
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    EXPECT_FALSE(pipeline.Pending());
+    return pixels;
+}
+
+TEST(BandPipeline, EachBandDrawsThePartsInTheOrderTheyWereSealed)
+{
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        const std::vector<std::vector<Fill>> parts = RandomParts(seed, 300);
+        // What drawing the fills one after the other gives.
+        std::vector<uint32_t> want(static_cast<size_t>(kW) * kH, 0);
+        for (const std::vector<Fill>& part : parts) {
+            for (const Fill& f : part) {
+                for (int32_t y = f.top; y < f.bottom; ++y) {
+                    for (int32_t x = f.left; x < f.right; ++x) {
+                        want[static_cast<size_t>(y) * kW + x] = f.color;
+                    }
+                }
+            }
+        }
+        // Fills from more parts show than the ring holds (four fills each
+        // at most), so that a part drawn out of turn or lost would show.
+        std::vector<uint32_t> shown;
+        for (const uint32_t p : want) {
+            if (std::find(shown.begin(), shown.end(), p) == shown.end()) {
+                shown.push_back(p);
+            }
+        }
+        EXPECT_GT(shown.size(), 4u * BandPipeline::kParts + 16u);
+        for (const int drainers : {0, 2, 7}) {
+            EXPECT_EQ(DrawParts(parts, drainers), want) << "seed " << seed << ", " << drainers << " threads drawing";
+        }
+    }
+}
+
+TEST(BandPipeline, SlotsFreeOnlyWhenEveryBandHasDrawnTheirPart)
+{
+    BandPipeline pipeline;
+    RecordedFrame frame;
+    frame.Reset(kW, kH);
+    const int tiles = frame.tilesX * frame.tilesY;
+    pipeline.Reset(tiles);
+    std::vector<uint32_t> pixels(static_cast<size_t>(kW) * kH, 0);
+    Target target;
+    target.color = pixels.data();
+    target.width = kW;
+    target.height = kH;
+    EXPECT_FALSE(pipeline.Pending());
+    for (int i = 0; i < BandPipeline::kParts; ++i) {
+        RecordedFrame* part = pipeline.FreePart();
+        ASSERT_NE(part, nullptr) << "part " << i;
+        Record(*part, {{0, 0, kW, kH, 0xFF000000u + static_cast<uint32_t>(i)}});
+        pipeline.Seal(part, target, platform::kSpansGeneral, i == 0);
+        EXPECT_TRUE(pipeline.Pending());
+    }
+    // The ring is full until the oldest part is drawn everywhere.
+    EXPECT_FALSE(pipeline.HasFreeSlot());
+    EXPECT_EQ(pipeline.FreePart(), nullptr);
+    pipeline.Drain(0, 0, 0);
+    EXPECT_FALSE(pipeline.Pending());
+    EXPECT_TRUE(pipeline.HasFreeSlot());
+    EXPECT_EQ(pixels[0], 0xFF000000u + BandPipeline::kParts - 1);
+    EXPECT_EQ(pixels.back(), 0xFF000000u + BandPipeline::kParts - 1);
+}
+
+// Translucent rectangles each big enough to be handed to the workers on its
+// own, blended so that any change of order shows, many times the ring's
+// length per frame.
+std::vector<uint32_t> RenderManyParts(int threads)
+{
+    constexpr int kSize = 64;
+    platform::SoftDevice dev;
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize, threads));
+    dev.SetTextureStageState(0, platform::TssColorOp, platform::TopSelectArg2);
+    dev.SetTextureStageState(0, platform::TssAlphaOp, platform::TopSelectArg2);
+    dev.SetRenderState(platform::RsAlphaBlendEnable, 1);
+    dev.SetRenderState(platform::RsSrcBlend, platform::BlendSrcAlpha);
+    dev.SetRenderState(platform::RsDestBlend, platform::BlendInvSrcAlpha);
+    dev.SetVertexShader(0x44);
+    std::vector<uint32_t> frame;
+    std::mt19937 rng(7);
+    for (int round = 0; round < 2; ++round) {
+        dev.BeginScene();
+        dev.Clear(0, nullptr, platform::ClearTarget, 0xFF102030u, 1.0f, 0);
+        for (int i = 0; i < 200; ++i) {
+            const float x = static_cast<float>(rng() % 40) - 8.0f, y = static_cast<float>(rng() % 40) - 8.0f;
+            const float w = 24.0f + static_cast<float>(rng() % 16), h = 24.0f + static_cast<float>(rng() % 16);
+            const uint32_t color = 0x40000000u + (static_cast<uint32_t>(rng()) & 0xBFFFFFFFu);
+            const gfxtest::ColorVertex v[6] = {{x, y, 0, 1, color},         {x + w, y, 0, 1, color},
+                                               {x, y + h, 0, 1, color},     {x + w, y, 0, 1, color},
+                                               {x + w, y + h, 0, 1, color}, {x, y + h, 0, 1, color}};
+            EXPECT_EQ(dev.DrawPrimitiveUP(platform::PrimTriangleList, 2, v, sizeof(gfxtest::ColorVertex)),
+                      platform::kGfxOk);
+        }
+        dev.EndScene();
+        frame = gfxtest::Frame(dev);
+    }
+    return frame;
+}
+
+TEST(BandPipeline, ManySmallPartsGiveOneThreadsBytesOnAnyThreadCount)
+{
+    const std::vector<uint32_t> one = RenderManyParts(1);
+    size_t changed = 0;
+    for (const uint32_t p : one) {
+        changed += p != 0xFF102030u;
+    }
+    EXPECT_GT(changed, one.size() / 2);
+    for (const int threads : {3, 8}) {
+        EXPECT_EQ(RenderManyParts(threads), one) << threads << " threads";
+    }
+}
+
+}  // namespace
