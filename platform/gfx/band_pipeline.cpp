@@ -20,19 +20,34 @@ void BandPipeline::Reset(int tileCount)
     }
     for (Slot& slot : slots) {
         slot.part = nullptr;
-        slot.bandsDone.store(tiles);
     }
     for (RecordedFrame& part : storage) {
         part.Clear();
     }
     sealed.store(0);
+    leastDrawn = 0;
     closed.store(false);
 }
 
-bool BandPipeline::HasFreeSlot() const
+uint32_t BandPipeline::LeastDrawn()
 {
-    const Slot& slot = slots[sealed.load(std::memory_order_relaxed) % kParts];
-    return tiles > 0 && slot.bandsDone.load(std::memory_order_acquire) == tiles;
+    // Counts are compared by how far each is behind `sealed`, which no
+    // band passes, so that they may wrap.
+    const uint32_t n = sealed.load(std::memory_order_relaxed);
+    uint32_t behind = 0;
+    for (int t = 0; t < tiles; ++t) {
+        // Acquire: a band counted as through a part is done reading it.
+        behind = std::max(behind, n - drawn[t].load(std::memory_order_acquire));
+    }
+    leastDrawn = n - behind;
+    return leastDrawn;
+}
+
+bool BandPipeline::HasFreeSlot()
+{
+    // The next part's slot held part n - kParts.
+    const uint32_t n = sealed.load(std::memory_order_relaxed);
+    return tiles > 0 && (n - leastDrawn < kParts || n - LeastDrawn() < kParts);
 }
 
 RecordedFrame* BandPipeline::FreePart()
@@ -64,18 +79,14 @@ void BandPipeline::Seal(const RecordedFrame* part, const Target& target, int spa
     slot.part = part;
     slot.target = target;
     slot.spanLevel = spanLevel;
-    slot.bandsDone.store(0, std::memory_order_relaxed);
     closed.store(false, std::memory_order_relaxed);
     // Publishes the slot: a thread that sees the new count sees its fields.
     sealed.store(n + 1, std::memory_order_release);
 }
 
-bool BandPipeline::Pending() const
+bool BandPipeline::Pending()
 {
-    // Each band draws the parts in order, so the newest part done on every
-    // band means all are.
-    const uint32_t n = sealed.load(std::memory_order_relaxed);
-    return n != 0 && slots[(n - 1) % kParts].bandsDone.load(std::memory_order_acquire) != tiles;
+    return tiles > 0 && LeastDrawn() != sealed.load(std::memory_order_relaxed);
 }
 
 bool BandPipeline::DrainBand(int tile)
@@ -89,15 +100,14 @@ bool BandPipeline::DrainBand(int tile)
         // Only the holder moves the count on.
         uint32_t d = drawn[tile].load(std::memory_order_relaxed);
         for (; d != sealed.load(std::memory_order_acquire); ++d) {
-            Slot& slot = slots[d % kParts];
+            const Slot& slot = slots[d % kParts];
             RunTile(*slot.part, slot.target, tile, slot.spanLevel);
-            drawn[tile].store(d + 1, std::memory_order_relaxed);
-            // Release: the drawing thread reuses the slot only after every
-            // band is through reading it.
-            slot.bandsDone.fetch_add(1, std::memory_order_acq_rel);
             any = true;
         }
-        // Release: the next holder sees this band's pixels as left here.
+        // Release: the drawing thread reuses a slot only after every band
+        // is through reading it, and the next holder sees this band's
+        // pixels as left here.
+        drawn[tile].store(d, std::memory_order_release);
         held[tile].store(0, std::memory_order_release);
         // A part sealed after the last look, by a thread that then found the
         // band held, would be left for nobody: look once more.

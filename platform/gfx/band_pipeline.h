@@ -31,7 +31,7 @@ public:
 
     // True when the next part can be sealed: the part sealed kParts before
     // it is drawn on every band.
-    bool HasFreeSlot() const;
+    bool HasFreeSlot();
     // Storage for the next part, cleared, or null without a free slot.
     RecordedFrame* FreePart();
     // Hands `part` (the storage FreePart gave, or a frame that stays
@@ -51,24 +51,26 @@ public:
     // No part comes until the next Seal: drains waiting for one return.
     void Close() { closed.store(true, std::memory_order_release); }
     // True while some band has not drawn every sealed part.
-    bool Pending() const;
+    bool Pending();
 
 private:
     struct Slot {
         const RecordedFrame* part = nullptr;
         Target target;
         int spanLevel = 0;
-        // Bands that have drawn this slot's part; all of them free the slot.
-        std::atomic<int> bandsDone{0};
     };
     // Draws every sealed part the band has not drawn; false if there was
     // none or another thread holds the band.
     bool DrainBand(int tile);
+    // Parts drawn on every band, looked up afresh.
+    uint32_t LeastDrawn();
 
     int tiles = 0;
-    // Per band: the parts it has drawn (counted as `sealed` counts them),
-    // and whether a thread is drawing it. Packed, so that a look for work
-    // over all bands reads a few cache lines.
+    // Per band: the parts it has drawn (counted as `sealed` counts them,
+    // moved on when its holder lets go of it), and whether a thread is
+    // drawing it. Packed, so that a look for work over all bands reads a few
+    // cache lines; a band's holder writes them once for all the parts it
+    // draws in a row, not once a part.
     std::unique_ptr<std::atomic<uint32_t>[]> drawn;
     std::unique_ptr<std::atomic<uint32_t>[]> held;
     // The bands, busiest in the last part of the frame before first: the
@@ -81,6 +83,8 @@ private:
     RecordedFrame storage[kParts];
     // Parts sealed since Reset; part n sits in slot n % kParts.
     std::atomic<uint32_t> sealed{0};
+    // What LeastDrawn gave last (drawing thread only).
+    uint32_t leastDrawn = 0;
     std::atomic<bool> closed{false};
 };
 

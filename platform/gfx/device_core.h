@@ -147,7 +147,7 @@ struct DeviceCore {
     // index this returns.
     uint32_t HandOffDuringDraw(uint32_t state);
     // True when HandOff would hand the frame so far to the workers.
-    bool WorthHandingOff() const;
+    bool WorthHandingOff();
     // Puts the workers to drawing the handed-off parts, unless they are at it.
     void WakeDrawers();
     // Draws every handed-off part, the drawing thread too, and returns when

@@ -247,7 +247,7 @@ void DeviceCore::WakeDrawers()
     pool.Start(pool.GetThreadCount() - 1, drainTask);
 }
 
-bool DeviceCore::WorthHandingOff() const
+bool DeviceCore::WorthHandingOff()
 {
     // An eighth of the target's pixels is worth waking the workers for.
     const uint64_t worth = static_cast<uint64_t>(params.width) * static_cast<uint64_t>(params.height) / 8;
