@@ -280,8 +280,17 @@ struct EvenQuad {
 // a state with no pixel shader whose stages read one coordinate set at most,
 // and corners within the guard band as SetupRectangle's: the same answer,
 // and the same primitive and planes when it records one.
+// memo, when given, keeps what SelectFastSpan chose for the quads of one
+// draw (whose state does not change) by colours and filtering.
+struct QuadSpanMemo {
+    bool valid = false;
+    uint32_t diffuse = 0, specular = 0;
+    uint8_t linearStages = 0;
+    uint8_t fastSpan = 0;
+    uint32_t fastColor = 0;
+};
 bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
-                   const ClipBox& box);
+                   const ClipBox& box, QuadSpanMemo* memo = nullptr);
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
                bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);

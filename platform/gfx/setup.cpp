@@ -507,7 +507,7 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
 }
 
 bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
-                   const ClipBox& box)
+                   const ClipBox& box, QuadSpanMemo* memo)
 {
     // Step for step what SetupRectangle and then SetupTriangleOrRect do with
     // a rectangle: the colours being even leaves out their planes, and only
@@ -590,8 +590,19 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
                                  static_cast<double>(v[1]->v) * scale[1], x2, y2,
                                  static_cast<double>(v[2]->v) * scale[1], invDet));
     }
-    pr.linearStages = LinearStages(ps, pr, kept.data() + base, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
-    pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
+    // Not foreshortened: the footprint is the same everywhere, and no
+    // centre is needed.
+    pr.linearStages = LinearStages(ps, pr, kept.data() + base, 0.0, 0.0);
+    if (memo != nullptr && memo->valid && memo->diffuse == quad.diffuse && memo->specular == quad.specular &&
+        memo->linearStages == pr.linearStages) {
+        pr.fastSpan = memo->fastSpan;
+        pr.fastColor = memo->fastColor;
+    } else {
+        pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
+        if (memo != nullptr) {
+            *memo = QuadSpanMemo{true, quad.diffuse, quad.specular, pr.linearStages, pr.fastSpan, pr.fastColor};
+        }
+    }
     BinLast(frame, pr);
     return true;
 }

@@ -806,6 +806,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(qe)));
             return _mm_movemask_epi8(_mm_and_si128(head, tail)) == 0xFFFF;
         };
+        QuadSpanMemo spanMemo;
         auto evenQuad = [&](uint32_t i) {
             const uint8_t* p[6];
             if (indexData == nullptr) {
@@ -865,7 +866,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                     q.specular = specular;
                 }
             }
-            return SetupEvenQuad(dc.frame, state, q, cull, flat, box);
+            return SetupEvenQuad(dc.frame, state, q, cull, flat, box, &spanMemo);
         };
         for (uint32_t i = 0; i < primitiveCount; ++i) {
             if ((i & 31) == 0 && i != 0) {
