@@ -840,55 +840,55 @@ inline void RunRows(const RowRun& run, const RowBound* lefts, const RowBound* ri
 // by lane the arithmetic is RunRows': with m = -1 where the remainder went
 // below 0, a left edge's bound moves by dq - m, and a right edge's (whose
 // remainder steps by dr - d) by dq + m + 1, which is dq - (m ^ -1).
+// One value of each edge in RunRowsWide's lanes (lefts, then rights, then
+// zeros), built from the edges' own fields: never a vector load of values
+// just stored one by one, which would wait for the stores to land.
+template <int L, int R, typename Field>
+__attribute__((target("avx2"))) inline __m256i EdgeLanes(const RowBound* lefts, const RowBound* rights, Field field)
+{
+    int64_t v[4] = {0, 0, 0, 0};
+    for (int i = 0; i < L + R; ++i) {
+        v[i] = i < L ? field(lefts[i], false) : field(rights[i - L], true);
+    }
+    return _mm256_setr_epi64x(v[0], v[1], v[2], v[3]);
+}
+
 template <int L, int R>
 __attribute__((target("avx2"))) void RunRowsWide(const RowRun& run, const RowBound* lefts, const RowBound* rights,
-                                                 int32_t from, int32_t to, int nl = L, int nr = R)
+                                                 int32_t from, int32_t to)
 {
-    alignas(32) int64_t q0[4] = {}, r0[4] = {}, step[4] = {}, d[4] = {}, dq[4] = {}, side[4] = {};
-    for (int i = 0; i < nl; ++i) {
-        q0[i] = lefts[i].q;
-        r0[i] = lefts[i].r;
-        step[i] = -lefts[i].dr;
-        d[i] = lefts[i].d;
-        dq[i] = lefts[i].dq;
-    }
-    for (int i = 0; i < nr; ++i) {
-        q0[nl + i] = rights[i].q;
-        r0[nl + i] = rights[i].r;
-        step[nl + i] = rights[i].dr - rights[i].d;
-        d[nl + i] = rights[i].d;
-        dq[nl + i] = rights[i].dq;
-        side[nl + i] = -1;
-    }
-    __m256i q = _mm256_load_si256(reinterpret_cast<const __m256i*>(q0));
-    __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(r0));
-    const __m256i vStep = _mm256_load_si256(reinterpret_cast<const __m256i*>(step));
-    const __m256i vD = _mm256_load_si256(reinterpret_cast<const __m256i*>(d));
-    const __m256i vDq = _mm256_load_si256(reinterpret_cast<const __m256i*>(dq));
-    const __m256i vSide = _mm256_load_si256(reinterpret_cast<const __m256i*>(side));
+    static_assert(L >= 1 && R >= 1 && L + R <= 4);
+    __m256i q = EdgeLanes<L, R>(lefts, rights, [](const RowBound& b, bool) { return b.q; });
+    __m256i r = EdgeLanes<L, R>(lefts, rights, [](const RowBound& b, bool) { return b.r; });
+    const __m256i vStep =
+        EdgeLanes<L, R>(lefts, rights, [](const RowBound& b, bool right) { return right ? b.dr - b.d : -b.dr; });
+    const __m256i vD = EdgeLanes<L, R>(lefts, rights, [](const RowBound& b, bool) { return b.d; });
+    const __m256i vDq = EdgeLanes<L, R>(lefts, rights, [](const RowBound& b, bool) { return b.dq; });
+    const __m256i vSide =
+        EdgeLanes<L, R>(lefts, rights, [](const RowBound&, bool right) { return right ? int64_t{-1} : int64_t{0}; });
     const __m256i zero = _mm256_setzero_si256();
-    alignas(32) int64_t bounds[kBandRows][4];
     int32_t lo[kBandRows], hi[kBandRows];
     for (int32_t first = from; first <= to; first += kBandRows) {
         const int32_t count = std::min<int32_t>(kBandRows, to - first + 1);
         for (int32_t k = 0; k < count; ++k) {
-            _mm256_store_si256(reinterpret_cast<__m256i*>(bounds[k]), q);
-            r = _mm256_add_epi64(r, vStep);
-            const __m256i m = _mm256_cmpgt_epi64(zero, r);
-            r = _mm256_add_epi64(r, _mm256_and_si256(vD, m));
-            q = _mm256_sub_epi64(_mm256_add_epi64(q, vDq), _mm256_xor_si256(m, vSide));
-        }
-        for (int32_t k = 0; k < count; ++k) {
+            // This row's bounds, taken from the lanes in registers.
+            const __m128i q01 = _mm256_castsi256_si128(q), q23 = _mm256_extracti128_si256(q, 1);
+            const int64_t lane[4] = {_mm_cvtsi128_si64(q01), _mm_extract_epi64(q01, 1), _mm_cvtsi128_si64(q23),
+                                     _mm_extract_epi64(q23, 1)};
             int64_t l = run.left, h = run.right;
-            for (int i = 0; i < L && i < nl; ++i) {
-                l = std::max(l, bounds[k][i]);
+            for (int i = 0; i < L; ++i) {
+                l = std::max(l, lane[i]);
             }
-            for (int i = 0; i < R && i < nr; ++i) {
-                h = std::min(h, bounds[k][nl + i]);
+            for (int i = L; i < L + R; ++i) {
+                h = std::min(h, lane[i]);
             }
             const bool empty = l > h;
             lo[k] = empty ? 1 : static_cast<int32_t>(l);
             hi[k] = empty ? 0 : static_cast<int32_t>(h);
+            r = _mm256_add_epi64(r, vStep);
+            const __m256i m = _mm256_cmpgt_epi64(zero, r);
+            r = _mm256_add_epi64(r, _mm256_and_si256(vD, m));
+            q = _mm256_sub_epi64(_mm256_add_epi64(q, vDq), _mm256_xor_si256(m, vSide));
         }
         EmitRows(run, first, count, lo, hi);
     }
@@ -1155,6 +1155,21 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
     for (size_t entryIndex = 0; entryIndex < bin.size(); ++entryIndex) {
         const uint32_t entry = bin[entryIndex];
         const uint32_t index = entry & kBinIndexMask;
+        // Primitives and their planes are read from all over the frame's
+        // arrays: ask for the ones two entries on, and for the planes of
+        // the next, while this one runs.
+        if (entryIndex + 2 < bin.size() && (bin[entryIndex + 2] & ~kBinIndexMask) == kBinPrim) {
+            const Prim* ahead = frame.prims.data() + (bin[entryIndex + 2] & kBinIndexMask);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 64);
+            __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 128);
+        }
+        if (entryIndex + 1 < bin.size() && (bin[entryIndex + 1] & ~kBinIndexMask) == kBinPrim) {
+            const Plane* next = frame.planes.data() + frame.prims[bin[entryIndex + 1] & kBinIndexMask].planeBase;
+            __builtin_prefetch(next);
+            __builtin_prefetch(reinterpret_cast<const char*>(next) + 64);
+            __builtin_prefetch(reinterpret_cast<const char*>(next) + 128);
+        }
         switch (entry & ~kBinIndexMask) {
         case kBinClear: {
             const ClearCmd& cl = frame.clears[index];
