@@ -430,6 +430,30 @@ ORVA_WIDE inline void LoadQuads8(const uint32_t* above, const uint32_t* below, _
     *c11 = High32(d, e);
 }
 
+// Eight pixels' foreshortened coordinates, pixels 0, 1, 4, 5 at xLo and
+// 2, 3, 6, 7 at xHi.
+template <bool Bilinear>
+ORVA_WIDE inline Coords PerspCoords(const WidePrep& w, __m256d sRow, __m256d tRow, __m256d qRow, __m256d xLo,
+                                    __m256d xHi)
+{
+    const __m256d wLo = _mm256_div_pd(w.one, PlaneAt(w.qA, w.qDx, qRow, xLo));
+    const __m256d wHi = _mm256_div_pd(w.one, PlaneAt(w.qA, w.qDx, qRow, xHi));
+    const __m256d s0 = _mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRow, xLo), wLo);
+    const __m256d s1 = _mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRow, xHi), wHi);
+    const __m256d t0 = _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRow, xLo), wLo);
+    const __m256d t1 = _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRow, xHi), wHi);
+    Coords k;
+    k.f = k.g = _mm256_setzero_si256();
+    if constexpr (Bilinear) {
+        FixedBilinear(s0, s1, w.sLo, w.sHi, w, &k.i, &k.f);
+        FixedBilinear(t0, t1, w.tLo, w.tHi, w, &k.j, &k.g);
+    } else {
+        FixedParts(s0, s1, false, &k.i, &k.f);
+        FixedParts(t0, t1, false, &k.j, &k.g);
+    }
+    return k;
+}
+
 // One row of a band: pixels x0 to x1 of row py.
 template <bool Persp, bool Bilinear, int Blend, int ZTest>
 ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c, const WidePrep& w, bool drawColor,
@@ -481,8 +505,13 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
         tA23 = _mm256_add_epi64(t0, w.tOff23);
     }
 
+    // The next group's foreshortened coordinates, when ready.
+    Coords next{};
+    bool ready = false;
     for (int32_t px = x0; px <= x1; px += 8) {
         const bool whole = px <= lastWhole;
+        const bool wasReady = ready;
+        ready = false;
         const __m256i inSpan = _mm256_cmpgt_epi32(remaining, iota);
         remaining = _mm256_sub_epi32(remaining, w.eightLanes);
         __m256i live = inSpan;
@@ -521,19 +550,14 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
         }
         Coords k;
         if constexpr (Persp) {
-            const __m256d wLo = _mm256_div_pd(w.one, PlaneAt(w.qA, w.qDx, qRowT, gxLo));
-            const __m256d wHi = _mm256_div_pd(w.one, PlaneAt(w.qA, w.qDx, qRowT, gxHi));
-            const __m256d s0 = _mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxLo), wLo);
-            const __m256d s1 = _mm256_mul_pd(PlaneAt(w.sA, w.sDx, sRowT, gxHi), wHi);
-            const __m256d t0 = _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxLo), wLo);
-            const __m256d t1 = _mm256_mul_pd(PlaneAt(w.tA, w.tDx, tRowT, gxHi), wHi);
-            k.f = k.g = _mm256_setzero_si256();
-            if constexpr (Bilinear) {
-                FixedBilinear(s0, s1, w.sLo, w.sHi, w, &k.i, &k.f);
-                FixedBilinear(t0, t1, w.tLo, w.tHi, w, &k.j, &k.g);
-            } else {
-                FixedParts(s0, s1, false, &k.i, &k.f);
-                FixedParts(t0, t1, false, &k.j, &k.g);
+            // A visible group works out the next group's coordinates
+            // before it reads its own texels, so the division's latency and
+            // the address arithmetic after it overlap this group's loads and
+            // filter; a hidden group after it just leaves them unused.
+            k = wasReady ? next : PerspCoords<Bilinear>(w, sRowT, tRowT, qRowT, gxLo, gxHi);
+            if (px + 8 <= x1) {
+                next = PerspCoords<Bilinear>(w, sRowT, tRowT, qRowT, xLo, xHi);
+                ready = true;
             }
         } else {
             (void)sRowT;
