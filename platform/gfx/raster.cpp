@@ -771,17 +771,7 @@ inline void EmitRows(const RowRun& run, int32_t from, int32_t count, const int32
         run.rows(*run.c, *run.target, from, count, lo, hi);
         return;
     }
-    SpanCtx& c = *run.c;
-    const Target& target = *run.target;
-    for (int32_t k = 0; k < count; ++k) {
-        if (lo[k] > hi[k]) {
-            continue;
-        }
-        const int32_t py = from + k;
-        c.colorRow = target.color + static_cast<size_t>(py) * target.width;
-        c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
-        run.fn(c, py, lo[k], hi[k]);
-    }
+    SpanRowByRow(run.fn, *run.c, *run.target, from, count, lo, hi);
 }
 
 // Rows from..to of a triangle bounded by L left and R right sloped edges

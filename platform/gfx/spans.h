@@ -65,6 +65,21 @@ using RowsFn = void (*)(SpanCtx& c, const Target& target, int32_t py0, int32_t c
 // processors that have it, a band at a time.
 extern const RowsFn kSampledRowsWide[kSampledSpanCount];
 
+// A band's rows through a span function that takes one row a call.
+inline void SpanRowByRow(SpanFn fn, SpanCtx& c, const Target& target, int32_t py0, int32_t count, const int32_t* lo,
+                         const int32_t* hi)
+{
+    for (int32_t k = 0; k < count; ++k) {
+        if (lo[k] > hi[k]) {
+            continue;
+        }
+        const int32_t py = py0 + k;
+        c.colorRow = target.color + static_cast<size_t>(py) * target.width;
+        c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
+        fn(c, py, lo[k], hi[k]);
+    }
+}
+
 enum FastBlend { FastOpaque = 0, FastAlpha = 1, FastAdd = 2 };
 
 inline __m128i Div255x16(__m128i v)   // v holds x + 127 for x <= 65025

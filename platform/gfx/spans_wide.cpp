@@ -690,16 +690,8 @@ ORVA_WIDE void RowsWide(SpanCtx& c, const Target& target, int32_t py0, int32_t c
     }
     const WidePrep& w = *std::launder(reinterpret_cast<const WidePrep*>(c.scratch));
     if (w.narrow) {
-        const SpanFn narrow = kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase];
-        for (int32_t k = 0; k < count; ++k) {
-            if (lo[k] > hi[k]) {
-                continue;
-            }
-            const int32_t py = py0 + k;
-            c.colorRow = target.color + static_cast<size_t>(py) * target.width;
-            c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
-            narrow(c, py, lo[k], hi[k]);
-        }
+        SpanRowByRow(kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase], c, target, py0, count,
+                     lo, hi);
     } else if (!c.ps->zTest || target.depth == nullptr) {
         RowsWideOf<Persp, Bilinear, Blend, kNoDepth>(c, w, target, py0, count, lo, hi);
     } else if (w.zFunc == CmpLessEqual) {
