@@ -22,13 +22,8 @@ namespace platform {
 
 class BandPipeline {
 public:
-    // Parts sealed and not yet drawn on every band, at most. A frame of
-    // many small sprites is handed off in thirty or more parts; when the
-    // ring is full the drawing thread records on into the frame's last
-    // part, so with a short ring a heavy run of sprites near the end,
-    // which the workers fall behind on, all lands in the last part and is
-    // drawn only after recording ends.
-    static constexpr int kParts = 32;
+    // Parts sealed and not yet drawn on every band, at most.
+    static constexpr int kParts = 8;
 
     // Sets the band count; nothing may be in flight.
     void Reset(int tileCount);

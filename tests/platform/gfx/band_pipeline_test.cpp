@@ -41,8 +41,8 @@ std::vector<std::vector<Fill>> RandomParts(uint32_t seed, int count)
             f.left = static_cast<int32_t>(rng() % kW);
             f.top = static_cast<int32_t>(rng() % kH);
             // Small enough that fills from most parts stay in sight.
-            f.right = std::min(kW, f.left + 1 + static_cast<int32_t>(rng() % 6));
-            f.bottom = std::min(kH, f.top + 1 + static_cast<int32_t>(rng() % 10));
+            f.right = std::min(kW, f.left + 1 + static_cast<int32_t>(rng() % 12));
+            f.bottom = std::min(kH, f.top + 1 + static_cast<int32_t>(rng() % 20));
             f.color = color++;
             part.push_back(f);
         }
@@ -106,7 +106,7 @@ std::vector<uint32_t> DrawParts(const std::vector<std::vector<Fill>>& parts, int
 TEST(BandPipeline, EachBandDrawsThePartsInTheOrderTheyWereSealed)
 {
     for (uint32_t seed = 1; seed <= 3; ++seed) {
-        const std::vector<std::vector<Fill>> parts = RandomParts(seed, 800);
+        const std::vector<std::vector<Fill>> parts = RandomParts(seed, 300);
         // What drawing the fills one after the other gives.
         std::vector<uint32_t> want(static_cast<size_t>(kW) * kH, 0);
         for (const std::vector<Fill>& part : parts) {
