@@ -190,7 +190,17 @@ struct RecordedFrame {
 
 inline void RecordedFrame::Bin(uint32_t entry, int32_t minX, int32_t minY, int32_t maxX, int32_t maxY)
 {
-    const int32_t ty0 = minY / tileHeight, ty1 = maxY / tileHeight;
+    // Rows of tiles by a shift when their height is a power of two (a
+    // division per end costs more than the rest of the binning).
+    int32_t ty0, ty1;
+    if (tileHeight > 0 && (tileHeight & (tileHeight - 1)) == 0 && minY >= 0) {
+        const int shift = __builtin_ctz(static_cast<uint32_t>(tileHeight));
+        ty0 = minY >> shift;
+        ty1 = maxY >> shift;
+    } else {
+        ty0 = minY / tileHeight;
+        ty1 = maxY / tileHeight;
+    }
     std::vector<uint32_t>* row = bins.data() + static_cast<size_t>(ty0) * tilesX;
     if (tilesX == 1) {
         // Tiles as wide as the target: one bin per row of tiles, in a row.
@@ -257,6 +267,10 @@ struct ClipBox {
 // is dropped when culled, empty or outside the box.
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
                    const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box);
+struct QuadSpanMemo;
+// The same, with a memo kept over the triangles of one draw (see below).
+void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
+                   const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box, QuadSpanMemo* memo);
 // Two triangles (a, b, c) and (c, d, a) that make an axis-aligned rectangle
 // with attributes that change linearly across it: one primitive with four
 // edges that covers exactly the pixels the two triangles would. False when
@@ -284,10 +298,14 @@ struct EvenQuad {
 // draw (whose state does not change) by colours and filtering.
 struct QuadSpanMemo {
     bool valid = false;
+    bool perspective = false;
     uint32_t diffuse = 0, specular = 0;
     uint8_t linearStages = 0;
     uint8_t fastSpan = 0;
     uint32_t fastColor = 0;
+    // The stages' filtering when no stage chooses it by the footprint (both
+    // filters alike or no texture): 0 .. 15; -1 when one does; -2 unknown.
+    int8_t stateLinear = -2;
 };
 bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
                    const ClipBox& box, QuadSpanMemo* memo = nullptr);

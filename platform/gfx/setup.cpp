@@ -280,12 +280,127 @@ void Finish(RecordedFrame& frame, Prim& pr, const Plane* planes, int stageCount)
 
 namespace {
 
+// The filtering of a state's stages when none chooses it by the footprint
+// (both filters alike, or no texture): what LinearStages gives for any
+// primitive then; -1 when a stage does choose.
+int8_t StateLinear(const PixelState& ps)
+{
+    uint8_t mask = 0;
+    for (int s = 0; s < ps.stageCount; ++s) {
+        const StageSnap& st = ps.stage[s];
+        if (st.tex.texels == nullptr) {
+            continue;
+        }
+        if (st.magFilter != st.minFilter) {
+            return -1;
+        }
+        mask |= static_cast<uint8_t>((st.magFilter >= FilterLinear ? 1u : 0u) << s);
+    }
+    return static_cast<int8_t>(mask);
+}
+
+// LinearStages through the memo of a draw: the state's own answer when the
+// footprint does not matter.
+inline uint8_t MemoLinearStages(const PixelState& ps, const Prim& pr, const Plane* planes, double cx, double cy,
+                                QuadSpanMemo* memo)
+{
+    if (memo == nullptr) {
+        return LinearStages(ps, pr, planes, cx, cy);
+    }
+    if (memo->stateLinear == -2) {
+        memo->stateLinear = StateLinear(ps);
+    }
+    return memo->stateLinear >= 0 ? static_cast<uint8_t>(memo->stateLinear) : LinearStages(ps, pr, planes, cx, cy);
+}
+
+// SelectFastSpan for an evenly coloured primitive of a draw: what it chose
+// for the last one with the same colours, filtering and foreshortening, as
+// the state does not change within the draw.
+inline void MemoFastSpan(const PixelState& ps, Prim& pr, QuadSpanMemo* memo)
+{
+    if (memo != nullptr && memo->valid && memo->diffuse == pr.flatDiffuse && memo->specular == pr.flatSpecular &&
+        memo->linearStages == pr.linearStages && memo->perspective == pr.perspective) {
+        pr.fastSpan = memo->fastSpan;
+        pr.fastColor = memo->fastColor;
+        return;
+    }
+    pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
+    if (memo != nullptr) {
+        memo->valid = true;
+        memo->perspective = pr.perspective;
+        memo->diffuse = pr.flatDiffuse;
+        memo->specular = pr.flatSpecular;
+        memo->linearStages = pr.linearStages;
+        memo->fastSpan = pr.fastSpan;
+        memo->fastColor = pr.fastColor;
+    }
+}
+
+// A triangle's coverage in pr: its kind, state, pixel box and edges (p in
+// the order of set-up, clockwise), or a rectangle's four edges.
+inline void Cover(Prim& pr, uint32_t stateIndex, const Snapped* p, const int64_t* rect, int32_t minX, int32_t minY,
+                  int32_t maxX, int32_t maxY)
+{
+    pr.kind = KindTriangle;
+    pr.state = stateIndex;
+    pr.minX = minX;
+    pr.maxX = maxX;
+    pr.minY = minY;
+    pr.maxY = maxY;
+    if (rect != nullptr) {
+        const int64_t l = rect[0], t = rect[1], r = rect[2], b = rect[3];
+        pr.edgeCount = 4;
+        const int64_t ea[4] = {256, -256, 0, 0}, eb[4] = {0, 0, 256, -256}, ec[4] = {-l, r - 1, -t, b - 1};
+        for (int e = 0; e < 4; ++e) {
+            pr.ea[e] = ea[e];
+            pr.eb[e] = eb[e];
+            pr.ec[e] = ec[e];
+        }
+        return;
+    }
+    for (int e = 0; e < 3; ++e) {
+        const Snapped& a = p[e];
+        const Snapped& b = p[e == 2 ? 0 : e + 1];
+        const int64_t dx = b.x - a.x, dy = b.y - a.y;
+        // E(P) = dx * (Py - ay) - dy * (Px - ax) with P = 256 * pixel.
+        pr.ea[e] = -dy * 256;
+        pr.eb[e] = dx * 256;
+        // Top edges run right (interior below), left edges run up.
+        const bool topLeft = dy < 0 || (dy == 0 && dx > 0);
+        pr.ec[e] = -dx * a.y + dy * a.x - (topLeft ? 0 : 1);
+    }
+}
+
+// The rest of a pixel shader's triangle: its planes (FinishShaded) from the
+// corners a, b, c in set-up order.
+[[gnu::noinline]] void FinishShadedTriangle(RecordedFrame& frame, Prim& pr, const PixelShaderSnap& snap,
+                                            const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
+                                            const ScreenVertex& first, const Snapped* p, bool flat)
+{
+    const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
+    const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
+    const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
+    const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
+    pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
+    pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
+    const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
+    Plane shaded[kShaderPlaneCount];
+    shaded[SlotZ] = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, invDet);
+    shaded[SlotQ] = pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, invDet) : Constant(a.rhw);
+    FinishShaded(frame, pr, snap, shaded, first, flat, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0,
+                 [&](auto attribute) {
+                     return PlaneFrom(x0, y0, attribute(a) * qa, x1, y1, attribute(b) * qb, x2, y2, attribute(c) * qc,
+                                      invDet);
+                 });
+}
+
 // Set-up of a triangle; with rect non-null, the rectangle whose half it is
 // (its 1/256-pixel left, top, right, bottom) gives the coverage instead.
-// snapped, when non-null, holds the corners already snapped.
+// snapped, when non-null, holds the corners already snapped. memo, when
+// given, is kept over the primitives of one draw.
 void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
                          const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box,
-                         const int64_t* rect, const Snapped* snapped)
+                         const int64_t* rect, const Snapped* snapped, QuadSpanMemo* memo)
 {
     const ScreenVertex* v[3] = {&v0in, &v1in, &v2in};
     Snapped p[3];
@@ -330,66 +445,28 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
         return;
     }
     const PixelState& ps = frame.states[stateIndex];
-    // The primitive is made where it is kept, but for a pixel shader's,
-    // which FinishShaded adds.
-    std::optional<Prim> shaderPrim;
-    Prim& pr = ps.shader != nullptr ? shaderPrim.emplace() : NewPrim(frame);
-    pr.kind = KindTriangle;
-    pr.state = stateIndex;
-    pr.minX = minX;
-    pr.maxX = maxX;
-    pr.minY = minY;
-    pr.maxY = maxY;
-    if (rect != nullptr) {
-        const int64_t l = rect[0], t = rect[1], r = rect[2], b = rect[3];
-        pr.edgeCount = 4;
-        const int64_t ea[4] = {256, -256, 0, 0}, eb[4] = {0, 0, 256, -256}, ec[4] = {-l, r - 1, -t, b - 1};
-        for (int e = 0; e < 4; ++e) {
-            pr.ea[e] = ea[e];
-            pr.eb[e] = eb[e];
-            pr.ec[e] = ec[e];
-        }
-    }
-    for (int e = 0; e < 3 && rect == nullptr; ++e) {
-        const Snapped& a = p[e];
-        const Snapped& b = p[e == 2 ? 0 : e + 1];
-        const int64_t dx = b.x - a.x, dy = b.y - a.y;
-        // E(P) = dx * (Py - ay) - dy * (Px - ax) with P = 256 * pixel.
-        pr.ea[e] = -dy * 256;
-        pr.eb[e] = dx * 256;
-        pr.ec[e] = -dx * a.y + dy * a.x;
-        // Top edges run right (interior below), left edges run up.
-        const bool topLeft = dy < 0 || (dy == 0 && dx > 0);
-        if (!topLeft) {
-            pr.ec[e] -= 1;
-        }
-    }
     const ScreenVertex& a = *v[0];
     const ScreenVertex& b = *v[1];
     const ScreenVertex& c = *v[2];
+    // Flat shading takes the colours of the first vertex as given.
+    const ScreenVertex& first = v0in;
+    if (ps.shader != nullptr) {
+        // FinishShaded adds the primitive.
+        Prim pr;
+        Cover(pr, stateIndex, p, rect, minX, minY, maxX, maxY);
+        FinishShadedTriangle(frame, pr, *ps.shader, a, b, c, first, p, flat);
+        return;
+    }
+    // The primitive is made where it is kept.
+    Prim& pr = NewPrim(frame);
+    Cover(pr, stateIndex, p, rect, minX, minY, maxX, maxY);
     const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
     const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
     const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
     const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
-    const Plane zPlane = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, invDet);
     pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
-    const Plane qPlane =
-        pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, invDet) : Constant(a.rhw);
-    // Flat shading takes the colours of the first vertex as given.
-    const ScreenVertex& first = v0in;
     pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
     const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
-    if (ps.shader != nullptr) {
-        Plane shaded[kShaderPlaneCount];
-        shaded[SlotZ] = zPlane;
-        shaded[SlotQ] = qPlane;
-        FinishShaded(frame, pr, *ps.shader, shaded, first, flat, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0,
-                     [&](auto attribute) {
-                         return PlaneFrom(x0, y0, attribute(a) * qa, x1, y1, attribute(b) * qb, x2, y2,
-                                          attribute(c) * qc, invDet);
-                     });
-        return;
-    }
     pr.flatDiffuse = PackColor(first.color);
     pr.flatSpecular = PackColor(first.spec);
     // The planes too go straight where they are kept, in slot order: colour
@@ -397,8 +474,8 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     std::vector<Plane>& kept = frame.planes;
     const size_t base = kept.size();
     pr.planeBase = static_cast<uint32_t>(base);
-    kept.push_back(zPlane);
-    kept.push_back(qPlane);
+    kept.push_back(PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, invDet));
+    kept.push_back(pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, invDet) : Constant(a.rhw));
     // The stages' scales and coordinate sets are read once per stage, not
     // per plane; each value is the one Attribute gives, times q.
     for (int s = 0; s < ps.stageCount; ++s) {
@@ -421,8 +498,12 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
         }
     }
     const Plane* const planes = kept.data() + base;
-    pr.linearStages = LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
-    pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
+    pr.linearStages = MemoLinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0, memo);
+    if (pr.flatColor) {
+        MemoFastSpan(ps, pr, memo);
+    } else {
+        pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
+    }
     BinLast(frame, pr);
 }
 
@@ -479,7 +560,13 @@ bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
                    const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box)
 {
-    SetupTriangleOrRect(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr);
+    SetupTriangleOrRect(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, nullptr);
+}
+
+void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
+                   const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box, QuadSpanMemo* memo)
+{
+    SetupTriangleOrRect(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, memo);
 }
 
 bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
@@ -502,7 +589,7 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
     }
     const int64_t rect[4] = {std::min(pa.x, pc.x), std::min(pa.y, pc.y), std::max(pa.x, pc.x), std::max(pa.y, pc.y)};
     const Snapped corners[3] = {pa, pb, pc};
-    SetupTriangleOrRect(frame, stateIndex, a, b, c, cullMode, flat, box, rect, corners);
+    SetupTriangleOrRect(frame, stateIndex, a, b, c, cullMode, flat, box, rect, corners, nullptr);
     return true;
 }
 
@@ -592,17 +679,8 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     }
     // Not foreshortened: the footprint is the same everywhere, and no
     // centre is needed.
-    pr.linearStages = LinearStages(ps, pr, kept.data() + base, 0.0, 0.0);
-    if (memo != nullptr && memo->valid && memo->diffuse == quad.diffuse && memo->specular == quad.specular &&
-        memo->linearStages == pr.linearStages) {
-        pr.fastSpan = memo->fastSpan;
-        pr.fastColor = memo->fastColor;
-    } else {
-        pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
-        if (memo != nullptr) {
-            *memo = QuadSpanMemo{true, quad.diffuse, quad.specular, pr.linearStages, pr.fastSpan, pr.fastColor};
-        }
-    }
+    pr.linearStages = MemoLinearStages(ps, pr, kept.data() + base, 0.0, 0.0, memo);
+    MemoFastSpan(ps, pr, memo);
     BinLast(frame, pr);
     return true;
 }

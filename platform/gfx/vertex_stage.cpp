@@ -479,6 +479,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         }
         clipToScreen(c.p, c.v);
     };
+    // What set-up chose for the draw's primitives so far (its state does not
+    // change).
+    QuadSpanMemo spanMemo;
     // Clips a polygon of n clip vertices and records it as a fan.
     ClipBuffers& buffers = TheClipBuffers();
     ClipVertex* const bufA = buffers.a;
@@ -555,7 +558,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         }
         if (fill == FillSolid || fill == 0 || fill > FillSolid) {
             for (int k = 1; k + 1 < n; ++k) {
-                SetupTriangle(dc.frame, state, poly[0].v, poly[k].v, poly[k + 1].v, cull, flat, box);
+                SetupTriangle(dc.frame, state, poly[0].v, poly[k].v, poly[k + 1].v, cull, flat, box, &spanMemo);
             }
         } else {
             for (int i = 0; i < n; ++i) {
@@ -806,7 +809,6 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(qe)));
             return _mm_movemask_epi8(_mm_and_si128(head, tail)) == 0xFFFF;
         };
-        QuadSpanMemo spanMemo;
         auto evenQuad = [&](uint32_t i) {
             const uint8_t* p[6];
             if (indexData == nullptr) {
@@ -883,7 +885,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 if (v0 < vertexCount && v1 < vertexCount && v2 < vertexCount && dc.inside[v0 - first] &&
                     dc.inside[v1 - first] && dc.inside[v2 - first]) {
                     SetupTriangle(dc.frame, state, dc.verts[v0 - first], dc.verts[v1 - first], dc.verts[v2 - first],
-                                  cull, flat, box);
+                                  cull, flat, box, &spanMemo);
                     continue;
                 }
             }
@@ -924,7 +926,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                         }
                     }
                 }
-                SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flat, box);
+                SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flat, box, &spanMemo);
                 continue;
             }
             bufA[0] = a;

@@ -199,3 +199,80 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
     EXPECT_GT(taken - recorded, 100);
     EXPECT_GT(refused, 1000);
 }
+
+TEST(Setup, TrianglesOfADrawSetUpWithItsMemoAsOnTheirOwn)
+{
+    // The memo a draw keeps (the span chosen and the state's filtering) must
+    // give every primitive what set-up without it gives: triangles of one
+    // state with even and uneven colours, foreshortened or not, either
+    // filter by the footprint or fixed, in runs that share a memo.
+    std::mt19937 rng(37);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+    auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+    static const uint32_t texels[4] = {0xFF102030u, 0x80405060u, 0x00708090u, 0xFFA0B0C0u};
+    constexpr int kW = 160, kH = 100;
+    int recorded = 0, fast = 0, perspective = 0;
+    for (int draw = 0; draw < 1500; ++draw) {
+        PixelState ps;
+        ps.stageCount = pick(3);
+        for (int s = 0; s < ps.stageCount; ++s) {
+            StageSnap& st = ps.stage[s];
+            st.coordSet = static_cast<uint8_t>(pick(3));
+            st.colorOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
+            st.alphaOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
+            st.magFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
+            st.minFilter = pick(3) == 0 ? static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear) : st.magFilter;
+            if (pick(5) != 0) {
+                st.tex = TexView{texels, 1 << pick(8), 1 + pick(200)};
+            }
+        }
+        ps.fastBlend = static_cast<int8_t>(pick(4) - 1);
+        ps.fastTextured = pick(2) == 0;
+        ps.fastUntextured = pick(2) == 0;
+        ps.sampledBlend = static_cast<int8_t>(pick(4) - 1);
+        ps.fastSampled = pick(2) == 0;
+        const uint32_t cull = static_cast<uint32_t>(1 + pick(3));
+        const bool flat = pick(4) == 0;
+        const bool foreshortened = pick(2) == 0;
+        const ClipBox box{0, 0, kW - 1, kH - 1};
+
+        RecordedFrame want, got;
+        for (RecordedFrame* f : {&want, &got}) {
+            f->Reset(kW, kH);
+            f->states.push_back(PixelState{});
+            f->states.push_back(ps);
+        }
+        QuadSpanMemo memo;
+        const uint32_t color = pick(2) == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(rng());
+        for (int t = 0; t < 8; ++t) {
+            ScreenVertex v[3];
+            for (ScreenVertex& sv : v) {
+                sv.x = uni(-20, kW + 20);
+                sv.y = uni(-20, kH + 20);
+                sv.z = uni(0, 1);
+                sv.rhw = foreshortened ? uni(0.05f, 2.0f) : 0.5f;
+                // Mostly the draw's one colour, now and then another.
+                const uint32_t c = pick(6) == 0 ? static_cast<uint32_t>(rng()) : color;
+                for (int k = 0; k < 4; ++k) {
+                    sv.color[k] = static_cast<float>((c >> (8 * k)) & 0xFF);
+                }
+                for (auto& tc : sv.tc) {
+                    tc[0] = uni(-2, 2);
+                    tc[1] = uni(-2, 2);
+                }
+            }
+            SetupTriangle(want, 1, v[0], v[1], v[2], cull, flat, box);
+            SetupTriangle(got, 1, v[0], v[1], v[2], cull, flat, box, &memo);
+        }
+        ExpectSameFrames(want, got, draw);
+        recorded += static_cast<int>(got.prims.size());
+        for (const Prim& p : got.prims) {
+            fast += p.fastSpan != 0;
+            perspective += p.perspective;
+        }
+    }
+    // Both kinds of triangle were set up, and fast spans chosen for some.
+    EXPECT_GT(recorded, 3000);
+    EXPECT_GT(fast, 300);
+    EXPECT_GT(perspective, 1000);
+}
