@@ -52,6 +52,41 @@ Plane PlaneFrom(double x0, double y0, double a0, double x1, double y1, double a1
     return p;
 }
 
+// The corners as the plane arithmetic takes them, each figure in both lanes.
+struct PlaneGeometry {
+    __m128d x0, y0, x1x0, x2x0, y1y0, y2y0, invDet;
+};
+
+inline PlaneGeometry Geometry(double x0, double y0, double x1, double y1, double x2, double y2, double invDet)
+{
+    return {_mm_set1_pd(x0),      _mm_set1_pd(y0),      _mm_set1_pd(x1 - x0),  _mm_set1_pd(x2 - x0),
+            _mm_set1_pd(y1 - y0), _mm_set1_pd(y2 - y0), _mm_set1_pd(invDet)};
+}
+
+// PlaneFrom for two attributes at once, one a lane: the same operations in
+// the same order (so the same bits), and the planes added to the frame.
+inline void PushPlanePair(std::vector<Plane>& kept, const PlaneGeometry& g, __m128d a0, __m128d a1, __m128d a2)
+{
+    const __m128d d1 = _mm_sub_pd(a1, a0), d2 = _mm_sub_pd(a2, a0);
+    __m128d dx = _mm_mul_pd(_mm_sub_pd(_mm_mul_pd(d1, g.y2y0), _mm_mul_pd(d2, g.y1y0)), g.invDet);
+    __m128d dy = _mm_mul_pd(_mm_sub_pd(_mm_mul_pd(d2, g.x1x0), _mm_mul_pd(d1, g.x2x0)), g.invDet);
+    __m128d a = _mm_sub_pd(_mm_sub_pd(a0, _mm_mul_pd(dx, g.x0)), _mm_mul_pd(dy, g.y0));
+    // An even attribute is the constant plane of its value.
+    const __m128d even = _mm_and_pd(_mm_cmpeq_pd(a0, a1), _mm_cmpeq_pd(a1, a2));
+    a = _mm_or_pd(_mm_and_pd(even, a0), _mm_andnot_pd(even, a));
+    dx = _mm_andnot_pd(even, dx);
+    dy = _mm_andnot_pd(even, dy);
+    kept.push_back(Plane{_mm_cvtsd_f64(a), _mm_cvtsd_f64(dx), _mm_cvtsd_f64(dy)});
+    kept.push_back(Plane{_mm_cvtsd_f64(_mm_unpackhi_pd(a, a)), _mm_cvtsd_f64(_mm_unpackhi_pd(dx, dx)),
+                         _mm_cvtsd_f64(_mm_unpackhi_pd(dy, dy))});
+}
+
+// Two floats of a vertex as doubles.
+inline __m128d PairOf(const float* f)
+{
+    return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))));
+}
+
 inline Plane Constant(double value)
 {
     Plane p;
@@ -474,27 +509,32 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     std::vector<Plane>& kept = frame.planes;
     const size_t base = kept.size();
     pr.planeBase = static_cast<uint32_t>(base);
-    kept.push_back(PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, invDet));
-    kept.push_back(pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, invDet) : Constant(a.rhw));
-    // The stages' scales and coordinate sets are read once per stage, not
-    // per plane; each value is the one Attribute gives, times q.
+    // Two planes at a time: z and q (q even when not foreshortened, which
+    // makes it the constant plane of the rhw), then s and t of each stage,
+    // then the colours in pairs of channels; each value is the one
+    // Attribute gives, times q.
+    const PlaneGeometry g = Geometry(x0, y0, x1, y1, x2, y2, invDet);
+    PushPlanePair(kept, g, _mm_set_pd(a.rhw, a.z), _mm_set_pd(b.rhw, b.z), _mm_set_pd(c.rhw, c.z));
+    const __m128d qa2 = _mm_set1_pd(qa), qb2 = _mm_set1_pd(qb), qc2 = _mm_set1_pd(qc);
+    // The stages' scales and coordinate sets are read once per stage.
     for (int s = 0; s < ps.stageCount; ++s) {
-        double scale[2];
-        TexScale(ps, s, &scale[0], &scale[1]);
+        double w, h;
+        TexScale(ps, s, &w, &h);
+        const __m128d scale = _mm_set_pd(h, w);
         const int set = ps.stage[s].coordSet & 7;
-        for (int axis = 0; axis < 2; ++axis) {
-            kept.push_back(PlaneFrom(x0, y0, static_cast<double>(a.tc[set][axis]) * scale[axis] * qa, x1, y1,
-                                     static_cast<double>(b.tc[set][axis]) * scale[axis] * qb, x2, y2,
-                                     static_cast<double>(c.tc[set][axis]) * scale[axis] * qc, invDet));
-        }
+        PushPlanePair(kept, g, _mm_mul_pd(_mm_mul_pd(PairOf(a.tc[set]), scale), qa2),
+                      _mm_mul_pd(_mm_mul_pd(PairOf(b.tc[set]), scale), qb2),
+                      _mm_mul_pd(_mm_mul_pd(PairOf(c.tc[set]), scale), qc2));
     }
     if (!pr.flatColor) {
         kept.resize(base + SlotDiffuse);
-        for (int k = 0; k < 4; ++k) {
-            kept.push_back(PlaneFrom(x0, y0, a.color[k] * qa, x1, y1, b.color[k] * qb, x2, y2, c.color[k] * qc, invDet));
+        for (int k = 0; k < 4; k += 2) {
+            PushPlanePair(kept, g, _mm_mul_pd(PairOf(a.color + k), qa2), _mm_mul_pd(PairOf(b.color + k), qb2),
+                          _mm_mul_pd(PairOf(c.color + k), qc2));
         }
-        for (int k = 0; k < 4; ++k) {
-            kept.push_back(PlaneFrom(x0, y0, a.spec[k] * qa, x1, y1, b.spec[k] * qb, x2, y2, c.spec[k] * qc, invDet));
+        for (int k = 0; k < 4; k += 2) {
+            PushPlanePair(kept, g, _mm_mul_pd(PairOf(a.spec + k), qa2), _mm_mul_pd(PairOf(b.spec + k), qb2),
+                          _mm_mul_pd(PairOf(c.spec + k), qc2));
         }
     }
     const Plane* const planes = kept.data() + base;
@@ -661,21 +701,20 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     std::vector<Plane>& kept = frame.planes;
     const size_t base = kept.size();
     pr.planeBase = static_cast<uint32_t>(base);
-    kept.push_back(PlaneFrom(x0, y0, v[0]->z, x1, y1, v[1]->z, x2, y2, v[2]->z, invDet));
+    // z and q (even: the constant plane of the rhw) as a pair, then s and t
+    // of each stage.
+    const PlaneGeometry g = Geometry(x0, y0, x1, y1, x2, y2, invDet);
+    PushPlanePair(kept, g, _mm_set_pd(a.rhw, v[0]->z), _mm_set_pd(a.rhw, v[1]->z), _mm_set_pd(a.rhw, v[2]->z));
     pr.perspective = false;
-    kept.push_back(Constant(a.rhw));
     pr.flatColor = true;
     pr.flatDiffuse = quad.diffuse;
     pr.flatSpecular = quad.specular;
     for (int s = 0; s < ps.stageCount; ++s) {
-        double scale[2];
-        TexScale(ps, s, &scale[0], &scale[1]);
-        kept.push_back(PlaneFrom(x0, y0, static_cast<double>(v[0]->u) * scale[0], x1, y1,
-                                 static_cast<double>(v[1]->u) * scale[0], x2, y2,
-                                 static_cast<double>(v[2]->u) * scale[0], invDet));
-        kept.push_back(PlaneFrom(x0, y0, static_cast<double>(v[0]->v) * scale[1], x1, y1,
-                                 static_cast<double>(v[1]->v) * scale[1], x2, y2,
-                                 static_cast<double>(v[2]->v) * scale[1], invDet));
+        double w, h;
+        TexScale(ps, s, &w, &h);
+        const __m128d scale = _mm_set_pd(h, w);
+        PushPlanePair(kept, g, _mm_mul_pd(PairOf(&v[0]->u), scale), _mm_mul_pd(PairOf(&v[1]->u), scale),
+                      _mm_mul_pd(PairOf(&v[2]->u), scale));
     }
     // Not foreshortened: the footprint is the same everywhere, and no
     // centre is needed.
