@@ -306,6 +306,11 @@ struct QuadSpanMemo {
     // The stages' filtering when no stage chooses it by the footprint (both
     // filters alike or no texture): 0 .. 15; -1 when one does; -2 unknown.
     int8_t stateLinear = -2;
+    // The last flat colours packed (bits of the vertex's diffuse, then its
+    // specular), and what they packed to.
+    bool packedValid = false;
+    uint32_t colorBits[8] = {};
+    uint32_t packedDiffuse = 0, packedSpecular = 0;
 };
 bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
                    const ClipBox& box, QuadSpanMemo* memo = nullptr);

@@ -3,6 +3,7 @@
 // the primitive into the tiles it touches.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <emmintrin.h>
 #include <optional>
 
@@ -371,6 +372,31 @@ inline void MemoFastSpan(const PixelState& ps, Prim& pr, QuadSpanMemo* memo)
     }
 }
 
+// The first vertex's colours packed into pr, through the memo of a draw: a
+// draw's vertices mostly share their colours, and the same bits pack alike.
+inline void MemoPackColors(const ScreenVertex& first, Prim& pr, QuadSpanMemo* memo)
+{
+    if (memo == nullptr) {
+        pr.flatDiffuse = PackColor(first.color);
+        pr.flatSpecular = PackColor(first.spec);
+        return;
+    }
+    const __m128i color = _mm_castps_si128(_mm_loadu_ps(first.color));
+    const __m128i spec = _mm_castps_si128(_mm_loadu_ps(first.spec));
+    const __m128i* kept = reinterpret_cast<const __m128i*>(memo->colorBits);
+    const __m128i same = _mm_and_si128(_mm_cmpeq_epi32(color, _mm_loadu_si128(kept)),
+                                       _mm_cmpeq_epi32(spec, _mm_loadu_si128(kept + 1)));
+    if (!memo->packedValid || _mm_movemask_epi8(same) != 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(memo->colorBits), color);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(memo->colorBits) + 1, spec);
+        memo->packedDiffuse = PackColor(first.color);
+        memo->packedSpecular = PackColor(first.spec);
+        memo->packedValid = true;
+    }
+    pr.flatDiffuse = memo->packedDiffuse;
+    pr.flatSpecular = memo->packedSpecular;
+}
+
 // A triangle's coverage in pr: its kind, state, pixel box and edges (p in
 // the order of set-up, clockwise), or a rectangle's four edges.
 inline void Cover(Prim& pr, uint32_t stateIndex, const Snapped* p, const int64_t* rect, int32_t minX, int32_t minY,
@@ -502,8 +528,7 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
     pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
     const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
-    pr.flatDiffuse = PackColor(first.color);
-    pr.flatSpecular = PackColor(first.spec);
+    MemoPackColors(first, pr, memo);
     // The planes too go straight where they are kept, in slot order: colour
     // planes only when the colours vary, those of stages past the last zero.
     std::vector<Plane>& kept = frame.planes;
@@ -650,12 +675,22 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     if (!(rowFirst || columnFirst) || pa.x == pc.x || pa.y == pc.y) {
         return false;
     }
-    auto lin = [](float va, float vb, float vc, float vd) {
-        return static_cast<double>(vd) == static_cast<double>(va) + static_cast<double>(vc) - static_cast<double>(vb);
+    static_assert(offsetof(QuadCorner, v) == offsetof(QuadCorner, z) + 12, "z, rhw, u, v lie together");
+    // One rhw, and z, u and v each of d equal to a + c - b exactly (added
+    // and subtracted in doubles in that order; a NaN never matches): z, rhw,
+    // u, v lie together in a corner, and are compared in lanes.
+    const __m128 fa = _mm_loadu_ps(&a.z), fb = _mm_loadu_ps(&b.z), fc = _mm_loadu_ps(&c.z), fd = _mm_loadu_ps(&d.z);
+    const int oneRhw =
+        _mm_movemask_ps(_mm_and_ps(_mm_and_ps(_mm_cmpeq_ps(fa, fb), _mm_cmpeq_ps(fb, fc)), _mm_cmpeq_ps(fc, fd)));
+    auto lin = [](__m128 x, __m128 y, __m128 z, __m128 w) {
+        const __m128d sum = _mm_sub_pd(_mm_add_pd(_mm_cvtps_pd(x), _mm_cvtps_pd(z)), _mm_cvtps_pd(y));
+        return _mm_movemask_pd(_mm_cmpeq_pd(_mm_cvtps_pd(w), sum));
     };
+    const int linZ = lin(fa, fb, fc, fd);
     const PixelState& ps = frame.states[stateIndex];
-    if (!(a.rhw == b.rhw && b.rhw == c.rhw && c.rhw == d.rhw) || !lin(a.z, b.z, c.z, d.z) || ps.shader != nullptr ||
-        (ps.stageCount > 0 && !(lin(a.u, b.u, c.u, d.u) && lin(a.v, b.v, c.v, d.v)))) {
+    if (!(oneRhw & 2) || !(linZ & 1) || ps.shader != nullptr ||
+        (ps.stageCount > 0 &&
+         lin(_mm_movehl_ps(fa, fa), _mm_movehl_ps(fb, fb), _mm_movehl_ps(fc, fc), _mm_movehl_ps(fd, fd)) != 3)) {
         return false;
     }
     Snapped p[3] = {pa, pb, pc};

@@ -847,12 +847,15 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             for (int k = 0; k < 4; ++k) {
                 const uint8_t* v = corner[k];
                 QuadCorner& c = q.corner[k];
-                c.x = ReadFloat(v);
-                c.y = ReadFloat(v + 4);
-                c.z = ReadFloat(v + 8);
-                c.rhw = ReadFloat(v + 12);
-                c.u = quadTex >= 0 ? ReadFloat(v + quadTex) : 0.0f;
-                c.v = quadFloats >= 2 ? ReadFloat(v + quadTex + 4) : 0.0f;
+                // x, y, z, rhw as they lie, then u and v (0 for what the
+                // format does not give).
+                std::memcpy(&c, v, 16);
+                if (quadFloats >= 2) {
+                    std::memcpy(&c.u, v + quadTex, 8);
+                } else {
+                    c.u = quadTex >= 0 ? ReadFloat(v + quadTex) : 0.0f;
+                    c.v = 0.0f;
+                }
                 if (layout.diffuse >= 0) {
                     const uint32_t diffuse = ReadU32(v + layout.diffuse);
                     if (k != 0 && diffuse != q.diffuse) {

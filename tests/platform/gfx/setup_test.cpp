@@ -256,6 +256,9 @@ TEST(Setup, TrianglesOfADrawSetUpWithItsMemoAsOnTheirOwn)
                 for (int k = 0; k < 4; ++k) {
                     sv.color[k] = static_cast<float>((c >> (8 * k)) & 0xFF);
                 }
+                if (pick(8) == 0) {
+                    sv.spec[pick(4)] = uni(0, 255);
+                }
                 for (auto& tc : sv.tc) {
                     tc[0] = uni(-2, 2);
                     tc[1] = uni(-2, 2);
