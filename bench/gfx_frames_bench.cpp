@@ -249,15 +249,18 @@ int main(int argc, char** argv)
         device->SetThreadCount(EnvCount("ORVA_GFX_THREADS", 1));
         device->SetSpanLevel(spans);
         const int n = EnvCount("ORVA_BENCH_FRAMES", 100);
-        double total = 0.0, best = 0.0;
+        std::vector<double> times;
+        double total = 0.0;
         for (int i = 0; i < n; ++i) {
             const auto t0 = std::chrono::steady_clock::now();
             Render(k);
             const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
             total += ms;
-            best = i == 0 ? ms : std::min(best, ms);
+            times.push_back(ms);
         }
-        std::printf("%s: %.3f ms per frame over %d frames, best %.3f\n", kNames[k], total / n, n, best);
+        std::sort(times.begin(), times.end());
+        std::printf("%s: %.3f ms per frame over %d frames, median %.3f, best %.3f\n", kNames[k], total / n, n,
+                    times[times.size() / 2], times.front());
         StopEngine();
         return 0;
     }
