@@ -885,7 +885,7 @@ __attribute__((target("avx2"))) void RunRowsWide(const RowRun& run, const RowBou
 }
 
 void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, const Target& target, int32_t tx0,
-                 int32_t ty0, int32_t tx1, int32_t ty1, int spanLevel)
+                 int32_t ty0, int32_t tx1, int32_t ty1, int spanLevel, SpanScratch& scratch)
 {
     const int32_t y0 = std::max(pr.minY, ty0), y1 = std::min(pr.maxY, ty1);
     const int32_t xl = std::max(pr.minX, tx0), xr = std::min(pr.maxX, tx1);
@@ -905,6 +905,7 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     }
     SpanCtx c{&pr, planes, &ps, nullptr, nullptr};
     c.tileRight = tx1;
+    c.scratch = &scratch;
     if (fn != SpanGeneral && ((pr.fastSpan >= 1 && pr.fastSpan <= 6) || (pr.fastSpan >= kSampledSpanBase && !pr.perspective))) {
         PrepareStageZero(c);
     }
@@ -1142,6 +1143,7 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
     const int32_t x1 = std::min(x0 + frame.tileWidth, target.width) - 1;
     const int32_t y1 = std::min(y0 + frame.tileHeight, target.height) - 1;
     const std::vector<uint32_t>& bin = frame.bins[tile];
+    SpanScratch scratch;
     for (size_t entryIndex = 0; entryIndex < bin.size(); ++entryIndex) {
         const uint32_t entry = bin[entryIndex];
         const uint32_t index = entry & kBinIndexMask;
@@ -1209,7 +1211,7 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
                 SettleDepth(frame, target, tile);
             }
             if (pr.kind == KindTriangle) {
-                RunTriangle(pr, planes, ps, target, x0, y0, x1, y1, spanLevel);
+                RunTriangle(pr, planes, ps, target, x0, y0, x1, y1, spanLevel, scratch);
             } else if (pr.kind == KindLine) {
                 RunLine(pr, planes, ps, target, x0, y0, x1, y1);
             } else if (pr.minX >= x0 && pr.minX <= x1 && pr.minY >= y0 && pr.minY <= y1) {

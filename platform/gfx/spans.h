@@ -10,6 +10,21 @@
 
 namespace platform {
 
+// A tile's scratch for the span functions: what they work out from a
+// primitive's state and colour alone stays there for the primitives after it
+// that share them (key), and the rest is worked out for each.
+struct SpanScratch {
+    struct Key {
+        uint32_t state = ~0u;   // the state's index in the frame
+        uint32_t color = 0;     // the primitive's even colour
+        uint8_t span = 0;       // the span function's index
+
+        bool operator==(const Key&) const = default;
+    };
+    Key key;
+    alignas(32) unsigned char bytes[1600];
+};
+
 struct SpanCtx {
     SpanCtx(const Prim* p, const Plane* pl, const PixelState* s, uint32_t* color, float* depth)
         : prim(p), planes(pl), ps(s), colorRow(color), depthRow(depth)
@@ -32,9 +47,10 @@ struct SpanCtx {
     int32_t tileRight = -1;
     // What a span function works out once per primitive and tile rather
     // than on every row (the wide spans' lane constants), and whether it
-    // has: the first row fills it, the rest read it.
+    // has: the first row fills it, the rest read it. The scratch is the
+    // tile's, kept from one primitive to the next.
     mutable bool prepared = false;
-    alignas(32) mutable unsigned char scratch[1472];
+    SpanScratch* scratch = nullptr;
 };
 
 using SpanFn = void (*)(const SpanCtx&, int32_t, int32_t, int32_t);

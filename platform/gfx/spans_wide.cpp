@@ -7,6 +7,7 @@
 #include "platform/gfx/spans.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <immintrin.h>
 #include <new>
@@ -256,7 +257,8 @@ ORVA_WIDE inline __m256d PlaneAt(__m256d a, __m256d dx, __m256d row, __m256d x)
 }
 
 // What every row of a primitive in a tile shares, worked out on its first
-// band and kept in the span context's scratch.
+// band and kept in the tile's scratch: the planes for each primitive, the
+// rest for the first of those that share a state and colour.
 struct WidePrep {
     __m256d zA, zDx, sA, sDx, tA, tDx, qA, qDx;
     __m256d dy;   // the depth, s, t and q planes' steps down a row
@@ -266,6 +268,10 @@ struct WidePrep {
     // (height - 1) with the sign bit flipped: a texel row below it, as an
     // unsigned number, has the next row of texels after it in memory.
     __m256i pairRowLimit;
+    // Both axes wrapped (see ColorGroup): height - 1, height - 2, and the
+    // shift that multiplies by the width.
+    __m256i lastV, lastPairV;
+    __m128i widthShift;
     __m256i mBr, mGa;           // the modulation factors in halves
     FilterConsts filter;
     // Foreshortened bilinear coordinates (see FixedBilinear): 1, 256, the
@@ -283,12 +289,13 @@ struct WidePrep {
     const uint32_t* texels;
     bool narrow;      // the four-pixel spans take this texture
     bool clampU;
+    bool wrapBoth;    // both axes wrap, and there are two rows or more
     bool modulate;
     bool drawColor;   // false: a tint of alpha 0 under a blend, depth only
     bool depthWrite;
     uint8_t zFunc;
 };
-static_assert(sizeof(WidePrep) <= sizeof(SpanCtx::scratch) && alignof(WidePrep) <= 32);
+static_assert(sizeof(WidePrep) <= sizeof(SpanScratch::bytes) && alignof(WidePrep) <= 32);
 
 // Foreshortened bilinear coordinates of eight pixels as FixedParts gives
 // them, from the low 32 bits of k alone: floor(k / 256) is then the texel
@@ -313,8 +320,9 @@ ORVA_WIDE inline void FixedBilinear(__m256d a, __m256d b, const __m256d& lo, con
     *eighth = _mm256_and_si256(k, w.low8);
 }
 
+// The part of WidePrep that depends on the state and the even colour.
 template <bool Persp, bool Bilinear, int Blend>
-ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
+ORVA_WIDE void PrepareShared(const SpanCtx& c, WidePrep& w)
 {
     const PixelState& ps = *c.ps;
     const StageSnap& st = ps.stage[0];
@@ -325,17 +333,15 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
     w.narrow = !addressable(st.tex.width, st.addressU) || !addressable(st.tex.height, st.addressV) ||
                static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF || (Bilinear && st.tex.width < 2) ||
                (Persp && Bilinear && std::max(st.tex.width, st.tex.height) > kFixedReach);
-    const Plane* planes = c.planes;
-    w.zA = _mm256_set1_pd(planes[SlotZ].a);
-    w.zDx = _mm256_set1_pd(planes[SlotZ].dx);
-    w.dy = _mm256_setr_pd(planes[SlotZ].dy, planes[SlotTex].dy, planes[SlotTex + 1].dy,
-                          Persp ? planes[SlotQ].dy : 0.0);
     w.width = _mm256_set1_epi32(st.tex.width);
     w.u = MakeWideAxis(st.tex.width, st.addressU);
     w.v = MakeWideAxis(st.tex.height, st.addressV);
     w.lastU = _mm256_set1_epi32(st.tex.width - 1);
     w.lastPairU = _mm256_set1_epi32(st.tex.width - 2);
     w.pairRowLimit = _mm256_set1_epi32(static_cast<int>(static_cast<uint32_t>(st.tex.height - 1) ^ 0x80000000u));
+    w.lastV = _mm256_set1_epi32(st.tex.height - 1);
+    w.lastPairV = _mm256_set1_epi32(st.tex.height - 2);
+    w.widthShift = _mm_cvtsi32_si128(std::countr_zero(static_cast<uint32_t>(st.tex.width)));
     const uint32_t factor = c.prim->fastColor;
     const __m256i f = _mm256_set1_epi32(static_cast<int>(factor));
     const __m256i even = _mm256_set1_epi32(0x00FF00FF);
@@ -366,6 +372,25 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
         w.div255 = _mm256_set1_epi16(static_cast<short>(0x8081));
     }
     w.texels = st.tex.texels;
+    w.clampU = st.addressU == AddressClamp;
+    w.wrapBoth = st.addressU != AddressClamp && st.addressV != AddressClamp && st.tex.height >= 2;
+    w.modulate = factor != 0xFFFFFFFFu;
+    // Under the alpha and additive blends a transparent source leaves the
+    // target as it is: a tint with alpha 0 draws nothing at all.
+    w.drawColor = Blend == FastOpaque || (factor >> 24) != 0;
+    w.depthWrite = ps.zTest && ps.zWrite;
+    w.zFunc = ps.zFunc;
+}
+
+// The part of WidePrep that is the primitive's own: its planes and steps.
+template <bool Persp>
+ORVA_WIDE void PreparePrim(const SpanCtx& c, WidePrep& w)
+{
+    const Plane* planes = c.planes;
+    w.zA = _mm256_set1_pd(planes[SlotZ].a);
+    w.zDx = _mm256_set1_pd(planes[SlotZ].dx);
+    w.dy = _mm256_setr_pd(planes[SlotZ].dy, planes[SlotTex].dy, planes[SlotTex + 1].dy,
+                          Persp ? planes[SlotQ].dy : 0.0);
     if constexpr (Persp) {
         w.sA = _mm256_set1_pd(planes[SlotTex].a);
         w.sDx = _mm256_set1_pd(planes[SlotTex].dx);
@@ -382,13 +407,6 @@ ORVA_WIDE void Prepare(const SpanCtx& c, WidePrep& w)
         w.sStep = _mm256_set1_epi64x(static_cast<long long>(8 * ds));
         w.tStep = _mm256_set1_epi64x(static_cast<long long>(8 * dt));
     }
-    w.clampU = st.addressU == AddressClamp;
-    w.modulate = factor != 0xFFFFFFFFu;
-    // Under the alpha and additive blends a transparent source leaves the
-    // target as it is: a tint with alpha 0 draws nothing at all.
-    w.drawColor = Blend == FastOpaque || (factor >> 24) != 0;
-    w.depthWrite = ps.zTest && ps.zWrite;
-    w.zFunc = ps.zFunc;
 }
 
 // How a band's rows test depth: not at all, by the state's function, or by
@@ -454,25 +472,134 @@ ORVA_WIDE inline Coords PerspCoords(const WidePrep& w, __m256d sRow, __m256d tRo
     return k;
 }
 
-// One row of a band: pixels x0 to x1 of row py.
-template <bool Persp, bool Bilinear, int Blend, int ZTest>
+// Eight pixels' colour from their texel positions: the texels read,
+// filtered, modulated and blended into the target at out where live is
+// set. whole: the eight pixels at out are this thread's to read and write
+// back as they were, so plain loads and stores serve.
+// Wrap: both axes wrap (w.wrapBoth), and a group that reads neither the
+// last column nor the last row takes its four texels as pairs from a row
+// and the next, with the least arithmetic.
+template <bool Bilinear, int Blend, bool Wrap = false>
+ORVA_WIDE inline __attribute__((always_inline)) void ColorGroup(const WidePrep& w, const Coords& k, __m256i live,
+                                                                uint32_t* out, bool whole)
+{
+    constexpr bool kSkipClear = Blend != FastOpaque;
+    const __m256i alphaMask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
+    __m256i br, ga;
+    // Wrapped, a texel row and column are the coordinates masked. Live
+    // lanes in neither the last row nor the last column read the pairs
+    // there and in the next row; the others (whose texels count for
+    // nothing) read pairs from the rows and columns before, which are in
+    // the texture too.
+    __m256i jmWrap, xaWrap;
+    bool wrapFast = false;
+    if constexpr (Bilinear && Wrap) {
+        jmWrap = _mm256_and_si256(k.j, w.v.mask);
+        xaWrap = _mm256_and_si256(k.i, w.u.mask);
+        const __m256i edge = _mm256_or_si256(_mm256_cmpeq_epi32(xaWrap, w.lastU), _mm256_cmpeq_epi32(jmWrap, w.lastV));
+        wrapFast = _mm256_testz_si256(edge, live);
+    }
+    if (Bilinear && Wrap && __builtin_expect(wrapFast, 1)) {
+        const __m256i index = _mm256_add_epi32(_mm256_sll_epi32(_mm256_min_epi32(jmWrap, w.lastPairV), w.widthShift),
+                                               _mm256_min_epi32(xaWrap, w.lastPairU));
+        __m256i c00, c10, c01, c11;
+        LoadQuads8(w.texels, w.texels + _mm256_cvtsi256_si32(w.width), index, &c00, &c10, &c01, &c11);
+        if (kSkipClear && _mm256_testz_si256(_mm256_or_si256(_mm256_or_si256(c00, c10), _mm256_or_si256(c01, c11)),
+                                             _mm256_and_si256(live, alphaMask))) {
+            return;
+        }
+        Filter8(c00, c10, c01, c11, k.f, k.g, &br, &ga, w.filter);
+    } else if constexpr (Bilinear) {
+        const __m256i zero = _mm256_setzero_si256();
+        // The texel row, masked as Near does; the row below is the next
+        // in memory unless this is the last row (wrapping to the first,
+        // or clamped), or a clamped row before the first. Every lane is
+        // read, those the span or the depth test leave out too, so all
+        // must have it.
+        const __m256i jm = _mm256_and_si256(k.j, w.v.mask);
+        const __m256i rowA = _mm256_mullo_epi32(Clamp(jm, w.v), w.width);
+        const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+        const __m256i below = _mm256_cmpgt_epi32(w.pairRowLimit, _mm256_xor_si256(jm, flip));
+        const bool nextBelow = _mm256_testc_si256(below, _mm256_cmpeq_epi32(below, below));
+        // The two texels across are neighbours in memory, read as one
+        // pair from column p, except where wrapping joins the last
+        // column to the first. A clamped texel before the first column
+        // or past the last is both texels of its pair; the pair at the
+        // edge with the weight all on the edge texel gives the same sums.
+        __m256i p, fx = k.f;
+        bool seam = false;
+        if (w.clampU) {
+            const __m256i before = _mm256_cmpgt_epi32(zero, k.i);
+            const __m256i past = _mm256_cmpgt_epi32(k.i, w.lastPairU);
+            p = _mm256_min_epi32(_mm256_max_epi32(k.i, zero), w.lastPairU);
+            fx = _mm256_or_si256(_mm256_andnot_si256(_mm256_or_si256(before, past), fx),
+                                 _mm256_and_si256(past, _mm256_set1_epi32(256)));
+        } else {
+            const __m256i xa = _mm256_and_si256(k.i, w.u.mask);
+            p = _mm256_min_epi32(xa, w.lastPairU);
+            seam = !_mm256_testz_si256(_mm256_cmpeq_epi32(xa, w.lastU), live);
+        }
+        __m256i c00, c10, c01, c11;
+        if (__builtin_expect(!seam && nextBelow, 1)) {
+            const uint32_t* above = w.texels;
+            LoadQuads8(above, above + _mm256_cvtsi256_si32(w.width), _mm256_add_epi32(rowA, p), &c00, &c10, &c01,
+                       &c11);
+        } else {
+            const __m256i rowB = _mm256_mullo_epi32(Next(k.j, w.v), w.width);
+            if (!seam) {
+                LoadPairs8(w.texels, _mm256_add_epi32(rowA, p), &c00, &c10);
+                LoadPairs8(w.texels, _mm256_add_epi32(rowB, p), &c01, &c11);
+            } else {
+                const __m256i xa = Near(k.i, w.u), xb = Next(k.i, w.u);
+                c00 = Load8(w.texels, _mm256_add_epi32(rowA, xa));
+                c10 = Load8(w.texels, _mm256_add_epi32(rowA, xb));
+                c01 = Load8(w.texels, _mm256_add_epi32(rowB, xa));
+                c11 = Load8(w.texels, _mm256_add_epi32(rowB, xb));
+            }
+        }
+        // Four texels of alpha 0 filter to alpha 0, which leaves the
+        // target as it is under these blends.
+        if (kSkipClear && _mm256_testz_si256(_mm256_or_si256(_mm256_or_si256(c00, c10), _mm256_or_si256(c01, c11)),
+                                             _mm256_and_si256(live, alphaMask))) {
+            return;
+        }
+        Filter8(c00, c10, c01, c11, fx, k.g, &br, &ga, w.filter);
+    } else {
+        const __m256i src = Load8(w.texels, _mm256_add_epi32(_mm256_mullo_epi32(Near(k.j, w.v), w.width), Near(k.i, w.u)));
+        if (kSkipClear && _mm256_testz_si256(src, _mm256_and_si256(live, alphaMask))) {
+            return;
+        }
+        br = _mm256_and_si256(src, even);
+        ga = _mm256_and_si256(_mm256_srli_epi32(src, 8), even);
+    }
+    if (w.modulate) {
+        // MulDiv255 with the constants read from memory.
+        br = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(br, w.mBr), w.bias127), w.div255), 7);
+        ga = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(ga, w.mGa), w.bias127), w.div255), 7);
+    }
+    // Lanes the span or the depth test leave out keep the target's value.
+    if (whole) {
+        __m256i* dst = reinterpret_cast<__m256i*>(out);
+        const __m256i d = _mm256_loadu_si256(dst);
+        _mm256_storeu_si256(dst, _mm256_blendv_epi8(d, Blend8<Blend>(br, ga, d), live));
+    } else {
+        int* dst = reinterpret_cast<int*>(out);
+        const __m256i d = Blend == FastOpaque ? _mm256_setzero_si256() : _mm256_maskload_epi32(dst, live);
+        _mm256_maskstore_epi32(dst, live, Blend8<Blend>(br, ga, d));
+    }
+}
+
+// One affine row of a band: pixels x0 to x1 of row py.
+template <bool Bilinear, int Blend, int ZTest>
 ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c, const WidePrep& w, bool drawColor,
                                                                 bool depthWrite, uint32_t* out, float* depthRow,
                                                                 int32_t py, int32_t x0, int32_t x1)
 {
     constexpr bool kDepth = ZTest != kNoDepth;
-    constexpr bool kSkipClear = Blend != FastOpaque;
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i alphaMask = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-    const __m256i even = _mm256_set1_epi32(0x00FF00FF);
-
-    // dy y for the four planes at once, each lane's product as the
-    // general path's, then spread.
-    const __m256d rows = _mm256_mul_pd(w.dy, _mm256_set1_pd(static_cast<double>(py)));
-    const __m256d zRow = _mm256_permute4x64_pd(rows, 0x00);
-    const __m256d sRowT = _mm256_permute4x64_pd(rows, 0x55);
-    const __m256d tRowT = _mm256_permute4x64_pd(rows, 0xAA);
-    const __m256d qRowT = _mm256_permute4x64_pd(rows, 0xFF);
+    const double zRowValue = c.planes[SlotZ].dy * static_cast<double>(py);
+    const __m256d zRow = _mm256_set1_pd(zRowValue);
     // Pixel x as a double, for pixels 0, 1, 4, 5 and 2, 3, 6, 7 of the
     // group (see Low32).
     __m256d xLo = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 4, 5));
@@ -483,35 +610,27 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
     // Pixels of the span from the group's first on, in every lane.
     __m256i remaining = _mm256_set1_epi32(x1 - x0 + 1);
 
-    // Affine coordinates: 32.32 fixed point stepped modulo 2^64, as the
-    // general path's products wrap; lanes hold pixels 0, 1, 4, 5 and 2, 3,
-    // 6, 7 (see High32).
-    __m256i sA01 = _mm256_setzero_si256(), sA23 = sA01, tA01 = sA01, tA23 = sA01;
-    if constexpr (!Persp) {
-        const Plane& sp = c.planes[SlotTex];
-        const Plane& tp = c.planes[SlotTex + 1];
-        const uint64_t sRow = static_cast<uint64_t>(c.sRowFixed ? c.sRow : ToFixed(sp.a + sp.dy * py));
-        const uint64_t tRow = static_cast<uint64_t>(c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py));
-        const uint64_t ds = static_cast<uint64_t>(c.ds), dt = static_cast<uint64_t>(c.dt);
-        // The bilinear sample reads from half a texel up and left.
-        const uint64_t half = Bilinear ? uint64_t{1} << 31 : 0;
-        const __m256i s0 = _mm256_set1_epi64x(
-            static_cast<long long>(sRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * ds - half));
-        const __m256i t0 = _mm256_set1_epi64x(
-            static_cast<long long>(tRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * dt - half));
-        sA01 = _mm256_add_epi64(s0, w.sOff01);
-        sA23 = _mm256_add_epi64(s0, w.sOff23);
-        tA01 = _mm256_add_epi64(t0, w.tOff01);
-        tA23 = _mm256_add_epi64(t0, w.tOff23);
-    }
+    // 32.32 fixed point stepped modulo 2^64, as the general path's
+    // products wrap; lanes hold pixels 0, 1, 4, 5 and 2, 3, 6, 7 (see
+    // High32).
+    const Plane& sp = c.planes[SlotTex];
+    const Plane& tp = c.planes[SlotTex + 1];
+    const uint64_t sRow = static_cast<uint64_t>(c.sRowFixed ? c.sRow : ToFixed(sp.a + sp.dy * py));
+    const uint64_t tRow = static_cast<uint64_t>(c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py));
+    const uint64_t ds = static_cast<uint64_t>(c.ds), dt = static_cast<uint64_t>(c.dt);
+    // The bilinear sample reads from half a texel up and left.
+    const uint64_t half = Bilinear ? uint64_t{1} << 31 : 0;
+    const __m256i s0 =
+        _mm256_set1_epi64x(static_cast<long long>(sRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * ds - half));
+    const __m256i t0 =
+        _mm256_set1_epi64x(static_cast<long long>(tRow + static_cast<uint64_t>(static_cast<int64_t>(x0)) * dt - half));
+    __m256i sA01 = _mm256_add_epi64(s0, w.sOff01);
+    __m256i sA23 = _mm256_add_epi64(s0, w.sOff23);
+    __m256i tA01 = _mm256_add_epi64(t0, w.tOff01);
+    __m256i tA23 = _mm256_add_epi64(t0, w.tOff23);
 
-    // The next group's foreshortened coordinates, when ready.
-    Coords next{};
-    bool ready = false;
     for (int32_t px = x0; px <= x1; px += 8) {
         const bool whole = px <= lastWhole;
-        const bool wasReady = ready;
-        ready = false;
         const __m256i inSpan = _mm256_cmpgt_epi32(remaining, iota);
         remaining = _mm256_sub_epi32(remaining, w.eightLanes);
         __m256i live = inSpan;
@@ -520,12 +639,10 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
         const __m256i gs01 = sA01, gs23 = sA23, gt01 = tA01, gt23 = tA23;
         xLo = _mm256_add_pd(xLo, w.eight);
         xHi = _mm256_add_pd(xHi, w.eight);
-        if constexpr (!Persp) {
-            sA01 = _mm256_add_epi64(sA01, w.sStep);
-            sA23 = _mm256_add_epi64(sA23, w.sStep);
-            tA01 = _mm256_add_epi64(tA01, w.tStep);
-            tA23 = _mm256_add_epi64(tA23, w.tStep);
-        }
+        sA01 = _mm256_add_epi64(sA01, w.sStep);
+        sA23 = _mm256_add_epi64(sA23, w.sStep);
+        tA01 = _mm256_add_epi64(tA01, w.tStep);
+        tA23 = _mm256_add_epi64(tA23, w.tStep);
         // The depth test first: a group it hides wholly costs no more.
         if constexpr (kDepth) {
             const __m128d zLo = _mm_castps_pd(_mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, gxLo)));
@@ -547,111 +664,21 @@ ORVA_WIDE inline __attribute__((always_inline)) void SpanWideOf(const SpanCtx& c
             if (!drawColor) {
                 continue;
             }
+        } else {
+            (void)gxLo;
+            (void)gxHi;
         }
         Coords k;
-        if constexpr (Persp) {
-            // A visible group works out the next group's coordinates
-            // before it reads its own texels, so the division's latency and
-            // the address arithmetic after it overlap this group's loads and
-            // filter; a hidden group after it just leaves them unused.
-            k = wasReady ? next : PerspCoords<Bilinear>(w, sRowT, tRowT, qRowT, gxLo, gxHi);
-            if (px + 8 <= x1) {
-                next = PerspCoords<Bilinear>(w, sRowT, tRowT, qRowT, xLo, xHi);
-                ready = true;
-            }
-        } else {
-            (void)sRowT;
-            (void)tRowT;
-            (void)qRowT;
-            k.i = High32(gs01, gs23);
-            k.j = High32(gt01, gt23);
-            k.f = _mm256_srli_epi32(Low32(gs01, gs23), 24);
-            k.g = _mm256_srli_epi32(Low32(gt01, gt23), 24);
-        }
-        __m256i br, ga;
-        if constexpr (Bilinear) {
-            const __m256i zero = _mm256_setzero_si256();
-            // The texel row, masked as Near does; the row below is the next
-            // in memory unless this is the last row (wrapping to the first,
-            // or clamped), or a clamped row before the first. Every lane is
-            // read, those the span or the depth test leave out too, so all
-            // must have it.
-            const __m256i jm = _mm256_and_si256(k.j, w.v.mask);
-            const __m256i rowA = _mm256_mullo_epi32(Clamp(jm, w.v), w.width);
-            const __m256i flip = _mm256_set1_epi32(static_cast<int>(0x80000000u));
-            const __m256i below = _mm256_cmpgt_epi32(w.pairRowLimit, _mm256_xor_si256(jm, flip));
-            const bool nextBelow = _mm256_testc_si256(below, _mm256_cmpeq_epi32(below, below));
-            // The two texels across are neighbours in memory, read as one
-            // pair from column p, except where wrapping joins the last
-            // column to the first. A clamped texel before the first column
-            // or past the last is both texels of its pair; the pair at the
-            // edge with the weight all on the edge texel gives the same sums.
-            __m256i p, fx = k.f;
-            bool seam = false;
-            if (w.clampU) {
-                const __m256i before = _mm256_cmpgt_epi32(zero, k.i);
-                const __m256i past = _mm256_cmpgt_epi32(k.i, w.lastPairU);
-                p = _mm256_min_epi32(_mm256_max_epi32(k.i, zero), w.lastPairU);
-                fx = _mm256_or_si256(_mm256_andnot_si256(_mm256_or_si256(before, past), fx),
-                                     _mm256_and_si256(past, _mm256_set1_epi32(256)));
-            } else {
-                const __m256i xa = _mm256_and_si256(k.i, w.u.mask);
-                p = _mm256_min_epi32(xa, w.lastPairU);
-                seam = !_mm256_testz_si256(_mm256_cmpeq_epi32(xa, w.lastU), live);
-            }
-            __m256i c00, c10, c01, c11;
-            if (__builtin_expect(!seam && nextBelow, 1)) {
-                const uint32_t* above = w.texels;
-                LoadQuads8(above, above + _mm256_cvtsi256_si32(w.width), _mm256_add_epi32(rowA, p), &c00, &c10, &c01,
-                           &c11);
-            } else {
-                const __m256i rowB = _mm256_mullo_epi32(Next(k.j, w.v), w.width);
-                if (!seam) {
-                    LoadPairs8(w.texels, _mm256_add_epi32(rowA, p), &c00, &c10);
-                    LoadPairs8(w.texels, _mm256_add_epi32(rowB, p), &c01, &c11);
-                } else {
-                    const __m256i xa = Near(k.i, w.u), xb = Next(k.i, w.u);
-                    c00 = Load8(w.texels, _mm256_add_epi32(rowA, xa));
-                    c10 = Load8(w.texels, _mm256_add_epi32(rowA, xb));
-                    c01 = Load8(w.texels, _mm256_add_epi32(rowB, xa));
-                    c11 = Load8(w.texels, _mm256_add_epi32(rowB, xb));
-                }
-            }
-            // Four texels of alpha 0 filter to alpha 0, which leaves the
-            // target as it is under these blends.
-            if (kSkipClear && _mm256_testz_si256(_mm256_or_si256(_mm256_or_si256(c00, c10), _mm256_or_si256(c01, c11)),
-                                                 _mm256_and_si256(live, alphaMask))) {
-                continue;
-            }
-            Filter8(c00, c10, c01, c11, fx, k.g, &br, &ga, w.filter);
-        } else {
-            const __m256i src = Load8(w.texels, _mm256_add_epi32(_mm256_mullo_epi32(Near(k.j, w.v), w.width), Near(k.i, w.u)));
-            if (kSkipClear && _mm256_testz_si256(src, _mm256_and_si256(live, alphaMask))) {
-                continue;
-            }
-            br = _mm256_and_si256(src, even);
-            ga = _mm256_and_si256(_mm256_srli_epi32(src, 8), even);
-        }
-        if (w.modulate) {
-            // MulDiv255 with the constants read from memory.
-            br = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(br, w.mBr), w.bias127), w.div255), 7);
-            ga = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(ga, w.mGa), w.bias127), w.div255), 7);
-        }
-        // Lanes the span or the depth test leave out keep the target's value.
-        if (whole) {
-            __m256i* dst = reinterpret_cast<__m256i*>(out + px);
-            const __m256i d = _mm256_loadu_si256(dst);
-            _mm256_storeu_si256(dst, _mm256_blendv_epi8(d, Blend8<Blend>(br, ga, d), live));
-        } else {
-            int* dst = reinterpret_cast<int*>(out + px);
-            const __m256i d = Blend == FastOpaque ? _mm256_setzero_si256() : _mm256_maskload_epi32(dst, inSpan);
-            _mm256_maskstore_epi32(dst, live, Blend8<Blend>(br, ga, d));
-        }
+        k.i = High32(gs01, gs23);
+        k.j = High32(gt01, gt23);
+        k.f = _mm256_srli_epi32(Low32(gs01, gs23), 24);
+        k.g = _mm256_srli_epi32(Low32(gt01, gt23), 24);
+        ColorGroup<Bilinear, Blend>(w, k, live, out + px, whole);
     }
 }
 
-// A band's rows (see RowsFn) under one way of testing depth.
-template <bool Persp, bool Bilinear, int Blend, int ZTest>
+// A band's affine rows (see RowsFn) under one way of testing depth.
+template <bool Bilinear, int Blend, int ZTest>
 ORVA_WIDE void RowsWideOf(const SpanCtx& c, const WidePrep& w, const Target& target, int32_t py0, int32_t count,
                           const int32_t* lo, const int32_t* hi)
 {
@@ -676,7 +703,172 @@ ORVA_WIDE void RowsWideOf(const SpanCtx& c, const WidePrep& w, const Target& tar
         }
     }
     for (const Row* r = rows; r != end; ++r) {
-        SpanWideOf<Persp, Bilinear, Blend, ZTest>(c, w, drawColor, depthWrite, r->out, r->depth, r->py, r->x0, r->x1);
+        SpanWideOf<Bilinear, Blend, ZTest>(c, w, drawColor, depthWrite, r->out, r->depth, r->py, r->x0, r->x1);
+    }
+}
+
+// Foreshortened rows run a band in passes over its groups of eight pixels.
+// The depth pass tests every group and queues those it leaves visible,
+// without a branch on the outcome; the colour passes then work out the
+// queued groups' texel positions, and after that their texels, filter and
+// blend. No group there waits on another, so one group's divisions overlap
+// another's loads and filter, and a hidden group costs its depth test
+// alone. Each pixel is in one group only, and its depth is settled before
+// its colour is drawn, as one group at a time would.
+// The queue holds at least a row of the widest tile.
+constexpr int kQueuedGroups = 160;
+// The colour passes take this many groups at a time.
+constexpr int kColorChunk = 32;
+
+struct PerspRow {
+    alignas(32) double terms[4];   // dy y of the depth, s, t and q planes
+    uint32_t* out;
+    int32_t lastWhole;   // groups up to this pixel end within the tile
+};
+
+// A queued group: which pixels of it are drawn, and its first pixel and
+// row (in the low and high halves of where).
+struct PerspQueue {
+    __m256i live[kQueuedGroups];
+    int64_t where[kQueuedGroups];
+};
+
+template <bool Bilinear, int Blend, bool Wrap>
+ORVA_WIDE inline __attribute__((always_inline)) void ColorQueuedOf(const WidePrep& w, const PerspRow* rows,
+                                                                   const PerspQueue& q, int n)
+{
+    Coords coords[kColorChunk];
+    for (int first = 0; first < n; first += kColorChunk) {
+        const int end = std::min(n, first + kColorChunk);
+        for (int i = first; i < end; ++i) {
+            const PerspRow& r = rows[q.where[i] >> 32];
+            const __m256d xLo =
+                _mm256_add_pd(_mm256_set1_pd(static_cast<double>(static_cast<int32_t>(q.where[i]))), _mm256_setr_pd(0, 1, 4, 5));
+            const __m256d xHi = _mm256_add_pd(xLo, _mm256_set1_pd(2.0));
+            coords[i - first] = PerspCoords<Bilinear>(w, _mm256_broadcast_sd(&r.terms[1]), _mm256_broadcast_sd(&r.terms[2]),
+                                                      _mm256_broadcast_sd(&r.terms[3]), xLo, xHi);
+        }
+        for (int i = first; i < end; ++i) {
+            const PerspRow& r = rows[q.where[i] >> 32];
+            const int32_t px = static_cast<int32_t>(q.where[i]);
+            ColorGroup<Bilinear, Blend, Wrap>(w, coords[i - first], q.live[i], r.out + px, px <= r.lastWhole);
+        }
+    }
+}
+
+template <bool Bilinear, int Blend>
+ORVA_WIDE __attribute__((noinline)) void ColorQueued(const WidePrep& w, const PerspRow* rows, const PerspQueue& q,
+                                                     int n)
+{
+    if (Bilinear && w.wrapBoth) {
+        ColorQueuedOf<Bilinear, Blend, true>(w, rows, q, n);
+    } else {
+        ColorQueuedOf<Bilinear, Blend, false>(w, rows, q, n);
+    }
+}
+
+// A group's depth test and write: the lanes the test and the span leave
+// live. Pixels 0 to 3 are at xA, 4 to 7 at xB.
+template <int ZTest>
+ORVA_WIDE inline __attribute__((always_inline)) __m256i DepthGroup(const WidePrep& w, __m256d zRow, __m256d xA,
+                                                                   __m256d xB, float* depthRow, int32_t px, __m256i inSpan,
+                                                                   bool whole, bool depthWrite)
+{
+    if constexpr (ZTest == kNoDepth) {
+        (void)w, (void)zRow, (void)xA, (void)xB, (void)depthRow, (void)px, (void)whole, (void)depthWrite;
+        return inSpan;
+    } else {
+        float* depth = depthRow + px;
+        const __m256 z = _mm256_set_m128(_mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, xB)),
+                                         _mm256_cvtpd_ps(PlaneAt(w.zA, w.zDx, zRow, xA)));
+        const __m256 stored = whole ? _mm256_loadu_ps(depth) : _mm256_maskload_ps(depth, inSpan);
+        const __m256i live = _mm256_and_si256(inSpan, DepthPassOf<ZTest>(w.zFunc, z, stored));
+        // A hidden group's depth is written back as it was.
+        if (depthWrite) {
+            if (whole) {
+                _mm256_storeu_ps(depth, _mm256_blendv_ps(stored, z, _mm256_castsi256_ps(live)));
+            } else {
+                _mm256_maskstore_ps(depth, live, z);
+            }
+        }
+        return live;
+    }
+}
+
+template <bool Bilinear, int Blend, int ZTest>
+ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& target, int32_t py0, int32_t count,
+                           const int32_t* lo, const int32_t* hi)
+{
+    constexpr bool kDepth = ZTest != kNoDepth;
+    const bool depthWrite = kDepth && w.depthWrite;
+    const bool drawColor = Blend == FastOpaque || w.drawColor;
+    if (!drawColor && !depthWrite) {
+        return;
+    }
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i ones = _mm256_cmpeq_epi32(iota, iota);
+    PerspRow rows[kBandRows];
+    PerspQueue q;
+    int queued = 0;
+    size_t at = static_cast<size_t>(py0) * target.width;
+    for (int32_t k = 0; k < count; ++k, at += target.width) {
+        const int32_t x0 = lo[k], x1 = hi[k];
+        if (x0 > x1) {
+            continue;
+        }
+        const int32_t last = x0 + ((x1 - x0) & ~7);   // the last group's first pixel
+        if (drawColor && queued + ((x1 - x0) >> 3) + 1 > kQueuedGroups) {
+            ColorQueued<Bilinear, Blend>(w, rows, q, queued);
+            queued = 0;
+        }
+        // dy y for the four planes at once, each lane's product as the
+        // general path's.
+        const __m256d terms = _mm256_mul_pd(w.dy, _mm256_set1_pd(static_cast<double>(py0 + k)));
+        _mm256_store_pd(rows[k].terms, terms);
+        rows[k].out = target.color + at;
+        // Groups up to this one end within the tile: they take plain loads
+        // and stores, and lanes past the span keep what they read.
+        rows[k].lastWhole = std::max(x1, c.tileRight) - 7;
+        const __m256d zRow = _mm256_permute4x64_pd(terms, 0x00);
+        float* depthRow = kDepth ? target.depth + at : nullptr;
+        // Pixels 0 to 3 and 4 to 7 of the group.
+        __m256d xA = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 2, 3));
+        __m256d xB = _mm256_add_pd(xA, _mm256_set1_pd(4.0));
+        int64_t where = (static_cast<int64_t>(k) << 32) | static_cast<uint32_t>(x0);
+        // Every group before the last is whole and in the span.
+        for (int32_t px = x0; px < last; px += 8) {
+            const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, px, ones, true, depthWrite);
+            if (drawColor) {
+                q.live[queued] = live;
+                q.where[queued] = where;
+                queued += !_mm256_testz_si256(live, live);
+            }
+            xA = _mm256_add_pd(xA, w.eight);
+            xB = _mm256_add_pd(xB, w.eight);
+            where += 8;
+        }
+        const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, last,
+                                               _mm256_cmpgt_epi32(_mm256_set1_epi32(x1 - last + 1), iota),
+                                               last <= rows[k].lastWhole, depthWrite);
+        if (drawColor) {
+            q.live[queued] = live;
+            q.where[queued] = where;
+            queued += !_mm256_testz_si256(live, live);
+        }
+    }
+    if (queued > 0) {
+        ColorQueued<Bilinear, Blend>(w, rows, q, queued);
+    }
+}
+
+template <bool Persp, bool Bilinear, int Blend, int ZTest>
+ORVA_WIDE inline void RowsOf(const SpanCtx& c, const WidePrep& w, const Target& target, int32_t py0, int32_t count,
+                             const int32_t* lo, const int32_t* hi)
+{
+    if constexpr (Persp) {
+        RowsPerspOf<Bilinear, Blend, ZTest>(c, w, target, py0, count, lo, hi);
+    } else {
+        RowsWideOf<Bilinear, Blend, ZTest>(c, w, target, py0, count, lo, hi);
     }
 }
 
@@ -684,22 +876,27 @@ template <bool Persp, bool Bilinear, int Blend>
 ORVA_WIDE void RowsWide(SpanCtx& c, const Target& target, int32_t py0, int32_t count, const int32_t* lo,
                         const int32_t* hi)
 {
+    WidePrep& w = *std::launder(reinterpret_cast<WidePrep*>(c.scratch->bytes));
     if (!c.prepared) {
-        Prepare<Persp, Bilinear, Blend>(c, *new (c.scratch) WidePrep);
+        const SpanScratch::Key key{c.prim->state, c.prim->fastColor, SampledSpanIndex(Persp, Bilinear, Blend)};
+        if (!(c.scratch->key == key)) {
+            PrepareShared<Persp, Bilinear, Blend>(c, *new (c.scratch->bytes) WidePrep);
+            c.scratch->key = key;
+        }
+        PreparePrim<Persp>(c, w);
         c.prepared = true;
     }
-    const WidePrep& w = *std::launder(reinterpret_cast<const WidePrep*>(c.scratch));
     if (w.narrow) {
         SpanRowByRow(kSampledSpans[SampledSpanIndex(Persp, Bilinear, Blend) - kSampledSpanBase], c, target, py0, count,
                      lo, hi);
     } else if (!c.ps->zTest || target.depth == nullptr) {
-        RowsWideOf<Persp, Bilinear, Blend, kNoDepth>(c, w, target, py0, count, lo, hi);
+        RowsOf<Persp, Bilinear, Blend, kNoDepth>(c, w, target, py0, count, lo, hi);
     } else if (w.zFunc == CmpLessEqual) {
-        RowsWideOf<Persp, Bilinear, Blend, CmpLessEqual>(c, w, target, py0, count, lo, hi);
+        RowsOf<Persp, Bilinear, Blend, CmpLessEqual>(c, w, target, py0, count, lo, hi);
     } else if (w.zFunc == CmpLess) {
-        RowsWideOf<Persp, Bilinear, Blend, CmpLess>(c, w, target, py0, count, lo, hi);
+        RowsOf<Persp, Bilinear, Blend, CmpLess>(c, w, target, py0, count, lo, hi);
     } else {
-        RowsWideOf<Persp, Bilinear, Blend, kAnyDepth>(c, w, target, py0, count, lo, hi);
+        RowsOf<Persp, Bilinear, Blend, kAnyDepth>(c, w, target, py0, count, lo, hi);
     }
 }
 

@@ -330,18 +330,18 @@ struct Rendered {
     uint64_t fastPrims = 0;
 };
 
-Rendered RenderSampled(uint32_t seed, int threads, int spanLevel)
+Rendered RenderSampled(uint32_t seed, int threads, int spanLevel, int w = 200, int h = 150)
 {
     SoftDevice dev;
-    EXPECT_TRUE(gfxtest::MakeDevice(dev, 200, 150, threads, true));
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, w, h, threads, true));
     dev.SetSpanLevel(spanLevel);
     SceneTextures tex;
     MakeSceneTextures(dev, tex);
-    DrawSampledScene(dev, tex, seed, 200, 150);
+    DrawSampledScene(dev, tex, seed, w, h);
     Rendered r;
     r.fastPrims = dev.GetStats().fastPrimitives;
     r.color = gfxtest::Frame(dev);
-    r.depth = DepthOf(dev, 200, 150);
+    r.depth = DepthOf(dev, w, h);
     return r;
 }
 
@@ -482,25 +482,39 @@ void ExpectSameFrames(const std::vector<uint32_t>& a, const std::vector<uint32_t
 
 }  // namespace
 
+void ExpectSameSampled(uint32_t seed, int w, int h)
+{
+    const Rendered general = RenderSampled(seed, 1, 0, w, h);
+    // Most draws must take a fast span, or the check proves little.
+    EXPECT_GT(general.fastPrims, 150u) << "seed " << seed;
+    for (int level = 1; level <= 2; ++level) {
+        const Rendered fast = RenderSampled(seed, level == 2 ? 3 : 1, level, w, h);
+        SCOPED_TRACE(testing::Message() << "seed " << seed << " level " << level << " size " << w << "x" << h);
+        ExpectSameFrames(fast.color, general.color, w, "colour");
+        ASSERT_EQ(fast.depth.size(), general.depth.size());
+        for (size_t i = 0; i < fast.depth.size(); ++i) {
+            uint32_t a, b;
+            std::memcpy(&a, &fast.depth[i], 4);
+            std::memcpy(&b, &general.depth[i], 4);
+            ASSERT_EQ(a, b) << "depth at " << i % static_cast<size_t>(w) << "," << i / static_cast<size_t>(w);
+        }
+    }
+}
+
 TEST(SoftDeviceRaster, SampledSpansMatchTheGeneralPathOnRandomScenes)
 {
     for (uint32_t seed = 21; seed <= 26; ++seed) {
-        const Rendered general = RenderSampled(seed, 1, 0);
-        // Most draws must take a fast span, or the check proves little.
-        EXPECT_GT(general.fastPrims, 150u) << "seed " << seed;
-        for (int level = 1; level <= 2; ++level) {
-            const Rendered fast = RenderSampled(seed, level == 2 ? 3 : 1, level);
-            SCOPED_TRACE(testing::Message() << "seed " << seed << " level " << level);
-            ExpectSameFrames(fast.color, general.color, 200, "colour");
-            ASSERT_EQ(fast.depth.size(), general.depth.size());
-            for (size_t i = 0; i < fast.depth.size(); ++i) {
-                uint32_t a, b;
-                std::memcpy(&a, &fast.depth[i], 4);
-                std::memcpy(&b, &general.depth[i], 4);
-                ASSERT_EQ(a, b) << "depth at " << i % 200 << "," << i / 200;
-            }
-        }
+        ExpectSameSampled(seed, 200, 150);
     }
+}
+
+// Targets wider than a tile: rows of more groups than a band's colour
+// passes take at once (the widest tile's rows), and rows that end at a
+// tile's right edge, where a group reaches into the next tile.
+TEST(SoftDeviceRaster, SampledSpansMatchTheGeneralPathOnWideTargets)
+{
+    ExpectSameSampled(31, 1100, 60);
+    ExpectSameSampled(32, 1030, 40);
 }
 
 // Sprites whose texture coordinate races across the texture, a billion
