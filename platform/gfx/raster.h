@@ -304,8 +304,10 @@ struct QuadSpanMemo {
     uint8_t fastSpan = 0;
     uint32_t fastColor = 0;
     // The stages' filtering when no stage chooses it by the footprint (both
-    // filters alike or no texture): 0 .. 15; -1 when one does; -2 unknown.
+    // filters alike or no texture): 0 .. 15; -1 when one does; -2 not yet
+    // known, nor the stages' texture sizes (width, height; 1 without one).
     int8_t stateLinear = -2;
+    double texScale[4][2] = {};
     // The last flat colours packed (bits of the vertex's diffuse, then its
     // specular), and what they packed to.
     bool packedValid = false;

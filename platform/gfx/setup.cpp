@@ -335,18 +335,37 @@ int8_t StateLinear(const PixelState& ps)
     return static_cast<int8_t>(mask);
 }
 
-// LinearStages through the memo of a draw: the state's own answer when the
-// footprint does not matter.
-inline uint8_t MemoLinearStages(const PixelState& ps, const Prim& pr, const Plane* planes, double cx, double cy,
-                                QuadSpanMemo* memo)
+// What the memo of a draw keeps of its state, made at its first primitive.
+inline void MemoState(const PixelState& ps, QuadSpanMemo* memo)
 {
-    if (memo == nullptr) {
-        return LinearStages(ps, pr, planes, cx, cy);
-    }
     if (memo->stateLinear == -2) {
         memo->stateLinear = StateLinear(ps);
+        for (int s = 0; s < ps.stageCount; ++s) {
+            TexScale(ps, s, &memo->texScale[s][0], &memo->texScale[s][1]);
+        }
     }
-    return memo->stateLinear >= 0 ? static_cast<uint8_t>(memo->stateLinear) : LinearStages(ps, pr, planes, cx, cy);
+}
+
+// The stages' filtering whatever the footprint, through the memo of a draw;
+// -1 when the footprint matters (or there is no memo).
+inline int MemoStateLinear(const PixelState& ps, QuadSpanMemo* memo)
+{
+    if (memo == nullptr) {
+        return -1;
+    }
+    MemoState(ps, memo);
+    return memo->stateLinear;
+}
+
+// Stage s's texture size, through the memo of a draw when there is one.
+inline __m128d MemoTexScale(const PixelState& ps, int s, const QuadSpanMemo* memo)
+{
+    if (memo != nullptr) {
+        return _mm_loadu_pd(memo->texScale[s]);
+    }
+    double w, h;
+    TexScale(ps, s, &w, &h);
+    return _mm_set_pd(h, w);
 }
 
 // SelectFastSpan for an evenly coloured primitive of a draw: what it chose
@@ -542,10 +561,9 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     PushPlanePair(kept, g, _mm_set_pd(a.rhw, a.z), _mm_set_pd(b.rhw, b.z), _mm_set_pd(c.rhw, c.z));
     const __m128d qa2 = _mm_set1_pd(qa), qb2 = _mm_set1_pd(qb), qc2 = _mm_set1_pd(qc);
     // The stages' scales and coordinate sets are read once per stage.
+    const int fixedLinear = MemoStateLinear(ps, memo);
     for (int s = 0; s < ps.stageCount; ++s) {
-        double w, h;
-        TexScale(ps, s, &w, &h);
-        const __m128d scale = _mm_set_pd(h, w);
+        const __m128d scale = MemoTexScale(ps, s, memo);
         const int set = ps.stage[s].coordSet & 7;
         PushPlanePair(kept, g, _mm_mul_pd(_mm_mul_pd(PairOf(a.tc[set]), scale), qa2),
                       _mm_mul_pd(_mm_mul_pd(PairOf(b.tc[set]), scale), qb2),
@@ -563,7 +581,9 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
         }
     }
     const Plane* const planes = kept.data() + base;
-    pr.linearStages = MemoLinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0, memo);
+    // The footprint at the centre, unless the state's filtering is fixed.
+    pr.linearStages = fixedLinear >= 0 ? static_cast<uint8_t>(fixedLinear)
+                                       : LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
     if (pr.flatColor) {
         MemoFastSpan(ps, pr, memo);
     } else {
@@ -753,7 +773,9 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     }
     // Not foreshortened: the footprint is the same everywhere, and no
     // centre is needed.
-    pr.linearStages = MemoLinearStages(ps, pr, kept.data() + base, 0.0, 0.0, memo);
+    const int fixedLinear = MemoStateLinear(ps, memo);
+    pr.linearStages =
+        fixedLinear >= 0 ? static_cast<uint8_t>(fixedLinear) : LinearStages(ps, pr, kept.data() + base, 0.0, 0.0);
     MemoFastSpan(ps, pr, memo);
     BinLast(frame, pr);
     return true;

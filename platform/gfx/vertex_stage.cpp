@@ -3,6 +3,7 @@
 // primitives set up and binned at once (setup.cpp).
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <emmintrin.h>
 
@@ -466,12 +467,22 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     const float vpX = static_cast<float>(vp.x), vpY = static_cast<float>(vp.y);
     const float vpWidth = static_cast<float>(vp.width), vpHeight = static_cast<float>(vp.height);
     const float vpMinZ = vp.minZ, vpDepth = vp.maxZ - vp.minZ;
+    // x = vpX + (1 + cx / w) vpWidth 0.5, y = vpY + (1 - cy / w) vpHeight 0.5,
+    // z = vpMinZ + cz / w vpDepth (1 for the half), rhw = 1 / w: a lane each,
+    // every lane the same steps in the same order.
+    const __m128 vpScale = _mm_setr_ps(vpWidth, vpHeight, vpDepth, 1.0f);
+    const __m128 vpHalf = _mm_setr_ps(0.5f, 0.5f, 1.0f, 1.0f);
+    const __m128 vpOrigin = _mm_setr_ps(vpX, vpY, vpMinZ, 0.0f);
+    static_assert(offsetof(ScreenVertex, rhw) == offsetof(ScreenVertex, x) + 12, "x, y, z, rhw lie together");
     auto clipToScreen = [&](const float* clip, ScreenVertex& v) {
-        const float invW = 1.0f / clip[3];
-        v.x = vpX + (1.0f + clip[0] * invW) * vpWidth * 0.5f;
-        v.y = vpY + (1.0f - clip[1] * invW) * vpHeight * 0.5f;
-        v.z = vpMinZ + clip[2] * invW * vpDepth;
-        v.rhw = invW;
+        const __m128 c = _mm_loadu_ps(clip);
+        const __m128 one = _mm_set1_ps(1.0f);
+        const __m128 invW = _mm_div_ps(one, _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 3, 3)));
+        const __m128 t = _mm_mul_ps(c, invW);
+        const __m128 xy = _mm_move_ss(_mm_sub_ps(one, t), _mm_add_ps(one, t));
+        const __m128 base = _mm_shuffle_ps(xy, t, _MM_SHUFFLE(3, 2, 1, 0));
+        const __m128 r = _mm_add_ps(_mm_mul_ps(_mm_mul_ps(base, vpScale), vpHalf), vpOrigin);
+        _mm_storeu_ps(&v.x, _mm_shuffle_ps(r, _mm_unpackhi_ps(r, invW), _MM_SHUFFLE(1, 0, 1, 0)));
     };
     auto toScreen = [&](ClipVertex& c) {
         if (layout.transformed) {
