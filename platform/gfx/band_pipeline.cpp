@@ -130,6 +130,18 @@ void BandPipeline::Drain(int ownFirst, int ownCount, int waitMicros)
         for (int tile = first; tile < last; ++tile) {
             any = DrainBand(tile) || any;
         }
+        // A band more than a part behind is taken up between a thread's own
+        // bands, not only once they run dry, which they seldom do while
+        // recording goes on: its own thread is slow or was put aside by the
+        // system, and left alone the band would hold its parts' slots and
+        // draw its backlog only after recording ends. Threads look from
+        // different bands on, so that they seldom reach for the same one.
+        for (int i = 0; i < tiles; ++i) {
+            const int tile = last + i < tiles ? last + i : last + i - tiles;
+            if (static_cast<int32_t>(seen - drawn[tile].load(std::memory_order_relaxed)) > 1) {
+                any = DrainBand(tile) || any;
+            }
+        }
         if (!any) {
             for (int i = 0; i < tiles; ++i) {
                 any = DrainBand(order[i].load(std::memory_order_relaxed)) || any;

@@ -45,7 +45,8 @@ public:
     // Draws sealed parts on bands no other thread holds, until none is left
     // to take: first its own bands, `ownCount` of them from `ownFirst` (a
     // thread that draws the same bands part after part finds their pixels
-    // in its cache), then the busiest of the rest. With `waitMicros`, waits
+    // in its cache), and any band more than a part behind, then the busiest
+    // of the rest. With `waitMicros`, waits
     // that long for another part before it returns, unless Close is called.
     void Drain(int ownFirst, int ownCount, int waitMicros);
     // No part comes until the next Seal: drains waiting for one return.
