@@ -59,7 +59,7 @@ ORVA_WIDE inline __m256i Next(__m256i i, const WideAxis& a)
 
 // Eight texels by their indices. Loads one by one outrun the gather
 // instruction on the processors at hand (several times over on some).
-ORVA_WIDE inline __m256i Load8(const uint32_t* texels, __m256i index)
+ORVA_WIDE inline __attribute__((always_inline)) __m256i Load8In(const uint32_t* texels, __m256i index)
 {
     // Indices are never negative: unsigned, they need no widening.
     alignas(32) uint32_t at[8];
@@ -70,7 +70,8 @@ ORVA_WIDE inline __m256i Load8(const uint32_t* texels, __m256i index)
 
 // Eight pairs of neighbouring texels, the first of each at its index: the
 // left texels in *left, the right ones in *right, in pixel order.
-ORVA_WIDE inline void LoadPairs8(const uint32_t* texels, __m256i index, __m256i* left, __m256i* right)
+ORVA_WIDE inline __attribute__((always_inline)) void LoadPairs8In(const uint32_t* texels, __m256i index, __m256i* left,
+                                                                  __m256i* right)
 {
     alignas(32) uint32_t at[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(at), index);
@@ -84,6 +85,17 @@ ORVA_WIDE inline void LoadPairs8(const uint32_t* texels, __m256i index, __m256i*
     const __m256i b = _mm256_setr_epi64x(pair(2), pair(3), pair(6), pair(7));
     *left = _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
     *right = _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// The same where the compiler may keep them out of line.
+ORVA_WIDE inline __m256i Load8(const uint32_t* texels, __m256i index)
+{
+    return Load8In(texels, index);
+}
+
+ORVA_WIDE inline void LoadPairs8(const uint32_t* texels, __m256i index, __m256i* left, __m256i* right)
+{
+    LoadPairs8In(texels, index, left, right);
 }
 
 // Eight pixels' texel positions: the whole texel (i) and the eighth of the
@@ -500,11 +512,29 @@ ORVA_WIDE inline __attribute__((always_inline)) void ColorGroup(const WidePrep& 
         const __m256i edge = _mm256_or_si256(_mm256_cmpeq_epi32(xaWrap, w.lastU), _mm256_cmpeq_epi32(jmWrap, w.lastV));
         wrapFast = _mm256_testz_si256(edge, live);
     }
-    if (Bilinear && Wrap && __builtin_expect(wrapFast, 1)) {
-        const __m256i index = _mm256_add_epi32(_mm256_sll_epi32(_mm256_min_epi32(jmWrap, w.lastPairV), w.widthShift),
-                                               _mm256_min_epi32(xaWrap, w.lastPairU));
+    if constexpr (Bilinear && Wrap) {
         __m256i c00, c10, c01, c11;
-        LoadQuads8(w.texels, w.texels + _mm256_cvtsi256_si32(w.width), index, &c00, &c10, &c01, &c11);
+        const __m256i p = _mm256_min_epi32(xaWrap, w.lastPairU);
+        if (__builtin_expect(wrapFast, 1)) {
+            const __m256i index = _mm256_add_epi32(_mm256_sll_epi32(_mm256_min_epi32(jmWrap, w.lastPairV), w.widthShift), p);
+            LoadQuads8(w.texels, w.texels + _mm256_cvtsi256_si32(w.width), index, &c00, &c10, &c01, &c11);
+        } else {
+            // Pairs from the row and the one below it, which is the first
+            // after the last; the last column's right texel is the first
+            // column's, read on its own.
+            const __m256i rowT = _mm256_sll_epi32(jmWrap, w.widthShift);
+            const __m256i rowB =
+                _mm256_sll_epi32(_mm256_and_si256(_mm256_sub_epi32(jmWrap, _mm256_set1_epi32(-1)), w.v.mask), w.widthShift);
+            LoadPairs8In(w.texels, _mm256_add_epi32(rowT, p), &c00, &c10);
+            LoadPairs8In(w.texels, _mm256_add_epi32(rowB, p), &c01, &c11);
+            const __m256i seamLanes = _mm256_cmpeq_epi32(xaWrap, w.lastU);
+            if (!_mm256_testz_si256(seamLanes, live)) {
+                c00 = _mm256_blendv_epi8(c00, c10, seamLanes);
+                c01 = _mm256_blendv_epi8(c01, c11, seamLanes);
+                c10 = _mm256_blendv_epi8(c10, Load8In(w.texels, rowT), seamLanes);
+                c11 = _mm256_blendv_epi8(c11, Load8In(w.texels, rowB), seamLanes);
+            }
+        }
         if (kSkipClear && _mm256_testz_si256(_mm256_or_si256(_mm256_or_si256(c00, c10), _mm256_or_si256(c01, c11)),
                                              _mm256_and_si256(live, alphaMask))) {
             return;
@@ -805,13 +835,22 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
     if (!drawColor && !depthWrite) {
         return;
     }
-    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i ones = _mm256_cmpeq_epi32(iota, iota);
+    // The first n lanes set: eight lanes from kLeadingLanes + 8 - n.
+    alignas(32) static const int32_t kLeadingLanes[16] = {-1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0};
+    const __m256i ones = _mm256_set1_epi32(-1);
     PerspRow rows[kBandRows];
     PerspQueue q;
     int queued = 0;
-    size_t at = static_cast<size_t>(py0) * target.width;
-    for (int32_t k = 0; k < count; ++k, at += target.width) {
+    // Read once: the stores below could be to them as far as the compiler
+    // knows.
+    const size_t stride = static_cast<size_t>(target.width);
+    uint32_t* colorRow = target.color + static_cast<size_t>(py0) * stride;
+    float* depthRow = kDepth ? target.depth + static_cast<size_t>(py0) * stride : nullptr;
+    const int32_t tileRight = c.tileRight;
+    const __m256d dy = w.dy, eight = w.eight;
+    __m256d py = _mm256_set1_pd(static_cast<double>(py0));
+    for (int32_t k = 0; k < count; ++k, colorRow += stride, depthRow = kDepth ? depthRow + stride : nullptr,
+                 py = _mm256_add_pd(py, _mm256_set1_pd(1.0))) {
         const int32_t x0 = lo[k], x1 = hi[k];
         if (x0 > x1) {
             continue;
@@ -823,14 +862,14 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
         }
         // dy y for the four planes at once, each lane's product as the
         // general path's.
-        const __m256d terms = _mm256_mul_pd(w.dy, _mm256_set1_pd(static_cast<double>(py0 + k)));
+        const __m256d terms = _mm256_mul_pd(dy, py);
         _mm256_store_pd(rows[k].terms, terms);
-        rows[k].out = target.color + at;
+        rows[k].out = colorRow;
         // Groups up to this one end within the tile: they take plain loads
         // and stores, and lanes past the span keep what they read.
-        rows[k].lastWhole = std::max(x1, c.tileRight) - 7;
+        const int32_t lastWhole = std::max(x1, tileRight) - 7;
+        rows[k].lastWhole = lastWhole;
         const __m256d zRow = _mm256_permute4x64_pd(terms, 0x00);
-        float* depthRow = kDepth ? target.depth + at : nullptr;
         // Pixels 0 to 3 and 4 to 7 of the group.
         __m256d xA = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 2, 3));
         __m256d xB = _mm256_add_pd(xA, _mm256_set1_pd(4.0));
@@ -843,13 +882,12 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
                 q.where[queued] = where;
                 queued += !_mm256_testz_si256(live, live);
             }
-            xA = _mm256_add_pd(xA, w.eight);
-            xB = _mm256_add_pd(xB, w.eight);
+            xA = _mm256_add_pd(xA, eight);
+            xB = _mm256_add_pd(xB, eight);
             where += 8;
         }
-        const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, last,
-                                               _mm256_cmpgt_epi32(_mm256_set1_epi32(x1 - last + 1), iota),
-                                               last <= rows[k].lastWhole, depthWrite);
+        const __m256i inSpan = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLeadingLanes + 7 - (x1 - last)));
+        const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, last, inSpan, last <= lastWhole, depthWrite);
         if (drawColor) {
             q.live[queued] = live;
             q.where[queued] = where;
