@@ -478,10 +478,17 @@ inline void Cover(Prim& pr, uint32_t stateIndex, const Snapped* p, const int64_t
 // (its 1/256-pixel left, top, right, bottom) gives the coverage instead.
 // snapped, when non-null, holds the corners already snapped. memo, when
 // given, is kept over the primitives of one draw.
+// Rect tells at compile time whether rect and snapped are given (both are,
+// or neither), so that a lone triangle's set-up carries no test of them.
+template <bool Rect>
 void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
                          const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box,
                          const int64_t* rect, const Snapped* snapped, QuadSpanMemo* memo)
 {
+    if constexpr (!Rect) {
+        rect = nullptr;
+        snapped = nullptr;
+    }
     const ScreenVertex* v[3] = {&v0in, &v1in, &v2in};
     Snapped p[3];
     if (snapped != nullptr) {
@@ -645,13 +652,13 @@ bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
                    const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box)
 {
-    SetupTriangleOrRect(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, nullptr);
+    SetupTriangle(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr);
 }
 
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
                    const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box, QuadSpanMemo* memo)
 {
-    SetupTriangleOrRect(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, memo);
+    SetupTriangleOrRect<false>(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, memo);
 }
 
 bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
@@ -674,7 +681,7 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
     }
     const int64_t rect[4] = {std::min(pa.x, pc.x), std::min(pa.y, pc.y), std::max(pa.x, pc.x), std::max(pa.y, pc.y)};
     const Snapped corners[3] = {pa, pb, pc};
-    SetupTriangleOrRect(frame, stateIndex, a, b, c, cullMode, flat, box, rect, corners, nullptr);
+    SetupTriangleOrRect<true>(frame, stateIndex, a, b, c, cullMode, flat, box, rect, corners, nullptr);
     return true;
 }
 
