@@ -43,11 +43,13 @@ uint32_t BandPipeline::LeastDrawn()
     return leastDrawn;
 }
 
-bool BandPipeline::HasFreeSlot()
+bool BandPipeline::HasFreeSlot(bool last)
 {
-    // The next part's slot held part n - kParts.
+    // The next part's storage held part n - kParts at the latest, its slot
+    // part n - kSlots.
     const uint32_t n = sealed.load(std::memory_order_relaxed);
-    return tiles > 0 && (n - leastDrawn < kParts || n - LeastDrawn() < kParts);
+    const uint32_t limit = last ? kSlots : kParts;
+    return tiles > 0 && (n - leastDrawn < limit || n - LeastDrawn() < limit);
 }
 
 RecordedFrame* BandPipeline::FreePart()
@@ -75,7 +77,7 @@ void BandPipeline::Seal(const RecordedFrame* part, const Target& target, int spa
         }
     }
     const uint32_t n = sealed.load(std::memory_order_relaxed);
-    Slot& slot = slots[n % kParts];
+    Slot& slot = slots[n % kSlots];
     slot.part = part;
     slot.target = target;
     slot.spanLevel = spanLevel;
@@ -100,7 +102,7 @@ bool BandPipeline::DrainBand(int tile)
         // Only the holder moves the count on.
         uint32_t d = drawn[tile].load(std::memory_order_relaxed);
         for (; d != sealed.load(std::memory_order_acquire); ++d) {
-            const Slot& slot = slots[d % kParts];
+            const Slot& slot = slots[d % kSlots];
             RunTile(*slot.part, slot.target, tile, slot.spanLevel);
             any = true;
         }

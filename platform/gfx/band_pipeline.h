@@ -22,21 +22,26 @@ namespace platform {
 
 class BandPipeline {
 public:
-    // Parts sealed and not yet drawn on every band, at most.
+    // Parts from FreePart sealed and not yet drawn on every band, at most.
+    // A frame's last part, the caller's own frame, has a slot on top of
+    // these: it is sealed as soon as recording ends, so that bands through
+    // the parts before it go on with it at once rather than after the
+    // oldest part is drawn everywhere.
     static constexpr int kParts = 8;
+    static constexpr int kSlots = kParts + 1;
 
     // Sets the band count; nothing may be in flight.
     void Reset(int tileCount);
     int TileCount() const { return tiles; }
 
     // True when the next part can be sealed: the part sealed kParts before
-    // it is drawn on every band.
-    bool HasFreeSlot();
+    // it (kSlots for a frame's `last` part) is drawn on every band.
+    bool HasFreeSlot(bool last = false);
     // Storage for the next part, cleared, or null without a free slot.
     RecordedFrame* FreePart();
     // Hands `part` (the storage FreePart gave, or a frame that stays
     // untouched until nothing is Pending) to the bands, to be drawn into
-    // `target`. Needs a free slot. The `last` part of a frame sets the
+    // `target`. Needs a free slot (HasFreeSlot(last)). The `last` part of a frame sets the
     // order threads take bands in once their own are done: its busiest
     // first, so that no thread starts a long band when the rest are about
     // to finish (sorting at every part would cost the drawing thread more
@@ -80,9 +85,10 @@ private:
     // still finds every band on its look in plain order.
     std::unique_ptr<std::atomic<int32_t>[]> order;
     std::vector<int32_t> sortScratch;
-    Slot slots[kParts];
+    Slot slots[kSlots];
     RecordedFrame storage[kParts];
-    // Parts sealed since Reset; part n sits in slot n % kParts.
+    // Parts sealed since Reset; part n sits in slot n % kSlots and, if it
+    // came from FreePart, in storage n % kParts.
     std::atomic<uint32_t> sealed{0};
     // What LeastDrawn gave last (drawing thread only).
     uint32_t leastDrawn = 0;

@@ -337,7 +337,7 @@ void DeviceCore::FlushFrame()
         // The rest of the frame is its last part, drawn in place. Each band
         // takes it up as soon as it is through the parts before it.
         if (!frame.prims.empty() || !frame.clears.empty() || !frame.copies.empty()) {
-            while (!pipeline.HasFreeSlot()) {
+            while (!pipeline.HasFreeSlot(true)) {
                 pipeline.Drain(0, 0, 0);
             }
             pipeline.Seal(&frame, target, level, true);

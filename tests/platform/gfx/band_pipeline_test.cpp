@@ -153,14 +153,39 @@ TEST(BandPipeline, SlotsFreeOnlyWhenEveryBandHasDrawnTheirPart)
         pipeline.Seal(part, target, platform::kSpansGeneral, i == 0);
         EXPECT_TRUE(pipeline.Pending());
     }
-    // The ring is full until the oldest part is drawn everywhere.
+    // The ring is full until the oldest part is drawn everywhere, but for
+    // a frame's last part, which has a slot of its own.
     EXPECT_FALSE(pipeline.HasFreeSlot());
+    EXPECT_EQ(pipeline.FreePart(), nullptr);
+    ASSERT_TRUE(pipeline.HasFreeSlot(true));
+    RecordedFrame last;
+    Record(last, {{0, 0, kW, kH, 0xFF0000FFu}});
+    pipeline.Seal(&last, target, platform::kSpansGeneral, true);
+    EXPECT_FALSE(pipeline.HasFreeSlot());
+    EXPECT_FALSE(pipeline.HasFreeSlot(true));
     EXPECT_EQ(pipeline.FreePart(), nullptr);
     pipeline.Drain(0, 0, 0);
     EXPECT_FALSE(pipeline.Pending());
     EXPECT_TRUE(pipeline.HasFreeSlot());
-    EXPECT_EQ(pixels[0], 0xFF000000u + BandPipeline::kParts - 1);
-    EXPECT_EQ(pixels.back(), 0xFF000000u + BandPipeline::kParts - 1);
+    EXPECT_EQ(pixels[0], 0xFF0000FFu);
+    EXPECT_EQ(pixels.back(), 0xFF0000FFu);
+    // Storage and slots go round again, the last part's slot too.
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < BandPipeline::kParts; ++i) {
+            RecordedFrame* part = pipeline.FreePart();
+            ASSERT_NE(part, nullptr) << "round " << round << ", part " << i;
+            Record(*part, {{0, 0, kW, kH, 0xFF000100u * static_cast<uint32_t>(round + 1) + static_cast<uint32_t>(i)}});
+            pipeline.Seal(part, target, platform::kSpansGeneral, false);
+        }
+        ASSERT_TRUE(pipeline.HasFreeSlot(true));
+        const uint32_t color = 0xFF00FF00u + static_cast<uint32_t>(round);
+        Record(last, {{0, 0, kW, kH, color}});
+        pipeline.Seal(&last, target, platform::kSpansGeneral, true);
+        pipeline.Drain(0, 0, 0);
+        EXPECT_FALSE(pipeline.Pending());
+        EXPECT_EQ(pixels[0], color);
+        EXPECT_EQ(pixels.back(), color);
+    }
 }
 
 // Translucent rectangles each big enough to be handed to the workers on its
