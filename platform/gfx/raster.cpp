@@ -735,12 +735,21 @@ const SpanFn kSpanTableWide[] = {
     SpanConstant<FastOpaque>,              SpanConstant<FastAlpha>,              SpanConstant<FastAdd>,
 };
 
+// The quotient rounded down and the remainder that goes with it (0 <= r <
+// b), from one division and no branch: a truncated quotient is one too
+// high exactly when its remainder is negative.
+inline void FloorDivMod(int64_t a, int64_t b, int64_t* q, int64_t* r)   // b > 0
+{
+    const int64_t tq = a / b, tr = a % b;
+    const int64_t below = tr >> 63;   // -1 when the remainder is negative
+    *q = tq + below;
+    *r = tr + (b & below);
+}
+
 inline int64_t FloorDiv(int64_t a, int64_t b)   // b > 0
 {
-    int64_t q = a / b;
-    if ((a % b != 0) && (a < 0)) {
-        --q;
-    }
+    int64_t q, r;
+    FloorDivMod(a, b, &q, &r);
     return q;
 }
 
@@ -963,21 +972,20 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
         const int64_t a = pr.ea[e];
         const int64_t k = pr.eb[e] * top + pr.ec[e];
         if (a > 0) {
-            // -k = q a - r, 0 <= r < a; a row down adds -eb = dq a + dr.
+            // -k = q a - r, 0 <= r < a (q = -floor(k / a), r = k mod a); a
+            // row down adds -eb = dq a + dr.
             RowBound& b = lefts[leftCount++];
-            b.q = CeilDiv(-k, a);
-            b.r = b.q * a + k;
-            b.dq = FloorDiv(-pr.eb[e], a);
-            b.dr = -pr.eb[e] - b.dq * a;
+            int64_t fq;
+            FloorDivMod(k, a, &fq, &b.r);
+            b.q = -fq;
+            FloorDivMod(-pr.eb[e], a, &b.dq, &b.dr);
             b.d = a;
         } else if (a < 0) {
             // k = q d + r, 0 <= r < d; a row down adds eb = dq d + dr.
             RowBound& b = rights[rightCount++];
             b.d = -a;
-            b.q = FloorDiv(k, b.d);
-            b.r = k - b.q * b.d;
-            b.dq = FloorDiv(pr.eb[e], b.d);
-            b.dr = pr.eb[e] - b.dq * b.d;
+            FloorDivMod(k, b.d, &b.q, &b.r);
+            FloorDivMod(pr.eb[e], b.d, &b.dq, &b.dr);
         } else if (pr.ec[e] < 0) {
             // An edge of no length that nothing is inside of.
             return;

@@ -768,20 +768,24 @@ ORVA_WIDE inline __attribute__((always_inline)) void ColorQueuedOf(const WidePre
                                                                    const PerspQueue& q, int n)
 {
     Coords coords[kColorChunk];
+    // Where each group's pixels are, and whether they are whole (see
+    // ColorGroup), worked out beside the coordinates.
+    uint32_t* outs[kColorChunk];
+    bool wholes[kColorChunk];
     for (int first = 0; first < n; first += kColorChunk) {
         const int end = std::min(n, first + kColorChunk);
         for (int i = first; i < end; ++i) {
             const PerspRow& r = rows[q.where[i] >> 32];
-            const __m256d xLo =
-                _mm256_add_pd(_mm256_set1_pd(static_cast<double>(static_cast<int32_t>(q.where[i]))), _mm256_setr_pd(0, 1, 4, 5));
+            const int32_t px = static_cast<int32_t>(q.where[i]);
+            const __m256d xLo = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(px)), _mm256_setr_pd(0, 1, 4, 5));
             const __m256d xHi = _mm256_add_pd(xLo, _mm256_set1_pd(2.0));
             coords[i - first] = PerspCoords<Bilinear>(w, _mm256_broadcast_sd(&r.terms[1]), _mm256_broadcast_sd(&r.terms[2]),
                                                       _mm256_broadcast_sd(&r.terms[3]), xLo, xHi);
+            outs[i - first] = r.out + px;
+            wholes[i - first] = px <= r.lastWhole;
         }
         for (int i = first; i < end; ++i) {
-            const PerspRow& r = rows[q.where[i] >> 32];
-            const int32_t px = static_cast<int32_t>(q.where[i]);
-            ColorGroup<Bilinear, Blend, Wrap>(w, coords[i - first], q.live[i], r.out + px, px <= r.lastWhole);
+            ColorGroup<Bilinear, Blend, Wrap>(w, coords[i - first], q.live[i], outs[i - first], wholes[i - first]);
         }
     }
 }
