@@ -9,6 +9,7 @@
 #include "platform/gfx/spans.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstring>
 #include <emmintrin.h>
@@ -893,6 +894,56 @@ __attribute__((target("avx2"))) void RunRowsWide(const RowRun& run, const RowBou
     }
 }
 
+// True when a depth test of less or less-equal fails at every pixel of the
+// box x0..x1, y0..y1 (within the tile): the plane's least value over the
+// box, less what rounding can take off at any pixel, is above every depth
+// stored there (a stored value that is not a number fails the test anyway).
+// The plane is linear, so its least value over the box is at a corner; each
+// pixel's depth is ((a + dx x) + dy y) in doubles, off from the exact value
+// by less than four roundings of the largest term sum, and then rounded to
+// a float, which keeps the order.
+__attribute__((target("avx2"))) bool BoxHidden(const Plane& z, const Target& target, int32_t x0, int32_t x1, int32_t y0,
+                                               int32_t y1)
+{
+    double lowest = 0.0, reach = 0.0;
+    for (int corner = 0; corner < 4; ++corner) {
+        const double x = (corner & 1) ? x1 : x0, y = (corner & 2) ? y1 : y0;
+        const double v = (z.a + z.dx * x) + z.dy * y;
+        lowest = corner == 0 ? v : std::min(lowest, v);
+        reach = std::max(reach, std::fabs(z.a) + std::fabs(z.dx * x) + std::fabs(z.dy * y));
+    }
+    // Far below 1, the margin could round away in subnormal numbers.
+    const double bound = lowest - reach * 0x1p-50;
+    if (!std::isfinite(bound) || !std::isfinite(reach) || (reach != 0.0 && reach < 0x1p-900)) {
+        return false;
+    }
+    const float least = static_cast<float>(bound);
+    // The greatest stored depth, groups of eight from x0 and one more that
+    // ends at x1 (the two may overlap); narrower boxes are masked.
+    const int32_t width = x1 - x0 + 1;
+    __m256 most = _mm256_set1_ps(-std::numeric_limits<float>::infinity());
+    const __m256i tail = _mm256_cmpgt_epi32(_mm256_set1_epi32(width), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    for (int32_t y = y0; y <= y1; ++y) {
+        const float* row = target.depth + static_cast<size_t>(y) * target.width;
+        if (width < 8) {
+            // Lanes left out read as minus infinity.
+            const __m256 v = _mm256_maskload_ps(row + x0, tail);
+            most = _mm256_max_ps(_mm256_blendv_ps(most, v, _mm256_castsi256_ps(tail)), most);
+            continue;
+        }
+        for (int32_t x = x0; x + 7 < x1; x += 8) {
+            most = _mm256_max_ps(_mm256_loadu_ps(row + x), most);
+        }
+        most = _mm256_max_ps(_mm256_loadu_ps(row + x1 - 7), most);
+    }
+    // max returns its second operand when the first is not a number, so
+    // stored values that are not numbers are passed over.
+    __m128 m = _mm_max_ps(_mm256_extractf128_ps(most, 1), _mm256_castps256_ps128(most));
+    m = _mm_max_ps(_mm_movehl_ps(m, m), m);
+    m = _mm_max_ss(_mm_shuffle_ps(m, m, 1), m);
+    return least > _mm_cvtss_f32(m);
+}
+
 void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, const Target& target, int32_t tx0,
                  int32_t ty0, int32_t tx1, int32_t ty1, int spanLevel, SpanScratch& scratch)
 {
@@ -911,6 +962,14 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     } else {
         fn = spanLevel >= kSpansWide ? kSpanTableWide[pr.fastSpan]
                                      : (spanLevel == kSpansSse2 ? kSpanTable[pr.fastSpan] : SpanGeneral);
+    }
+    // A foreshortened primitive wholly behind what the tile holds in its
+    // box draws nothing there: the test of the stored depths costs less than
+    // the edges and the depth test of every pixel.
+    if (rows != nullptr && pr.perspective && ps.zTest && target.depth != nullptr &&
+        (ps.zFunc == CmpLessEqual || ps.zFunc == CmpLess) && y0 <= y1 && xl <= xr &&
+        BoxHidden(planes[SlotZ], target, xl, xr, y0, y1)) {
+        return;
     }
     SpanCtx c{&pr, planes, &ps, nullptr, nullptr};
     c.tileRight = tx1;

@@ -2,6 +2,8 @@
 // and one thread against many, on random scenes and on the busy 2D frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -511,6 +513,71 @@ TEST(SoftDeviceRaster, SampledSpansMatchTheGeneralPathOnRandomScenes)
 // Targets wider than a tile: rows of more groups than a band's colour
 // passes take at once (the widest tile's rows), and rows that end at a
 // tile's right edge, where a group reaches into the next tile.
+// Foreshortened triangles at and about the depths already stored: flat ones
+// exactly at the cleared depth (which "less or equal" draws and "less"
+// does not), ones a float step behind or in front of it, slanted ones that
+// cross it, and small near ones that leave the depth uneven first. A
+// triangle the tile's stored depths hide wholly is passed over; every one
+// that draws a pixel must draw it.
+std::vector<uint32_t> RenderDepthBoundaries(int spanLevel, std::vector<float>* depth)
+{
+    SoftDevice dev;
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, 160, 96, spanLevel == 2 ? 2 : 1, true));
+    dev.SetSpanLevel(spanLevel);
+    std::vector<uint32_t> texels(16 * 16);
+    for (size_t i = 0; i < texels.size(); ++i) {
+        texels[i] = 0xFF000000u | static_cast<uint32_t>(i * 0x010305u);
+    }
+    SoftTexture* t = gfxtest::MakeTexture(dev, 16, 16, texels);
+    std::mt19937 rng(5);
+    auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+    const float cleared = 0.625f;
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0xFF102030u, cleared, 0);
+    dev.SetTexture(0, t);
+    dev.SetRenderState(RsZEnable, 1);
+    dev.SetRenderState(RsCullMode, CullNone);
+    dev.SetTextureStageState(0, TssMagFilter, FilterLinear);
+    dev.SetTextureStageState(0, TssMinFilter, FilterLinear);
+    const float depths[] = {cleared, std::nextafter(cleared, 1.0f), std::nextafter(cleared, 0.0f), 0.2f, 1.0f};
+    for (int i = 0; i < 160; ++i) {
+        dev.SetRenderState(RsZFunc, i % 3 == 0 ? CmpLess : CmpLessEqual);
+        dev.SetRenderState(RsZWriteEnable, i % 5 != 0);
+        const int kind = static_cast<int>(rng() % 6);
+        const float cx = uni(0, 160), cy = uni(0, 96), r = kind == 5 ? uni(2, 10) : uni(5, 60);
+        std::vector<busy2d::Vertex> v;
+        for (int k = 0; k < 3; ++k) {
+            const float a = uni(0, 6.3f);
+            const float z = kind < 5 ? depths[kind] : uni(0.0f, 0.3f);
+            v.push_back({cx + r * std::cos(a), cy + r * std::sin(a), kind == 4 ? uni(0.55f, 0.7f) : z, uni(0.3f, 2.0f),
+                         0xFFFFFFFFu, uni(-2, 2), uni(-2, 2)});
+        }
+        EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 1, v.data(), sizeof(busy2d::Vertex)), kGfxOk);
+    }
+    dev.EndScene();
+    dev.SetTexture(0, nullptr);
+    std::vector<uint32_t> frame = gfxtest::Frame(dev);
+    *depth = DepthOf(dev, 160, 96);
+    t->Release();
+    return frame;
+}
+
+TEST(SoftDeviceRaster, TrianglesAtTheStoredDepthDrawAsTheGeneralPathDoes)
+{
+    std::vector<float> generalDepth, fastDepth;
+    const std::vector<uint32_t> general = RenderDepthBoundaries(0, &generalDepth);
+    // The scene must leave some triangles drawn and some hidden.
+    const size_t cleared = static_cast<size_t>(std::count(general.begin(), general.end(), 0xFF102030u));
+    EXPECT_GT(cleared, general.size() / 20);
+    EXPECT_LT(cleared, general.size() - general.size() / 20);
+    for (int level = 1; level <= 2; ++level) {
+        const std::vector<uint32_t> fast = RenderDepthBoundaries(level, &fastDepth);
+        SCOPED_TRACE(testing::Message() << "level " << level);
+        ExpectSameFrames(fast, general, 160, "colour");
+        ASSERT_EQ(std::memcmp(fastDepth.data(), generalDepth.data(), generalDepth.size() * 4), 0);
+    }
+}
+
 TEST(SoftDeviceRaster, SampledSpansMatchTheGeneralPathOnWideTargets)
 {
     ExpectSameSampled(31, 1100, 60);
