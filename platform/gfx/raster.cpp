@@ -9,7 +9,6 @@
 #include "platform/gfx/spans.h"
 
 #include <algorithm>
-#include <limits>
 #include <cmath>
 #include <cstring>
 #include <emmintrin.h>
@@ -918,30 +917,30 @@ __attribute__((target("avx2"))) bool BoxHidden(const Plane& z, const Target& tar
         return false;
     }
     const float least = static_cast<float>(bound);
-    // The greatest stored depth, groups of eight from x0 and one more that
-    // ends at x1 (the two may overlap); narrower boxes are masked.
+    // Any stored depth at or beyond the least ends the search: most boxes
+    // that are not hidden show it in their first row. Groups of eight run
+    // from x0, and one more ends at x1 (the two may overlap); narrower
+    // boxes are masked. A stored value that is not a number compares false.
+    const __m256 leastLanes = _mm256_set1_ps(least);
     const int32_t width = x1 - x0 + 1;
-    __m256 most = _mm256_set1_ps(-std::numeric_limits<float>::infinity());
     const __m256i tail = _mm256_cmpgt_epi32(_mm256_set1_epi32(width), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     for (int32_t y = y0; y <= y1; ++y) {
         const float* row = target.depth + static_cast<size_t>(y) * target.width;
+        __m256 behind;
         if (width < 8) {
-            // Lanes left out read as minus infinity.
-            const __m256 v = _mm256_maskload_ps(row + x0, tail);
-            most = _mm256_max_ps(_mm256_blendv_ps(most, v, _mm256_castsi256_ps(tail)), most);
-            continue;
+            behind = _mm256_and_ps(_mm256_cmp_ps(_mm256_maskload_ps(row + x0, tail), leastLanes, _CMP_GE_OQ),
+                                   _mm256_castsi256_ps(tail));
+        } else {
+            behind = _mm256_cmp_ps(_mm256_loadu_ps(row + x1 - 7), leastLanes, _CMP_GE_OQ);
+            for (int32_t x = x0; x + 7 < x1; x += 8) {
+                behind = _mm256_or_ps(behind, _mm256_cmp_ps(_mm256_loadu_ps(row + x), leastLanes, _CMP_GE_OQ));
+            }
         }
-        for (int32_t x = x0; x + 7 < x1; x += 8) {
-            most = _mm256_max_ps(_mm256_loadu_ps(row + x), most);
+        if (!_mm256_testz_ps(behind, behind)) {
+            return false;
         }
-        most = _mm256_max_ps(_mm256_loadu_ps(row + x1 - 7), most);
     }
-    // max returns its second operand when the first is not a number, so
-    // stored values that are not numbers are passed over.
-    __m128 m = _mm_max_ps(_mm256_extractf128_ps(most, 1), _mm256_castps256_ps128(most));
-    m = _mm_max_ps(_mm_movehl_ps(m, m), m);
-    m = _mm_max_ss(_mm_shuffle_ps(m, m, 1), m);
-    return least > _mm_cvtss_f32(m);
+    return true;
 }
 
 void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, const Target& target, int32_t tx0,
