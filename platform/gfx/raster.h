@@ -310,6 +310,9 @@ struct QuadSpanMemo {
     double texScale[4][2] = {};
     // The last flat colours packed (bits of the vertex's diffuse, then its
     // specular), and what they packed to.
+    // Set by SetupEvenQuad when the last quad it turned away did not make an
+    // upright rectangle (SetupRectangle turns those corners away too).
+    bool refusedShape = false;
     bool packedValid = false;
     uint32_t colorBits[8] = {};
     uint32_t packedDiffuse = 0, packedSpecular = 0;

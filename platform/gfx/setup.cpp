@@ -700,6 +700,9 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     const bool rowFirst = pa.y == pb.y && pb.x == pc.x && pc.y == pd.y && pd.x == pa.x;
     const bool columnFirst = pa.x == pb.x && pb.y == pc.y && pc.x == pd.x && pd.y == pa.y;
     if (!(rowFirst || columnFirst) || pa.x == pc.x || pa.y == pc.y) {
+        if (memo != nullptr) {
+            memo->refusedShape = true;
+        }
         return false;
     }
     static_assert(offsetof(QuadCorner, v) == offsetof(QuadCorner, z) + 12, "z, rhw, u, v lie together");

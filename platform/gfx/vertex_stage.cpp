@@ -888,9 +888,16 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             if ((i & 31) == 0 && i != 0) {
                 state = dc.HandOffDuringDraw(state);
             }
-            if (quads && i + 1 < primitiveCount && evenQuad(i)) {
-                ++i;
-                continue;
+            // Set when the quad's corners were read and make no upright
+            // rectangle: SetupRectangle would turn the same corners away.
+            bool notUpright = false;
+            if (quads && i + 1 < primitiveCount) {
+                spanMemo.refusedShape = false;
+                if (evenQuad(i)) {
+                    ++i;
+                    continue;
+                }
+                notUpright = spanMemo.refusedShape;
             }
             uint64_t i0, i1, i2;
             corners(i, &i0, &i1, &i2);
@@ -910,7 +917,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             if (layout.transformed && fill == FillSolid && inGuard(a) && inGuard(b) && inGuard(c)) {
                 // Sprites come as two triangles of a rectangle: draw them as
                 // one primitive when the next triangle completes it.
-                if (i + 1 < primitiveCount && (type == PrimTriangleList || !flat)) {
+                if (i + 1 < primitiveCount && (type == PrimTriangleList || !flat) && !notUpright) {
                     uint64_t j0, j1, j2;
                     corners(i + 1, &j0, &j1, &j2);
                     // The two corners the triangles must share, compared in

@@ -93,7 +93,7 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
     static const uint32_t texels[4] = {0xFF102030u, 0x80405060u, 0x00708090u, 0xFFA0B0C0u};
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     constexpr int kW = 200, kH = 120;
-    int taken = 0, refused = 0, recorded = 0;
+    int taken = 0, refused = 0, recorded = 0, shapeRefused = 0;
     for (int trial = 0; trial < 6000; ++trial) {
         // A state: up to two stages reading one coordinate set, textures
         // of assorted sizes (or none), either filter, any fast families.
@@ -186,6 +186,15 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
         QuadSpanMemo memo;
         const bool direct = SetupEvenQuad(got, 1, q, cull, flat, box, &memo);
         ASSERT_EQ(general, direct) << trial;
+        // It tells when it turned the corners away as no upright rectangle
+        // (the vertex stage then spares SetupRectangle), and only then.
+        if (memo.refusedShape) {
+            EXPECT_FALSE(direct) << trial;
+            EXPECT_TRUE(kind == 4 || kind == 5 || kind == 6 || kind == 7 || kind == 9) << trial;
+            ++shapeRefused;
+        } else if (kind < 4 && !direct) {
+            ADD_FAILURE() << trial << ": an upright quad refused for another reason";
+        }
         SetupRectangle(want, 1, a, bv, c, d, cull, flat, box);
         SetupEvenQuad(got, 1, q, cull, flat, box, &memo);
         ExpectSameFrames(want, got, trial);
@@ -198,6 +207,7 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
     EXPECT_GT(recorded, 1000);
     EXPECT_GT(taken - recorded, 100);
     EXPECT_GT(refused, 1000);
+    EXPECT_GT(shapeRefused, 500);
 }
 
 TEST(Setup, TrianglesOfADrawSetUpWithItsMemoAsOnTheirOwn)
