@@ -451,26 +451,42 @@ inline void Cover(Prim& pr, uint32_t stateIndex, const Snapped* p, const int64_t
     }
 }
 
+// A triangle's corners in pixels, the reciprocal of its doubled area and
+// the weight each corner's attributes take (its rhw when foreshortened);
+// marks the primitive foreshortened and flat as its corners are.
+struct TriangleCorners {
+    double x0, y0, x1, y1, x2, y2, invDet, qa, qb, qc;
+};
+
+inline TriangleCorners CornersOf(Prim& pr, const Snapped* p, const ScreenVertex& a, const ScreenVertex& b,
+                                 const ScreenVertex& c, bool flat)
+{
+    TriangleCorners t;
+    t.x0 = p[0].x / kSubPixels, t.y0 = p[0].y / kSubPixels;
+    t.x1 = p[1].x / kSubPixels, t.y1 = p[1].y / kSubPixels;
+    t.x2 = p[2].x / kSubPixels, t.y2 = p[2].y / kSubPixels;
+    t.invDet = 1.0 / ((t.x1 - t.x0) * (t.y2 - t.y0) - (t.x2 - t.x0) * (t.y1 - t.y0));
+    pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
+    pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
+    t.qa = pr.perspective ? a.rhw : 1.0, t.qb = pr.perspective ? b.rhw : 1.0, t.qc = pr.perspective ? c.rhw : 1.0;
+    return t;
+}
+
 // The rest of a pixel shader's triangle: its planes (FinishShaded) from the
 // corners a, b, c in set-up order.
 [[gnu::noinline]] void FinishShadedTriangle(RecordedFrame& frame, Prim& pr, const PixelShaderSnap& snap,
                                             const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
                                             const ScreenVertex& first, const Snapped* p, bool flat)
 {
-    const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
-    const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
-    const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
-    const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
-    pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
-    pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
-    const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
+    const TriangleCorners t = CornersOf(pr, p, a, b, c, flat);
     Plane shaded[kShaderPlaneCount];
-    shaded[SlotZ] = PlaneFrom(x0, y0, a.z, x1, y1, b.z, x2, y2, c.z, invDet);
-    shaded[SlotQ] = pr.perspective ? PlaneFrom(x0, y0, a.rhw, x1, y1, b.rhw, x2, y2, c.rhw, invDet) : Constant(a.rhw);
-    FinishShaded(frame, pr, snap, shaded, first, flat, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0,
+    shaded[SlotZ] = PlaneFrom(t.x0, t.y0, a.z, t.x1, t.y1, b.z, t.x2, t.y2, c.z, t.invDet);
+    shaded[SlotQ] = pr.perspective ? PlaneFrom(t.x0, t.y0, a.rhw, t.x1, t.y1, b.rhw, t.x2, t.y2, c.rhw, t.invDet)
+                                   : Constant(a.rhw);
+    FinishShaded(frame, pr, snap, shaded, first, flat, (t.x0 + t.x1 + t.x2) / 3.0, (t.y0 + t.y1 + t.y2) / 3.0,
                  [&](auto attribute) {
-                     return PlaneFrom(x0, y0, attribute(a) * qa, x1, y1, attribute(b) * qb, x2, y2, attribute(c) * qc,
-                                      invDet);
+                     return PlaneFrom(t.x0, t.y0, attribute(a) * t.qa, t.x1, t.y1, attribute(b) * t.qb, t.x2, t.y2,
+                                      attribute(c) * t.qc, t.invDet);
                  });
 }
 
@@ -547,13 +563,7 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     // The primitive is made where it is kept.
     Prim& pr = NewPrim(frame);
     Cover(pr, stateIndex, p, rect, minX, minY, maxX, maxY);
-    const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
-    const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
-    const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
-    const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
-    pr.perspective = !(a.rhw == b.rhw && b.rhw == c.rhw);
-    pr.flatColor = flat || (SameColors(a, b) && SameColors(b, c));
-    const double qa = pr.perspective ? a.rhw : 1.0, qb = pr.perspective ? b.rhw : 1.0, qc = pr.perspective ? c.rhw : 1.0;
+    const TriangleCorners t = CornersOf(pr, p, a, b, c, flat);
     MemoPackColors(first, pr, memo);
     // The planes too go straight where they are kept, in slot order: colour
     // planes only when the colours vary, those of stages past the last zero.
@@ -564,9 +574,9 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     // makes it the constant plane of the rhw), then s and t of each stage,
     // then the colours in pairs of channels; each value is the one
     // Attribute gives, times q.
-    const PlaneGeometry g = Geometry(x0, y0, x1, y1, x2, y2, invDet);
+    const PlaneGeometry g = Geometry(t.x0, t.y0, t.x1, t.y1, t.x2, t.y2, t.invDet);
     PushPlanePair(kept, g, _mm_set_pd(a.rhw, a.z), _mm_set_pd(b.rhw, b.z), _mm_set_pd(c.rhw, c.z));
-    const __m128d qa2 = _mm_set1_pd(qa), qb2 = _mm_set1_pd(qb), qc2 = _mm_set1_pd(qc);
+    const __m128d qa2 = _mm_set1_pd(t.qa), qb2 = _mm_set1_pd(t.qb), qc2 = _mm_set1_pd(t.qc);
     // The stages' scales and coordinate sets are read once per stage.
     const int fixedLinear = MemoStateLinear(ps, memo);
     for (int s = 0; s < ps.stageCount; ++s) {
@@ -589,8 +599,9 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     }
     const Plane* const planes = kept.data() + base;
     // The footprint at the centre, unless the state's filtering is fixed.
-    pr.linearStages = fixedLinear >= 0 ? static_cast<uint8_t>(fixedLinear)
-                                       : LinearStages(ps, pr, planes, (x0 + x1 + x2) / 3.0, (y0 + y1 + y2) / 3.0);
+    pr.linearStages = fixedLinear >= 0
+                          ? static_cast<uint8_t>(fixedLinear)
+                          : LinearStages(ps, pr, planes, (t.x0 + t.x1 + t.x2) / 3.0, (t.y0 + t.y1 + t.y2) / 3.0);
     if (pr.flatColor) {
         MemoFastSpan(ps, pr, memo);
     } else {
