@@ -45,10 +45,10 @@ uint32_t BandPipeline::LeastDrawn()
 
 bool BandPipeline::HasFreeSlot(bool last)
 {
-    // The next part's storage held part n - kParts at the latest, its slot
-    // part n - kSlots.
+    // The next part's storage held part n - kParts at the latest; a last
+    // part takes no storage, and one more part may be in flight with it.
     const uint32_t n = sealed.load(std::memory_order_relaxed);
-    const uint32_t limit = last ? kSlots : kParts;
+    const uint32_t limit = last ? kParts + 1 : kParts;
     return tiles > 0 && (n - leastDrawn < limit || n - LeastDrawn() < limit);
 }
 

@@ -28,14 +28,18 @@ public:
     // the parts before it go on with it at once rather than after the
     // oldest part is drawn everywhere.
     static constexpr int kParts = 8;
-    static constexpr int kSlots = kParts + 1;
+    // Slots parts sit in while bands draw them, at most kParts + 1 at once.
+    // A power of two, so that when the count of parts sealed wraps around
+    // its 32 bits, parts in flight still sit in slots of their own.
+    static constexpr int kSlots = 16;
+    static_assert((kSlots & (kSlots - 1)) == 0 && kSlots >= kParts + 1);
 
     // Sets the band count; nothing may be in flight.
     void Reset(int tileCount);
     int TileCount() const { return tiles; }
 
     // True when the next part can be sealed: the part sealed kParts before
-    // it (kSlots for a frame's `last` part) is drawn on every band.
+    // it (kParts + 1 for a frame's `last` part) is drawn on every band.
     bool HasFreeSlot(bool last = false);
     // Storage for the next part, cleared, or null without a free slot.
     RecordedFrame* FreePart();
