@@ -707,9 +707,29 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     const QuadCorner& b = quad.corner[1];
     const QuadCorner& c = quad.corner[2];
     const QuadCorner& d = quad.corner[3];
-    const Snapped pa = SnapPair(a.x, a.y), pb = SnapPair(b.x, b.y), pc = SnapPair(c.x, c.y), pd = SnapPair(d.x, d.y);
-    const bool rowFirst = pa.y == pb.y && pb.x == pc.x && pc.y == pd.y && pd.x == pa.x;
-    const bool columnFirst = pa.x == pb.x && pb.y == pc.y && pc.x == pd.x && pd.y == pa.y;
+    // Corners in either order around the rectangle: b shares a row with a
+    // and a column with c, or a column with a and a row with c. Corners
+    // whose x or y are the same floats snap alike, so a sprite's shape is
+    // seen before any corner is snapped, and only a and c are; corners that
+    // are not seen so take the snapped comparison.
+    static_assert(offsetof(QuadCorner, y) == offsetof(QuadCorner, x) + 4, "x and y lie together");
+    const __m128 xyAB = _mm_castpd_ps(_mm_unpacklo_pd(_mm_load_sd(reinterpret_cast<const double*>(&a.x)),
+                                                      _mm_load_sd(reinterpret_cast<const double*>(&b.x))));
+    const __m128 xyCD = _mm_castpd_ps(_mm_unpacklo_pd(_mm_load_sd(reinterpret_cast<const double*>(&c.x)),
+                                                      _mm_load_sd(reinterpret_cast<const double*>(&d.x))));
+    // Bit 2k: corner k and the next around share x; bit 2k + 1: they share y.
+    const int sameFloats =
+        _mm_movemask_ps(_mm_cmpeq_ps(xyAB, _mm_shuffle_ps(xyAB, xyCD, _MM_SHUFFLE(1, 0, 3, 2)))) |
+        _mm_movemask_ps(_mm_cmpeq_ps(xyCD, _mm_shuffle_ps(xyCD, xyAB, _MM_SHUFFLE(1, 0, 3, 2)))) << 4;
+    bool rowFirst = (sameFloats & 0x66) == 0x66;
+    bool columnFirst = (sameFloats & 0x99) == 0x99;
+    const Snapped pa = SnapPair(a.x, a.y), pc = SnapPair(c.x, c.y);
+    if (!(rowFirst || columnFirst)) {
+        const Snapped pb = SnapPair(b.x, b.y), pd = SnapPair(d.x, d.y);
+        rowFirst = pa.y == pb.y && pb.x == pc.x && pc.y == pd.y && pd.x == pa.x;
+        columnFirst = pa.x == pb.x && pb.y == pc.y && pc.x == pd.x && pd.y == pa.y;
+    }
+    // Past the test below exactly one order holds, and b is where it puts it.
     if (!(rowFirst || columnFirst) || pa.x == pc.x || pa.y == pc.y) {
         if (memo != nullptr) {
             memo->refusedShape = true;
@@ -734,6 +754,7 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
          lin(_mm_movehl_ps(fa, fa), _mm_movehl_ps(fb, fb), _mm_movehl_ps(fc, fc), _mm_movehl_ps(fd, fd)) != 3)) {
         return false;
     }
+    const Snapped pb = rowFirst ? Snapped{pc.x, pa.y} : Snapped{pa.x, pc.y};
     Snapped p[3] = {pa, pb, pc};
     const QuadCorner* v[3] = {&a, &b, &c};
     const int64_t area = (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
@@ -770,31 +791,43 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     pr.ec[1] = r - 1;
     pr.ec[2] = -t;
     pr.ec[3] = bottom - 1;
-    const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
-    const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
-    const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
-    const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
-    std::vector<Plane>& kept = frame.planes;
-    const size_t base = kept.size();
-    pr.planeBase = static_cast<uint32_t>(base);
-    // z and q (even: the constant plane of the rhw) as a pair, then s and t
-    // of each stage.
-    const PlaneGeometry g = Geometry(x0, y0, x1, y1, x2, y2, invDet);
-    PushPlanePair(kept, g, _mm_set_pd(a.rhw, v[0]->z), _mm_set_pd(a.rhw, v[1]->z), _mm_set_pd(a.rhw, v[2]->z));
     pr.perspective = false;
     pr.flatColor = true;
     pr.flatDiffuse = quad.diffuse;
     pr.flatSpecular = quad.specular;
-    for (int s = 0; s < ps.stageCount; ++s) {
-        double w, h;
-        TexScale(ps, s, &w, &h);
-        const __m128d scale = _mm_set_pd(h, w);
-        PushPlanePair(kept, g, _mm_mul_pd(PairOf(&v[0]->u), scale), _mm_mul_pd(PairOf(&v[1]->u), scale),
-                      _mm_mul_pd(PairOf(&v[2]->u), scale));
+    std::vector<Plane>& kept = frame.planes;
+    const size_t base = kept.size();
+    pr.planeBase = static_cast<uint32_t>(base);
+    const int stageCount = ps.stageCount;
+    // (The memo learns the stages' texture sizes with their filtering.)
+    const int fixedLinear = MemoStateLinear(ps, memo);
+    // z and q (even: the constant plane of the rhw) as a pair, then s and t
+    // of each stage. An even z makes the constant plane of its value too,
+    // as PushPlanePair makes it (positive zeros for the gradient), with no
+    // geometry needed for it.
+    const bool evenZ = a.z == b.z && b.z == c.z;
+    if (evenZ) {
+        kept.push_back(Plane{a.z, 0.0, 0.0});
+        kept.push_back(Plane{a.rhw, 0.0, 0.0});
+    }
+    if (!evenZ || stageCount > 0) {
+        const double x0 = p[0].x / kSubPixels, y0 = p[0].y / kSubPixels;
+        const double x1 = p[1].x / kSubPixels, y1 = p[1].y / kSubPixels;
+        const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
+        const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
+        const PlaneGeometry g = Geometry(x0, y0, x1, y1, x2, y2, invDet);
+        if (!evenZ) {
+            PushPlanePair(kept, g, _mm_set_pd(a.rhw, v[0]->z), _mm_set_pd(a.rhw, v[1]->z),
+                          _mm_set_pd(a.rhw, v[2]->z));
+        }
+        for (int s = 0; s < stageCount; ++s) {
+            const __m128d scale = MemoTexScale(ps, s, memo);
+            PushPlanePair(kept, g, _mm_mul_pd(PairOf(&v[0]->u), scale), _mm_mul_pd(PairOf(&v[1]->u), scale),
+                          _mm_mul_pd(PairOf(&v[2]->u), scale));
+        }
     }
     // Not foreshortened: the footprint is the same everywhere, and no
     // centre is needed.
-    const int fixedLinear = MemoStateLinear(ps, memo);
     pr.linearStages =
         fixedLinear >= 0 ? static_cast<uint8_t>(fixedLinear) : LinearStages(ps, pr, kept.data() + base, 0.0, 0.0);
     MemoFastSpan(ps, pr, memo);

@@ -135,15 +135,24 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
         const float u0 = pick(2) == 0 ? 0.5f / w : uni(-3, 3), u1 = pick(2) == 0 ? (w - 0.5f) / w : uni(-3, 3);
         const float v0 = pick(2) == 0 ? 0.5f / h : uni(-3, 3), v1 = pick(2) == 0 ? (h - 0.5f) / h : uni(-3, 3);
         const float us[4] = {u0, u1, u1, u0}, vs[4] = {v0, v0, v1, v1};
-        const float zs[4] = {0.25f, 0.5f, 0.75f, 0.5f};
+        // z across the quad, or down it only (two corners alike).
+        const float zs[2][4] = {{0.25f, 0.5f, 0.75f, 0.5f}, {0.25f, 0.25f, 0.75f, 0.75f}};
+        const int ramp = pick(2);
         const bool zRamp = pick(4) == 0;
         const float z = pick(2) == 0 ? 0.0f : uni(0, 1), rhw = pick(3) == 0 ? uni(0.1f, 4) : 1.0f;
         const int start = pick(4), dir = pick(2) == 0 ? 1 : 3;
         for (int k = 0; k < 4; ++k) {
             const int c = (start + dir * k) % 4;
-            q.corner[k] = QuadCorner{xs[c], ys[c], zRamp ? zs[c] : z, rhw, us[c], vs[c]};
+            q.corner[k] = QuadCorner{xs[c], ys[c], zRamp ? zs[ramp][c] : z, rhw, us[c], vs[c]};
         }
-        if (kind == 6) {
+        if (kind == 3) {
+            // Upright once snapped, though no two corners share an x or y
+            // as floats.
+            for (QuadCorner& c : q.corner) {
+                c.x += uni(-1e-3f, 1e-3f);
+                c.y += uni(-1e-3f, 1e-3f);
+            }
+        } else if (kind == 6) {
             // Turned: not upright.
             const float a = uni(0.05f, 1.5f), cx = uni(0, kW), cy = uni(0, kH), rad = uni(2, 40);
             for (int k = 0; k < 4; ++k) {
