@@ -18,9 +18,14 @@ void BandPipeline::Reset(int tileCount)
         held[t].store(0);
         order[t].store(t);
     }
-    for (Slot& slot : slots) {
-        slot.part = nullptr;
+    for (int s = 0; s < kSlots; ++s) {
+        // As if the part before the first in each slot were ready.
+        slots[s].part = nullptr;
+        slots[s].ready.store(static_cast<uint32_t>(s - kSlots + 1));
     }
+    setUpTaken.store(0);
+    settingUp.store(0);
+    setUpDone.store(0);
     for (RecordedFrame& part : storage) {
         part.Clear();
     }
@@ -62,25 +67,45 @@ RecordedFrame* BandPipeline::FreePart()
     return &part;
 }
 
-void BandPipeline::Seal(const RecordedFrame* part, const Target& target, int spanLevel, bool last)
+void BandPipeline::SortBands(const RecordedFrame& part)
 {
-    if (last) {
-        sortScratch.resize(static_cast<size_t>(tiles));
-        for (int t = 0; t < tiles; ++t) {
-            sortScratch[static_cast<size_t>(t)] = t;
-        }
-        std::stable_sort(sortScratch.begin(), sortScratch.end(), [part](int32_t a, int32_t b) {
-            return part->bins[static_cast<size_t>(a)].size() > part->bins[static_cast<size_t>(b)].size();
-        });
-        for (int t = 0; t < tiles; ++t) {
-            order[t].store(sortScratch[static_cast<size_t>(t)], std::memory_order_relaxed);
-        }
+    // One last part is in flight at a time: the scratch is its own.
+    sortScratch.resize(static_cast<size_t>(tiles));
+    for (int t = 0; t < tiles; ++t) {
+        sortScratch[static_cast<size_t>(t)] = t;
+    }
+    std::stable_sort(sortScratch.begin(), sortScratch.end(), [&part](int32_t a, int32_t b) {
+        return part.bins[static_cast<size_t>(a)].size() > part.bins[static_cast<size_t>(b)].size();
+    });
+    for (int t = 0; t < tiles; ++t) {
+        order[t].store(sortScratch[static_cast<size_t>(t)], std::memory_order_relaxed);
+    }
+}
+
+void BandPipeline::Seal(RecordedFrame* part, const Target& target, int spanLevel, bool last)
+{
+    const bool deferred = !part->deferred.empty();
+    if (last && !deferred) {
+        SortBands(*part);
     }
     const uint32_t n = sealed.load(std::memory_order_relaxed);
+    // The part last in this slot is drawn on every band; if it had no
+    // quads, nobody may have taken it up for set-up yet. Taken up here (no
+    // work), so that nobody who takes it up later finds this part in its
+    // slot instead.
+    const uint32_t previous = n - kSlots;
+    while (static_cast<int32_t>(previous + 1 - setUpTaken.load(std::memory_order_acquire)) > 0) {
+        SetUpBefore(previous + 1);
+    }
     Slot& slot = slots[n % kSlots];
     slot.part = part;
     slot.target = target;
     slot.spanLevel = spanLevel;
+    slot.last = last;
+    slot.deferred.store(deferred, std::memory_order_relaxed);
+    if (!deferred) {
+        slot.ready.store(n + 1, std::memory_order_relaxed);
+    }
     closed.store(false, std::memory_order_relaxed);
     // Publishes the slot: a thread that sees the new count sees its fields.
     sealed.store(n + 1, std::memory_order_release);
@@ -89,6 +114,49 @@ void BandPipeline::Seal(const RecordedFrame* part, const Target& target, int spa
 bool BandPipeline::Pending()
 {
     return tiles > 0 && LeastDrawn() != sealed.load(std::memory_order_relaxed);
+}
+
+void BandPipeline::TakeCounts(uint64_t* prims, uint64_t* fastPrims)
+{
+    for (RecordedFrame& part : storage) {
+        *prims += part.primCount;
+        *fastPrims += part.fastPrimCount;
+        part.primCount = 0;
+        part.fastPrimCount = 0;
+    }
+}
+
+bool BandPipeline::SetUpBefore(uint32_t limit)
+{
+    bool any = false;
+    uint32_t n = setUpTaken.load(std::memory_order_acquire);
+    // Counted as under way before the part is taken, so that a drain that
+    // finds none under way and no set-up done since its look has not missed
+    // one about to start.
+    settingUp.fetch_add(1, std::memory_order_acq_rel);
+    while (static_cast<int32_t>(limit - n) > 0) {
+        // Whether part n has quads, read before it is taken: once it is
+        // taken, the drawing thread may seal another part into its slot
+        // (Seal) unless it has quads, which keep it there until drawn.
+        Slot& slot = slots[n % kSlots];
+        const bool deferred = slot.deferred.load(std::memory_order_relaxed);
+        if (!setUpTaken.compare_exchange_weak(n, n + 1, std::memory_order_acq_rel, std::memory_order_acquire)) {
+            continue;
+        }
+        if (deferred) {
+            SetUpDeferred(*slot.part);
+            if (slot.last) {
+                SortBands(*slot.part);
+            }
+            // Release: a band that sees the part ready sees its bins.
+            slot.ready.store(n + 1, std::memory_order_release);
+            setUpDone.fetch_add(1, std::memory_order_release);
+            any = true;
+        }
+        ++n;
+    }
+    settingUp.fetch_sub(1, std::memory_order_release);
+    return any;
 }
 
 bool BandPipeline::DrainBand(int tile)
@@ -101,8 +169,20 @@ bool BandPipeline::DrainBand(int tile)
     for (;;) {
         // Only the holder moves the count on.
         uint32_t d = drawn[tile].load(std::memory_order_relaxed);
+        bool waiting = false;
         for (; d != sealed.load(std::memory_order_acquire); ++d) {
             const Slot& slot = slots[d % kSlots];
+            // Acquire: the part's set-up is seen whole.
+            if (slot.ready.load(std::memory_order_acquire) != d + 1) {
+                // Its set-up is still to do (done here, with any before
+                // it) or under way on another thread, which draws on after
+                // it; the band is let go rather than waited on.
+                any = SetUpBefore(d + 1) || any;
+                if (slot.ready.load(std::memory_order_acquire) != d + 1) {
+                    waiting = true;
+                    break;
+                }
+            }
             RunTile(*slot.part, slot.target, tile, slot.spanLevel);
             any = true;
         }
@@ -113,7 +193,9 @@ bool BandPipeline::DrainBand(int tile)
         held[tile].store(0, std::memory_order_release);
         // A part sealed after the last look, by a thread that then found the
         // band held, would be left for nobody: look once more.
-        if (d == sealed.load(std::memory_order_acquire) || held[tile].exchange(1, std::memory_order_acquire) != 0) {
+        // One waiting for a set-up is taken up again when that is done.
+        if (waiting || d == sealed.load(std::memory_order_acquire) ||
+            held[tile].exchange(1, std::memory_order_acquire) != 0) {
             return any;
         }
     }
@@ -128,7 +210,9 @@ void BandPipeline::Drain(int ownFirst, int ownCount, int waitMicros)
     const int last = std::clamp(ownFirst + ownCount, first, tiles);
     for (;;) {
         const uint32_t seen = sealed.load(std::memory_order_acquire);
-        bool any = false;
+        const uint32_t seenDone = setUpDone.load(std::memory_order_acquire);
+        // Set-up first: every band waits for it.
+        bool any = static_cast<int32_t>(seen - setUpTaken.load(std::memory_order_relaxed)) > 0 && SetUpBefore(seen);
         for (int tile = first; tile < last; ++tile) {
             any = DrainBand(tile) || any;
         }
@@ -170,17 +254,28 @@ void BandPipeline::Drain(int ownFirst, int ownCount, int waitMicros)
         const auto limit = std::chrono::microseconds(waitMicros);
         const auto spinOnly = std::chrono::microseconds(std::min(waitMicros, 50));
         for (;;) {
+            auto news = [&] {
+                return sealed.load(std::memory_order_relaxed) != seen ||
+                       setUpDone.load(std::memory_order_relaxed) != seenDone;
+            };
             for (int i = 0; i < 64; ++i) {
-                if (sealed.load(std::memory_order_relaxed) != seen || closed.load(std::memory_order_relaxed)) {
+                if (news() || closed.load(std::memory_order_relaxed)) {
                     break;
                 }
                 _mm_pause();
             }
-            if (sealed.load(std::memory_order_relaxed) != seen) {
+            if (news()) {
                 break;
             }
             const auto waited = std::chrono::steady_clock::now() - start;
-            if (closed.load(std::memory_order_acquire) || waited > limit) {
+            if (waited > limit) {
+                return;
+            }
+            // After Close only a set-up under way can bring more to draw.
+            if (closed.load(std::memory_order_acquire) && settingUp.load(std::memory_order_acquire) == 0) {
+                if (news()) {
+                    break;
+                }
                 return;
             }
             if (waited > spinOnly) {

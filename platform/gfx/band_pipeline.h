@@ -8,9 +8,14 @@
 // the last part begins on every band as soon as that band is through the
 // part before it, not when the whole part before it is done.
 //
-// Threads: Reset, FreePart, HasFreeSlot, Seal, Close and Pending run on the
-// drawing thread only; Drain runs on any thread, on many at once. Reset
-// needs every Drain to have returned.
+// A part may come with quads still to set up (RecordedFrame::deferred): the
+// first thread to take it up sets them up, the whole part at once, and no
+// band draws the part before that is done. Parts are set up in the order
+// they were sealed, each once.
+//
+// Threads: Reset, FreePart, HasFreeSlot, Seal, Close, Pending and TakeCounts
+// run on the drawing thread only; Drain runs on any thread, on many at once.
+// Reset and TakeCounts need every Drain to have returned.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -50,7 +55,8 @@ public:
     // first, so that no thread starts a long band when the rest are about
     // to finish (sorting at every part would cost the drawing thread more
     // than it gives).
-    void Seal(const RecordedFrame* part, const Target& target, int spanLevel, bool last);
+    // A part with quads to set up is changed by whoever sets them up.
+    void Seal(RecordedFrame* part, const Target& target, int spanLevel, bool last);
     // Draws sealed parts on bands no other thread holds, until none is left
     // to take: first its own bands, `ownCount` of them from `ownFirst` (a
     // thread that draws the same bands part after part finds their pixels
@@ -62,13 +68,29 @@ public:
     void Close() { closed.store(true, std::memory_order_release); }
     // True while some band has not drawn every sealed part.
     bool Pending();
+    // Adds the primitives that set-up on other threads counted into the
+    // parts from FreePart, and sets their counts back to zero.
+    void TakeCounts(uint64_t* prims, uint64_t* fastPrims);
 
 private:
     struct Slot {
-        const RecordedFrame* part = nullptr;
+        RecordedFrame* part = nullptr;
         Target target;
         int spanLevel = 0;
+        bool last = false;
+        // It came with quads to set up. Read before the part is taken up for
+        // set-up, when the slot may already hold a later part.
+        std::atomic<bool> deferred{false};
+        // The part's number + 1 once its bins are whole; read by the bands
+        // before they draw it.
+        std::atomic<uint32_t> ready{0};
     };
+    // Takes up, in order, the parts sealed before `limit` that nobody has
+    // taken up for set-up yet, and sets up those with quads; true if it set
+    // up any.
+    bool SetUpBefore(uint32_t limit);
+    // Orders the bands busiest first by the last part's bins.
+    void SortBands(const RecordedFrame& part);
     // Draws every sealed part the band has not drawn; false if there was
     // none or another thread holds the band.
     bool DrainBand(int tile);
@@ -97,6 +119,12 @@ private:
     // What LeastDrawn gave last (drawing thread only).
     uint32_t leastDrawn = 0;
     std::atomic<bool> closed{false};
+    // Parts taken up for set-up (the count runs as `sealed` does; parts
+    // without quads are taken up as they are passed); set-ups under way;
+    // set-ups done, which drains waiting for work look at beside `sealed`.
+    std::atomic<uint32_t> setUpTaken{0};
+    std::atomic<int32_t> settingUp{0};
+    std::atomic<uint32_t> setUpDone{0};
 };
 
 }  // namespace platform

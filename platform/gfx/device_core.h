@@ -125,6 +125,8 @@ struct DeviceCore {
     ThreadPool pool;
     std::vector<int> tileOrder;   // the order the pool takes the tiles in
     int spanLevel = kSpansWide;
+    // Draws recorded, telling one draw's deferred quads from the next's.
+    uint32_t drawSerial = 0;
 
     // Scratch of the vertex stage, kept to avoid allocation per draw.
     std::vector<ScreenVertex> verts;
@@ -158,6 +160,14 @@ struct DeviceCore {
     Target MakeTarget();
     void UseImage(ImageData* image);
     uint32_t CurrentState();
+    // Sets up the quads left for the workers before anything else is
+    // recorded after them (on the drawing thread).
+    void SettleDeferred()
+    {
+        if (!frame.deferred.empty()) {
+            SetUpDeferred(frame);
+        }
+    }
 };
 
 inline Matrix4 Identity()

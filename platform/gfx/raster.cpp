@@ -41,6 +41,7 @@ void RecordedFrame::Clear()
     clears.clear();
     copies.clear();
     shaderSnaps.clear();
+    deferred.clear();
     for (std::vector<uint32_t>& bin : bins) {
         bin.clear();
     }

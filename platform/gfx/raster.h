@@ -164,6 +164,8 @@ constexpr uint32_t kBinClear = 1u << 30;
 constexpr uint32_t kBinCopy = 2u << 30;
 constexpr uint32_t kBinIndexMask = (1u << 30) - 1;
 
+struct DeferredQuad;
+
 struct RecordedFrame {
     std::vector<PixelState> states;
     std::vector<Prim> prims;
@@ -174,6 +176,11 @@ struct RecordedFrame {
     // are recorded.
     std::deque<PixelShaderSnap> shaderSnaps;
     std::vector<std::vector<uint32_t>> bins;
+    // Sprites recorded but not yet set up, which come after every other
+    // entry (SetUpDeferred puts them in the bins). The drawing thread only
+    // copies them here when other threads draw its parts, so that the
+    // first thread to take a part up does their set-up, not the recording.
+    std::vector<DeferredQuad> deferred;
     int32_t tileWidth = 0, tileHeight = 0;
     int32_t tilesX = 0, tilesY = 0;
     bool empty = true;
@@ -319,6 +326,23 @@ struct QuadSpanMemo {
 };
 bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
                    const ClipBox& box, QuadSpanMemo* memo = nullptr);
+// Whether SetupEvenQuad takes the quad (records it, or drops it as culled or
+// outside the box) with this state, rather than turning it away; the memo's
+// refusedShape as SetupEvenQuad sets it.
+bool EvenQuadFits(const PixelState& state, const EvenQuad& quad, QuadSpanMemo* memo);
+// A quad EvenQuadFits takes, kept for SetupEvenQuad with what its draw gave.
+// `draw` tells one draw's quads from the next one's.
+struct DeferredQuad {
+    EvenQuad quad;
+    uint32_t state = 0;
+    uint32_t cullMode = 0;
+    ClipBox box{0, 0, 0, 0};
+    uint32_t draw = 0;
+    bool flat = false;
+};
+// Sets up the frame's deferred quads in the order they were recorded (each
+// after every other entry already in the frame) and empties the list.
+void SetUpDeferred(RecordedFrame& frame);
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
                bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);

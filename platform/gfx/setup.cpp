@@ -696,13 +696,12 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
     return true;
 }
 
-bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
-                   const ClipBox& box, QuadSpanMemo* memo)
+namespace {
+
+// Whether SetupEvenQuad takes the quad rather than turning it away, and
+// whether b shares a row with a (else a column).
+inline bool QuadFits(const PixelState& ps, const EvenQuad& quad, QuadSpanMemo* memo, bool* rowFirstOut)
 {
-    // Step for step what SetupRectangle and then SetupTriangleOrRect do with
-    // a rectangle: the colours being even leaves out their planes, and only
-    // u and v of one coordinate set can vary.
-    (void)flat;   // one colour: flat shading changes nothing
     const QuadCorner& a = quad.corner[0];
     const QuadCorner& b = quad.corner[1];
     const QuadCorner& c = quad.corner[2];
@@ -748,12 +747,37 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
         return _mm_movemask_pd(_mm_cmpeq_pd(_mm_cvtps_pd(w), sum));
     };
     const int linZ = lin(fa, fb, fc, fd);
+    *rowFirstOut = rowFirst;
+    return (oneRhw & 2) && (linZ & 1) && ps.shader == nullptr &&
+           (ps.stageCount == 0 ||
+            lin(_mm_movehl_ps(fa, fa), _mm_movehl_ps(fb, fb), _mm_movehl_ps(fc, fc), _mm_movehl_ps(fd, fd)) == 3);
+}
+
+}  // namespace
+
+bool EvenQuadFits(const PixelState& state, const EvenQuad& quad, QuadSpanMemo* memo)
+{
+    bool rowFirst;
+    return QuadFits(state, quad, memo, &rowFirst);
+}
+
+bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
+                   const ClipBox& box, QuadSpanMemo* memo)
+{
+    // Step for step what SetupRectangle and then SetupTriangleOrRect do with
+    // a rectangle: the colours being even leaves out their planes, and only
+    // u and v of one coordinate set can vary.
+    (void)flat;   // one colour: flat shading changes nothing
     const PixelState& ps = frame.states[stateIndex];
-    if (!(oneRhw & 2) || !(linZ & 1) || ps.shader != nullptr ||
-        (ps.stageCount > 0 &&
-         lin(_mm_movehl_ps(fa, fa), _mm_movehl_ps(fb, fb), _mm_movehl_ps(fc, fc), _mm_movehl_ps(fd, fd)) != 3)) {
+    bool rowFirst = false;
+    if (!QuadFits(ps, quad, memo, &rowFirst)) {
         return false;
     }
+    // a and c snapped again: the compiler shares them with the test.
+    const QuadCorner& a = quad.corner[0];
+    const QuadCorner& b = quad.corner[1];
+    const QuadCorner& c = quad.corner[2];
+    const Snapped pa = SnapPair(a.x, a.y), pc = SnapPair(c.x, c.y);
     const Snapped pb = rowFirst ? Snapped{pc.x, pa.y} : Snapped{pa.x, pc.y};
     Snapped p[3] = {pa, pb, pc};
     const QuadCorner* v[3] = {&a, &b, &c};

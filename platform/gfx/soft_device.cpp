@@ -221,6 +221,7 @@ void DeviceCore::FinishInFlight()
     }
     // The workers still drawing bands the drawing thread found held.
     pool.Wait();
+    pipeline.TakeCounts(&frame.primCount, &frame.fastPrimCount);
     handedOff = false;
 }
 
@@ -287,6 +288,7 @@ bool DeviceCore::HandOff()
     std::swap(frame.copies, part->copies);
     std::swap(frame.shaderSnaps, part->shaderSnaps);
     std::swap(frame.bins, part->bins);
+    std::swap(frame.deferred, part->deferred);
     part->empty = false;
     // The frame is not done while a part of it is drawn: resources it reads
     // and the target still wait for a flush.
@@ -336,7 +338,7 @@ void DeviceCore::FlushFrame()
     if (handedOff) {
         // The rest of the frame is its last part, drawn in place. Each band
         // takes it up as soon as it is through the parts before it.
-        if (!frame.prims.empty() || !frame.clears.empty() || !frame.copies.empty()) {
+        if (!frame.prims.empty() || !frame.clears.empty() || !frame.copies.empty() || !frame.deferred.empty()) {
             while (!pipeline.HasFreeSlot(true)) {
                 pipeline.Drain(0, 0, 0);
             }
@@ -344,6 +346,7 @@ void DeviceCore::FlushFrame()
         }
         FinishInFlight();
     } else {
+        SettleDeferred();
         const RecordedFrame& f = frame;
         BusiestFirst(f, tileOrder);
         pool.Run(static_cast<int>(tileOrder.size()),
@@ -549,6 +552,7 @@ GfxResult SoftDevice::Clear(uint32_t count, const Rect* rects, uint32_t flags, u
         // tile runner skips the clear's colour.
         const uint64_t area = core->frame.area;
         try {
+            core->SettleDeferred();
             core->frame.clears.push_back(cmd);
             core->frame.Bin(kBinClear | index, cmd.left, cmd.top, cmd.right - 1, cmd.bottom - 1);
             core->frame.area = area;
@@ -946,6 +950,7 @@ GfxResult SoftDevice::CopyRects(SoftSurface* source, const Rect* sourceRects, ui
             core->UseImage(&src);
             const uint32_t index = static_cast<uint32_t>(core->frame.copies.size());
             try {
+                core->SettleDeferred();
                 core->frame.copies.push_back(cmd);
                 core->frame.Bin(kBinCopy | index, cmd.left, cmd.top, cmd.right - 1, cmd.bottom - 1);
             } catch (const std::bad_alloc&) {

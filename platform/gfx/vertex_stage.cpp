@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <emmintrin.h>
+#include <new>
 
 #include "platform/gfx/device_core.h"
 #include "platform/gfx/pixel_shader.h"
@@ -318,6 +319,30 @@ constexpr float kGuardBand = 32768.0f;
 
 }  // namespace
 
+// What SetupEvenQuad would take, left in the frame for another thread to
+// set up; false when SetupEvenQuad would turn it away. Kept out of the
+// recording loop, which runs on one thread without it.
+__attribute__((noinline)) static bool DeferQuad(DeviceCore& dc, uint32_t state, const EvenQuad& q, uint32_t cull,
+                                                bool flat, const ClipBox& box, QuadSpanMemo* memo)
+{
+    if (!EvenQuadFits(dc.frame.states[state], q, memo)) {
+        return false;
+    }
+    DeferredQuad& kept = dc.frame.deferred.emplace_back();
+    kept.quad = q;
+    kept.state = state;
+    kept.cullMode = cull;
+    kept.box = box;
+    kept.draw = dc.drawSerial;
+    kept.flat = flat;
+    // The frame is worth handing off by the pixels it covers: its box, near
+    // enough (set-up clips it later).
+    dc.frame.area += static_cast<uint64_t>(std::fabs(q.corner[2].x - q.corner[0].x) *
+                                           std::fabs(q.corner[2].y - q.corner[0].y));
+    dc.frame.empty = false;
+    return true;
+}
+
 static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
                             uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
                             uint32_t indexFormat, uint32_t baseVertex)
@@ -367,6 +392,12 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     const uint32_t cull = dc.rs[RsCullMode];
     const uint32_t fill = dc.rs[RsFillMode];
     const bool lastPixel = dc.rs[RsLastPixel] != 0;
+    // Quads left for the workers' set-up come before anything else is
+    // recorded; only a list of sprites may add to them (see evenQuad below).
+    ++dc.drawSerial;
+    if (type != PrimTriangleList) {
+        dc.SettleDeferred();
+    }
     const Matrix4 wv = Multiply(dc.world, dc.view);
     const Matrix4 wvp = Multiply(wv, dc.projection);
     const __m128 wvpRow[4] = {_mm_loadu_ps(wvp.m[0]), _mm_loadu_ps(wvp.m[1]), _mm_loadu_ps(wvp.m[2]),
@@ -804,6 +835,14 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 quadFloats = layout.texFloats[set];
             }
         }
+        // With other threads to draw the frame's parts, the quads this path
+        // takes are only checked and copied here, and set up by the first
+        // thread to take their part up: the drawing thread records faster
+        // than it could set them up, and the workers wait on it less.
+        const bool defer = quads && dc.pool.GetThreadCount() >= 2;
+        if (!defer) {
+            dc.SettleDeferred();
+        }
         // Whether two vertices' bytes are alike (every field the format
         // gives, the unread point size included).
         const size_t vertexSize = static_cast<size_t>(layout.stride);
@@ -882,6 +921,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                     q.specular = specular;
                 }
             }
+            if (defer) {
+                return DeferQuad(dc, state, q, cull, flat, box, &spanMemo);
+            }
             return SetupEvenQuad(dc.frame, state, q, cull, flat, box, &spanMemo);
         };
         for (uint32_t i = 0; i < primitiveCount; ++i) {
@@ -898,6 +940,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                     continue;
                 }
                 notUpright = spanMemo.refusedShape;
+            }
+            if (defer) {
+                dc.SettleDeferred();
             }
             uint64_t i0, i1, i2;
             corners(i, &i0, &i1, &i2);
@@ -962,6 +1007,29 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         std::fprintf(stderr, "gfx: draw skipped primitives whose indices lie outside the vertices\n");
     }
     return kGfxOk;
+}
+
+void SetUpDeferred(RecordedFrame& frame)
+{
+    // A memo per draw, as recording keeps one.
+    QuadSpanMemo memo;
+    uint32_t memoDraw = 0;
+    bool first = true;
+    // Runs on whichever thread takes the frame's part up: nothing may leave
+    // it. A primitive half added when memory ran out is never binned.
+    try {
+        for (const DeferredQuad& d : frame.deferred) {
+            if (first || d.draw != memoDraw) {
+                memo = QuadSpanMemo();
+                memoDraw = d.draw;
+                first = false;
+            }
+            SetupEvenQuad(frame, d.state, d.quad, d.cullMode, d.flat, d.box, &memo);
+        }
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "gfx: out of memory while setting up %zu sprites\n", frame.deferred.size());
+    }
+    frame.deferred.clear();
 }
 
 GfxResult DrawCore(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,

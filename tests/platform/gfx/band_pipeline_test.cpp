@@ -236,4 +236,250 @@ TEST(BandPipeline, ManySmallPartsGiveOneThreadsBytesOnAnyThreadCount)
     }
 }
 
+// Parts of fills and sprites still to set up: each part some fills, then
+// opaque quads of their own colours left for whichever thread takes the
+// part up. A quad set up late or twice, or a band drawn before its part's
+// quads are set up, shows in the picture or in the count of primitives.
+struct QuadPart {
+    std::vector<Fill> fills;
+    std::vector<Fill> quads;
+};
+
+std::vector<QuadPart> RandomQuadParts(uint32_t seed, int count)
+{
+    std::mt19937 rng(seed);
+    std::vector<QuadPart> parts(static_cast<size_t>(count));
+    const std::vector<std::vector<Fill>> fills = RandomParts(seed * 7 + 1, count);
+    const std::vector<std::vector<Fill>> quads = RandomParts(seed * 7 + 2, count);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        // Some parts without quads, some with nothing else.
+        if (rng() % 4 != 0) {
+            parts[i].fills = fills[i];
+        }
+        if (rng() % 4 != 0 || parts[i].fills.empty()) {
+            parts[i].quads = quads[i];
+            for (Fill& q : parts[i].quads) {
+                q.color = 0xFF800000u + (q.color & 0xFFFFu);
+            }
+        }
+    }
+    return parts;
+}
+
+platform::EvenQuad QuadOf(const Fill& f)
+{
+    platform::EvenQuad q;
+    const float l = static_cast<float>(f.left), t = static_cast<float>(f.top);
+    const float r = static_cast<float>(f.right), b = static_cast<float>(f.bottom);
+    q.corner[0] = {l, t, 0.0f, 1.0f, 0.0f, 0.0f};
+    q.corner[1] = {r, t, 0.0f, 1.0f, 0.0f, 0.0f};
+    q.corner[2] = {r, b, 0.0f, 1.0f, 0.0f, 0.0f};
+    q.corner[3] = {l, b, 0.0f, 1.0f, 0.0f, 0.0f};
+    q.diffuse = f.color;
+    return q;
+}
+
+// Records a part's fills, then its quads: set up at once when `now`, else
+// left in the part's deferred quads.
+void RecordWithQuads(RecordedFrame& part, const QuadPart& fills, bool now, uint32_t draw)
+{
+    Record(part, fills.fills);
+    part.states.emplace_back();   // untextured, opaque: the quad's colour
+    const platform::ClipBox box{0, 0, kW - 1, kH - 1};
+    for (const Fill& f : fills.quads) {
+        const platform::EvenQuad q = QuadOf(f);
+        ASSERT_TRUE(platform::EvenQuadFits(part.states[0], q, nullptr));
+        if (now) {
+            ASSERT_TRUE(platform::SetupEvenQuad(part, 0, q, platform::CullNone, false, box));
+        } else {
+            platform::DeferredQuad& d = part.deferred.emplace_back();
+            d.quad = q;
+            d.state = 0;
+            d.cullMode = platform::CullNone;
+            d.box = box;
+            d.draw = draw;
+            part.empty = false;
+        }
+    }
+}
+
+struct QuadResult {
+    std::vector<uint32_t> pixels;
+    uint64_t prims = 0;
+};
+
+QuadResult DrawQuadParts(const std::vector<QuadPart>& parts, int drainers)
+{
+    QuadResult result;
+    result.pixels.assign(static_cast<size_t>(kW) * kH, 0);
+    Target target;
+    target.color = result.pixels.data();
+    target.width = kW;
+    target.height = kH;
+    BandPipeline pipeline;
+    RecordedFrame shape;
+    shape.Reset(kW, kH);
+    pipeline.Reset(shape.tilesX * shape.tilesY);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < drainers; ++i) {
+        threads.emplace_back([&, i] {
+            while (!stop.load()) {
+                pipeline.Drain(i, 1, 100);
+            }
+        });
+    }
+    // The last part of each run of 40 is a frame of its own, as the
+    // device's last part is, and is waited for before the next run.
+    RecordedFrame last;
+    uint64_t lastPrims = 0;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const bool isLast = i % 40 == 39;
+        RecordedFrame* part = isLast ? &last : pipeline.FreePart();
+        while (part == nullptr) {
+            pipeline.Drain(0, 0, 0);
+            part = pipeline.FreePart();
+        }
+        RecordWithQuads(*part, parts[i], false, static_cast<uint32_t>(i));
+        if (isLast) {
+            while (!pipeline.HasFreeSlot(true)) {
+                pipeline.Drain(0, 0, 0);
+            }
+            last.primCount = 0;
+        }
+        pipeline.Seal(part, target, platform::kSpansGeneral, isLast);
+        if (isLast) {
+            pipeline.Close();
+            while (pipeline.Pending()) {
+                pipeline.Drain(0, 0, 0);
+            }
+            EXPECT_TRUE(last.deferred.empty());
+            lastPrims += last.primCount;
+        }
+    }
+    pipeline.Close();
+    while (pipeline.Pending()) {
+        pipeline.Drain(0, 0, 0);
+    }
+    stop.store(true);
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    pipeline.TakeCounts(&result.prims, &result.prims);
+    result.prims += lastPrims;
+    return result;
+}
+
+TEST(BandPipeline, QuadsLeftForSetUpAreSetUpOnceAndDrawnInTurn)
+{
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        const std::vector<QuadPart> parts = RandomQuadParts(seed, 400);
+        // One thread: each part set up as it is recorded and drawn whole.
+        RecordedFrame one;
+        std::vector<uint32_t> want(static_cast<size_t>(kW) * kH, 0);
+        Target target;
+        target.color = want.data();
+        target.width = kW;
+        target.height = kH;
+        uint64_t quads = 0;
+        for (const QuadPart& part : parts) {
+            RecordWithQuads(one, part, true, 0);
+            quads += part.quads.size();
+            for (int tile = 0; tile < one.tilesX * one.tilesY; ++tile) {
+                platform::RunTile(one, target, tile, platform::kSpansGeneral);
+            }
+        }
+        size_t quadPixels = 0;
+        for (const uint32_t p : want) {
+            quadPixels += (p & 0xFFFF0000u) == 0xFF800000u;
+        }
+        ASSERT_GT(quadPixels, want.size() / 8) << "quads in sight";
+        for (const int drainers : {0, 2, 7}) {
+            const QuadResult got = DrawQuadParts(parts, drainers);
+            EXPECT_EQ(got.pixels, want) << "seed " << seed << ", " << drainers << " threads drawing";
+            EXPECT_EQ(got.prims, quads) << "seed " << seed << ", " << drainers << " threads drawing";
+        }
+    }
+}
+
+// Sprite draws, where other threads set the sprites up, between other draws
+// and clears that the drawing thread records itself: the same bytes on any
+// thread count.
+std::vector<uint32_t> RenderSpritesAmongOthers(int threads, uint64_t* prims)
+{
+    constexpr int kSize = 96;
+    platform::SoftDevice dev;
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize, threads));
+    dev.SetTextureStageState(0, platform::TssColorOp, platform::TopSelectArg2);
+    dev.SetTextureStageState(0, platform::TssAlphaOp, platform::TopSelectArg2);
+    dev.SetRenderState(platform::RsAlphaBlendEnable, 1);
+    dev.SetRenderState(platform::RsSrcBlend, platform::BlendSrcAlpha);
+    dev.SetRenderState(platform::RsDestBlend, platform::BlendInvSrcAlpha);
+    dev.SetVertexShader(0x44);
+    std::mt19937 rng(11);
+    std::vector<uint32_t> frame;
+    for (int round = 0; round < 2; ++round) {
+        dev.BeginScene();
+        dev.Clear(0, nullptr, platform::ClearTarget, 0xFF203040u, 1.0f, 0);
+        for (int batch = 0; batch < 30; ++batch) {
+            // A draw of sprites, some not upright (a triangle pair that
+            // makes no rectangle goes the general way mid-draw). Many are
+            // handed to the workers during the draw and after it; a few too
+            // small to be worth it stay in the frame for what comes next.
+            std::vector<gfxtest::ColorVertex> v;
+            const bool few = batch % 2 == 0;
+            const int sprites = few ? 2 : 20 + static_cast<int>(rng() % 20);
+            for (int i = 0; i < sprites; ++i) {
+                const float x = static_cast<float>(rng() % 80) - 8.0f, y = static_cast<float>(rng() % 80) - 8.0f;
+                const float size = few ? 16.0f : 32.0f;
+                const float w = 8.0f + static_cast<float>(rng() % 8) * (size - 8.0f) / 8.0f;
+                const float h = 8.0f + static_cast<float>(rng() % 8) * (size - 8.0f) / 8.0f;
+                const float skew = rng() % 5 == 0 ? 3.0f : 0.0f;
+                const uint32_t color = 0x50000000u + (static_cast<uint32_t>(rng()) & 0xAFFFFFFFu);
+                const gfxtest::ColorVertex q[6] = {{x, y, 0, 1, color},         {x + w, y, 0, 1, color},
+                                                   {x + w + skew, y + h, 0, 1, color}, {x + w + skew, y + h, 0, 1, color},
+                                                   {x, y + h, 0, 1, color},     {x, y, 0, 1, color}};
+                v.insert(v.end(), q, q + 6);
+            }
+            EXPECT_EQ(dev.DrawPrimitiveUP(platform::PrimTriangleList, static_cast<uint32_t>(v.size() / 3), v.data(),
+                                          sizeof(gfxtest::ColorVertex)),
+                      platform::kGfxOk);
+            switch (batch % 4) {
+            case 0: {
+                // A fan the drawing thread sets up itself.
+                const uint32_t c = 0x80FF8000u + batch;
+                const gfxtest::ColorVertex fan[4] = {
+                    {10, 10, 0, 1, c}, {80, 20, 0, 1, c}, {70, 85, 0, 1, c}, {15, 60, 0, 1, c}};
+                EXPECT_EQ(dev.DrawPrimitiveUP(platform::PrimTriangleFan, 2, fan, sizeof(gfxtest::ColorVertex)),
+                          platform::kGfxOk);
+                break;
+            }
+            case 2: {
+                const platform::Rect r{static_cast<int32_t>(rng() % 40), static_cast<int32_t>(rng() % 40),
+                                       60 + static_cast<int32_t>(rng() % 30), 60 + static_cast<int32_t>(rng() % 30)};
+                dev.Clear(1, &r, platform::ClearTarget, 0xFF000000u | rng(), 1.0f, 0);
+                break;
+            }
+            default: break;
+            }
+        }
+        dev.EndScene();
+        frame = gfxtest::Frame(dev);
+    }
+    *prims = dev.GetStats().primitives;
+    return frame;
+}
+
+TEST(BandPipeline, SpritesLeftForSetUpKeepTheirPlaceAmongOtherDraws)
+{
+    uint64_t onePrims = 0;
+    const std::vector<uint32_t> one = RenderSpritesAmongOthers(1, &onePrims);
+    EXPECT_GT(onePrims, 1000u);
+    for (const int threads : {2, 8}) {
+        uint64_t prims = 0;
+        EXPECT_EQ(RenderSpritesAmongOthers(threads, &prims), one) << threads << " threads";
+        EXPECT_EQ(prims, onePrims) << threads << " threads";
+    }
+}
+
 }  // namespace
