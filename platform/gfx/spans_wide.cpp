@@ -299,6 +299,7 @@ struct WidePrep {
     // of sA01 and sA23 below) and to the next group.
     __m256i sOff01, sOff23, tOff01, tOff23, sStep, tStep;
     const uint32_t* texels;
+    const uint32_t* texelsBelow;   // the second row of texels (texels + width)
     bool narrow;      // the four-pixel spans take this texture
     bool clampU;
     bool wrapBoth;    // both axes wrap, and there are two rows or more
@@ -384,6 +385,8 @@ ORVA_WIDE void PrepareShared(const SpanCtx& c, WidePrep& w)
         w.div255 = _mm256_set1_epi16(static_cast<short>(0x8081));
     }
     w.texels = st.tex.texels;
+    // Read only where there are two rows or more (see ColorGroup).
+    w.texelsBelow = st.tex.texels != nullptr ? st.tex.texels + st.tex.width : nullptr;
     w.clampU = st.addressU == AddressClamp;
     w.wrapBoth = st.addressU != AddressClamp && st.addressV != AddressClamp && st.tex.height >= 2;
     w.modulate = factor != 0xFFFFFFFFu;
@@ -491,7 +494,9 @@ ORVA_WIDE inline Coords PerspCoords(const WidePrep& w, __m256d sRow, __m256d tRo
 // Wrap: both axes wrap (w.wrapBoth), and a group that reads neither the
 // last column nor the last row takes its four texels as pairs from a row
 // and the next, with the least arithmetic.
-template <bool Bilinear, int Blend, bool Wrap = false>
+// Modulate: 1 or 0 when it is known whether the texels are modulated (see
+// w.modulate), -1 when the group asks.
+template <bool Bilinear, int Blend, bool Wrap = false, int Modulate = -1>
 ORVA_WIDE inline __attribute__((always_inline)) void ColorGroup(const WidePrep& w, const Coords& k, __m256i live,
                                                                 uint32_t* out, bool whole)
 {
@@ -517,7 +522,7 @@ ORVA_WIDE inline __attribute__((always_inline)) void ColorGroup(const WidePrep& 
         const __m256i p = _mm256_min_epi32(xaWrap, w.lastPairU);
         if (__builtin_expect(wrapFast, 1)) {
             const __m256i index = _mm256_add_epi32(_mm256_sll_epi32(_mm256_min_epi32(jmWrap, w.lastPairV), w.widthShift), p);
-            LoadQuads8(w.texels, w.texels + _mm256_cvtsi256_si32(w.width), index, &c00, &c10, &c01, &c11);
+            LoadQuads8(w.texels, w.texelsBelow, index, &c00, &c10, &c01, &c11);
         } else {
             // Pairs from the row and the one below it, which is the first
             // after the last; the last column's right texel is the first
@@ -573,8 +578,7 @@ ORVA_WIDE inline __attribute__((always_inline)) void ColorGroup(const WidePrep& 
         __m256i c00, c10, c01, c11;
         if (__builtin_expect(!seam && nextBelow, 1)) {
             const uint32_t* above = w.texels;
-            LoadQuads8(above, above + _mm256_cvtsi256_si32(w.width), _mm256_add_epi32(rowA, p), &c00, &c10, &c01,
-                       &c11);
+            LoadQuads8(above, w.texelsBelow, _mm256_add_epi32(rowA, p), &c00, &c10, &c01, &c11);
         } else {
             const __m256i rowB = _mm256_mullo_epi32(Next(k.j, w.v), w.width);
             if (!seam) {
@@ -603,7 +607,7 @@ ORVA_WIDE inline __attribute__((always_inline)) void ColorGroup(const WidePrep& 
         br = _mm256_and_si256(src, even);
         ga = _mm256_and_si256(_mm256_srli_epi32(src, 8), even);
     }
-    if (w.modulate) {
+    if (Modulate == 1 || (Modulate < 0 && w.modulate)) {
         // MulDiv255 with the constants read from memory.
         br = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(br, w.mBr), w.bias127), w.div255), 7);
         ga = _mm256_srli_epi16(_mm256_mulhi_epu16(_mm256_add_epi16(_mm256_mullo_epi16(ga, w.mGa), w.bias127), w.div255), 7);
@@ -757,25 +761,26 @@ struct PerspRow {
 };
 
 // A queued group: which pixels of it are drawn, and its first pixel and
-// row (in the low and high halves of where).
+// where its row is in the band's PerspRow array, in bytes (in the low and
+// high halves of where).
 struct PerspQueue {
     __m256i live[kQueuedGroups];
     int64_t where[kQueuedGroups];
 };
 
-template <bool Bilinear, int Blend, bool Wrap>
+template <bool Bilinear, int Blend, bool Wrap, int Modulate>
 ORVA_WIDE inline __attribute__((always_inline)) void ColorQueuedOf(const WidePrep& w, const PerspRow* rows,
-                                                                   const PerspQueue& q, int n)
+                                                                   const PerspQueue& q, size_t n)
 {
     Coords coords[kColorChunk];
     // Where each group's pixels are, and whether they are whole (see
     // ColorGroup), worked out beside the coordinates.
     uint32_t* outs[kColorChunk];
     bool wholes[kColorChunk];
-    for (int first = 0; first < n; first += kColorChunk) {
-        const int end = std::min(n, first + kColorChunk);
-        for (int i = first; i < end; ++i) {
-            const PerspRow& r = rows[q.where[i] >> 32];
+    for (size_t first = 0; first < n; first += kColorChunk) {
+        const size_t end = std::min(n, first + kColorChunk);
+        for (size_t i = first; i < end; ++i) {
+            const PerspRow& r = *reinterpret_cast<const PerspRow*>(reinterpret_cast<const char*>(rows) + (q.where[i] >> 32));
             const int32_t px = static_cast<int32_t>(q.where[i]);
             const __m256d xLo = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(px)), _mm256_setr_pd(0, 1, 4, 5));
             const __m256d xHi = _mm256_add_pd(xLo, _mm256_set1_pd(2.0));
@@ -784,20 +789,28 @@ ORVA_WIDE inline __attribute__((always_inline)) void ColorQueuedOf(const WidePre
             outs[i - first] = r.out + px;
             wholes[i - first] = px <= r.lastWhole;
         }
-        for (int i = first; i < end; ++i) {
-            ColorGroup<Bilinear, Blend, Wrap>(w, coords[i - first], q.live[i], outs[i - first], wholes[i - first]);
+        for (size_t i = first; i < end; ++i) {
+            ColorGroup<Bilinear, Blend, Wrap, Modulate>(w, coords[i - first], q.live[i], outs[i - first],
+                                                        wholes[i - first]);
         }
     }
 }
 
 template <bool Bilinear, int Blend>
 ORVA_WIDE __attribute__((noinline)) void ColorQueued(const WidePrep& w, const PerspRow* rows, const PerspQueue& q,
-                                                     int n)
+                                                     size_t n)
 {
+    // The choices every group would make alike, made once.
     if (Bilinear && w.wrapBoth) {
-        ColorQueuedOf<Bilinear, Blend, true>(w, rows, q, n);
+        if (w.modulate) {
+            ColorQueuedOf<Bilinear, Blend, true, 1>(w, rows, q, n);
+        } else {
+            ColorQueuedOf<Bilinear, Blend, true, 0>(w, rows, q, n);
+        }
+    } else if (w.modulate) {
+        ColorQueuedOf<Bilinear, Blend, false, 1>(w, rows, q, n);
     } else {
-        ColorQueuedOf<Bilinear, Blend, false>(w, rows, q, n);
+        ColorQueuedOf<Bilinear, Blend, false, 0>(w, rows, q, n);
     }
 }
 
@@ -844,7 +857,7 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
     const __m256i ones = _mm256_set1_epi32(-1);
     PerspRow rows[kBandRows];
     PerspQueue q;
-    int queued = 0;
+    size_t queued = 0;
     // Read once: the stores below could be to them as far as the compiler
     // knows.
     const size_t stride = static_cast<size_t>(target.width);
@@ -860,7 +873,7 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
             continue;
         }
         const int32_t last = x0 + ((x1 - x0) & ~7);   // the last group's first pixel
-        if (drawColor && queued + ((x1 - x0) >> 3) + 1 > kQueuedGroups) {
+        if (drawColor && queued + static_cast<size_t>((x1 - x0) >> 3) + 1 > kQueuedGroups) {
             ColorQueued<Bilinear, Blend>(w, rows, q, queued);
             queued = 0;
         }
@@ -877,7 +890,7 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
         // Pixels 0 to 3 and 4 to 7 of the group.
         __m256d xA = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 2, 3));
         __m256d xB = _mm256_add_pd(xA, _mm256_set1_pd(4.0));
-        int64_t where = (static_cast<int64_t>(k) << 32) | static_cast<uint32_t>(x0);
+        int64_t where = (static_cast<int64_t>(k * sizeof(PerspRow)) << 32) | static_cast<uint32_t>(x0);
         // Every group before the last is whole and in the span.
         for (int32_t px = x0; px < last; px += 8) {
             const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, px, ones, true, depthWrite);
