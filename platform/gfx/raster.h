@@ -330,6 +330,11 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
 // outside the box) with this state, rather than turning it away; the memo's
 // refusedShape as SetupEvenQuad sets it.
 bool EvenQuadFits(const PixelState& state, const EvenQuad& quad, QuadSpanMemo* memo);
+// SetupEvenQuad for a quad EvenQuadFits took with the frame's state
+// stateIndex (flat shading changes nothing for it): the same primitive and
+// planes, without testing the quad again.
+void SetupFittingQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode,
+                      const ClipBox& box, QuadSpanMemo* memo);
 // A quad EvenQuadFits takes, kept for SetupEvenQuad with what its draw gave.
 // `draw` tells one draw's quads from the next one's.
 struct DeferredQuad {

@@ -761,18 +761,15 @@ bool EvenQuadFits(const PixelState& state, const EvenQuad& quad, QuadSpanMemo* m
     return QuadFits(state, quad, memo, &rowFirst);
 }
 
-bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
-                   const ClipBox& box, QuadSpanMemo* memo)
+namespace {
+
+// The set-up of a quad QuadFits took (rowFirst: b shares a row with a).
+// Step for step what SetupRectangle and then SetupTriangleOrRect do with a
+// rectangle: the colours being even leaves out their planes, and only u and
+// v of one coordinate set can vary.
+inline void SetupTakenQuad(RecordedFrame& frame, const PixelState& ps, uint32_t stateIndex, const EvenQuad& quad,
+                           bool rowFirst, uint32_t cullMode, const ClipBox& box, QuadSpanMemo* memo)
 {
-    // Step for step what SetupRectangle and then SetupTriangleOrRect do with
-    // a rectangle: the colours being even leaves out their planes, and only
-    // u and v of one coordinate set can vary.
-    (void)flat;   // one colour: flat shading changes nothing
-    const PixelState& ps = frame.states[stateIndex];
-    bool rowFirst = false;
-    if (!QuadFits(ps, quad, memo, &rowFirst)) {
-        return false;
-    }
     // a and c snapped again: the compiler shares them with the test.
     const QuadCorner& a = quad.corner[0];
     const QuadCorner& b = quad.corner[1];
@@ -783,7 +780,7 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     const QuadCorner* v[3] = {&a, &b, &c};
     const int64_t area = (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
     if ((cullMode == CullCcw && area < 0) || (cullMode == CullCw && area > 0)) {
-        return true;
+        return;
     }
     if (area < 0) {
         std::swap(v[1], v[2]);
@@ -796,7 +793,7 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     const int32_t minY = static_cast<int32_t>(std::max<int64_t>((t + 255) >> 8, box.minY));
     const int32_t maxY = static_cast<int32_t>(std::min<int64_t>((bottom - 1) >> 8, box.maxY));
     if (minX > maxX || minY > maxY) {
-        return true;
+        return;
     }
     // Made where it is kept rather than copied there.
     Prim& pr = NewPrim(frame);
@@ -856,7 +853,37 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
         fixedLinear >= 0 ? static_cast<uint8_t>(fixedLinear) : LinearStages(ps, pr, kept.data() + base, 0.0, 0.0);
     MemoFastSpan(ps, pr, memo);
     BinLast(frame, pr);
+}
+
+}  // namespace
+
+bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode, bool flat,
+                   const ClipBox& box, QuadSpanMemo* memo)
+{
+    (void)flat;   // one colour: flat shading changes nothing
+    const PixelState& ps = frame.states[stateIndex];
+    bool rowFirst = false;
+    if (!QuadFits(ps, quad, memo, &rowFirst)) {
+        return false;
+    }
+    SetupTakenQuad(frame, ps, stateIndex, quad, rowFirst, cullMode, box, memo);
     return true;
+}
+
+void SetupFittingQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode,
+                      const ClipBox& box, QuadSpanMemo* memo)
+{
+    // The quad makes an upright rectangle of some width and height, so b
+    // shares a row with a exactly when their snapped y are the same: the
+    // other order puts b in c's row. The same floats snap alike; a shared x
+    // means the other order.
+    const QuadCorner& a = quad.corner[0];
+    const QuadCorner& b = quad.corner[1];
+    bool rowFirst = a.y == b.y;
+    if (!rowFirst && a.x != b.x) {
+        rowFirst = SnapPair(a.x, a.y).y == SnapPair(b.x, b.y).y;
+    }
+    SetupTakenQuad(frame, frame.states[stateIndex], stateIndex, quad, rowFirst, cullMode, box, memo);
 }
 
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b, bool flat,

@@ -1020,7 +1020,8 @@ void SetUpDeferred(RecordedFrame& frame)
                 memoDraw = d.draw;
                 first = false;
             }
-            SetupEvenQuad(frame, d.state, d.quad, d.cullMode, d.flat, d.box, &memo);
+            // Taken when recorded: set up with no test again.
+            SetupFittingQuad(frame, d.state, d.quad, d.cullMode, d.box, &memo);
         }
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "gfx: out of memory while setting up %zu sprites\n", frame.deferred.size());

@@ -1,6 +1,7 @@
 // Set-up straight from a quad's vertex data against the set-up of its screen
 // vertices: the same answer, primitive, planes and bins on random quads and
-// states, the quads that must be turned away included.
+// states, the quads that must be turned away included, and for a quad taken
+// when it was recorded and set up later without being tested again.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -207,6 +208,18 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
         SetupRectangle(want, 1, a, bv, c, d, cull, flat, box);
         SetupEvenQuad(got, 1, q, cull, flat, box, &memo);
         ExpectSameFrames(want, got, trial);
+        // A quad taken when it was recorded, set up later with no test.
+        EXPECT_EQ(EvenQuadFits(ps, q, nullptr), direct) << trial;
+        if (direct) {
+            RecordedFrame later;
+            later.Reset(kW, kH);
+            later.states.push_back(PixelState{});
+            later.states.push_back(ps);
+            QuadSpanMemo laterMemo;
+            SetupFittingQuad(later, 1, q, cull, box, &laterMemo);
+            SetupFittingQuad(later, 1, q, cull, box, &laterMemo);
+            ExpectSameFrames(want, later, trial);
+        }
         taken += direct;
         refused += !direct;
         recorded += !got.prims.empty();
