@@ -905,6 +905,22 @@ __attribute__((target("avx2"))) void RunRowsWide(const RowRun& run, const RowBou
 __attribute__((target("avx2"))) bool BoxHidden(const Plane& z, const Target& target, int32_t x0, int32_t x1, int32_t y0,
                                                int32_t y1)
 {
+    const int32_t width = x1 - x0 + 1;
+    const __m256i tail = _mm256_cmpgt_epi32(_mm256_set1_epi32(width), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    // Most boxes that are not hidden show it at once: the least below is
+    // no more than the plane's value at the first corner, worked out as
+    // there, so a stored depth at or beyond that value in the first pixels
+    // is at or beyond the least too, and the search below would end on it.
+    {
+        const float* row = target.depth + static_cast<size_t>(y0) * target.width + x0;
+        const __m256 first = width < 8 ? _mm256_maskload_ps(row, tail) : _mm256_loadu_ps(row);
+        const float corner = static_cast<float>((z.a + z.dx * static_cast<double>(x0)) + z.dy * static_cast<double>(y0));
+        const __m256 beyond =
+            _mm256_and_ps(_mm256_cmp_ps(first, _mm256_set1_ps(corner), _CMP_GE_OQ), _mm256_castsi256_ps(tail));
+        if (!_mm256_testz_ps(beyond, beyond)) {
+            return false;
+        }
+    }
     double lowest = 0.0, reach = 0.0;
     for (int corner = 0; corner < 4; ++corner) {
         const double x = (corner & 1) ? x1 : x0, y = (corner & 2) ? y1 : y0;
@@ -923,8 +939,6 @@ __attribute__((target("avx2"))) bool BoxHidden(const Plane& z, const Target& tar
     // from x0, and one more ends at x1 (the two may overlap); narrower
     // boxes are masked. A stored value that is not a number compares false.
     const __m256 leastLanes = _mm256_set1_ps(least);
-    const int32_t width = x1 - x0 + 1;
-    const __m256i tail = _mm256_cmpgt_epi32(_mm256_set1_epi32(width), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     for (int32_t y = y0; y <= y1; ++y) {
         const float* row = target.depth + static_cast<size_t>(y) * target.width;
         __m256 behind;
