@@ -348,6 +348,9 @@ struct DeferredQuad {
 // Sets up the frame's deferred quads in the order they were recorded (each
 // after every other entry already in the frame) and empties the list.
 void SetUpDeferred(RecordedFrame& frame);
+// SetupFittingQuad for count quads EvenQuadFits took, in their order, with
+// a memo for each draw's run of them: the same frame as a call for each.
+void SetupFittingQuads(RecordedFrame& frame, const DeferredQuad* quads, size_t count);
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
                bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);

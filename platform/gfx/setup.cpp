@@ -766,9 +766,11 @@ namespace {
 // The set-up of a quad QuadFits took (rowFirst: b shares a row with a).
 // Step for step what SetupRectangle and then SetupTriangleOrRect do with a
 // rectangle: the colours being even leaves out their planes, and only u and
-// v of one coordinate set can vary.
-inline void SetupTakenQuad(RecordedFrame& frame, const PixelState& ps, uint32_t stateIndex, const EvenQuad& quad,
-                           bool rowFirst, uint32_t cullMode, const ClipBox& box, QuadSpanMemo* memo)
+// v of one coordinate set can vary. Inlined where it is called: a call
+// leaves the test's snapped corners behind and costs its registers.
+[[gnu::always_inline]] inline void SetupTakenQuad(RecordedFrame& frame, const PixelState& ps, uint32_t stateIndex,
+                                                  const EvenQuad& quad, bool rowFirst, uint32_t cullMode,
+                                                  const ClipBox& box, QuadSpanMemo* memo)
 {
     // a and c snapped again: the compiler shares them with the test.
     const QuadCorner& a = quad.corner[0];
@@ -870,8 +872,11 @@ bool SetupEvenQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& qu
     return true;
 }
 
-void SetupFittingQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode,
-                      const ClipBox& box, QuadSpanMemo* memo)
+namespace {
+
+// SetupFittingQuad's work, inlined into the loop over a list of them.
+[[gnu::always_inline]] inline void SetupFitting(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad,
+                                                uint32_t cullMode, const ClipBox& box, QuadSpanMemo* memo)
 {
     // The quad makes an upright rectangle of some width and height, so b
     // shares a row with a exactly when their snapped y are the same: the
@@ -884,6 +889,27 @@ void SetupFittingQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad&
         rowFirst = SnapPair(a.x, a.y).y == SnapPair(b.x, b.y).y;
     }
     SetupTakenQuad(frame, frame.states[stateIndex], stateIndex, quad, rowFirst, cullMode, box, memo);
+}
+
+}  // namespace
+
+void SetupFittingQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode,
+                      const ClipBox& box, QuadSpanMemo* memo)
+{
+    SetupFitting(frame, stateIndex, quad, cullMode, box, memo);
+}
+
+void SetupFittingQuads(RecordedFrame& frame, const DeferredQuad* quads, size_t count)
+{
+    // A memo per draw, as recording keeps one.
+    QuadSpanMemo memo;
+    for (size_t i = 0; i < count; ++i) {
+        const DeferredQuad& d = quads[i];
+        if (i > 0 && d.draw != quads[i - 1].draw) {
+            memo = QuadSpanMemo();
+        }
+        SetupFitting(frame, d.state, d.quad, d.cullMode, d.box, &memo);
+    }
 }
 
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b, bool flat,

@@ -1007,22 +1007,11 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
 
 void SetUpDeferred(RecordedFrame& frame)
 {
-    // A memo per draw, as recording keeps one.
-    QuadSpanMemo memo;
-    uint32_t memoDraw = 0;
-    bool first = true;
     // Runs on whichever thread takes the frame's part up: nothing may leave
     // it. A primitive half added when memory ran out is never binned.
     try {
-        for (const DeferredQuad& d : frame.deferred) {
-            if (first || d.draw != memoDraw) {
-                memo = QuadSpanMemo();
-                memoDraw = d.draw;
-                first = false;
-            }
-            // Taken when recorded: set up with no test again.
-            SetupFittingQuad(frame, d.state, d.quad, d.cullMode, d.box, &memo);
-        }
+        // Taken when recorded: set up with no test again.
+        SetupFittingQuads(frame, frame.deferred.data(), frame.deferred.size());
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "gfx: out of memory while setting up %zu sprites\n", frame.deferred.size());
     }

@@ -311,3 +311,82 @@ TEST(Setup, TrianglesOfADrawSetUpWithItsMemoAsOnTheirOwn)
     EXPECT_GT(fast, 300);
     EXPECT_GT(perspective, 1000);
 }
+
+TEST(Setup, SpritesSetUpTogetherAsOneByOne)
+{
+    // Quads taken when recorded and set up later as one list must give what
+    // SetupEvenQuad gives them one by one with a memo per draw: draws of
+    // assorted states and colours follow each other, so that a memo kept
+    // past its draw would choose the wrong spans.
+    std::mt19937 rng(53);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+    static const uint32_t texels[4] = {0xFF102030u, 0x80405060u, 0x00708090u, 0xFFA0B0C0u};
+    constexpr int kW = 160, kH = 120;
+    int recorded = 0, draws = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        RecordedFrame want, got;
+        PixelState states[3];
+        for (int k = 1; k < 3; ++k) {
+            PixelState& ps = states[k];
+            ps.stageCount = pick(2);
+            StageSnap& st = ps.stage[0];
+            st.colorOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
+            st.alphaOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
+            st.magFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
+            st.minFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
+            if (pick(4) != 0) {
+                st.tex = TexView{texels, 1 << pick(7), 1 + pick(100)};
+            }
+            ps.fastBlend = static_cast<int8_t>(pick(4) - 1);
+            ps.fastTextured = pick(2) == 0;
+            ps.fastUntextured = pick(2) == 0;
+            ps.sampledBlend = static_cast<int8_t>(pick(4) - 1);
+            ps.fastSampled = pick(2) == 0;
+        }
+        for (RecordedFrame* f : {&want, &got}) {
+            f->Reset(kW, kH);
+            for (const PixelState& ps : states) {
+                f->states.push_back(ps);
+            }
+        }
+        std::vector<DeferredQuad> list;
+        QuadSpanMemo memo;
+        const int drawCount = 1 + pick(4);
+        for (int draw = 0; draw < drawCount; ++draw) {
+            memo = QuadSpanMemo();
+            const uint32_t state = static_cast<uint32_t>(1 + pick(2));
+            const uint32_t cull = static_cast<uint32_t>(1 + pick(3));
+            const ClipBox box{pick(20), pick(20), kW - 1 - pick(20), kH - 1 - pick(20)};
+            const uint32_t colors[2] = {static_cast<uint32_t>(rng()), 0xFFFFFFFFu};
+            for (int n = 1 + pick(6); n > 0; --n) {
+                EvenQuad q;
+                q.diffuse = colors[pick(2)];
+                const float l = static_cast<float>(pick(kW + 20) - 10) - 0.5f;
+                const float t = static_cast<float>(pick(kH + 20) - 10) - 0.5f;
+                const float r = l + static_cast<float>(1 + pick(40)), b = t + static_cast<float>(1 + pick(40));
+                const float xs[4] = {l, r, r, l}, ys[4] = {t, t, b, b};
+                const float us[4] = {0, 1, 1, 0}, vs[4] = {0, 0, 1, 1};
+                const int start = pick(4), dir = pick(2) == 0 ? 1 : 3;
+                for (int k = 0; k < 4; ++k) {
+                    const int c = (start + dir * k) % 4;
+                    q.corner[k] = QuadCorner{xs[c], ys[c], 0.5f, 1.0f, us[c], vs[c]};
+                }
+                ASSERT_TRUE(EvenQuadFits(want.states[state], q, nullptr)) << trial;
+                SetupEvenQuad(want, state, q, cull, false, box, &memo);
+                DeferredQuad d;
+                d.quad = q;
+                d.state = state;
+                d.cullMode = cull;
+                d.box = box;
+                d.draw = static_cast<uint32_t>(draw);
+                list.push_back(d);
+            }
+            ++draws;
+        }
+        SetupFittingQuads(got, list.data(), list.size());
+        ExpectSameFrames(want, got, trial);
+        recorded += static_cast<int>(got.prims.size());
+    }
+    EXPECT_GT(recorded, 500);
+    EXPECT_GT(draws, 500);
+}
