@@ -1174,6 +1174,48 @@ uint8_t SelectFastSpan(const PixelState& ps, Prim& prim, uint32_t diffuse, uint3
     return 0;
 }
 
+namespace {
+
+// n values of 32 bits at p set to the bits v, eight at a time with AVX2:
+// clearing a frame's colour and depth is a good part of drawing it.
+__attribute__((target("avx2"))) void FillWide(void* p, size_t n, uint32_t v)
+{
+    const __m256i lanes = _mm256_set1_epi32(static_cast<int>(v));
+    char* at = static_cast<char*>(p);
+    char* const end = at + n * 4;
+    for (; end - at >= 64; at += 64) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), lanes);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 32), lanes);
+    }
+    if (end - at >= 32) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), lanes);
+        at += 32;
+    }
+    const int left = static_cast<int>((end - at) / 4);
+    const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    _mm256_maskstore_epi32(reinterpret_cast<int*>(at), mask, lanes);
+}
+
+// A row of colour or depth values set to one value.
+template <typename T>
+void FillRow(T* p, int32_t n, T v)
+{
+    static_assert(sizeof(T) == 4);
+    static const bool wide = __builtin_cpu_supports("avx2");
+    if (n <= 0) {
+        return;
+    }
+    if (wide) {
+        uint32_t bits;
+        std::memcpy(&bits, &v, 4);
+        FillWide(p, static_cast<size_t>(n), bits);
+    } else {
+        std::fill(p, p + n, v);
+    }
+}
+
+}  // namespace
+
 void SettleDepth(const RecordedFrame& frame, const Target& target, int tile)
 {
     if (target.pendingDepth == nullptr || target.depth == nullptr || target.pendingDepth[tile] == kNoPendingDepth) {
@@ -1184,8 +1226,7 @@ void SettleDepth(const RecordedFrame& frame, const Target& target, int tile)
     const int32_t x1 = std::min(x0 + frame.tileWidth, target.width);
     const int32_t y1 = std::min(y0 + frame.tileHeight, target.height);
     for (int32_t y = y0; y < y1; ++y) {
-        std::fill(target.depth + static_cast<size_t>(y) * target.width + x0,
-                  target.depth + static_cast<size_t>(y) * target.width + x1, target.pendingDepth[tile]);
+        FillRow(target.depth + static_cast<size_t>(y) * target.width + x0, x1 - x0, target.pendingDepth[tile]);
     }
     target.pendingDepth[tile] = kNoPendingDepth;
 }
@@ -1262,12 +1303,10 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
             const bool fillColor = (cl.flags & ClearTarget) && !Overdrawn(frame, tile, entryIndex, x0, y0, x1, y1);
             for (int32_t y = t; y <= b; ++y) {
                 if (fillColor) {
-                    std::fill(target.color + static_cast<size_t>(y) * target.width + l,
-                              target.color + static_cast<size_t>(y) * target.width + r + 1, cl.color);
+                    FillRow(target.color + static_cast<size_t>(y) * target.width + l, r - l + 1, cl.color);
                 }
                 if (fillDepth) {
-                    std::fill(target.depth + static_cast<size_t>(y) * target.width + l,
-                              target.depth + static_cast<size_t>(y) * target.width + r + 1, cl.z);
+                    FillRow(target.depth + static_cast<size_t>(y) * target.width + l, r - l + 1, cl.z);
                 }
             }
             break;
