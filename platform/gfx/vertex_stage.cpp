@@ -328,9 +328,9 @@ __attribute__((noinline)) static bool DeferQuad(DeviceCore& dc, uint32_t state, 
     if (!EvenQuadFits(dc.frame.states[state], q, memo)) {
         return false;
     }
-    // Made in place from its fields (made empty first, it would be cleared
-    // and then written over).
-    dc.frame.deferred.emplace_back(q, state, cull, box, dc.drawSerial, flat);
+    // Made from its fields (made empty first, it would be cleared and then
+    // written over).
+    dc.frame.deferred.push_back(DeferredQuad{q, state, cull, box, dc.drawSerial, flat});
     // The frame is worth handing off by the pixels it covers: its box, near
     // enough (set-up clips it later).
     dc.frame.area += static_cast<uint64_t>(std::fabs(q.corner[2].x - q.corner[0].x) *
