@@ -946,10 +946,14 @@ __attribute__((target("avx2"))) bool BoxHidden(const Plane& z, const Target& tar
             behind = _mm256_and_ps(_mm256_cmp_ps(_mm256_maskload_ps(row + x0, tail), leastLanes, _CMP_GE_OQ),
                                    _mm256_castsi256_ps(tail));
         } else {
-            behind = _mm256_cmp_ps(_mm256_loadu_ps(row + x1 - 7), leastLanes, _CMP_GE_OQ);
+            // The greatest stored depth in each lane, then one comparison.
+            // max takes its second operand when the first is not a number,
+            // so such values are passed over and the running one never is.
+            __m256 most = _mm256_max_ps(_mm256_loadu_ps(row + x1 - 7), _mm256_set1_ps(-__builtin_inff()));
             for (int32_t x = x0; x + 7 < x1; x += 8) {
-                behind = _mm256_or_ps(behind, _mm256_cmp_ps(_mm256_loadu_ps(row + x), leastLanes, _CMP_GE_OQ));
+                most = _mm256_max_ps(_mm256_loadu_ps(row + x), most);
             }
+            behind = _mm256_cmp_ps(most, leastLanes, _CMP_GE_OQ);
         }
         if (!_mm256_testz_ps(behind, behind)) {
             return false;
