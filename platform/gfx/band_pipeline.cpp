@@ -26,8 +26,8 @@ void BandPipeline::Reset(int tileCount)
     setUpTaken.store(0);
     settingUp.store(0);
     setUpDone.store(0);
-    for (RecordedFrame& part : storage) {
-        part.Clear();
+    for (Storage& kept : storage) {
+        kept.part.Clear();
     }
     sealed.store(0);
     leastDrawn = 0;
@@ -62,7 +62,7 @@ RecordedFrame* BandPipeline::FreePart()
     if (!HasFreeSlot()) {
         return nullptr;
     }
-    RecordedFrame& part = storage[sealed.load(std::memory_order_relaxed) % kParts];
+    RecordedFrame& part = storage[sealed.load(std::memory_order_relaxed) % kParts].part;
     part.Clear();
     return &part;
 }
@@ -118,11 +118,11 @@ bool BandPipeline::Pending()
 
 void BandPipeline::TakeCounts(uint64_t* prims, uint64_t* fastPrims)
 {
-    for (RecordedFrame& part : storage) {
-        *prims += part.primCount;
-        *fastPrims += part.fastPrimCount;
-        part.primCount = 0;
-        part.fastPrimCount = 0;
+    for (Storage& kept : storage) {
+        *prims += kept.part.primCount;
+        *fastPrims += kept.part.fastPrimCount;
+        kept.part.primCount = 0;
+        kept.part.fastPrimCount = 0;
     }
 }
 

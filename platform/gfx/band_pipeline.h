@@ -73,7 +73,9 @@ public:
     void TakeCounts(uint64_t* prims, uint64_t* fastPrims);
 
 private:
-    struct Slot {
+    // A slot to a cache line (its part's readiness is written while the
+    // bands read the slots of the parts before it).
+    struct alignas(64) Slot {
         RecordedFrame* part = nullptr;
         Target target;
         int spanLevel = 0;
@@ -112,7 +114,13 @@ private:
     std::unique_ptr<std::atomic<int32_t>[]> order;
     std::vector<int32_t> sortScratch;
     Slot slots[kSlots];
-    RecordedFrame storage[kParts];
+    // Each part on cache lines of its own: the thread that sets up a part
+    // writes its vectors' ends for every primitive, while the bands read the
+    // part before it.
+    struct alignas(64) Storage {
+        RecordedFrame part;
+    };
+    Storage storage[kParts];
     // Parts sealed since Reset; part n sits in slot n % kSlots and, if it
     // came from FreePart, in storage n % kParts.
     std::atomic<uint32_t> sealed{0};
