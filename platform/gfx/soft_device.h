@@ -469,7 +469,8 @@ public:
     // ---- for tests: which pixel loops run (0 the general path only, in
     // set-up as well, 1 the SSE2 fast spans, 2 also AVX2 rows where the
     // processor has them, the default), and counts of what was recorded
-    // since the device was made.
+    // since the device was made (sprites the workers set up are counted
+    // when their frame has been drawn: by Present or anything that flushes).
     void SetSpanLevel(int level);
     struct Stats {
         uint64_t primitives = 0;       // set up and binned
