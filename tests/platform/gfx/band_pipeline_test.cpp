@@ -61,46 +61,76 @@ void Record(RecordedFrame& part, const std::vector<Fill>& fills)
     }
 }
 
-// Seals the parts as fast as slots free up while `drainers` threads draw
-// them, the sealing thread drawing too whenever the ring is full.
-std::vector<uint32_t> DrawParts(const std::vector<std::vector<Fill>>& parts, int drainers)
-{
-    std::vector<uint32_t> pixels(static_cast<size_t>(kW) * kH, 0);
-    Target target;
-    target.color = pixels.data();
-    target.width = kW;
-    target.height = kH;
-    BandPipeline pipeline;
-    RecordedFrame shape;
-    shape.Reset(kW, kH);
-    pipeline.Reset(shape.tilesX * shape.tilesY);
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < drainers; ++i) {
-        threads.emplace_back([&, i] {
-            while (!stop.load()) {
-                pipeline.Drain(i * 2, 2, 100);
-            }
-        });
+// A pipeline over a kW x kH target with `drainers` threads drawing it,
+// each `ownBands` bands of its own first, until Finish.
+class DrawnPipeline {
+public:
+    DrawnPipeline(int drainers, int ownBands) : pixels(static_cast<size_t>(kW) * kH, 0)
+    {
+        target.color = pixels.data();
+        target.width = kW;
+        target.height = kH;
+        RecordedFrame shape;
+        shape.Reset(kW, kH);
+        pipeline.Reset(shape.tilesX * shape.tilesY);
+        for (int i = 0; i < drainers; ++i) {
+            threads.emplace_back([this, i, ownBands] {
+                while (!stop.load()) {
+                    pipeline.Drain(i * ownBands, ownBands, 100);
+                }
+            });
+        }
     }
-    for (size_t i = 0; i < parts.size(); ++i) {
+    ~DrawnPipeline() { Finish(); }
+
+    // A free part, the calling thread drawing while the ring is full.
+    RecordedFrame* NextPart()
+    {
         RecordedFrame* part = pipeline.FreePart();
         while (part == nullptr) {
             pipeline.Drain(0, 0, 0);
             part = pipeline.FreePart();
         }
+        return part;
+    }
+    // Closes the frame, draws what nobody holds and lets the threads go.
+    void Finish()
+    {
+        if (threads.empty() && stop.load()) {
+            return;
+        }
+        pipeline.Close();
+        pipeline.Drain(0, 0, 0);
+        stop.store(true);
+        for (std::thread& t : threads) {
+            t.join();
+        }
+        threads.clear();
+    }
+
+    std::vector<uint32_t> pixels;
+    Target target;
+    BandPipeline pipeline;
+
+private:
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+};
+
+// Seals the parts as fast as slots free up while `drainers` threads draw
+// them, the sealing thread drawing too whenever the ring is full.
+std::vector<uint32_t> DrawParts(const std::vector<std::vector<Fill>>& parts, int drainers)
+{
+    DrawnPipeline run(drainers, 2);
+    for (size_t i = 0; i < parts.size(); ++i) {
+        RecordedFrame* part = run.NextPart();
         Record(*part, parts[i]);
         // Now and then the order the threads look in changes under them.
-        pipeline.Seal(part, target, platform::kSpansGeneral, i % 7 == 0);
+        run.pipeline.Seal(part, run.target, platform::kSpansGeneral, i % 7 == 0);
     }
-    pipeline.Close();
-    pipeline.Drain(0, 0, 0);
-    stop.store(true);
-    for (std::thread& t : threads) {
-        t.join();
-    }
-    EXPECT_FALSE(pipeline.Pending());
-    return pixels;
+    run.Finish();
+    EXPECT_FALSE(run.pipeline.Pending());
+    return run.pixels;
 }
 
 TEST(BandPipeline, EachBandDrawsThePartsInTheOrderTheyWereSealed)
@@ -188,6 +218,19 @@ TEST(BandPipeline, SlotsFreeOnlyWhenEveryBandHasDrawnTheirPart)
     }
 }
 
+// A square device drawing vertex colours blended over what is there, so
+// that any change in the order of draws shows.
+void MakeBlendingDevice(platform::SoftDevice& dev, int size, int threads)
+{
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, size, size, threads));
+    dev.SetTextureStageState(0, platform::TssColorOp, platform::TopSelectArg2);
+    dev.SetTextureStageState(0, platform::TssAlphaOp, platform::TopSelectArg2);
+    dev.SetRenderState(platform::RsAlphaBlendEnable, 1);
+    dev.SetRenderState(platform::RsSrcBlend, platform::BlendSrcAlpha);
+    dev.SetRenderState(platform::RsDestBlend, platform::BlendInvSrcAlpha);
+    dev.SetVertexShader(0x44);
+}
+
 // Translucent rectangles each big enough to be handed to the workers on its
 // own, blended so that any change of order shows, many times the ring's
 // length per frame.
@@ -195,13 +238,7 @@ std::vector<uint32_t> RenderManyParts(int threads)
 {
     constexpr int kSize = 64;
     platform::SoftDevice dev;
-    EXPECT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize, threads));
-    dev.SetTextureStageState(0, platform::TssColorOp, platform::TopSelectArg2);
-    dev.SetTextureStageState(0, platform::TssAlphaOp, platform::TopSelectArg2);
-    dev.SetRenderState(platform::RsAlphaBlendEnable, 1);
-    dev.SetRenderState(platform::RsSrcBlend, platform::BlendSrcAlpha);
-    dev.SetRenderState(platform::RsDestBlend, platform::BlendInvSrcAlpha);
-    dev.SetVertexShader(0x44);
+    MakeBlendingDevice(dev, kSize, threads);
     std::vector<uint32_t> frame;
     std::mt19937 rng(7);
     for (int round = 0; round < 2; ++round) {
@@ -310,36 +347,15 @@ struct QuadResult {
 
 QuadResult DrawQuadParts(const std::vector<QuadPart>& parts, int drainers)
 {
-    QuadResult result;
-    result.pixels.assign(static_cast<size_t>(kW) * kH, 0);
-    Target target;
-    target.color = result.pixels.data();
-    target.width = kW;
-    target.height = kH;
-    BandPipeline pipeline;
-    RecordedFrame shape;
-    shape.Reset(kW, kH);
-    pipeline.Reset(shape.tilesX * shape.tilesY);
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < drainers; ++i) {
-        threads.emplace_back([&, i] {
-            while (!stop.load()) {
-                pipeline.Drain(i, 1, 100);
-            }
-        });
-    }
+    DrawnPipeline run(drainers, 1);
+    BandPipeline& pipeline = run.pipeline;
     // The last part of each run of 40 is a frame of its own, as the
     // device's last part is, and is waited for before the next run.
     RecordedFrame last;
     uint64_t lastPrims = 0;
     for (size_t i = 0; i < parts.size(); ++i) {
         const bool isLast = i % 40 == 39;
-        RecordedFrame* part = isLast ? &last : pipeline.FreePart();
-        while (part == nullptr) {
-            pipeline.Drain(0, 0, 0);
-            part = pipeline.FreePart();
-        }
+        RecordedFrame* part = isLast ? &last : run.NextPart();
         RecordWithQuads(*part, parts[i], false, static_cast<uint32_t>(i));
         if (isLast) {
             while (!pipeline.HasFreeSlot(true)) {
@@ -347,7 +363,7 @@ QuadResult DrawQuadParts(const std::vector<QuadPart>& parts, int drainers)
             }
             last.primCount = 0;
         }
-        pipeline.Seal(part, target, platform::kSpansGeneral, isLast);
+        pipeline.Seal(part, run.target, platform::kSpansGeneral, isLast);
         if (isLast) {
             pipeline.Close();
             while (pipeline.Pending()) {
@@ -361,12 +377,11 @@ QuadResult DrawQuadParts(const std::vector<QuadPart>& parts, int drainers)
     while (pipeline.Pending()) {
         pipeline.Drain(0, 0, 0);
     }
-    stop.store(true);
-    for (std::thread& t : threads) {
-        t.join();
-    }
+    run.Finish();
+    QuadResult result;
     pipeline.TakeCounts(&result.prims, &result.prims);
     result.prims += lastPrims;
+    result.pixels = run.pixels;
     return result;
 }
 
@@ -409,13 +424,7 @@ std::vector<uint32_t> RenderSpritesAmongOthers(int threads, uint64_t* prims)
 {
     constexpr int kSize = 96;
     platform::SoftDevice dev;
-    EXPECT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize, threads));
-    dev.SetTextureStageState(0, platform::TssColorOp, platform::TopSelectArg2);
-    dev.SetTextureStageState(0, platform::TssAlphaOp, platform::TopSelectArg2);
-    dev.SetRenderState(platform::RsAlphaBlendEnable, 1);
-    dev.SetRenderState(platform::RsSrcBlend, platform::BlendSrcAlpha);
-    dev.SetRenderState(platform::RsDestBlend, platform::BlendInvSrcAlpha);
-    dev.SetVertexShader(0x44);
+    MakeBlendingDevice(dev, kSize, threads);
     std::mt19937 rng(11);
     std::vector<uint32_t> frame;
     for (int round = 0; round < 2; ++round) {

@@ -84,6 +84,32 @@ void ExpectSameFrames(const RecordedFrame& want, const RecordedFrame& got, int t
     EXPECT_EQ(want.fastPrimCount, got.fastPrimCount) << trial;
 }
 
+// Random fast families a state allows and the blends they draw with.
+template <class Pick>
+void PickFastFamilies(PixelState& ps, Pick& pick)
+{
+    ps.fastBlend = static_cast<int8_t>(pick(4) - 1);
+    ps.fastTextured = pick(2) == 0;
+    ps.fastUntextured = pick(2) == 0;
+    ps.sampledBlend = static_cast<int8_t>(pick(4) - 1);
+    ps.fastSampled = pick(2) == 0;
+}
+
+// A random stage that modulates or selects with either filter and reads a
+// texture of up to 2^maxShift by `maxHeight` texels, or (one time in
+// `bareOneIn`) none.
+template <class Pick>
+void PickStage(StageSnap& st, Pick& pick, const uint32_t* texels, int bareOneIn, int maxShift, int maxHeight)
+{
+    st.colorOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
+    st.alphaOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
+    st.magFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
+    st.minFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
+    if (pick(bareOneIn) != 0) {
+        st.tex = TexView{texels, 1 << pick(maxShift), 1 + pick(maxHeight)};
+    }
+}
+
 }  // namespace
 
 TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
@@ -104,19 +130,9 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
         for (int s = 0; s < ps.stageCount; ++s) {
             StageSnap& st = ps.stage[s];
             st.coordSet = static_cast<uint8_t>(set);
-            st.colorOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
-            st.alphaOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
-            st.magFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
-            st.minFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
-            if (pick(5) != 0) {
-                st.tex = TexView{texels, 1 << pick(9), 1 + pick(300)};
-            }
+            PickStage(st, pick, texels, 5, 9, 300);
         }
-        ps.fastBlend = static_cast<int8_t>(pick(4) - 1);
-        ps.fastTextured = pick(2) == 0;
-        ps.fastUntextured = pick(2) == 0;
-        ps.sampledBlend = static_cast<int8_t>(pick(4) - 1);
-        ps.fastSampled = pick(2) == 0;
+        PickFastFamilies(ps, pick);
 
         // A quad: mostly sprites with their corners in any of the eight
         // orders, and the kinds that may not become one rectangle.
@@ -258,11 +274,7 @@ TEST(Setup, TrianglesOfADrawSetUpWithItsMemoAsOnTheirOwn)
                 st.tex = TexView{texels, 1 << pick(8), 1 + pick(200)};
             }
         }
-        ps.fastBlend = static_cast<int8_t>(pick(4) - 1);
-        ps.fastTextured = pick(2) == 0;
-        ps.fastUntextured = pick(2) == 0;
-        ps.sampledBlend = static_cast<int8_t>(pick(4) - 1);
-        ps.fastSampled = pick(2) == 0;
+        PickFastFamilies(ps, pick);
         const uint32_t cull = static_cast<uint32_t>(1 + pick(3));
         const bool flat = pick(4) == 0;
         const bool foreshortened = pick(2) == 0;
@@ -330,18 +342,8 @@ TEST(Setup, SpritesSetUpTogetherAsOneByOne)
             PixelState& ps = states[k];
             ps.stageCount = pick(2);
             StageSnap& st = ps.stage[0];
-            st.colorOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
-            st.alphaOp = static_cast<uint8_t>(pick(2) == 0 ? TopModulate : TopSelectArg1);
-            st.magFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
-            st.minFilter = static_cast<uint8_t>(pick(2) == 0 ? FilterPoint : FilterLinear);
-            if (pick(4) != 0) {
-                st.tex = TexView{texels, 1 << pick(7), 1 + pick(100)};
-            }
-            ps.fastBlend = static_cast<int8_t>(pick(4) - 1);
-            ps.fastTextured = pick(2) == 0;
-            ps.fastUntextured = pick(2) == 0;
-            ps.sampledBlend = static_cast<int8_t>(pick(4) - 1);
-            ps.fastSampled = pick(2) == 0;
+            PickStage(st, pick, texels, 4, 7, 100);
+            PickFastFamilies(ps, pick);
         }
         for (RecordedFrame* f : {&want, &got}) {
             f->Reset(kW, kH);
