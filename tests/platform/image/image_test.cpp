@@ -300,15 +300,15 @@ TEST(ImageDds, DecodesBlockCompression) {
     ASSERT_EQ(got.argb.size(), 6u);  // a partial block is cut to the image
     EXPECT_EQ(got.argb[2], 0xFF7F007Fu);
     // DXT3: explicit four-bit alpha.
-    Bytes dxt3 = {0x10, 0x32, 0, 0, 0, 0, 0, 0xF0};
-    dxt3.insert(dxt3.end(), {0xE0, 0x07, 0xE0, 0x07, 0, 0, 0, 0});
+    // Alpha words, then the colour block.
+    const Bytes dxt3 = {0x10, 0x32, 0, 0, 0, 0, 0, 0xF0, 0xE0, 0x07, 0xE0, 0x07, 0, 0, 0, 0};
     ASSERT_TRUE(Decode(imagetest::MakeDdsBlocks(4, 4, "DXT3", dxt3), &got, &error)) << error;
     EXPECT_EQ(got.argb[0], 0x0000FF00u);
     EXPECT_EQ(got.argb[1], 0x1100FF00u);
     EXPECT_EQ(got.argb[15], 0xFF00FF00u);
     // DXT5: alpha 255 to 0 in eight steps; index 1 is the second end.
-    Bytes dxt5 = {0xFF, 0x00, 0x08, 0, 0, 0, 0, 0};  // pixel 0: index 0, pixel 1: index 1
-    dxt5.insert(dxt5.end(), {0x1F, 0x00, 0x1F, 0x00, 0, 0, 0, 0});
+    // Alpha block (pixel 0: index 0, pixel 1: index 1), then the colour block.
+    const Bytes dxt5 = {0xFF, 0x00, 0x08, 0, 0, 0, 0, 0, 0x1F, 0x00, 0x1F, 0x00, 0, 0, 0, 0};
     ASSERT_TRUE(Decode(imagetest::MakeDdsBlocks(4, 4, "DXT5", dxt5), &got, &error)) << error;
     EXPECT_EQ(got.argb[0], 0xFF0000FFu);
     EXPECT_EQ(got.argb[1], 0x000000FFu);
