@@ -282,7 +282,8 @@ TEST(XFile, BinaryStringsEndWithATwoByteTokenOrAFourByteValue)
     ASSERT_TRUE(file.Parse(b.data(), b.size(), &error)) << error;
     ASSERT_EQ(file.GetObjects().size(), 1u);
     // A string followed by nothing at all ends the file early.
-    b.resize(b.size() - 4);
+    ASSERT_GT(b.size(), 4u);
+    b.erase(b.end() - 4, b.end());
     EXPECT_FALSE(file.Parse(b.data(), b.size(), &error));
     EXPECT_EQ(error.rfind("xfile: ", 0), 0u) << error;
 }
