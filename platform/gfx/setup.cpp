@@ -82,10 +82,17 @@ inline void PushPlanePair(std::vector<Plane>& kept, const PlaneGeometry& g, __m1
                          _mm_cvtsd_f64(_mm_unpackhi_pd(dy, dy))});
 }
 
+// Two adjacent floats in the low lanes. Vertices and corners are only
+// 4-byte aligned, so the pair is read as an unaligned 8-byte load.
+inline __m128 FloatPair(const float* f)
+{
+    return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(f)));
+}
+
 // Two floats of a vertex as doubles.
 inline __m128d PairOf(const float* f)
 {
-    return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(f))));
+    return _mm_cvtps_pd(FloatPair(f));
 }
 
 inline Plane Constant(double value)
@@ -712,10 +719,8 @@ inline bool QuadFits(const PixelState& ps, const EvenQuad& quad, QuadSpanMemo* m
     // seen before any corner is snapped, and only a and c are; corners that
     // are not seen so take the snapped comparison.
     static_assert(offsetof(QuadCorner, y) == offsetof(QuadCorner, x) + 4, "x and y lie together");
-    const __m128 xyAB = _mm_castpd_ps(_mm_unpacklo_pd(_mm_load_sd(reinterpret_cast<const double*>(&a.x)),
-                                                      _mm_load_sd(reinterpret_cast<const double*>(&b.x))));
-    const __m128 xyCD = _mm_castpd_ps(_mm_unpacklo_pd(_mm_load_sd(reinterpret_cast<const double*>(&c.x)),
-                                                      _mm_load_sd(reinterpret_cast<const double*>(&d.x))));
+    const __m128 xyAB = _mm_movelh_ps(FloatPair(&a.x), FloatPair(&b.x));
+    const __m128 xyCD = _mm_movelh_ps(FloatPair(&c.x), FloatPair(&d.x));
     // Bit 2k: corner k and the next around share x; bit 2k + 1: they share y.
     const int sameFloats =
         _mm_movemask_ps(_mm_cmpeq_ps(xyAB, _mm_shuffle_ps(xyAB, xyCD, _MM_SHUFFLE(1, 0, 3, 2)))) |

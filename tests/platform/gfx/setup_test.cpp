@@ -4,9 +4,12 @@
 // when it was recorded and set up later without being tested again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -110,6 +113,31 @@ void PickStage(StageSnap& st, Pick& pick, const uint32_t* texels, int bareOneIn,
     }
 }
 
+// Copies of a value at an address 4 bytes past an 8-byte boundary: quads
+// live in vertex buffers and lists that only keep them 4-byte aligned, and
+// set-up must not depend on finding its pairs of floats 8-byte aligned (the
+// undefined-behaviour sanitizer reports such loads).
+template <class T>
+class Misaligned {
+public:
+    static_assert(alignof(T) == 4, "a value 4-byte aligned at most");
+    explicit Misaligned(size_t count) : bytes_(count * sizeof(T) + 8)
+    {
+        for (size_t i = 0; i < count; ++i) {
+            new (At() + i * sizeof(T)) T();
+        }
+    }
+    T* data() { return std::launder(reinterpret_cast<T*>(At())); }
+
+private:
+    unsigned char* At()
+    {
+        const uintptr_t p = reinterpret_cast<uintptr_t>(bytes_.data());
+        return bytes_.data() + ((p + 7) / 8 * 8 + 4 - p);
+    }
+    std::vector<unsigned char> bytes_;
+};
+
 }  // namespace
 
 TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
@@ -207,10 +235,16 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
         }
         const ScreenVertex a = Screen(q, 0, set), bv = Screen(q, 1, set), c = Screen(q, 2, set), d = Screen(q, 3, set);
         const bool general = SetupRectangle(want, 1, a, bv, c, d, cull, flat, box);
+        // Every other quad read from an address 8-byte alignment misses.
+        Misaligned<EvenQuad> misaligned(1);
+        if (trial % 2 == 1) {
+            *misaligned.data() = q;
+        }
+        const EvenQuad& quad = trial % 2 == 1 ? *misaligned.data() : q;
         // Twice with one memo of the span choice, as the quads of a draw:
         // the second takes what the first chose.
         QuadSpanMemo memo;
-        const bool direct = SetupEvenQuad(got, 1, q, cull, flat, box, &memo);
+        const bool direct = SetupEvenQuad(got, 1, quad, cull, flat, box, &memo);
         ASSERT_EQ(general, direct) << trial;
         // It tells when it turned the corners away as no upright rectangle
         // (the vertex stage then spares SetupRectangle), and only then.
@@ -222,18 +256,18 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
             ADD_FAILURE() << trial << ": an upright quad refused for another reason";
         }
         SetupRectangle(want, 1, a, bv, c, d, cull, flat, box);
-        SetupEvenQuad(got, 1, q, cull, flat, box, &memo);
+        SetupEvenQuad(got, 1, quad, cull, flat, box, &memo);
         ExpectSameFrames(want, got, trial);
         // A quad taken when it was recorded, set up later with no test.
-        EXPECT_EQ(EvenQuadFits(ps, q, nullptr), direct) << trial;
+        EXPECT_EQ(EvenQuadFits(ps, quad, nullptr), direct) << trial;
         if (direct) {
             RecordedFrame later;
             later.Reset(kW, kH);
             later.states.push_back(PixelState{});
             later.states.push_back(ps);
             QuadSpanMemo laterMemo;
-            SetupFittingQuad(later, 1, q, cull, box, &laterMemo);
-            SetupFittingQuad(later, 1, q, cull, box, &laterMemo);
+            SetupFittingQuad(later, 1, quad, cull, box, &laterMemo);
+            SetupFittingQuad(later, 1, quad, cull, box, &laterMemo);
             ExpectSameFrames(want, later, trial);
         }
         taken += direct;
@@ -385,7 +419,11 @@ TEST(Setup, SpritesSetUpTogetherAsOneByOne)
             }
             ++draws;
         }
-        SetupFittingQuads(got, list.data(), list.size());
+        // From a list at an address 8-byte alignment misses, in every
+        // other trial.
+        Misaligned<DeferredQuad> misaligned(list.size());
+        std::copy(list.begin(), list.end(), misaligned.data());
+        SetupFittingQuads(got, trial % 2 == 1 ? misaligned.data() : list.data(), list.size());
         ExpectSameFrames(want, got, trial);
         recorded += static_cast<int>(got.prims.size());
     }
