@@ -335,7 +335,8 @@ bool EvenQuadFits(const PixelState& state, const EvenQuad& quad, QuadSpanMemo* m
 // planes, without testing the quad again.
 void SetupFittingQuad(RecordedFrame& frame, uint32_t stateIndex, const EvenQuad& quad, uint32_t cullMode,
                       const ClipBox& box, QuadSpanMemo* memo);
-// A quad EvenQuadFits takes, kept for SetupEvenQuad with what its draw gave.
+// A quad EvenQuadFits takes, kept for SetupFittingQuads with what its draw
+// gave (flat shading changes nothing for it).
 // `draw` tells one draw's quads from the next one's.
 struct DeferredQuad {
     EvenQuad quad;
@@ -343,7 +344,6 @@ struct DeferredQuad {
     uint32_t cullMode = 0;
     ClipBox box{0, 0, 0, 0};
     uint32_t draw = 0;
-    bool flat = false;
 };
 // Sets up the frame's deferred quads in the order they were recorded (each
 // after every other entry already in the frame) and empties the list.

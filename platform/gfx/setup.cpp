@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <emmintrin.h>
+#include <new>
 #include <optional>
 
 #include "platform/gfx/pixel_shader.h"
@@ -915,6 +917,19 @@ void SetupFittingQuads(RecordedFrame& frame, const DeferredQuad* quads, size_t c
         }
         SetupFitting(frame, d.state, d.quad, d.cullMode, d.box, &memo);
     }
+}
+
+void SetUpDeferred(RecordedFrame& frame)
+{
+    // Runs on whichever thread takes the frame's part up: nothing may leave
+    // it. A primitive half added when memory ran out is never binned.
+    try {
+        // Taken when recorded: set up with no test again.
+        SetupFittingQuads(frame, frame.deferred.data(), frame.deferred.size());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "gfx: out of memory while setting up %zu sprites\n", frame.deferred.size());
+    }
+    frame.deferred.clear();
 }
 
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b, bool flat,

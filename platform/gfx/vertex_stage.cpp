@@ -323,14 +323,14 @@ constexpr float kGuardBand = 32768.0f;
 // set up; false when SetupEvenQuad would turn it away. Kept out of the
 // recording loop, which runs on one thread without it.
 __attribute__((noinline)) static bool DeferQuad(DeviceCore& dc, uint32_t state, const EvenQuad& q, uint32_t cull,
-                                                bool flat, const ClipBox& box, QuadSpanMemo* memo)
+                                                const ClipBox& box, QuadSpanMemo* memo)
 {
     if (!EvenQuadFits(dc.frame.states[state], q, memo)) {
         return false;
     }
     // Made from its fields (made empty first, it would be cleared and then
     // written over).
-    dc.frame.deferred.push_back(DeferredQuad{q, state, cull, box, dc.drawSerial, flat});
+    dc.frame.deferred.push_back(DeferredQuad{q, state, cull, box, dc.drawSerial});
     // The frame is worth handing off by the pixels it covers: its box, near
     // enough (set-up clips it later).
     dc.frame.area += static_cast<uint64_t>(std::fabs(q.corner[2].x - q.corner[0].x) *
@@ -918,7 +918,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 }
             }
             if (defer) {
-                return DeferQuad(dc, state, q, cull, flat, box, &spanMemo);
+                return DeferQuad(dc, state, q, cull, box, &spanMemo);
             }
             return SetupEvenQuad(dc.frame, state, q, cull, flat, box, &spanMemo);
         };
@@ -1003,19 +1003,6 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         std::fprintf(stderr, "gfx: draw skipped primitives whose indices lie outside the vertices\n");
     }
     return kGfxOk;
-}
-
-void SetUpDeferred(RecordedFrame& frame)
-{
-    // Runs on whichever thread takes the frame's part up: nothing may leave
-    // it. A primitive half added when memory ran out is never binned.
-    try {
-        // Taken when recorded: set up with no test again.
-        SetupFittingQuads(frame, frame.deferred.data(), frame.deferred.size());
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "gfx: out of memory while setting up %zu sprites\n", frame.deferred.size());
-    }
-    frame.deferred.clear();
 }
 
 GfxResult DrawCore(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
