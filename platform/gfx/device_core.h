@@ -29,9 +29,18 @@ struct ImageData {
     bool locked = false;
     bool lockedWrite = false;
     uint64_t useSerial = 0;   // the recording serial of the last draw that read it
+    // Moved on whenever the texels change. The premultiplied texels (see
+    // TexView) are made when an additive draw first reads them after that.
+    // Texels change only after every recorded draw that reads them is
+    // drawn (a write flushes the frame first), so no part in flight reads
+    // a premultiplied copy while it is made again.
+    uint64_t version = 0;
+    uint64_t premultipliedVersion = ~uint64_t{0};
+    std::vector<uint32_t> premultiplied;
 
     bool Allocate(uint32_t fmt, int32_t w, int32_t h)
     {
+        ++version;
         const int bpp = fmt == FormatD32 ? 4 : FormatBytes(fmt);
         format = fmt;
         width = w;
@@ -53,6 +62,7 @@ struct ImageData {
 
     void RefreshSamples()
     {
+        ++version;
         if (argb.empty()) {
             return;
         }
@@ -74,6 +84,10 @@ struct ImageData {
         v.height = height;
         return v;
     }
+
+    // The premultiplied texels as they are now, or null without memory for
+    // them (the additive draw then blends the texels as they are).
+    const uint32_t* Premultiplied();
 };
 
 // ---------------------------------------------------------------------------

@@ -536,6 +536,44 @@ __attribute__((target("avx2"))) int32_t RowAvx2(const uint32_t* row, uint32_t* o
     return px;
 }
 
+// The additive blend of a row from premultiplied texels (see TexView): each
+// channel of the target plus the texel's, saturated. Groups with no texel
+// that adds anything are not written.
+__attribute__((target("avx2"))) int32_t AddRowAvx2(const uint32_t* row, uint32_t* out, int32_t px, int32_t x1)
+{
+    for (; px + 7 <= x1; px += 8) {
+        const __m256i src = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + px));
+        if (_mm256_testz_si256(src, src)) {
+            continue;
+        }
+        __m256i* dst = reinterpret_cast<__m256i*>(out + px);
+        _mm256_storeu_si256(dst, _mm256_adds_epu8(_mm256_loadu_si256(dst), src));
+    }
+    return px;
+}
+
+template <bool Wide>
+inline __attribute__((always_inline)) void AddRow(const uint32_t* row, uint32_t* out, int32_t x0, int32_t x1)
+{
+    int32_t px = x0;
+    if constexpr (Wide) {
+        px = AddRowAvx2(row, out, px, x1);
+    }
+    for (; px + 3 <= x1; px += 4) {
+        const __m128i src = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + px));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(src, _mm_setzero_si128())) == 0xFFFF) {
+            continue;
+        }
+        __m128i* dst = reinterpret_cast<__m128i*>(out + px);
+        _mm_storeu_si128(dst, _mm_adds_epu8(_mm_loadu_si128(dst), src));
+    }
+    for (; px <= x1; ++px) {
+        const __m128i sum = _mm_adds_epu8(_mm_cvtsi32_si128(static_cast<int>(out[px])),
+                                          _mm_cvtsi32_si128(static_cast<int>(row[px])));
+        out[px] = static_cast<uint32_t>(_mm_cvtsi128_si32(sum));
+    }
+}
+
 // Pixels x0 to x1 of a row that reads texel row[x] for pixel x: what a 1:1
 // sprite's rows are.
 template <int Blend, bool Mod, bool Wide>
@@ -670,8 +708,14 @@ inline __attribute__((always_inline)) void RectTexturedRows(SpanCtx& c, const Ta
             SpanTextured<Blend, Mod, Wide>(c, py, x0, x1);
             continue;
         }
-        TexelRow<Blend, Mod, Wide>(st.tex.texels + (t >> 32) * w + (s >> 32) - x0, c.colorRow, x0, x1,
-                                   c.prim->fastColor);
+        const int64_t first = (t >> 32) * w + (s >> 32) - x0;
+        if constexpr (Blend == FastAdd && !Mod) {
+            if (st.tex.premultiplied != nullptr) {
+                AddRow<Wide>(st.tex.premultiplied + first, c.colorRow, x0, x1);
+                continue;
+            }
+        }
+        TexelRow<Blend, Mod, Wide>(st.tex.texels + first, c.colorRow, x0, x1, c.prim->fastColor);
     }
 }
 

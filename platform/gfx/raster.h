@@ -16,6 +16,11 @@ struct TexView {
     const uint32_t* texels = nullptr;
     int32_t width = 0;
     int32_t height = 0;
+    // For an additive state only, or null: the texels with every channel
+    // (alpha too) multiplied by the texel's alpha over 255, rounded as the
+    // additive blend rounds that product, so that a 1:1 additive sprite
+    // only adds them to the target.
+    const uint32_t* premultiplied = nullptr;
 };
 
 struct StageSnap {

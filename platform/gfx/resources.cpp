@@ -2,6 +2,7 @@
 // buffer), vertex and index buffers. A lock of an image that recorded draws
 // still use runs the frame first.
 #include <cstdio>
+#include <new>
 
 #include "platform/gfx/device_core.h"
 
@@ -35,6 +36,37 @@ uint32_t SoftResource::Release()
         delete this;
     }
     return left;
+}
+
+const uint32_t* ImageData::Premultiplied()
+{
+    if (premultipliedVersion == version) {
+        return premultiplied.data();
+    }
+    const TexView view = View();
+    const size_t count = static_cast<size_t>(view.width) * static_cast<size_t>(view.height);
+    if (view.texels == nullptr || count == 0) {
+        return nullptr;
+    }
+    try {
+        premultiplied.resize(count);
+    } catch (const std::bad_alloc&) {
+        premultiplied.clear();
+        premultipliedVersion = ~uint64_t{0};
+        return nullptr;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t texel = view.texels[i];
+        const uint32_t alpha = texel >> 24;
+        uint32_t out = 0;
+        for (int shift = 0; shift < 32; shift += 8) {
+            // The additive blend's round(c a / 255), as (c a + 127) / 255.
+            out |= (((texel >> shift) & 0xFFu) * alpha + 127u) / 255u << shift;
+        }
+        premultiplied[i] = out;
+    }
+    premultipliedVersion = version;
+    return premultiplied.data();
 }
 
 // Locks one image: flushes first when recorded draws still read or write it.

@@ -10,6 +10,7 @@
 
 #include "platform/gfx/device_core.h"
 #include "platform/gfx/pixel_shader.h"
+#include "platform/gfx/spans.h"
 
 namespace platform {
 
@@ -101,6 +102,11 @@ uint32_t DeviceCore::CurrentState()
         stageZeroFolds = st.tex.texels == nullptr;
     }
     ps.fastTextured = textured;
+    // A 1:1 additive sprite adds the texels times their alpha: made once for
+    // the texture rather than for every pixel of every sprite.
+    if (textured && ps.fastBlend == FastAdd && textures[0] != nullptr) {
+        ps.stage[0].tex.premultiplied = textures[0]->image->Premultiplied();
+    }
     // Without a texture the stages see only constants when the triangle's
     // colours are even, so they fold into one colour.
     ps.fastUntextured = ps.stageCount == 0 || stageZeroFolds;

@@ -899,6 +899,90 @@ TEST(SoftDeviceRaster, TexturesRewrittenWhileTheFrameIsDrawnKeepEachDrawsTexels)
     }
 }
 
+TEST(SoftDeviceRaster, AdditiveSpritesAddTheirTexelsAsTheyAreAtEachDraw)
+{
+    // 1:1 additive sprites add a premultiplied copy of their texture's
+    // texels, made when the texture is drawn after a change: textures
+    // rewritten between draws of one frame and of the next, with the state
+    // left as it was, in a format read as it is and in one read through its
+    // A8R8G8B8 copy, must draw what the general path draws.
+    auto render = [](int threads, int spanLevel) {
+        SoftDevice dev;
+        EXPECT_TRUE(gfxtest::MakeDevice(dev, 96, 64, threads));
+        dev.SetSpanLevel(spanLevel);
+        std::mt19937 rng(29);
+        auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+        const struct {
+            int size;
+            uint32_t format;
+        } specs[] = {{32, FormatA8R8G8B8}, {16, FormatA4R4G4B4}};
+        std::vector<SoftTexture*> textures;
+        auto rewrite = [&](SoftTexture* t, int size, uint32_t format) {
+            LockedRect lr;
+            ASSERT_EQ(t->LockRect(0, &lr, nullptr, 0), kGfxOk);
+            for (int y = 0; y < size; ++y) {
+                for (int x = 0; x < size; ++x) {
+                    uint32_t argb = rng();
+                    const int kind = pick(4);
+                    argb = kind == 0 ? (argb & 0x00FFFFFFu) : (kind == 1 ? (argb | 0xFF000000u) : argb);
+                    ArgbToFormat(format, argb,
+                                 static_cast<uint8_t*>(lr.bits) + static_cast<size_t>(y) * lr.pitch +
+                                     static_cast<size_t>(x) * FormatBytes(format));
+                }
+            }
+            t->UnlockRect(0);
+        };
+        for (const auto& s : specs) {
+            SoftTexture* t = nullptr;
+            EXPECT_EQ(dev.CreateTexture(s.size, s.size, 1, 0, s.format, PoolManaged, &t), kGfxOk);
+            rewrite(t, s.size, s.format);
+            textures.push_back(t);
+        }
+        std::vector<uint32_t> frame;
+        for (int round = 0; round < 3; ++round) {
+            dev.BeginScene();
+            dev.Clear(0, nullptr, ClearTarget, 0xFF302010u, 1.0f, 0);
+            for (int k = 0; k < 24; ++k) {
+                const int which = pick(2);
+                const int size = specs[which].size;
+                dev.SetTexture(0, textures[static_cast<size_t>(which)]);
+                dev.SetRenderState(RsAlphaBlendEnable, 1);
+                dev.SetRenderState(RsSrcBlend, BlendSrcAlpha);
+                dev.SetRenderState(RsDestBlend, pick(5) == 0 ? BlendInvSrcAlpha : BlendOne);
+                // Sprites at once, some partly off the target; a large one
+                // now and then so that parts go to the workers.
+                std::vector<busy2d::Vertex> v;
+                for (int n = 1 + pick(6); n > 0; --n) {
+                    busy2d::AppendQuad(v, pick(96 + size) - size / 2, pick(64 + size) - size / 2, size, size, size, size);
+                }
+                if (pick(3) == 0) {
+                    busy2d::AppendQuad(v, 0, 0, 96, 64, size, size);
+                }
+                EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, static_cast<uint32_t>(v.size() / 3), v.data(),
+                                              sizeof(busy2d::Vertex)),
+                          kGfxOk);
+                if (pick(2) == 0) {
+                    rewrite(textures[static_cast<size_t>(which)], size, specs[which].format);
+                }
+            }
+            dev.EndScene();
+            frame = gfxtest::Frame(dev);
+        }
+        dev.SetTexture(0, nullptr);
+        for (SoftTexture* t : textures) {
+            t->Release();
+        }
+        return frame;
+    };
+    const std::vector<uint32_t> general = render(1, 0);
+    ASSERT_EQ(general.size(), 96u * 64u);
+    for (int level = 1; level <= 2; ++level) {
+        for (int threads : {1, 4}) {
+            EXPECT_EQ(render(threads, level), general) << "level " << level << ", " << threads << " threads";
+        }
+    }
+}
+
 TEST(SoftDeviceRaster, SpritesJoinIntoOneRectangleWhateverTheirUnreadCoordinatesHold)
 {
     // Two coordinate sets per vertex (format 0x244); stage 0 reads set 0.
