@@ -339,6 +339,10 @@ void DeviceCore::FlushFrame()
         // The rest of the frame is its last part, drawn in place. Each band
         // takes it up as soon as it is through the parts before it.
         if (!frame.prims.empty() || !frame.clears.empty() || !frame.copies.empty() || !frame.deferred.empty()) {
+            // Its sprites are set up here, not left for a worker: every band
+            // waits for them, and this thread, which has just written them,
+            // sets them up faster than one that must first fetch them.
+            SettleDeferred();
             while (!pipeline.HasFreeSlot(true)) {
                 pipeline.Drain(0, 0, 0);
             }
