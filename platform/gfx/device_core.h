@@ -30,12 +30,15 @@ struct ImageData {
     bool lockedWrite = false;
     uint64_t useSerial = 0;   // the recording serial of the last draw that read it
     // Moved on whenever the texels change. The premultiplied texels (see
-    // TexView) are made when an additive draw first reads them after that.
-    // Texels change only after every recorded draw that reads them is
-    // drawn (a write flushes the frame first), so no part in flight reads
-    // a premultiplied copy while it is made again.
+    // TexView) are made when an additive draw reads them a second time
+    // after that: a texture rewritten for every draw (a movie frame, say)
+    // never pays for a copy it would use once. Texels change only after
+    // every recorded draw that reads them is drawn (a write flushes the
+    // frame first), so no part in flight reads a premultiplied copy while
+    // it is made again.
     uint64_t version = 0;
     uint64_t premultipliedVersion = ~uint64_t{0};
+    uint64_t additiveReadVersion = ~uint64_t{0};
     std::vector<uint32_t> premultiplied;
 
     bool Allocate(uint32_t fmt, int32_t w, int32_t h)
@@ -85,8 +88,9 @@ struct ImageData {
         return v;
     }
 
-    // The premultiplied texels as they are now, or null without memory for
-    // them (the additive draw then blends the texels as they are).
+    // The premultiplied texels as they are now for an additive draw, or
+    // null (on its first read since the texels changed, or without memory)
+    // when the draw is to blend the texels as they are.
     const uint32_t* Premultiplied();
 };
 
