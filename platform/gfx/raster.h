@@ -1,6 +1,7 @@
 #pragma once
 // The back end of the software device: what a recorded frame holds and the
 // functions that turn it into pixels, one tile at a time.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -117,26 +118,30 @@ enum ShaderPlaneSlot : int {
     kShaderPlaneCount = ShaderSlotCoords + 4 * kTexCoordSets,
 };
 
+// What a rectangle's tiles read comes first, on one cache line: the bands
+// that draw a primitive are often on other cores than the one that set it
+// up, and each line they read is fetched from there.
 struct Prim {
     uint8_t kind = KindTriangle;
     bool perspective = false;
     bool flatColor = false;    // one colour: flatDiffuse and flatSpecular, no planes
     uint8_t fastSpan = 0;      // index into the span table; 0 = general
     uint8_t linearStages = 0;  // bit per stage that filters linearly
+    // Triangle: inside when ea * x + eb * y + ec >= 0 for all its edges (three,
+    // or four for an axis-aligned rectangle made of two triangles, whose
+    // tiles need only its box); the top-left rule is in ec.
+    uint8_t edgeCount = 3;
+    bool lastPixel = true;     // line
     uint32_t state = 0;        // index of its PixelState
     uint32_t fastColor = 0;    // the modulate factor or the constant colour
     int32_t minX = 0, minY = 0, maxX = 0, maxY = 0;   // inclusive, clipped
-    // Triangle: inside when ea * x + eb * y + ec >= 0 for all its edges (three,
-    // or four for an axis-aligned rectangle made of two triangles); the
-    // top-left rule is in ec.
-    uint8_t edgeCount = 3;
+    uint32_t flatDiffuse = 0, flatSpecular = 0;
+    uint32_t planeBase = 0;    // first of its planes in RecordedFrame::planes
     int64_t ea[4] = {0, 0, 0, 0}, eb[4] = {0, 0, 0, 0}, ec[4] = {0, 0, 0, 0};
     // Line: end points in pixels; point: the pixel in minX, minY.
     double lx0 = 0, ly0 = 0, lx1 = 0, ly1 = 0;
-    bool lastPixel = true;
-    uint32_t flatDiffuse = 0, flatSpecular = 0;
-    uint32_t planeBase = 0;    // first of its planes in RecordedFrame::planes
 };
+static_assert(offsetof(Prim, planeBase) + sizeof(uint32_t) <= 64, "a rectangle's fields on the first cache line");
 
 struct ClearCmd {
     int32_t left, top, right, bottom;   // right and bottom exclusive
