@@ -19,7 +19,7 @@ using platform::ClearCmd;
 using platform::RecordedFrame;
 using platform::Target;
 
-constexpr int kW = 37, kH = 45;   // bands of 8 rows, the last one short
+constexpr int kW = 37, kH = 93;   // bands of 16 rows, the last one short
 
 struct Fill {
     int32_t left, top, right, bottom;   // exclusive ends
