@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/gfx/device_core.h"
+#include "platform/gfx/spans.h"
 
 namespace platform {
 
@@ -59,24 +60,16 @@ const uint32_t* ImageData::Premultiplied()
         premultiplied.clear();
         return nullptr;
     }
-    // Each channel (alpha too) as the additive blend weighs it:
-    // round(c a / 255) = (c a + 127) / 255, four texels at a time.
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i bias = _mm_set1_epi16(127);
-    const __m128i div255 = _mm_set1_epi16(static_cast<short>(0x8081));
-    auto weigh = [&](__m128i pair) {   // two texels in 16-bit lanes
-        const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(pair, 0xFF), 0xFF);
-        return _mm_srli_epi16(_mm_mulhi_epu16(_mm_add_epi16(_mm_mullo_epi16(pair, alpha), bias), div255), 7);
-    };
+    // What the additive blend adds to black: each channel, alpha too, as
+    // (c a + 127) / 255.
+    const __m128i black = _mm_setzero_si128();
     size_t i = 0;
     for (; i + 4 <= count; i += 4) {
         const __m128i texels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(view.texels + i));
-        const __m128i out = _mm_packus_epi16(weigh(_mm_unpacklo_epi8(texels, zero)), weigh(_mm_unpackhi_epi8(texels, zero)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(premultiplied.data() + i), out);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(premultiplied.data() + i), Blend4<FastAdd>(texels, black));
     }
     for (; i < count; ++i) {
-        const __m128i texel = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(view.texels[i])), zero);
-        premultiplied[i] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(weigh(texel), zero)));
+        premultiplied[i] = Blend1<FastAdd>(view.texels[i], 0);
     }
     premultipliedVersion = version;
     return premultiplied.data();
