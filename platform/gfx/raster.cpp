@@ -684,6 +684,22 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
     }
 }
 
+// Count rows of TexelRow (AddRow for premultiplied texels), the texels
+// and the target each a row further on from one to the next.
+template <int Blend, bool Mod, bool Wide>
+inline __attribute__((always_inline)) void TexelRows(const uint32_t* from, int64_t texelStride, uint32_t* out,
+                                                     int32_t outStride, int32_t count, int32_t x0, int32_t x1,
+                                                     uint32_t color, bool add)
+{
+    for (int32_t i = 0; i < count; ++i, from += texelStride, out += outStride) {
+        if (add) {
+            AddRow<Wide>(from, out, x0, x1);
+        } else {
+            TexelRow<Blend, Mod, Wide>(from, out, x0, x1, color);
+        }
+    }
+}
+
 // A textured rectangle's rows in one band. A 1:1 sprite's rows all start
 // at the same texel column and read one texel per pixel, so that is checked
 // once; each row then only finds its texel row. Rows that do not qualify go
@@ -703,22 +719,60 @@ inline __attribute__((always_inline)) void RectTexturedRows(SpanCtx& c, const Ta
                        !__builtin_mul_overflow(static_cast<int64_t>(x1), ds, &sEnd) &&
                        !__builtin_add_overflow(sEnd, c.sRow, &sEnd) && (s >> 32) >= 0 && (sEnd >> 32) < w &&
                        (sEnd >> 32) - (s >> 32) == x1 - x0;
-    for (int32_t py = y0; py <= y1; ++py) {
-        c.colorRow = target.color + static_cast<size_t>(py) * target.width;
-        c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
-        const int64_t t = c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py);
-        if (!alike || (t >> 32) < 0 || (t >> 32) >= h) {
+    const uint32_t* texels = st.tex.texels;
+    bool add = false;
+    if constexpr (Blend == FastAdd && !Mod) {
+        if (st.tex.premultiplied != nullptr) {
+            texels = st.tex.premultiplied;
+            add = true;
+        }
+    }
+    auto general = [&](int32_t from, int32_t to) {
+        for (int32_t py = from; py <= to; ++py) {
+            c.colorRow = target.color + static_cast<size_t>(py) * target.width;
+            c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
             SpanTextured<Blend, Mod, Wide>(c, py, x0, x1);
-            continue;
         }
-        const int64_t first = (t >> 32) * w + (s >> 32) - x0;
-        if constexpr (Blend == FastAdd && !Mod) {
-            if (st.tex.premultiplied != nullptr) {
-                AddRow<Wide>(st.tex.premultiplied + first, c.colorRow, x0, x1);
-                continue;
-            }
+    };
+    if (!alike) {
+        general(y0, y1);
+        return;
+    }
+    auto texelRow = [&](int32_t py) { return (c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py)) >> 32; };
+    // An unscaled sprite's rows read one texel row after another. When the
+    // row plane cannot step by more than one texel a row (by less than one,
+    // with room for the rounding of a + dy x py in doubles well under 2^20,
+    // or by exactly one where that sum is exact), the texel rows of the
+    // band's first and last rows tell whether every row between steps by
+    // one; then the rows inside the texture are known at once and none
+    // needs its own coordinate.
+    const double scaled = tp.a * kFixOne;
+    const bool small = tp.a > -1048576.0 && tp.a < 1048576.0 && y0 >= 0 && y1 < 1048576;
+    const bool stepsAtMostOne =
+        small && ((tp.dy > 0.0 && tp.dy <= 1.0 - 0x1p-30) ||
+                  (tp.dy == 1.0 && scaled == static_cast<double>(static_cast<int64_t>(scaled))));
+    const int64_t first = texelRow(y0);
+    if (stepsAtMostOne && texelRow(y1) - first == y1 - y0) {
+        const int32_t in0 = static_cast<int32_t>(std::clamp<int64_t>(y0 - first, y0, int64_t{y1} + 1));
+        const int32_t in1 = static_cast<int32_t>(std::clamp<int64_t>(y0 + (h - 1 - first), int64_t{y0} - 1, y1));
+        if (in0 <= in1) {
+            general(y0, in0 - 1);
+            TexelRows<Blend, Mod, Wide>(texels + (first + (in0 - y0)) * w + (s >> 32) - x0, w,
+                                        target.color + static_cast<size_t>(in0) * target.width, target.width,
+                                        in1 - in0 + 1, x0, x1, c.prim->fastColor, add);
+            general(in1 + 1, y1);
+            return;
         }
-        TexelRow<Blend, Mod, Wide>(st.tex.texels + first, c.colorRow, x0, x1, c.prim->fastColor);
+    }
+    for (int32_t py = y0; py <= y1; ++py) {
+        const int64_t r = texelRow(py);
+        if (r < 0 || r >= h) {
+            general(py, py);
+        } else {
+            TexelRows<Blend, Mod, Wide>(texels + r * w + (s >> 32) - x0, w,
+                                        target.color + static_cast<size_t>(py) * target.width, target.width, 1, x0,
+                                        x1, c.prim->fastColor, add);
+        }
     }
 }
 

@@ -983,6 +983,77 @@ TEST(SoftDeviceRaster, AdditiveSpritesAddTheirTexelsAsTheyAreAtEachDraw)
     }
 }
 
+TEST(SoftDeviceRaster, SpriteRowsSteppingDownTheTextureReadItAsTheGeneralPathDoes)
+{
+    // Sprites read one texel per pixel across, while down the rows the
+    // texture coordinate steps by one texel a row, by a little less (as an
+    // unscaled sprite's does), by a little more, or by half, from above the
+    // texture's top to past its bottom, wrapped and clamped, on rows that
+    // cross the bands. Every level must read the rows the general path
+    // reads, premultiplied additive copies included.
+    auto render = [](int threads, int spanLevel) {
+        SoftDevice dev;
+        EXPECT_TRUE(gfxtest::MakeDevice(dev, 96, 80, threads));
+        dev.SetSpanLevel(spanLevel);
+        std::mt19937 rng(41);
+        std::vector<uint32_t> texels(16 * 16);
+        for (uint32_t& t : texels) {
+            const uint32_t argb = rng();
+            t = rng() % 3 == 0 ? (argb & 0x00FFFFFFu) : argb;
+        }
+        SoftTexture* tex = gfxtest::MakeTexture(dev, 16, 16, texels);
+        dev.SetTexture(0, tex);
+        std::vector<uint32_t> frame;
+        for (int round = 0; round < 2; ++round) {
+            dev.BeginScene();
+            dev.Clear(0, nullptr, ClearTarget, 0xFF203040u, 1.0f, 0);
+            int n = 0;
+            for (const uint32_t address : {AddressWrap, AddressClamp}) {
+                dev.SetTextureStageState(0, TssAddressU, address);
+                dev.SetTextureStageState(0, TssAddressV, address);
+                for (const int blend : {0, 1, 2}) {
+                    dev.SetRenderState(RsAlphaBlendEnable, blend != 0);
+                    dev.SetRenderState(RsSrcBlend, BlendSrcAlpha);
+                    dev.SetRenderState(RsDestBlend, blend == 1 ? BlendInvSrcAlpha : BlendOne);
+                    for (const float step : {1.0f, 15.0f / 16.0f, 0.999f, 1.001f, 0.5f}) {
+                        for (const float top : {-20.0f, -3.0f, 0.0f, 0.25f, 5.0f, 14.0f}) {
+                            const int rows = 9 + (n * 7) % 30;
+                            const float x = static_cast<float>((n * 13) % 80) - 0.5f;
+                            const float y = static_cast<float>((n * 11) % 70) - 6.5f;
+                            const float u0 = 0.5f / 16.0f, u1 = 15.5f / 16.0f;
+                            const float v0 = top / 16.0f, v1 = (top + step * static_cast<float>(rows)) / 16.0f;
+                            const float b = y + static_cast<float>(rows);
+                            const busy2d::Vertex v[6] = {
+                                {x, y, 0, 1, 0xFFFFFFFFu, u0, v0},      {x + 16, y, 0, 1, 0xFFFFFFFFu, u1, v0},
+                                {x + 16, b, 0, 1, 0xFFFFFFFFu, u1, v1}, {x + 16, b, 0, 1, 0xFFFFFFFFu, u1, v1},
+                                {x, b, 0, 1, 0xFFFFFFFFu, u0, v1},      {x, y, 0, 1, 0xFFFFFFFFu, u0, v0}};
+                            EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 2, v, sizeof(busy2d::Vertex)), kGfxOk);
+                            ++n;
+                        }
+                    }
+                }
+            }
+            dev.EndScene();
+            frame = gfxtest::Frame(dev);
+        }
+        dev.SetTexture(0, nullptr);
+        tex->Release();
+        return frame;
+    };
+    const std::vector<uint32_t> general = render(1, 0);
+    size_t drawn = 0;
+    for (const uint32_t p : general) {
+        drawn += p != 0xFF203040u;
+    }
+    EXPECT_GT(drawn, general.size() / 2);
+    for (int level = 1; level <= 2; ++level) {
+        for (const int threads : {1, 4}) {
+            SCOPED_TRACE(testing::Message() << "level " << level << ", " << threads << " threads");
+            ExpectSameFrames(render(threads, level), general, 96, "stepped rows");
+        }
+    }
+}
+
 TEST(SoftDeviceRaster, SpritesJoinIntoOneRectangleWhateverTheirUnreadCoordinatesHold)
 {
     // Two coordinate sets per vertex (format 0x244); stage 0 reads set 0.
