@@ -700,25 +700,18 @@ inline __attribute__((always_inline)) void TexelRows(const uint32_t* from, int64
     }
 }
 
-// A textured rectangle's rows in one band. A 1:1 sprite's rows all start
-// at the same texel column and read one texel per pixel, so that is checked
-// once; each row then only finds its texel row. Rows that do not qualify go
-// through SpanTextured, which gives the same bytes.
+// A textured rectangle's rows in one band. A sprite's rows read their
+// texel rows straight (see MarkSprite); other rows, and a sprite's rows
+// above or below its texture, go through SpanTextured, which gives the
+// same bytes. A 1:1 row that is not a sprite's still reads its texels
+// straight once its texel row is known.
 template <int Blend, bool Mod, bool Wide>
 inline __attribute__((always_inline)) void RectTexturedRows(SpanCtx& c, const Target& target, int32_t y0, int32_t y1,
                                                             int32_t x0, int32_t x1)
 {
+    const Prim& pr = *c.prim;
     const StageSnap& st = c.ps->stage[0];
-    const Plane& tp = c.planes[SlotTex + 1];
     const int64_t w = st.tex.width, h = st.tex.height;
-    const int64_t ds = c.ds;
-    int64_t s = 0, sEnd = 0;
-    const bool alike = c.sRowFixed && c.dt == 0 && ds > 0 && ds <= (int64_t{1} << 32) &&
-                       !__builtin_mul_overflow(static_cast<int64_t>(x0), ds, &s) &&
-                       !__builtin_add_overflow(s, c.sRow, &s) &&
-                       !__builtin_mul_overflow(static_cast<int64_t>(x1), ds, &sEnd) &&
-                       !__builtin_add_overflow(sEnd, c.sRow, &sEnd) && (s >> 32) >= 0 && (sEnd >> 32) < w &&
-                       (sEnd >> 32) - (s >> 32) == x1 - x0;
     const uint32_t* texels = st.tex.texels;
     bool add = false;
     if constexpr (Blend == FastAdd && !Mod) {
@@ -727,51 +720,51 @@ inline __attribute__((always_inline)) void RectTexturedRows(SpanCtx& c, const Ta
             add = true;
         }
     }
+    bool prepared = false;
     auto general = [&](int32_t from, int32_t to) {
+        if (from <= to && !prepared) {
+            PrepareStageZero(c);
+            prepared = true;
+        }
         for (int32_t py = from; py <= to; ++py) {
             c.colorRow = target.color + static_cast<size_t>(py) * target.width;
             c.depthRow = target.depth != nullptr ? target.depth + static_cast<size_t>(py) * target.width : nullptr;
             SpanTextured<Blend, Mod, Wide>(c, py, x0, x1);
         }
     };
-    if (!alike) {
-        general(y0, y1);
-        return;
-    }
-    auto texelRow = [&](int32_t py) { return (c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py)) >> 32; };
-    // An unscaled sprite's rows read one texel row after another. When the
-    // row plane cannot step by more than one texel a row (by less than one,
-    // with room for the rounding of a + dy x py in doubles well under 2^20,
-    // or by exactly one where that sum is exact), the texel rows of the
-    // band's first and last rows tell whether every row between steps by
-    // one; then the rows inside the texture are known at once and none
-    // needs its own coordinate.
-    const double scaled = tp.a * kFixOne;
-    const bool small = tp.a > -1048576.0 && tp.a < 1048576.0 && y0 >= 0 && y1 < 1048576;
-    const bool stepsAtMostOne =
-        small && ((tp.dy > 0.0 && tp.dy <= 1.0 - 0x1p-30) ||
-                  (tp.dy == 1.0 && scaled == static_cast<double>(static_cast<int64_t>(scaled))));
-    const int64_t first = texelRow(y0);
-    if (stepsAtMostOne && texelRow(y1) - first == y1 - y0) {
-        const int32_t in0 = static_cast<int32_t>(std::clamp<int64_t>(y0 - first, y0, int64_t{y1} + 1));
-        const int32_t in1 = static_cast<int32_t>(std::clamp<int64_t>(y0 + (h - 1 - first), int64_t{y0} - 1, y1));
-        if (in0 <= in1) {
-            general(y0, in0 - 1);
-            TexelRows<Blend, Mod, Wide>(texels + (first + (in0 - y0)) * w + (s >> 32) - x0, w,
-                                        target.color + static_cast<size_t>(in0) * target.width, target.width,
-                                        in1 - in0 + 1, x0, x1, c.prim->fastColor, add);
-            general(in1 + 1, y1);
+    if (pr.sprite) {
+        const int32_t in0 = std::max<int32_t>(y0, -pr.spriteRow);
+        const int32_t in1 = std::min<int32_t>(y1, static_cast<int32_t>(h - 1 - pr.spriteRow));
+        if (in0 > in1) {
+            general(y0, y1);
             return;
         }
+        general(y0, in0 - 1);
+        TexelRows<Blend, Mod, Wide>(texels + (in0 + pr.spriteRow) * w + pr.spriteColumn, w,
+                                    target.color + static_cast<size_t>(in0) * target.width, target.width,
+                                    in1 - in0 + 1, x0, x1, pr.fastColor, add);
+        general(in1 + 1, y1);
+        return;
     }
+    PrepareStageZero(c);
+    prepared = true;
+    const Plane& tp = c.planes[SlotTex + 1];
+    const int64_t ds = c.ds;
+    int64_t s = 0, sEnd = 0;
+    const bool alike = c.sRowFixed && c.dt == 0 && ds > 0 && ds <= (int64_t{1} << 32) &&
+                       !__builtin_mul_overflow(static_cast<int64_t>(x0), ds, &s) &&
+                       !__builtin_add_overflow(s, c.sRow, &s) &&
+                       !__builtin_mul_overflow(static_cast<int64_t>(x1), ds, &sEnd) &&
+                       !__builtin_add_overflow(sEnd, c.sRow, &sEnd) && (s >> 32) >= 0 && (sEnd >> 32) < w &&
+                       (sEnd >> 32) - (s >> 32) == x1 - x0;
     for (int32_t py = y0; py <= y1; ++py) {
-        const int64_t r = texelRow(py);
-        if (r < 0 || r >= h) {
+        const int64_t t = c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py);
+        if (!alike || (t >> 32) < 0 || (t >> 32) >= h) {
             general(py, py);
         } else {
-            TexelRows<Blend, Mod, Wide>(texels + r * w + (s >> 32) - x0, w,
+            TexelRows<Blend, Mod, Wide>(texels + (t >> 32) * w + (s >> 32) - x0, w,
                                         target.color + static_cast<size_t>(py) * target.width, target.width, 1, x0,
-                                        x1, c.prim->fastColor, add);
+                                        x1, pr.fastColor, add);
         }
     }
 }
@@ -1093,18 +1086,19 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     SpanCtx c{&pr, planes, &ps, nullptr, nullptr};
     c.tileRight = tx1;
     c.scratch = &scratch;
+    // A rectangle covers exactly its pixel box (set-up made the box from
+    // its edges), so its rows need no edge at all; the textured ones work
+    // out their stage 0 steps only if they need them.
+    if (pr.edgeCount == 4 && fn != SpanGeneral && pr.fastSpan >= 1 && pr.fastSpan <= 6) {
+        if (xl <= xr) {
+            (spanLevel >= kSpansWide ? kRectTableWide : kRectTable)[pr.fastSpan - 1](c, target, y0, y1, xl, xr);
+        }
+        return;
+    }
     if (fn != SpanGeneral && ((pr.fastSpan >= 1 && pr.fastSpan <= 6) || (pr.fastSpan >= kSampledSpanBase && !pr.perspective))) {
         PrepareStageZero(c);
     }
-    // A rectangle covers exactly its pixel box (set-up made the box from
-    // its edges), so its rows need no edge at all.
     if (pr.edgeCount == 4) {
-        if (fn != SpanGeneral && pr.fastSpan >= 1 && pr.fastSpan <= 6) {
-            if (xl <= xr) {
-                (spanLevel >= kSpansWide ? kRectTableWide : kRectTable)[pr.fastSpan - 1](c, target, y0, y1, xl, xr);
-            }
-            return;
-        }
         if (xl > xr) {
             return;
         }
@@ -1361,6 +1355,53 @@ bool Overdrawn(const RecordedFrame& frame, int tile, size_t at, int32_t x0, int3
 int WidestSpans()
 {
     return __builtin_cpu_supports("avx2") ? kSpansWide : kSpansSse2;
+}
+
+void MarkSprite(const RecordedFrame& frame, Prim& pr)
+{
+    pr.sprite = false;
+    if (pr.kind != KindTriangle || pr.edgeCount != 4 || pr.fastSpan < 1 || pr.fastSpan > 6 ||
+        pr.minX > pr.maxX || pr.minY > pr.maxY) {
+        return;
+    }
+    const TexView& tex = frame.states[pr.state].stage[0].tex;
+    const Plane* planes = frame.planes.data() + pr.planeBase;
+    const Plane& sp = planes[SlotTex];
+    const Plane& tp = planes[SlotTex + 1];
+    // Across: one texel a pixel, every column inside the texture. The fixed
+    // coordinate is sRow + x ds exactly, so with a step of at most one
+    // texel the first and last columns tell whether no texel is skipped or
+    // read twice.
+    const int64_t ds = ToFixed(sp.dx), sRow = ToFixed(sp.a);
+    int64_t s0 = 0, s1 = 0;
+    if (sp.dy != 0.0 || ToFixed(tp.dx) != 0 || ds <= 0 || ds > (int64_t{1} << 32) ||
+        __builtin_mul_overflow(static_cast<int64_t>(pr.minX), ds, &s0) || __builtin_add_overflow(s0, sRow, &s0) ||
+        __builtin_mul_overflow(static_cast<int64_t>(pr.maxX), ds, &s1) || __builtin_add_overflow(s1, sRow, &s1) ||
+        (s0 >> 32) < 0 || (s1 >> 32) >= tex.width || (s1 >> 32) - (s0 >> 32) != pr.maxX - pr.minX) {
+        return;
+    }
+    // Down: a row's texel row is the floor of a + dy y in doubles. When
+    // that cannot step by more than one texel a row (by less than one, with
+    // room for the rounding of the sum well under 2^20, or by exactly one
+    // where the sum is exact), the first and last rows likewise tell
+    // whether every row steps by one.
+    const double scaled = tp.a * kFixOne;
+    const bool small = tp.a > -1048576.0 && tp.a < 1048576.0 && pr.minY >= 0 && pr.maxY < 1048576;
+    const bool stepsAtMostOne =
+        small && ((tp.dy > 0.0 && tp.dy <= 1.0 - 0x1p-30) ||
+                  (tp.dy == 1.0 && scaled == static_cast<double>(static_cast<int64_t>(scaled))));
+    if (!stepsAtMostOne) {
+        return;
+    }
+    const int64_t t0 = ToFixed(tp.a + tp.dy * pr.minY) >> 32, t1 = ToFixed(tp.a + tp.dy * pr.maxY) >> 32;
+    const int64_t column = (s0 >> 32) - pr.minX, row = t0 - pr.minY;
+    if (t1 - t0 != pr.maxY - pr.minY || column < INT16_MIN || column > INT16_MAX || row < INT16_MIN ||
+        row > INT16_MAX) {
+        return;
+    }
+    pr.sprite = true;
+    pr.spriteColumn = static_cast<int16_t>(column);
+    pr.spriteRow = static_cast<int16_t>(row);
 }
 
 void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spanLevel)

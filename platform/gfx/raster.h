@@ -132,16 +132,22 @@ struct Prim {
     // tiles need only its box); the top-left rule is in ec.
     uint8_t edgeCount = 3;
     bool lastPixel = true;     // line
+    // A rectangle whose pixels read its stage 0 texel for texel (MarkSprite):
+    // pixel (x, y) reads texel column x + spriteColumn of texel row
+    // y + spriteRow, where that row is inside the texture.
+    bool sprite = false;
     uint32_t state = 0;        // index of its PixelState
     uint32_t fastColor = 0;    // the modulate factor or the constant colour
     int32_t minX = 0, minY = 0, maxX = 0, maxY = 0;   // inclusive, clipped
     uint32_t flatDiffuse = 0, flatSpecular = 0;
     uint32_t planeBase = 0;    // first of its planes in RecordedFrame::planes
+    int16_t spriteColumn = 0, spriteRow = 0;
     int64_t ea[4] = {0, 0, 0, 0}, eb[4] = {0, 0, 0, 0}, ec[4] = {0, 0, 0, 0};
     // Line: end points in pixels; point: the pixel in minX, minY.
     double lx0 = 0, ly0 = 0, lx1 = 0, ly1 = 0;
 };
-static_assert(offsetof(Prim, planeBase) + sizeof(uint32_t) <= 64, "a rectangle's fields on the first cache line");
+static_assert(offsetof(Prim, spriteRow) + sizeof(int16_t) <= 64, "a rectangle's fields on the first cache line");
+static_assert(sizeof(Prim) == 176);
 
 struct ClearCmd {
     int32_t left, top, right, bottom;   // right and bottom exclusive
@@ -380,6 +386,11 @@ int WidestSpans();
 
 // Runs the entries of one tile in recorded order.
 void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spanLevel);
+
+// Marks a rectangle as a sprite (Prim::sprite) when its pixels read its
+// stage 0 texels one for one: the fast spans then find each row's texels
+// without working out a coordinate. Clears the mark otherwise.
+void MarkSprite(const RecordedFrame& frame, Prim& prim);
 
 // Chooses the fast span for a primitive, or 0 for the general path; fills
 // prim.fastColor.

@@ -305,9 +305,11 @@ inline Prim& NewPrim(RecordedFrame& frame)
 }
 
 // Bins the primitive last added to the frame.
-inline void BinLast(RecordedFrame& frame, const Prim& pr)
+inline void BinLast(RecordedFrame& frame)
 {
     const uint32_t index = static_cast<uint32_t>(frame.prims.size() - 1);
+    Prim& pr = frame.prims.back();
+    MarkSprite(frame, pr);
     ++frame.primCount;
     frame.fastPrimCount += pr.fastSpan != 0;
     frame.Bin(kBinPrim | index, pr.minX, pr.minY, pr.maxX, pr.maxY);
@@ -318,7 +320,7 @@ void Finish(RecordedFrame& frame, Prim& pr, const Plane* planes, int stageCount)
     // Colour planes only when the colours vary.
     AppendPlanes(frame, pr, planes, pr.flatColor ? SlotTex + 2 * stageCount : kPlaneCount);
     frame.prims.push_back(pr);
-    BinLast(frame, pr);
+    BinLast(frame);
 }
 
 }  // namespace
@@ -616,7 +618,7 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     } else {
         pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
     }
-    BinLast(frame, pr);
+    BinLast(frame);
 }
 
 // The texture coordinate sets a state reads (the others make no plane).
@@ -861,7 +863,7 @@ namespace {
     pr.linearStages =
         fixedLinear >= 0 ? static_cast<uint8_t>(fixedLinear) : LinearStages(ps, pr, kept.data() + base, 0.0, 0.0);
     MemoFastSpan(ps, pr, memo);
-    BinLast(frame, pr);
+    BinLast(frame);
 }
 
 }  // namespace

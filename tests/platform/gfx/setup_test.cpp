@@ -74,6 +74,9 @@ void ExpectSameFrames(const RecordedFrame& want, const RecordedFrame& got, int t
         EXPECT_EQ(a.flatDiffuse, b.flatDiffuse) << trial;
         EXPECT_EQ(a.flatSpecular, b.flatSpecular) << trial;
         EXPECT_EQ(a.planeBase, b.planeBase) << trial;
+        EXPECT_EQ(a.sprite, b.sprite) << trial;
+        EXPECT_EQ(a.spriteColumn, b.spriteColumn) << trial;
+        EXPECT_EQ(a.spriteRow, b.spriteRow) << trial;
     }
     ASSERT_EQ(want.planes.size(), got.planes.size()) << trial;
     for (size_t i = 0; i < want.planes.size(); ++i) {
@@ -429,4 +432,64 @@ TEST(Setup, SpritesSetUpTogetherAsOneByOne)
     }
     EXPECT_GT(recorded, 500);
     EXPECT_GT(draws, 500);
+}
+
+TEST(Setup, UnscaledSpritesReadTheirTexelsOneForOne)
+{
+    // A sprite drawn 1:1 (half a pixel up and left, texture coordinates
+    // from the first texel's centre to the last one's) is marked to read
+    // texel (x - left, y - top) at pixel (x, y); scaled, flipped, wider than
+    // its texture or tinted sprites are not all marked, and never wrongly.
+    static const uint32_t texels[64 * 64] = {};
+    PixelState ps;
+    ps.stageCount = 1;
+    ps.stage[0].colorOp = TopSelectArg1;
+    ps.stage[0].alphaOp = TopSelectArg1;
+    ps.stage[0].tex = TexView{texels, 32, 16};
+    ps.fastBlend = 1;
+    ps.fastTextured = true;
+    auto setUp = [&](float left, float top, float w, float h, float u0, float u1, float v0, float v1) {
+        RecordedFrame frame;
+        frame.Reset(200, 120);
+        frame.states.push_back(ps);
+        EvenQuad q;
+        q.diffuse = 0xFFFFFFFFu;
+        q.specular = 0xFF000000u;
+        q.corner[0] = QuadCorner{left, top, 0, 1, u0, v0};
+        q.corner[1] = QuadCorner{left + w, top, 0, 1, u1, v0};
+        q.corner[2] = QuadCorner{left + w, top + h, 0, 1, u1, v1};
+        q.corner[3] = QuadCorner{left, top + h, 0, 1, u0, v1};
+        QuadSpanMemo memo;
+        EXPECT_TRUE(SetupEvenQuad(frame, 0, q, CullNone, false, ClipBox{0, 0, 199, 119}, &memo));
+        EXPECT_EQ(frame.prims.size(), 1u);
+        return frame.prims.empty() ? Prim{} : frame.prims[0];
+    };
+    // Unscaled, at whole pixels and off the target's top-left corner.
+    for (const auto& [x, y] : {std::pair{10, 20}, std::pair{0, 0}, std::pair{-5, -3}, std::pair{180, 110}}) {
+        const Prim pr = setUp(static_cast<float>(x) - 0.5f, static_cast<float>(y) - 0.5f, 32, 16, 0.5f / 32,
+                              31.5f / 32, 0.5f / 16, 15.5f / 16);
+        EXPECT_EQ(pr.fastSpan, 2) << x << "," << y;
+        ASSERT_TRUE(pr.sprite) << x << "," << y;
+        EXPECT_EQ(pr.spriteColumn, -x) << x << "," << y;
+        EXPECT_EQ(pr.spriteRow, -y) << x << "," << y;
+    }
+    // Texture coordinates from the corners: texel rows and columns step by
+    // exactly one.
+    {
+        const Prim pr = setUp(10, 20, 32, 16, 0, 1, 0, 1);
+        ASSERT_TRUE(pr.sprite);
+        EXPECT_EQ(pr.spriteColumn, -10);
+        EXPECT_EQ(pr.spriteRow, -20);
+    }
+    // Twice the size, flipped, or reading past the texture: not marked.
+    EXPECT_FALSE(setUp(9.5f, 19.5f, 64, 32, 0.25f / 32, 31.75f / 32, 0.25f / 16, 15.75f / 16).sprite);
+    EXPECT_FALSE(setUp(9.5f, 19.5f, 32, 16, 31.5f / 32, 0.5f / 32, 0.5f / 16, 15.5f / 16).sprite);
+    EXPECT_FALSE(setUp(9.5f, 19.5f, 32, 16, 0.5f / 32, 31.5f / 32, 15.5f / 16, 0.5f / 16).sprite);
+    EXPECT_FALSE(setUp(9.5f, 19.5f, 40, 16, 0.5f / 32, 39.5f / 32, 0.5f / 16, 15.5f / 16).sprite);
+    // Rows past the texture's bottom do not stop the mark: those rows take
+    // the addressing mode on the general path.
+    EXPECT_TRUE(setUp(9.5f, 19.5f, 32, 24, 0.5f / 32, 31.5f / 32, 0.5f / 16, 23.5f / 16).sprite);
+    // A primitive that is not a fast textured rectangle is never marked.
+    ps.fastTextured = false;
+    EXPECT_FALSE(setUp(9.5f, 19.5f, 32, 16, 0.5f / 32, 31.5f / 32, 0.5f / 16, 15.5f / 16).sprite);
 }
