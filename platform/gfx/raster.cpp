@@ -1359,9 +1359,17 @@ int WidestSpans()
 
 void MarkSprite(const RecordedFrame& frame, Prim& pr)
 {
+    // The fields are read one at a time: the primitive has just been
+    // written field by field, and one wide load across several of those
+    // stores would wait for them all to reach the cache.
     pr.sprite = false;
-    if (pr.kind != KindTriangle || pr.edgeCount != 4 || pr.fastSpan < 1 || pr.fastSpan > 6 ||
-        pr.minX > pr.maxX || pr.minY > pr.maxY) {
+    const uint8_t fastSpan = pr.fastSpan;
+    if (fastSpan < 1 || fastSpan > 6) {
+        return;
+    }
+    // Only rectangles have four edges.
+    const uint8_t edges = pr.edgeCount;
+    if (edges != 4 || pr.minX > pr.maxX || pr.minY > pr.maxY) {
         return;
     }
     const TexView& tex = frame.states[pr.state].stage[0].tex;
