@@ -518,8 +518,10 @@ __attribute__((target("avx2"))) int32_t RowAvx2(const uint32_t* row, uint32_t* o
             }
             const __m256i d = _mm256_loadu_si256(dst);
             const __m256i sl = _mm256_unpacklo_epi8(src, zero), sh = _mm256_unpackhi_epi8(src, zero);
-            const __m256i al = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sl, 0xFF), 0xFF);
-            const __m256i ah = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(sh, 0xFF), 0xFF);
+            // Each pixel's alpha word in all four of its words.
+            const __m256i spread = _mm256_setr_epi8(6, 7, 6, 7, 6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15, 6, 7, 6, 7,
+                                                    6, 7, 6, 7, 14, 15, 14, 15, 14, 15, 14, 15);
+            const __m256i al = _mm256_shuffle_epi8(sl, spread), ah = _mm256_shuffle_epi8(sh, spread);
             if constexpr (Blend == FastAlpha) {
                 const __m256i dl = _mm256_unpacklo_epi8(d, zero), dh = _mm256_unpackhi_epi8(d, zero);
                 const __m256i vl = _mm256_add_epi16(
