@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <random>
 #include <thread>
@@ -216,6 +217,61 @@ TEST(BandPipeline, SlotsFreeOnlyWhenEveryBandHasDrawnTheirPart)
         EXPECT_EQ(pixels[0], color);
         EXPECT_EQ(pixels.back(), color);
     }
+}
+
+TEST(BandPipeline, ThreadsKeepToTheirOwnBandsUntilTheLastPartIsIn)
+{
+    // A thread with bands of its own draws only those while parts still
+    // come, and the others' once the pipeline is closed; bands whose own
+    // thread never comes are drawn all the same once they hold half the
+    // slots, so that sealing goes on.
+    RecordedFrame shape;
+    shape.Reset(kW, kH);
+    const int tiles = shape.tilesX * shape.tilesY;
+    ASSERT_EQ(tiles, 6);
+    BandPipeline pipeline;
+    pipeline.Reset(tiles);
+    std::vector<uint32_t> pixels(static_cast<size_t>(kW) * kH, 0);
+    Target target;
+    target.color = pixels.data();
+    target.width = kW;
+    target.height = kH;
+    auto at = [&](int band) { return pixels[static_cast<size_t>(band) * 16 * kW]; };
+    auto sealWhole = [&](RecordedFrame* part, uint32_t color, bool last) {
+        ASSERT_NE(part, nullptr);
+        Record(*part, {{0, 0, kW, kH, color}});
+        pipeline.Seal(part, target, platform::kSpansGeneral, last);
+    };
+    // Bands 0 to 2 are this thread's, 3 to 5 an absent one's.
+    sealWhole(pipeline.FreePart(), 0xFF000001u, false);
+    sealWhole(pipeline.FreePart(), 0xFF000002u, false);
+    pipeline.Drain(0, 3, 0);
+    EXPECT_EQ(at(0), 0xFF000002u);
+    EXPECT_EQ(at(2), 0xFF000002u);
+    EXPECT_EQ(at(3), 0u);
+    EXPECT_EQ(at(5), 0u);
+    // The absent thread's bands fall behind until they are taken up, and
+    // the slots they hold free again.
+    for (uint32_t i = 3; i < 3 + 2 * BandPipeline::kParts; ++i) {
+        ASSERT_TRUE(pipeline.HasFreeSlot()) << "part " << i;
+        sealWhole(pipeline.FreePart(), 0xFF000000u + i, false);
+        pipeline.Drain(0, 3, 0);
+    }
+    EXPECT_NE(at(3), 0u);
+    // A worker waiting for more parts when the pipeline is closed goes on
+    // to the bands that are not its own, and returns once every band has
+    // drawn every part.
+    std::thread worker([&] { pipeline.Drain(0, 3, 2000000); });
+    RecordedFrame last;
+    sealWhole(&last, 0xFF0000FFu, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    pipeline.Close();
+    worker.join();
+    EXPECT_FALSE(pipeline.Pending());
+    for (int band = 0; band < tiles; ++band) {
+        EXPECT_EQ(at(band), 0xFF0000FFu) << "band " << band;
+    }
+    EXPECT_EQ(pixels.back(), 0xFF0000FFu);
 }
 
 // A square device drawing vertex colours blended over what is there, so
