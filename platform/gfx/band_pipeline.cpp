@@ -218,8 +218,8 @@ void BandPipeline::Drain(int ownFirst, int ownCount, int waitMicros)
         }
         // While recording goes on, a thread with bands of its own draws only
         // those: a band drawn by another thread brings its pixels over from
-        // the core that drew it last, and that costs more than the band's
-        // drawing (the eight-thread busy frame drew 7-11% faster without).
+        // the core that drew it last, which can cost more than drawing the
+        // part there.
         // A band more than half the parts behind is taken up all the same,
         // between a thread's own bands: its own thread is slow or was put
         // aside by the system, and left alone the band would hold every

@@ -60,9 +60,11 @@ public:
     // Draws sealed parts on bands no other thread holds, until none is left
     // to take: first its own bands, `ownCount` of them from `ownFirst` (a
     // thread that draws the same bands part after part finds their pixels
-    // in its cache), and any band more than a part behind, then the busiest
-    // of the rest. With `waitMicros`, waits
-    // that long for another part before it returns, unless Close is called.
+    // in its cache). Until Close, a thread with bands of its own takes up
+    // others' only when they are half the parts behind; after it, and on a
+    // thread with none, any band more than a part behind, then the busiest
+    // of the rest. With `waitMicros`, waits that long for another part
+    // before it returns, unless Close is called.
     void Drain(int ownFirst, int ownCount, int waitMicros);
     // No part comes until the next Seal: drains waiting for one return.
     void Close() { closed.store(true, std::memory_order_release); }

@@ -1374,7 +1374,12 @@ void MarkSprite(const RecordedFrame& frame, Prim& pr)
     if (edges != 4 || pr.minX > pr.maxX || pr.minY > pr.maxY) {
         return;
     }
-    const TexView& tex = frame.states[pr.state].stage[0].tex;
+    // Stage 0's coordinate planes are there only when the state has it.
+    const PixelState& ps = frame.states[pr.state];
+    const TexView& tex = ps.stage[0].tex;
+    if (ps.stageCount < 1 || tex.texels == nullptr) {
+        return;
+    }
     const Plane* planes = frame.planes.data() + pr.planeBase;
     const Plane& sp = planes[SlotTex];
     const Plane& tp = planes[SlotTex + 1];

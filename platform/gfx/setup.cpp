@@ -304,7 +304,7 @@ inline Prim& NewPrim(RecordedFrame& frame)
     return frame.prims.back();
 }
 
-// Bins the primitive last added to the frame.
+// Bins the primitive last added to the frame, marked if it is a sprite.
 inline void BinLast(RecordedFrame& frame)
 {
     const uint32_t index = static_cast<uint32_t>(frame.prims.size() - 1);
