@@ -164,18 +164,31 @@ TEST(BandPipeline, EachBandDrawsThePartsInTheOrderTheyWereSealed)
     }
 }
 
+// A pipeline over a kW x kH target that no thread draws but the test's.
+struct BareTarget {
+    BareTarget() : pixels(static_cast<size_t>(kW) * kH, 0)
+    {
+        RecordedFrame shape;
+        shape.Reset(kW, kH);
+        tiles = shape.tilesX * shape.tilesY;
+        pipeline.Reset(tiles);
+        target.color = pixels.data();
+        target.width = kW;
+        target.height = kH;
+    }
+
+    std::vector<uint32_t> pixels;
+    Target target;
+    BandPipeline pipeline;
+    int tiles = 0;
+};
+
 TEST(BandPipeline, SlotsFreeOnlyWhenEveryBandHasDrawnTheirPart)
 {
-    BandPipeline pipeline;
-    RecordedFrame frame;
-    frame.Reset(kW, kH);
-    const int tiles = frame.tilesX * frame.tilesY;
-    pipeline.Reset(tiles);
-    std::vector<uint32_t> pixels(static_cast<size_t>(kW) * kH, 0);
-    Target target;
-    target.color = pixels.data();
-    target.width = kW;
-    target.height = kH;
+    BareTarget bare;
+    BandPipeline& pipeline = bare.pipeline;
+    std::vector<uint32_t>& pixels = bare.pixels;
+    const Target& target = bare.target;
     EXPECT_FALSE(pipeline.Pending());
     for (int i = 0; i < BandPipeline::kParts; ++i) {
         RecordedFrame* part = pipeline.FreePart();
@@ -225,17 +238,12 @@ TEST(BandPipeline, ThreadsKeepToTheirOwnBandsUntilTheLastPartIsIn)
     // come, and the others' once the pipeline is closed; bands whose own
     // thread never comes are drawn all the same once they hold half the
     // slots, so that sealing goes on.
-    RecordedFrame shape;
-    shape.Reset(kW, kH);
-    const int tiles = shape.tilesX * shape.tilesY;
+    BareTarget bare;
+    BandPipeline& pipeline = bare.pipeline;
+    std::vector<uint32_t>& pixels = bare.pixels;
+    const Target& target = bare.target;
+    const int tiles = bare.tiles;
     ASSERT_EQ(tiles, 6);
-    BandPipeline pipeline;
-    pipeline.Reset(tiles);
-    std::vector<uint32_t> pixels(static_cast<size_t>(kW) * kH, 0);
-    Target target;
-    target.color = pixels.data();
-    target.width = kW;
-    target.height = kH;
     auto at = [&](int band) { return pixels[static_cast<size_t>(band) * 16 * kW]; };
     auto sealWhole = [&](RecordedFrame* part, uint32_t color, bool last) {
         ASSERT_NE(part, nullptr);

@@ -899,6 +899,19 @@ TEST(SoftDeviceRaster, TexturesRewrittenWhileTheFrameIsDrawnKeepEachDrawsTexels)
     }
 }
 
+// What render(threads, span level) draws on both fast levels, on one
+// thread and on four, against `general`, the general path's frame.
+template <class Render>
+void ExpectFastLevelsDrawIt(Render render, const std::vector<uint32_t>& general, int width)
+{
+    for (int level = 1; level <= 2; ++level) {
+        for (const int threads : {1, 4}) {
+            SCOPED_TRACE(testing::Message() << "level " << level << ", " << threads << " threads");
+            ExpectSameFrames(render(threads, level), general, width, "fast levels");
+        }
+    }
+}
+
 TEST(SoftDeviceRaster, AdditiveSpritesAddTheirTexelsAsTheyAreAtEachDraw)
 {
     // 1:1 additive sprites add a premultiplied copy of their texture's
@@ -976,11 +989,7 @@ TEST(SoftDeviceRaster, AdditiveSpritesAddTheirTexelsAsTheyAreAtEachDraw)
     };
     const std::vector<uint32_t> general = render(1, 0);
     ASSERT_EQ(general.size(), 96u * 64u);
-    for (int level = 1; level <= 2; ++level) {
-        for (int threads : {1, 4}) {
-            EXPECT_EQ(render(threads, level), general) << "level " << level << ", " << threads << " threads";
-        }
-    }
+    ExpectFastLevelsDrawIt(render, general, 96);
 }
 
 TEST(SoftDeviceRaster, SpriteRowsSteppingDownTheTextureReadItAsTheGeneralPathDoes)
@@ -1046,12 +1055,7 @@ TEST(SoftDeviceRaster, SpriteRowsSteppingDownTheTextureReadItAsTheGeneralPathDoe
         drawn += p != 0xFF203040u;
     }
     EXPECT_GT(drawn, general.size() / 2);
-    for (int level = 1; level <= 2; ++level) {
-        for (const int threads : {1, 4}) {
-            SCOPED_TRACE(testing::Message() << "level " << level << ", " << threads << " threads");
-            ExpectSameFrames(render(threads, level), general, 96, "stepped rows");
-        }
-    }
+    ExpectFastLevelsDrawIt(render, general, 96);
 }
 
 TEST(SoftDeviceRaster, SpritesJoinIntoOneRectangleWhateverTheirUnreadCoordinatesHold)
