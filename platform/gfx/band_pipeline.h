@@ -31,8 +31,10 @@ public:
     // A frame's last part, the caller's own frame, has a slot on top of
     // these: it is sealed as soon as recording ends, so that bands through
     // the parts before it go on with it at once rather than after the
-    // oldest part is drawn everywhere.
-    static constexpr int kParts = 8;
+    // oldest part is drawn everywhere. With threads keeping to their own
+    // bands, the slowest band sets the pace: twelve parts let recording
+    // run further ahead of it than eight, and sixteen gave no more.
+    static constexpr int kParts = 12;
     // Slots parts sit in while bands draw them, at most kParts + 1 at once.
     // A power of two, so that when the count of parts sealed wraps around
     // its 32 bits, parts in flight still sit in slots of their own.
