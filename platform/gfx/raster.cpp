@@ -1080,7 +1080,7 @@ void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps, cons
     // A foreshortened primitive wholly behind what the tile holds in its
     // box draws nothing there: the test of the stored depths costs less than
     // the edges and the depth test of every pixel.
-    if (rows != nullptr && pr.perspective && ps.zTest && target.depth != nullptr &&
+    if (rows != nullptr && pr.perspective && ps.zTest && target.depth != nullptr && scratch.pass != 2 &&
         (ps.zFunc == CmpLessEqual || ps.zFunc == CmpLess) && y0 <= y1 && xl <= xr &&
         BoxHidden(planes[SlotZ], target, xl, xr, y0, y1)) {
         return;
@@ -1419,6 +1419,39 @@ void MarkSprite(const RecordedFrame& frame, Prim& pr)
     pr.spriteRow = static_cast<int16_t>(row);
 }
 
+namespace {
+
+// Whether a band's primitives, from the one at `first` in its bin on, may
+// be drawn in two passes (see RunTile): all foreshortened sampled spans
+// with no blend that test (less, or less or equal) and write the depth,
+// so that a pixel's colour is that of the last primitive to pass its test
+// and reads nothing of the target, and enough of them to overlap.
+bool TwoPassBand(const RecordedFrame& frame, const std::vector<uint32_t>& bin, size_t first)
+{
+    constexpr size_t kEnough = 4;
+    if (bin.size() - first < kEnough) {
+        return false;
+    }
+    for (size_t i = first; i < bin.size(); ++i) {
+        if ((bin[i] & ~kBinIndexMask) != kBinPrim) {
+            return false;
+        }
+        const Prim& pr = frame.prims[bin[i] & kBinIndexMask];
+        if (pr.kind != KindTriangle || !pr.perspective || pr.fastSpan < kSampledSpanBase) {
+            return false;
+        }
+        const PixelState& ps = frame.states[pr.state];
+        const bool linear = (pr.linearStages & 1) != 0;
+        if (pr.fastSpan != SampledSpanIndex(true, linear, FastOpaque) || !ps.zTest || !ps.zWrite ||
+            (ps.zFunc != CmpLessEqual && ps.zFunc != CmpLess) || SampledNarrow(ps.stage[0], linear, true)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spanLevel)
 {
     const int32_t tx = tile % frame.tilesX, ty = tile / frame.tilesX;
@@ -1427,7 +1460,35 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
     const int32_t y1 = std::min(y0 + frame.tileHeight, target.height) - 1;
     const std::vector<uint32_t>& bin = frame.bins[tile];
     SpanScratch scratch;
+    // Opaque depth-tested 3D scenes colour each pixel once rather than once
+    // for every surface that passes its test on the way: from the band's
+    // first primitive on, the first pass tests and writes the depth and
+    // marks each pixel with the number of the last primitive to pass it
+    // there; the second colours each primitive's marked pixels. The depth
+    // and the colour come out as drawing the primitives one by one gives.
+    size_t firstPrim = 0;
+    while (firstPrim < bin.size() && (bin[firstPrim] & ~kBinIndexMask) != kBinPrim) {
+        ++firstPrim;
+    }
+    const bool twoPass = spanLevel >= kSpansWide && target.depth != nullptr && TwoPassBand(frame, bin, firstPrim);
+    thread_local std::vector<uint32_t> owners;
+    thread_local std::vector<uint8_t> owned;
+    if (twoPass) {
+        const size_t stride = static_cast<size_t>(x1 - x0 + 1);
+        // No primitive's number is ~0: bins hold fewer than 2^30 entries.
+        owners.assign(stride * static_cast<size_t>(y1 - y0 + 1), ~0u);
+        owned.assign(bin.size(), 0);
+        scratch.owners = owners.data();
+        scratch.ownersX = x0;
+        scratch.ownersY = y0;
+        scratch.ownersStride = static_cast<int32_t>(stride);
+    }
     for (size_t entryIndex = 0; entryIndex < bin.size(); ++entryIndex) {
+        if (twoPass && entryIndex >= firstPrim) {
+            scratch.pass = 1;
+            scratch.number = static_cast<uint32_t>(entryIndex);
+            scratch.owned = false;
+        }
         const uint32_t entry = bin[entryIndex];
         const uint32_t index = entry & kBinIndexMask;
         // Primitives and their planes are read from all over the frame's
@@ -1504,6 +1565,22 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
             break;
         }
         }
+        if (scratch.pass == 1) {
+            owned[entryIndex] = scratch.owned;
+        }
+    }
+    if (!twoPass) {
+        return;
+    }
+    scratch.pass = 2;
+    for (size_t entryIndex = firstPrim; entryIndex < bin.size(); ++entryIndex) {
+        if (!owned[entryIndex]) {
+            continue;
+        }
+        const Prim& pr = frame.prims[bin[entryIndex] & kBinIndexMask];
+        scratch.number = static_cast<uint32_t>(entryIndex);
+        RunTriangle(pr, frame.planes.data() + pr.planeBase, frame.states[pr.state], target, x0, y0, x1, y1,
+                    spanLevel, scratch);
     }
 }
 

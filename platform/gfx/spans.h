@@ -23,6 +23,16 @@ struct SpanScratch {
     };
     Key key;
     alignas(32) unsigned char bytes[1600];
+    // A band whose pixels are coloured by the last primitive that passes
+    // their depth test (see RunTile): pass 1 tests and writes the depth and
+    // marks each pixel it passes with the primitive's number in `owners`
+    // (rows of ownersStride from pixel ownersX, ownersY), setting `owned`;
+    // pass 2 colours the pixels still marked with the number. 0: neither.
+    int pass = 0;
+    uint32_t number = 0;
+    bool owned = false;
+    uint32_t* owners = nullptr;
+    int32_t ownersX = 0, ownersY = 0, ownersStride = 0;
 };
 
 struct SpanCtx {
@@ -70,6 +80,9 @@ inline uint8_t SampledSpanIndex(bool perspective, bool linear, int blend)
     return static_cast<uint8_t>(kSampledSpanBase + (perspective ? 6 : 0) + (linear ? 3 : 0) + blend);
 }
 extern const SpanFn kSampledSpans[kSampledSpanCount];
+// True when the eight-pixel sampled spans cannot address stage st's
+// texture and leave it to the four-pixel ones.
+bool SampledNarrow(const StageSnap& st, bool bilinear, bool perspective);
 
 // A band of a primitive's rows in one call: row py0 + k covers lo[k] to
 // hi[k], none when lo[k] > hi[k]; count is at most kBandRows. What rows

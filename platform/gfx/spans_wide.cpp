@@ -334,18 +334,27 @@ ORVA_WIDE inline void FixedBilinear(__m256d a, __m256d b, const __m256d& lo, con
 }
 
 // The part of WidePrep that depends on the state and the even colour.
+}  // namespace
+
+bool SampledNarrow(const StageSnap& st, bool bilinear, bool perspective)
+{
+    // Textures these lanes cannot address (a wrapped size that is not a
+    // power of two, more texels than 32-bit indices reach, or a filtered
+    // texture one texel wide, which has no pairs) take the four-pixel spans.
+    auto addressable = [](int32_t size, uint8_t mode) { return mode == AddressClamp || (size & (size - 1)) == 0; };
+    return !addressable(st.tex.width, st.addressU) || !addressable(st.tex.height, st.addressV) ||
+           static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF || (bilinear && st.tex.width < 2) ||
+           (perspective && bilinear && std::max(st.tex.width, st.tex.height) > kFixedReach);
+}
+
+namespace {
+
 template <bool Persp, bool Bilinear, int Blend>
 ORVA_WIDE void PrepareShared(const SpanCtx& c, WidePrep& w)
 {
     const PixelState& ps = *c.ps;
     const StageSnap& st = ps.stage[0];
-    // Textures these lanes cannot address (a wrapped size that is not a
-    // power of two, more texels than 32-bit indices reach, or a filtered
-    // texture one texel wide, which has no pairs) take the four-pixel spans.
-    auto addressable = [](int32_t size, uint8_t mode) { return mode == AddressClamp || (size & (size - 1)) == 0; };
-    w.narrow = !addressable(st.tex.width, st.addressU) || !addressable(st.tex.height, st.addressV) ||
-               static_cast<int64_t>(st.tex.width) * st.tex.height > 0x7FFFFFFF || (Bilinear && st.tex.width < 2) ||
-               (Persp && Bilinear && std::max(st.tex.width, st.tex.height) > kFixedReach);
+    w.narrow = SampledNarrow(st, Bilinear, Persp);
     w.width = _mm256_set1_epi32(st.tex.width);
     w.u = MakeWideAxis(st.tex.width, st.addressU);
     w.v = MakeWideAxis(st.tex.height, st.addressV);
@@ -842,13 +851,51 @@ ORVA_WIDE inline __attribute__((always_inline)) __m256i DepthGroup(const WidePre
     }
 }
 
-template <bool Bilinear, int Blend, int ZTest>
+// What a group's pixels in the span leave live: the depth test (which in
+// pass 1 also marks the pixels it passes with the primitive's number), or
+// in pass 2 the marks (see RowsPerspOf).
+template <int ZTest, int Pass>
+ORVA_WIDE inline __attribute__((always_inline)) __m256i GroupLive(const WidePrep& w, __m256d zRow, __m256d xA,
+                                                                  __m256d xB, float* depthRow, uint32_t* owners,
+                                                                  __m256i number, int32_t px, __m256i inSpan,
+                                                                  bool whole, bool depthWrite, bool* owned)
+{
+    if constexpr (Pass == 2) {
+        (void)w, (void)zRow, (void)xA, (void)xB, (void)depthRow, (void)whole, (void)depthWrite, (void)owned;
+        const __m256i marked = _mm256_maskload_epi32(reinterpret_cast<const int*>(owners + px), inSpan);
+        return _mm256_and_si256(inSpan, _mm256_cmpeq_epi32(marked, number));
+    } else {
+        const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, px, inSpan, whole, depthWrite);
+        if constexpr (Pass == 1) {
+            if (!_mm256_testz_si256(live, live)) {
+                _mm256_maskstore_epi32(reinterpret_cast<int*>(owners + px), live, number);
+                *owned = true;
+            }
+        } else {
+            (void)owners, (void)number, (void)owned;
+        }
+        return live;
+    }
+}
+
+// Pass: 0 draws the rows; 1 and 2 are the passes of a band coloured by
+// the last primitive each pixel passes (see SpanScratch::pass): 1 tests
+// and writes the depth and marks the pixels passed, 2 colours the pixels
+// still marked, with no depth test.
+template <bool Bilinear, int Blend, int ZTest, int Pass = 0>
 ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& target, int32_t py0, int32_t count,
                            const int32_t* lo, const int32_t* hi)
 {
-    constexpr bool kDepth = ZTest != kNoDepth;
+    constexpr bool kDepth = ZTest != kNoDepth && Pass != 2;
     const bool depthWrite = kDepth && w.depthWrite;
-    const bool drawColor = Blend == FastOpaque || w.drawColor;
+    const bool drawColor = Pass != 1 && (Blend == FastOpaque || w.drawColor);
+    SpanScratch& marks = *c.scratch;
+    const __m256i number = _mm256_set1_epi32(static_cast<int>(marks.number));
+    // The marks of pixel (px, py0 + k) are at owners[k * stride + px].
+    uint32_t* owners = Pass == 0 ? nullptr
+                                 : marks.owners + static_cast<ptrdiff_t>(py0 - marks.ownersY) * marks.ownersStride -
+                                       marks.ownersX;
+
     if (!drawColor && !depthWrite) {
         return;
     }
@@ -867,7 +914,7 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
     const __m256d dy = w.dy, eight = w.eight;
     __m256d py = _mm256_set1_pd(static_cast<double>(py0));
     for (int32_t k = 0; k < count; ++k, colorRow += stride, depthRow = kDepth ? depthRow + stride : nullptr,
-                 py = _mm256_add_pd(py, _mm256_set1_pd(1.0))) {
+                 owners = Pass == 0 ? nullptr : owners + marks.ownersStride, py = _mm256_add_pd(py, _mm256_set1_pd(1.0))) {
         const int32_t x0 = lo[k], x1 = hi[k];
         if (x0 > x1) {
             continue;
@@ -893,7 +940,8 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
         int64_t where = (static_cast<int64_t>(k * sizeof(PerspRow)) << 32) | static_cast<uint32_t>(x0);
         // Every group before the last is whole and in the span.
         for (int32_t px = x0; px < last; px += 8) {
-            const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, px, ones, true, depthWrite);
+            const __m256i live = GroupLive<ZTest, Pass>(w, zRow, xA, xB, depthRow, owners, number, px, ones, true,
+                                                         depthWrite, &marks.owned);
             if (drawColor) {
                 q.live[queued] = live;
                 q.where[queued] = where;
@@ -904,7 +952,8 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
             where += 8;
         }
         const __m256i inSpan = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLeadingLanes + 7 - (x1 - last)));
-        const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, last, inSpan, last <= lastWhole, depthWrite);
+        const __m256i live = GroupLive<ZTest, Pass>(w, zRow, xA, xB, depthRow, owners, number, last, inSpan,
+                                                     last <= lastWhole, depthWrite, &marks.owned);
         if (drawColor) {
             q.live[queued] = live;
             q.where[queued] = where;
@@ -920,7 +969,15 @@ template <bool Persp, bool Bilinear, int Blend, int ZTest>
 ORVA_WIDE inline void RowsOf(const SpanCtx& c, const WidePrep& w, const Target& target, int32_t py0, int32_t count,
                              const int32_t* lo, const int32_t* hi)
 {
-    if constexpr (Persp) {
+    if constexpr (Persp && Blend == FastOpaque && ZTest != kNoDepth) {
+        if (c.scratch->pass == 1) {
+            RowsPerspOf<Bilinear, Blend, ZTest, 1>(c, w, target, py0, count, lo, hi);
+        } else if (c.scratch->pass == 2) {
+            RowsPerspOf<Bilinear, Blend, ZTest, 2>(c, w, target, py0, count, lo, hi);
+        } else {
+            RowsPerspOf<Bilinear, Blend, ZTest>(c, w, target, py0, count, lo, hi);
+        }
+    } else if constexpr (Persp) {
         RowsPerspOf<Bilinear, Blend, ZTest>(c, w, target, py0, count, lo, hi);
     } else {
         RowsWideOf<Bilinear, Blend, ZTest>(c, w, target, py0, count, lo, hi);

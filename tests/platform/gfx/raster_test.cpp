@@ -562,6 +562,92 @@ std::vector<uint32_t> RenderDepthBoundaries(int spanLevel, std::vector<float>* d
     return frame;
 }
 
+// Opaque, depth-tested and depth-writing foreshortened triangles, as 3D
+// meshes are drawn: bands of them colour each pixel once, by the last
+// triangle to pass its depth test. Triangles drawn again at the same
+// positions with other textures tie in depth: "less or equal" lets the
+// later one win, "less" the earlier. With `blended`, one translucent
+// triangle in the middle leaves its bands drawn one triangle at a time.
+std::vector<uint32_t> RenderOpaqueScene(int spanLevel, int threads, bool blended, std::vector<float>* depth)
+{
+    SoftDevice dev;
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, 160, 96, threads, true));
+    dev.SetSpanLevel(spanLevel);
+    std::mt19937 rng(17);
+    auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+    std::vector<SoftTexture*> textures;
+    for (const int size : {16, 8}) {
+        std::vector<uint32_t> texels(static_cast<size_t>(size) * size);
+        for (uint32_t& t : texels) {
+            t = 0xFF000000u | (rng() & 0x00FFFFFFu);
+        }
+        textures.push_back(gfxtest::MakeTexture(dev, size, size, texels));
+    }
+    dev.BeginScene();
+    dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0xFF102030u, 1.0f, 0);
+    dev.SetRenderState(RsZEnable, 1);
+    dev.SetRenderState(RsZWriteEnable, 1);
+    dev.SetRenderState(RsCullMode, CullNone);
+    std::vector<busy2d::Vertex> last;
+    for (int i = 0; i < 150; ++i) {
+        dev.SetTexture(0, textures[rng() % 2]);
+        dev.SetRenderState(RsZFunc, rng() % 2 == 0 ? CmpLess : CmpLessEqual);
+        const uint32_t filter = rng() % 2 == 0 ? FilterLinear : FilterPoint;
+        dev.SetTextureStageState(0, TssMagFilter, filter);
+        dev.SetTextureStageState(0, TssMinFilter, filter);
+        const uint32_t address = rng() % 2 == 0 ? AddressWrap : AddressClamp;
+        dev.SetTextureStageState(0, TssAddressU, address);
+        dev.SetTextureStageState(0, TssAddressV, address);
+        const bool translucent = blended && i == 75;
+        dev.SetRenderState(RsAlphaBlendEnable, translucent);
+        dev.SetRenderState(RsSrcBlend, BlendSrcAlpha);
+        dev.SetRenderState(RsDestBlend, BlendInvSrcAlpha);
+        std::vector<busy2d::Vertex> v;
+        if (!last.empty() && rng() % 4 == 0) {
+            // The same triangle again, other texels over it.
+            v = last;
+            for (busy2d::Vertex& c : v) {
+                c.u = uni(-2, 2);
+                c.v = uni(-2, 2);
+            }
+        } else {
+            const float cx = uni(0, 160), cy = uni(0, 96), r = uni(8, 50);
+            for (int k = 0; k < 3; ++k) {
+                const float a = uni(0, 6.3f);
+                v.push_back({cx + r * std::cos(a), cy + r * std::sin(a), uni(0.1f, 0.9f), uni(0.3f, 2.0f),
+                             translucent ? 0x80FFFFFFu : 0xFFFFFFFFu, uni(-2, 2), uni(-2, 2)});
+            }
+        }
+        last = v;
+        EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 1, v.data(), sizeof(busy2d::Vertex)), kGfxOk);
+    }
+    dev.EndScene();
+    dev.SetTexture(0, nullptr);
+    std::vector<uint32_t> frame = gfxtest::Frame(dev);
+    *depth = DepthOf(dev, 160, 96);
+    for (SoftTexture* t : textures) {
+        t->Release();
+    }
+    return frame;
+}
+
+TEST(SoftDeviceRaster, OpaqueDepthTestedScenesColourEachPixelAsDrawingInTurnDoes)
+{
+    for (const bool blended : {false, true}) {
+        std::vector<float> generalDepth, fastDepth;
+        const std::vector<uint32_t> general = RenderOpaqueScene(0, 1, blended, &generalDepth);
+        EXPECT_LT(std::count(general.begin(), general.end(), 0xFF102030u), static_cast<std::ptrdiff_t>(general.size() / 4));
+        for (const int threads : {1, 4}) {
+            for (int level = 1; level <= 2; ++level) {
+                SCOPED_TRACE(testing::Message() << (blended ? "blended, " : "") << "level " << level << ", " << threads
+                                                << " threads");
+                ExpectSameFrames(RenderOpaqueScene(level, threads, blended, &fastDepth), general, 160, "opaque scene");
+                EXPECT_EQ(std::memcmp(fastDepth.data(), generalDepth.data(), generalDepth.size() * 4), 0);
+            }
+        }
+    }
+}
+
 TEST(SoftDeviceRaster, TrianglesAtTheStoredDepthDrawAsTheGeneralPathDoes)
 {
     std::vector<float> generalDepth, fastDepth;
