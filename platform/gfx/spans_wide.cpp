@@ -333,7 +333,6 @@ ORVA_WIDE inline void FixedBilinear(__m256d a, __m256d b, const __m256d& lo, con
     *eighth = _mm256_and_si256(k, w.low8);
 }
 
-// The part of WidePrep that depends on the state and the even colour.
 }  // namespace
 
 bool SampledNarrow(const StageSnap& st, bool bilinear, bool perspective)
@@ -349,6 +348,7 @@ bool SampledNarrow(const StageSnap& st, bool bilinear, bool perspective)
 
 namespace {
 
+// The part of WidePrep that depends on the state and the even colour.
 template <bool Persp, bool Bilinear, int Blend>
 ORVA_WIDE void PrepareShared(const SpanCtx& c, WidePrep& w)
 {
@@ -895,7 +895,6 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
     uint32_t* owners = Pass == 0 ? nullptr
                                  : marks.owners + static_cast<ptrdiff_t>(py0 - marks.ownersY) * marks.ownersStride -
                                        marks.ownersX;
-
     if (!drawColor && !depthWrite) {
         return;
     }
