@@ -686,6 +686,24 @@ void SpanTextured(const SpanCtx& c, int32_t py, int32_t x0, int32_t x1)
     }
 }
 
+// Whether pixels x0 to x1 of a row whose fixed-point coordinate is
+// row + x ds read one texel each, in order, all of them in [0, width): the
+// sums are exact, so with a step of at most one texel the first and last
+// columns tell whether none is skipped or read twice. *first gets the
+// first pixel's texel column.
+inline bool OneTexelAPixel(int64_t row, int64_t ds, int32_t x0, int32_t x1, int64_t width, int64_t* first)
+{
+    int64_t s = 0, sEnd = 0;
+    if (ds <= 0 || ds > (int64_t{1} << 32) || __builtin_mul_overflow(static_cast<int64_t>(x0), ds, &s) ||
+        __builtin_add_overflow(s, row, &s) || __builtin_mul_overflow(static_cast<int64_t>(x1), ds, &sEnd) ||
+        __builtin_add_overflow(sEnd, row, &sEnd) || (s >> 32) < 0 || (sEnd >> 32) >= width ||
+        (sEnd >> 32) - (s >> 32) != x1 - x0) {
+        return false;
+    }
+    *first = s >> 32;
+    return true;
+}
+
 // Count rows of TexelRow (AddRow for premultiplied texels), the texels
 // and the target each a row further on from one to the next.
 template <int Blend, bool Mod, bool Wide>
@@ -751,20 +769,14 @@ inline __attribute__((always_inline)) void RectTexturedRows(SpanCtx& c, const Ta
     PrepareStageZero(c);
     prepared = true;
     const Plane& tp = c.planes[SlotTex + 1];
-    const int64_t ds = c.ds;
-    int64_t s = 0, sEnd = 0;
-    const bool alike = c.sRowFixed && c.dt == 0 && ds > 0 && ds <= (int64_t{1} << 32) &&
-                       !__builtin_mul_overflow(static_cast<int64_t>(x0), ds, &s) &&
-                       !__builtin_add_overflow(s, c.sRow, &s) &&
-                       !__builtin_mul_overflow(static_cast<int64_t>(x1), ds, &sEnd) &&
-                       !__builtin_add_overflow(sEnd, c.sRow, &sEnd) && (s >> 32) >= 0 && (sEnd >> 32) < w &&
-                       (sEnd >> 32) - (s >> 32) == x1 - x0;
+    int64_t column = 0;
+    const bool alike = c.sRowFixed && c.dt == 0 && OneTexelAPixel(c.sRow, c.ds, x0, x1, w, &column);
     for (int32_t py = y0; py <= y1; ++py) {
         const int64_t t = c.tRowFixed ? c.tRow : ToFixed(tp.a + tp.dy * py);
         if (!alike || (t >> 32) < 0 || (t >> 32) >= h) {
             general(py, py);
         } else {
-            TexelRows<Blend, Mod, Wide>(texels + (t >> 32) * w + (s >> 32) - x0, w,
+            TexelRows<Blend, Mod, Wide>(texels + (t >> 32) * w + column - x0, w,
                                         target.color + static_cast<size_t>(py) * target.width, target.width, 1, x0,
                                         x1, pr.fastColor, add);
         }
@@ -1386,16 +1398,10 @@ void MarkSprite(const RecordedFrame& frame, Prim& pr)
     const Plane* planes = frame.planes.data() + pr.planeBase;
     const Plane& sp = planes[SlotTex];
     const Plane& tp = planes[SlotTex + 1];
-    // Across: one texel a pixel, every column inside the texture. The fixed
-    // coordinate is sRow + x ds exactly, so with a step of at most one
-    // texel the first and last columns tell whether no texel is skipped or
-    // read twice.
-    const int64_t ds = ToFixed(sp.dx), sRow = ToFixed(sp.a);
-    int64_t s0 = 0, s1 = 0;
-    if (sp.dy != 0.0 || ToFixed(tp.dx) != 0 || ds <= 0 || ds > (int64_t{1} << 32) ||
-        __builtin_mul_overflow(static_cast<int64_t>(pr.minX), ds, &s0) || __builtin_add_overflow(s0, sRow, &s0) ||
-        __builtin_mul_overflow(static_cast<int64_t>(pr.maxX), ds, &s1) || __builtin_add_overflow(s1, sRow, &s1) ||
-        (s0 >> 32) < 0 || (s1 >> 32) >= tex.width || (s1 >> 32) - (s0 >> 32) != pr.maxX - pr.minX) {
+    // Across: one texel a pixel, every column inside the texture.
+    int64_t firstColumn = 0;
+    if (sp.dy != 0.0 || ToFixed(tp.dx) != 0 ||
+        !OneTexelAPixel(ToFixed(sp.a), ToFixed(sp.dx), pr.minX, pr.maxX, tex.width, &firstColumn)) {
         return;
     }
     // Down: a row's texel row is the floor of a + dy y in doubles. When
@@ -1412,7 +1418,7 @@ void MarkSprite(const RecordedFrame& frame, Prim& pr)
         return;
     }
     const int64_t t0 = ToFixed(tp.a + tp.dy * pr.minY) >> 32, t1 = ToFixed(tp.a + tp.dy * pr.maxY) >> 32;
-    const int64_t column = (s0 >> 32) - pr.minX, row = t0 - pr.minY;
+    const int64_t column = firstColumn - pr.minX, row = t0 - pr.minY;
     if (t1 - t0 != pr.maxY - pr.minY || column < INT16_MIN || column > INT16_MAX || row < INT16_MIN ||
         row > INT16_MAX) {
         return;
