@@ -1485,7 +1485,7 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
     if (twoPass) {
         const size_t stride = static_cast<size_t>(x1 - x0 + 1);
         // No primitive's number is ~0: bins hold fewer than 2^30 entries.
-        owners.assign(stride * static_cast<size_t>(y1 - y0 + 1), ~0u);
+        owners.assign(stride * static_cast<size_t>(y1 - y0 + 1) + 7, ~0u);
         owned.assign(bin.size(), 0);
         scratch.owners = owners.data();
         scratch.ownersX = x0;

@@ -28,6 +28,8 @@ struct SpanScratch {
     // marks each pixel it passes with the primitive's number in `owners`
     // (rows of ownersStride from pixel ownersX, ownersY), setting `owned`;
     // pass 2 colours the pixels still marked with the number. 0: neither.
+    // The marks run 7 past the band's last pixel, so that a group of eight
+    // pixels reads and writes them whole.
     int pass = 0;
     uint32_t number = 0;
     bool owned = false;

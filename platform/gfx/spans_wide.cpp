@@ -862,13 +862,16 @@ ORVA_WIDE inline __attribute__((always_inline)) __m256i GroupLive(const WidePrep
 {
     if constexpr (Pass == 2) {
         (void)w, (void)zRow, (void)xA, (void)xB, (void)depthRow, (void)whole, (void)depthWrite, (void)owned;
-        const __m256i marked = _mm256_maskload_epi32(reinterpret_cast<const int*>(owners + px), inSpan);
+        const __m256i marked = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(owners + px));
         return _mm256_and_si256(inSpan, _mm256_cmpeq_epi32(marked, number));
     } else {
         const __m256i live = DepthGroup<ZTest>(w, zRow, xA, xB, depthRow, px, inSpan, whole, depthWrite);
         if constexpr (Pass == 1) {
+            // The marks are this thread's alone and padded past the band:
+            // a masked store would cost several times a whole one.
             if (!_mm256_testz_si256(live, live)) {
-                _mm256_maskstore_epi32(reinterpret_cast<int*>(owners + px), live, number);
+                __m256i* mark = reinterpret_cast<__m256i*>(owners + px);
+                _mm256_storeu_si256(mark, _mm256_blendv_epi8(_mm256_loadu_si256(mark), number, live));
                 *owned = true;
             }
         } else {
