@@ -1308,6 +1308,10 @@ __attribute__((target("avx2"))) void FillWide(void* p, size_t n, uint32_t v)
         at += 32;
     }
     const int left = static_cast<int>((end - at) / 4);
+    // A masked store costs several plain ones even with no lane set.
+    if (left == 0) {
+        return;
+    }
     const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     _mm256_maskstore_epi32(reinterpret_cast<int*>(at), mask, lanes);
 }
