@@ -1095,7 +1095,7 @@ __attribute__((target("avx2"))) bool BoxHidden(const Plane& z, const Target& tar
     // A foreshortened primitive wholly behind what the tile holds in its
     // box draws nothing there: the test of the stored depths costs less than
     // the edges and the depth test of every pixel.
-    if (rows != nullptr && pr.perspective && ps.zTest && target.depth != nullptr && scratch.pass != 2 &&
+    if (rows != nullptr && pr.perspective && ps.zTest && target.depth != nullptr &&
         (ps.zFunc == CmpLessEqual || ps.zFunc == CmpLess) && y0 <= y1 && xl <= xr &&
         BoxHidden(planes[SlotZ], target, xl, xr, y0, y1)) {
         return;
@@ -1477,20 +1477,30 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
     // for every surface that passes its test on the way: from the band's
     // first primitive on, the first pass tests and writes the depth and
     // marks each pixel with the number of the last primitive to pass it
-    // there; the second colours each primitive's marked pixels. The depth
-    // and the colour come out as drawing the primitives one by one gives.
+    // there; the second colours each primitive's marked pixels, over the
+    // rows the first pass kept for it rather than walking its edges again.
+    // The depth and the colour come out as drawing the primitives one by
+    // one gives.
     size_t firstPrim = 0;
     while (firstPrim < bin.size() && (bin[firstPrim] & ~kBinIndexMask) != kBinPrim) {
         ++firstPrim;
     }
-    const bool twoPass = spanLevel >= kSpansWide && target.depth != nullptr && TwoPassBand(frame, bin, firstPrim);
+    // Each primitive's rows in a tile of at most kBandRows rows come in one
+    // call of its span function, which the second pass repeats.
+    const bool twoPass = spanLevel >= kSpansWide && target.depth != nullptr && y1 - y0 < kBandRows &&
+                         TwoPassBand(frame, bin, firstPrim);
     thread_local std::vector<uint32_t> owners;
     thread_local std::vector<uint8_t> owned;
+    thread_local std::vector<BandRows> kept;
     if (twoPass) {
         const size_t stride = static_cast<size_t>(x1 - x0 + 1);
         // No primitive's number is ~0: bins hold fewer than 2^30 entries.
         owners.assign(stride * static_cast<size_t>(y1 - y0 + 1) + 7, ~0u);
         owned.assign(bin.size(), 0);
+        if (kept.size() < bin.size()) {
+            kept.resize(bin.size());
+        }
+        scratch.kept = kept.data();
         scratch.owners = owners.data();
         scratch.ownersX = x0;
         scratch.ownersY = y0;
@@ -1592,8 +1602,11 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
         }
         const Prim& pr = frame.prims[bin[entryIndex] & kBinIndexMask];
         scratch.number = static_cast<uint32_t>(entryIndex);
-        RunTriangle(pr, frame.planes.data() + pr.planeBase, frame.states[pr.state], target, x0, y0, x1, y1,
-                    spanLevel, scratch);
+        SpanCtx c{&pr, frame.planes.data() + pr.planeBase, &frame.states[pr.state], nullptr, nullptr};
+        c.tileRight = x1;
+        c.scratch = &scratch;
+        const BandRows& rows = kept[entryIndex];
+        kSampledRowsWide[pr.fastSpan - kSampledSpanBase](c, target, rows.py0, rows.count, rows.lo, rows.hi);
     }
 }
 

@@ -10,6 +10,17 @@
 
 namespace platform {
 
+// A band of a primitive's rows in one call: row py0 + k covers lo[k] to
+// hi[k], none when lo[k] > hi[k]; count is at most kBandRows. What rows
+// share is then worked out once, and the span costs one call a band.
+constexpr int kBandRows = 16;
+
+// A primitive's rows in a band, as its span function was given them.
+struct BandRows {
+    int32_t py0 = 0, count = 0;
+    int32_t lo[kBandRows], hi[kBandRows];
+};
+
 // A tile's scratch for the span functions: what they work out from a
 // primitive's state and colour alone stays there for the primitives after it
 // that share them (key), and the rest is worked out for each.
@@ -28,12 +39,15 @@ struct SpanScratch {
     // marks each pixel it passes with the primitive's number in `owners`
     // (rows of ownersStride from pixel ownersX, ownersY), setting `owned`;
     // pass 2 colours the pixels still marked with the number. 0: neither.
+    // Pass 1 keeps the rows of each primitive that passes a pixel in
+    // kept[number], for pass 2 to run again without walking its edges.
     // The marks run 7 past the band's last pixel, so that a group of eight
     // pixels reads and writes them whole.
     int pass = 0;
     uint32_t number = 0;
     bool owned = false;
     uint32_t* owners = nullptr;
+    BandRows* kept = nullptr;
     int32_t ownersX = 0, ownersY = 0, ownersStride = 0;
 };
 
@@ -86,10 +100,6 @@ extern const SpanFn kSampledSpans[kSampledSpanCount];
 // texture and leave it to the four-pixel ones.
 bool SampledNarrow(const StageSnap& st, bool bilinear, bool perspective);
 
-// A band of a primitive's rows in one call: row py0 + k covers lo[k] to
-// hi[k], none when lo[k] > hi[k]; count is at most kBandRows. What rows
-// share is then worked out once, and the span costs one call a band.
-constexpr int kBandRows = 16;
 using RowsFn = void (*)(SpanCtx& c, const Target& target, int32_t py0, int32_t count, const int32_t* lo,
                         const int32_t* hi);
 // The sampled spans eight pixels at a time with AVX2 (spans_wide.cpp), for

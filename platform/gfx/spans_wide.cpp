@@ -974,6 +974,13 @@ ORVA_WIDE inline void RowsOf(const SpanCtx& c, const WidePrep& w, const Target& 
     if constexpr (Persp && Blend == FastOpaque && ZTest != kNoDepth) {
         if (c.scratch->pass == 1) {
             RowsPerspOf<Bilinear, Blend, ZTest, 1>(c, w, target, py0, count, lo, hi);
+            if (c.scratch->owned) {
+                BandRows& kept = c.scratch->kept[c.scratch->number];
+                kept.py0 = py0;
+                kept.count = count;
+                std::copy(lo, lo + count, kept.lo);
+                std::copy(hi, hi + count, kept.hi);
+            }
         } else if (c.scratch->pass == 2) {
             RowsPerspOf<Bilinear, Blend, ZTest, 2>(c, w, target, py0, count, lo, hi);
         } else {
