@@ -39,8 +39,9 @@ struct SpanScratch {
     // marks each pixel it passes with the primitive's number in `owners`
     // (rows of ownersStride from pixel ownersX, ownersY), setting `owned`;
     // pass 2 colours the pixels still marked with the number. 0: neither.
-    // Pass 1 keeps the rows of each primitive that passes a pixel in
-    // kept[number], for pass 2 to run again without walking its edges.
+    // Pass 1 keeps in kept[number] each row of the primitive from the first
+    // to the last group of eight pixels it passed, for pass 2 to run over
+    // without walking its edges again.
     // The marks run 7 past the band's last pixel, so that a group of eight
     // pixels reads and writes them whole.
     int pass = 0;

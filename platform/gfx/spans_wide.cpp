@@ -852,16 +852,17 @@ ORVA_WIDE inline __attribute__((always_inline)) __m256i DepthGroup(const WidePre
 }
 
 // What a group's pixels in the span leave live: the depth test (which in
-// pass 1 also marks the pixels it passes with the primitive's number), or
+// pass 1 also marks the pixels it passes with the primitive's number, and
+// keeps the first and last group with one in passed[0] and passed[1]), or
 // in pass 2 the marks (see RowsPerspOf).
 template <int ZTest, int Pass>
 ORVA_WIDE inline __attribute__((always_inline)) __m256i GroupLive(const WidePrep& w, __m256d zRow, __m256d xA,
                                                                   __m256d xB, float* depthRow, uint32_t* owners,
                                                                   __m256i number, int32_t px, __m256i inSpan,
-                                                                  bool whole, bool depthWrite, bool* owned)
+                                                                  bool whole, bool depthWrite, int32_t* passed)
 {
     if constexpr (Pass == 2) {
-        (void)w, (void)zRow, (void)xA, (void)xB, (void)depthRow, (void)whole, (void)depthWrite, (void)owned;
+        (void)w, (void)zRow, (void)xA, (void)xB, (void)depthRow, (void)whole, (void)depthWrite, (void)passed;
         const __m256i marked = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(owners + px));
         return _mm256_and_si256(inSpan, _mm256_cmpeq_epi32(marked, number));
     } else {
@@ -872,10 +873,11 @@ ORVA_WIDE inline __attribute__((always_inline)) __m256i GroupLive(const WidePrep
             if (!_mm256_testz_si256(live, live)) {
                 __m256i* mark = reinterpret_cast<__m256i*>(owners + px);
                 _mm256_storeu_si256(mark, _mm256_blendv_epi8(_mm256_loadu_si256(mark), number, live));
-                *owned = true;
+                passed[0] = std::min(passed[0], px);
+                passed[1] = px;
             }
         } else {
-            (void)owners, (void)number, (void)owned;
+            (void)owners, (void)number, (void)passed;
         }
         return live;
     }
@@ -898,6 +900,7 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
     uint32_t* owners = Pass == 0 ? nullptr
                                  : marks.owners + static_cast<ptrdiff_t>(py0 - marks.ownersY) * marks.ownersStride -
                                        marks.ownersX;
+    BandRows* kept = Pass == 1 ? marks.kept + marks.number : nullptr;
     if (!drawColor && !depthWrite) {
         return;
     }
@@ -919,6 +922,10 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
                  owners = Pass == 0 ? nullptr : owners + marks.ownersStride, py = _mm256_add_pd(py, _mm256_set1_pd(1.0))) {
         const int32_t x0 = lo[k], x1 = hi[k];
         if (x0 > x1) {
+            if constexpr (Pass == 1) {
+                kept->lo[k] = 1;
+                kept->hi[k] = 0;
+            }
             continue;
         }
         const int32_t last = x0 + ((x1 - x0) & ~7);   // the last group's first pixel
@@ -940,10 +947,11 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
         __m256d xA = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(x0)), _mm256_setr_pd(0, 1, 2, 3));
         __m256d xB = _mm256_add_pd(xA, _mm256_set1_pd(4.0));
         int64_t where = (static_cast<int64_t>(k * sizeof(PerspRow)) << 32) | static_cast<uint32_t>(x0);
+        int32_t passed[2] = {INT32_MAX, -1};
         // Every group before the last is whole and in the span.
         for (int32_t px = x0; px < last; px += 8) {
             const __m256i live = GroupLive<ZTest, Pass>(w, zRow, xA, xB, depthRow, owners, number, px, ones, true,
-                                                         depthWrite, &marks.owned);
+                                                         depthWrite, passed);
             if (drawColor) {
                 q.live[queued] = live;
                 q.where[queued] = where;
@@ -955,11 +963,19 @@ ORVA_WIDE void RowsPerspOf(const SpanCtx& c, const WidePrep& w, const Target& ta
         }
         const __m256i inSpan = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kLeadingLanes + 7 - (x1 - last)));
         const __m256i live = GroupLive<ZTest, Pass>(w, zRow, xA, xB, depthRow, owners, number, last, inSpan,
-                                                     last <= lastWhole, depthWrite, &marks.owned);
+                                                     last <= lastWhole, depthWrite, passed);
         if (drawColor) {
             q.live[queued] = live;
             q.where[queued] = where;
             queued += !_mm256_testz_si256(live, live);
+        }
+        if constexpr (Pass == 1) {
+            // The second pass need look no further than the groups this
+            // one passed.
+            const bool any = passed[1] >= 0;
+            kept->lo[k] = any ? passed[0] : 1;
+            kept->hi[k] = any ? std::min(passed[1] + 7, x1) : 0;
+            marks.owned |= any;
         }
     }
     if (queued > 0) {
@@ -974,13 +990,9 @@ ORVA_WIDE inline void RowsOf(const SpanCtx& c, const WidePrep& w, const Target& 
     if constexpr (Persp && Blend == FastOpaque && ZTest != kNoDepth) {
         if (c.scratch->pass == 1) {
             RowsPerspOf<Bilinear, Blend, ZTest, 1>(c, w, target, py0, count, lo, hi);
-            if (c.scratch->owned) {
-                BandRows& kept = c.scratch->kept[c.scratch->number];
-                kept.py0 = py0;
-                kept.count = count;
-                std::copy(lo, lo + count, kept.lo);
-                std::copy(hi, hi + count, kept.hi);
-            }
+            BandRows& kept = c.scratch->kept[c.scratch->number];
+            kept.py0 = py0;
+            kept.count = count;
         } else if (c.scratch->pass == 2) {
             RowsPerspOf<Bilinear, Blend, ZTest, 2>(c, w, target, py0, count, lo, hi);
         } else {
