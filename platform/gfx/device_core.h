@@ -175,6 +175,8 @@ struct DeviceCore {
     void FinishInFlight();
     // Writes every tile's pending depth clear (before the depth buffer is read).
     void SettleAllDepth();
+    // Bands of the height the pool's threads draw fastest (see BandRowsFor).
+    void FitBands();
     Target MakeTarget();
     void UseImage(ImageData* image);
     uint32_t CurrentState();

@@ -204,7 +204,8 @@ struct RecordedFrame {
     uint64_t primCount = 0;       // primitives recorded over the device's life
     uint64_t fastPrimCount = 0;
 
-    void Reset(int32_t width, int32_t height);
+    // Tiles of bandRows full rows (at most 1024 pixels wide).
+    void Reset(int32_t width, int32_t height, int32_t bandRows);
     void Clear();
     // Adds the entry to every tile the inclusive pixel box touches (here,
     // so that set-up adds its primitives without a call).
@@ -370,6 +371,9 @@ void SetupFittingQuads(RecordedFrame& frame, const DeferredQuad* quads, size_t c
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
                bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);
+
+// Rows a frame's bands have when `threads` threads draw it.
+int32_t BandRowsFor(int32_t height, int threads);
 
 // Writes a tile's pending depth clear into the depth buffer.
 void SettleDepth(const RecordedFrame& frame, const Target& target, int tile);

@@ -151,7 +151,7 @@ bool DeviceCore::MakeBuffersOrThrow()
     back = b;
     front = f;
     depth = d;
-    frame.Reset(params.width, params.height);
+    frame.Reset(params.width, params.height, BandRowsFor(params.height, pool.GetThreadCount()));
     pendingDepth.assign(static_cast<size_t>(frame.tilesX) * frame.tilesY, kNoPendingDepth);
     return true;
 }
@@ -173,6 +173,22 @@ Target DeviceCore::MakeTarget()
         target.pendingDepth = pendingDepth.data();
     }
     return target;
+}
+
+void DeviceCore::FitBands()
+{
+    const int32_t rows = BandRowsFor(params.height, pool.GetThreadCount());
+    if (rows == frame.tileHeight) {
+        return;
+    }
+    // What is recorded so far is binned in the old bands, and the pending
+    // depth clears are kept by them: both are drawn out first.
+    if (!frame.empty) {
+        FlushFrame();
+    }
+    SettleAllDepth();
+    frame.Reset(params.width, params.height, rows);
+    pendingDepth.assign(static_cast<size_t>(frame.tilesX) * frame.tilesY, kNoPendingDepth);
 }
 
 void DeviceCore::SettleAllDepth()
@@ -417,6 +433,7 @@ bool SoftDevice::Create(const DeviceParams& params)
     }
     core->SetDefaultStates();
     core->pool.SetThreadCount(ThreadsFromEnvironment());
+    core->FitBands();
     core->created = true;
     return true;
 }
@@ -425,6 +442,7 @@ void SoftDevice::SetThreadCount(int threads)
 {
     core->FinishInFlight();
     core->pool.SetThreadCount(threads);
+    core->FitBands();
 }
 
 int SoftDevice::GetThreadCount() const

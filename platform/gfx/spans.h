@@ -13,7 +13,7 @@ namespace platform {
 // A band of a primitive's rows in one call: row py0 + k covers lo[k] to
 // hi[k], none when lo[k] > hi[k]; count is at most kBandRows. What rows
 // share is then worked out once, and the span costs one call a band.
-constexpr int kBandRows = 16;
+constexpr int kBandRows = 32;
 
 // A primitive's rows in a band, as its span function was given them.
 struct BandRows {

@@ -53,7 +53,7 @@ std::vector<std::vector<Fill>> RandomParts(uint32_t seed, int count)
 
 void Record(RecordedFrame& part, const std::vector<Fill>& fills)
 {
-    part.Reset(kW, kH);
+    part.Reset(kW, kH, 16);
     for (const Fill& f : fills) {
         ClearCmd cmd{f.left, f.top, f.right, f.bottom, platform::ClearTarget, f.color, 1.0f};
         part.Bin(platform::kBinClear | static_cast<uint32_t>(part.clears.size()), f.left, f.top, f.right - 1,
@@ -72,7 +72,7 @@ public:
         target.width = kW;
         target.height = kH;
         RecordedFrame shape;
-        shape.Reset(kW, kH);
+        shape.Reset(kW, kH, 16);
         pipeline.Reset(shape.tilesX * shape.tilesY);
         for (int i = 0; i < drainers; ++i) {
             threads.emplace_back([this, i, ownBands] {
@@ -169,7 +169,7 @@ struct BareTarget {
     BareTarget() : pixels(static_cast<size_t>(kW) * kH, 0)
     {
         RecordedFrame shape;
-        shape.Reset(kW, kH);
+        shape.Reset(kW, kH, 16);
         tiles = shape.tilesX * shape.tilesY;
         pipeline.Reset(tiles);
         target.color = pixels.data();

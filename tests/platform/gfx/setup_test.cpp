@@ -232,7 +232,7 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
 
         RecordedFrame want, got;
         for (RecordedFrame* f : {&want, &got}) {
-            f->Reset(kW, kH);
+            f->Reset(kW, kH, 16);
             f->states.push_back(PixelState{});
             f->states.push_back(ps);
         }
@@ -265,7 +265,7 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
         EXPECT_EQ(EvenQuadFits(ps, quad, nullptr), direct) << trial;
         if (direct) {
             RecordedFrame later;
-            later.Reset(kW, kH);
+            later.Reset(kW, kH, 16);
             later.states.push_back(PixelState{});
             later.states.push_back(ps);
             QuadSpanMemo laterMemo;
@@ -319,7 +319,7 @@ TEST(Setup, TrianglesOfADrawSetUpWithItsMemoAsOnTheirOwn)
 
         RecordedFrame want, got;
         for (RecordedFrame* f : {&want, &got}) {
-            f->Reset(kW, kH);
+            f->Reset(kW, kH, 16);
             f->states.push_back(PixelState{});
             f->states.push_back(ps);
         }
@@ -383,7 +383,7 @@ TEST(Setup, SpritesSetUpTogetherAsOneByOne)
             PickFastFamilies(ps, pick);
         }
         for (RecordedFrame* f : {&want, &got}) {
-            f->Reset(kW, kH);
+            f->Reset(kW, kH, 16);
             for (const PixelState& ps : states) {
                 f->states.push_back(ps);
             }
@@ -450,7 +450,7 @@ TEST(Setup, UnscaledSpritesReadTheirTexelsOneForOne)
     ps.fastTextured = true;
     auto setUp = [&](float left, float top, float w, float h, float u0, float u1, float v0, float v1) {
         RecordedFrame frame;
-        frame.Reset(200, 120);
+        frame.Reset(200, 120, 16);
         frame.states.push_back(ps);
         EvenQuad q;
         q.diffuse = 0xFFFFFFFFu;

@@ -809,6 +809,42 @@ TEST(SoftDevice, DepthClearsReachTheDepthBufferWhenRead)
     EXPECT_EQ(f[5 * 40 + 30], 0u);
 }
 
+// The bands a frame is cut into follow the thread count; a count changed in
+// the middle of a frame must keep what is recorded and the depth clears
+// not yet written, whichever way the bands change.
+TEST(SoftDevice, ThreadCountChangedMidFrameDrawsAsAFixedCountDoes)
+{
+    constexpr int kW = 48, kH = 480;
+    auto draw = [&](int first, int second) {
+        SoftDevice dev;
+        EXPECT_TRUE(MakeDevice(dev, kW, kH, first, true));
+        dev.SetRenderState(RsZEnable, 1);
+        dev.SetRenderState(RsZFunc, CmpLessEqual);
+        dev.BeginScene();
+        // Each depth clear is whole, so it waits in every band unwritten
+        // until a depth test needs it.
+        dev.Clear(0, nullptr, ClearTarget | ClearZBuffer, 0xFF000000u, 0.25f, 0);
+        dev.SetThreadCount(second);
+        DrawColorQuad(dev, 0, 0, 16, kH, 0xFFFF0000u, 0.5f);   // behind the clear
+        dev.Clear(0, nullptr, ClearZBuffer, 0, 1.0f, 0);
+        DrawColorQuad(dev, 16, 0, 32, kH, 0xFF00FF00u, 0.5f);   // drawn after the change
+        dev.Clear(0, nullptr, ClearZBuffer, 0, 0.75f, 0);
+        dev.SetThreadCount(first);
+        DrawColorQuad(dev, 32, 0, kW, kH, 0xFF0000FFu, 0.9f);   // behind the last clear
+        dev.EndScene();
+        return Frame(dev);
+    };
+    const std::vector<uint32_t> fixed = draw(8, 8);
+    for (int y = 0; y < kH; y += 7) {
+        ASSERT_EQ(fixed[static_cast<size_t>(y) * kW + 8], 0xFF000000u) << y;
+        ASSERT_EQ(fixed[static_cast<size_t>(y) * kW + 24], 0xFF00FF00u) << y;
+        ASSERT_EQ(fixed[static_cast<size_t>(y) * kW + 40], 0xFF000000u) << y;
+    }
+    EXPECT_EQ(draw(1, 1), fixed);
+    EXPECT_EQ(draw(8, 1), fixed);
+    EXPECT_EQ(draw(1, 8), fixed);
+}
+
 TEST(SoftDevice, HostileVerticesDoNotUpsetTheRasterizer)
 {
     SoftDevice dev;
