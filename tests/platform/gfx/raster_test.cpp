@@ -568,10 +568,14 @@ std::vector<uint32_t> RenderDepthBoundaries(int spanLevel, std::vector<float>* d
 // positions with other textures tie in depth: "less or equal" lets the
 // later one win, "less" the earlier. With `blended`, one translucent
 // triangle in the middle leaves its bands drawn one triangle at a time.
+// Tall enough that one thread draws it in bands of 32 rows, and four in
+// bands of 16.
+constexpr int kOpaqueHeight = 192;
+
 std::vector<uint32_t> RenderOpaqueScene(int spanLevel, int threads, bool blended, std::vector<float>* depth)
 {
     SoftDevice dev;
-    EXPECT_TRUE(gfxtest::MakeDevice(dev, 160, 96, threads, true));
+    EXPECT_TRUE(gfxtest::MakeDevice(dev, 160, kOpaqueHeight, threads, true));
     dev.SetSpanLevel(spanLevel);
     std::mt19937 rng(17);
     auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
@@ -589,7 +593,7 @@ std::vector<uint32_t> RenderOpaqueScene(int spanLevel, int threads, bool blended
     dev.SetRenderState(RsZWriteEnable, 1);
     dev.SetRenderState(RsCullMode, CullNone);
     std::vector<busy2d::Vertex> last;
-    for (int i = 0; i < 150; ++i) {
+    for (int i = 0; i < 300; ++i) {
         dev.SetTexture(0, textures[rng() % 2]);
         dev.SetRenderState(RsZFunc, rng() % 2 == 0 ? CmpLess : CmpLessEqual);
         const uint32_t filter = rng() % 2 == 0 ? FilterLinear : FilterPoint;
@@ -598,7 +602,7 @@ std::vector<uint32_t> RenderOpaqueScene(int spanLevel, int threads, bool blended
         const uint32_t address = rng() % 2 == 0 ? AddressWrap : AddressClamp;
         dev.SetTextureStageState(0, TssAddressU, address);
         dev.SetTextureStageState(0, TssAddressV, address);
-        const bool translucent = blended && i == 75;
+        const bool translucent = blended && i == 150;
         dev.SetRenderState(RsAlphaBlendEnable, translucent);
         dev.SetRenderState(RsSrcBlend, BlendSrcAlpha);
         dev.SetRenderState(RsDestBlend, BlendInvSrcAlpha);
@@ -611,7 +615,7 @@ std::vector<uint32_t> RenderOpaqueScene(int spanLevel, int threads, bool blended
                 c.v = uni(-2, 2);
             }
         } else {
-            const float cx = uni(0, 160), cy = uni(0, 96), r = uni(8, 50);
+            const float cx = uni(0, 160), cy = uni(0, kOpaqueHeight), r = uni(8, 50);
             for (int k = 0; k < 3; ++k) {
                 const float a = uni(0, 6.3f);
                 v.push_back({cx + r * std::cos(a), cy + r * std::sin(a), uni(0.1f, 0.9f), uni(0.3f, 2.0f),
@@ -624,7 +628,7 @@ std::vector<uint32_t> RenderOpaqueScene(int spanLevel, int threads, bool blended
     dev.EndScene();
     dev.SetTexture(0, nullptr);
     std::vector<uint32_t> frame = gfxtest::Frame(dev);
-    *depth = DepthOf(dev, 160, 96);
+    *depth = DepthOf(dev, 160, kOpaqueHeight);
     for (SoftTexture* t : textures) {
         t->Release();
     }
