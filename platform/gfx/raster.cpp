@@ -1080,8 +1080,8 @@ __attribute__((target("avx2"))) bool BoxHidden(const Plane& z, const Target& tar
     return true;
 }
 
-// Inlined where the tile runs its entries, as it was when that was its one
-// caller: a call for every primitive of a band costs the busy 2D frame 2%.
+// Always inlined where the tile runs its entries: a call for every
+// primitive of a band costs the busy 2D frame 2%.
 [[gnu::always_inline]] inline void RunTriangle(const Prim& pr, const Plane* planes, const PixelState& ps,
                                                const Target& target, int32_t tx0, int32_t ty0, int32_t tx1,
                                                int32_t ty1, int spanLevel, SpanScratch& scratch)
