@@ -36,7 +36,13 @@ const FullWidthTable& Table() {
                 continue;
             }
             uint32_t wide = 0;
-            if (cp >= 0x21 && cp <= 0x7E) {
+            if (cp == '"' || cp == '\'') {
+                // The full-width straight quotes exist in the code page only
+                // among the vendor extensions, past the last glyph slot, so
+                // no font sprite could draw them: take the quotation marks
+                // of JIS X 0208 instead (” and ’, the apostrophe).
+                wide = cp == '"' ? 0x201D : 0x2019;
+            } else if (cp >= 0x21 && cp <= 0x7E) {
                 wide = cp + 0xFEE0;
             } else if (cp >= 0xFF61 && cp <= 0xFF9F) {
                 wide = kFullKatakana[cp - 0xFF61];

@@ -41,9 +41,10 @@ public:
     static int32_t ParseNumber(const char* text, int32_t* out);
 
     // Maps the byte at `text` to its full-width character (ASCII to its
-    // full-width form, half-width katakana to katakana, control and
-    // unassigned bytes and the space to the ideographic space 0x8140). When
-    // the byte is a katakana that takes a voiced (0xDE) or semi-voiced (0xDF)
+    // full-width form, but the straight quotes " and ' to the quotation
+    // marks ” and ’; half-width katakana to katakana; control and unassigned
+    // bytes and the space to the ideographic space 0x8140). When the byte
+    // is a katakana that takes a voiced (0xDE) or semi-voiced (0xDF)
     // mark and the next byte is that mark, the marked form is given and 2
     // returned; else 1 (0 for an empty text). `out` gets the two bytes, high
     // first, and a zero.

@@ -151,6 +151,9 @@ TEST(OrvaSjis, HalfToFullCharWidensAsciiAndKatakana) {
     EXPECT_EQ(Full("\\", &used), "\x81\x5f");  // ＼
     EXPECT_EQ(Full("~", &used), "\x81\x60");   // ～
     EXPECT_EQ(Full("-", &used), "\x81\x7c");   // －
+    // The quotes become quotation marks a font sprite has slots for.
+    EXPECT_EQ(Full("\"", &used), "\x81\x68");  // ”
+    EXPECT_EQ(Full("'", &used), "\x81\x66");   // ’
     EXPECT_EQ(Full("\xb1", &used), "\x83\x41");  // ｱ -> ア
     EXPECT_EQ(Full("\xa6", &used), "\x83\x92");  // ｦ -> ヲ
     EXPECT_EQ(Full("\xa1", &used), "\x81\x42");  // ｡ -> 。

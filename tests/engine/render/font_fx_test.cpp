@@ -14,6 +14,7 @@
 #include "engine/core/device.h"
 #include "engine/core/effect.h"
 #include "engine/core/font.h"
+#include "engine/core/sjis.h"
 #include "engine/core/texture.h"
 #include "engine/render/font_buffer.h"
 #include "engine/render/font_sprite.h"
@@ -346,6 +347,61 @@ TEST_F(OrvaFontFxTest, LaysOutCharactersTagsAndWraps)
     EXPECT_EQ(fx->GetCharCount(), 0);
     fx->SetString(nullptr, &area);
     EXPECT_EQ(fx->GetCharCount(), 0);
+}
+
+// Every printable ASCII byte becomes a full-width character that a font of
+// the codes led by 0x81 and 0x82 (rows 1 to 4 of JIS X 0208: punctuation,
+// symbols, digits, Latin letters, hiragana) holds, and its glyph reaches the
+// frame: quotes too, whose full-width forms the code page keeps only among
+// its extensions.
+TEST_F(OrvaFontFxTest, EveryPrintableAsciiByteDrawsAGlyph)
+{
+    constexpr int32_t kLarge = 16;
+    Open(256, 160);
+    std::string codes;
+    for (int lead = 0x81; lead <= 0x82; ++lead) {
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            if (trail != 0x7F) {
+                codes += static_cast<char>(lead);
+                codes += static_cast<char>(trail);
+            }
+        }
+    }
+    OrvaFontBuffer* buffer = OrvaFontBuffer::CreateFromString(codes.c_str());
+    OrvaFontSprite* large = OrvaFontSprite::CreateFromBuffer(buffer, 128, true, kGothic, kLarge, false, nullptr);
+    buffer->Release();
+    OrvaFontFx* fx = OrvaFontFx::Create(large, &Phase0, &Phase1, &Phase2);
+    large->Release();
+    // All but "[", which opens a tag.
+    std::string ascii;
+    for (char c = 0x21; c <= 0x7E; ++c) {
+        if (c != '[') {
+            ascii += c;
+        }
+    }
+    const OrvaRect area{0, 0, 256, 160};
+    fx->SetString(ascii.c_str(), &area);
+    ASSERT_EQ(fx->GetCharCount(), static_cast<int32_t>(ascii.size()));
+    g_setScale = 1.0f;
+    fx->Update();
+    DrawFrame(kClear, [&] {
+        fx->Draw();
+        fx->Render();
+    });
+    for (int32_t i = 0; i < fx->GetCharCount(); ++i) {
+        const OrvaFontFxChar* c = fx->GetChar(i);
+        const int32_t slot = OrvaFontSprite::GetCharIndex(OrvaSjis::StringToCode(c->data.text));
+        ASSERT_NE(slot, -1) << ascii[i];
+        EXPECT_NE(large->GetGlyph(slot)->sheet, -1) << ascii[i];
+        ASSERT_LE(c->y + kLarge, g_frameHeight);
+        int32_t ink = 0;
+        for (int32_t y = c->y; y < c->y + kLarge; ++y) {
+            for (int32_t x = c->x; x < c->x + c->b && x < g_frameWidth; ++x) {
+                ink += Pixel(x, y) != kClear ? 1 : 0;
+            }
+        }
+        EXPECT_GT(ink, 0) << ascii[i] << " at " << c->x << "," << c->y;
+    }
 }
 
 // A character at scale 1 fills (x, y) to (x + B, y + font size); other scales
