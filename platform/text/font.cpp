@@ -119,6 +119,27 @@ bool MatchFile(const std::string& family, std::string* path, int* index, std::st
 
 int RoundToInt(double v) { return int(std::lround(v)); }
 
+// Stretches an outline that spans less than one pixel across (26.6 units)
+// over the whole pixel its middle lies in, on each axis apart, so that it
+// covers that pixel fully.
+void WidenToOnePixel(FT_Outline* outline) {
+    FT_BBox box;
+    FT_Outline_Get_CBox(outline, &box);
+    auto widen = [&](FT_Pos low, FT_Pos high, FT_Pos FT_Vector::*axis) {
+        const FT_Pos span = high - low;
+        if (span <= 0 || span >= 64) {
+            return;
+        }
+        const FT_Pos pixel = ((low + high) / 2) & ~FT_Pos(63);
+        for (short i = 0; i < outline->n_points; ++i) {
+            FT_Pos& v = outline->points[i].*axis;
+            v = pixel + ((v - low) * 64 + span / 2) / span;
+        }
+    };
+    widen(box.xMin, box.xMax, &FT_Vector::x);
+    widen(box.yMin, box.yMax, &FT_Vector::y);
+}
+
 }  // namespace
 
 // Fontconfig loses a few hundred bytes parsing its configuration once per
@@ -148,6 +169,10 @@ struct Font::Impl {
     }
 
     bool Render(uint16_t code, GlyphBitmap* out);
+    // The loaded outline, slanted and emboldened, rendered and cut to its
+    // black box. `keepFaintInk` keeps coverage too faint for the lowest
+    // level as that level.
+    bool Rasterize(uint16_t code, bool keepFaintInk, GlyphBitmap* out);
 };
 
 Font::Font(std::unique_ptr<Impl> implIn) : impl(std::move(implIn)) {}
@@ -278,6 +303,27 @@ bool Font::Impl::Render(uint16_t code, GlyphBitmap* out) {
     if (slot->format != FT_GLYPH_FORMAT_OUTLINE || slot->outline.n_points == 0) {
         return true;
     }
+    if (!Rasterize(code, false, out)) {
+        return false;
+    }
+    if (out->width > 0) {
+        return true;
+    }
+    // Hinting rounds a stroke thinner than a pixel (the low line, the
+    // overline) to nothing at some sizes, and the glyph would lose its ink
+    // and its width. Draw such a glyph from its unhinted outline, its thin
+    // side widened to the one pixel that hinting would otherwise keep; the
+    // advance stays the hinted one.
+    if (FT_Load_Glyph(face, index, FT_LOAD_NO_BITMAP | FT_LOAD_NO_HINTING) != 0) {
+        fprintf(stderr, "text: cannot load the glyph of code 0x%04X\n", code);
+        return false;
+    }
+    WidenToOnePixel(&face->glyph->outline);
+    return Rasterize(code, true, out);
+}
+
+bool Font::Impl::Rasterize(uint16_t code, bool keepFaintInk, GlyphBitmap* out) {
+    FT_GlyphSlot slot = face->glyph;
     if (italic) {
         FT_Matrix shear = {0x10000, kItalicShear, 0, 0x10000};
         FT_Outline_Transform(&slot->outline, &shear);
@@ -298,7 +344,8 @@ bool Font::Impl::Render(uint16_t code, GlyphBitmap* out) {
     auto level = [&](int x, int y) -> uint8_t {
         const uint8_t* row = bm.pitch >= 0 ? bm.buffer + size_t(y) * size_t(bm.pitch)
                                            : bm.buffer + size_t(h - 1 - y) * size_t(-bm.pitch);
-        return uint8_t((row[x] * 16 + maxGray / 2) / maxGray);
+        const uint8_t v = uint8_t((row[x] * 16 + maxGray / 2) / maxGray);
+        return v == 0 && keepFaintInk && row[x] != 0 ? 1 : v;
     };
     // The black box: the rows and columns that keep ink after quantizing.
     int x0 = w, x1 = -1, y0 = h, y1 = -1;

@@ -59,8 +59,10 @@ public:
     double GetEmPixels() const;
 
     // For a Shift-JIS code (one byte, or lead byte x 256 + trail byte);
-    // codes without a character use the font's missing-glyph shape. False
-    // only when FreeType fails.
+    // codes without a character use the font's missing-glyph shape. A glyph
+    // whose outline has ink keeps at least one pixel of it, also at sizes
+    // where hinting would round its strokes away. False only when FreeType
+    // fails.
     bool GetAbcWidths(uint16_t code, AbcWidths* out);
     bool GetGlyph(uint16_t code, GlyphBitmap* out);
 

@@ -152,6 +152,43 @@ TEST(Font, KanaAndKanjiRenderAndSpacesDoNot) {
     }
 }
 
+// Hinting rounds strokes thinner than a pixel to whole pixels, down to none
+// at some sizes; every such glyph must still keep ink and a black box, and
+// the ink must stay in the character cell (but for IPA Gothic's overline,
+// which rises above the ascent at any size). Sizes are tried as character
+// heights and as cell heights, as font sprites ask for them.
+TEST(Font, ThinGlyphsKeepInkAtEverySize) {
+    struct Thin {
+        uint16_t code;
+        bool inCell;
+    };
+    const Thin thin[] = {{'_', true},    {'-', true},    {'.', true},    {',', true},
+                         {'\'', true},   {0x815B, true}, {0x815C, true}, {0x8150, false}};  // ー ― ￣
+    for (int sign : {-1, 1}) {
+        for (int size = 8; size <= 64; ++size) {
+            auto font = OpenOrFail("ＭＳ ゴシック", sign * size);
+            ASSERT_TRUE(font);
+            const platform::TextMetrics& m = font->GetMetrics();
+            for (const Thin& t : thin) {
+                SCOPED_TRACE(testing::Message() << "code 0x" << std::hex << t.code << std::dec << " height "
+                                                << sign * size);
+                GlyphBitmap glyph;
+                AbcWidths abc;
+                ASSERT_TRUE(font->GetGlyph(t.code, &glyph));
+                ASSERT_TRUE(font->GetAbcWidths(t.code, &abc));
+                EXPECT_GT(glyph.width, 0);
+                EXPECT_GT(glyph.height, 0);
+                EXPECT_GT(Ink(glyph), 0);
+                EXPECT_EQ(abc.b, glyph.width);
+                if (t.inCell) {
+                    EXPECT_LE(glyph.originY, m.ascent);
+                    EXPECT_GE(glyph.originY - glyph.height, -m.descent);
+                }
+            }
+        }
+    }
+}
+
 TEST(Font, BoldWidensAndItalicLeans) {
     auto regular = OpenOrFail("MS Gothic", -32);
     auto bold = OpenOrFail("MS Gothic", -32, false, true);
