@@ -271,7 +271,9 @@ public:
     static bool GetHitNormal(int32_t slot, int32_t hit, OrvaVector* local, OrvaVector* world);
     // The ray from origin along the unit direction against triangle a, b,
     // c seen from the side (b - a) x (c - a) points to: true with the
-    // distance t and the barycentric u (towards b) and v (towards c).
+    // distance t and the barycentric u (towards b) and v (towards c). Rays
+    // along the triangle's plane and triangles without area fail, by a
+    // limit relative to the triangle's size (platform::RayTriangleMinDeterminant).
     static bool RayTriangle(const OrvaVector& origin, const OrvaVector& direction, const OrvaVector& a,
                             const OrvaVector& b, const OrvaVector& c, float* t, float* u, float* v);
 

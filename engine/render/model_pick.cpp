@@ -17,10 +17,6 @@
 // 3.4 MB: static storage, so that no query allocates.
 static OrvaModelHitTable g_hits;
 
-// Triangles whose determinant falls below this are taken as seen edge-on
-// or from behind.
-static constexpr float kMinDeterminant = 0.0001f;
-
 static platform::Vec3 ToVec3(const OrvaVector& v)
 {
     return {v.x, v.y, v.z};
@@ -168,8 +164,12 @@ bool OrvaModel::RayTriangle(const OrvaVector& origin, const OrvaVector& directio
     const platform::Vec3 d = ToVec3(direction);
     const platform::Vec3 p = platform::Cross(d, e2);
     const float det = platform::Dot(e1, p);
-    // Written as negated passes so that a NaN anywhere fails.
-    if (!(det >= kMinDeterminant)) {
+    // A triangle seen from behind has a negative determinant; one seen
+    // edge-on, or without area, one too small for its size. The limit is
+    // relative, not a fixed 0.0001 in the mesh's units, which no triangle
+    // with edges of about 0.01 could ever reach. Written as a negated pass
+    // so that a NaN anywhere fails.
+    if (!(det > platform::RayTriangleMinDeterminant(e1, e2, d))) {
         return false;
     }
     const platform::Vec3 s = ToVec3(origin) - va;

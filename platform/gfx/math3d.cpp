@@ -608,6 +608,14 @@ bool BoxBoundProbe(const Vec3& minimum, const Vec3& maximum, const Vec3& origin,
     return true;
 }
 
+float RayTriangleMinDeterminant(const Vec3& e1, const Vec3& e2, const Vec3& direction)
+{
+    // The sine below which a ray counts as running along the triangle: at a
+    // triangle with unit edges the same as an absolute limit of 0.0001.
+    constexpr float kMinSine = 0.0001f;
+    return kMinSine * Length(e1) * Length(e2) * Length(direction);
+}
+
 bool RayTriangle(RayTriangleHit& hit, const Vec3& origin, const Vec3& direction, const Vec3& v0, const Vec3& v1,
                  const Vec3& v2)
 {
@@ -615,10 +623,9 @@ bool RayTriangle(RayTriangleHit& hit, const Vec3& origin, const Vec3& direction,
     Vec3 e2 = v2 - v0;
     Vec3 p = Cross(direction, e2);
     float det = Dot(e1, p);
-    // det is the triple product direction . (e1 x e2); compared with the
-    // sizes involved it tells an edge-on triangle from a small one.
-    float scale = Length(e1) * Length(e2) * Length(direction);
-    if (!(std::fabs(det) > scale * 1e-7f)) {
+    // Strictly above: a triangle without area has a limit and a determinant
+    // of 0.
+    if (!(std::fabs(det) > RayTriangleMinDeterminant(e1, e2, direction))) {
         return false;
     }
     float inv = 1.0f / det;

@@ -180,9 +180,18 @@ struct RayTriangleHit {
     float v = 0.0f;
     float t = 0.0f;  // in units of the direction's length
 };
+// The least determinant a ray-triangle test takes for a hit, where the
+// determinant is direction . (e1 x e2) for the edges e1 = v1 - v0 and
+// e2 = v2 - v0. Divided by |e1| |e2| |direction| it is the sine of the
+// triangle's corner at v0 times the cosine between the ray and the
+// triangle's normal: an angle, whatever the units. So the limit grows with
+// the triangle's size, and a model is hit by the same rays at any scale;
+// rays that run along the triangle's plane (within about 0.006 degrees at a
+// right corner) and triangles without area stay below it.
+float RayTriangleMinDeterminant(const Vec3& e1, const Vec3& e2, const Vec3& direction);
 // Möller-Trumbore test of the ray against triangle v0, v1, v2 from either
-// side; edge-on triangles and hits behind the origin fail. The hit is
-// written only on success.
+// side; edge-on and degenerate triangles (RayTriangleMinDeterminant) and
+// hits behind the origin fail. The hit is written only on success.
 bool RayTriangle(RayTriangleHit& hit, const Vec3& origin, const Vec3& direction, const Vec3& v0,
                  const Vec3& v1, const Vec3& v2);
 

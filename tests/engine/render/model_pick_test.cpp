@@ -238,6 +238,91 @@ TEST_F(OrvaModelPickTest, PlacedMeshIsPickedInItsOwnSpace)
     EXPECT_FALSE(Pick(model, -1, OrvaVector(3.0f, 0.0f, 0.0f), OrvaVector(3.0f, 0.0f, 10.0f), 1));
 }
 
+TEST_F(OrvaModelPickTest, ModelsOfAnySizeAreHitByTheSameRays)
+{
+    // An ellipsoid whose triangles are about 0.2 across at scale 1, 0.0002
+    // at 0.001, seen from a point in front through the centres of 24 x 24
+    // pixels: every scale hits the same faces at the same places, scaled.
+    struct Ray {
+        std::vector<uint32_t> faces;
+        OrvaVector first;
+    };
+    auto look = [&](float scale) {
+        OrvaModel* model = OrvaModel::CreateSphere(scale, 0.8f * scale, 0.6f * scale, 12, 16, nullptr);
+        model->Update(0.0f);
+        std::vector<Ray> rays;
+        const OrvaVector eye(0.0f, 0.0f, -4.0f * scale);
+        for (int row = 0; row < 24; ++row) {
+            for (int column = 0; column < 24; ++column) {
+                const float x = (0.1f * float(column) - 1.15f) * scale;
+                const float y = (1.15f - 0.1f * float(row)) * scale;
+                // Through the pixel on the plane z = 0, on to twice as far.
+                const OrvaVector far(2.0f * x, 2.0f * y, 4.0f * scale);
+                Ray ray;
+                if (Pick(model, -1, eye, far)) {
+                    ray.faces = Faces(0);
+                    EXPECT_TRUE(OrvaModel::GetHitPosition(0, 0, nullptr, &ray.first));
+                }
+                rays.push_back(ray);
+            }
+        }
+        model->Release();
+        return rays;
+    };
+    const std::vector<Ray> unit = look(1.0f);
+    int hit = 0;
+    for (const Ray& ray : unit) hit += ray.faces.empty() ? 0 : 1;
+    // The ellipse the rays see covers about 250 of the 576 pixels.
+    EXPECT_GT(hit, 220);
+    for (float scale : {0.001f, 1000.0f}) {
+        const std::vector<Ray> scaled = look(scale);
+        ASSERT_EQ(scaled.size(), unit.size());
+        int same = 0;
+        for (size_t i = 0; i < unit.size(); ++i) {
+            EXPECT_EQ(scaled[i].faces, unit[i].faces) << "scale " << scale << ", ray " << i;
+            if (scaled[i].faces != unit[i].faces || unit[i].faces.empty()) continue;
+            const OrvaVector& p = scaled[i].first;
+            ExpectVector(OrvaVector(p.x / scale, p.y / scale, p.z / scale), unit[i].first.x, unit[i].first.y,
+                         unit[i].first.z, "first hit, scaled back");
+            ++same;
+        }
+        EXPECT_EQ(same, hit) << "scale " << scale;
+    }
+}
+
+TEST_F(OrvaModelPickTest, GrazingRaysAndFlatTrianglesAreRefusedAtEveryScale)
+{
+    // A right triangle with legs of the scale, facing +z, and a ray along
+    // +x dipping towards its centre at the given sine against its plane:
+    // the limit lies at 0.0001 whatever the triangle's size.
+    struct Case {
+        float sine;
+        bool hits;
+    };
+    const Case cases[] = {{1.0f, true}, {0.0002f, true}, {0.00005f, false}, {0.0f, false}, {-0.0002f, false}};
+    for (float scale : {0.001f, 1.0f, 1000.0f}) {
+        const OrvaVector a(0, 0, 0), b(scale, 0, 0), c(0, scale, 0);
+        const OrvaVector centre(scale / 3.0f, scale / 3.0f, 0.0f);
+        float t = -1.0f, u = -1.0f, v = -1.0f;
+        for (const Case& k : cases) {
+            const float along = std::sqrt(1.0f - k.sine * k.sine);
+            const OrvaVector dir(along, 0.0f, -k.sine);
+            const OrvaVector origin(centre.x - 2.0f * scale * dir.x, centre.y, centre.z - 2.0f * scale * dir.z);
+            ASSERT_EQ(OrvaModel::RayTriangle(origin, dir, a, b, c, &t, &u, &v), k.hits)
+                << "scale " << scale << ", sine " << k.sine;
+            if (k.hits) {
+                EXPECT_NEAR(t / scale, 2.0f, 1e-4f);
+                EXPECT_NEAR(u, 1.0f / 3.0f, 1e-4f);
+                EXPECT_NEAR(v, 1.0f / 3.0f, 1e-4f);
+            }
+        }
+        // Triangles without area: a line, and two corners in one place.
+        const OrvaVector down(0, 0, -1), above(scale / 2.0f, 0.0f, scale);
+        EXPECT_FALSE(OrvaModel::RayTriangle(above, down, a, b, OrvaVector(2.0f * scale, 0, 0), &t, &u, &v));
+        EXPECT_FALSE(OrvaModel::RayTriangle(above, down, a, a, c, &t, &u, &v));
+    }
+}
+
 TEST_F(OrvaModelPickTest, HitsKeepTriangleOrderAndMeshSlotsFollowTheHitMeshes)
 {
     // Face 0 lies behind face 1 as the segment runs: hits stay in face order.

@@ -262,5 +262,18 @@ TEST(Math3dRay, TriangleGivesBarycentricsAndDistanceFromEitherSide)
     EXPECT_FALSE(RayTriangle(untouched, {3, 3, 0}, {0, 0, 1}, v0, v1, v2));  // u + v > 1
     EXPECT_FALSE(RayTriangle(untouched, {1, 1, 9}, {0, 0, 1}, v0, v1, v2));  // behind
     EXPECT_FALSE(RayTriangle(untouched, {-1, 1, 5}, {1, 0, 0}, v0, v1, v2));  // edge-on
+    EXPECT_FALSE(RayTriangle(untouched, {1, 0, 0}, {0, 0, 1}, v0, v1, {8, 0, 5}));  // no area
+    EXPECT_FALSE(RayTriangle(untouched, {0, 0, 0}, {0, 0, 1}, v0, v0, v2));  // two corners in one
     EXPECT_EQ(untouched.t, 7.0f);
+
+    // The same triangle at any scale meets the same rays: a grazing ray
+    // whose sine against the plane is 0.0002 hits, one of 0.00005 does not.
+    for (float scale : {0.001f, 1.0f, 1000.0f}) {
+        const Vec3 a{0, 0, 0}, b{scale, 0, 0}, c{0, scale, 0}, centre{scale / 3, scale / 3, 0};
+        for (float sine : {0.0002f, 0.00005f}) {
+            const Vec3 d{1.0f, 0.0f, -sine};
+            const bool hits = RayTriangle(hit, centre - d * (2 * scale), d, a, b, c);
+            EXPECT_EQ(hits, sine > 0.0001f) << scale << " " << sine;
+        }
+    }
 }
