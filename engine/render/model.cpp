@@ -150,6 +150,7 @@ void OrvaModel::LoadAnimationSet(const platform::XFile& file, const platform::XO
     OrvaModelLoader loader(MakeParts());
     loader.SetFile(&file);
     loader.LoadAnimationSet(object, progress);
+    loader.BindAnimations();
 }
 
 void OrvaModel::LoadAnimation(const platform::XFile& file, const platform::XObject& object, OrvaProgress progress)
@@ -157,6 +158,7 @@ void OrvaModel::LoadAnimation(const platform::XFile& file, const platform::XObje
     OrvaModelLoader loader(MakeParts());
     loader.SetFile(&file);
     loader.LoadAnimation(object, progress);
+    loader.BindAnimations();
 }
 
 void OrvaModel::Animate(float time)

@@ -124,7 +124,9 @@ public:
     ~OrvaModel() override;
 
     // ---- X-file loading: each forwards to OrvaModelLoader over this
-    // model's lists. The single-object loaders read objects of `file`.
+    // model's lists. The single-object loaders read objects of `file`; the
+    // animation loaders bind to the frames loaded before them, LoadFromXof
+    // to every frame of the file.
     virtual void LoadFromXof(const platform::XFile& file, OrvaProgress progress);
     virtual void LoadFrameTransform(const platform::XObject& object, OrvaFrame* frame, OrvaProgress progress);
     virtual void LoadFrame(const platform::XFile& file, const platform::XObject& object, OrvaFrame* parent,

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/core/debug.h"
@@ -48,6 +49,9 @@ void OrvaModelLoader::LoadFromXof(const platform::XFile& xfile, OrvaProgress pro
         }
         Progress(progress);
     }
+    // Only now: the format does not order them, and exporters write an
+    // AnimationSet before the frames it drives as often as after.
+    BindAnimations();
     int32_t meshCount = 0;
     uint64_t bytes = parts.modelBytes;
     if (parts.meshes != nullptr) {
@@ -344,12 +348,10 @@ void OrvaModelLoader::LoadAnimation(const platform::XObject& object, OrvaProgres
                 if (target->templateName == "Frame" && !target->name.empty()) {
                     Progress(progress);
                     animation->SetName(target->name.c_str());
-                    for (OrvaObject* o = parts.frames != nullptr ? parts.frames->GetHead() : nullptr; o != nullptr;
-                         o = o->GetNext()) {
-                        OrvaFrame* frame = static_cast<OrvaFrame*>(o);
-                        if (frame->CompareName(animation->GetName())) {
-                            frame->SetAnimation(animation);
-                        }
+                    try {
+                        bindings.push_back({animation, animation->GetName()});
+                    } catch (const std::bad_alloc&) {
+                        OrvaDebug::Log("ERROR : アニメーションの読み込みに失敗 [%s]\n", animation->GetName());
                     }
                     Progress(progress);
                 }
@@ -364,6 +366,34 @@ void OrvaModelLoader::LoadAnimation(const platform::XObject& object, OrvaProgres
         }
         Progress(progress);
     }
+}
+
+void OrvaModelLoader::BindAnimations()
+{
+    if (parts.frames != nullptr && !bindings.empty()) {
+        // The frames by name, looked up once each: a file of many frames and
+        // many animations binds in time linear in both.
+        try {
+            std::unordered_map<std::string, std::vector<OrvaFrame*>> named;
+            for (OrvaObject* o = parts.frames->GetHead(); o != nullptr; o = o->GetNext()) {
+                OrvaFrame* frame = static_cast<OrvaFrame*>(o);
+                named[frame->GetName()].push_back(frame);
+            }
+            for (const Binding& binding : bindings) {
+                const auto found = named.find(binding.frameName);
+                if (found == named.end()) {
+                    continue;
+                }
+                for (OrvaFrame* frame : found->second) {
+                    frame->SetAnimation(binding.animation);
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            OrvaDebug::Log("ERROR : アニメーションの読み込みに失敗 [%u Animation]\n",
+                           static_cast<uint32_t>(bindings.size()));
+        }
+    }
+    bindings.clear();
 }
 
 // ---------------------------------------------------------------- animation

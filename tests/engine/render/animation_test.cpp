@@ -170,8 +170,8 @@ TEST_F(OrvaFrameTest, LoadsTreeBindsAnimationsAndAnimates)
         EXPECT_EQ(FrameAt(2)->GetParent(), FrameAt(1));
         EXPECT_EQ(FrameAt(1)->GetParent(), root);
         ASSERT_EQ(animations.GetCount(), 5);
-        // Late was loaded after its animation: nothing drives it.
-        EXPECT_EQ(FrameAt(6)->GetAnimation(), nullptr);
+        // Late was loaded after its animation, which drives it all the same.
+        EXPECT_EQ(static_cast<OrvaObject*>(FrameAt(6)->GetAnimation()), animations.GetAt(0));
         EXPECT_STREQ(static_cast<OrvaAnimation*>(animations.GetAt(0))->GetName(), "Late");
         // Both Twins share one animation; the second position set replaced
         // the first; Still's sets are refused (too few values, kind 3).
@@ -211,8 +211,11 @@ TEST_F(OrvaFrameTest, LoadsTreeBindsAnimationsAndAnimates)
         ASSERT_TRUE(OrvaModelLoader::GetFrameMatrix(&frames, &out, 2, 5.0f));
         EXPECT_FLOAT_EQ(out.GetElement(4, 2), 10.0f);
         EXPECT_EQ(FrameAt(2)->GetLocalMatrix()->GetElement(4, 2), 20.0f);
-        ASSERT_TRUE(OrvaModelLoader::GetFrameMatrix(&frames, &out, 6, 5.0f));
+        ASSERT_TRUE(OrvaModelLoader::GetFrameMatrix(&frames, &out, 0, 5.0f));
         ExpectMatrix(out, identity);
+        ASSERT_TRUE(OrvaModelLoader::GetFrameMatrix(&frames, &out, 6, 5.0f));
+        const float late[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 9, 9, 9, 1};
+        ExpectMatrix(out, late);
         EXPECT_FALSE(OrvaModelLoader::GetFrameMatrix(&frames, &out, 7, 5.0f));
         EXPECT_FALSE(OrvaModelLoader::GetFrameMatrix(&frames, &out, -1, 5.0f));
     }

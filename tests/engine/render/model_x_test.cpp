@@ -19,6 +19,7 @@
 
 #include "engine/core/math.h"
 #include "engine/core/texture.h"
+#include "engine/render/animation.h"
 #include "engine/render/frame.h"
 #include "engine/render/light.h"
 #include "engine/render/material.h"
@@ -517,6 +518,49 @@ TEST_F(OrvaModelXTest, SkinnedCharacterPosesByTheLastAnimationSetAndHatFollowsIt
             EXPECT_EQ(waved, reference[1]);
         }
         model->Release();
+    }
+}
+
+TEST_F(OrvaModelXTest, AnimationSetsWrittenBeforeTheirFramesAnimateAlike)
+{
+    // Exporters write the animation sets before the frame hierarchy as
+    // often as after it: both orders give the same poses, Wave (the later
+    // set) driving Spine and Body in both.
+    Ortho();
+    Light(0.0f, 0.0f, 1.0f, 0.0f);
+    const std::string character = Unique(kCharacter);
+    const size_t sets = character.find("AnimationSet Idle");
+    ASSERT_NE(sets, std::string::npos);
+    const std::string setsFirst = character.substr(sets) + character.substr(0, sets);
+    for (const Form& form : {kForms[0], kForms[4]}) {
+        SCOPED_TRACE(form.name);
+        OrvaModel* framesFirst = Load("x_model_hero.x", form.make(character));
+        OrvaModel* animationsFirst = Load("x_model_hero_sets_first.x", form.make(setsFirst));
+        ASSERT_EQ(animationsFirst->GetMeshCount(), 1);
+        ASSERT_EQ(animationsFirst->GetFrames()->GetCount(), 5);
+        for (const char* name : {"Spine", "Body"}) {
+            const OrvaFrame* frame = animationsFirst->GetFrame(animationsFirst->FindFrame(name));
+            ASSERT_NE(frame->GetAnimation(), nullptr) << name;
+            // Wave's, the later of the two sets that name Spine.
+            const OrvaObject* wave = animationsFirst->GetAnimations()->GetAt(name[0] == 'S' ? 2 : 3);
+            EXPECT_EQ(static_cast<const OrvaObject*>(frame->GetAnimation()), wave) << name;
+        }
+        for (float time : {0.0f, 30.0f, 62.5f, 100.0f, 140.0f}) {
+            framesFirst->Update(time);
+            animationsFirst->Update(time);
+            const std::vector<uint32_t> expected = Draw(framesFirst, nullptr);
+            EXPECT_EQ(Draw(animationsFirst, form.make == kForms[0].make && time == 62.5f ? "hero_sets_first" : nullptr),
+                      expected)
+                << "time " << time;
+            for (int32_t f = 0; f < 5; ++f) {
+                EXPECT_EQ(0, std::memcmp(framesFirst->GetFrame(f)->GetCombinedMatrix()->GetData(),
+                                         animationsFirst->GetFrame(f)->GetCombinedMatrix()->GetData(),
+                                         16 * sizeof(float)))
+                    << "time " << time << ", frame " << f;
+            }
+        }
+        framesFirst->Release();
+        animationsFirst->Release();
     }
 }
 
