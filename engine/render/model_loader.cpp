@@ -159,6 +159,15 @@ void OrvaModelLoader::LoadFrame(const platform::XObject& object, OrvaFrame* pare
     }
 }
 
+// Says which mesh the model goes without and why. The frame is named too:
+// exporters leave many meshes unnamed, and their frame is then all that
+// tells them apart.
+static void LogLeftOut(const char* name, const OrvaFrame* frame, const std::string& why)
+{
+    OrvaDebug::Log("    Error : メッシュ [%s] (フレーム [%s]) を外しました : %s\n", name,
+                   frame != nullptr ? frame->GetName() : "", why.c_str());
+}
+
 void OrvaModelLoader::LoadMesh(const platform::XObject& object, OrvaFrame* parent, OrvaProgress progress)
 {
     if (parts.meshes == nullptr || file == nullptr) {
@@ -172,6 +181,7 @@ void OrvaModelLoader::LoadMesh(const platform::XObject& object, OrvaFrame* paren
     std::string why;
     if (!platform::LoadSkinMesh(*file, object, &skin, &materials, &why)) {
         OrvaDebug::Log("    Error : メッシュ [%s] の読み込みに失敗\n", name);
+        LogLeftOut(name, parent, why);
         return;
     }
     // A mesh the file leaves without materials is still drawn: one white
@@ -219,6 +229,7 @@ void OrvaModelLoader::LoadMesh(const platform::XObject& object, OrvaFrame* paren
     // A mesh that cannot be prepared stays in the list, empty: there is no
     // mesh to build it from.
     if (mesh->PrepareFromSkinMesh(&skin, &prepared, progress) == 0) {
+        LogLeftOut(name, parent, "its vertices could not be prepared for drawing (see the line above)");
         return;
     }
     Progress(progress);

@@ -615,7 +615,6 @@ bool LoadSkinMesh(const XFile& file, const XObject& object, SkinMeshData* out, s
                 if (known != copyOf.end()) {
                     copy = known->second;
                 } else {
-                    if (origin.size() >= kMaxMeshVertices) return fail("more than 65535 vertices");
                     copy = static_cast<uint32_t>(origin.size());
                     origin.push_back(v);
                     normalOf.push_back(n);
@@ -625,8 +624,15 @@ bool LoadSkinMesh(const XFile& file, const XObject& object, SkinMeshData* out, s
                 corners[f][c] = copy;
             }
         }
+        // Counted to the end, so that the reason gives the whole count; the
+        // copies are bounded by the corners the file holds.
         if (origin.size() > kMaxMeshVertices) {
-            return fail("more than 65535 vertices");
+            std::string count = std::to_string(origin.size()) + " vertices";
+            if (origin.size() != positionCount) {
+                count += " (" + std::to_string(positionCount) + " positions, split where their normals differ)";
+            }
+            return fail(count + ", more than the " + std::to_string(kMaxMeshVertices) +
+                        " that 16-bit indices reach");
         }
         size_t triangles = 0;
         for (const std::vector<uint32_t>& face : faces) {

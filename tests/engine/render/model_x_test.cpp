@@ -647,6 +647,87 @@ MeshMaterialList { 1; 1; 0;; Material { 1.0;1.0;1.0;1.0;; 0.0; 0.0;0.0;0.0;; 0.0
     return s;
 }
 
+// A car as a modelling tool exports it in text: a wheel in frame Wheel and
+// a body of `vertices` vertices in frame Body, a strip of triangles along
+// x, named or not; with `flat` every face has its own normal, so that each
+// vertex is split once for every face around it.
+std::string Car(const char* bodyName, int vertices, bool flat)
+{
+    std::string s = "Frame Wheel {\n" + Translation(-4.0f, 0.0f, 0.0f) +
+                    "Mesh Wheel { 3; -1.0;-1.0;0.0;, 0.0;1.0;0.0;, 1.0;-1.0;0.0;; 1; 3;0,1,2;;\n"
+                    "  MeshNormals { 1; 0.0;0.0;-1.0;; 1; 3;0,0,0;; } } }\n"
+                    "Frame Body {\n" + Translation(0.0f, 0.0f, 0.0f) + "Mesh " + bodyName + " {\n" +
+                    std::to_string(vertices) + ";\n";
+    for (int i = 0; i < vertices; ++i) {
+        s += Num(float(i / 2) * 0.001f) + ";" + (i % 2 ? "1.0" : "0.0") + ";0.0;" + (i + 1 == vertices ? ";\n" : ",\n");
+    }
+    const int faces = vertices - 2;
+    std::string indices;
+    for (int f = 0; f < faces; ++f) {
+        const int a = f, b = f % 2 ? f + 2 : f + 1, c = f % 2 ? f + 1 : f + 2;
+        indices += "3;" + std::to_string(a) + "," + std::to_string(b) + "," + std::to_string(c) +
+                   (f + 1 == faces ? ";;\n" : ";,\n");
+    }
+    s += std::to_string(faces) + ";\n" + indices + "MeshNormals { ";
+    if (flat) {
+        s += std::to_string(faces) + ";\n";
+        for (int f = 0; f < faces; ++f) s += f + 1 == faces ? "0.0;0.0;-1.0;;\n" : "0.0;0.0;-1.0;,\n";
+        s += std::to_string(faces) + ";\n";
+        for (int f = 0; f < faces; ++f) {
+            const std::string n = std::to_string(f);
+            s += "3;" + n + "," + n + "," + n + (f + 1 == faces ? ";;\n" : ";,\n");
+        }
+    } else {
+        s += "1; 0.0;0.0;-1.0;;\n" + std::to_string(faces) + ";\n";
+        for (int f = 0; f < faces; ++f) s += f + 1 == faces ? "3;0,0,0;;\n" : "3;0,0,0;,\n";
+    }
+    return s + "} } }\n";
+}
+
+TEST_F(OrvaModelXTest, MeshesBeyondSixteenBitIndicesAreLeftOutWithTheirNameAndCount)
+{
+    // The body is refused beyond 65,535 vertices, also when the split by
+    // normals takes it there; the log names it, or its frame when it has
+    // no name, and the count; the wheel still loads and draws.
+    struct Case {
+        const char* name;
+        int vertices;
+        bool flat;
+        const char* logged;   // null: the body loads
+    };
+    const Case cases[] = {
+        {"CarBody", 65535, false, nullptr},
+        {"CarBody", 65536, false, "[CarBody] (フレーム [Body]) を外しました : mesh: 65536 vertices, more than the 65535"},
+        {"", 70000, false, "[] (フレーム [Body]) を外しました : mesh: 70000 vertices, more than the 65535"},
+        {"Hull", 30000, true,
+         "[Hull] (フレーム [Body]) を外しました : mesh: 89994 vertices (30000 positions, split where their normals "
+         "differ), more than the 65535 that 16-bit indices reach\n"},
+    };
+    Ortho();
+    Light(0.0f, 0.0f, 1.0f, 0.0f);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.vertices);
+        std::remove(LogPath().c_str());
+        OrvaModel* model = Load("x_model_car.x", xtest::Text(Car(k.name, k.vertices, k.flat)));
+        const std::string log = ReadLog();
+        ASSERT_EQ(model->GetMeshCount(), k.logged == nullptr ? 2 : 1) << log;
+        EXPECT_STREQ(model->GetMesh(0)->GetName(), "Wheel");
+        if (k.logged == nullptr) {
+            EXPECT_EQ(model->GetMesh(1)->GetVertexCount(), k.vertices);
+            EXPECT_EQ(log.find("を外しました"), std::string::npos) << log;
+        } else {
+            EXPECT_NE(log.find("    Error : メッシュ [" + std::string(k.name) + "] の読み込みに失敗\n    Error : メッシュ " +
+                               k.logged),
+                      std::string::npos)
+                << log;
+        }
+        model->Update(0.0f);
+        Draw(model, nullptr);
+        ExpectColor(At(-4.0f, -0.5f, 0.0f), 255, 255, 255, "wheel");
+        model->Release();
+    }
+}
+
 TEST_F(OrvaModelXTest, LargeBinaryScenesWithStringsLoad)
 {
     // 22,500 vertices and 44,402 faces, with a texture name among them.
