@@ -19,6 +19,7 @@
 
 #include "engine/core/image_pack.h"
 #include "platform/image/image.h"
+#include "platform/sys/file.h"
 #include "platform/text/codepage.h"
 
 namespace {
@@ -128,8 +129,15 @@ int Create(int argc, char** argv) {
     for (size_t i = 0; i < images.size(); ++i) {
         sources.push_back({names[i], &images[i], formats[i]});
     }
-    if (!OrvaImagePack::Write(archive, sources)) {
-        fprintf(stderr, "oag-pack: cannot write %s\n", archive);
+    std::vector<uint8_t> bytes;
+    if (!OrvaImagePack::Build(sources, &bytes)) {
+        fprintf(stderr, "oag-pack: cannot build the archive\n");
+        return 1;
+    }
+    // A write that fails midway leaves the archive that was there whole.
+    std::string error;
+    if (!platform::WriteWholeFile(archive, bytes.data(), bytes.size(), &error)) {
+        fprintf(stderr, "oag-pack: %s\n", error.c_str());
         return 1;
     }
     return 0;

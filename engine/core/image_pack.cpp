@@ -10,6 +10,7 @@
 
 #include "engine/core/debug.h"
 #include "engine/core/sjis.h"
+#include "platform/sys/file.h"
 #include "platform/sys/path.h"
 #include "platform/text/codepage.h"
 
@@ -637,15 +638,9 @@ bool OrvaImagePack::Write(const char* hostPath, const std::vector<OrvaImagePackS
     if (!Build(sources, &bytes)) {
         return false;
     }
-    FILE* file = fopen(hostPath, "wb");
-    if (!file) {
-        OrvaDebug::Log("エラー : イメージパック [%s] が作れません\n", hostPath);
-        return false;
-    }
-    const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = fclose(file) == 0;
-    if (!written || !closed) {
-        OrvaDebug::Log("エラー : イメージパック [%s] が書き込めません\n", hostPath);
+    std::string error;
+    if (!platform::WriteWholeFile(hostPath, bytes.data(), bytes.size(), &error)) {
+        OrvaDebug::Log("エラー : イメージパック [%s] が書き込めません (%s)\n", hostPath, error.c_str());
         return false;
     }
     return true;

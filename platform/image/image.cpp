@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "platform/image/image_internal.h"
+#include "platform/sys/file.h"
 
 namespace platform {
 namespace image_detail {
@@ -306,16 +307,10 @@ bool WriteBmp24(const char* hostPath, const uint32_t* argb, int width, int heigh
     if (!EncodeBmp24(argb, width, height, pitchBytes, &bytes, error)) {
         return false;
     }
-    FILE* file = fopen(hostPath, "wb");
-    if (!file) {
-        fprintf(stderr, "image: cannot create %s\n", hostPath);
-        return Fail(error, "cannot create %s", hostPath);
-    }
-    const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    const bool closed = fclose(file) == 0;
-    if (!written || !closed) {
-        fprintf(stderr, "image: cannot write %s\n", hostPath);
-        return Fail(error, "cannot write %s", hostPath);
+    std::string reason;
+    if (!WriteWholeFile(hostPath, bytes.data(), bytes.size(), &reason)) {
+        fprintf(stderr, "image: %s\n", reason.c_str());
+        return Fail(error, "%s", reason.c_str());
     }
     return true;
 }
