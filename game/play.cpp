@@ -2,6 +2,10 @@
 // attack patterns call (random numbers, angles, spawns, sound effects).
 #include "game/play.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -11,6 +15,7 @@
 #include <sstream>
 
 #include "game/crt_random.h"
+#include "platform/sys/printable.h"
 #include "game/patterns/attack_pattern.h"
 
 EnemyRecord g_enemies[kEnemySlots];
@@ -526,9 +531,15 @@ struct FieldRule {
 };
 
 // A token as a message quotes it: long ones are cut.
+// A token of the text as messages show it: cut short, and escaped, so that
+// a terminal sequence or a NUL in a file cannot reach the log as it is.
 static std::string Quoted(const std::string& token)
 {
-    return "'" + (token.size() <= 32 ? token : token.substr(0, 32) + "...") + "'";
+    const std::string_view shown = std::string_view(token).substr(0, 32);
+    std::string quoted = "'";
+    quoted += platform::PrintableText(shown);
+    quoted += token.size() > shown.size() ? "...'" : "'";
+    return quoted;
 }
 
 static bool IsDigit(char c)
@@ -781,12 +792,24 @@ bool SpawnTemplatesLoad(const char* path, std::string* error)
         }
         return false;
     };
-    const std::string name = path ? path : "(null)";
-    std::FILE* file = path ? std::fopen(path, "rb") : nullptr;
-    if (file == nullptr) {
+    const std::string name = path ? platform::PrintableText(path) : "(null)";
+    // Without blocking: opening a FIFO to read would wait for a writer for
+    // ever, and only a regular file is a template text.
+    const int fd = path ? open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    if (fd < 0) {
         return refuse("cannot open " + name + ": " + std::strerror(path ? errno : EINVAL));
     }
-    // Read to the end; a directory opens but fails its first read.
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return refuse(name + " is not a regular file");
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        const int openErrno = errno;
+        close(fd);
+        return refuse("cannot open " + name + ": " + std::strerror(openErrno));
+    }
     std::string text;
     char chunk[16384];
     size_t got = 0;

@@ -131,8 +131,9 @@ void PlayReset();
 // clear the records first. Returns false with a message in *error (and a log
 // line naming the line) on the first bad line, leaving the records unchanged.
 bool SpawnTemplatesParse(std::string_view text, std::string* error);
-// The same from a file; a file that cannot be read (a directory, say) is a
-// failure too.
+// The same from a file; anything but a regular file (a directory, a FIFO) is
+// refused without being read. Words of the text and the path are shown
+// escaped in messages.
 bool SpawnTemplatesLoad(const char* path, std::string* error);
 void SpawnRecordsClear();
 // The step an enemy is on; a zero step when its record or index is out of range.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cfloat>
@@ -9,10 +10,13 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "game/crt_random.h"
 #include "game/play.h"
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -381,7 +385,7 @@ TEST_F(Play, TemplateTextRefusesBadLinesNamingThem)
     std::string error;
     ASSERT_TRUE(SpawnTemplatesParse("template 1 hp 10\nstep attack 3\n", &error));
     struct Case {
-        const char* text;
+        std::string_view text;
         int line;           // the bad line
         const char* says;   // part of the message
     };
@@ -421,6 +425,10 @@ TEST_F(Play, TemplateTextRefusesBadLinesNamingThem)
         {"template 2\nstep frames 3 attack 1 frames 4\n", 2, "key 'frames' given twice"},
         {"template 2 hp 5\nstep attack 1\n# again\ntemplate 2 hp 6\n", 4, "template 2 is defined twice (first on line 1)"},
         {"template 1 hp 11\n", 1, "template 1 is already loaded"},
+        // Bad words are shown escaped: no terminal sequence, no NUL.
+        {"template 2 hp 1\x1b[2J\n", 1, "hp must be a whole number, not '1\\x1b[2J'"},
+        {"template 2 hp 1\0x\n"sv, 1, "hp must be a whole number, not '1\\0x'"},
+        {"\x9b" "31m\n", 1, "unknown record '\\x9b" "31m'"},
     };
     for (const Case& c : cases) {
         error.clear();
@@ -537,12 +545,21 @@ TEST_F(Play, TemplateFileLoadsAndRefusesWhatIsNoTemplateText)
         EXPECT_FALSE(SpawnTemplatesLoad(file.path(), &error));
         EXPECT_TRUE(Contains(error, "larger than")) << error;
     }
-    // A folder opens but cannot be read: a failure, not an empty success.
-    const std::string folder = std::filesystem::temp_directory_path().string();
-    g_logs.clear();
-    EXPECT_FALSE(SpawnTemplatesLoad(folder.c_str(), &error));
-    EXPECT_TRUE(Contains(error, "cannot read " + folder)) << error;
-    EXPECT_EQ(g_logs.size(), 1u);
+    // A folder or a FIFO is refused at once: a FIFO would wait for a writer
+    // for ever.
+    const std::string folder = ::testing::TempDir() + "templates\x1b[2J";
+    const std::string fifo = folder + "/fifo";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {folder, fifo}) {
+        g_logs.clear();
+        EXPECT_FALSE(SpawnTemplatesLoad(path.c_str(), &error));
+        EXPECT_TRUE(Contains(error, "templates\\x1b[2J")) << error;
+        EXPECT_TRUE(Contains(error, " is not a regular file")) << error;
+        EXPECT_EQ(g_logs.size(), 1u);
+    }
+    unlink(fifo.c_str());
+    rmdir(folder.c_str());
     EXPECT_FALSE(SpawnTemplatesLoad("/nonexistent/templates.txt", &error));
     EXPECT_TRUE(Contains(error, "cannot open /nonexistent/templates.txt")) << error;
     EXPECT_FALSE(SpawnTemplatesLoad(nullptr, &error));
