@@ -7,6 +7,7 @@
 #include "engine/core/application.h"
 #include "engine/engine.h"
 #include "game/game.h"
+#include "platform/sys/printable.h"
 
 int main(int argc, char** argv)
 {
@@ -15,7 +16,7 @@ int main(int argc, char** argv)
             char* end = nullptr;
             const long long frames = std::strtoll(argv[++i], &end, 10);
             if (*end != '\0' || frames < 0) {
-                std::fprintf(stderr, "tarvolenix: bad frame count %s\n", argv[i]);
+                std::fprintf(stderr, "tarvolenix: bad frame count %s\n", platform::PrintableText(argv[i]).c_str());
                 return 2;
             }
             GameSetFrameLimit(frames);

@@ -8,7 +8,10 @@
 //   app-smoke: presenting          after the 10th presented frame
 //   app-smoke: <n> frames
 #include "engine/core/application.h"
+#include "platform/sys/printable.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,14 +42,54 @@ void Usage()
                  "                      [--size WxH] [--fullscreen] [--fps-title]\n");
 }
 
-bool ParseNumber(const char* text, unsigned long* out)
+// A whole number, decimal or 0x hexadecimal with nothing around it: a sign,
+// a space or a trailing word is refused rather than read as something else.
+bool ParseWhole(const char* text, unsigned long long* out)
 {
-    if (text == nullptr || text[0] == '\0') {
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = hex ? text + 2 : text;
+    const bool first = hex ? std::isxdigit(uint8_t(digits[0])) != 0 : std::isdigit(uint8_t(digits[0])) != 0;
+    if (!first) {
         return false;
     }
+    errno = 0;
     char* end = nullptr;
-    *out = std::strtoul(text, &end, 0);
-    return end != nullptr && *end == '\0';
+    *out = std::strtoull(digits, &end, hex ? 16 : 10);
+    return errno == 0 && *end == '\0';
+}
+
+// Reads the value of a numeric option, from lo to hi; says what is wrong
+// when it cannot.
+bool TakeWhole(const std::string& option, const char* value, unsigned long long lo, unsigned long long hi,
+               unsigned long long* out)
+{
+    if (value == nullptr) {
+        std::fprintf(stderr, "orva-app-smoke: %s wants a value\n", option.c_str());
+        return false;
+    }
+    if (!ParseWhole(value, out) || *out < lo || *out > hi) {
+        std::fprintf(stderr, "orva-app-smoke: %s wants a whole number from %llu to %llu, not '%s'\n",
+                     option.c_str(), lo, hi, platform::PrintableText(value).c_str());
+        return false;
+    }
+    return true;
+}
+
+// WxH, each side from 1 to 8192 pixels.
+bool TakeSize(const char* value, int32_t* width, int32_t* height)
+{
+    const char* cross = value != nullptr ? std::strchr(value, 'x') : nullptr;
+    unsigned long long w = 0;
+    unsigned long long h = 0;
+    if (cross == nullptr || cross == value || !ParseWhole(std::string(value, cross).c_str(), &w) ||
+        !ParseWhole(cross + 1, &h) || w < 1 || h < 1 || w > 8192 || h > 8192) {
+        std::fprintf(stderr, "orva-app-smoke: --size wants WIDTHxHEIGHT, each 1 to 8192, not '%s'\n",
+                     value != nullptr ? platform::PrintableText(value).c_str() : "");
+        return false;
+    }
+    *width = int32_t(w);
+    *height = int32_t(h);
+    return true;
 }
 
 bool ParseOptions(int argc, char** argv, Options* options)
@@ -54,31 +97,44 @@ bool ParseOptions(int argc, char** argv, Options* options)
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        unsigned long number = 0;
+        unsigned long long number = 0;
         if (option == "--fullscreen") {
             options->windowed = false;
-        } else if (option == "--fps-title") {
+            continue;
+        }
+        if (option == "--fps-title") {
             options->frameRateInTitle = true;
-        } else if (option == "--flags" && ParseNumber(value, &number)) {
+            continue;
+        }
+        if (option == "--flags") {
+            if (!TakeWhole(option, value, 0, 0xFFFFFFFFu, &number)) {
+                return false;
+            }
             options->useFlags = uint32_t(number);
-            ++i;
-        } else if (option == "--fps" && ParseNumber(value, &number) && number <= 1000) {
+        } else if (option == "--fps") {
+            if (!TakeWhole(option, value, 1, 1000, &number)) {
+                return false;
+            }
             options->framesPerSecond = int32_t(number);
-            ++i;
-        } else if (option == "--frames" && ParseNumber(value, &number)) {
+        } else if (option == "--frames") {
+            if (!TakeWhole(option, value, 0, 0x7FFFFFFF, &number)) {
+                return false;
+            }
             options->frames = long(number);
-            ++i;
-        } else if ((option == "--colour" || option == "--color") && ParseNumber(value, &number)) {
+        } else if (option == "--colour" || option == "--color") {
+            if (!TakeWhole(option, value, 0, 0xFFFFFFFFu, &number)) {
+                return false;
+            }
             options->colour = uint32_t(number);
-            ++i;
-        } else if (option == "--size" && value != nullptr &&
-                   std::sscanf(value, "%dx%d", &options->width, &options->height) == 2 && options->width > 0 &&
-                   options->height > 0 && options->width <= 8192 && options->height <= 8192) {
-            ++i;
+        } else if (option == "--size") {
+            if (!TakeSize(value, &options->width, &options->height)) {
+                return false;
+            }
         } else {
-            std::fprintf(stderr, "orva-app-smoke: bad option %s\n", option.c_str());
+            std::fprintf(stderr, "orva-app-smoke: unknown option '%s'\n", platform::PrintableText(option).c_str());
             return false;
         }
+        ++i;
     }
     return true;
 }
