@@ -12,6 +12,7 @@
 //   <index> <name> <width>x<height> format <n> <kind> offset <offset> size <size>
 #include <sys/stat.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,12 +21,26 @@
 #include "engine/core/image_pack.h"
 #include "platform/image/image.h"
 #include "platform/sys/file.h"
+#include "platform/sys/printable.h"
 #include "platform/text/codepage.h"
 
 namespace {
 
 const char* const kFormatNames[8] = {"argb8888", "rgb888", "rgb565", "argb4444",
                                      "argb8888-lzss", "rgb888-lzss", "rgb565-lzss", "argb4444-lzss"};
+
+// One line on stderr. Names and paths come from the command line and the
+// archive, and library messages quote them: the whole line is escaped, so
+// that no terminal sequence passes.
+void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Say(const char* format, ...) {
+    char line[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    fprintf(stderr, "oag-pack: %s\n", platform::PrintableText(line).c_str());
+}
 
 int Usage() {
     fprintf(stderr,
@@ -41,7 +56,7 @@ int Usage() {
 bool IsDirectory(const char* path) {
     struct stat info;
     if (stat(path, &info) == 0 && S_ISDIR(info.st_mode)) {
-        fprintf(stderr, "oag-pack: %s is a directory\n", path);
+        Say("%s is a directory", path);
         return true;
     }
     return false;
@@ -76,7 +91,7 @@ int Create(int argc, char** argv) {
     for (int i = 3; i < argc; ++i) {
         if (strcmp(argv[i], "-f") == 0) {
             if (i + 1 >= argc || !ParseFormat(argv[i + 1], &format)) {
-                fprintf(stderr, "oag-pack: bad format\n");
+                Say("bad format");
                 return Usage();
             }
             ++i;
@@ -94,17 +109,17 @@ int Create(int argc, char** argv) {
         }
         std::string sjis;
         if (!platform::Utf8ToCp932(name.c_str(), &sjis)) {
-            fprintf(stderr, "oag-pack: name \"%s\" has characters Shift-JIS cannot hold\n", name.c_str());
+            Say("name \"%s\" has characters Shift-JIS cannot hold", name.c_str());
             return 1;
         }
         if (sjis.empty() || sjis.size() > OrvaImagePack::kNameSize) {
-            fprintf(stderr, "oag-pack: name \"%s\" is %zu Shift-JIS bytes; 1 to %u fit\n", name.c_str(), sjis.size(),
+            Say("name \"%s\" is %zu Shift-JIS bytes; 1 to %u fit", name.c_str(), sjis.size(),
                     OrvaImagePack::kNameSize);
             return 1;
         }
         for (size_t k = 0; k < names.size(); ++k) {
             if (OrvaImagePack::NameMatches(sjis.c_str(), names[k].c_str(), names[k].size())) {
-                fprintf(stderr, "oag-pack: two entries are named \"%s\"; only the first could be extracted\n",
+                Say("two entries are named \"%s\"; only the first could be extracted",
                         name.c_str());
                 return 1;
             }
@@ -115,7 +130,7 @@ int Create(int argc, char** argv) {
         platform::Image image;
         std::string error;
         if (!platform::DecodeImageFile(path.c_str(), &image, &error)) {
-            fprintf(stderr, "oag-pack: %s: %s\n", path.c_str(), error.c_str());
+            Say("%s: %s", path.c_str(), error.c_str());
             return 1;
         }
         names.push_back(sjis);
@@ -131,13 +146,13 @@ int Create(int argc, char** argv) {
     }
     std::vector<uint8_t> bytes;
     if (!OrvaImagePack::Build(sources, &bytes)) {
-        fprintf(stderr, "oag-pack: cannot build the archive\n");
+        Say("cannot build the archive");
         return 1;
     }
     // A write that fails midway leaves the archive that was there whole.
     std::string error;
     if (!platform::WriteWholeFile(archive, bytes.data(), bytes.size(), &error)) {
-        fprintf(stderr, "oag-pack: %s\n", error.c_str());
+        Say("%s", error.c_str());
         return 1;
     }
     return 0;
@@ -152,12 +167,13 @@ int List(int argc, char** argv) {
     }
     std::vector<OrvaImagePackEntry> entries;
     if (!OrvaImagePack::ReadDirectory(argv[2], &entries)) {
-        fprintf(stderr, "oag-pack: %s is not a readable OAG archive\n", argv[2]);
+        Say("%s is not a readable OAG archive", argv[2]);
         return 1;
     }
     for (size_t i = 0; i < entries.size(); ++i) {
         const OrvaImagePackEntry& e = entries[i];
-        printf("%zu %s %ux%u format %u %s offset %u size %u\n", i, platform::Cp932ToUtf8(e.name.c_str()).c_str(),
+        printf("%zu %s %ux%u format %u %s offset %u size %u\n", i,
+               platform::PrintableText(platform::Cp932ToUtf8(e.name.c_str())).c_str(),
                e.width, e.height, e.format, kFormatNames[e.format], e.offset, e.size);
     }
     return 0;
@@ -172,17 +188,17 @@ int Extract(int argc, char** argv) {
     }
     std::string entry;
     if (!platform::Utf8ToCp932(argv[3], &entry)) {
-        fprintf(stderr, "oag-pack: entry name has characters Shift-JIS cannot hold\n");
+        Say("entry name has characters Shift-JIS cannot hold");
         return 1;
     }
     platform::Image image;
     if (!OrvaImagePack::LoadEntry(argv[2], entry.c_str(), &image)) {
-        fprintf(stderr, "oag-pack: no readable entry \"%s\" in %s\n", argv[3], argv[2]);
+        Say("no readable entry \"%s\" in %s", argv[3], argv[2]);
         return 1;
     }
     std::string error;
     if (!platform::WriteBmp24(argv[4], image.argb.data(), image.width, image.height, image.width * 4, &error)) {
-        fprintf(stderr, "oag-pack: %s\n", error.c_str());
+        Say("%s", error.c_str());
         return 1;
     }
     return 0;

@@ -11,6 +11,7 @@
 
 #include "platform/image/image_internal.h"
 #include "platform/sys/file.h"
+#include "platform/sys/printable.h"
 
 namespace platform {
 namespace image_detail {
@@ -235,7 +236,9 @@ bool DecodeImageFile(const char* hostPath, Image* out, std::string* error) {
         if (out) {
             *out = Image();
         }
-        fprintf(stderr, "image: %s: %s\n", hostPath ? hostPath : "(null)", message.c_str());
+        // The path and the reader's words may come from anywhere: escaped.
+        const std::string line = std::string(hostPath ? hostPath : "(null)") + ": " + message;
+        fprintf(stderr, "image: %s\n", PrintableText(line).c_str());
         if (error) {
             *error = message;
         }
@@ -309,7 +312,7 @@ bool WriteBmp24(const char* hostPath, const uint32_t* argb, int width, int heigh
     }
     std::string reason;
     if (!WriteWholeFile(hostPath, bytes.data(), bytes.size(), &reason)) {
-        fprintf(stderr, "image: %s\n", reason.c_str());
+        fprintf(stderr, "image: %s\n", PrintableText(reason).c_str());
         return Fail(error, "%s", reason.c_str());
     }
     return true;

@@ -126,3 +126,16 @@ TEST_F(OagPackTool, AWriteThatFailsLeavesWhatWasThere)
             << c.args;
     }
 }
+
+TEST_F(OagPackTool, ShowsNamesAndPathsEscaped)
+{
+    // A name from the command line or the archive that holds a terminal
+    // sequence reaches the terminal escaped, in messages and in the list.
+    const std::string esc = "$(printf '\\033')";
+    ASSERT_EQ(Run("create " + archive + " " + esc + "[2Jx=" + image), 0) << out;
+    ASSERT_EQ(Run("list " + archive), 0) << out;
+    EXPECT_NE(out.find("0 \\x1b[2Jx 2x1"), std::string::npos) << out;
+    EXPECT_EQ(Run("create " + archive + " " + folder + "/" + esc + "[2J.bmp"), 1);
+    EXPECT_NE(out.find(folder + "/\\x1b[2J.bmp"), std::string::npos) << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+}
