@@ -4,6 +4,7 @@
 
 #include "engine/core/debug.h"
 #include "engine/core/input.h"
+#include "platform/sys/printable.h"
 
 #include <cstdio>
 #include <memory>
@@ -288,8 +289,17 @@ int32_t OrvaApplication::Run(SetupFunction setup, MainFunction mainFunction)
     }
 
     platform::InstanceLock instanceLock;
-    if (!instanceLock.Acquire(g_settings.name)) {
+    const platform::InstanceLockResult locked = instanceLock.Acquire(g_settings.name);
+    if (locked == platform::InstanceLockResult::HeldElsewhere) {
         OrvaDebug::MsgBox(platform::MB_ICONERROR, "Error", "2重起動は出来ません");
+        return -1;
+    }
+    // Without the lock nobody can tell whether another instance runs; say
+    // what stands in the way rather than claim that one does.
+    if (locked != platform::InstanceLockResult::Acquired) {
+        const std::string reason = platform::PrintableText(instanceLock.GetError());
+        OrvaDebug::Log("エラー : 2重起動を調べるロックが使えません [%s]\n", reason.c_str());
+        OrvaDebug::MsgBox(platform::MB_ICONERROR, "Error", "2重起動を調べるロックが使えません\n%s", reason.c_str());
         return -1;
     }
 

@@ -23,18 +23,34 @@ std::chrono::steady_clock::time_point ClockStart()
     return start;
 }
 
-// The lock files' folder: the user's runtime folder when there is one, so
-// that two users do not lock each other out, else /tmp.
-std::string LockFolder()
+// The lock files' folder, the user's own, so that one user's lock never
+// keeps another out: the runtime folder when it is a folder of this user's,
+// else /tmp/<name>-<uid>, made for the purpose and used only when nobody else
+// can have made it or write into it. Empty, with the reason in *error, when
+// neither can be had.
+std::string LockFolder(const std::string& name, std::string* error)
 {
+    const uid_t user = geteuid();
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/') {
-        struct stat info;
-        if (stat(runtime, &info) == 0 && S_ISDIR(info.st_mode) && access(runtime, W_OK) == 0) {
-            return runtime;
-        }
+    struct stat info;
+    if (runtime != nullptr && runtime[0] == '/' && stat(runtime, &info) == 0 && S_ISDIR(info.st_mode) &&
+        info.st_uid == user && access(runtime, W_OK | X_OK) == 0) {
+        return runtime;
     }
-    return "/tmp";
+    const std::string folder = "/tmp/" + name + "-" + std::to_string(user);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        *error = "cannot create " + folder + ": " + std::strerror(errno);
+        return std::string();
+    }
+    if (lstat(folder.c_str(), &info) != 0) {
+        *error = "cannot use " + folder + ": " + std::strerror(errno);
+        return std::string();
+    }
+    if (!S_ISDIR(info.st_mode) || info.st_uid != user || (info.st_mode & 022) != 0) {
+        *error = folder + " is not a folder of this user's own";
+        return std::string();
+    }
+    return folder;
 }
 
 }  // namespace
@@ -84,12 +100,14 @@ InstanceLock::~InstanceLock()
     Release();
 }
 
-bool InstanceLock::Acquire(const std::string& name)
+InstanceLockResult InstanceLock::Acquire(const std::string& name)
 {
     Release();
+    path.clear();
+    error.clear();
     if (name.empty()) {
-        std::fprintf(stderr, "window: an instance lock needs a name\n");
-        return false;
+        error = "an instance lock needs a name";
+        return InstanceLockResult::Failed;
     }
     // The name is the application's: keep it to one path component.
     std::string fileName = name;
@@ -98,22 +116,27 @@ bool InstanceLock::Acquire(const std::string& name)
             c = '_';
         }
     }
-    path = LockFolder() + "/" + fileName + ".lock";
-    const int file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const std::string folder = LockFolder(fileName, &error);
+    if (folder.empty()) {
+        return InstanceLockResult::Failed;
+    }
+    path = folder + "/" + fileName + ".lock";
+    const int file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (file < 0) {
-        std::fprintf(stderr, "window: cannot open lock %s (%s)\n", path.c_str(), std::strerror(errno));
-        return false;
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return InstanceLockResult::Failed;
     }
     if (flock(file, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
+        const int code = errno;
         close(file);
-        if (error != EWOULDBLOCK) {
-            std::fprintf(stderr, "window: cannot lock %s (%s)\n", path.c_str(), std::strerror(error));
+        if (code == EWOULDBLOCK) {
+            return InstanceLockResult::HeldElsewhere;
         }
-        return false;
+        error = "cannot lock " + path + ": " + std::strerror(code);
+        return InstanceLockResult::Failed;
     }
     fd = file;
-    return true;
+    return InstanceLockResult::Acquired;
 }
 
 void InstanceLock::Release()

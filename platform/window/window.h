@@ -232,18 +232,26 @@ void SleepMs(uint32_t milliseconds);
 std::string GetProgramFolder();
 bool SetCurrentFolder(const std::string& folder);
 
+enum class InstanceLockResult {
+    Acquired,       // this process holds it now
+    HeldElsewhere,  // another holder has it
+    Failed,         // the lock file could not be had; GetError says why
+};
+
 // A lock that one process at a time holds for a name: a file locked with
-// flock in $XDG_RUNTIME_DIR (else /tmp). Released by Release, the destructor
-// or the process's end.
+// flock in a folder of the user's own ($XDG_RUNTIME_DIR, else
+// /tmp/<name>-<uid>), so that users never lock each other out. Released by
+// Release, the destructor or the process's end.
 class InstanceLock {
 public:
     InstanceLock() = default;
     ~InstanceLock();
-    // False when another holder has it or the lock file cannot be opened.
-    bool Acquire(const std::string& name);
+    InstanceLockResult Acquire(const std::string& name);
     void Release();
     bool IsHeld() const { return fd >= 0; }
     const std::string& GetPath() const { return path; }
+    // Why the last Acquire failed: the path and the system's reason.
+    const std::string& GetError() const { return error; }
 
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
@@ -251,6 +259,7 @@ public:
 private:
     int fd = -1;
     std::string path;
+    std::string error;
 };
 
 }  // namespace platform

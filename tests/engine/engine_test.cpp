@@ -54,6 +54,7 @@ TEST(OrvaEngine, EveryModuleStartsAndStopsInOneRun)
     setenv("ORVA_WINDOW", "headless", 1);
     setenv("ORVA_AUDIO", "null", 1);
     setenv("ORVA_MIXER", "memory", 1);
+    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
     OrvaEngine::RegisterModules();
     EXPECT_EQ(OrvaApplication::Run(EngineSetup, EngineMain), 7);
     EXPECT_TRUE(g_deviceUp);

@@ -109,6 +109,7 @@ TEST(OrvaApplicationDisplay, SmokeToolShowsItsColourCentredOnTheScreen)
     if (!HaveDisplay()) {
         GTEST_SKIP() << "no X display";
     }
+    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
     const std::string tool = SmokeToolPath();
     ASSERT_EQ(access(tool.c_str(), X_OK), 0) << tool;
 
@@ -195,6 +196,7 @@ TEST(OrvaApplicationDisplay, RunShowsPresentedFramesThroughSdl)
         GTEST_SKIP() << "no X display";
     }
     setenv("ORVA_WINDOW", "sdl2", 1);
+    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
     EXPECT_EQ(OrvaApplication::Run(&RecordSettings, &ShowAndLook), 0);
     EXPECT_EQ(g_seenColour, 0xC04010L);
 }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -111,8 +112,11 @@ protected:
         g_useFlags = 0;
         g_frameRate = 1000;
         g_frameRateInTitle = false;
-        // A name of this process's own: parallel test runs never meet.
+        // A name of this process's own: parallel test runs never meet. Its
+        // lock goes in the test's own folder, removed at the end.
         g_name = "orva-application-test-" + std::to_string(getpid());
+        const std::string folder = ::testing::TempDir();
+        setenv("XDG_RUNTIME_DIR", folder.substr(0, folder.size() - 1).c_str(), 1);
         g_hooksToAdd.clear();
         g_body = nullptr;
     }
@@ -215,7 +219,7 @@ TEST_F(ApplicationTest, DeviceFailureStopsTheStart)
 TEST_F(ApplicationTest, SecondInstanceIsRefused)
 {
     platform::InstanceLock other;
-    ASSERT_TRUE(other.Acquire(g_name));
+    ASSERT_EQ(other.Acquire(g_name), platform::InstanceLockResult::Acquired);
     FillAllSlots(std::make_integer_sequence<int, kModuleCount>());
     const int before = platform::GetMessageBoxCount();
     EXPECT_EQ(OrvaApplication::Run(&RecordSettings, &Main), -1);
@@ -230,7 +234,26 @@ TEST_F(ApplicationTest, SecondInstanceIsRefused)
     // Released, the name can run again, and a run frees it at its end.
     other.Release();
     EXPECT_EQ(OrvaApplication::Run(&RecordSettings, &Main), 0);
-    EXPECT_TRUE(other.Acquire(g_name));
+    EXPECT_EQ(other.Acquire(g_name), platform::InstanceLockResult::Acquired);
+}
+
+TEST_F(ApplicationTest, ALockThatCannotBeOpenedIsReportedAsSuch)
+{
+    // A folder where the lock file belongs: no one holds the lock, but it
+    // cannot be had either.
+    const std::string lock = ::testing::TempDir() + g_name + ".lock";
+    unlink(lock.c_str());
+    ASSERT_EQ(mkdir(lock.c_str(), 0700), 0);
+    const int before = platform::GetMessageBoxCount();
+    EXPECT_EQ(OrvaApplication::Run(&RecordSettings, &Main), -1);
+    rmdir(lock.c_str());
+    EXPECT_EQ(g_calls, Calls({"setup"}));
+    EXPECT_EQ(platform::GetMessageBoxCount(), before + 1);
+    std::string caption;
+    std::string text;
+    ASSERT_TRUE(platform::GetLastMessageBox(&caption, &text));
+    EXPECT_EQ(caption, "Error");
+    EXPECT_EQ(text, "2重起動を調べるロックが使えません\ncannot open " + lock + ": Is a directory");
 }
 
 // ------------------------------------------------------------ hooks

@@ -36,6 +36,8 @@ protected:
         ASSERT_TRUE(kHeadless);
         g_useFlags = kOrvaUseInput;
         g_name = "orva-input-test-" + std::to_string(getpid());
+        // The run's lock goes in the test's own folder, removed at the end.
+        setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
         platform::RemoveInjectedJoystick();
     }
     void TearDown() override { platform::RemoveInjectedJoystick(); }

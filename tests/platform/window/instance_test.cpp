@@ -41,45 +41,49 @@ protected:
     std::string oldRuntime;
 };
 
+constexpr InstanceLockResult kAcquired = InstanceLockResult::Acquired;
+constexpr InstanceLockResult kHeldElsewhere = InstanceLockResult::HeldElsewhere;
+constexpr InstanceLockResult kFailed = InstanceLockResult::Failed;
+
 TEST_F(InstanceLockTest, SecondHolderIsRefusedUntilRelease)
 {
     InstanceLock first;
     InstanceLock second;
-    ASSERT_TRUE(first.Acquire("tarvolenix"));
+    ASSERT_EQ(first.Acquire("tarvolenix"), kAcquired);
     EXPECT_TRUE(first.IsHeld());
     EXPECT_EQ(first.GetPath(), folder + "/tarvolenix.lock");
-    EXPECT_FALSE(second.Acquire("tarvolenix"));
+    EXPECT_EQ(second.Acquire("tarvolenix"), kHeldElsewhere);
     EXPECT_FALSE(second.IsHeld());
     first.Release();
-    EXPECT_TRUE(second.Acquire("tarvolenix"));
+    EXPECT_EQ(second.Acquire("tarvolenix"), kAcquired);
 }
 
 TEST_F(InstanceLockTest, NamesAreIndependent)
 {
     InstanceLock a;
     InstanceLock b;
-    EXPECT_TRUE(a.Acquire("one"));
-    EXPECT_TRUE(b.Acquire("two"));
+    EXPECT_EQ(a.Acquire("one"), kAcquired);
+    EXPECT_EQ(b.Acquire("two"), kAcquired);
 }
 
 TEST_F(InstanceLockTest, SlashInNameStaysInTheFolder)
 {
     InstanceLock lock;
-    ASSERT_TRUE(lock.Acquire("a/b"));
+    ASSERT_EQ(lock.Acquire("a/b"), kAcquired);
     EXPECT_EQ(lock.GetPath(), folder + "/a_b.lock");
     InstanceLock empty;
-    EXPECT_FALSE(empty.Acquire(""));
+    EXPECT_EQ(empty.Acquire(""), kFailed);
 }
 
 TEST_F(InstanceLockTest, AnotherProcessIsRefusedAndTheLockEndsWithItsHolder)
 {
     InstanceLock mine;
-    ASSERT_TRUE(mine.Acquire("shared"));
+    ASSERT_EQ(mine.Acquire("shared"), kAcquired);
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         InstanceLock theirs;
-        _exit(theirs.Acquire("shared") ? 1 : 0);
+        _exit(theirs.Acquire("shared") == kHeldElsewhere ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -91,22 +95,53 @@ TEST_F(InstanceLockTest, AnotherProcessIsRefusedAndTheLockEndsWithItsHolder)
     ASSERT_GE(child, 0);
     if (child == 0) {
         static InstanceLock held;
-        _exit(held.Acquire("shared") ? 0 : 1);
+        _exit(held.Acquire("shared") == kAcquired ? 0 : 1);
     }
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_TRUE(mine.Acquire("shared"));
+    EXPECT_EQ(mine.Acquire("shared"), kAcquired);
 }
 
-TEST_F(InstanceLockTest, FallsBackToTmpWithoutAUsableRuntimeFolder)
+TEST_F(InstanceLockTest, ALockFileThatCannotBeOpenedIsNoOtherInstance)
 {
-    setenv("XDG_RUNTIME_DIR", (folder + "/missing").c_str(), 1);
+    ASSERT_EQ(mkdir((folder + "/blocked.lock").c_str(), 0700), 0);
     InstanceLock lock;
+    EXPECT_EQ(lock.Acquire("blocked"), kFailed);
+    EXPECT_EQ(lock.GetError(), "cannot open " + folder + "/blocked.lock: Is a directory");
+}
+
+TEST_F(InstanceLockTest, WithoutARuntimeFolderTheLockIsInAFolderOfTheUsersOwn)
+{
+    // A runtime folder that is missing, or that belongs to someone else (the
+    // one a user keeps after su), is passed over: a folder of root's for a
+    // user, one of nobody's for root.
+    std::string others = "/";
+    if (geteuid() == 0) {
+        others = folder + "/nobody";
+        ASSERT_EQ(mkdir(others.c_str(), 0700), 0);
+        ASSERT_EQ(chown(others.c_str(), 65534, 65534), 0);
+    }
     const std::string name = "orva-lock-test-" + std::to_string(getpid());
-    ASSERT_TRUE(lock.Acquire(name));
-    EXPECT_EQ(lock.GetPath(), "/tmp/" + name + ".lock");
-    lock.Release();
-    unlink(("/tmp/" + name + ".lock").c_str());
+    const std::string own = "/tmp/" + name + "-" + std::to_string(geteuid());
+    InstanceLock lock;
+    for (const std::string& runtime : {folder + "/missing", others}) {
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        ASSERT_EQ(lock.Acquire(name), kAcquired) << lock.GetError();
+        EXPECT_EQ(lock.GetPath(), own + "/" + name + ".lock");
+        struct stat info;
+        ASSERT_EQ(lstat(own.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        lock.Release();
+        unlink(lock.GetPath().c_str());
+        rmdir(own.c_str());
+    }
+
+    // A folder of that name that another could have put there is not used.
+    ASSERT_EQ(symlink(folder.c_str(), own.c_str()), 0);
+    EXPECT_EQ(lock.Acquire(name), kFailed);
+    EXPECT_EQ(lock.GetError(), own + " is not a folder of this user's own");
+    unlink(own.c_str());
 }
 
 TEST(ProgramFolder, IsTheFolderOfTheRunningProgram)
