@@ -132,6 +132,8 @@ bool g_ended = false;
 bool g_active = true;
 bool g_exiting = false;
 
+OrvaApplication::ClockFunction g_clock = &platform::GetTimeMs;
+OrvaApplication::SleepFunction g_sleep = &platform::SleepMs;
 uint32_t g_lastFrameMs = 0;
 uint32_t g_secondStartMs = 0;
 int32_t g_framesThisSecond = 0;
@@ -268,12 +270,12 @@ void CountFrame(uint32_t nowMs)
 
 void LimitFrame()
 {
-    const uint32_t elapsed = platform::GetTimeMs() - g_lastFrameMs;
+    const uint32_t elapsed = g_clock() - g_lastFrameMs;
     const int32_t wait = OrvaApplication::FrameSleepMs(g_settings.framesPerSecond, elapsed);
     if (wait > 0) {
-        platform::SleepMs(uint32_t(wait));
+        g_sleep(uint32_t(wait));
     }
-    g_lastFrameMs = platform::GetTimeMs();
+    g_lastFrameMs = g_clock();
     CountFrame(g_lastFrameMs);
 }
 
@@ -320,7 +322,7 @@ int32_t OrvaApplication::Run(SetupFunction setup, MainFunction mainFunction)
     int32_t result = -1;
     if (StartModules()) {
         OrvaDebug::Log("\n-------------------------->> Start Application <<--------------------------\n\n");
-        g_lastFrameMs = platform::GetTimeMs();
+        g_lastFrameMs = g_clock();
         g_secondStartMs = g_lastFrameMs;
         result = mainFunction != nullptr ? mainFunction() : 0;
         OrvaDebug::Log("\n-------------------------->> Exit Application <<--------------------------\n\n");
@@ -512,6 +514,12 @@ int32_t OrvaApplication::FrameSleepMs(int32_t framesPerSecond, uint32_t elapsedM
     // 64 bits: a long stall times the frame rate overflows 32.
     const int64_t wait = (1000 - int64_t(framesPerSecond) * int64_t(elapsedMs)) / framesPerSecond;
     return wait > 0 ? int32_t(wait) : 0;
+}
+
+void OrvaApplication::SetFrameClock(ClockFunction now, SleepFunction sleep)
+{
+    g_clock = now != nullptr ? now : &platform::GetTimeMs;
+    g_sleep = sleep != nullptr ? sleep : &platform::SleepMs;
 }
 
 void OrvaApplication::Exit()

@@ -124,6 +124,12 @@ public:
     // How long the limiter sleeps after elapsedMs of a frame at
     // framesPerSecond: (1000 - F x E) / F when positive, else 0.
     static int32_t FrameSleepMs(int32_t framesPerSecond, uint32_t elapsedMs);
+    // The limiter's millisecond clock and sleep: the platform's, unless a
+    // caller (a test replaying frames) puts its own in their place; nulls
+    // put the platform's back.
+    using ClockFunction = uint32_t (*)();
+    using SleepFunction = void (*)(uint32_t milliseconds);
+    static void SetFrameClock(ClockFunction now, SleepFunction sleep);
 
     // Asks the run to end: the flag, then WM_CLOSE to the window.
     static void Exit();

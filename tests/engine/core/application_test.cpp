@@ -122,8 +122,10 @@ protected:
     }
     void TearDown() override
     {
-        // The frame's own input module goes back into its slot.
+        // The frame's own input module goes back into its slot, the
+        // platform's clock into the limiter.
         OrvaApplication::SetModuleEntry(OrvaModule::Input, &OrvaInput::Initialize, &OrvaInput::Destroy);
+        OrvaApplication::SetFrameClock(nullptr, nullptr);
     }
 };
 
@@ -518,6 +520,38 @@ TEST(OrvaApplicationFrameLimiter, SleepsWhatIsLeftOfTheFrame)
     // A stall of weeks must not wrap into a long sleep.
     EXPECT_EQ(OrvaApplication::FrameSleepMs(60, 0xFFFFFFFFu), 0);
     EXPECT_EQ(OrvaApplication::FrameSleepMs(0x7FFFFFFF, 0x7FFFFFFFu), 0);
+}
+
+// The test's own clock: frames take the time the test gives them, and a
+// sleep moves the clock on by what it was asked for.
+uint32_t g_clockMs = 0;
+uint32_t g_sleptMs = 0;
+
+TEST_F(ApplicationTest, PumpSleepsWhatTheLimiterLeavesOfEachFrame)
+{
+    OrvaApplication::SetFrameClock([] { return g_clockMs; },
+                                   [](uint32_t ms) {
+                                       g_sleptMs += ms;
+                                       g_clockMs += ms;
+                                   });
+    g_frameRate = 60;
+    g_clockMs = 7000;
+    g_body = [] {
+        // (1000 - 60 x E) / 60 whole milliseconds after E of work; nothing
+        // once the frame has used up its time.
+        const struct {
+            uint32_t workMs;
+            uint32_t sleepMs;
+        } frames[] = {{0, 16}, {5, 11}, {10, 6}, {15, 1}, {16, 0}, {17, 0}, {40, 0}, {1, 15}, {0, 16}};
+        for (const auto& frame : frames) {
+            g_clockMs += frame.workMs;
+            g_sleptMs = 0;
+            EXPECT_TRUE(OrvaApplication::Pump());
+            EXPECT_EQ(g_sleptMs, frame.sleepMs) << "after " << frame.workMs << " ms of work";
+        }
+        return 0;
+    };
+    EXPECT_EQ(OrvaApplication::Run(&RecordSettings, &Main), 0);
 }
 
 TEST_F(ApplicationTest, TitleShowsFramesAndPolygonsOfTheLastSecond)
