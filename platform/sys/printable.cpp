@@ -6,13 +6,16 @@
 
 namespace platform {
 
-namespace {
-
-// The length of the well-formed UTF-8 character at bytes[i] that is not a
-// control character; 0 when there is none.
-size_t Utf8CharLength(std::string_view bytes, size_t i)
+size_t ReadUtf8Char(std::string_view text, size_t at, uint32_t* codePoint)
 {
-    const uint8_t lead = uint8_t(bytes[i]);
+    if (at >= text.size()) {
+        return 0;
+    }
+    const uint8_t lead = uint8_t(text[at]);
+    if (lead < 0x80) {
+        *codePoint = lead;
+        return 1;
+    }
     size_t length = 0;
     uint32_t code = 0;
     uint32_t least = 0;
@@ -31,25 +34,22 @@ size_t Utf8CharLength(std::string_view bytes, size_t i)
     } else {
         return 0;
     }
-    if (i + length > bytes.size()) {
+    if (at + length > text.size()) {
         return 0;
     }
     for (size_t k = 1; k < length; ++k) {
-        const uint8_t next = uint8_t(bytes[i + k]);
+        const uint8_t next = uint8_t(text[at + k]);
         if ((next & 0xC0) != 0x80) {
             return 0;
         }
         code = (code << 6) | (next & 0x3F);
     }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    const bool c1Control = code >= 0x80 && code <= 0x9F;
-    if (code < least || code > 0x10FFFF || surrogate || c1Control) {
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
         return 0;
     }
+    *codePoint = code;
     return length;
 }
-
-}  // namespace
 
 std::string PrintableText(std::string_view bytes)
 {
@@ -65,8 +65,10 @@ std::string PrintableText(std::string_view bytes)
             ++i;
             continue;
         }
-        const size_t length = b >= 0x80 ? Utf8CharLength(bytes, i) : 0;
-        if (length > 0) {
+        // C1 controls (U+0080 to U+009F) act on terminals as ESC does.
+        uint32_t code = 0;
+        const size_t length = b >= 0x80 ? ReadUtf8Char(bytes, i, &code) : 0;
+        if (length > 0 && code > 0x9F) {
             out.append(bytes.substr(i, length));
             i += length;
             continue;

@@ -1,5 +1,7 @@
 #pragma once
 // Bytes from outside shown safely in messages and log lines.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,5 +14,10 @@ namespace platform {
 // backslash is doubled, so that no terminal sequence passes and nothing cuts
 // the line short.
 std::string PrintableText(std::string_view bytes);
+
+// The well-formed UTF-8 character at text[at]: its length in bytes, with the
+// code point in *codePoint; 0 when the bytes there are no such character
+// (cut short, overlong, a surrogate or past U+10FFFF).
+size_t ReadUtf8Char(std::string_view text, size_t at, uint32_t* codePoint);
 
 }  // namespace platform

@@ -584,6 +584,9 @@ void RemoveInjectedJoystick()
 
 int ShowMessageBox(uint32_t type, const std::string& caption, const std::string& text)
 {
+    // Always on stderr too: a box can go unseen, and with no display it is
+    // the only place the text goes.
+    std::fprintf(stderr, "window: message box [%s] %s\n", caption.c_str(), text.c_str());
     {
         SharedState& shared = Shared();
         std::lock_guard<std::mutex> lock(shared.mutex);

@@ -2,8 +2,12 @@
 // of the window library that includes SDL.
 #include "platform/window/window_backend.h"
 
+#include "platform/sys/printable.h"
+#include "platform/window/message_box.h"
+
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -81,31 +85,9 @@ int VirtualKeyFromScancode(SDL_Scancode code)
 // ends the text.
 void AppendCharEvents(const char* text, std::vector<BackendEvent>* events)
 {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    while (*p != 0) {
-        uint32_t code = 0;
-        int extra = 0;
-        if (*p < 0x80) {
-            code = *p;
-        } else if ((*p & 0xE0) == 0xC0) {
-            code = *p & 0x1F;
-            extra = 1;
-        } else if ((*p & 0xF0) == 0xE0) {
-            code = *p & 0x0F;
-            extra = 2;
-        } else if ((*p & 0xF8) == 0xF0) {
-            code = *p & 0x07;
-            extra = 3;
-        } else {
-            return;
-        }
-        ++p;
-        for (int i = 0; i < extra; ++i, ++p) {
-            if ((*p & 0xC0) != 0x80) {
-                return;
-            }
-            code = (code << 6) | (*p & 0x3F);
-        }
+    const std::string_view bytes = text;
+    uint32_t code = 0;
+    for (size_t at = 0, length = 0; (length = ReadUtf8Char(bytes, at, &code)) > 0; at += length) {
         BackendEvent event;
         event.kind = BackendEvent::Char;
         event.codePoint = code;
@@ -362,10 +344,113 @@ public:
 
     int ShowMessageBox(uint32_t type, const std::string& caption, const std::string& text) override
     {
+        // The text is on stderr already: without a display that is all.
         if (!onDisplay) {
-            std::fprintf(stderr, "window: message box [%s] %s\n", caption.c_str(), text.c_str());
             return DefaultMessageBoxResult(type);
         }
+        MessageBoxPicture picture;
+        std::string error;
+        if (DrawMessageBox(type, text, 0, &picture, &error)) {
+            return RunDrawnMessageBox(type, caption, text, &picture);
+        }
+        // Without our fonts SDL's own box is the one left, and its core X
+        // fonts show plain ASCII only.
+        std::fprintf(stderr, "window: message box not drawn (%s)\n", error.c_str());
+        if (!IsPlainAscii(caption) || !IsPlainAscii(text)) {
+            return DefaultMessageBoxResult(type);
+        }
+        return RunSdlMessageBox(type, caption, text);
+    }
+
+private:
+    static bool IsPlainAscii(const std::string& text)
+    {
+        return std::all_of(text.begin(), text.end(), [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\n'; });
+    }
+
+    // Shows the picture in a window of its own over the program's and waits
+    // for a button: Return or Space presses the marked one, Tab and the
+    // arrows move the mark, Escape and closing the box answer its escape
+    // result. A request to quit ends the box that way too, and is passed on.
+    int RunDrawnMessageBox(uint32_t type, const std::string& caption, const std::string& text,
+                           MessageBoxPicture* picture)
+    {
+        SDL_Window* box = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                           picture->width, picture->height, SDL_WINDOW_SHOWN);
+        if (box == nullptr) {
+            std::fprintf(stderr, "window: message box not shown (%s)\n", SDL_GetError());
+            return DefaultMessageBoxResult(type);
+        }
+        if (window != nullptr) {
+            SDL_SetWindowModalFor(box, window);
+        }
+        SDL_RaiseWindow(box);
+        const uint32_t id = SDL_GetWindowID(box);
+        int focused = 0;
+        int result = 0;
+        bool quit = false;
+        bool dirty = true;
+        while (result == 0) {
+            if (dirty) {
+                ShowPicture(box, *picture);
+                dirty = false;
+            }
+            SDL_Event e;
+            if (SDL_WaitEvent(&e) == 0) {
+                std::fprintf(stderr, "window: message box lost its events (%s)\n", SDL_GetError());
+                result = picture->escapeResult;
+                break;
+            }
+            if (e.type == SDL_QUIT) {
+                quit = true;
+                result = picture->escapeResult;
+            } else if (e.type == SDL_WINDOWEVENT && e.window.windowID == id) {
+                if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+                    result = picture->escapeResult;
+                }
+                dirty = e.window.event == SDL_WINDOWEVENT_EXPOSED;
+            } else if (e.type == SDL_KEYDOWN && e.key.windowID == id) {
+                const SDL_Keycode key = e.key.keysym.sym;
+                if (key == SDLK_RETURN || key == SDLK_KP_ENTER || key == SDLK_SPACE) {
+                    result = picture->buttons[focused].result;
+                } else if (key == SDLK_ESCAPE) {
+                    result = picture->escapeResult;
+                } else if (key == SDLK_TAB || key == SDLK_LEFT || key == SDLK_RIGHT) {
+                    focused = (focused + 1) % picture->buttonCount;
+                    std::string ignored;
+                    dirty = DrawMessageBox(type, text, focused, picture, &ignored);
+                }
+            } else if (e.type == SDL_MOUSEBUTTONUP && e.button.windowID == id && e.button.button == SDL_BUTTON_LEFT) {
+                const int pressed = MessageBoxButtonAt(*picture, e.button.x, e.button.y);
+                if (pressed >= 0) {
+                    result = picture->buttons[pressed].result;
+                }
+            }
+        }
+        SDL_DestroyWindow(box);
+        if (quit) {
+            SDL_Event again = {};
+            again.type = SDL_QUIT;
+            SDL_PushEvent(&again);
+        }
+        return result;
+    }
+
+    static void ShowPicture(SDL_Window* box, const MessageBoxPicture& picture)
+    {
+        SDL_Surface* target = SDL_GetWindowSurface(box);
+        SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(
+            const_cast<uint32_t*>(picture.pixels.data()), picture.width, picture.height, 32, picture.width * 4,
+            SDL_PIXELFORMAT_ARGB8888);
+        if (target == nullptr || source == nullptr || SDL_BlitSurface(source, nullptr, target, nullptr) != 0 ||
+            SDL_UpdateWindowSurface(box) != 0) {
+            std::fprintf(stderr, "window: message box not drawn (%s)\n", SDL_GetError());
+        }
+        SDL_FreeSurface(source);
+    }
+
+    int RunSdlMessageBox(uint32_t type, const std::string& caption, const std::string& text)
+    {
         SDL_MessageBoxButtonData buttons[2] = {};
         int count = 1;
         const uint32_t kind = type & 0x0F;
@@ -397,14 +482,12 @@ public:
         data.buttons = buttons;
         int pressed = -1;
         if (SDL_ShowMessageBox(&data, &pressed) != 0 || pressed < 0) {
-            std::fprintf(stderr, "window: message box [%s] %s (not shown: %s)\n", caption.c_str(), text.c_str(),
-                         SDL_GetError());
+            std::fprintf(stderr, "window: message box not shown (%s)\n", SDL_GetError());
             return DefaultMessageBoxResult(type);
         }
         return pressed;
     }
 
-private:
     void OpenJoystick()
     {
         if ((subsystems & SDL_INIT_JOYSTICK) == 0 || SDL_NumJoysticks() <= 0) {

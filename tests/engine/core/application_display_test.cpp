@@ -2,6 +2,7 @@
 // through SDL, a screenshot of the whole screen is taken with ImageMagick's
 // import, and the window's colour is looked for in it.
 #include "engine/core/application.h"
+#include "platform/window/message_box.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +158,69 @@ TEST(OrvaApplicationDisplay, SmokeToolShowsItsColourCentredOnTheScreen)
     EXPECT_NE(shot.At(shot.width - 3, shot.height - 3), 0x336699L);
     EXPECT_TRUE(ended) << output;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// The box of a refused start, drawn with the engine's fonts so that its
+// Japanese can be read, is what the screen shows; its text is on stderr too.
+TEST(OrvaApplicationDisplay, RefusedStartShowsItsDrawnBoxAndWritesItsText)
+{
+    if (!HaveDisplay()) {
+        GTEST_SKIP() << "no X display";
+    }
+    const std::string tool = SmokeToolPath();
+    ASSERT_EQ(access(tool.c_str(), X_OK), 0) << tool;
+    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
+    platform::InstanceLock running;
+    ASSERT_EQ(running.Acquire("orva-app-smoke"), platform::InstanceLockResult::Acquired);
+
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(pipeFds[1], STDERR_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        setenv("ORVA_WINDOW", "sdl2", 1);
+        execl(tool.c_str(), tool.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    std::string output;
+    const bool written = ReadUntil(pipeFds[0], &output, "window: message box [Error] 2重起動は出来ません", 20000);
+
+    // The box is centred on the screen; it may take a moment to appear.
+    platform::MessageBoxPicture expected;
+    std::string error;
+    ASSERT_TRUE(platform::DrawMessageBox(platform::MB_ICONERROR, "2重起動は出来ません", 0, &expected, &error))
+        << error;
+    int wrong = -1;
+    for (int attempt = 0; attempt < 50 && wrong != 0; ++attempt) {
+        platform::SleepMs(100);
+        Screenshot shot;
+        if (!TakeScreenshot(&shot)) {
+            continue;
+        }
+        const int left = (shot.width - expected.width) / 2;
+        const int top = (shot.height - expected.height) / 2;
+        wrong = 0;
+        for (int y = 0; y < expected.height; ++y) {
+            for (int x = 0; x < expected.width; ++x) {
+                const long want = long(expected.pixels[size_t(y) * size_t(expected.width) + size_t(x)] & 0xFFFFFF);
+                wrong += shot.At(left + x, top + y) != want ? 1 : 0;
+            }
+        }
+    }
+
+    // SDL takes the termination signal as a request to quit, which ends the
+    // box and then the run.
+    kill(child, SIGTERM);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(pipeFds[0]);
+    EXPECT_TRUE(written) << output;
+    EXPECT_EQ(wrong, 0) << "pixels of the box that differ from its drawing";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 }
 
 // ------------------------------------------------------------ in this process

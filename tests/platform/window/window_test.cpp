@@ -1,4 +1,5 @@
 #include "platform/window/window.h"
+#include "platform/window/message_box.h"
 
 #include <gtest/gtest.h>
 
@@ -339,6 +340,63 @@ TEST(MessageBox, HeadlessBoxTakesTheFirstButtonAndIsRecorded)
     ASSERT_TRUE(GetLastMessageBox(&caption, &text));
     EXPECT_EQ(caption, "Error");
     EXPECT_EQ(text, "2重起動は出来ません");
+}
+
+// Dark pixels above the button strip: the text's ink.
+int InkAboveButtons(const MessageBoxPicture& picture)
+{
+    int ink = 0;
+    for (int y = 0; y < picture.buttons[0].y; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            ink += (picture.pixels[size_t(y) * size_t(picture.width) + size_t(x)] & 0xFF) < 0x80 ? 1 : 0;
+        }
+    }
+    return ink;
+}
+
+TEST(MessageBox, DrawnBoxHasItsTypesButtonsAndInksItsText)
+{
+    struct Case {
+        uint32_t type;
+        int count;
+        int results[2];
+        int escape;
+    };
+    const Case cases[] = {
+        {MB_OK | MB_ICONERROR, 1, {IDOK, 0}, IDOK},
+        {MB_OKCANCEL, 2, {IDOK, IDCANCEL}, IDCANCEL},
+        {MB_YESNO | MB_ICONQUESTION, 2, {IDYES, IDNO}, IDNO},
+    };
+    for (const Case& c : cases) {
+        MessageBoxPicture picture;
+        std::string error;
+        ASSERT_TRUE(DrawMessageBox(c.type, "2重起動は出来ません", 0, &picture, &error)) << error;
+        ASSERT_EQ(picture.buttonCount, c.count);
+        EXPECT_EQ(picture.escapeResult, c.escape);
+        EXPECT_EQ(picture.pixels.size(), size_t(picture.width) * size_t(picture.height));
+        for (int i = 0; i < c.count; ++i) {
+            const MessageBoxButton& b = picture.buttons[i];
+            EXPECT_EQ(b.result, c.results[i]);
+            EXPECT_TRUE(b.x >= 0 && b.y >= 0 && b.x + b.width <= picture.width && b.y + b.height <= picture.height);
+            EXPECT_EQ(MessageBoxButtonAt(picture, b.x + b.width / 2, b.y + b.height / 2), i);
+        }
+        EXPECT_EQ(MessageBoxButtonAt(picture, 0, 0), -1);
+        EXPECT_GT(InkAboveButtons(picture), 100);
+    }
+    // A line too long for a box wraps: some 2800 pixels of text make at
+    // least six lines of a box that stays narrow.
+    MessageBoxPicture one;
+    MessageBoxPicture many;
+    std::string error;
+    std::string longLine;
+    for (int i = 0; i < 20; ++i) {
+        longLine += "2重起動は出来ません";
+    }
+    ASSERT_TRUE(DrawMessageBox(MB_OK, "2重起動は出来ません", 0, &one, &error)) << error;
+    ASSERT_TRUE(DrawMessageBox(MB_OK, longLine, 0, &many, &error)) << error;
+    EXPECT_LT(many.width, 600);
+    EXPECT_GE(many.height - one.height, 5 * 16);
+    EXPECT_GT(InkAboveButtons(many), InkAboveButtons(one) * 15);
 }
 
 }  // namespace
