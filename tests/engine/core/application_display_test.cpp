@@ -105,44 +105,62 @@ bool ReadUntil(int fd, std::string* text, const char* wanted, int timeoutMs)
     return true;
 }
 
+// Starts the smoke tool in a window, its lock in the test's own folder, with
+// `stream` (stdout or stderr) into a pipe whose end is *readFd. The child's
+// id, -1 when it could not start.
+pid_t StartSmokeTool(std::vector<const char*> args, int stream, int* readFd)
+{
+    const std::string tool = SmokeToolPath();
+    int pipeFds[2];
+    if (access(tool.c_str(), X_OK) != 0 || pipe(pipeFds) != 0) {
+        return -1;
+    }
+    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
+    args.insert(args.begin(), tool.c_str());
+    args.push_back(nullptr);
+    const pid_t child = fork();
+    if (child < 0) {
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        return -1;
+    }
+    if (child == 0) {
+        dup2(pipeFds[1], stream);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        setenv("ORVA_WINDOW", "sdl2", 1);
+        execv(tool.c_str(), const_cast<char* const*>(args.data()));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    *readFd = pipeFds[0];
+    return child;
+}
+
 TEST(OrvaApplicationDisplay, SmokeToolShowsItsColourCentredOnTheScreen)
 {
     if (!HaveDisplay()) {
         GTEST_SKIP() << "no X display";
     }
-    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
-    const std::string tool = SmokeToolPath();
-    ASSERT_EQ(access(tool.c_str(), X_OK), 0) << tool;
-
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        setenv("ORVA_WINDOW", "sdl2", 1);
-        // The frame bound only ends a run that the test lost hold of.
-        execl(tool.c_str(), tool.c_str(), "--colour", "0xFF336699", "--frames", "3000", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeFds[1]);
+    // The frame bound only ends a run that the test lost hold of.
+    int readFd = -1;
+    const pid_t child = StartSmokeTool({"--colour", "0xFF336699", "--frames", "3000"}, STDOUT_FILENO, &readFd);
+    ASSERT_GT(child, 0) << SmokeToolPath();
 
     std::string output;
-    const bool presenting = ReadUntil(pipeFds[0], &output, "app-smoke: presenting", 20000);
+    const bool presenting = ReadUntil(readFd, &output, "app-smoke: presenting", 20000);
     Screenshot shot;
     const bool shotTaken = presenting && TakeScreenshot(&shot);
 
     // SDL takes the termination signal as a request to close the window.
     kill(child, SIGTERM);
-    const bool ended = ReadUntil(pipeFds[0], &output, " frames\n", 20000);
+    const bool ended = ReadUntil(readFd, &output, " frames\n", 20000);
     if (!ended) {
         kill(child, SIGKILL);
     }
     int status = 0;
     waitpid(child, &status, 0);
-    close(pipeFds[0]);
+    close(readFd);
 
     ASSERT_TRUE(presenting) << output;
     EXPECT_NE(output.find("app-smoke: backend sdl2 640x480 colour 0xFF336699"), std::string::npos) << output;
@@ -167,27 +185,14 @@ TEST(OrvaApplicationDisplay, RefusedStartShowsItsDrawnBoxAndWritesItsText)
     if (!HaveDisplay()) {
         GTEST_SKIP() << "no X display";
     }
-    const std::string tool = SmokeToolPath();
-    ASSERT_EQ(access(tool.c_str(), X_OK), 0) << tool;
     setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
     platform::InstanceLock running;
     ASSERT_EQ(running.Acquire("orva-app-smoke"), platform::InstanceLockResult::Acquired);
-
-    int pipeFds[2];
-    ASSERT_EQ(pipe(pipeFds), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        dup2(pipeFds[1], STDERR_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
-        setenv("ORVA_WINDOW", "sdl2", 1);
-        execl(tool.c_str(), tool.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeFds[1]);
+    int readFd = -1;
+    const pid_t child = StartSmokeTool({}, STDERR_FILENO, &readFd);
+    ASSERT_GT(child, 0) << SmokeToolPath();
     std::string output;
-    const bool written = ReadUntil(pipeFds[0], &output, "window: message box [Error] 2重起動は出来ません", 20000);
+    const bool written = ReadUntil(readFd, &output, "window: message box [Error] 2重起動は出来ません", 20000);
 
     // The box is centred on the screen; it may take a moment to appear.
     platform::MessageBoxPicture expected;
@@ -217,7 +222,7 @@ TEST(OrvaApplicationDisplay, RefusedStartShowsItsDrawnBoxAndWritesItsText)
     kill(child, SIGTERM);
     int status = 0;
     waitpid(child, &status, 0);
-    close(pipeFds[0]);
+    close(readFd);
     EXPECT_TRUE(written) << output;
     EXPECT_EQ(wrong, 0) << "pixels of the box that differ from its drawing";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
