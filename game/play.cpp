@@ -15,8 +15,8 @@
 #include <sstream>
 
 #include "game/crt_random.h"
-#include "platform/sys/printable.h"
 #include "game/patterns/attack_pattern.h"
+#include "platform/sys/printable.h"
 
 EnemyRecord g_enemies[kEnemySlots];
 BulletRecord g_bullets[kBulletSlots];
@@ -530,7 +530,6 @@ struct FieldRule {
     double lo, hi;      // for whole numbers
 };
 
-// A token as a message quotes it: long ones are cut.
 // A token of the text as messages show it: cut short, and escaped, so that
 // a terminal sequence or a NUL in a file cannot reach the log as it is.
 static std::string Quoted(const std::string& token)

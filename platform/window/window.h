@@ -217,8 +217,9 @@ void InjectActivate(bool active);
 void InjectJoystick(const JoystickState& state);
 void RemoveInjectedJoystick();
 
-// Shows a message box: a dialog when the backend has a display, else the
-// text on stderr. Never waits in a run without a display.
+// Shows a message box: the text (UTF-8) always on stderr, and a dialog drawn
+// with the engine's fonts when the backend has a display. Never waits in a
+// run without a display.
 int ShowMessageBox(uint32_t type, const std::string& caption, const std::string& text);
 // Every box shown so far is counted and the last one kept.
 int GetMessageBoxCount();
