@@ -63,11 +63,14 @@ int OpenInput(AVFormatContext** format, const char* hostPath)
     return result;
 }
 
-bool SeekToStart(AVFormatContext* format, int streamIndex)
+bool SeekToStart(AVFormatContext* format, int streamIndex, int64_t firstPacketTime)
 {
     const AVStream* stream = format->streams[streamIndex];
-    const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-    int result = av_seek_frame(format, streamIndex, start, AVSEEK_FLAG_BACKWARD);
+    int64_t target = firstPacketTime;
+    if (target == AV_NOPTS_VALUE) {
+        target = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+    }
+    int result = av_seek_frame(format, streamIndex, target, AVSEEK_FLAG_BACKWARD);
     if (result < 0) {
         result = av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE | AVSEEK_FLAG_BACKWARD);
     }
@@ -85,20 +88,25 @@ bool IsPicture(const AVStream* stream)
            (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
 }
 
-void FeedDecoder(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int streamIndex,
-                 bool* demuxerDone)
+bool FeedDecoder(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int streamIndex,
+                 bool* demuxerDone, int64_t* packetTime)
 {
     if (av_read_frame(format, packet) < 0) {
         *demuxerDone = true;
         avcodec_send_packet(codec, nullptr);
-        return;
+        return false;
     }
-    if (packet->stream_index == streamIndex) {
+    const bool ours = packet->stream_index == streamIndex;
+    if (ours) {
+        if (packetTime != nullptr) {
+            *packetTime = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        }
         // A damaged packet is skipped; the next one (a key frame for a
         // picture) decodes on its own.
         avcodec_send_packet(codec, packet);
     }
     av_packet_unref(packet);
+    return ours;
 }
 
 SoundDecoder::~SoundDecoder()
@@ -116,8 +124,25 @@ void SoundDecoder::Close()
     av_channel_layout_uninit(&inLayout);
 }
 
+// Rates and channel counts the mixer plays sensibly; logged when not.
+static bool IsPlayable(const char* what, int channels, int rate)
+{
+    if (channels >= 1 && channels <= SoundDecoder::kMaxChannels && rate >= SoundDecoder::kMinRate &&
+        rate <= SoundDecoder::kMaxRate) {
+        return true;
+    }
+    std::fprintf(stderr, "media: %s: %d channels at %d Hz cannot be played (1 to %d channels, %d to %d Hz)\n", what,
+                 channels, rate, SoundDecoder::kMaxChannels, SoundDecoder::kMinRate, SoundDecoder::kMaxRate);
+    return false;
+}
+
 SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVideo)
 {
+    try {
+        path = hostPath;
+    } catch (const std::bad_alloc&) {
+        return OpenResult::kOutOfMemory;
+    }
     if (OpenInput(&format, hostPath) < 0) {
         Close();
         return OpenResult::kUnreadable;
@@ -146,10 +171,7 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
         Close();
         return OpenResult::kUnreadable;
     }
-    if (parameters->ch_layout.nb_channels < 1 || parameters->ch_layout.nb_channels > 64 ||
-        parameters->sample_rate < 1 || parameters->sample_rate > 768000) {
-        std::fprintf(stderr, "media: %s: %d channels at %d Hz cannot be played\n", hostPath,
-                     parameters->ch_layout.nb_channels, parameters->sample_rate);
+    if (!IsPlayable(hostPath, parameters->ch_layout.nb_channels, parameters->sample_rate)) {
         Close();
         return OpenResult::kUnreadable;
     }
@@ -160,6 +182,7 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
         Close();
         return OpenResult::kOutOfMemory;
     }
+    codec->pkt_timebase = format->streams[streamIndex]->time_base;
     if (avcodec_parameters_to_context(codec, parameters) < 0 || avcodec_open2(codec, decoder, nullptr) < 0) {
         std::fprintf(stderr, "media: %s: the sound decoder did not open\n", hostPath);
         Close();
@@ -167,6 +190,24 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
     }
     outChannels = parameters->ch_layout.nb_channels == 1 ? 1 : 2;
     return OpenResult::kOk;
+}
+
+bool SoundDecoder::Reopen()
+{
+    AVFormatContext* fresh = nullptr;
+    if (OpenInput(&fresh, path.c_str()) < 0 || static_cast<unsigned>(streamIndex) >= fresh->nb_streams ||
+        fresh->streams[streamIndex]->codecpar->codec_id != codec->codec_id) {
+        avformat_close_input(&fresh);
+        return false;
+    }
+    for (unsigned i = 0; i < fresh->nb_streams; ++i) {
+        if (static_cast<int>(i) != streamIndex) {
+            fresh->streams[i]->discard = AVDISCARD_ALL;
+        }
+    }
+    avformat_close_input(&format);
+    format = fresh;
+    return true;
 }
 
 int64_t SoundDecoder::GetDuration() const
@@ -183,10 +224,23 @@ size_t SoundDecoder::Available() const
     return PendingFrames() > readFrame ? PendingFrames() - readFrame : 0;
 }
 
+void SoundDecoder::Consume(size_t frames)
+{
+    readFrame += frames;
+    atStart = atStart && frames == 0;
+}
+
 bool SoundDecoder::SetUpResampler(const AVFrame* from)
 {
     swr_free(&resampler);
     av_channel_layout_uninit(&inLayout);
+    // What the frame says is kept as it says it, so that the next frame in
+    // the same form compares equal; the converter is told a layout it can
+    // use, the usual one for the count when the file names none (a plain
+    // WAV file).
+    if (av_channel_layout_copy(&inLayout, &from->ch_layout) < 0) {
+        return false;
+    }
     AVChannelLayout in = {};
     if (from->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&from->ch_layout) == 0) {
         av_channel_layout_default(&in, from->ch_layout.nb_channels);
@@ -198,14 +252,14 @@ bool SoundDecoder::SetUpResampler(const AVFrame* from)
     const int result = swr_alloc_set_opts2(&resampler, &out, AV_SAMPLE_FMT_FLT, kAudioRate, &in,
                                            static_cast<AVSampleFormat>(from->format), from->sample_rate, 0, nullptr);
     av_channel_layout_uninit(&out);
+    av_channel_layout_uninit(&in);
     if (result < 0 || swr_init(resampler) < 0) {
-        std::fprintf(stderr, "media: cannot convert %d channels of format %d at %d Hz\n", in.nb_channels,
+        std::fprintf(stderr, "media: cannot convert %d channels of format %d at %d Hz\n", from->ch_layout.nb_channels,
                      from->format, from->sample_rate);
-        av_channel_layout_uninit(&in);
         swr_free(&resampler);
+        av_channel_layout_uninit(&inLayout);
         return false;
     }
-    inLayout = in;
     inRate = from->sample_rate;
     inFormat = from->format;
     return true;
@@ -241,17 +295,52 @@ bool SoundDecoder::Convert(const uint8_t** input, int inputFrames, int room)
 
 bool SoundDecoder::ConvertFrame()
 {
-    if (frame->nb_samples <= 0 || frame->sample_rate <= 0 || frame->ch_layout.nb_channels <= 0) {
+    const int channels = frame->ch_layout.nb_channels;
+    if (frame->nb_samples <= 0 || frame->sample_rate <= 0 || channels <= 0) {
         return true;
     }
+    if (!IsPlayable(path.c_str(), channels, frame->sample_rate)) {
+        return false;
+    }
+    if (!sawFirstSample) {
+        sawFirstSample = true;
+        firstSampleTime = frame->best_effort_timestamp;
+    }
+    int skip = 0;
+    const int64_t time = frame->best_effort_timestamp;
+    if (trimLeading && time != AV_NOPTS_VALUE && firstSampleTime != AV_NOPTS_VALUE && time < firstSampleTime) {
+        const int64_t early = av_rescale_q(firstSampleTime - time, codec->pkt_timebase, AVRational{1, frame->sample_rate});
+        skip = static_cast<int>(std::min<int64_t>(early, frame->nb_samples));
+    }
+    int count = frame->nb_samples - skip;
+    if (count <= 0) {
+        return true;
+    }
+    trimLeading = false;
+    if (passLength >= 0) {
+        count = static_cast<int>(std::min<int64_t>(count, passLength - passSamples));
+        if (count <= 0) {
+            return true;
+        }
+    }
+    passSamples += count;
     if (resampler == nullptr || frame->sample_rate != inRate || frame->format != inFormat ||
         av_channel_layout_compare(&frame->ch_layout, &inLayout) != 0) {
+        // The sound changed its form midway: what the old converter still
+        // holds is played before the new one starts.
+        DrainResampler();
         if (!SetUpResampler(frame)) {
             return false;
         }
     }
-    return Convert(const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples,
-                   swr_get_out_samples(resampler, frame->nb_samples));
+    const AVSampleFormat sampleFormat = static_cast<AVSampleFormat>(frame->format);
+    const bool planar = av_sample_fmt_is_planar(sampleFormat) != 0;
+    const size_t step = static_cast<size_t>(skip) * av_get_bytes_per_sample(sampleFormat) * (planar ? 1 : channels);
+    const uint8_t* input[kMaxChannels] = {};
+    for (int plane = 0; plane < (planar ? channels : 1); ++plane) {
+        input[plane] = frame->extended_data[plane] + step;
+    }
+    return Convert(input, count, swr_get_out_samples(resampler, count));
 }
 
 void SoundDecoder::DrainResampler()
@@ -269,16 +358,29 @@ void SoundDecoder::DrainResampler()
     }
 }
 
+void SoundDecoder::EndPass()
+{
+    decoderDone = true;
+    DrainResampler();
+    if (passFromOpen && passLength < 0) {
+        passLength = passSamples;
+    }
+    kept = keeping && PendingFrames() <= kKeptPassFrames;
+}
+
 bool SoundDecoder::DecodeMore()
 {
-    if (codec == nullptr) {
+    if (codec == nullptr || decoderDone) {
         return false;
     }
-    // Drop what has been played, so pending stays one packet long.
-    const size_t played = std::min(readFrame, PendingFrames());
-    if (played > 0) {
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played * kAudioChannels));
-        readFrame -= played;
+    keeping = keeping && PendingFrames() <= kKeptPassFrames;
+    if (!keeping) {
+        // Drop what has been played, so pending stays one packet long.
+        const size_t played = std::min(readFrame, PendingFrames());
+        if (played > 0) {
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played * kAudioChannels));
+            readFrame -= played;
+        }
     }
     const size_t before = pending.size();
     while (!decoderDone && pending.size() == before) {
@@ -286,11 +388,19 @@ bool SoundDecoder::DecodeMore()
         if (result == 0) {
             const bool ok = ConvertFrame();
             av_frame_unref(frame);
-            decoderDone = !ok;
+            if (!ok) {
+                decoderDone = true;
+            } else if (passLength >= 0 && passSamples >= passLength) {
+                EndPass();
+            }
             continue;
         }
         if (result == AVERROR(EAGAIN) && !demuxerDone) {
-            FeedDecoder(format, codec, packet, streamIndex, &demuxerDone);
+            int64_t time = AV_NOPTS_VALUE;
+            if (FeedDecoder(format, codec, packet, streamIndex, &demuxerDone, &time) && !sawFirstPacket) {
+                sawFirstPacket = true;
+                firstPacketTime = time;
+            }
             continue;
         }
         // The end, an error, or a decoder that wants input that will never
@@ -298,15 +408,24 @@ bool SoundDecoder::DecodeMore()
         if (result != AVERROR_EOF && result != AVERROR(EAGAIN)) {
             std::fprintf(stderr, "media: decoding stopped: %s\n", ErrorText(result).c_str());
         }
-        decoderDone = true;
-        DrainResampler();
+        EndPass();
     }
     return pending.size() > before;
 }
 
 bool SoundDecoder::Rewind()
 {
-    if (codec == nullptr || !SeekToStart(format, streamIndex)) {
+    if (codec == nullptr) {
+        return false;
+    }
+    if (kept || atStart) {
+        readFrame = 0;
+        return true;
+    }
+    // Until a pass from the opening has ended, its length is unknown: only
+    // opening the file again repeats it for certain.
+    const bool reopened = passLength < 0 && Reopen();
+    if (!reopened && !SeekToStart(format, streamIndex, firstPacketTime)) {
         return false;
     }
     avcodec_flush_buffers(codec);
@@ -319,6 +438,11 @@ bool SoundDecoder::Rewind()
     readFrame = 0;
     demuxerDone = false;
     decoderDone = false;
+    passSamples = 0;
+    passFromOpen = reopened;
+    trimLeading = !reopened;
+    atStart = true;
+    keeping = true;
     return true;
 }
 
@@ -328,6 +452,9 @@ void SoundDecoder::Finish()
     readFrame = 0;
     demuxerDone = true;
     decoderDone = true;
+    atStart = false;
+    keeping = false;
+    kept = false;
 }
 
 }  // namespace platform

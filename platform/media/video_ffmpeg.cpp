@@ -521,7 +521,7 @@ bool VideoStream::Rewind()
     v.shownSinceRewind = false;
     v.fresh = false;
     v.lastTime = 0;
-    if (!SeekToStart(v.format, v.streamIndex)) {
+    if (!SeekToStart(v.format, v.streamIndex, AV_NOPTS_VALUE)) {
         // Without a seek the picture has nothing more to give.
         v.demuxerDone = true;
         v.decoderDone = true;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -211,6 +212,90 @@ TEST_F(MediaStreamTest, MonoPlaysOnBothSidesAndOtherRatesAreResampled)
     EXPECT_NEAR(static_cast<double>(sounding), 4412.0, 100.0);
 }
 
+// Plays a looping stream for `passes` passes into `heard` and returns the
+// frame at which each pass after the first began. The end event comes with
+// the pull that starts the next pass, so near an expected end the mix is
+// taken one frame at a time.
+static std::vector<size_t> PassStarts(MediaStream& stream, size_t passes, size_t expected, std::vector<float>* heard)
+{
+    constexpr size_t kMargin = 8192;
+    std::vector<size_t> starts;
+    size_t at = 0;
+    size_t passStart = 0;
+    while (starts.size() < passes && at < (passes + 2) * (expected + kMargin)) {
+        const size_t near = passStart + expected;
+        const size_t step = at + kMargin < near ? near - kMargin - at : 1;
+        const std::vector<float> out = Render(step);
+        heard->insert(heard->end(), out.begin(), out.end());
+        at += step;
+        if (stream.GetEvent(nullptr)) {
+            passStart = at - 1;
+            starts.push_back(passStart);
+        }
+    }
+    return starts;
+}
+
+TEST_F(MediaStreamTest, AnyRateLastsItsLengthAndEveryLoopingPassIsTheFirstAgain)
+{
+    struct Case {
+        const char* extension;
+        int rate;
+        int channels;
+        int seconds;
+        int packet;  // samples of one packet of the coding, the tolerance
+    };
+    std::vector<Case> cases;
+    for (const char* extension : {"wav", "mp3"}) {
+        for (int rate : {8000, 11025, 22050, 32000, 48000, 96000}) {
+            for (int channels : {1, 2}) {
+                cases.push_back({extension, rate, channels, 3, extension[0] == 'w' ? 1 : 1152});
+            }
+        }
+    }
+    // Codings whose decoders trim their edges: Vorbis the end, Opus the
+    // start, AAC in MP4 a priming packet before the start.
+    for (const char* extension : {"ogg", "opus", "m4a"}) {
+        cases.push_back({extension, 44100, 2, 1, 1024});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.extension) + " " + std::to_string(c.rate) + " Hz x" + std::to_string(c.channels));
+        const std::string path = TempFile(std::string("sine.") + c.extension);
+        ASSERT_TRUE(RunTool("ffmpeg -v error -y -f lavfi -i sine=frequency=441:sample_rate=" + std::to_string(c.rate) +
+                            ":duration=" + std::to_string(c.seconds) + " -ac " + std::to_string(c.channels) + " " + path));
+        auto stream = MediaStream::Open(path.c_str(), nullptr);
+        ASSERT_NE(stream, nullptr);
+        stream->SetLooping(true);
+        stream->Run();
+        const size_t length = static_cast<size_t>(c.seconds) * 44100;
+        std::vector<float> heard;
+        const std::vector<size_t> starts = PassStarts(*stream, 3, length, &heard);
+        ASSERT_EQ(starts.size(), 3u);
+        const size_t pass = starts[0];
+        EXPECT_NEAR(static_cast<double>(pass), static_cast<double>(length), 1.0 * c.packet * 44100 / c.rate);
+        EXPECT_EQ(starts[1] - starts[0], pass);
+        EXPECT_EQ(starts[2] - starts[1], pass);
+        // Listen: the tone keeps its pitch (two swings a cycle between its
+        // peaks, which an encoder's near-silent edges do not make), and each
+        // later pass plays the first one's samples.
+        int crossings = 0;
+        int side = 0;
+        for (size_t i = 0; i < pass; ++i) {
+            const int now = heard[2 * i] > 0.03f ? 1 : heard[2 * i] < -0.03f ? -1 : side;
+            crossings += side != 0 && now != side ? 1 : 0;
+            side = now;
+        }
+        EXPECT_NEAR(crossings, 2 * 441 * c.seconds, 4);
+        float worst = 0.0f;
+        for (size_t i = 0; i < 2 * pass; ++i) {
+            worst = std::max(worst, std::fabs(heard[2 * starts[0] + i] - heard[i]));
+            worst = std::max(worst, std::fabs(heard[2 * starts[1] + i] - heard[i]));
+        }
+        EXPECT_LT(worst, 1e-3f);
+        std::remove(path.c_str());
+    }
+}
+
 TEST_F(MediaStreamTest, DecodesCompressedFiles)
 {
     for (const char* extension : {"mp3", "ogg", "flac"}) {
@@ -275,6 +360,17 @@ TEST_F(MediaStreamTest, RefusesMissingEmptyTruncatedAndNonAudioFiles)
     std::ofstream(cut, std::ios::binary).write(bytes.data(), 30);
     EXPECT_EQ(MediaStream::Open(cut.c_str(), &result), nullptr);
     EXPECT_EQ(result, MediaOpenResult::kUnreadable);
+
+    // A damaged header claiming a rate no sound has, its data cut short:
+    // refused with a line that says why, rather than played at a cost.
+    const std::string fast = TempFile("fast.wav");
+    ASSERT_TRUE(WriteWav(fast, 2, 466752, Ramp(1000)));
+    ASSERT_EQ(truncate(fast.c_str(), 684), 0);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(MediaStream::Open(fast.c_str(), &result), nullptr);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, MediaOpenResult::kUnreadable);
+    EXPECT_NE(said.find("2 channels at 466752 Hz cannot be played"), std::string::npos) << said;
 
     const std::string text = TempFile("notes.txt");
     std::ofstream(text) << "just some notes about the game\n";
