@@ -57,8 +57,9 @@ public:
     int64_t GetDuration() const;
     // When set, a running stream that reaches the end of the file goes on
     // from its start inside the mixer, in the same pull, so the listener
-    // hears no gap; the end event is queued all the same, marked looped.
-    // Off for a new stream. A file that cannot seek ends as without it.
+    // hears no gap; the end event is queued all the same, marked looped,
+    // once until it is taken however many passes end meanwhile. Off for a
+    // new stream. A file that cannot seek ends as without it.
     void SetLooping(bool looping);
 
     // Called once, on the mixer's thread and with nothing locked, whenever an

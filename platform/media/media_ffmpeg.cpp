@@ -80,9 +80,10 @@ struct MediaStream::Impl final : AudioSource {
                 // Looping, the next pass starts in the same pull: the end is
                 // reported, but nobody has to restart anything.
                 while (written < frames && looping && RewindLocked(false)) {
-                    QueueEvent(kMediaEventComplete, true);
-                    toNotify = notify;
-                    user = notifyUser;
+                    if (QueueEvent(kMediaEventComplete, true)) {
+                        toNotify = notify;
+                        user = notifyUser;
+                    }
                     const size_t more = Produce(out + written * kAudioChannels, frames - written);
                     written += more;
                     if (more == 0) {
@@ -151,14 +152,21 @@ struct MediaStream::Impl final : AudioSource {
         return written;
     }
 
-    void QueueEvent(int32_t code, bool looped)
+    // False when the event adds nothing to what waits: the ends of a short
+    // loop, a thousand a second for a 1 ms file, are one event until the
+    // owner takes it, since nothing is left to do for any of them.
+    bool QueueEvent(int32_t code, bool looped)
     {
+        if (looped && eventCount > 0 && events[eventCount - 1].code == code && events[eventCount - 1].looped) {
+            return false;
+        }
         if (eventCount == kMaxEvents) {
             std::fprintf(stderr, "media: event queue full, oldest event dropped\n");
             std::copy(events + 1, events + kMaxEvents, events);
             --eventCount;
         }
         events[eventCount++] = Event{code, looped};
+        return true;
     }
 
     // Back to the start of the file. dropEvents: the end events still queued
