@@ -280,7 +280,9 @@ int32_t OrvaMedia::Update()
     if (stream->UpdateFrame()) {
         CopyFrame();
     }
-    if (stream->GetTime() < duration) {
+    // The end is the last picture's and the last sound's, not the length
+    // the file gives: a raw stream gives none, a cut file too much.
+    if (!stream->HasEnded()) {
         return 0;
     }
     if (loop != 0) {

@@ -3,6 +3,7 @@
 #include "platform/audio/audio.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,19 @@ struct MixerState {
     float lineGains[kAudioLineCount] = {1.0f, 1.0f, 1.0f};
     std::vector<AudioSource*> sources;
     float scratch[kMixBlockFrames * kAudioChannels] = {};
+    // Frames mixed so far, and during a mix the first frame of the block
+    // being pulled.
+    uint64_t mixedFrames = 0;
+    uint64_t pullFrame = 0;
+
+    // The period last taken, under a lock of its own so that reading the
+    // played position never waits for a mix.
+    std::mutex periodLock;
+    uint64_t periodStart = 0;   // output frame
+    uint64_t periodFrames = 0;
+    int64_t periodTime = 0;     // nanoseconds, when it was taken
+    bool periodTimed = false;   // false: heard as soon as it was mixed
+    int64_t (*clock)() = nullptr;
 };
 
 // Never destroyed: a stream released by another file's static destructor
@@ -241,15 +255,59 @@ void AudioDevice::RemoveSource(AudioSource* source)
     mixer.sources.erase(std::remove(mixer.sources.begin(), mixer.sources.end(), source), mixer.sources.end());
 }
 
-// The mix itself; the mixer's lock is held. A gain of 1 multiplies exactly,
-// so at the default gains every sample is the plain sum.
-static void MixLocked(float* out, size_t frames)
+// Nanoseconds by the steady clock, or by the one set for tests. The period
+// lock is held.
+static int64_t NowLocked(const MixerState& mixer)
+{
+    if (mixer.clock != nullptr) {
+        return mixer.clock();
+    }
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+uint64_t AudioDevice::GetPlayedFrames()
 {
     MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.periodLock);
+    if (!mixer.periodTimed) {
+        return mixer.periodStart + mixer.periodFrames;
+    }
+    const int64_t elapsed = std::max<int64_t>(NowLocked(mixer) - mixer.periodTime, 0);
+    const uint64_t played = static_cast<uint64_t>(elapsed / 1000) * kAudioRate / 1000000;
+    return mixer.periodStart + std::min(played, mixer.periodFrames);
+}
+
+uint64_t AudioDevice::GetPullFrame()
+{
+    return Mixer().pullFrame;
+}
+
+void AudioDevice::SetClock(int64_t (*nanoseconds)())
+{
+    MixerState& mixer = Mixer();
+    std::lock_guard<std::mutex> guard(mixer.periodLock);
+    mixer.clock = nanoseconds;
+}
+
+// The mix itself; the mixer's lock is held. A gain of 1 multiplies exactly,
+// so at the default gains every sample is the plain sum. timed: the device
+// plays the period out in real time from now, rather than at once.
+static void MixLocked(float* out, size_t frames, bool timed)
+{
+    MixerState& mixer = Mixer();
+    {
+        std::lock_guard<std::mutex> guard(mixer.periodLock);
+        mixer.periodStart = mixer.mixedFrames;
+        mixer.periodFrames = frames;
+        mixer.periodTimed = timed || mixer.clock != nullptr;
+        mixer.periodTime = mixer.periodTimed ? NowLocked(mixer) : 0;
+    }
     std::memset(out, 0, frames * kAudioChannels * sizeof(float));
     for (size_t done = 0; done < frames;) {
         const size_t block = std::min(kMixBlockFrames, frames - done);
         float* target = out + done * kAudioChannels;
+        mixer.pullFrame = mixer.mixedFrames + done;
         for (AudioSource* source : mixer.sources) {
             // A silenced source is still pulled: its time goes on.
             source->Pull(mixer.scratch, block);
@@ -261,6 +319,7 @@ static void MixLocked(float* out, size_t frames)
         }
         done += block;
     }
+    mixer.mixedFrames += frames;
     const float master = mixer.masterGain;
     for (size_t i = 0; i < frames * kAudioChannels; ++i) {
         out[i] = std::clamp(out[i] * master, -1.0f, 1.0f);
@@ -277,7 +336,7 @@ bool AudioDevice::Render(float* out, size_t frames)
     if (mixer.backend == nullptr || !mixer.backend->MixesOnRequest()) {
         return false;
     }
-    MixLocked(out, frames);
+    MixLocked(out, frames, false);
     return true;
 }
 
@@ -285,7 +344,7 @@ void MixAudio(float* out, size_t frames)
 {
     MixerState& mixer = Mixer();
     std::lock_guard<std::mutex> guard(mixer.lock);
-    MixLocked(out, frames);
+    MixLocked(out, frames, true);
 }
 
 }  // namespace platform

@@ -59,6 +59,22 @@ public:
     static void SetRenderByHand(bool byHand);
     static bool IsRenderByHand();
 
+    // Where the listener is in the output, in frames since the process's
+    // first mix: the frames mixed before the last period plus as much of
+    // that period as has played since the device took it, so that a clock
+    // that follows the output moves smoothly between periods, never ahead
+    // of what was mixed and never back. Frames rendered by hand count as
+    // heard once rendered, unless a clock was set for tests.
+    static uint64_t GetPlayedFrames();
+    // Within a source's Pull only: the output frame at which the frames it
+    // is asked for begin. Takes no lock.
+    static uint64_t GetPullFrame();
+    // For tests: the clock (nanoseconds, any origin) by which the played
+    // position moves through a period, in place of the steady clock; while
+    // one is set, each render by hand is a period taken at its time. Null
+    // restores the steady clock.
+    static void SetClock(int64_t (*nanoseconds)());
+
     // Mixes the source into the output until it is removed. False when the
     // device is closed.
     static bool AddSource(AudioSource* source);

@@ -34,11 +34,13 @@ enum class VideoOpenResult {
 // A movie file: its picture decoded on the caller's thread into one frame
 // buffer, its sound (when it has any) played by the mixer of AudioDevice.
 //
-// Time: the movie's clock is its place in the mixer's output, counted while
-// it runs (past the end of its sound too, as silence), so picture and sound
-// cannot drift apart. On the null audio device time therefore moves only as
-// the mix is rendered, which is what lets a test ask for the picture at an
-// exact moment.
+// Time: the movie's clock is its place in the mixer's output as far as the
+// listener has heard it, counted while it runs (past the end of its sound
+// too, as silence), so picture and sound cannot drift apart; it moves
+// smoothly through each device period (AudioDevice::GetPlayedFrames), so
+// that every picture of a fast movie gets its turn. Rendering by hand on
+// the null device, time moves only as the mix is rendered, which is what
+// lets a test ask for the picture at an exact moment.
 //
 // Every operation but the mixer's pull runs on one thread, the one that
 // opened the stream. A new stream is stopped at time 0 and its frame buffer
@@ -81,6 +83,10 @@ public:
     bool Rewind();
     // The movie's clock in 100-ns units.
     int64_t GetTime() const;
+    // True once the last picture has been shown for its time and the sound
+    // has been played to its end, whatever the file says of its length.
+    // UpdateFrame finds the last picture.
+    bool HasEnded();
 
     // Decodes up to the picture due at the current time and converts it into
     // the frame buffer. True when the frame buffer changed; false when the

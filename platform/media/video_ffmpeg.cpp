@@ -56,8 +56,9 @@ static AVPixelFormat ScalerFormat(uint32_t format)
     }
 }
 
-// The movie's sound, and the movie's clock: frames pulled while running.
-// Everything here is under lock; Pull runs on the mixer's thread.
+// The movie's sound, and the movie's clock: frames pulled while running,
+// read as far as the listener has heard them. Everything here is under
+// lock; Pull runs on the mixer's thread.
 class SoundTrack final : public AudioSource {
 public:
     ~SoundTrack() override
@@ -106,16 +107,33 @@ public:
         return running;
     }
 
-    int64_t GetTime() const
+    // The frames of the movie heard by now: those of the last block pulled
+    // less the ones of them the device has still to play; never back.
+    int64_t GetTime()
+    {
+        const uint64_t played = AudioDevice::GetPlayedFrames();
+        std::lock_guard<std::mutex> guard(lock);
+        const uint64_t ahead = anchorOutput > played ? anchorOutput - played : 0;
+        heardFrames = std::max(heardFrames, clockFrames > ahead ? clockFrames - ahead : 0);
+        return Ticks(heardFrames);
+    }
+
+    // The time at which the sound has been played out; false while it has
+    // not run out yet. A movie without sound runs out at once.
+    bool GetEndTime(int64_t* ticks) const
     {
         std::lock_guard<std::mutex> guard(lock);
-        return static_cast<int64_t>(clockFrames * static_cast<uint64_t>(kTicksPerSecond) / kAudioRate);
+        *ticks = Ticks(endFrames);
+        return ranOut;
     }
 
     void Rewind()
     {
         std::lock_guard<std::mutex> guard(lock);
         clockFrames = 0;
+        heardFrames = 0;
+        anchorOutput = 0;
+        ranOut = false;
         if (decoder.IsOpen() && !decoder.Rewind()) {
             // Without a seek the sound has nothing more to give.
             decoder.Finish();
@@ -128,14 +146,26 @@ public:
         {
             std::lock_guard<std::mutex> guard(lock);
             if (running) {
-                clockFrames += frames;
                 written = Produce(out, frames);
+                // Decoding on at once when the pull took the last frame
+                // decoded tells an end that falls on the pull's edge.
+                if (!ranOut && (written < frames || (decoder.Available() == 0 && !decoder.DecodeMore()))) {
+                    ranOut = true;
+                    endFrames = clockFrames + written;
+                }
+                clockFrames += frames;
+                anchorOutput = AudioDevice::GetPullFrame() + frames;
             }
         }
         std::fill(out + written * kAudioChannels, out + frames * kAudioChannels, 0.0f);
     }
 
 private:
+    static int64_t Ticks(uint64_t frames)
+    {
+        return static_cast<int64_t>(frames * static_cast<uint64_t>(kTicksPerSecond) / kAudioRate);
+    }
+
     size_t Produce(float* out, size_t frames)
     {
         size_t written = 0;
@@ -159,7 +189,11 @@ private:
     SoundDecoder decoder;
     bool attached = false;
     bool running = false;
-    uint64_t clockFrames = 0;  // frames at kAudioRate since time 0
+    uint64_t clockFrames = 0;   // frames at kAudioRate pulled since time 0
+    uint64_t anchorOutput = 0;  // the output frame at which the last pull ended
+    uint64_t heardFrames = 0;   // the clock as last read
+    bool ranOut = false;        // the sound has given its last frame
+    uint64_t endFrames = 0;     // the clock where it did
 };
 
 struct VideoStream::Impl {
@@ -181,7 +215,9 @@ struct VideoStream::Impl {
     int streamIndex = -1;
     AVRational timeBase = {1, 1};
     int64_t startPts = 0;      // in timeBase
-    int64_t frameStep = 400000;  // 100-ns units, for frames without a time
+    // Pictures without a time come this far apart.
+    AVRational frameDuration = {1, 25};  // seconds
+    int64_t frameStep = 400000;          // 100-ns units
 
     int32_t width = 0;
     int32_t height = 0;
@@ -192,7 +228,12 @@ struct VideoStream::Impl {
 
     bool haveNext = false;
     int64_t nextTime = 0;
-    int64_t lastTime = 0;
+    int64_t lastTime = 0;       // of the picture shown
+    int64_t lastStep = 400000;  // from the picture before it to it
+    // For pictures without a time (a raw stream): the last time given, or
+    // 0, and how many pictures came since the one that had it.
+    int64_t baseTime = 0;
+    int64_t sinceBase = -1;
     bool demuxerDone = false;
     bool decoderDone = false;
     bool shownSinceRewind = false;
@@ -242,16 +283,22 @@ struct VideoStream::Impl {
         return false;
     }
 
-    int64_t FrameTime(const AVFrame* frame) const
+    // The time of a picture just decoded: its own, else a frame after the
+    // one before (the first at 0), counted whole so that rounding does not
+    // add up.
+    int64_t FrameTime(const AVFrame* frame)
     {
         int64_t ts = frame->best_effort_timestamp;
         if (ts == AV_NOPTS_VALUE) {
             ts = frame->pts;
         }
-        if (ts == AV_NOPTS_VALUE) {
-            return lastTime + frameStep;
+        if (ts != AV_NOPTS_VALUE) {
+            baseTime = av_rescale_q(ts - startPts, timeBase, kTickBase);
+            sinceBase = 0;
+            return baseTime;
         }
-        return av_rescale_q(ts - startPts, timeBase, kTickBase);
+        ++sinceBase;
+        return baseTime + av_rescale_q(sinceBase, frameDuration, kTickBase);
     }
 
     // Converts a picture into the frame buffer at the movie's size.
@@ -366,8 +413,10 @@ VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
     timeBase = stream->time_base.num > 0 && stream->time_base.den > 0 ? stream->time_base : AVRational{1, 25};
     startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
     if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
-        frameStep = av_rescale_q(1, av_inv_q(stream->avg_frame_rate), kTickBase);
+        frameDuration = av_inv_q(stream->avg_frame_rate);
     }
+    frameStep = av_rescale_q(1, frameDuration, kTickBase);
+    lastStep = frameStep;
     if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
         duration = av_rescale_q(format->duration, AV_TIME_BASE_Q, kTickBase);
     } else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
@@ -521,6 +570,9 @@ bool VideoStream::Rewind()
     v.shownSinceRewind = false;
     v.fresh = false;
     v.lastTime = 0;
+    v.lastStep = v.frameStep;
+    v.baseTime = 0;
+    v.sinceBase = -1;
     if (!SeekToStart(v.format, v.streamIndex, AV_NOPTS_VALUE)) {
         // Without a seek the picture has nothing more to give.
         v.demuxerDone = true;
@@ -560,6 +612,7 @@ bool VideoStream::UpdateFrame()
         av_frame_unref(v.shown);
         av_frame_move_ref(v.shown, v.next);
         v.haveNext = false;
+        v.lastStep = v.nextTime > v.lastTime ? v.nextTime - v.lastTime : v.frameStep;
         v.lastTime = v.nextTime;
         v.shownSinceRewind = true;
         v.atStart = false;
@@ -570,6 +623,16 @@ bool VideoStream::UpdateFrame()
         changed = true;
     }
     return changed;
+}
+
+bool VideoStream::HasEnded()
+{
+    Impl& v = *impl;
+    int64_t soundEnd = 0;
+    if (!v.decoderDone || v.haveNext || !v.sound->GetEndTime(&soundEnd)) {
+        return false;
+    }
+    return v.sound->GetTime() >= std::max(v.lastTime + v.lastStep, soundEnd);
 }
 
 const uint8_t* VideoStream::GetFrame(int32_t* pitch) const

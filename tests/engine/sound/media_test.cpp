@@ -274,6 +274,32 @@ TEST_F(OrvaMediaTest, UpdateShowsThePictureDueAtTheMovieTime)
     media->Release();
 }
 
+TEST_F(OrvaMediaTest, AMovieWhoseFileGivesNoLengthEndsAfterItsLastPicture)
+{
+    // Two seconds at 24 pictures a second, bare: the file has no length.
+    MovieRecipe recipe;
+    recipe.width = 32;
+    recipe.height = 32;
+    recipe.framesPerSecond = 24;
+    recipe.frames = 48;
+    recipe.codec = "h264";
+    const std::string path = Path("bare.h264");
+    ASSERT_TRUE(MakeMovie(path, recipe, Numbered));
+    OrvaMedia* media = OrvaMedia::Create(path.c_str(), nullptr);
+    ASSERT_EQ(media->IsLoaded(), 1);
+    EXPECT_EQ(media->GetDuration(), 0);
+    ASSERT_EQ(media->Play(0), 1);
+    int quarters = 0;
+    while (media->Update() == 0 && quarters < 40) {
+        Advance(kQuarterSecond);
+        ++quarters;
+    }
+    EXPECT_EQ(quarters, 8);
+    EXPECT_EQ(media->IsPlaying(), 0);
+    media->Release();
+    std::remove(path.c_str());
+}
+
 TEST_F(OrvaMediaTest, ALoopingMovieStartsAgainAtItsEnd)
 {
     OrvaMedia* media = PlayColours(1);

@@ -231,3 +231,31 @@ TEST(AudioDevice, LineAndMasterGainsScaleWhatTheyName)
     AudioDevice::SetLineGain(AudioLine::kSynthesizer, 1.0f);
     AudioDevice::SetLineGain(AudioLine::kCompactDisc, 1.0f);
 }
+
+static int64_t g_nanoseconds = 0;
+
+TEST(AudioDevice, ThePlayedPositionMovesThroughEachPeriodByTheClock)
+{
+    setenv("ORVA_AUDIO", "null", 1);
+    AudioDevice::SetRenderByHand(true);
+    ASSERT_TRUE(AudioDevice::Open());
+    // Rendered by hand, a period is heard at once.
+    Render(1024);
+    const uint64_t start = AudioDevice::GetPlayedFrames();
+    Render(1024);
+    EXPECT_EQ(AudioDevice::GetPlayedFrames(), start + 1024);
+    // By a clock, a period plays out as the clock moves, and no further.
+    g_nanoseconds = 5000000000;
+    AudioDevice::SetClock([] { return g_nanoseconds; });
+    Render(1024);
+    EXPECT_EQ(AudioDevice::GetPlayedFrames(), start + 1024);
+    g_nanoseconds += 10000000;
+    EXPECT_EQ(AudioDevice::GetPlayedFrames(), start + 1024 + 441);
+    // A period taken early starts where the one before ends.
+    Render(1024);
+    EXPECT_EQ(AudioDevice::GetPlayedFrames(), start + 2048);
+    g_nanoseconds += 1000000000;
+    EXPECT_EQ(AudioDevice::GetPlayedFrames(), start + 3072);
+    AudioDevice::SetClock(nullptr);
+    AudioDevice::Close();
+}

@@ -28,7 +28,9 @@ struct MovieRecipe {
     int height = 16;
     int framesPerSecond = 4;
     int frames = 4;
-    // "raw" keeps every colour exact; "mpeg4" is a lossy 4:2:0 codec.
+    // "raw" keeps every colour exact; "mpeg4" is a lossy 4:2:0 codec;
+    // "h264" too, and written to a path ending in .h264 it is a bare stream
+    // with no container, no times and no length.
     std::string codec = "raw";
     // Sound as ffmpeg's aevalsrc expressions, e.g. "0.25|-0.5" for a
     // constant stereo pair; empty for a movie without sound.
@@ -67,7 +69,13 @@ inline bool MakeMovie(const std::string& path, const MovieRecipe& recipe, const 
     // last picture and cuts off sound not yet written.
     const double seconds = std::max(static_cast<double>(recipe.frames) / recipe.framesPerSecond, recipe.soundSeconds);
     command += " -t " + std::to_string(seconds);
-    command += recipe.codec == "raw" ? " -c:v rawvideo -pix_fmt bgr24" : " -c:v mpeg4 -q:v 2 -pix_fmt yuv420p";
+    if (recipe.codec == "raw") {
+        command += " -c:v rawvideo -pix_fmt bgr24";
+    } else if (recipe.codec == "h264") {
+        command += " -c:v libx264 -pix_fmt yuv420p";
+    } else {
+        command += " -c:v mpeg4 -q:v 2 -pix_fmt yuv420p";
+    }
     command += " '" + path + "' 2>&1";
     const int status = std::system(command.c_str());
     std::remove(raw.c_str());
@@ -78,6 +86,26 @@ inline bool MakeMovie(const std::string& path, const MovieRecipe& recipe, const 
 inline Picture Solid(std::vector<uint32_t> colours)
 {
     return [colours](int frame, int, int) { return colours[static_cast<size_t>(frame) % colours.size()]; };
+}
+
+// Each picture shows its number in binary, one 8 x 8 square a bit, four a
+// row, white for 1: readable through a lossy codec.
+inline uint32_t Numbered(int frame, int x, int y)
+{
+    const int bit = (y / 8) * 4 + x / 8;
+    return (frame >> bit & 1) != 0 ? 0xFFFFFF : 0x000000;
+}
+
+// The number a Numbered picture shows, from its 32-bit texels (rows pitch
+// bytes apart, at least 32 x 32).
+inline int ReadNumber(const uint8_t* texels, int32_t pitch)
+{
+    int number = 0;
+    for (int bit = 0; bit < 16; ++bit) {
+        const uint8_t* texel = texels + (bit / 4 * 8 + 4) * pitch + (bit % 4 * 8 + 4) * 4;
+        number |= texel[1] > 0x80 ? 1 << bit : 0;
+    }
+    return number;
 }
 
 inline bool WriteBytes(const std::string& path, const std::string& bytes)

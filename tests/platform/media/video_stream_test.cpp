@@ -49,7 +49,11 @@ protected:
         platform::AudioDevice::SetRenderByHand(true);
         ASSERT_TRUE(AudioDevice::Open());
     }
-    void TearDown() override { AudioDevice::Close(); }
+    void TearDown() override
+    {
+        AudioDevice::SetClock(nullptr);
+        AudioDevice::Close();
+    }
 
     static std::unique_ptr<VideoStream> Open(const std::string& path, uint32_t format = platform::kVideoA8R8G8B8)
     {
@@ -151,6 +155,84 @@ TEST_F(VideoStreamTest, PicturesFollowTheMixerClock)
     const int64_t held = stream->GetTime();
     Advance(1000);
     EXPECT_EQ(stream->GetTime(), held);
+}
+
+int64_t g_now = 0;  // nanoseconds, the clock the device's periods are timed by
+
+int ShownNumber(const VideoStream& stream)
+{
+    int32_t pitch = 0;
+    const uint8_t* texels = stream.GetFrame(&pitch);
+    return ReadNumber(texels, pitch);
+}
+
+TEST_F(VideoStreamTest, AFastMovieShowsEveryPictureBetweenTheDevicesPeriods)
+{
+    // 60 pictures a second: two or three fall in each 23 ms period the
+    // device takes.
+    const std::string path = TempPath("sixty.avi");
+    MovieRecipe recipe;
+    recipe.width = 32;
+    recipe.height = 32;
+    recipe.framesPerSecond = 60;
+    recipe.frames = 300;
+    recipe.codec = "mpeg4";
+    ASSERT_TRUE(MakeMovie(path, recipe, Numbered));
+    auto stream = Open(path);
+    ASSERT_NE(stream, nullptr);
+    // The device takes a period when the last one has played, as a sound
+    // card asks; the caller looks for a new picture every millisecond.
+    g_now = 0;
+    AudioDevice::SetClock([] { return g_now; });
+    stream->Run();
+    std::vector<int> shown;
+    int64_t periods = 0;
+    for (int64_t ms = 0; ms < 5100; ++ms) {
+        g_now = ms * 1000000;
+        while (periods * static_cast<int64_t>(AudioDevice::kPeriodFrames) * 1000000000 / 44100 <= g_now) {
+            Advance(AudioDevice::kPeriodFrames);
+            ++periods;
+        }
+        if (stream->UpdateFrame()) {
+            shown.push_back(ShownNumber(*stream));
+        }
+    }
+    ASSERT_EQ(shown.size(), 300u);
+    for (int i = 0; i < 300; ++i) {
+        ASSERT_EQ(shown[i], i);
+    }
+    std::remove(path.c_str());
+}
+
+TEST_F(VideoStreamTest, ARawStreamWithoutTimesOrLengthShowsEveryPictureThenEnds)
+{
+    // Four seconds at 24 pictures a second, as an encoder writes it bare.
+    const std::string path = TempPath("bare.h264");
+    MovieRecipe recipe;
+    recipe.width = 32;
+    recipe.height = 32;
+    recipe.framesPerSecond = 24;
+    recipe.frames = 96;
+    recipe.codec = "h264";
+    ASSERT_TRUE(MakeMovie(path, recipe, Numbered));
+    auto stream = Open(path);
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(stream->GetDuration(), 0);
+    stream->Run();
+    std::vector<int> shown;
+    while (!stream->HasEnded() && stream->GetTime() < 60000000) {
+        if (stream->UpdateFrame()) {
+            shown.push_back(ShownNumber(*stream));
+        }
+        Advance(256);
+    }
+    ASSERT_EQ(shown.size(), 96u);
+    for (int i = 0; i < 96; ++i) {
+        ASSERT_EQ(shown[i], i);
+    }
+    // The last picture had its 1/24 s: the end comes at 4 s.
+    EXPECT_NEAR(static_cast<double>(stream->GetTime()), 40000000.0, 256 * 1e7 / 44100);
+    std::remove(path.c_str());
 }
 
 TEST_F(VideoStreamTest, RewindStartsPictureAndSoundAgain)
