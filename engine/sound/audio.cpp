@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "engine/core/application.h"
 #include "engine/core/debug.h"
 #include "engine/sound/command_ring.h"
 #include "platform/audio/audio.h"
@@ -191,6 +192,9 @@ int32_t OrvaAudio::Load(const char* fileName)
         return 1;
     }
     const char* name = fileName != nullptr ? fileName : "";
+    // A relative name is taken from the program's folder, whatever folder
+    // was current before.
+    OrvaApplication::SetCurrentDirectory();
     OrvaDebug::Log("%s / ", name);
     // The stream is built without the module lock: opening and probing the
     // file may take a while, and nothing else can see it before it is stored.

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "engine/core/application.h"
 #include "engine/core/debug.h"
 #include "engine/sound/command_ring.h"
 #include "platform/audio/audio.h"
@@ -271,6 +272,9 @@ int32_t OrvaMusic::Load(const char* name)
     }
     const char* text = name != nullptr ? name : "";
     OrvaDebug::Log("%s / ", text);
+    // A relative name is taken from the program's folder, whatever folder
+    // was current before.
+    OrvaApplication::SetCurrentDirectory();
     // Reading, checking and the synthesizer's start run without the module
     // lock: nothing else sees them before they are stored.
     bool fromResource = false;

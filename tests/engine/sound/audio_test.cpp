@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include "engine/core/debug.h"
 #include "engine/sound/audio.h"
 #include "platform/audio/audio.h"
+#include "platform/window/window.h"
 #include "tests/platform/media/test_audio_files.h"
 
 using namespace test_audio;
@@ -242,6 +244,19 @@ TEST_F(OrvaAudioTest, ShiftJisNamesReachTheFile)
     OrvaAudio* audio = OrvaAudio::Create(engineName.c_str());
     OrvaAudio::Play(audio, 0);
     ExpectRamp(Heard(500), 0);
+}
+
+TEST_F(OrvaAudioTest, RelativeNamesAreTakenFromTheProgramsFolder)
+{
+    const std::string name = "orva_" + std::to_string(getpid()) + "_relative.wav";
+    const std::string beside = platform::GetProgramFolder() + "/" + name;
+    ASSERT_TRUE(WriteWav(beside, 2, 44100, Ramp(500)));
+    // Whatever folder is current when the stream loads.
+    ASSERT_EQ(chdir(::testing::TempDir().c_str()), 0);
+    OrvaAudio* audio = OrvaAudio::Create(name.c_str());
+    OrvaAudio::Play(audio, 0);
+    ExpectRamp(Heard(500), 0);
+    std::remove(beside.c_str());
 }
 
 TEST_F(OrvaAudioTest, ReleaseIsServedAfterEarlierCommandsAndLogged)

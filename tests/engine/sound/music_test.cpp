@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include "platform/audio/audio.h"
 #include "platform/midi/midi.h"
 #include "platform/sys/resource.h"
+#include "platform/window/window.h"
 #include "tests/platform/midi/test_midi_files.h"
 
 using namespace test_midi;
@@ -305,6 +307,20 @@ TEST_F(OrvaMusicTest, BrokenAndMissingFilesFailCleanlyAndTheWorkerServesOn)
     OrvaMusic* music = CreateLoaded(shortPath);
     OrvaMusic::Play(music, 0);
     EXPECT_GT(Rms(Heard(2000), 0, 2000), 0.001);
+}
+
+TEST_F(OrvaMusicTest, RelativeNamesAreTakenFromTheProgramsFolder)
+{
+    const std::string name = "orva_" + std::to_string(getpid()) + "_relative.mid";
+    const std::string beside = platform::GetProgramFolder() + "/" + name;
+    ASSERT_TRUE(WriteFile(beside, OneNote(24, 48)));
+    // Whatever folder is current when the music loads.
+    ASSERT_EQ(chdir(::testing::TempDir().c_str()), 0);
+    OrvaMusic* music = CreateLoaded(name);
+    OrvaMusic::Play(music, 0);
+    EXPECT_GT(Rms(Heard(2000), 0, 2000), 0.001);
+    OrvaMusic::PostRelease(music);
+    std::remove(beside.c_str());
 }
 
 TEST_F(OrvaMusicTest, ABuiltInResourceLoadsBeforeAFileOfThatName)
