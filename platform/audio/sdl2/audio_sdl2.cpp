@@ -1,4 +1,5 @@
 #include <SDL.h>
+#include <alsa/error.h>
 
 #include <cstdio>
 #include <memory>
@@ -8,6 +9,20 @@
 
 namespace platform {
 
+static void IgnoreAlsaReport(const char*, int, const char*, int, const char*, ...) {}
+
+// While SDL looks for a device, ALSA tells the terminal, line after line,
+// of everything it does not find (on a machine without a sound card, eight
+// lines of it); our own line says what came of the search. ALSA's reports
+// go nowhere meanwhile, and to the terminal again afterwards.
+class QuietAlsa {
+public:
+    QuietAlsa() { snd_lib_error_set_handler(IgnoreAlsaReport); }
+    ~QuietAlsa() { snd_lib_error_set_handler(nullptr); }
+    QuietAlsa(const QuietAlsa&) = delete;
+    QuietAlsa& operator=(const QuietAlsa&) = delete;
+};
+
 // The mixer's output through SDL2. SDL calls back on its own audio thread;
 // it converts our float frames to whatever the hardware takes.
 class Sdl2AudioBackend final : public AudioBackend {
@@ -16,6 +31,7 @@ public:
 
     bool Start() override
     {
+        const QuietAlsa quiet;
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             std::fprintf(stderr, "audio: sdl2 audio did not start: %s\n", SDL_GetError());
             return false;

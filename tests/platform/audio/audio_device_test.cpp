@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -122,6 +123,23 @@ TEST(AudioDevice, Sdl2DevicePullsOnItsOwnThread)
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     EXPECT_EQ(source.pulls.load(), pulled);
     AudioDevice::Close();
+}
+
+TEST(AudioDevice, AlsaKeepsItsOwnReportsOffTheTerminalWhileTheDeviceIsProbed)
+{
+    // Without a sound card ALSA finds nothing, and would say so at length.
+    setenv("SDL_AUDIODRIVER", "alsa", 1);
+    setenv("ORVA_AUDIO", "sdl2", 1);
+    ::testing::internal::CaptureStderr();
+    const bool opened = AudioDevice::Open();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    if (opened) {
+        AudioDevice::Close();
+    }
+    unsetenv("SDL_AUDIODRIVER");
+    EXPECT_EQ(said.find("ALSA lib"), std::string::npos) << said;
+    // Our own word on it stays.
+    EXPECT_NE(said.find("audio: "), std::string::npos);
 }
 
 static double SecondsSince(std::chrono::steady_clock::time_point start)
