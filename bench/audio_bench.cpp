@@ -1,6 +1,7 @@
 // What the music costs: decoding and mixing one looping MP3 stream through
 // the null device (CPU time of the whole process over the audio time
-// rendered), and the time from a posted play to the first sample the mixer
+// rendered), the same for a looping WAV file of one millisecond (a pass
+// ends 23 times a device period), and the time from a posted play to the first sample the mixer
 // renders. On a real device add up to one device period (23 ms) to the latter.
 // Then what the null device's own thread costs as it takes the mix in real
 // time, with the stream loaded and stopped and with it playing: process CPU
@@ -51,21 +52,37 @@ static const std::string& MusicFile()
     return path;
 }
 
-static OrvaAudio* StartModule()
+// One millisecond of a tone: the shortest loop a file can make.
+static const std::string& ClickFile()
+{
+    static const std::string path = [] {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string file = std::string(tmp != nullptr ? tmp : "/tmp") + "/orva_bench_" + std::to_string(getpid()) + ".wav";
+        const std::string command =
+            "ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=441:duration=0.001 -ac 2 " + file + " >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0) {
+            std::fprintf(stderr, "audio_bench: ffmpeg could not make %s\n", file.c_str());
+        }
+        return file;
+    }();
+    return path;
+}
+
+static OrvaAudio* StartModule(const std::string& file = MusicFile())
 {
     setenv("ORVA_AUDIO", "null", 1);
     // The benchmark takes the mix itself, as fast as it can.
     platform::AudioDevice::SetRenderByHand(true);
     OrvaAudio::SetEventPoster([] { g_ended.store(true); });
     OrvaAudio::Initialize();
-    OrvaAudio* audio = OrvaAudio::Create(MusicFile().c_str());
+    OrvaAudio* audio = OrvaAudio::Create(file.c_str());
     OrvaAudio::WaitIdle();
     return audio;
 }
 
-static void BM_LoopingMp3DecodeAndMix(benchmark::State& state)
+static void MixLooping(benchmark::State& state, const std::string& file)
 {
-    OrvaAudio* audio = StartModule();
+    OrvaAudio* audio = StartModule(file);
     OrvaAudio::Play(audio, 1);
     OrvaAudio::WaitIdle();
     // One device period per iteration, as SDL asks for it.
@@ -95,7 +112,18 @@ static void BM_LoopingMp3DecodeAndMix(benchmark::State& state)
     OrvaAudio::PostRelease(audio);
     OrvaAudio::Destroy();
 }
+
+static void BM_LoopingMp3DecodeAndMix(benchmark::State& state)
+{
+    MixLooping(state, MusicFile());
+}
 BENCHMARK(BM_LoopingMp3DecodeAndMix)->Iterations(2000);
+
+static void BM_LoopingMillisecondWavMix(benchmark::State& state)
+{
+    MixLooping(state, ClickFile());
+}
+BENCHMARK(BM_LoopingMillisecondWavMix)->Iterations(2000);
 
 static bool Heard(const std::vector<float>& out)
 {
