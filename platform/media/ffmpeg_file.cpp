@@ -81,6 +81,15 @@ bool SeekToStart(AVFormatContext* format, int streamIndex, int64_t firstPacketTi
     return true;
 }
 
+void KeepOnlyStream(AVFormatContext* format, int streamIndex)
+{
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (static_cast<int>(i) != streamIndex) {
+            format->streams[i]->discard = AVDISCARD_ALL;
+        }
+    }
+}
+
 bool IsPicture(const AVStream* stream)
 {
     // Cover art in a music file is one still image, not a movie.
@@ -160,11 +169,7 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
         Close();
         return OpenResult::kNoSound;
     }
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (static_cast<int>(i) != streamIndex) {
-            format->streams[i]->discard = AVDISCARD_ALL;
-        }
-    }
+    KeepOnlyStream(format, streamIndex);
     const AVCodecParameters* parameters = format->streams[streamIndex]->codecpar;
     if (decoder == nullptr) {
         std::fprintf(stderr, "media: %s: no decoder for its sound\n", hostPath);
@@ -200,11 +205,7 @@ bool SoundDecoder::Reopen()
         avformat_close_input(&fresh);
         return false;
     }
-    for (unsigned i = 0; i < fresh->nb_streams; ++i) {
-        if (static_cast<int>(i) != streamIndex) {
-            fresh->streams[i]->discard = AVDISCARD_ALL;
-        }
-    }
+    KeepOnlyStream(fresh, streamIndex);
     avformat_close_input(&format);
     format = fresh;
     return true;

@@ -33,6 +33,8 @@ int OpenInput(AVFormatContext** format, const char* hostPath);
 // only to prime the decoder (AAC in MP4, MP3 at low rates) must have them
 // decoded again.
 bool SeekToStart(AVFormatContext* format, int streamIndex, int64_t firstPacketTime);
+// The demuxer hands out the packets of that stream only.
+void KeepOnlyStream(AVFormatContext* format, int streamIndex);
 // A video stream that is not a still picture (cover art in a music file).
 bool IsPicture(const AVStream* stream);
 // Reads the file's next packet into the decoder when it belongs to the

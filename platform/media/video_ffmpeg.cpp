@@ -380,11 +380,7 @@ VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
         std::fprintf(stderr, "media: %s has no picture\n", hostPath);
         return VideoOpenResult::kNoVideo;
     }
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (static_cast<int>(i) != streamIndex) {
-            format->streams[i]->discard = AVDISCARD_ALL;
-        }
-    }
+    KeepOnlyStream(format, streamIndex);
     const AVStream* stream = format->streams[streamIndex];
     const AVCodecParameters* parameters = stream->codecpar;
     // Checked before anything is decoded, so a hostile header cannot make

@@ -277,14 +277,8 @@ TEST_F(OrvaMediaTest, UpdateShowsThePictureDueAtTheMovieTime)
 TEST_F(OrvaMediaTest, AMovieWhoseFileGivesNoLengthEndsAfterItsLastPicture)
 {
     // Two seconds at 24 pictures a second, bare: the file has no length.
-    MovieRecipe recipe;
-    recipe.width = 32;
-    recipe.height = 32;
-    recipe.framesPerSecond = 24;
-    recipe.frames = 48;
-    recipe.codec = "h264";
     const std::string path = Path("bare.h264");
-    ASSERT_TRUE(MakeMovie(path, recipe, Numbered));
+    ASSERT_TRUE(MakeMovie(path, NumberedMovie(24, 48, "h264"), Numbered));
     OrvaMedia* media = OrvaMedia::Create(path.c_str(), nullptr);
     ASSERT_EQ(media->IsLoaded(), 1);
     EXPECT_EQ(media->GetDuration(), 0);

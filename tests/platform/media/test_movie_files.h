@@ -96,6 +96,28 @@ inline uint32_t Numbered(int frame, int x, int y)
     return (frame >> bit & 1) != 0 ? 0xFFFFFF : 0x000000;
 }
 
+// A movie of Numbered pictures, 32 x 32.
+inline MovieRecipe NumberedMovie(int framesPerSecond, int frames, const char* codec)
+{
+    MovieRecipe recipe;
+    recipe.width = 32;
+    recipe.height = 32;
+    recipe.framesPerSecond = framesPerSecond;
+    recipe.frames = frames;
+    recipe.codec = codec;
+    return recipe;
+}
+
+// The numbers of every picture of a Numbered movie, in order.
+inline std::vector<int> Counting(int count)
+{
+    std::vector<int> numbers(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        numbers[static_cast<size_t>(i)] = i;
+    }
+    return numbers;
+}
+
 // The number a Numbered picture shows, from its 32-bit texels (rows pitch
 // bytes apart, at least 32 x 32).
 inline int ReadNumber(const uint8_t* texels, int32_t pitch)

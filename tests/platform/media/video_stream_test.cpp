@@ -171,13 +171,7 @@ TEST_F(VideoStreamTest, AFastMovieShowsEveryPictureBetweenTheDevicesPeriods)
     // 60 pictures a second: two or three fall in each 23 ms period the
     // device takes.
     const std::string path = TempPath("sixty.avi");
-    MovieRecipe recipe;
-    recipe.width = 32;
-    recipe.height = 32;
-    recipe.framesPerSecond = 60;
-    recipe.frames = 300;
-    recipe.codec = "mpeg4";
-    ASSERT_TRUE(MakeMovie(path, recipe, Numbered));
+    ASSERT_TRUE(MakeMovie(path, NumberedMovie(60, 300, "mpeg4"), Numbered));
     auto stream = Open(path);
     ASSERT_NE(stream, nullptr);
     // The device takes a period when the last one has played, as a sound
@@ -197,10 +191,7 @@ TEST_F(VideoStreamTest, AFastMovieShowsEveryPictureBetweenTheDevicesPeriods)
             shown.push_back(ShownNumber(*stream));
         }
     }
-    ASSERT_EQ(shown.size(), 300u);
-    for (int i = 0; i < 300; ++i) {
-        ASSERT_EQ(shown[i], i);
-    }
+    EXPECT_EQ(shown, Counting(300));
     std::remove(path.c_str());
 }
 
@@ -208,13 +199,7 @@ TEST_F(VideoStreamTest, ARawStreamWithoutTimesOrLengthShowsEveryPictureThenEnds)
 {
     // Four seconds at 24 pictures a second, as an encoder writes it bare.
     const std::string path = TempPath("bare.h264");
-    MovieRecipe recipe;
-    recipe.width = 32;
-    recipe.height = 32;
-    recipe.framesPerSecond = 24;
-    recipe.frames = 96;
-    recipe.codec = "h264";
-    ASSERT_TRUE(MakeMovie(path, recipe, Numbered));
+    ASSERT_TRUE(MakeMovie(path, NumberedMovie(24, 96, "h264"), Numbered));
     auto stream = Open(path);
     ASSERT_NE(stream, nullptr);
     EXPECT_EQ(stream->GetDuration(), 0);
@@ -226,10 +211,7 @@ TEST_F(VideoStreamTest, ARawStreamWithoutTimesOrLengthShowsEveryPictureThenEnds)
         }
         Advance(256);
     }
-    ASSERT_EQ(shown.size(), 96u);
-    for (int i = 0; i < 96; ++i) {
-        ASSERT_EQ(shown[i], i);
-    }
+    EXPECT_EQ(shown, Counting(96));
     // The last picture had its 1/24 s: the end comes at 4 s.
     EXPECT_NEAR(static_cast<double>(stream->GetTime()), 40000000.0, 256 * 1e7 / 44100);
     std::remove(path.c_str());
