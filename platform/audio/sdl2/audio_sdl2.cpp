@@ -14,13 +14,16 @@ static void IgnoreAlsaReport(const char*, int, const char*, int, const char*, ..
 // While SDL looks for a device, ALSA tells the terminal, line after line,
 // of everything it does not find (on a machine without a sound card, eight
 // lines of it); our own line says what came of the search. ALSA's reports
-// go nowhere meanwhile, and to the terminal again afterwards.
+// go nowhere meanwhile, and where they went before afterwards.
 class QuietAlsa {
 public:
-    QuietAlsa() { snd_lib_error_set_handler(IgnoreAlsaReport); }
-    ~QuietAlsa() { snd_lib_error_set_handler(nullptr); }
+    QuietAlsa() : before(snd_lib_error) { snd_lib_error_set_handler(IgnoreAlsaReport); }
+    ~QuietAlsa() { snd_lib_error_set_handler(before); }
     QuietAlsa(const QuietAlsa&) = delete;
     QuietAlsa& operator=(const QuietAlsa&) = delete;
+
+private:
+    snd_lib_error_handler_t before;
 };
 
 // The mixer's output through SDL2. SDL calls back on its own audio thread;
