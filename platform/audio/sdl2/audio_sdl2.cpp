@@ -1,30 +1,13 @@
 #include <SDL.h>
-#include <alsa/error.h>
 
 #include <cstdio>
 #include <memory>
 
 #include "platform/audio/audio.h"
 #include "platform/audio/audio_backend.h"
+#include "platform/sys/alsa_quiet.h"
 
 namespace platform {
-
-static void IgnoreAlsaReport(const char*, int, const char*, int, const char*, ...) {}
-
-// While SDL looks for a device, ALSA tells the terminal, line after line,
-// of everything it does not find (on a machine without a sound card, eight
-// lines of it); our own line says what came of the search. ALSA's reports
-// go nowhere meanwhile, and where they went before afterwards.
-class QuietAlsa {
-public:
-    QuietAlsa() : before(snd_lib_error) { snd_lib_error_set_handler(IgnoreAlsaReport); }
-    ~QuietAlsa() { snd_lib_error_set_handler(before); }
-    QuietAlsa(const QuietAlsa&) = delete;
-    QuietAlsa& operator=(const QuietAlsa&) = delete;
-
-private:
-    snd_lib_error_handler_t before;
-};
 
 // The mixer's output through SDL2. SDL calls back on its own audio thread;
 // it converts our float frames to whatever the hardware takes.

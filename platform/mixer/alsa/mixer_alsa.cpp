@@ -6,6 +6,7 @@
 
 #include "platform/mixer/mixer.h"
 #include "platform/mixer/mixer_backend.h"
+#include "platform/sys/alsa_quiet.h"
 
 // The mixer on ALSA's simple mixer interface, over the default control
 // device, which we present as the one mixer device.
@@ -40,6 +41,7 @@ const char* const kControlDevice = "default";
 int OpenSimpleMixer(snd_mixer_t** out)
 {
     *out = nullptr;
+    const QuietAlsa quiet;
     snd_mixer_t* mixer = nullptr;
     int result = snd_mixer_open(&mixer, 0);
     if (result < 0) {
