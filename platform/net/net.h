@@ -56,7 +56,7 @@ struct SessionDesc {
     NetGuid application;
     std::string sessionName;
     std::string password;  // checked only when kSessionRequirePassword is set
-    uint32_t maxPlayers = 0;  // 0: as many as the transport takes
+    uint32_t maxPlayers = 0;  // 0: the host and up to 64 joiners
 };
 
 // Messages a peer hands to its handler.

@@ -19,14 +19,12 @@
 #include <vector>
 
 #include "platform/net/address.h"
+#include "platform/net/admission.h"
 #include "platform/net/net.h"
 #include "platform/net/protocol.h"
 
 namespace platform {
 
-// Connections a host accepts at once (joiners still in their handshake
-// included).
-static constexpr size_t kMaxHostPeers = 64;
 // How long the service thread sleeps between polls of the transport.
 static constexpr auto kServicePoll = std::chrono::milliseconds(5);
 // Events served before the handler is called, so a flood cannot starve it.
@@ -34,19 +32,18 @@ static constexpr int kEventsPerPoll = 64;
 static constexpr uint32_t kHostPlayer = 1;
 // How long a refused joiner waits for its link to close before dropping it.
 static constexpr auto kLeaveWait = std::chrono::milliseconds(500);
-// A joiner sends its join request as soon as its link is up, one round trip
-// after its first datagram; a connection that has not joined this long after
-// the host first saw it is dropped, so that connections that never complete
-// (their source may be forged) or stay silent cannot hold the host's slots.
-static constexpr auto kJoinDeadline = std::chrono::milliseconds(1000);
-// Connections from one address that have not joined yet; beyond this the
-// oldest of them are dropped, so one sender cannot fill the slots.
-static constexpr size_t kMaxPendingPerAddress = 4;
+// Links a joiner opens at most for one join: a host that is making room
+// under a flood of connections may give up a joiner's link before it has
+// judged the join, and says so (kDisconnectGivenUp); the joiner then tries
+// again at once.
+static constexpr int kJoinAttempts = 4;
 // Connections of any kind from one address, refused by the transport before
-// a slot is taken (players behind one router share an address).
+// a slot is taken, so that a flood from one address cannot fill the slots
+// between two admission reviews (players behind one router share an
+// address).
 static constexpr size_t kMaxPeersPerAddress = 16;
-// Dropped connections are reported at most this often, so that a flood does
-// not flood the log as well.
+// Given-up connections are reported at most this often, so that a flood
+// does not flood the log as well.
 static constexpr auto kAdmissionReportEvery = std::chrono::seconds(1);
 
 static NetResult StartTransport()
@@ -203,15 +200,27 @@ static uint32_t PlayerOf(const ENetPeer* peer)
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(peer->data));
 }
 
+// A host's slot as admission sees it.
+static SlotState StateOf(const ENetPeer& peer)
+{
+    if (peer.state == ENET_PEER_STATE_DISCONNECTED) {
+        return SlotState::Free;
+    }
+    if (peer.state == ENET_PEER_STATE_ZOMBIE || PlayerOf(&peer) != 0) {
+        return SlotState::Busy;
+    }
+    switch (peer.state) {
+    case ENET_PEER_STATE_DISCONNECT_LATER:
+    case ENET_PEER_STATE_DISCONNECTING:
+    case ENET_PEER_STATE_ACKNOWLEDGING_DISCONNECT:
+        return SlotState::Leaving;
+    default:
+        return SlotState::Joining;
+    }
+}
+
 struct Peer::Impl {
     using Clock = std::chrono::steady_clock;
-    // What the host knows of the connection in one of its slots that has not
-    // joined: which connection it is and when the host first saw it.
-    struct Admission {
-        bool seen = false;
-        enet_uint32 connectId = 0;
-        Clock::time_point since{};
-    };
     struct Pending {
         PeerMessageType type;
         PeerMessage message;
@@ -239,9 +248,9 @@ struct Peer::Impl {
     uint32_t nextPlayer = kHostPlayer + 1;
     int32_t playerCount = 0;
     uint16_t localPort = 0;
-    Admission admissions[kMaxHostPeers];
-    size_t droppedLate = 0;     // not yet reported
-    size_t droppedCrowded = 0;  // not yet reported
+    Admission admission;
+    // Connections given up and not yet reported, by verdict (Keep unused).
+    size_t dropped[4] = {};
     Clock::time_point lastAdmissionReport{};
 
     ~Impl() { Stop(); }
@@ -276,7 +285,10 @@ struct Peer::Impl {
         if ((session.flags & kSessionRequirePassword) != 0 && request->password != session.password) {
             return NetResult::InvalidPassword;
         }
-        if (session.maxPlayers != 0 && static_cast<uint32_t>(playerCount) >= session.maxPlayers) {
+        // Never more joiners than admission leaves slots for, so that some
+        // stay free for newcomers.
+        if ((session.maxPlayers != 0 && static_cast<uint32_t>(playerCount) >= session.maxPlayers) ||
+            static_cast<size_t>(playerCount) > Admission::kMaxJoined) {
             return NetResult::SessionFull;
         }
         return NetResult::Ok;
@@ -325,80 +337,49 @@ struct Peer::Impl {
         }
     }
 
-    // Host side: drops a connection that has not joined. One that never
-    // acknowledged the host's answer may come from a forged address, so it
-    // is forgotten without a word; the others are told.
-    static void DropUnjoined(ENetPeer* peer)
-    {
-        if (peer->state == ENET_PEER_STATE_ACKNOWLEDGING_CONNECT) {
-            enet_peer_reset(peer);
-        } else {
-            enet_peer_disconnect_now(peer, 0);
-        }
-    }
-
-    // Host side, every poll: drops connections past the join deadline, then
-    // from each address all but the newest kMaxPendingPerAddress that have
-    // not joined (the newest, so that a joiner sharing an address with a
-    // burst of junk still gets in once the burst is over).
+    // Host side, every poll: gives up the connections that admission
+    // picks, and says so in the log now and then.
     void AdmitConnections(Clock::time_point now)
     {
-        size_t pending[kMaxHostPeers];
-        size_t pendingCount = 0;
-        for (size_t i = 0; i < host->peerCount && i < kMaxHostPeers; ++i) {
-            ENetPeer* peer = &host->peers[i];
-            Admission& admission = admissions[i];
-            if (peer->state == ENET_PEER_STATE_DISCONNECTED || peer->state == ENET_PEER_STATE_ZOMBIE ||
-                PlayerOf(peer) != 0) {
-                admission.seen = false;
-                continue;
-            }
-            if (!admission.seen || admission.connectId != peer->connectID) {
-                admission = Admission{true, peer->connectID, now};
-            }
-            if (now - admission.since >= kJoinDeadline) {
-                DropUnjoined(peer);
-                admission.seen = false;
-                ++droppedLate;
-                continue;
-            }
-            pending[pendingCount++] = i;
+        Admission::Slot slots[Admission::kSlots];
+        SlotVerdict verdicts[Admission::kSlots];
+        const size_t count = std::min(host->peerCount, Admission::kSlots);
+        for (size_t i = 0; i < count; ++i) {
+            const ENetPeer& peer = host->peers[i];
+            slots[i] = Admission::Slot{StateOf(peer), peer.address.host, peer.connectID};
         }
-        bool crowded[kMaxHostPeers] = {};
-        for (size_t a = 0; a < pendingCount; ++a) {
-            const ENetPeer& peer = host->peers[pending[a]];
-            size_t newer = 0;
-            for (size_t b = 0; b < pendingCount; ++b) {
-                const ENetPeer& other = host->peers[pending[b]];
-                const Clock::time_point mine = admissions[pending[a]].since;
-                const Clock::time_point theirs = admissions[pending[b]].since;
-                if (b != a && other.address.host == peer.address.host &&
-                    (theirs > mine || (theirs == mine && pending[b] > pending[a]))) {
-                    ++newer;
-                }
-            }
-            crowded[a] = newer >= kMaxPendingPerAddress;
-        }
-        for (size_t a = 0; a < pendingCount; ++a) {
-            if (crowded[a]) {
-                DropUnjoined(&host->peers[pending[a]]);
-                admissions[pending[a]].seen = false;
-                ++droppedCrowded;
+        admission.Review(slots, count, now, verdicts);
+        // Each connection given up is told, so that a real joiner among them
+        // tries again at once rather than wait for an answer that never
+        // comes. Telling a forged address costs one datagram smaller than
+        // the answer it was already sent.
+        for (size_t i = 0; i < count; ++i) {
+            if (verdicts[i] != SlotVerdict::Keep) {
+                enet_peer_disconnect_now(&host->peers[i], kDisconnectGivenUp);
+                ++dropped[static_cast<size_t>(verdicts[i])];
             }
         }
-        if ((droppedLate != 0 || droppedCrowded != 0) && now - lastAdmissionReport >= kAdmissionReportEvery) {
-            if (droppedLate != 0) {
-                std::fprintf(stderr, "net: dropped %zu connections that sent no join request within %lld ms\n",
-                             droppedLate, static_cast<long long>(kJoinDeadline.count()));
-            }
-            if (droppedCrowded != 0) {
-                std::fprintf(stderr, "net: dropped %zu connections over %zu not yet joined from one address\n",
-                             droppedCrowded, kMaxPendingPerAddress);
-            }
-            droppedLate = 0;
-            droppedCrowded = 0;
-            lastAdmissionReport = now;
+        const size_t late = dropped[static_cast<size_t>(SlotVerdict::Late)];
+        const size_t crowded = dropped[static_cast<size_t>(SlotVerdict::Crowded)];
+        const size_t room = dropped[static_cast<size_t>(SlotVerdict::Room)];
+        if (late + crowded + room == 0 || now - lastAdmissionReport < kAdmissionReportEvery) {
+            return;
         }
+        if (late != 0) {
+            std::fprintf(stderr, "net: dropped %zu connections that sent no join request within %lld ms\n", late,
+                         static_cast<long long>(
+                             std::chrono::duration_cast<std::chrono::milliseconds>(Admission::kJoinDeadline).count()));
+        }
+        if (crowded != 0) {
+            std::fprintf(stderr, "net: dropped %zu connections over %zu not yet joined from one address\n", crowded,
+                         Admission::kMaxPendingPerAddress);
+        }
+        if (room != 0) {
+            std::fprintf(stderr, "net: dropped the %zu oldest connections not yet joined to keep %zu slots free\n",
+                         room, Admission::kFreeReserve);
+        }
+        std::fill(std::begin(dropped), std::end(dropped), 0);
+        lastAdmissionReport = now;
     }
 
     void ServiceLoop()
@@ -469,11 +450,8 @@ struct Peer::Impl {
             enet_host_destroy(host);
             host = nullptr;
         }
-        for (Admission& admission : admissions) {
-            admission = Admission{};
-        }
-        droppedLate = 0;
-        droppedCrowded = 0;
+        admission.Reset();
+        std::fill(std::begin(dropped), std::end(dropped), 0);
         role = Role::None;
         hostPeer = nullptr;
         localPlayer = 0;
@@ -592,11 +570,11 @@ NetResult Peer::Host(const SessionDesc& desc, const NetAddress& device)
     }
     ENetHost* host = nullptr;
     if (hasPort) {
-        host = enet_host_create(&local, kMaxHostPeers, 1, 0, 0);
+        host = enet_host_create(&local, Admission::kSlots, 1, 0, 0);
     } else {
         for (uint32_t port = kDefaultPort; port <= kDefaultPortLast && host == nullptr; ++port) {
             local.port = static_cast<enet_uint16>(port);
-            host = enet_host_create(&local, kMaxHostPeers, 1, 0, 0);
+            host = enet_host_create(&local, Admission::kSlots, 1, 0, 0);
         }
     }
     if (host == nullptr) {
@@ -695,12 +673,18 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
         return NetResult::AddressInUse;
     }
     ReportRefusals(client, true);
-    ENetPeer* link = enet_host_connect(client, &remote, 1, 0);
+    auto openLink = [&] {
+        ENetPeer* opened = enet_host_connect(client, &remote, 1, 0);
+        if (opened != nullptr) {
+            enet_peer_timeout(opened, 0, static_cast<enet_uint32>(timeoutMs), static_cast<enet_uint32>(timeoutMs));
+        }
+        return opened;
+    };
+    ENetPeer* link = openLink();
     if (link == nullptr) {
         enet_host_destroy(client);
         return NetResult::OutOfMemory;
     }
-    enet_peer_timeout(link, 0, static_cast<enet_uint32>(timeoutMs), static_cast<enet_uint32>(timeoutMs));
 
     // The join runs here on the caller's thread; the service thread takes
     // the host over only once the session is up.
@@ -709,6 +693,8 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
     result = NetResult::TimedOut;
     JoinReply reply;
     bool linked = false;
+    bool givenUp = false;  // the host gave up a link of this join
+    int attempts = 1;
     bool done = false;
     while (!done) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -718,7 +704,7 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
         ENetEvent event;
         int served = enet_host_service(client, &event, static_cast<enet_uint32>(std::min<long long>(left, 20)));
         if (served < 0) {
-            result = NetResult::Refused;
+            result = givenUp ? NetResult::ConnectionLost : NetResult::Refused;
             break;
         }
         if (served == 0) {
@@ -742,8 +728,17 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
             break;
         }
         case ENET_EVENT_TYPE_DISCONNECT:
-            result = linked ? NetResult::ConnectionLost : NetResult::TimedOut;
             link = nullptr;
+            givenUp = givenUp || event.data == kDisconnectGivenUp;
+            if (event.data == kDisconnectGivenUp && attempts < kJoinAttempts) {
+                ++attempts;
+                linked = false;
+                link = openLink();
+                if (link != nullptr) {
+                    break;
+                }
+            }
+            result = linked || givenUp ? NetResult::ConnectionLost : NetResult::TimedOut;
             done = true;
             break;
         default:

@@ -27,6 +27,11 @@ struct JoinReply {
 
 constexpr uint8_t kProtocolVersion = 1;
 
+// What a host's disconnect carries when it gives up a connection before
+// judging its join, to make room under a flood: the joiner may try again.
+// Any other disconnect before the reply ends the join.
+constexpr uint32_t kDisconnectGivenUp = 1;
+
 enum class PacketKind : uint8_t {
     JoinRequest = 1,
     JoinReply = 2,

@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <iterator>
+#include <vector>
+
+#include "platform/net/admission.h"
+
+using namespace platform;
+using std::chrono::milliseconds;
+
+namespace {
+
+using Clock = Admission::Clock;
+const Clock::time_point kStart{};
+
+// A host's slots, and the reviews the host makes of them every few
+// milliseconds.
+class Slots {
+public:
+    Slots() : slots(Admission::kSlots) {}
+
+    // Puts a new connection into slot i.
+    void Put(size_t i, SlotState state, uint32_t address) { slots[i] = Admission::Slot{state, address, ++connections}; }
+    // Puts a new connection into slot i and reviews at start + atMs.
+    std::vector<SlotVerdict> Add(size_t i, SlotState state, uint32_t address, int atMs)
+    {
+        Put(i, state, address);
+        return Review(atMs);
+    }
+    std::vector<SlotVerdict> Review(int atMs)
+    {
+        std::vector<SlotVerdict> verdicts(slots.size());
+        admission.Review(slots.data(), slots.size(), kStart + milliseconds(atMs), verdicts.data());
+        // The host gives up what it is told to.
+        for (size_t i = 0; i < slots.size(); ++i) {
+            if (verdicts[i] != SlotVerdict::Keep) {
+                slots[i] = Admission::Slot{};
+            }
+        }
+        return verdicts;
+    }
+
+    std::vector<Admission::Slot> slots;
+
+private:
+    Admission admission;
+    uint32_t connections = 0;
+};
+
+}  // namespace
+
+TEST(Admission, KeepsTheNewestFewFromEachAddress)
+{
+    Slots host;
+    const uint32_t busy = 0x7F000002;
+    // Seven connections from one address, a millisecond apart, with one from
+    // another address and one from the same address that is being refused.
+    host.Add(20, SlotState::Leaving, busy, 0);
+    host.Add(21, SlotState::Joining, 0x7F000003, 0);
+    std::vector<SlotVerdict> verdicts;
+    for (int n = 0; n < 7; ++n) {
+        verdicts = host.Add(static_cast<size_t>(n), SlotState::Joining, busy, n + 1);
+    }
+    // Only the newest four of that address stay: the last review gave up
+    // slot 2, those before it slots 0 and 1.
+    EXPECT_EQ(verdicts[2], SlotVerdict::Crowded);
+    for (size_t i = 3; i < 7; ++i) {
+        EXPECT_EQ(verdicts[i], SlotVerdict::Keep) << i;
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(host.slots[i].state, SlotState::Free) << i;
+    }
+    EXPECT_EQ(verdicts[20], SlotVerdict::Keep);
+    EXPECT_EQ(verdicts[21], SlotVerdict::Keep);
+}
+
+TEST(Admission, GivesUpConnectionsThatHaveNotJoinedByTheDeadline)
+{
+    const int deadlineMs = static_cast<int>(std::chrono::duration_cast<milliseconds>(Admission::kJoinDeadline).count());
+    struct Case {
+        SlotState state;
+        int reviewMs;
+        SlotVerdict expected;
+    } cases[] = {
+        {SlotState::Joining, deadlineMs - 1, SlotVerdict::Keep},
+        {SlotState::Joining, deadlineMs, SlotVerdict::Late},
+        {SlotState::Leaving, deadlineMs, SlotVerdict::Late},
+        {SlotState::Busy, 10 * deadlineMs, SlotVerdict::Keep},
+    };
+    for (const Case& c : cases) {
+        Slots host;
+        host.Add(0, c.state, 1, 0);
+        EXPECT_EQ(host.Review(c.reviewMs)[0], c.expected) << static_cast<int>(c.state) << " at " << c.reviewMs;
+    }
+    // A new connection in the slot starts its own deadline.
+    Slots host;
+    host.Add(0, SlotState::Joining, 1, 0);
+    host.Add(0, SlotState::Joining, 1, deadlineMs / 2);
+    EXPECT_EQ(host.Review(deadlineMs)[0], SlotVerdict::Keep);
+    EXPECT_EQ(host.Review(deadlineMs / 2 + deadlineMs)[0], SlotVerdict::Late);
+}
+
+TEST(Admission, KeepsSlotsFreeByGivingUpTheOldest)
+{
+    // Ten players, then one connection from each of as many addresses as
+    // there are slots left: the upper half first, then the lower half, of
+    // which three are being refused.
+    Slots host;
+    const size_t players = 10;
+    const size_t half = Admission::kSlots / 2;
+    for (size_t i = 0; i < players; ++i) {
+        host.Put(i, SlotState::Busy, 1);
+    }
+    for (size_t i = half; i < Admission::kSlots; ++i) {
+        host.Put(i, SlotState::Joining, static_cast<uint32_t>(100 + i));
+    }
+    for (SlotVerdict verdict : host.Review(0)) {
+        EXPECT_EQ(verdict, SlotVerdict::Keep);
+    }
+    const size_t refused[] = {20, 50, 90};
+    for (size_t i = players; i < half; ++i) {
+        bool leaving = std::find(std::begin(refused), std::end(refused), i) != std::end(refused);
+        host.Put(i, leaving ? SlotState::Leaving : SlotState::Joining, static_cast<uint32_t>(100 + i));
+    }
+    std::vector<SlotVerdict> verdicts = host.Review(10);
+
+    // The refused go first, then the oldest (of those seen at once, the
+    // lower slots), until the reserve is free again.
+    size_t given = 0;
+    for (size_t i = 0; i < Admission::kSlots; ++i) {
+        bool refusedSlot = std::find(std::begin(refused), std::end(refused), i) != std::end(refused);
+        bool oldest = i >= half && i < half + Admission::kFreeReserve - std::size(refused);
+        EXPECT_EQ(verdicts[i], refusedSlot || oldest ? SlotVerdict::Room : SlotVerdict::Keep) << i;
+        given += verdicts[i] == SlotVerdict::Room ? 1 : 0;
+    }
+    EXPECT_EQ(given, Admission::kFreeReserve);
+}
