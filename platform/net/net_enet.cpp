@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -37,14 +38,26 @@ static constexpr auto kLeaveWait = std::chrono::milliseconds(500);
 // judged the join, and says so (kDisconnectGivenUp); the joiner then tries
 // again at once.
 static constexpr int kJoinAttempts = 4;
+// Bytes of packets one connection may have waiting at either end, its
+// packets in reassembly included: two of the largest packets. Beyond it the
+// transport takes nothing more from that connection until it has been read.
+static constexpr size_t kMaxWaitingBytes = 2 * kMaxPacketBytes;
+// Packets one connection may have waiting, read or not, however small: the
+// byte limit does not count empty packets, yet each costs the transport
+// some hundred bytes to hold. The protocol never has more than one in
+// flight.
+static constexpr size_t kMaxWaitingPackets = 64;
 // Connections of any kind from one address, refused by the transport before
 // a slot is taken, so that a flood from one address cannot fill the slots
 // between two admission reviews (players behind one router share an
 // address).
 static constexpr size_t kMaxPeersPerAddress = 16;
-// Given-up connections are reported at most this often, so that a flood
-// does not flood the log as well.
-static constexpr auto kAdmissionReportEvery = std::chrono::seconds(1);
+// Given-up connections and datagrams dropped unread are reported at most
+// this often, so that a flood does not flood the log as well.
+static constexpr auto kReportEvery = std::chrono::seconds(1);
+// Datagrams dropped unread by every host of this process (the transport
+// gives its callback no context); the service loops report them.
+static std::atomic<size_t> g_unreadDatagrams{0};
 
 static NetResult StartTransport()
 {
@@ -157,9 +170,72 @@ static void ReportRefusals(ENetHost* host, bool on)
     setsockopt(host->socket, IPPROTO_IP, IP_RECVERR, &value, sizeof(value));
 }
 
+// Counts the packets the transport holds from one connection, those
+// waiting for an earlier one included, up to limit.
+static size_t WaitingPackets(ENetPeer& peer, size_t limit)
+{
+    size_t count = 0;
+    auto add = [&](ENetList& list) {
+        for (ENetListIterator at = enet_list_begin(&list); at != enet_list_end(&list) && count < limit;
+             at = enet_list_next(at)) {
+            ++count;
+        }
+    };
+    add(peer.dispatchedCommands);
+    for (size_t i = 0; i < peer.channelCount; ++i) {
+        add(peer.channels[i].incomingReliableCommands);
+        add(peer.channels[i].incomingUnreliableCommands);
+    }
+    return count;
+}
+
+// Sees every datagram before the transport reads it, and drops it unread
+// when it comes from a connection that has kMaxWaitingPackets waiting
+// already. Its sender resends what it must once the host has caught up.
+static int DropFromCrowdedConnections(ENetHost* host, ENetEvent*)
+{
+    enet_uint16 field = 0;
+    if (host->receivedDataLength < sizeof(field)) {
+        return 0;
+    }
+    std::memcpy(&field, host->receivedData, sizeof(field));
+    const size_t id = ENET_NET_TO_HOST_16(field) &
+                      ~static_cast<unsigned>(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK);
+    if (id >= host->peerCount) {
+        return 0;
+    }
+    ENetPeer& peer = host->peers[id];
+    if (peer.state == ENET_PEER_STATE_DISCONNECTED || peer.address.host != host->receivedAddress.host ||
+        peer.address.port != host->receivedAddress.port) {
+        return 0;
+    }
+    if (WaitingPackets(peer, kMaxWaitingPackets) < kMaxWaitingPackets) {
+        return 0;
+    }
+    g_unreadDatagrams.fetch_add(1, std::memory_order_relaxed);
+    return 1;
+}
+
+// Both ends refuse packets over the protocol's longest and stop taking
+// packets from a connection that has too many waiting: the transport's own
+// limits would let one peer make the other hold megabytes.
+static void LimitWaiting(ENetHost* host)
+{
+    host->maximumPacketSize = kMaxPacketBytes;
+    host->maximumWaitingData = kMaxWaitingBytes;
+    host->intercept = DropFromCrowdedConnections;
+}
+
+// False when the packet cannot be queued; one over the size limit is
+// refused whole, never cut, and logged.
 static bool SendPacket(ENetPeer* peer, const std::vector<uint8_t>& bytes)
 {
     if (bytes.empty()) {
+        return false;
+    }
+    if (bytes.size() > kMaxPacketBytes) {
+        std::fprintf(stderr, "net: not sending a packet of %zu bytes, over the limit of %zu\n", bytes.size(),
+                     kMaxPacketBytes);
         return false;
     }
     ENetPacket* packet = enet_packet_create(bytes.data(), bytes.size(), ENET_PACKET_FLAG_RELIABLE);
@@ -252,6 +328,7 @@ struct Peer::Impl {
     // Connections given up and not yet reported, by verdict (Keep unused).
     size_t dropped[4] = {};
     Clock::time_point lastAdmissionReport{};
+    Clock::time_point lastUnreadReport{};
 
     ~Impl() { Stop(); }
 
@@ -362,7 +439,7 @@ struct Peer::Impl {
         const size_t late = dropped[static_cast<size_t>(SlotVerdict::Late)];
         const size_t crowded = dropped[static_cast<size_t>(SlotVerdict::Crowded)];
         const size_t room = dropped[static_cast<size_t>(SlotVerdict::Room)];
-        if (late + crowded + room == 0 || now - lastAdmissionReport < kAdmissionReportEvery) {
+        if (late + crowded + room == 0 || now - lastAdmissionReport < kReportEvery) {
             return;
         }
         if (late != 0) {
@@ -380,6 +457,20 @@ struct Peer::Impl {
         }
         std::fill(std::begin(dropped), std::end(dropped), 0);
         lastAdmissionReport = now;
+    }
+
+    // Says now and then how many datagrams were dropped unread.
+    void ReportUnreadDatagrams(Clock::time_point now)
+    {
+        if (now - lastUnreadReport < kReportEvery) {
+            return;
+        }
+        const size_t unread = g_unreadDatagrams.exchange(0, std::memory_order_relaxed);
+        if (unread != 0) {
+            std::fprintf(stderr, "net: dropped %zu datagrams unread from connections with %zu packets waiting\n",
+                         unread, kMaxWaitingPackets);
+            lastUnreadReport = now;
+        }
     }
 
     void ServiceLoop()
@@ -411,9 +502,11 @@ struct Peer::Impl {
                         event.peer->data = nullptr;
                     }
                 }
+                const Clock::time_point now = Clock::now();
                 if (role == Role::Hosting) {
-                    AdmitConnections(Clock::now());
+                    AdmitConnections(now);
                 }
+                ReportUnreadDatagrams(now);
             }
             if (!pending.empty()) {
                 lock.unlock();
@@ -581,6 +674,7 @@ NetResult Peer::Host(const SessionDesc& desc, const NetAddress& device)
         std::fprintf(stderr, "net: cannot open a UDP port to host on (port %u)\n", hasPort ? local.port : 0u);
         return NetResult::AddressInUse;
     }
+    LimitWaiting(host);
     host->duplicatePeers = kMaxPeersPerAddress;
     std::vector<Impl::Pending> pending;
     {
@@ -672,6 +766,7 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
         std::fprintf(stderr, "net: cannot open a local UDP port to join from (port %u)\n", local.port);
         return NetResult::AddressInUse;
     }
+    LimitWaiting(client);
     ReportRefusals(client, true);
     auto openLink = [&] {
         ENetPeer* opened = enet_host_connect(client, &remote, 1, 0);

@@ -27,6 +27,14 @@ struct JoinReply {
 
 constexpr uint8_t kProtocolVersion = 1;
 
+// The longest packet of the protocol: a join request whose password and
+// player name are both as long as they may be.
+constexpr size_t kMaxJoinRequestBytes = 6 + 16 + 2 * (2 + Peer::kMaxTextBytes);
+// Packets longer than this are neither sent nor taken in by either end: the
+// longest packet with room to spare, so that a peer can make the other hold
+// no more than this for one packet.
+constexpr size_t kMaxPacketBytes = 8192;
+static_assert(kMaxJoinRequestBytes <= kMaxPacketBytes);
 // What a host's disconnect carries when it gives up a connection before
 // judging its join, to make room under a flood: the joiner may try again.
 // Any other disconnect before the reply ends the join.

@@ -1,18 +1,22 @@
 // A host under attack: connect datagrams that are never followed up (their
-// sources may be forged), and connections that complete the transport's
-// handshake and then stay silent or ask too late. Real joins must still get
-// in, and still be judged. The attackers here speak the transport's wire
-// format themselves, or use the transport library directly, as an attacker
-// would.
+// sources may be forged), connections that complete the transport's
+// handshake and then stay silent or ask too late, and floods of packets.
+// Real joins must still get in, and still be judged, and the host must hold
+// little. The attackers here speak the transport's wire format themselves,
+// or use the transport library directly, as an attacker would.
 #include <arpa/inet.h>
 #include <enet/enet.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -105,6 +109,8 @@ public:
     struct Plan {
         std::vector<uint8_t> join;               // a join request to send, none when empty
         std::chrono::milliseconds joinAfter{0};  // how long to say nothing before sending it
+        size_t packetBytes = 0;                  // a packet this long to send once (after joining, if it asks)
+        int heldPackets = 0;                     // empty packets the host must hold, sent likewise
         bool reconnect = false;                  // connects again when the host drops it
     };
 
@@ -116,6 +122,8 @@ public:
         enet_address_set_host_ip(&remote, "127.0.0.1");
         remote.port = port;
         if (host != nullptr) {
+            // Its own limit must not keep it from sending what it likes.
+            host->maximumPacketSize = kPayloadBytes;
             Connect();
         }
     }
@@ -127,6 +135,7 @@ public:
     }
     bool Ok() const { return link != nullptr; }
     bool Connected() const { return connected; }
+    bool Joined() const { return joined; }
     int Drops() const { return drops; }
 
     // Serves the transport, as a client does, and goes on with the plan.
@@ -146,6 +155,9 @@ public:
                 connected = false;
                 ++drops;
             } else if (event.type == ENET_EVENT_TYPE_RECEIVE) {
+                JoinReply reply;
+                joined = DecodeJoinReply(event.packet->data, event.packet->dataLength, &reply) &&
+                         reply.result == NetResult::Ok;
                 enet_packet_destroy(event.packet);
             }
         }
@@ -156,13 +168,55 @@ public:
             Send(plan.join.data(), plan.join.size(), ENET_PACKET_FLAG_RELIABLE);
             asked = true;
         }
+        const bool mayFlood = plan.join.empty() || joined;
+        if (mayFlood && !sentPacket && plan.packetBytes != 0) {
+            Send(Payload(), plan.packetBytes, ENET_PACKET_FLAG_RELIABLE | ENET_PACKET_FLAG_NO_ALLOCATE);
+            sentPacket = true;
+        }
+        if (mayFlood && held < plan.heldPackets) {
+            SendHeld(plan.heldPackets);
+        }
     }
 
 private:
+    static constexpr size_t kPayloadBytes = 8u << 20;
+    static const uint8_t* Payload()
+    {
+        static const std::vector<uint8_t> payload(kPayloadBytes, 0x5A);
+        return payload.data();
+    }
+
     void Connect()
     {
         link = enet_host_connect(host, &remote, 1, 0);
-        connected = asked = false;
+        connected = joined = asked = sentPacket = false;
+        held = 0;
+    }
+    // Empty reliable packets that all come after one never sent: the host's
+    // transport keeps each of them until that one comes, and no byte limit
+    // counts them. Sent in datagrams of the link's own, ten a call, so
+    // that the host's socket takes them all.
+    void SendHeld(int count)
+    {
+        const uint16_t first = static_cast<uint16_t>(link->channels[0].outgoingReliableSequenceNumber + 2);
+        ENetProtocolHeader header{};
+        header.peerID = htons(static_cast<uint16_t>(link->outgoingPeerID | ENET_PROTOCOL_HEADER_FLAG_SENT_TIME |
+                                                    (link->outgoingSessionID << ENET_PROTOCOL_HEADER_SESSION_SHIFT)));
+        std::vector<uint8_t> datagram;
+        for (int d = 0; d < 10 && held < count; ++d) {
+            datagram.resize(sizeof(header));
+            std::memcpy(datagram.data(), &header, sizeof(header));
+            for (int k = 0; k < 100 && held < count; ++k, ++held) {
+                ENetProtocolSendReliable command{};
+                command.header.command =
+                    uint8_t(unsigned(ENET_PROTOCOL_COMMAND_SEND_RELIABLE) | unsigned(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE));
+                command.header.reliableSequenceNumber = htons(static_cast<uint16_t>(first + held));
+                const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&command);
+                datagram.insert(datagram.end(), bytes, bytes + sizeof(command));
+            }
+            ENetBuffer buffer{datagram.data(), datagram.size()};
+            enet_socket_send(host->socket, &link->address, &buffer, 1);
+        }
     }
     void Send(const void* data, size_t size, enet_uint32 flags)
     {
@@ -177,10 +231,34 @@ private:
     ENetAddress remote{};
     ENetPeer* link = nullptr;
     bool connected = false;
+    bool joined = false;
     bool asked = false;
+    bool sentPacket = false;
+    int held = 0;
     int drops = 0;
     std::chrono::steady_clock::time_point connectedAt{};
 };
+
+// Bytes the transport holds in this process, counted through the
+// allocation hooks it offers.
+std::atomic<int64_t> g_transportBytes{0};
+
+void* CountedMalloc(size_t size)
+{
+    void* memory = std::malloc(size);
+    if (memory != nullptr) {
+        g_transportBytes += static_cast<int64_t>(malloc_usable_size(memory));
+    }
+    return memory;
+}
+
+void CountedFree(void* memory)
+{
+    if (memory != nullptr) {
+        g_transportBytes -= static_cast<int64_t>(malloc_usable_size(memory));
+        std::free(memory);
+    }
+}
 
 std::vector<std::string> Addresses(const char* prefix, int count)
 {
@@ -196,13 +274,15 @@ protected:
     void SetUp() override
     {
         net_test::UseLoopbackOnly();
-        ASSERT_EQ(enet_initialize(), 0);
+        ENetCallbacks counted{CountedMalloc, CountedFree, nullptr};
+        ASSERT_EQ(enet_initialize_with_callbacks(ENET_VERSION, &counted), 0);
         port = net_test::FreeLoopbackPort();
         ASSERT_NE(port, 0);
     }
     void TearDown() override { enet_deinitialize(); }
 
-    // The host under attack, with a password.
+    // The host under attack, with a password. Tests that fork start it
+    // afterwards, so that the child has no threads to lose.
     void StartHost()
     {
         ASSERT_EQ(Peer::Create(&host), NetResult::Ok);
@@ -448,6 +528,79 @@ TEST_F(PeerAdmissionTest, RealJoinsGetInThroughASustainedAttackFromManyAddresses
     stop = true;
     attack.join();
     EXPECT_TRUE(net_test::WaitFor([&] { return host->GetPlayerCount() == 4; }));
+}
+
+TEST_F(PeerAdmissionTest, FloodsOfPacketsLeaveTheHostHoldingLittle)
+{
+    // The attack runs in a child process, so that what the transport holds
+    // here is the host's alone. It starts once the host is up.
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(go[1]);
+        char byte = 0;
+        if (read(go[0], &byte, 1) != 1) {
+            _exit(1);
+        }
+        // Players that join and then send a 5 MB packet, or 20 000 empty
+        // packets the host would have to hold; once they are in,
+        // connections that send a 5 MB packet without joining.
+        Attacker::Plan joinedBig;
+        joinedBig.join = JoinRequestWith("secret");
+        joinedBig.packetBytes = 5u << 20;
+        Attacker::Plan joinedEmpty;
+        joinedEmpty.join = JoinRequestWith("secret");
+        joinedEmpty.heldPackets = 20000;
+        Attacker::Plan big;
+        big.packetBytes = 5u << 20;
+        big.reconnect = true;
+        std::vector<std::unique_ptr<Attacker>> attackers;
+        for (int i = 1; i <= 8; ++i) {
+            const std::string from = "127.0.6." + std::to_string(i);
+            attackers.push_back(std::make_unique<Attacker>(from.c_str(), port, i <= 4 ? joinedBig : joinedEmpty));
+        }
+        auto serveFor = [&](auto until) {
+            for (auto start = std::chrono::steady_clock::now(); !until(); ) {
+                if (std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) {
+                    _exit(2);
+                }
+                for (auto& attacker : attackers) {
+                    attacker->Serve();
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        };
+        serveFor([&] {
+            return std::all_of(attackers.begin(), attackers.end(), [](auto& attacker) { return attacker->Joined(); });
+        });
+        for (const std::string& from : Addresses("127.0.5.", 16)) {
+            attackers.push_back(std::make_unique<Attacker>(from.c_str(), port, big));
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+        serveFor([&] { return std::chrono::steady_clock::now() >= end; });
+        _exit(0);
+    }
+    close(go[0]);
+    StartHost();
+    const int64_t idle = g_transportBytes.load();
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    close(go[1]);
+
+    int64_t peak = idle;
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        peak = std::max(peak, g_transportBytes.load());
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(host->GetPlayerCount(), 9) << "the flooding players are still in";
+    // Each connection holds a few dozen packets at most; once the attack is
+    // over the host has read what was left.
+    EXPECT_LT(peak - idle, int64_t{2} << 20) << "bytes over idle at the peak";
+    EXPECT_TRUE(net_test::WaitFor([&] { return g_transportBytes.load() - idle < (int64_t{256} << 10); }))
+        << g_transportBytes.load() - idle;
 }
 
 TEST_F(PeerAdmissionTest, AJoinerTriesAgainOnlyWhenTheHostGaveItsLinkUp)

@@ -138,7 +138,10 @@ TEST_F(PeerTest, PasswordIsCheckedOnlyWhenRequired)
     ASSERT_EQ(open->Host(Desc(), *Address(openPort, nullptr)), NetResult::Ok);
     ASSERT_EQ(joiner->Close(), NetResult::Ok);
     ASSERT_EQ(joiner->Initialize(nullptr, nullptr), NetResult::Ok);
-    EXPECT_EQ(joiner->Connect(Desc(kSessionRequirePassword, "anything"), *Address(openPort, "127.0.0.1"), nullptr,
+    // The longest password and name make the longest packet there is.
+    const std::string longest(Peer::kMaxTextBytes, 'x');
+    ASSERT_EQ(joiner->SetPlayerInfo(longest.c_str()), NetResult::Ok);
+    EXPECT_EQ(joiner->Connect(Desc(kSessionRequirePassword, longest.c_str()), *Address(openPort, "127.0.0.1"), nullptr,
                               kTimeoutMs),
               NetResult::Ok);
 }

@@ -94,8 +94,11 @@ TEST(NetProtocol, RefusesOversizedTexts)
     request.password.assign(Peer::kMaxTextBytes + 1, 'p');
     EXPECT_TRUE(EncodeJoinRequest(request).empty());
     request.password.assign(Peer::kMaxTextBytes, 'p');
+    request.playerName.assign(Peer::kMaxTextBytes, 'n');
     std::vector<uint8_t> bytes = EncodeJoinRequest(request);
     JoinRequest decoded;
     ASSERT_TRUE(DecodeJoinRequest(bytes.data(), bytes.size(), &decoded));
     EXPECT_EQ(decoded.password.size(), Peer::kMaxTextBytes);
+    // The longest request there is, which the packet limit must let pass.
+    EXPECT_EQ(bytes.size(), kMaxJoinRequestBytes);
 }
