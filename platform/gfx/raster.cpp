@@ -1388,6 +1388,44 @@ int WidestSpans()
     return __builtin_cpu_supports("avx2") ? kSpansWide : kSpansSse2;
 }
 
+namespace {
+
+// SpriteTexels, inlined into MarkSprite, which runs for every rectangle.
+inline bool SpriteTexelsOf(const Plane& sp, const Plane& tp, int32_t width, int32_t minX, int32_t minY, int32_t maxX,
+                           int32_t maxY, int64_t* column, int64_t* row)
+{
+    // Across: one texel a pixel, every column inside the texture.
+    int64_t firstColumn = 0;
+    if (sp.dy != 0.0 || ToFixed(tp.dx) != 0 || !OneTexelAPixel(ToFixed(sp.a), ToFixed(sp.dx), minX, maxX, width, &firstColumn)) {
+        return false;
+    }
+    // Down: a row's texel row is the floor of a + dy y in doubles. When
+    // that cannot step by more than one texel a row (by less than one, with
+    // room for the rounding of the sum well under 2^20, or by exactly one
+    // where the sum is exact), the first and last rows likewise tell
+    // whether every row steps by one.
+    const double scaled = tp.a * kFixOne;
+    const bool small = tp.a > -1048576.0 && tp.a < 1048576.0 && minY >= 0 && maxY < 1048576;
+    const bool stepsAtMostOne =
+        small && ((tp.dy > 0.0 && tp.dy <= 1.0 - 0x1p-30) ||
+                  (tp.dy == 1.0 && scaled == static_cast<double>(static_cast<int64_t>(scaled))));
+    if (!stepsAtMostOne) {
+        return false;
+    }
+    const int64_t t0 = ToFixed(tp.a + tp.dy * minY) >> 32, t1 = ToFixed(tp.a + tp.dy * maxY) >> 32;
+    *column = firstColumn - minX;
+    *row = t0 - minY;
+    return t1 - t0 == maxY - minY;
+}
+
+}  // namespace
+
+bool SpriteTexels(const Plane& sp, const Plane& tp, int32_t width, int32_t minX, int32_t minY, int32_t maxX,
+                  int32_t maxY, int64_t* column, int64_t* row)
+{
+    return SpriteTexelsOf(sp, tp, width, minX, minY, maxX, maxY, column, row);
+}
+
 void MarkSprite(const RecordedFrame& frame, Prim& pr)
 {
     // The fields are read one at a time: the primitive has just been
@@ -1410,31 +1448,10 @@ void MarkSprite(const RecordedFrame& frame, Prim& pr)
         return;
     }
     const Plane* planes = frame.planes.data() + pr.planeBase;
-    const Plane& sp = planes[SlotTex];
-    const Plane& tp = planes[SlotTex + 1];
-    // Across: one texel a pixel, every column inside the texture.
-    int64_t firstColumn = 0;
-    if (sp.dy != 0.0 || ToFixed(tp.dx) != 0 ||
-        !OneTexelAPixel(ToFixed(sp.a), ToFixed(sp.dx), pr.minX, pr.maxX, tex.width, &firstColumn)) {
-        return;
-    }
-    // Down: a row's texel row is the floor of a + dy y in doubles. When
-    // that cannot step by more than one texel a row (by less than one, with
-    // room for the rounding of the sum well under 2^20, or by exactly one
-    // where the sum is exact), the first and last rows likewise tell
-    // whether every row steps by one.
-    const double scaled = tp.a * kFixOne;
-    const bool small = tp.a > -1048576.0 && tp.a < 1048576.0 && pr.minY >= 0 && pr.maxY < 1048576;
-    const bool stepsAtMostOne =
-        small && ((tp.dy > 0.0 && tp.dy <= 1.0 - 0x1p-30) ||
-                  (tp.dy == 1.0 && scaled == static_cast<double>(static_cast<int64_t>(scaled))));
-    if (!stepsAtMostOne) {
-        return;
-    }
-    const int64_t t0 = ToFixed(tp.a + tp.dy * pr.minY) >> 32, t1 = ToFixed(tp.a + tp.dy * pr.maxY) >> 32;
-    const int64_t column = firstColumn - pr.minX, row = t0 - pr.minY;
-    if (t1 - t0 != pr.maxY - pr.minY || column < INT16_MIN || column > INT16_MAX || row < INT16_MIN ||
-        row > INT16_MAX) {
+    int64_t column = 0, row = 0;
+    if (!SpriteTexelsOf(planes[SlotTex], planes[SlotTex + 1], tex.width, pr.minX, pr.minY, pr.maxX, pr.maxY, &column,
+                        &row) ||
+        column < INT16_MIN || column > INT16_MAX || row < INT16_MIN || row > INT16_MAX) {
         return;
     }
     pr.sprite = true;

@@ -295,12 +295,15 @@ struct QuadSpanMemo;
 // The same, with a memo kept over the triangles of one draw (see below).
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
                    const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box, QuadSpanMemo* memo);
-// Two triangles (a, b, c) and (c, d, a) that make an axis-aligned rectangle
-// with attributes that change linearly across it: one primitive with four
-// edges that covers exactly the pixels the two triangles would. False when
-// the corners do not qualify (the caller then sets up two triangles).
-bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
-                    const ScreenVertex& c, const ScreenVertex& d, uint32_t cullMode, bool flat, const ClipBox& box);
+// Two triangles drawn one after the other, each given by its corners in the
+// order it is drawn with, that make an axis-aligned rectangle: one primitive
+// with four edges that covers exactly the pixels the two triangles would,
+// when it gives each of them the bytes the triangles give: the second
+// triangle's planes, as its own set-up computes them, are the first's. False
+// when they do not qualify (nothing is recorded; the caller then sets up two
+// triangles).
+bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex* const first[3],
+                    const ScreenVertex* const second[3], uint32_t cullMode, bool flat, const ClipBox& box);
 // A pre-transformed quad as its vertex data gives it: a, b, c of its first
 // triangle and d, the corner the second triangle (c, d, a) adds; u and v of
 // the one coordinate set every stage reads (0 where the data has none); and
@@ -314,10 +317,13 @@ struct EvenQuad {
     uint32_t diffuse = 0xFFFFFFFFu;
     uint32_t specular = 0xFF000000u;
 };
-// SetupRectangle for such a quad without building its screen vertices, for
-// a state with no pixel shader whose stages read one coordinate set at most,
-// and corners within the guard band as SetupRectangle's: the same answer,
-// and the same primitive and planes when it records one.
+// SetupRectangle for such a quad drawn as the triangles (a, b, c) and
+// (c, d, a), without building its screen vertices, for a state with no
+// pixel shader whose stages read one coordinate set at most, and corners
+// within the guard band as SetupRectangle's: the same primitive and planes
+// when SetupRectangle takes it, and the two triangles' when only its
+// attributes turn SetupRectangle away (their planes differ). False when it
+// is no upright rectangle or its attributes are not one plane.
 // memo, when given, keeps what SelectFastSpan chose for the quads of one
 // draw (whose state does not change) by colours and filtering.
 struct QuadSpanMemo {
@@ -395,6 +401,11 @@ void RunTile(const RecordedFrame& frame, const Target& target, int tile, int spa
 // stage 0 texels one for one: the fast spans then find each row's texels
 // without working out a coordinate. Clears the mark otherwise.
 void MarkSprite(const RecordedFrame& frame, Prim& prim);
+// Whether the texture planes sp and tp make every pixel (x, y) of the box
+// (inclusive) read texel column x + column, inside a texture `width` texels
+// wide, of texel row y + row, as MarkSprite asks of a sprite.
+bool SpriteTexels(const Plane& sp, const Plane& tp, int32_t width, int32_t minX, int32_t minY, int32_t maxX,
+                  int32_t maxY, int64_t* column, int64_t* row);
 
 // Chooses the fast span for a primitive, or 0 for the general path; fills
 // prim.fastColor.

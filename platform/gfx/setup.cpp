@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <emmintrin.h>
 #include <new>
 #include <optional>
@@ -66,9 +67,36 @@ inline PlaneGeometry Geometry(double x0, double y0, double x1, double y1, double
             _mm_set1_pd(y1 - y0), _mm_set1_pd(y2 - y0), _mm_set1_pd(invDet)};
 }
 
+// A triangle's planes kept aside, with the frame's push_back and resize:
+// those of a triangle that is only compared with another. Left unset until
+// written (a quad's set-up makes one, and clearing it cost more than the
+// rest of the comparison).
+struct PlaneList {
+    union {
+        Plane planes[kShaderPlaneCount];
+    };
+    size_t count = 0;
+    PlaneList() {}
+    void push_back(const Plane& p) { planes[count++] = p; }
+    void resize(size_t n)
+    {
+        for (; count < n; ++count) {
+            planes[count] = Plane{};
+        }
+        count = n;
+    }
+    size_t size() const { return count; }
+    Plane* data() { return planes; }
+};
+
+// Two planes, one a lane.
+struct PlanePair {
+    __m128d a, dx, dy;
+};
+
 // PlaneFrom for two attributes at once, one a lane: the same operations in
-// the same order (so the same bits), and the planes added to the frame.
-inline void PushPlanePair(std::vector<Plane>& kept, const PlaneGeometry& g, __m128d a0, __m128d a1, __m128d a2)
+// the same order (so the same bits).
+inline PlanePair PlanesOf(const PlaneGeometry& g, __m128d a0, __m128d a1, __m128d a2)
 {
     const __m128d d1 = _mm_sub_pd(a1, a0), d2 = _mm_sub_pd(a2, a0);
     __m128d dx = _mm_mul_pd(_mm_sub_pd(_mm_mul_pd(d1, g.y2y0), _mm_mul_pd(d2, g.y1y0)), g.invDet);
@@ -79,9 +107,47 @@ inline void PushPlanePair(std::vector<Plane>& kept, const PlaneGeometry& g, __m1
     a = _mm_or_pd(_mm_and_pd(even, a0), _mm_andnot_pd(even, a));
     dx = _mm_andnot_pd(even, dx);
     dy = _mm_andnot_pd(even, dy);
-    kept.push_back(Plane{_mm_cvtsd_f64(a), _mm_cvtsd_f64(dx), _mm_cvtsd_f64(dy)});
-    kept.push_back(Plane{_mm_cvtsd_f64(_mm_unpackhi_pd(a, a)), _mm_cvtsd_f64(_mm_unpackhi_pd(dx, dx)),
-                         _mm_cvtsd_f64(_mm_unpackhi_pd(dy, dy))});
+    return {a, dx, dy};
+}
+
+template <typename Planes>
+inline void PushPlanes(Planes& kept, const PlanePair& p)
+{
+    kept.push_back(Plane{_mm_cvtsd_f64(p.a), _mm_cvtsd_f64(p.dx), _mm_cvtsd_f64(p.dy)});
+    kept.push_back(Plane{_mm_cvtsd_f64(_mm_unpackhi_pd(p.a, p.a)), _mm_cvtsd_f64(_mm_unpackhi_pd(p.dx, p.dx)),
+                         _mm_cvtsd_f64(_mm_unpackhi_pd(p.dy, p.dy))});
+}
+
+// PlanesOf, with the planes added to the frame.
+template <typename Planes>
+inline void PushPlanePair(Planes& kept, const PlaneGeometry& g, __m128d a0, __m128d a1, __m128d a2)
+{
+    PushPlanes(kept, PlanesOf(g, a0, a1, a2));
+}
+
+// Whether planes give every pixel the same bits, however a sum of a and
+// the gradient terms is taken: the same a, neither a NaN nor a negative
+// zero, and gradients of the same value. Zeros of either sign among them
+// make terms that leave such a sum as it is.
+inline bool SamePlane(const Plane& x, const Plane& y)
+{
+    return x.a == y.a && x.dx == y.dx && x.dy == y.dy && std::memcmp(&x.a, &y.a, sizeof(double)) == 0 &&
+           !(x.a == 0.0 && std::signbit(x.a));
+}
+
+// SamePlane for both lanes of two pairs of planes.
+inline bool SamePlanePair(const PlanePair& x, const PlanePair& y)
+{
+    const __m128d values = _mm_and_pd(_mm_and_pd(_mm_cmpeq_pd(x.a, y.a), _mm_cmpeq_pd(x.dx, y.dx)),
+                                      _mm_cmpeq_pd(x.dy, y.dy));
+    // Bits compared a half at a time: both halves alike, and a's not those
+    // of a negative zero.
+    const __m128i bits = _mm_castpd_si128(x.a);
+    const __m128i sameBits = _mm_cmpeq_epi32(bits, _mm_castpd_si128(y.a));
+    const __m128i negativeZero = _mm_cmpeq_epi32(bits, _mm_castpd_si128(_mm_set1_pd(-0.0)));
+    return _mm_movemask_pd(values) == 3 && _mm_movemask_ps(_mm_castsi128_ps(sameBits)) == 0xF &&
+           (_mm_movemask_ps(_mm_castsi128_ps(negativeZero)) & 0x3) != 0x3 &&
+           (_mm_movemask_ps(_mm_castsi128_ps(negativeZero)) & 0xC) != 0xC;
 }
 
 // Two adjacent floats in the low lanes. Vertices and corners are only
@@ -236,10 +302,10 @@ uint8_t ShaderLinearStages(const PixelShaderSnap& snap, const Prim& pr, const Pl
 // colours, the first vertex's under flat shading, then every coordinate
 // set up to the last the program reads, each made by plane() from one
 // attribute of the corners (it multiplies by rhw for perspective
-// primitives); then the primitive is binned.
+// primitives). Returns how many planes the primitive has.
 template <typename MakePlane>
-void FinishShaded(RecordedFrame& frame, Prim& pr, const PixelShaderSnap& snap, Plane* planes, const ScreenVertex& first,
-                  bool flat, double cx, double cy, MakePlane plane)
+int ShadedPlanes(Prim& pr, const PixelShaderSnap& snap, Plane* planes, const ScreenVertex& first, bool flat, double cx,
+                 double cy, MakePlane plane)
 {
     const uint32_t sets = snap.program->GetCoordMask();
     int last = 0;
@@ -276,13 +342,26 @@ void FinishShaded(RecordedFrame& frame, Prim& pr, const PixelShaderSnap& snap, P
     pr.flatColor = false;
     pr.fastSpan = 0;
     pr.linearStages = ShaderLinearStages(snap, pr, planes, cx, cy);
-    const int count = ShaderSlotCoords + 4 * last;
+    return ShaderSlotCoords + 4 * last;
+}
+
+// Adds a pixel shader primitive with its planes to the frame and bins it.
+void AddShaded(RecordedFrame& frame, Prim& pr, const Plane* planes, int count)
+{
     pr.planeBase = static_cast<uint32_t>(frame.planes.size());
     frame.planes.insert(frame.planes.end(), planes, planes + count);
     const uint32_t index = static_cast<uint32_t>(frame.prims.size());
     frame.prims.push_back(pr);
     ++frame.primCount;
     frame.Bin(kBinPrim | index, pr.minX, pr.minY, pr.maxX, pr.maxY);
+}
+
+// ShadedPlanes, then the primitive added.
+template <typename MakePlane>
+void FinishShaded(RecordedFrame& frame, Prim& pr, const PixelShaderSnap& snap, Plane* planes, const ScreenVertex& first,
+                  bool flat, double cx, double cy, MakePlane plane)
+{
+    AddShaded(frame, pr, planes, ShadedPlanes(pr, snap, planes, first, flat, cx, cy, plane));
 }
 
 // Adds a primitive's planes one by one: a primitive has few, and the
@@ -483,104 +562,36 @@ inline TriangleCorners CornersOf(Prim& pr, const Snapped* p, const ScreenVertex&
     return t;
 }
 
-// The rest of a pixel shader's triangle: its planes (FinishShaded) from the
-// corners a, b, c in set-up order.
-[[gnu::noinline]] void FinishShadedTriangle(RecordedFrame& frame, Prim& pr, const PixelShaderSnap& snap,
-                                            const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
-                                            const ScreenVertex& first, const Snapped* p, bool flat)
+// The planes of a pixel shader's triangle (ShadedPlanes) from the corners
+// a, b, c in set-up order; returns how many there are.
+[[gnu::noinline]] int ShadedTrianglePlanes(Plane* shaded, Prim& pr, const PixelShaderSnap& snap,
+                                           const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c,
+                                           const ScreenVertex& first, const Snapped* p, bool flat)
 {
     const TriangleCorners t = CornersOf(pr, p, a, b, c, flat);
-    Plane shaded[kShaderPlaneCount];
     shaded[SlotZ] = PlaneFrom(t.x0, t.y0, a.z, t.x1, t.y1, b.z, t.x2, t.y2, c.z, t.invDet);
     shaded[SlotQ] = pr.perspective ? PlaneFrom(t.x0, t.y0, a.rhw, t.x1, t.y1, b.rhw, t.x2, t.y2, c.rhw, t.invDet)
                                    : Constant(a.rhw);
-    FinishShaded(frame, pr, snap, shaded, first, flat, (t.x0 + t.x1 + t.x2) / 3.0, (t.y0 + t.y1 + t.y2) / 3.0,
-                 [&](auto attribute) {
-                     return PlaneFrom(t.x0, t.y0, attribute(a) * t.qa, t.x1, t.y1, attribute(b) * t.qb, t.x2, t.y2,
-                                      attribute(c) * t.qc, t.invDet);
-                 });
+    return ShadedPlanes(pr, snap, shaded, first, flat, (t.x0 + t.x1 + t.x2) / 3.0, (t.y0 + t.y1 + t.y2) / 3.0,
+                        [&](auto attribute) {
+                            return PlaneFrom(t.x0, t.y0, attribute(a) * t.qa, t.x1, t.y1, attribute(b) * t.qb, t.x2,
+                                             t.y2, attribute(c) * t.qc, t.invDet);
+                        });
 }
 
-// Set-up of a triangle; with rect non-null, the rectangle whose half it is
-// (its 1/256-pixel left, top, right, bottom) gives the coverage instead.
-// snapped, when non-null, holds the corners already snapped. memo, when
-// given, is kept over the primitives of one draw.
-// Rect tells at compile time whether rect and snapped are given (both are,
-// or neither), so that a lone triangle's set-up carries no test of them.
-template <bool Rect>
-void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
-                         const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box,
-                         const int64_t* rect, const Snapped* snapped, QuadSpanMemo* memo)
+// A fixed-function triangle's planes added to kept in slot order, and what
+// pr takes from its corners a, b, c (in set-up order) and those planes:
+// foreshortening, the flat colours (first's when flat) and the filtering.
+// Colour planes only when the colours vary, those of stages past the last
+// zero.
+template <typename Planes>
+inline void FixedTrianglePlanes(Planes& kept, Prim& pr, const PixelState& ps, const Snapped* p, const ScreenVertex& a,
+                                const ScreenVertex& b, const ScreenVertex& c, const ScreenVertex& first, bool flat,
+                                QuadSpanMemo* memo)
 {
-    if constexpr (!Rect) {
-        rect = nullptr;
-        snapped = nullptr;
-    }
-    const ScreenVertex* v[3] = {&v0in, &v1in, &v2in};
-    Snapped p[3];
-    if (snapped != nullptr) {
-        std::copy(snapped, snapped + 3, p);
-    } else {
-        p[0] = Snap(v0in);
-        p[1] = Snap(v1in);
-        p[2] = Snap(v2in);
-    }
-    const int64_t area = (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
-    if (area == 0) {
-        return;
-    }
-    // Screen y runs down, so a positive area is a clockwise triangle, the
-    // front face; counter-clockwise mode culls the others.
-    if ((cullMode == CullCcw && area < 0) || (cullMode == CullCw && area > 0)) {
-        return;
-    }
-    if (area < 0) {
-        std::swap(v[1], v[2]);
-        std::swap(p[1], p[2]);
-    }
-    const int64_t minXs = std::min({p[0].x, p[1].x, p[2].x}), maxXs = std::max({p[0].x, p[1].x, p[2].x});
-    const int64_t minYs = std::min({p[0].y, p[1].y, p[2].y}), maxYs = std::max({p[0].y, p[1].y, p[2].y});
-    // Pixel centres inside the box of the snapped corners; a rectangle's
-    // own edges (left and top inside, right and bottom outside) bound it
-    // more tightly, never less.
-    int64_t bx0 = (minXs + 255) >> 8, bx1 = maxXs >> 8;
-    int64_t by0 = (minYs + 255) >> 8, by1 = maxYs >> 8;
-    if (rect != nullptr) {
-        bx0 = (rect[0] + 255) >> 8;
-        bx1 = (rect[2] - 1) >> 8;
-        by0 = (rect[1] + 255) >> 8;
-        by1 = (rect[3] - 1) >> 8;
-    }
-    const int32_t minX = static_cast<int32_t>(std::max<int64_t>(bx0, box.minX));
-    const int32_t maxX = static_cast<int32_t>(std::min<int64_t>(bx1, box.maxX));
-    const int32_t minY = static_cast<int32_t>(std::max<int64_t>(by0, box.minY));
-    const int32_t maxY = static_cast<int32_t>(std::min<int64_t>(by1, box.maxY));
-    if (minX > maxX || minY > maxY) {
-        return;
-    }
-    const PixelState& ps = frame.states[stateIndex];
-    const ScreenVertex& a = *v[0];
-    const ScreenVertex& b = *v[1];
-    const ScreenVertex& c = *v[2];
-    // Flat shading takes the colours of the first vertex as given.
-    const ScreenVertex& first = v0in;
-    if (ps.shader != nullptr) {
-        // FinishShaded adds the primitive.
-        Prim pr;
-        Cover(pr, stateIndex, p, rect, minX, minY, maxX, maxY);
-        FinishShadedTriangle(frame, pr, *ps.shader, a, b, c, first, p, flat);
-        return;
-    }
-    // The primitive is made where it is kept.
-    Prim& pr = NewPrim(frame);
-    Cover(pr, stateIndex, p, rect, minX, minY, maxX, maxY);
     const TriangleCorners t = CornersOf(pr, p, a, b, c, flat);
     MemoPackColors(first, pr, memo);
-    // The planes too go straight where they are kept, in slot order: colour
-    // planes only when the colours vary, those of stages past the last zero.
-    std::vector<Plane>& kept = frame.planes;
     const size_t base = kept.size();
-    pr.planeBase = static_cast<uint32_t>(base);
     // Two planes at a time: z and q (q even when not foreshortened, which
     // makes it the constant plane of the rhw), then s and t of each stage,
     // then the colours in pairs of channels; each value is the one
@@ -613,12 +624,163 @@ void SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     pr.linearStages = fixedLinear >= 0
                           ? static_cast<uint8_t>(fixedLinear)
                           : LinearStages(ps, pr, planes, (t.x0 + t.x1 + t.x2) / 3.0, (t.y0 + t.y1 + t.y2) / 3.0);
+}
+
+// SamePlane for each of count planes.
+bool SamePlanes(const Plane* x, const Plane* y, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        if (!SamePlane(x[i], y[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether two triangles' planes, flat colours and filtering give every
+// pixel of the box of x the same colour, depth and texels: the same planes,
+// or planes that differ only in the coordinates of one point-sampled stage
+// which read the same texel at each pixel with either (as a stretched
+// background's halves do, whose planes round apart).
+bool SameShading(const PixelState& ps, const Prim& x, const Plane* xPlanes, size_t xCount, const Prim& y,
+                 const Plane* yPlanes, size_t yCount)
+{
+    if (x.perspective != y.perspective || x.flatColor != y.flatColor || x.linearStages != y.linearStages ||
+        (x.flatColor && (x.flatDiffuse != y.flatDiffuse || x.flatSpecular != y.flatSpecular)) || xCount != yCount) {
+        return false;
+    }
+    if (SamePlanes(xPlanes, yPlanes, xCount)) {
+        return true;
+    }
+    const TexView& tex = ps.stage[0].tex;
+    int64_t xColumn = 0, xRow = 0, yColumn = 0, yRow = 0;
+    return ps.shader == nullptr && ps.stageCount == 1 && tex.texels != nullptr && (x.linearStages & 1) == 0 &&
+           SamePlanes(xPlanes, yPlanes, SlotTex) &&
+           SamePlanes(xPlanes + SlotTex + 2, yPlanes + SlotTex + 2, xCount - (SlotTex + 2)) &&
+           SpriteTexels(xPlanes[SlotTex], xPlanes[SlotTex + 1], tex.width, x.minX, x.minY, x.maxX, x.maxY, &xColumn,
+                        &xRow) &&
+           SpriteTexels(yPlanes[SlotTex], yPlanes[SlotTex + 1], tex.width, x.minX, x.minY, x.maxX, x.maxY, &yColumn,
+                        &yRow) &&
+           xColumn == yColumn && xRow == yRow;
+}
+
+// The second triangle of a rectangle as its own set-up takes it: its corners
+// in set-up order (clockwise on the screen), snapped, and the vertex a flat
+// triangle takes its colours from.
+struct OtherHalf {
+    const ScreenVertex* v[3];
+    Snapped p[3];
+    const ScreenVertex* first;
+};
+
+// Set-up of a triangle; with rect non-null, the rectangle whose half it is
+// (its 1/256-pixel left, top, right, bottom) gives the coverage instead,
+// when the other half shades every pixel as this one does (false, and
+// nothing recorded, when it does not). snapped, when non-null, holds the
+// corners already snapped. memo, when given, is kept over the primitives of
+// one draw.
+// Rect tells at compile time whether rect, snapped and other are given (all
+// are, or none), so that a lone triangle's set-up carries no test of them.
+template <bool Rect>
+bool SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
+                         const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box,
+                         const int64_t* rect, const Snapped* snapped, const OtherHalf* other, QuadSpanMemo* memo)
+{
+    if constexpr (!Rect) {
+        rect = nullptr;
+        snapped = nullptr;
+        other = nullptr;
+    }
+    const ScreenVertex* v[3] = {&v0in, &v1in, &v2in};
+    Snapped p[3];
+    if (snapped != nullptr) {
+        std::copy(snapped, snapped + 3, p);
+    } else {
+        p[0] = Snap(v0in);
+        p[1] = Snap(v1in);
+        p[2] = Snap(v2in);
+    }
+    const int64_t area = (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
+    if (area == 0) {
+        return true;
+    }
+    // Screen y runs down, so a positive area is a clockwise triangle, the
+    // front face; counter-clockwise mode culls the others.
+    if ((cullMode == CullCcw && area < 0) || (cullMode == CullCw && area > 0)) {
+        return true;
+    }
+    if (area < 0) {
+        std::swap(v[1], v[2]);
+        std::swap(p[1], p[2]);
+    }
+    const int64_t minXs = std::min({p[0].x, p[1].x, p[2].x}), maxXs = std::max({p[0].x, p[1].x, p[2].x});
+    const int64_t minYs = std::min({p[0].y, p[1].y, p[2].y}), maxYs = std::max({p[0].y, p[1].y, p[2].y});
+    // Pixel centres inside the box of the snapped corners; a rectangle's
+    // own edges (left and top inside, right and bottom outside) bound it
+    // more tightly, never less.
+    int64_t bx0 = (minXs + 255) >> 8, bx1 = maxXs >> 8;
+    int64_t by0 = (minYs + 255) >> 8, by1 = maxYs >> 8;
+    if (rect != nullptr) {
+        bx0 = (rect[0] + 255) >> 8;
+        bx1 = (rect[2] - 1) >> 8;
+        by0 = (rect[1] + 255) >> 8;
+        by1 = (rect[3] - 1) >> 8;
+    }
+    const int32_t minX = static_cast<int32_t>(std::max<int64_t>(bx0, box.minX));
+    const int32_t maxX = static_cast<int32_t>(std::min<int64_t>(bx1, box.maxX));
+    const int32_t minY = static_cast<int32_t>(std::max<int64_t>(by0, box.minY));
+    const int32_t maxY = static_cast<int32_t>(std::min<int64_t>(by1, box.maxY));
+    if (minX > maxX || minY > maxY) {
+        return true;
+    }
+    const PixelState& ps = frame.states[stateIndex];
+    const ScreenVertex& a = *v[0];
+    const ScreenVertex& b = *v[1];
+    const ScreenVertex& c = *v[2];
+    // Flat shading takes the colours of the first vertex as given.
+    const ScreenVertex& first = v0in;
+    if (ps.shader != nullptr) {
+        Prim pr;
+        Cover(pr, stateIndex, p, rect, minX, minY, maxX, maxY);
+        Plane shaded[kShaderPlaneCount];
+        const int count = ShadedTrianglePlanes(shaded, pr, *ps.shader, a, b, c, first, p, flat);
+        if (other != nullptr) {
+            Prim half;
+            Plane halfPlanes[kShaderPlaneCount];
+            const int halfCount = ShadedTrianglePlanes(halfPlanes, half, *ps.shader, *other->v[0], *other->v[1],
+                                                       *other->v[2], *other->first, other->p, flat);
+            if (!SameShading(ps, pr, shaded, count, half, halfPlanes, halfCount)) {
+                return false;
+            }
+        }
+        AddShaded(frame, pr, shaded, count);
+        return true;
+    }
+    // The primitive and its planes are made where they are kept.
+    Prim& pr = NewPrim(frame);
+    Cover(pr, stateIndex, p, rect, minX, minY, maxX, maxY);
+    std::vector<Plane>& kept = frame.planes;
+    const size_t base = kept.size();
+    pr.planeBase = static_cast<uint32_t>(base);
+    FixedTrianglePlanes(kept, pr, ps, p, a, b, c, first, flat, memo);
+    if (other != nullptr) {
+        Prim half;
+        PlaneList halfPlanes;
+        FixedTrianglePlanes(halfPlanes, half, ps, other->p, *other->v[0], *other->v[1], *other->v[2], *other->first,
+                            flat, nullptr);
+        if (!SameShading(ps, pr, kept.data() + base, kept.size() - base, half, halfPlanes.planes, halfPlanes.count)) {
+            frame.prims.pop_back();
+            kept.resize(base);
+            return false;
+        }
+    }
     if (pr.flatColor) {
         MemoFastSpan(ps, pr, memo);
     } else {
         pr.fastSpan = SelectFastSpan(ps, pr, pr.flatDiffuse, pr.flatSpecular);
     }
     BinLast(frame);
+    return true;
 }
 
 // The texture coordinate sets a state reads (the others make no plane).
@@ -648,8 +810,8 @@ bool Lin4(const float* a, const float* b, const float* c, const float* d)
 }
 
 // Every attribute of d that is read is a + c - b, exactly: the rectangle's
-// attributes are one plane, so the first triangle's planes serve the whole
-// of it.
+// attributes are one plane. Without that its two halves' planes differ, and
+// are not worth comparing.
 bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c, const ScreenVertex& d, uint32_t sets)
 {
     auto lin = [](float va, float vb, float vc, float vd) {
@@ -669,6 +831,16 @@ bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c
     return true;
 }
 
+inline int64_t Area(const Snapped* p)
+{
+    return (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
+}
+
+inline bool SamePoint(const Snapped& a, const Snapped& b)
+{
+    return a.x == b.x && a.y == b.y;
+}
+
 }  // namespace
 
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
@@ -680,31 +852,67 @@ void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
                    const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box, QuadSpanMemo* memo)
 {
-    SetupTriangleOrRect<false>(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, memo);
+    SetupTriangleOrRect<false>(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, nullptr, memo);
 }
 
-bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
-                    const ScreenVertex& c, const ScreenVertex& d, uint32_t cullMode, bool flat, const ClipBox& box)
+bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex* const first[3],
+                    const ScreenVertex* const second[3], uint32_t cullMode, bool flat, const ClipBox& box)
 {
-    const Snapped pa = Snap(a), pb = Snap(b), pc = Snap(c), pd = Snap(d);
-    // Corners in either order around the rectangle: b shares a row with a
-    // and a column with c, or a column with a and a row with c.
-    const bool rowFirst = pa.y == pb.y && pb.x == pc.x && pc.y == pd.y && pd.x == pa.x;
-    const bool columnFirst = pa.x == pb.x && pb.y == pc.y && pc.x == pd.x && pd.y == pa.y;
-    if (!(rowFirst || columnFirst) || pa.x == pc.x || pa.y == pc.y) {
+    Snapped p[3], q[3];
+    for (int k = 0; k < 3; ++k) {
+        p[k] = Snap(*first[k]);
+        q[k] = Snap(*second[k]);
+    }
+    // The first triangle's corner k with the rectangle's corners on either
+    // side (a before it, c after it): b shares a row with a and a column
+    // with c, or a column with a and a row with c.
+    int k = 0;
+    for (; k < 3; ++k) {
+        const Snapped& pa = p[(k + 2) % 3];
+        const Snapped& pb = p[k];
+        const Snapped& pc = p[(k + 1) % 3];
+        const bool rowFirst = pa.y == pb.y && pb.x == pc.x;
+        const bool columnFirst = pa.x == pb.x && pb.y == pc.y;
+        if ((rowFirst || columnFirst) && pa.x != pc.x && pa.y != pc.y) {
+            break;
+        }
+    }
+    if (k == 3) {
         return false;
     }
-    // Flat shading colours the second triangle from its own first corner.
-    if (flat && !SameColors(a, c)) {
+    const Snapped& pa = p[(k + 2) % 3];
+    const Snapped& pb = p[k];
+    const Snapped& pc = p[(k + 1) % 3];
+    const Snapped pd{pa.x + pc.x - pb.x, pa.y + pc.y - pb.y};
+    // The second triangle covers the rest: corners a, c and the fourth, d,
+    // turning the same way as the first (culled alike).
+    int covered = 0, d = -1;
+    for (int j = 0; j < 3; ++j) {
+        if (SamePoint(q[j], pa)) {
+            covered |= 1;
+        } else if (SamePoint(q[j], pc)) {
+            covered |= 2;
+        } else if (SamePoint(q[j], pd)) {
+            covered |= 4;
+            d = j;
+        }
+    }
+    const int64_t area = Area(p), otherArea = Area(q);
+    if (covered != 7 || (area < 0) != (otherArea < 0)) {
         return false;
     }
-    if (!Affine4(a, b, c, d, CoordSetsRead(frame.states[stateIndex]))) {
+    if (!Affine4(*first[(k + 2) % 3], *first[k], *first[(k + 1) % 3], *second[d],
+                 CoordSetsRead(frame.states[stateIndex]))) {
         return false;
+    }
+    OtherHalf other{{second[0], second[1], second[2]}, {q[0], q[1], q[2]}, second[0]};
+    if (otherArea < 0) {
+        std::swap(other.v[1], other.v[2]);
+        std::swap(other.p[1], other.p[2]);
     }
     const int64_t rect[4] = {std::min(pa.x, pc.x), std::min(pa.y, pc.y), std::max(pa.x, pc.x), std::max(pa.y, pc.y)};
-    const Snapped corners[3] = {pa, pb, pc};
-    SetupTriangleOrRect<true>(frame, stateIndex, a, b, c, cullMode, flat, box, rect, corners, nullptr);
-    return true;
+    return SetupTriangleOrRect<true>(frame, stateIndex, *first[0], *first[1], *first[2], cullMode, flat, box, rect, p,
+                                     &other, nullptr);
 }
 
 namespace {
@@ -771,6 +979,42 @@ bool EvenQuadFits(const PixelState& state, const EvenQuad& quad, QuadSpanMemo* m
 }
 
 namespace {
+
+// A quad whose halves plane its attributes differently, set up from the
+// screen vertices the vertex stage makes of its corners as SetupRectangle
+// takes the triangles it is drawn as, (a, b, c) and (c, d, a): one
+// rectangle when the two read the same texels even so, else the two
+// triangles. Kept out of the quads' set-up, which is inlined where it runs.
+[[gnu::noinline]] void SetupQuadHalves(RecordedFrame& frame, const PixelState& ps, uint32_t stateIndex,
+                                       const EvenQuad& quad, uint32_t cullMode, const ClipBox& box,
+                                       QuadSpanMemo* memo)
+{
+    // Every stage reads one coordinate set.
+    const int set = ps.stageCount > 0 ? ps.stage[0].coordSet & 7 : 0;
+    ScreenVertex v[4];
+    for (int k = 0; k < 4; ++k) {
+        const QuadCorner& c = quad.corner[k];
+        v[k].x = c.x;
+        v[k].y = c.y;
+        v[k].z = c.z;
+        v[k].rhw = c.rhw;
+        for (int ch = 0; ch < 4; ++ch) {
+            v[k].color[ch] = static_cast<float>(quad.diffuse >> (8 * ch) & 0xFFu);
+            v[k].spec[ch] = static_cast<float>(quad.specular >> (8 * ch) & 0xFFu);
+        }
+        v[k].tc[set][0] = c.u;
+        v[k].tc[set][1] = c.v;
+    }
+    const ScreenVertex* const first[3] = {&v[0], &v[1], &v[2]};
+    const ScreenVertex* const second[3] = {&v[2], &v[3], &v[0]};
+    if (SetupRectangle(frame, stateIndex, first, second, cullMode, false, box)) {
+        return;
+    }
+    SetupTriangleOrRect<false>(frame, stateIndex, v[0], v[1], v[2], cullMode, false, box, nullptr, nullptr, nullptr,
+                               memo);
+    SetupTriangleOrRect<false>(frame, stateIndex, v[2], v[3], v[0], cullMode, false, box, nullptr, nullptr, nullptr,
+                               memo);
+}
 
 // The set-up of a quad QuadFits took (rowFirst: b shares a row with a).
 // Step for step what SetupRectangle and then SetupTriangleOrRect do with a
@@ -848,14 +1092,44 @@ namespace {
         const double x2 = p[2].x / kSubPixels, y2 = p[2].y / kSubPixels;
         const double invDet = 1.0 / ((x1 - x0) * (y2 - y0) - (x2 - x0) * (y1 - y0));
         const PlaneGeometry g = Geometry(x0, y0, x1, y1, x2, y2, invDet);
+        // The second triangle, (c, d, a), planed as its own set-up would
+        // plane it: its determinant is the first's, made of the same
+        // differences (a rectangle's halves have one area), so it shares
+        // invDet. Each half rounds its planes from its own first corner:
+        // the rectangle made here draws the two only when their planes are
+        // alike (SamePlane); else SetupQuadHalves sees whether they draw
+        // alike even so.
+        const QuadCorner& d = quad.corner[3];
+        Snapped q[3] = {pc, rowFirst ? Snapped{pa.x, pc.y} : Snapped{pc.x, pa.y}, pa};
+        const QuadCorner* w[3] = {&c, &d, &a};
+        if (area < 0) {
+            std::swap(w[1], w[2]);
+            std::swap(q[1], q[2]);
+        }
+        const PlaneGeometry h = Geometry(q[0].x / kSubPixels, q[0].y / kSubPixels, q[1].x / kSubPixels,
+                                         q[1].y / kSubPixels, q[2].x / kSubPixels, q[2].y / kSubPixels, invDet);
+        bool alike = true;
         if (!evenZ) {
-            PushPlanePair(kept, g, _mm_set_pd(a.rhw, v[0]->z), _mm_set_pd(a.rhw, v[1]->z),
-                          _mm_set_pd(a.rhw, v[2]->z));
+            const PlanePair z = PlanesOf(g, _mm_set_pd(a.rhw, v[0]->z), _mm_set_pd(a.rhw, v[1]->z),
+                                         _mm_set_pd(a.rhw, v[2]->z));
+            alike = SamePlanePair(z, PlanesOf(h, _mm_set_pd(a.rhw, w[0]->z), _mm_set_pd(a.rhw, w[1]->z),
+                                              _mm_set_pd(a.rhw, w[2]->z)));
+            PushPlanes(kept, z);
         }
         for (int s = 0; s < stageCount; ++s) {
             const __m128d scale = MemoTexScale(ps, s, memo);
-            PushPlanePair(kept, g, _mm_mul_pd(PairOf(&v[0]->u), scale), _mm_mul_pd(PairOf(&v[1]->u), scale),
-                          _mm_mul_pd(PairOf(&v[2]->u), scale));
+            const PlanePair st = PlanesOf(g, _mm_mul_pd(PairOf(&v[0]->u), scale), _mm_mul_pd(PairOf(&v[1]->u), scale),
+                                          _mm_mul_pd(PairOf(&v[2]->u), scale));
+            alike = alike && SamePlanePair(st, PlanesOf(h, _mm_mul_pd(PairOf(&w[0]->u), scale),
+                                                        _mm_mul_pd(PairOf(&w[1]->u), scale),
+                                                        _mm_mul_pd(PairOf(&w[2]->u), scale)));
+            PushPlanes(kept, st);
+        }
+        if (!alike) {
+            frame.prims.pop_back();
+            kept.resize(base);
+            SetupQuadHalves(frame, ps, stateIndex, quad, cullMode, box, memo);
+            return;
         }
     }
     // Not foreshortened: the footprint is the same everywhere, and no

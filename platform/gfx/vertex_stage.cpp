@@ -721,7 +721,6 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 *i2 = i + 2;
             }
         };
-        auto same = [](const ClipVertex& x, const ClipVertex& y) { return std::memcmp(&x.v, &y.v, sizeof(x.v)) == 0; };
         // Whether draw indices i and j name vertices whose fetched bytes are
         // all alike, so that their screen vertices are equal bit for bit
         // (every field is a copy or a one-to-one conversion of those bytes).
@@ -964,7 +963,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             if (layout.transformed && fill == FillSolid && inGuard(a) && inGuard(b) && inGuard(c)) {
                 // Sprites come as two triangles of a rectangle: draw them as
                 // one primitive when the next triangle completes it.
-                if (i + 1 < primitiveCount && (type == PrimTriangleList || !flat) && !notUpright) {
+                if (i + 1 < primitiveCount && !notUpright) {
                     uint64_t j0, j1, j2;
                     corners(i + 1, &j0, &j1, &j2);
                     // The two corners the triangles must share, compared in
@@ -979,16 +978,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                         shared = !(i & 1) && sameData(j0, i1) && sameData(j2, i2);
                     }
                     if (shared && fetch(j0, &d) && fetch(j1, &e) && fetch(j2, &g) && inGuard(e)) {
-                        bool merged = false;
-                        if (type == PrimTriangleList && same(d, c) && same(g, a)) {
-                            merged = SetupRectangle(dc.frame, state, a.v, b.v, c.v, e.v, cull, flat, box);
-                        } else if (type == PrimTriangleFan && same(d, a) && same(e, c)) {
-                            merged = SetupRectangle(dc.frame, state, a.v, b.v, c.v, g.v, cull, flat, box);
-                        } else if (type == PrimTriangleStrip && !(i & 1) && same(d, b) && same(g, c)) {
-                            // (v0, v1, v2) and (v1, v3, v2): the diagonal runs v1 to v2.
-                            merged = SetupRectangle(dc.frame, state, d.v, e.v, g.v, a.v, cull, flat, box);
-                        }
-                        if (merged) {
+                        const ScreenVertex* const first[3] = {&a.v, &b.v, &c.v};
+                        const ScreenVertex* const second[3] = {&d.v, &e.v, &g.v};
+                        if (SetupRectangle(dc.frame, state, first, second, cull, flat, box)) {
                             ++i;
                             continue;
                         }
