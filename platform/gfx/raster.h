@@ -288,22 +288,27 @@ struct ClipBox {
 };
 
 // Set-up of one primitive into the frame (binned at once). The triangle
-// is dropped when culled, empty or outside the box.
+// is dropped when culled, empty or outside the box. A flat shaded one takes
+// the colours of *flat (null: Gouraud shaded), which need not be one of its
+// corners: a clipped triangle keeps those of the vertex it was drawn with.
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
-                   const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box);
+                   const ScreenVertex& v2, uint32_t cullMode, const ScreenVertex* flat, const ClipBox& box);
 struct QuadSpanMemo;
 // The same, with a memo kept over the triangles of one draw (see below).
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
-                   const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box, QuadSpanMemo* memo);
+                   const ScreenVertex& v2, uint32_t cullMode, const ScreenVertex* flat, const ClipBox& box,
+                   QuadSpanMemo* memo);
 // Two triangles drawn one after the other, each given by its corners in the
-// order it is drawn with, that make an axis-aligned rectangle: one primitive
-// with four edges that covers exactly the pixels the two triangles would,
-// when it gives each of them the bytes the triangles give: the second
-// triangle's planes, as its own set-up computes them, are the first's. False
-// when they do not qualify (nothing is recorded; the caller then sets up two
+// order it is drawn with (and, when flat shaded, the vertex it takes its
+// colours from), that make an axis-aligned rectangle: one primitive with
+// four edges that covers exactly the pixels the two triangles would, when
+// it gives each of them the bytes the triangles give: the second triangle's
+// planes, as its own set-up computes them, are the first's. False when they
+// do not qualify (nothing is recorded; the caller then sets up two
 // triangles).
 bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex* const first[3],
-                    const ScreenVertex* const second[3], uint32_t cullMode, bool flat, const ClipBox& box);
+                    const ScreenVertex* const second[3], const ScreenVertex* flatFirst, const ScreenVertex* flatSecond,
+                    uint32_t cullMode, const ClipBox& box);
 // A pre-transformed quad as its vertex data gives it: a, b, c of its first
 // triangle and d, the corner the second triangle (c, d, a) adds; u and v of
 // the one coordinate set every stage reads (0 where the data has none); and
@@ -374,8 +379,8 @@ void SetUpDeferred(RecordedFrame& frame);
 // SetupFittingQuad for count quads EvenQuadFits took, in their order, with
 // a memo for each draw's run of them: the same frame as a call for each.
 void SetupFittingQuads(RecordedFrame& frame, const DeferredQuad* quads, size_t count);
-void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1, bool flat,
-               bool lastPixel, const ClipBox& box);
+void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
+               const ScreenVertex* flat, bool lastPixel, const ClipBox& box);
 void SetupPoint(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v, const ClipBox& box);
 
 // Rows a frame's bands have when `threads` threads draw it.

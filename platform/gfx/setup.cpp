@@ -665,15 +665,16 @@ bool SameShading(const PixelState& ps, const Prim& x, const Plane* xPlanes, size
 }
 
 // The second triangle of a rectangle as its own set-up takes it: its corners
-// in set-up order (clockwise on the screen), snapped, and the vertex a flat
-// triangle takes its colours from.
+// in set-up order (clockwise on the screen), snapped, and the vertex it takes
+// its colours from when flat (null: Gouraud shaded).
 struct OtherHalf {
     const ScreenVertex* v[3];
     Snapped p[3];
-    const ScreenVertex* first;
+    const ScreenVertex* flat;
 };
 
-// Set-up of a triangle; with rect non-null, the rectangle whose half it is
+// Set-up of a triangle, flat shaded with the colours of *flat when flat is
+// given; with rect non-null, the rectangle whose half it is
 // (its 1/256-pixel left, top, right, bottom) gives the coverage instead,
 // when the other half shades every pixel as this one does (false, and
 // nothing recorded, when it does not). snapped, when non-null, holds the
@@ -683,7 +684,7 @@ struct OtherHalf {
 // are, or none), so that a lone triangle's set-up carries no test of them.
 template <bool Rect>
 bool SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0in, const ScreenVertex& v1in,
-                         const ScreenVertex& v2in, uint32_t cullMode, bool flat, const ClipBox& box,
+                         const ScreenVertex& v2in, uint32_t cullMode, const ScreenVertex* flat, const ClipBox& box,
                          const int64_t* rect, const Snapped* snapped, const OtherHalf* other, QuadSpanMemo* memo)
 {
     if constexpr (!Rect) {
@@ -737,18 +738,19 @@ bool SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     const ScreenVertex& a = *v[0];
     const ScreenVertex& b = *v[1];
     const ScreenVertex& c = *v[2];
-    // Flat shading takes the colours of the first vertex as given.
-    const ScreenVertex& first = v0in;
+    // Colours the primitive takes when they are one (or it is flat).
+    const ScreenVertex& first = flat != nullptr ? *flat : v0in;
     if (ps.shader != nullptr) {
         Prim pr;
         Cover(pr, stateIndex, p, rect, minX, minY, maxX, maxY);
         Plane shaded[kShaderPlaneCount];
-        const int count = ShadedTrianglePlanes(shaded, pr, *ps.shader, a, b, c, first, p, flat);
+        const int count = ShadedTrianglePlanes(shaded, pr, *ps.shader, a, b, c, first, p, flat != nullptr);
         if (other != nullptr) {
             Prim half;
             Plane halfPlanes[kShaderPlaneCount];
-            const int halfCount = ShadedTrianglePlanes(halfPlanes, half, *ps.shader, *other->v[0], *other->v[1],
-                                                       *other->v[2], *other->first, other->p, flat);
+            const int halfCount =
+                ShadedTrianglePlanes(halfPlanes, half, *ps.shader, *other->v[0], *other->v[1], *other->v[2],
+                                     other->flat != nullptr ? *other->flat : *other->v[0], other->p, flat != nullptr);
             if (!SameShading(ps, pr, shaded, count, half, halfPlanes, halfCount)) {
                 return false;
             }
@@ -762,12 +764,12 @@ bool SetupTriangleOrRect(RecordedFrame& frame, uint32_t stateIndex, const Screen
     std::vector<Plane>& kept = frame.planes;
     const size_t base = kept.size();
     pr.planeBase = static_cast<uint32_t>(base);
-    FixedTrianglePlanes(kept, pr, ps, p, a, b, c, first, flat, memo);
+    FixedTrianglePlanes(kept, pr, ps, p, a, b, c, first, flat != nullptr, memo);
     if (other != nullptr) {
         Prim half;
         PlaneList halfPlanes;
-        FixedTrianglePlanes(halfPlanes, half, ps, other->p, *other->v[0], *other->v[1], *other->v[2], *other->first,
-                            flat, nullptr);
+        FixedTrianglePlanes(halfPlanes, half, ps, other->p, *other->v[0], *other->v[1], *other->v[2],
+                            other->flat != nullptr ? *other->flat : *other->v[0], flat != nullptr, nullptr);
         if (!SameShading(ps, pr, kept.data() + base, kept.size() - base, half, halfPlanes.planes, halfPlanes.count)) {
             frame.prims.pop_back();
             kept.resize(base);
@@ -844,19 +846,21 @@ inline bool SamePoint(const Snapped& a, const Snapped& b)
 }  // namespace
 
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
-                   const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box)
+                   const ScreenVertex& v2, uint32_t cullMode, const ScreenVertex* flat, const ClipBox& box)
 {
     SetupTriangle(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr);
 }
 
 void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& v0, const ScreenVertex& v1,
-                   const ScreenVertex& v2, uint32_t cullMode, bool flat, const ClipBox& box, QuadSpanMemo* memo)
+                   const ScreenVertex& v2, uint32_t cullMode, const ScreenVertex* flat, const ClipBox& box,
+                   QuadSpanMemo* memo)
 {
     SetupTriangleOrRect<false>(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, nullptr, memo);
 }
 
 bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex* const first[3],
-                    const ScreenVertex* const second[3], uint32_t cullMode, bool flat, const ClipBox& box)
+                    const ScreenVertex* const second[3], const ScreenVertex* flatFirst,
+                    const ScreenVertex* flatSecond, uint32_t cullMode, const ClipBox& box)
 {
     Snapped p[3], q[3];
     for (int k = 0; k < 3; ++k) {
@@ -905,14 +909,14 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
                  CoordSetsRead(frame.states[stateIndex]))) {
         return false;
     }
-    OtherHalf other{{second[0], second[1], second[2]}, {q[0], q[1], q[2]}, second[0]};
+    OtherHalf other{{second[0], second[1], second[2]}, {q[0], q[1], q[2]}, flatSecond};
     if (otherArea < 0) {
         std::swap(other.v[1], other.v[2]);
         std::swap(other.p[1], other.p[2]);
     }
     const int64_t rect[4] = {std::min(pa.x, pc.x), std::min(pa.y, pc.y), std::max(pa.x, pc.x), std::max(pa.y, pc.y)};
-    return SetupTriangleOrRect<true>(frame, stateIndex, *first[0], *first[1], *first[2], cullMode, flat, box, rect, p,
-                                     &other, nullptr);
+    return SetupTriangleOrRect<true>(frame, stateIndex, *first[0], *first[1], *first[2], cullMode, flatFirst, box,
+                                     rect, p, &other, nullptr);
 }
 
 namespace {
@@ -1007,12 +1011,12 @@ namespace {
     }
     const ScreenVertex* const first[3] = {&v[0], &v[1], &v[2]};
     const ScreenVertex* const second[3] = {&v[2], &v[3], &v[0]};
-    if (SetupRectangle(frame, stateIndex, first, second, cullMode, false, box)) {
+    if (SetupRectangle(frame, stateIndex, first, second, nullptr, nullptr, cullMode, box)) {
         return;
     }
-    SetupTriangleOrRect<false>(frame, stateIndex, v[0], v[1], v[2], cullMode, false, box, nullptr, nullptr, nullptr,
+    SetupTriangleOrRect<false>(frame, stateIndex, v[0], v[1], v[2], cullMode, nullptr, box, nullptr, nullptr, nullptr,
                                memo);
-    SetupTriangleOrRect<false>(frame, stateIndex, v[2], v[3], v[0], cullMode, false, box, nullptr, nullptr, nullptr,
+    SetupTriangleOrRect<false>(frame, stateIndex, v[2], v[3], v[0], cullMode, nullptr, box, nullptr, nullptr, nullptr,
                                memo);
 }
 
@@ -1208,8 +1212,8 @@ void SetUpDeferred(RecordedFrame& frame)
     frame.deferred.clear();
 }
 
-void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b, bool flat,
-               bool lastPixel, const ClipBox& box)
+void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
+               const ScreenVertex* flat, bool lastPixel, const ClipBox& box)
 {
     Prim pr;
     pr.kind = KindLine;
@@ -1245,15 +1249,18 @@ void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a,
     Plane planes[kPlaneCount];
     planes[SlotZ] = along(a.z, b.z);
     planes[SlotQ] = pr.perspective ? along(a.rhw, b.rhw) : Constant(a.rhw);
-    pr.flatColor = flat || SameColors(a, b);
-    pr.flatDiffuse = PackColor(a.color);
-    pr.flatSpecular = PackColor(a.spec);
+    // Colours the line takes when they are one (or it is flat).
+    const ScreenVertex& first = flat != nullptr ? *flat : a;
+    pr.flatColor = flat != nullptr || SameColors(a, b);
+    pr.flatDiffuse = PackColor(first.color);
+    pr.flatSpecular = PackColor(first.spec);
     const PixelState& ps = frame.states[stateIndex];
     if (ps.shader != nullptr) {
         Plane shaded[kShaderPlaneCount];
         shaded[SlotZ] = planes[SlotZ];
         shaded[SlotQ] = planes[SlotQ];
-        FinishShaded(frame, pr, *ps.shader, shaded, a, flat, (pr.lx0 + pr.lx1) / 2.0, (pr.ly0 + pr.ly1) / 2.0,
+        FinishShaded(frame, pr, *ps.shader, shaded, first, flat != nullptr, (pr.lx0 + pr.lx1) / 2.0,
+                     (pr.ly0 + pr.ly1) / 2.0,
                      [&](auto attribute) { return along(attribute(a) * qa, attribute(b) * qb); });
         return;
     }

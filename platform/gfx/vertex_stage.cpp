@@ -526,11 +526,12 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
     // What set-up chose for the draw's primitives so far (its state does not
     // change).
     QuadSpanMemo spanMemo;
-    // Clips a polygon of n clip vertices and records it as a fan.
+    // Clips a polygon of n clip vertices and records it as a fan; flat
+    // shaded with the colours of *flatFrom when it is given.
     ClipBuffers& buffers = TheClipBuffers();
     ClipVertex* const bufA = buffers.a;
     ClipVertex* const bufB = buffers.b;
-    auto emitPolygon = [&](int n) {
+    auto emitPolygon = [&](int n, const ScreenVertex* flatFrom) {
         ClipVertex* poly = bufA;
         ClipVertex* other = bufB;
         if (layout.transformed) {
@@ -602,19 +603,23 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         }
         if (fill == FillSolid || fill == 0 || fill > FillSolid) {
             for (int k = 1; k + 1 < n; ++k) {
-                SetupTriangle(dc.frame, state, poly[0].v, poly[k].v, poly[k + 1].v, cull, flat, box, &spanMemo);
+                SetupTriangle(dc.frame, state, poly[0].v, poly[k].v, poly[k + 1].v, cull, flatFrom, box, &spanMemo);
             }
         } else {
             for (int i = 0; i < n; ++i) {
                 if (fill == FillWireframe) {
-                    SetupLine(dc.frame, state, poly[i].v, poly[(i + 1) % n].v, flat, true, box);
+                    SetupLine(dc.frame, state, poly[i].v, poly[(i + 1) % n].v, flatFrom, true, box);
                 } else {
                     SetupPoint(dc.frame, state, poly[i].v, box);
                 }
             }
         }
     };
-    auto emitLine = [&](ClipVertex a, ClipVertex b) {
+    // A flat line takes the colours of its first vertex as drawn, clipped
+    // or not.
+    auto emitLine = [&](const ClipVertex& a, const ClipVertex& b) {
+        const ScreenVertex* from = &a.v;
+        const ScreenVertex* to = &b.v;
         if (!layout.transformed) {
             bufA[0] = a;
             bufA[1] = b;
@@ -653,16 +658,16 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                     bufA[1] = Lerp(bufA[0], bufA[1], da / (da - db));
                 }
             }
-            a = bufA[0];
-            b = bufA[1];
-            toScreen(a);
-            toScreen(b);
+            toScreen(bufA[0]);
+            toScreen(bufA[1]);
+            from = &bufA[0].v;
+            to = &bufA[1].v;
         } else if (!std::isfinite(a.v.x) || !std::isfinite(a.v.y) || !std::isfinite(b.v.x) || !std::isfinite(b.v.y) ||
                    std::fabs(a.v.x) > kGuardBand || std::fabs(a.v.y) > kGuardBand || std::fabs(b.v.x) > kGuardBand ||
                    std::fabs(b.v.y) > kGuardBand) {
             return;
         }
-        SetupLine(dc.frame, state, a.v, b.v, flat, lastPixel, box);
+        SetupLine(dc.frame, state, *from, *to, flat ? &a.v : nullptr, lastPixel, box);
     };
 
     bool badIndex = false;
@@ -705,6 +710,11 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
         }
         break;
     default: {
+        // A flat triangle's colours are those of its first vertex as
+        // drawn: corner 0 of a list's or a strip's triangle, and of a fan's
+        // the one after the centre (triangle i of a fan starts at vertex
+        // i + 1), which is corner 1 as corners() gives them.
+        const int provoking = type == PrimTriangleFan ? 1 : 0;
         auto corners = [type](uint64_t i, uint64_t* i0, uint64_t* i1, uint64_t* i2) {
             if (type == PrimTriangleList) {
                 *i0 = 3 * i;
@@ -951,8 +961,9 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 const uint64_t v0 = vertexOf(i0), v1 = vertexOf(i1), v2 = vertexOf(i2);
                 if (v0 < vertexCount && v1 < vertexCount && v2 < vertexCount && dc.inside[v0 - first] &&
                     dc.inside[v1 - first] && dc.inside[v2 - first]) {
+                    const ScreenVertex* flatFrom = flat ? &dc.verts[(provoking == 0 ? v0 : v1) - first] : nullptr;
                     SetupTriangle(dc.frame, state, dc.verts[v0 - first], dc.verts[v1 - first], dc.verts[v2 - first],
-                                  cull, flat, box, &spanMemo);
+                                  cull, flatFrom, box, &spanMemo);
                     continue;
                 }
             }
@@ -960,6 +971,7 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                 badIndex = true;
                 continue;
             }
+            const ScreenVertex* flatFrom = flat ? (provoking == 0 ? &a.v : &b.v) : nullptr;
             if (layout.transformed && fill == FillSolid && inGuard(a) && inGuard(b) && inGuard(c)) {
                 // Sprites come as two triangles of a rectangle: draw them as
                 // one primitive when the next triangle completes it.
@@ -980,19 +992,20 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
                     if (shared && fetch(j0, &d) && fetch(j1, &e) && fetch(j2, &g) && inGuard(e)) {
                         const ScreenVertex* const first[3] = {&a.v, &b.v, &c.v};
                         const ScreenVertex* const second[3] = {&d.v, &e.v, &g.v};
-                        if (SetupRectangle(dc.frame, state, first, second, cull, flat, box)) {
+                        const ScreenVertex* flatSecond = flat ? second[provoking] : nullptr;
+                        if (SetupRectangle(dc.frame, state, first, second, flatFrom, flatSecond, cull, box)) {
                             ++i;
                             continue;
                         }
                     }
                 }
-                SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flat, box, &spanMemo);
+                SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flatFrom, box, &spanMemo);
                 continue;
             }
             bufA[0] = a;
             bufA[1] = b;
             bufA[2] = c;
-            emitPolygon(3);
+            emitPolygon(3, flatFrom);
         }
         break;
     }

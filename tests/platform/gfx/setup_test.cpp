@@ -243,14 +243,14 @@ TEST(Setup, QuadsFromVertexDataSetUpAsTheirScreenVerticesDo)
         // planes differ; SetupEvenQuad takes a quad either way when its
         // attributes are one plane.
         auto general = [&] {
-            if (SetupRectangle(want, 1, first, second, cull, flat, box)) {
+            if (SetupRectangle(want, 1, first, second, flat ? &a : nullptr, flat ? &c : nullptr, cull, box)) {
                 return true;
             }
             if (!EvenQuadFits(ps, q, nullptr)) {
                 return false;
             }
-            SetupTriangle(want, 1, a, bv, c, cull, flat, box);
-            SetupTriangle(want, 1, c, d, a, cull, flat, box);
+            SetupTriangle(want, 1, a, bv, c, cull, flat ? &a : nullptr, box);
+            SetupTriangle(want, 1, c, d, a, cull, flat ? &c : nullptr, box);
             ++halves;
             return true;
         };
@@ -364,8 +364,8 @@ TEST(Setup, TrianglesOfADrawSetUpWithItsMemoAsOnTheirOwn)
                     tc[1] = uni(-2, 2);
                 }
             }
-            SetupTriangle(want, 1, v[0], v[1], v[2], cull, flat, box);
-            SetupTriangle(got, 1, v[0], v[1], v[2], cull, flat, box, &memo);
+            SetupTriangle(want, 1, v[0], v[1], v[2], cull, flat ? &v[0] : nullptr, box);
+            SetupTriangle(got, 1, v[0], v[1], v[2], cull, flat ? &v[0] : nullptr, box, &memo);
         }
         ExpectSameFrames(want, got, draw);
         recorded += static_cast<int>(got.prims.size());

@@ -725,13 +725,13 @@ TEST(SoftDevice, GouraudAndFlatShading)
     dev.DrawPrimitiveUP(PrimTriangleFan, 2, v, sizeof(ColorVertex));
     dev.EndScene();
     EXPECT_EQ(Frame(dev), (std::vector<uint32_t>{0xFF000000u, 0xFF000032u, 0xFF000064u, 0xFF000096u}));
-    // Flat: each triangle takes its first corner's colour; the fan's
-    // triangles both start at corner 0.
+    // Flat: each triangle takes its first vertex's colour, which for fan
+    // triangle i is vertex i + 1, not the centre.
     dev.SetRenderState(RsShadeMode, ShadeFlat);
     dev.BeginScene();
     dev.DrawPrimitiveUP(PrimTriangleFan, 2, v, sizeof(ColorVertex));
     dev.EndScene();
-    EXPECT_EQ(Frame(dev), std::vector<uint32_t>(4, 0xFF000000u));
+    EXPECT_EQ(Frame(dev), std::vector<uint32_t>(4, 0xFF0000C8u));
 }
 
 TEST(SoftDevice, ViewportLimitsDrawingAndClearing)

@@ -327,6 +327,160 @@ TEST(VertexStage, ShaderColoursAreClampedAndNotNumbersAreZero)
     }
 }
 
+// A flat shaded primitive takes the colours of its first vertex as drawn:
+// vertex 3i of a list's triangle i, vertex i of a strip's, vertex i + 1 of
+// a fan's (not the centre), the first end of a line, also when clipping
+// takes that vertex away. Each draw is held to its primitives drawn one by
+// one in the colour the rule gives them.
+TEST(VertexStage, FlatShadingTakesEachPrimitivesFirstVertex)
+{
+    struct Case {
+        const char* name;
+        uint32_t type;
+        bool transformed;
+        bool clipped;   // first vertices beyond the guard band or outside the view volume
+        uint32_t fill;
+    };
+    const Case cases[] = {
+        {"list", PrimTriangleList, true, false, FillSolid},
+        {"strip", PrimTriangleStrip, true, false, FillSolid},
+        {"fan", PrimTriangleFan, true, false, FillSolid},
+        {"fan beyond the guard band", PrimTriangleFan, true, true, FillSolid},
+        {"strip in 3D", PrimTriangleStrip, false, false, FillSolid},
+        {"fan in 3D", PrimTriangleFan, false, false, FillSolid},
+        {"strip in 3D, clipped", PrimTriangleStrip, false, true, FillSolid},
+        {"fan in 3D, clipped", PrimTriangleFan, false, true, FillSolid},
+        {"fan in wireframe", PrimTriangleFan, true, false, FillWireframe},
+        {"line strip in 3D, clipped", PrimLineStrip, false, true, FillSolid},
+        {"line list", PrimLineList, true, false, FillSolid},
+    };
+    constexpr int kSize = 64;
+    struct Point {
+        float x, y;
+        uint32_t color;
+    };
+    for (const Case& c : cases) {
+        // Screen positions: a zigzag for strips, lists and lines, a half
+        // circle of rim vertices around a centre for fans.
+        std::vector<Point> points;
+        const bool fan = c.type == PrimTriangleFan;
+        const int count = 8;
+        for (int k = 0; k < count; ++k) {
+            Point p{};
+            if (fan && k == 0) {
+                p = {c.clipped ? 12.0f : 32.0f, 32.0f, 0};
+            } else if (fan) {
+                const float angle = -2.6f + 0.75f * static_cast<float>(k - 1);
+                const float radius = c.clipped ? 44.0f : 28.0f;
+                p = {points[0].x + radius * std::cos(angle), 32.0f + radius * std::sin(angle), 0};
+            } else {
+                p = {4.0f + 8.0f * static_cast<float>(k) - (c.clipped ? 14.0f : 0.0f), k % 2 == 0 ? 8.0f : 56.0f, 0};
+            }
+            p.color = 0xFF000000u | (0x2F1D0Bu * static_cast<uint32_t>(k + 1) & 0xFFFFFFu);
+            points.push_back(p);
+        }
+        if (c.clipped && c.transformed) {
+            points[1].x = -40000.0f;
+        }
+        // Each primitive's vertices as drawn, and the one it takes its colour from.
+        std::vector<std::array<int, 3>> prims;
+        std::vector<int> from;
+        const bool lines = c.type == PrimLineList || c.type == PrimLineStrip;
+        if (c.type == PrimTriangleList) {
+            // The strip's triangles, each with vertices of its own.
+            std::vector<Point> list;
+            for (int i = 0; i + 2 < count; ++i) {
+                for (int k = 0; k < 3; ++k) {
+                    Point p = points[static_cast<size_t>(i + k)];
+                    p.color ^= static_cast<uint32_t>(k) << 4;
+                    list.push_back(p);
+                }
+                prims.push_back({3 * i, 3 * i + 1, 3 * i + 2});
+                from.push_back(3 * i);
+            }
+            points = list;
+        } else if (c.type == PrimLineList) {
+            for (int i = 0; 2 * i + 1 < count; ++i) {
+                prims.push_back({2 * i, 2 * i + 1, 0});
+                from.push_back(2 * i);
+            }
+        } else {
+            for (int i = 0; i + (lines ? 1 : 2) < count; ++i) {
+                if (lines) {
+                    prims.push_back({i, i + 1, 0});
+                } else if (fan) {
+                    prims.push_back({0, i + 1, i + 2});
+                } else {
+                    // Odd strip triangles are drawn with their last two swapped.
+                    prims.push_back(i % 2 == 0 ? std::array<int, 3>{i, i + 1, i + 2} : std::array<int, 3>{i, i + 2, i + 1});
+                }
+                from.push_back(fan ? i + 1 : i);
+            }
+        }
+        // Vertex data: screen positions, or the same in clip space for the
+        // identity transforms.
+        auto data = [&](const std::vector<Point>& ps) {
+            std::vector<float> out;
+            for (const Point& p : ps) {
+                if (c.transformed) {
+                    out.insert(out.end(), {p.x, p.y, 0.5f, 1.0f});
+                } else {
+                    out.insert(out.end(), {p.x / (kSize / 2) - 1.0f, 1.0f - p.y / (kSize / 2), 0.5f});
+                }
+                float color;
+                std::memcpy(&color, &p.color, 4);
+                out.push_back(color);
+            }
+            return out;
+        };
+        const uint32_t stride = c.transformed ? 20 : 16;
+        SoftDevice dev;
+        ASSERT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize));
+        dev.SetVertexShader(c.transformed ? 0x44u : 0x42u);
+        Matrix4 identity{};
+        for (int k = 0; k < 4; ++k) {
+            identity.m[k][k] = 1.0f;
+        }
+        dev.SetTransform(TsWorld, identity);
+        dev.SetTransform(TsView, identity);
+        dev.SetTransform(TsProjection, identity);
+        dev.SetRenderState(RsFillMode, c.fill);
+        dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
+        dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
+        auto frame = [&](auto draw) {
+            dev.BeginScene();
+            dev.Clear(0, nullptr, ClearTarget, 0xFF808080u, 1.0f, 0);
+            draw();
+            dev.EndScene();
+            return gfxtest::Frame(dev);
+        };
+        dev.SetRenderState(RsShadeMode, ShadeFlat);
+        const std::vector<float> all = data(points);
+        const std::vector<uint32_t> drawn = frame([&] {
+            EXPECT_EQ(dev.DrawPrimitiveUP(c.type, static_cast<uint32_t>(prims.size()), all.data(), stride), kGfxOk);
+        });
+        dev.SetRenderState(RsShadeMode, ShadeGouraud);
+        const std::vector<uint32_t> want = frame([&] {
+            for (size_t i = 0; i < prims.size(); ++i) {
+                std::vector<Point> one;
+                for (int k = 0; k < (lines ? 2 : 3); ++k) {
+                    Point p = points[static_cast<size_t>(prims[i][k])];
+                    p.color = points[static_cast<size_t>(from[i])].color;
+                    one.push_back(p);
+                }
+                const std::vector<float> d = data(one);
+                EXPECT_EQ(dev.DrawPrimitiveUP(lines ? PrimLineList : PrimTriangleList, 1, d.data(), stride), kGfxOk);
+            }
+        });
+        EXPECT_EQ(drawn, want) << c.name;
+        int covered = 0;
+        for (uint32_t p : want) {
+            covered += p != 0xFF808080u;
+        }
+        EXPECT_GT(covered, lines || c.fill == FillWireframe ? 40 : 600) << c.name;
+    }
+}
+
 }  // namespace
 
 // Sprites read straight from pre-transformed vertex data draw what the
