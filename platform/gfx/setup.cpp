@@ -833,6 +833,37 @@ bool Affine4(const ScreenVertex& a, const ScreenVertex& b, const ScreenVertex& c
     return true;
 }
 
+// Whether a flat shaded primitive with fog has fog factors (the specular
+// alphas) that differ from corner to corner: flat shading takes its colours
+// from one vertex, but leaves the fog to change across the primitive.
+inline bool FogAcross(const PixelState& ps, const ScreenVertex* const* corners, int count)
+{
+    if (!ps.fog) {
+        return false;
+    }
+    for (int k = 1; k < count; ++k) {
+        if (!(corners[k]->spec[3] == corners[0]->spec[3])) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A corner of such a primitive, to set it up Gouraud shaded: the colours
+// as flat shading packs them from `flat`, and the corner's own fog.
+ScreenVertex FlatFogCorner(const ScreenVertex& corner, const ScreenVertex& flat)
+{
+    ScreenVertex v = corner;
+    const uint32_t diffuse = PackColor(flat.color), specular = PackColor(flat.spec);
+    for (int ch = 0; ch < 4; ++ch) {
+        v.color[ch] = static_cast<float>(diffuse >> (8 * ch) & 0xFFu);
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        v.spec[ch] = static_cast<float>(specular >> (8 * ch) & 0xFFu);
+    }
+    return v;
+}
+
 inline int64_t Area(const Snapped* p)
 {
     return (p[1].x - p[0].x) * (p[2].y - p[0].y) - (p[1].y - p[0].y) * (p[2].x - p[0].x);
@@ -855,6 +886,12 @@ void SetupTriangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex
                    const ScreenVertex& v2, uint32_t cullMode, const ScreenVertex* flat, const ClipBox& box,
                    QuadSpanMemo* memo)
 {
+    const ScreenVertex* const corners[3] = {&v0, &v1, &v2};
+    if (flat != nullptr && FogAcross(frame.states[stateIndex], corners, 3)) {
+        SetupTriangleOrRect<false>(frame, stateIndex, FlatFogCorner(v0, *flat), FlatFogCorner(v1, *flat),
+                                   FlatFogCorner(v2, *flat), cullMode, nullptr, box, nullptr, nullptr, nullptr, memo);
+        return;
+    }
     SetupTriangleOrRect<false>(frame, stateIndex, v0, v1, v2, cullMode, flat, box, nullptr, nullptr, nullptr, memo);
 }
 
@@ -905,8 +942,12 @@ bool SetupRectangle(RecordedFrame& frame, uint32_t stateIndex, const ScreenVerte
     if (covered != 7 || (area < 0) != (otherArea < 0)) {
         return false;
     }
-    if (!Affine4(*first[(k + 2) % 3], *first[k], *first[(k + 1) % 3], *second[d],
-                 CoordSetsRead(frame.states[stateIndex]))) {
+    // Flat halves whose fog changes across them are set up apart.
+    const PixelState& ps = frame.states[stateIndex];
+    if ((flatFirst != nullptr && FogAcross(ps, first, 3)) || (flatSecond != nullptr && FogAcross(ps, second, 3))) {
+        return false;
+    }
+    if (!Affine4(*first[(k + 2) % 3], *first[k], *first[(k + 1) % 3], *second[d], CoordSetsRead(ps))) {
         return false;
     }
     OtherHalf other{{second[0], second[1], second[2]}, {q[0], q[1], q[2]}, flatSecond};
@@ -1215,6 +1256,11 @@ void SetUpDeferred(RecordedFrame& frame)
 void SetupLine(RecordedFrame& frame, uint32_t stateIndex, const ScreenVertex& a, const ScreenVertex& b,
                const ScreenVertex* flat, bool lastPixel, const ClipBox& box)
 {
+    const ScreenVertex* const ends[2] = {&a, &b};
+    if (flat != nullptr && FogAcross(frame.states[stateIndex], ends, 2)) {
+        SetupLine(frame, stateIndex, FlatFogCorner(a, *flat), FlatFogCorner(b, *flat), nullptr, lastPixel, box);
+        return;
+    }
     Prim pr;
     pr.kind = KindLine;
     pr.state = stateIndex;

@@ -481,6 +481,90 @@ TEST(VertexStage, FlatShadingTakesEachPrimitivesFirstVertex)
     }
 }
 
+// Flat shading takes a primitive's colours from one vertex but leaves its
+// fog factor (the specular alpha, given or made from the depth) to change
+// across it: the same pixels as Gouraud shading with every corner in the
+// flat colours, each with its own fog.
+TEST(VertexStage, FlatShadingLeavesTheFogToChangeAcrossAPrimitive)
+{
+    struct Case {
+        const char* name;
+        bool transformed;
+        uint32_t type;
+        bool shader;
+    };
+    const Case cases[] = {
+        {"triangle", true, PrimTriangleList, false},
+        {"triangle in 3D with vertex fog", false, PrimTriangleList, false},
+        {"line", true, PrimLineList, false},
+        {"triangle through a pixel shader", true, PrimTriangleList, true},
+    };
+    constexpr int kSize = 48;
+    const float xs[3] = {2.0f, 46.0f, 10.0f}, ys[3] = {2.0f, 12.0f, 46.0f}, zs[3] = {0.1f, 0.5f, 0.9f};
+    const uint32_t diffuse[3] = {0xFF2040C0u, 0xFFC04020u, 0xFF40C020u};
+    const uint32_t specular[3] = {0x00102030u, 0x80102030u, 0xFF102030u};
+    for (const Case& c : cases) {
+        SoftDevice dev;
+        ASSERT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize));
+        dev.SetVertexShader(c.transformed ? 0xC4u : 0xC2u);
+        Matrix4 identity{};
+        for (int k = 0; k < 4; ++k) {
+            identity.m[k][k] = 1.0f;
+        }
+        dev.SetTransform(TsWorld, identity);
+        dev.SetTransform(TsView, identity);
+        dev.SetTransform(TsProjection, identity);
+        dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
+        dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
+        dev.SetRenderState(RsFogEnable, 1);
+        dev.SetRenderState(RsFogColor, 0xFFFFFF00u);
+        dev.SetRenderState(RsFogVertexMode, FogLinear);
+        dev.SetRenderState(RsFogStart, FloatBits(0.0f));
+        dev.SetRenderState(RsFogEnd, FloatBits(1.0f));
+        uint32_t shader = 0;
+        if (c.shader) {
+            ShaderAsmResult code;
+            ASSERT_TRUE(AssembleShader("ps.1.1\nmov r0, v0\n", 20, &code)) << code.error;
+            ASSERT_EQ(dev.CreatePixelShader(code.code.data(), static_cast<uint32_t>(code.code.size()), &shader), kGfxOk);
+            dev.SetPixelShader(shader);
+        }
+        // Corners with the given colours (or all those of corner 0), each
+        // its own fog.
+        auto draw = [&](uint32_t shade, bool allFirst) {
+            std::vector<float> data;
+            for (int k = 0; k < 3; ++k) {
+                const int from = allFirst ? 0 : k;
+                const uint32_t spec = (specular[from] & 0xFFFFFFu) | (specular[k] & 0xFF000000u);
+                if (c.transformed) {
+                    data.insert(data.end(), {xs[k], ys[k], zs[k], 1.0f});
+                } else {
+                    data.insert(data.end(), {xs[k] / (kSize / 2) - 1.0f, 1.0f - ys[k] / (kSize / 2), zs[k]});
+                }
+                float bits[2];
+                std::memcpy(&bits[0], &diffuse[from], 4);
+                std::memcpy(&bits[1], &spec, 4);
+                data.insert(data.end(), {bits[0], bits[1]});
+            }
+            dev.SetRenderState(RsShadeMode, shade);
+            dev.BeginScene();
+            dev.Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0);
+            EXPECT_EQ(dev.DrawPrimitiveUP(c.type, 1, data.data(), c.transformed ? 24 : 20), kGfxOk);
+            dev.EndScene();
+            return gfxtest::Frame(dev);
+        };
+        const std::vector<uint32_t> flat = draw(ShadeFlat, false);
+        EXPECT_EQ(flat, draw(ShadeGouraud, true)) << c.name;
+        // The fog does change across it.
+        std::vector<uint32_t> colours(flat);
+        std::sort(colours.begin(), colours.end());
+        EXPECT_GT(std::unique(colours.begin(), colours.end()) - colours.begin(), 10) << c.name;
+        if (c.shader) {
+            dev.SetPixelShader(0);
+            dev.DeletePixelShader(shader);
+        }
+    }
+}
+
 }  // namespace
 
 // Sprites read straight from pre-transformed vertex data draw what the
