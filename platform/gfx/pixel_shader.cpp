@@ -275,8 +275,15 @@ bool PixelRules::Arithmetic(const PixelInstruction& in, std::string* why)
     if (matrixRows > 0) {
         return SetError(why, "a texm3x2 or texm3x3 run ends before arithmetic");
     }
-    if (in.destKind != RegTemp || in.destIndex >= temps) {
-        return SetError(why, minor == 4 ? "only r0 to r5 can be written" : "only r0 and r1 can be written");
+    // Versions 1.1 to 1.3 read and write the t registers as r registers
+    // once the texture instructions are done (programs keep values there).
+    const bool writable = in.destKind == RegTemp
+                              ? in.destIndex < temps
+                              : in.destKind == RegTexture && minor >= 1 && minor <= 3 && in.destIndex < 4;
+    if (!writable) {
+        return SetError(why, minor == 4   ? "only r0 to r5 can be written"
+                             : minor == 0 ? "only r0 and r1 can be written"
+                                          : "only r0, r1 and t0 to t3 can be written");
     }
     if (minor < 4 && (in.shift == 3 || in.shift < -1)) {
         return SetError(why, "_x8, _d4 and _d8 need version 1.4");
@@ -307,7 +314,7 @@ bool PixelRules::Arithmetic(const PixelInstruction& in, std::string* why)
         }
     }
     arithmeticSeen = true;
-    if (in.destIndex == 0) {
+    if (in.destKind == RegTemp && in.destIndex == 0) {
         r0Written = true;
     }
     if (in.coIssue) {

@@ -136,6 +136,41 @@ TEST_F(PixelShaderDevice, LerpByTheFirstTexturesAlpha)
     }
 }
 
+// Versions 1.1 to 1.3 let arithmetic write the t registers and read them
+// back: after a texture read, or as scratch registers of their own.
+TEST_F(PixelShaderDevice, ArithmeticWritesTextureRegistersInVersions11To13)
+{
+    const std::vector<uint32_t> a = Pattern(5), b = Pattern(13);
+    Texture(0, kSize, kSize, a);
+    Texture(1, kSize, kSize, b);
+    const uint32_t color = 0xC0804020u;
+    struct Case {
+        const char* text;
+        uint32_t (*want)(uint32_t a, uint32_t b, uint32_t color);
+    };
+    const Case cases[] = {
+        // The red of t1, through a dot product with (1, 0, 0), into t1's colour.
+        {"ps.1.1\ndef c0, 1, 0, 0, 0\ntex t1\ndp3 t1.rgb, c0, t1\nmov r0, t1\n",
+         [](uint32_t, uint32_t b, uint32_t) {
+             const uint32_t red = (b >> 16) & 0xFF;
+             return (b & 0xFF000000u) | red << 16 | red << 8 | red;
+         }},
+        {"ps.1.2\ntex t0\nmul t0, t0, v0\nmov r0, t0\n",
+         [](uint32_t a, uint32_t, uint32_t c) { return Modulate(a, c); }},
+        // A co-issued pair into t3, which no texture instruction wrote.
+        {"ps.1.3\ndef c1, 0, 1, 0, 0\ntex t0\nmov t3.rgb, c1\n+mov t3.a, t0\nmov r0, t3\n",
+         [](uint32_t a, uint32_t, uint32_t) { return (a & 0xFF000000u) | 0x00FF00u; }},
+        {"ps.1.1\nmov t2, v0\nmul r0, t2, t2\n", [](uint32_t, uint32_t, uint32_t c) { return Modulate(c, c); }},
+    };
+    for (const Case& c : cases) {
+        dev.SetPixelShader(Shader(c.text));
+        const std::vector<uint32_t> frame = Draw(color);
+        for (int i = 0; i < kSize * kSize; ++i) {
+            EXPECT_EQ(frame[i], c.want(a[i], b[i], color)) << c.text << " pixel " << i;
+        }
+    }
+}
+
 TEST_F(PixelShaderDevice, Dp3BumpLightingWithSignedScale)
 {
     // A 2 x 2 normal map, each texel over a 4 x 4 block of pixels, lit along

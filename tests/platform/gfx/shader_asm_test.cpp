@@ -186,6 +186,10 @@ TEST(ShaderAsm, AssemblesAndChecksPixelShaders)
         "ps.1.1\nmov r0, v0_foo\n",
         "ps.1.1\nm4x4 r0, v0, c0\n",            // vertex instruction
         "ps.1.4\nmov r0, t0\n",                 // 1.4 reads t only in texld/texcrd
+        "ps.1.4\nmov t0, v0\nmov r0, v0\n",     // nor writes it
+        "ps.1.0\ntex t0\nmov t0, v0\nmov r0, t0\n",   // 1.0 writes only r
+        "ps.1.1\nmov t4, v0\nmov r0, v0\n",     // t4 past t3
+        "ps.1.1\ntex t0\nmov t0, v0\n",         // t0 is not r0
         "ps.1.4\nphase\nphase\nmov r0, v0\n",
         "ps.1.1\nmov r0, v0\nmov r0, v0\nmov r0, v0\nmov r0, v0\nmov r0, v0\nmov r0, v0\nmov r0, v0\n"
         "mov r0, v0\nmov r0, v0\n",             // nine arithmetic instructions
