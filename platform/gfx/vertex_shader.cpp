@@ -623,17 +623,19 @@ float PlaneDistance(const Shaded& v, int plane)
 
 constexpr int kViewPlanes = 6;
 
+// A colour or fog output as it leaves the program: within 0 to 1, an
+// infinity at the end it points to, what is not a number 0. Each step is
+// one the processor does without a branch (maximum, minimum): lighting
+// makes colours that no branch predictor guesses.
+inline float ClampOutput(float f)
+{
+    const float v = f > 0.0f ? f : 0.0f;   // NaN and below 0: 0
+    return v < 1.0f ? v : 1.0f;            // above 1: 1
+}
+
 uint32_t PackColor(const float* c)
 {
-    auto channel = [](float f) {
-        // Within 0 to 1; infinities and NaNs count as 0. Each step is one
-        // the processor does without a branch (maximum, minimum, mask):
-        // lighting makes colours that no branch predictor guesses.
-        float v = f > 0.0f ? f : 0.0f;                           // NaN and below 0: 0
-        v = v < 1.0f ? v : 1.0f;                                  // above 1: 1
-        v = f <= std::numeric_limits<float>::max() ? v : 0.0f;   // infinity: 0
-        return static_cast<uint32_t>(v * 255.0f + 0.5f);
-    };
+    auto channel = [](float f) { return static_cast<uint32_t>(ClampOutput(f) * 255.0f + 0.5f); };
     return channel(c[3]) << 24 | channel(c[0]) << 16 | channel(c[1]) << 8 | channel(c[2]);
 }
 
@@ -943,6 +945,13 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                 }
                 Shaded s;
                 std::memcpy(&s, f, sizeof s);
+                // Colours and fog are clamped where they leave the program,
+                // before clipping blends them.
+                for (int k = 0; k < 4; ++k) {
+                    s.d[k] = ClampOutput(s.d[k]);
+                    s.s[k] = ClampOutput(s.s[k]);
+                }
+                s.fog = ClampOutput(s.fog);
                 // The user clip planes are given in clip space, where oPos lies.
                 for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
                     const float* pl = dc.clipPlanes[k];

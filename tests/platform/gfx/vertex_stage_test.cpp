@@ -286,9 +286,10 @@ TEST(VertexStage, LargeShaderDrawsGiveTheSameBytesOnAnyNumberOfThreads)
     EXPECT_EQ(render(6), one);
 }
 
-// Colours a program writes reach the pixels clamped to 0 to 1, with NaNs
-// and infinities of either sign as 0.
-TEST(VertexStage, ShaderColoursAreClampedAndNotNumbersAreZero)
+// Colours and the fog factor a program writes reach the pixels clamped to
+// 0 to 1: an infinity at the end it points to, what is not a number as 0
+// (a fog of 1 is none, of 0 the fog colour).
+TEST(VertexStage, ShaderColoursAndFogAreClampedToZeroToOne)
 {
     SoftDevice dev;
     ASSERT_TRUE(gfxtest::MakeDevice(dev, 16, 16));
@@ -296,8 +297,10 @@ TEST(VertexStage, ShaderColoursAreClampedAndNotNumbersAreZero)
     dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
     dev.SetTextureStageState(0, TssAlphaOp, TopSelectArg1);
     dev.SetTextureStageState(0, TssAlphaArg1, TaDiffuse);
+    dev.SetRenderState(RsFogEnable, 1);
+    dev.SetRenderState(RsFogColor, 0xFF204080u);
     const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat4), kDeclEnd};
-    const std::string text = "vs.1.1\nmov oPos, v0\nmov oD0, c0\n";
+    const std::string text = "vs.1.1\nmov oPos, v0\nmov oD0, c0\nmov oFog, c1.x\n";
     ShaderAsmResult code;
     ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
     uint32_t shader = 0;
@@ -309,15 +312,21 @@ TEST(VertexStage, ShaderColoursAreClampedAndNotNumbersAreZero)
     const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
         float rgba[4];
+        float fog;
         uint32_t rgb;
     };
     const Case cases[] = {
-        {{nan, inf, 1.5f, 1.0f}, 0x0000FFu},
-        {{-inf, 0.5f, -0.0f, 1.0f}, 0x008000u},
-        {{0.999f, -2.0f, 1.0f / 255.0f, 1.0f}, 0xFF0001u},
+        {{nan, inf, 1.5f, 1.0f}, inf, 0x00FFFFu},
+        {{-inf, 0.5f, -0.0f, 1.0f}, 1.0f, 0x008000u},
+        {{0.999f, -2.0f, 1.0f / 255.0f, 1.0f}, -inf, 0x204080u},
+        {{1.0f, 1.0f, 1.0f, 1.0f}, nan, 0x204080u},
+        // Half fog: (255 x 128 + fog colour x 127) / 255 a channel.
+        {{1.0f, 1.0f, 1.0f, 1.0f}, 0.5f, 0x90A0C0u},
     };
     for (const Case& c : cases) {
+        const float fog[4] = {c.fog, 0.0f, 0.0f, 0.0f};
         dev.SetVertexShaderConstant(0, c.rgba, 1);
+        dev.SetVertexShaderConstant(1, fog, 1);
         dev.BeginScene();
         dev.Clear(0, nullptr, ClearTarget, 0xFF123456u, 1.0f, 0);
         EXPECT_EQ(dev.DrawPrimitiveUP(PrimTriangleList, 1, corners, 16), kGfxOk);
