@@ -1028,6 +1028,14 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         }
         return s.p[3] > 0.0f;
     };
+    // The vertex stage takes a flat triangle's or line's colours from its
+    // first corner: a clipped primitive's corners take those of the vertex
+    // it was drawn with (each keeping its own fog).
+    const bool flat = dc.rs[RsShadeMode] == ShadeFlat;
+    auto takeColors = [](Shaded& to, const Shaded& from) {
+        std::copy(from.d, from.d + 4, to.d);
+        std::copy(from.s, from.s + 3, to.s);
+    };
     uint32_t outType = PrimTriangleList;
     uint32_t outCount = 0;
     bool badIndex = false;
@@ -1054,6 +1062,7 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                     badIndex = true;
                     continue;
                 }
+                const Shaded drawn = a;
                 bool visible = true;
                 for (int i = 0; i < planeCount && visible; ++i) {
                     const int plane = planes[i];
@@ -1067,6 +1076,9 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                     }
                 }
                 if (visible && a.p[3] > 0.0f && b.p[3] > 0.0f) {
+                    if (flat) {
+                        takeColors(a, drawn);
+                    }
                     emit(a);
                     emit(b);
                     ++outCount;
@@ -1085,11 +1097,13 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                     i0 = 0, i1 = i + 1ull, i2 = i + 2ull;
                 }
                 // Whole triangles pass as they are, as the clipper below
-                // would hand them on.
+                // would hand them on; a flat fan's triangle starts at its
+                // first vertex, i + 1 (the same corners turned round).
                 const uint64_t v0 = vertexOf(i0), v1 = vertexOf(i1), v2 = vertexOf(i2);
                 if (v0 >= first && v0 <= last && v1 >= first && v1 <= last && v2 >= first && v2 <= last &&
                     whole[v0 - first] && whole[v1 - first] && whole[v2 - first]) {
-                    for (const uint64_t v : {v0, v1, v2}) {
+                    const bool turn = flat && type == PrimTriangleFan;
+                    for (const uint64_t v : {turn ? v1 : v0, turn ? v2 : v1, turn ? v0 : v2}) {
                         emitted.push_back(static_cast<uint32_t>(v - first));
                     }
                     ++outCount;
@@ -1101,6 +1115,7 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                     badIndex = true;
                     continue;
                 }
+                const Shaded drawn = poly[0][type == PrimTriangleFan ? 1 : 0];
                 int n = 3;
                 int cur = 0;
                 for (int i = 0; i < planeCount && n >= 3; ++i) {
@@ -1131,6 +1146,9 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                 for (int k = 0; k < n && usable; ++k) {
                     usable = poly[cur][k].p[3] > 0.0f && std::isfinite(poly[cur][k].p[0]) &&
                              std::isfinite(poly[cur][k].p[1]);
+                }
+                for (int k = 0; usable && flat && k < n; ++k) {
+                    takeColors(poly[cur][k], drawn);
                 }
                 for (int k = 1; usable && k + 1 < n; ++k) {
                     emit(poly[cur][0]);

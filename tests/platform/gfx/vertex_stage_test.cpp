@@ -339,8 +339,8 @@ TEST(VertexStage, ShaderColoursAndFogAreClampedToZeroToOne)
 // A flat shaded primitive takes the colours of its first vertex as drawn:
 // vertex 3i of a list's triangle i, vertex i of a strip's, vertex i + 1 of
 // a fan's (not the centre), the first end of a line, also when clipping
-// takes that vertex away. Each draw is held to its primitives drawn one by
-// one in the colour the rule gives them.
+// takes that vertex away, through a vertex shader too. Each draw is held to
+// its primitives drawn one by one in the colour the rule gives them.
 TEST(VertexStage, FlatShadingTakesEachPrimitivesFirstVertex)
 {
     struct Case {
@@ -349,19 +349,24 @@ TEST(VertexStage, FlatShadingTakesEachPrimitivesFirstVertex)
         bool transformed;
         bool clipped;   // first vertices beyond the guard band or outside the view volume
         uint32_t fill;
+        bool shader;    // through a vertex shader that passes position and colour on
     };
     const Case cases[] = {
-        {"list", PrimTriangleList, true, false, FillSolid},
-        {"strip", PrimTriangleStrip, true, false, FillSolid},
-        {"fan", PrimTriangleFan, true, false, FillSolid},
-        {"fan beyond the guard band", PrimTriangleFan, true, true, FillSolid},
-        {"strip in 3D", PrimTriangleStrip, false, false, FillSolid},
-        {"fan in 3D", PrimTriangleFan, false, false, FillSolid},
-        {"strip in 3D, clipped", PrimTriangleStrip, false, true, FillSolid},
-        {"fan in 3D, clipped", PrimTriangleFan, false, true, FillSolid},
-        {"fan in wireframe", PrimTriangleFan, true, false, FillWireframe},
-        {"line strip in 3D, clipped", PrimLineStrip, false, true, FillSolid},
-        {"line list", PrimLineList, true, false, FillSolid},
+        {"list", PrimTriangleList, true, false, FillSolid, false},
+        {"strip", PrimTriangleStrip, true, false, FillSolid, false},
+        {"fan", PrimTriangleFan, true, false, FillSolid, false},
+        {"fan beyond the guard band", PrimTriangleFan, true, true, FillSolid, false},
+        {"strip in 3D", PrimTriangleStrip, false, false, FillSolid, false},
+        {"fan in 3D", PrimTriangleFan, false, false, FillSolid, false},
+        {"strip in 3D, clipped", PrimTriangleStrip, false, true, FillSolid, false},
+        {"fan in 3D, clipped", PrimTriangleFan, false, true, FillSolid, false},
+        {"fan in wireframe", PrimTriangleFan, true, false, FillWireframe, false},
+        {"line strip in 3D, clipped", PrimLineStrip, false, true, FillSolid, false},
+        {"line list", PrimLineList, true, false, FillSolid, false},
+        {"fan through a shader", PrimTriangleFan, false, false, FillSolid, true},
+        {"fan through a shader, clipped", PrimTriangleFan, false, true, FillSolid, true},
+        {"strip through a shader, clipped", PrimTriangleStrip, false, true, FillSolid, true},
+        {"line strip through a shader, clipped", PrimLineStrip, false, true, FillSolid, true},
     };
     constexpr int kSize = 64;
     struct Point {
@@ -446,6 +451,16 @@ TEST(VertexStage, FlatShadingTakesEachPrimitivesFirstVertex)
         SoftDevice dev;
         ASSERT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize));
         dev.SetVertexShader(c.transformed ? 0x44u : 0x42u);
+        if (c.shader) {
+            const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat3), DeclReg(1, DeclColor), kDeclEnd};
+            const std::string text = "vs.1.1\nmov oPos, v0\nmov oD0, v1\n";
+            ShaderAsmResult code;
+            ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
+            uint32_t shader = 0;
+            ASSERT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
+                      kGfxOk);
+            dev.SetVertexShader(shader);
+        }
         Matrix4 identity{};
         for (int k = 0; k < 4; ++k) {
             identity.m[k][k] = 1.0f;
