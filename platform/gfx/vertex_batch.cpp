@@ -466,7 +466,6 @@ bool VertexRun::Begin(const VertexProgram& p, const float (*c)[4])
     for (int k = 0; k < kOutputs; ++k) {
         std::fill(slots[kOutputSlot + k].lane, slots[kOutputSlot + k].lane + kLanes, values[k]);
     }
-    std::fill(a0, a0 + kLanes, 0);
     program = &p;
     return true;
 }
@@ -654,6 +653,9 @@ ORVA_INLINE static void RunSteps(const VertexProgram::Step* step, const VertexPr
 
 __attribute__((target("avx2"))) void VertexRun::RunAvx2()
 {
+    // Every vertex starts with a0 at zero, as Run's do, whatever the
+    // vertices of the batch before left in it.
+    std::fill(a0, a0 + kLanes, 0);
     RunSteps(program->steps.data(), program->steps.data() + program->steps.size(), slots.data(), constants, a0,
              &VertexProgram::ScalarStep);
 }
@@ -663,6 +665,7 @@ void VertexRun::RunPortable()
     if (program == nullptr) {
         return;
     }
+    std::fill(a0, a0 + kLanes, 0);
     RunSteps(program->steps.data(), program->steps.data() + program->steps.size(), slots.data(), constants, a0,
              &VertexProgram::ScalarStep);
 }

@@ -612,6 +612,8 @@ TEST(VertexProgram, BatchRunsGiveTheBitsOfSingleRunsOnHardCases)
         "lit r0, v0\nmov r5, v1\ndst r1, v0, r5\nfrc r2.xy, v1\nmov oT0, r0\nmov oT1, r1\nmov oT2, r2",
         "mov a0.x, v2.x\nmov oT0, c[a0.x + 3]\nmov oT1, -c[a0.x + 95].wzyx\nmov a0.x, v2.y\n"
         "m4x3 oT2, v0, c[a0.x + 20]\nmov oT3, c[a0.x]",
+        // a0 read before it is written: zero for every vertex of every run.
+        "mov oT0, c[a0.x + 3]\nmov a0.x, v2.x\nmov oT1, c[a0.x + 1]",
         "mov r5, v1\ndp3 r0.x, v0, r5\ndp4 r0.yw, v0, -r5\nmov oD0, r0\nmov oD1.xz, r0\nmov oFog, -v1.y\n"
         "mov oPts.x, r0.w",
     };

@@ -336,6 +336,52 @@ TEST(VertexStage, ShaderColoursAndFogAreClampedToZeroToOne)
     }
 }
 
+// Every vertex of a shader draw starts from the same state, however the
+// draw's vertices fall into the batches they are shaded in: a program that
+// reads a constant through a0 before it sets a0 draws the same points in
+// one draw as one point a draw.
+TEST(VertexStage, ShaderDrawsDoNotDependOnWhereTheirBatchesSplit)
+{
+    SoftDevice dev;
+    ASSERT_TRUE(gfxtest::MakeDevice(dev, 16, 16));
+    dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
+    dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
+    const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat4), kDeclEnd};
+    const std::string text = "vs.1.1\nmov r0, c[a0.x + 0]\nadd oPos, r0, v0\nmov oD0, c[a0.x + 2]\nmov a0.x, c4.x\n";
+    ShaderAsmResult code;
+    ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
+    uint32_t shader = 0;
+    ASSERT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
+              kGfxOk);
+    dev.SetVertexShader(shader);
+    // c0 no offset, c1 off the target; c2 red, c3 blue; c4.x moves a0 to 1.
+    const float constants[5][4] = {{0, 0, 0, 0}, {5, 5, 0, 0}, {1, 0, 0, 1}, {0, 0, 1, 1}, {1, 0, 0, 0}};
+    dev.SetVertexShaderConstant(0, constants, 5);
+    // A point on every pixel centre, 256 over several batches.
+    std::vector<std::array<float, 4>> points;
+    for (int i = 0; i < 256; ++i) {
+        const int x = i % 16, y = i / 16;
+        points.push_back({(static_cast<float>(x) + 0.5f) / 8.0f - 1.0f, 1.0f - (static_cast<float>(y) + 0.5f) / 8.0f,
+                          0.5f, 1.0f});
+    }
+    auto draw = [&](uint32_t each) {
+        dev.BeginScene();
+        dev.Clear(0, nullptr, ClearTarget, 0xFF000000u, 1.0f, 0);
+        for (size_t i = 0; i < points.size(); i += each) {
+            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(each, points.size() - i));
+            EXPECT_EQ(dev.DrawPrimitiveUP(PrimPointList, n, &points[i], 16), kGfxOk);
+        }
+        dev.EndScene();
+        return gfxtest::Frame(dev);
+    };
+    const std::vector<uint32_t> whole = draw(256);
+    EXPECT_EQ(whole, draw(1));
+    EXPECT_EQ(whole, draw(7));
+    for (size_t i = 0; i < whole.size(); ++i) {
+        EXPECT_EQ(whole[i], 0xFFFF0000u) << "pixel " << i;
+    }
+}
+
 // A flat shaded primitive takes the colours of its first vertex as drawn:
 // vertex 3i of a list's triangle i, vertex i of a strip's, vertex i + 1 of
 // a fan's (not the centre), the first end of a line, also when clipping
