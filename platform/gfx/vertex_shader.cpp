@@ -302,6 +302,17 @@ bool VertexProgram::Load(const uint32_t* code, size_t tokens, std::string* error
                 if (!ok) {
                     return SetError(error, "bad source token");
                 }
+                // A matrix's rows read on from its register: refused when
+                // they run past the constants (a0 moves the others, and is
+                // checked as they are read), as the assembler refuses them.
+                bool four = false;
+                const int span = k == 1 && kind == RegConst && !relative ? std::max(MatrixRows(op, &four), 1) : 1;
+                if (kind == RegConst && index + span > kVertexConstants) {
+                    char why[64];
+                    std::snprintf(why, sizeof why, "c%u is past the last constant (c95)",
+                                  static_cast<unsigned>(index + span - 1));
+                    return SetError(error, why);
+                }
                 Source& src = in.src[k];
                 src.kind = static_cast<uint8_t>(kind);
                 src.index = static_cast<uint8_t>(index);

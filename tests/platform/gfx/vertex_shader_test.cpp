@@ -269,6 +269,35 @@ TEST(VertexProgram, RefusesDamagedCode)
     // Dropping the oPos write leaves a program with no position.
     std::vector<uint32_t> noPos = {r.code[0], r.code[1], r.code[2], r.code[3], shader::kEndToken};
     EXPECT_FALSE(p.Load(noPos.data(), noPos.size(), &why));
+    // A matrix whose rows run past c95 is refused as the assembler refuses
+    // its text, with the same words; relative rows are checked as they are read.
+    struct Matrix {
+        const char* op;
+        int first;
+        const char* why;   // null: taken
+    };
+    const Matrix matrices[] = {{"m4x4", 94, "c97 is past the last constant (c95)"},
+                               {"m3x2", 95, "c96 is past the last constant (c95)"},
+                               {"m4x3", 93, nullptr},
+                               {"m3x3", 93, nullptr}};
+    for (const Matrix& m : matrices) {
+        const std::string text = std::string("vs.1.1\n") + m.op + " r0, v0, c" + std::to_string(m.first) + "\nmov oPos, r0\n";
+        const std::string taken = std::string("vs.1.1\n") + m.op + " r0, v0, c80\nmov oPos, r0\n";
+        ShaderAsmResult asmText, asmTaken;
+        EXPECT_EQ(AssembleShader(text.c_str(), text.size(), &asmText), m.why == nullptr) << text;
+        ASSERT_TRUE(AssembleShader(taken.c_str(), taken.size(), &asmTaken)) << asmTaken.error;
+        // The taken code with the matrix moved to the register of the text.
+        std::vector<uint32_t> code = asmTaken.code;
+        code[4] = (code[4] & ~0x7FFu) | static_cast<uint32_t>(m.first);
+        EXPECT_EQ(p.Load(code.data(), code.size(), &why), m.why == nullptr) << text;
+        if (m.why != nullptr) {
+            EXPECT_EQ(why, m.why) << text;
+            EXPECT_NE(asmText.error.find(m.why), std::string::npos) << asmText.error;
+        }
+    }
+    const std::string relative = "vs.1.1\nm4x4 r0, v0, c[a0.x + 94]\nmov oPos, r0\n";
+    ASSERT_TRUE(AssembleShader(relative.c_str(), relative.size(), &r)) << r.error;
+    EXPECT_TRUE(p.Load(r.code.data(), r.code.size(), &why)) << why;
 }
 
 TEST(VertexDeclaration, LaysOutElementsAndReadsEachType)
