@@ -1,6 +1,8 @@
 // The vertex stage: a draw's pixel state is captured, its vertices fetched
 // by their format, transformed, clipped and mapped to the viewport, and its
-// primitives set up and binned at once (setup.cpp).
+// primitives set up and binned at once (setup.cpp). The stages are
+// FixedDraw's; the vertex shader's draw (vertex_shader.cpp) shares the
+// reading of a draw, the clipping and the mapping (vertex_stages.h).
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -11,6 +13,7 @@
 #include "platform/gfx/device_core.h"
 #include "platform/gfx/pixel_shader.h"
 #include "platform/gfx/spans.h"
+#include "platform/gfx/vertex_stages.h"
 
 namespace platform {
 
@@ -150,6 +153,9 @@ uint32_t DeviceCore::CurrentState()
 
 namespace {
 
+// ---------------------------------------------------------------------------
+// Fetch: a vertex's fields where its format lays them out
+
 struct VertexLayout {
     int stride = 0;
     bool transformed = false;
@@ -219,6 +225,9 @@ inline void SetColor(float out[4], uint32_t c)
     _mm_storeu_ps(out, _mm_cvtepi32_ps(lanes));
 }
 
+// ---------------------------------------------------------------------------
+// Transform: world, view and projection, and what else the position gives
+
 Matrix4 Multiply(const Matrix4& a, const Matrix4& b)
 {
     Matrix4 r{};
@@ -233,6 +242,68 @@ Matrix4 Multiply(const Matrix4& a, const Matrix4& b)
     }
     return r;
 }
+
+// An untransformed position's clip-space position, its distances to the
+// enabled user clip planes (given in world space) and its vertex fog.
+class Transform {
+public:
+    Transform(const DeviceCore& dc, bool transformed)
+        : world(dc.world), wv(Multiply(dc.world, dc.view)),
+          fog(dc.rs[RsFogEnable] != 0 && !transformed &&
+              (dc.rs[RsFogVertexMode] == FogLinear || dc.rs[RsFogTableMode] == FogLinear)),
+          fogStart(BitsFloat(dc.rs[RsFogStart])), fogEnd(BitsFloat(dc.rs[RsFogEnd])),
+          userPlanes(transformed ? 0u : dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u)),
+          clipPlanes(dc.clipPlanes)
+    {
+        const Matrix4 wvp = Multiply(wv, dc.projection);
+        for (int r = 0; r < 4; ++r) {
+            wvpRow[r] = _mm_loadu_ps(wvp.m[r]);
+        }
+    }
+
+    // Clip coordinates: x m0c + y m1c + z m2c + m3c for the four columns at
+    // once, each lane summed in that order.
+    void ToClip(float x, float y, float z, float* clip) const
+    {
+        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(x), wvpRow[0]),
+                                                            _mm_mul_ps(_mm_set1_ps(y), wvpRow[1])),
+                                                 _mm_mul_ps(_mm_set1_ps(z), wvpRow[2])),
+                                      wvpRow[3]);
+        _mm_storeu_ps(clip, sum);
+    }
+
+    void UserDistances(float x, float y, float z, float* user) const
+    {
+        float w[4];
+        for (int c = 0; c < 4; ++c) {
+            w[c] = x * world.m[0][c] + y * world.m[1][c] + z * world.m[2][c] + world.m[3][c];
+        }
+        for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+            const float* pl = clipPlanes[k];
+            user[k] = (userPlanes >> k & 1u) ? pl[0] * w[0] + pl[1] * w[1] + pl[2] * w[2] + pl[3] * w[3] : 0.0f;
+        }
+    }
+
+    // Linear vertex fog from the depth in view space, 0 to 255.
+    float Fog(float x, float y, float z) const
+    {
+        const float depthView = x * wv.m[0][2] + y * wv.m[1][2] + z * wv.m[2][2] + wv.m[3][2];
+        const float f = fogEnd != fogStart ? (fogEnd - depthView) / (fogEnd - fogStart) : 1.0f;
+        return std::clamp(f, 0.0f, 1.0f) * 255.0f;
+    }
+
+    const Matrix4 world, wv;
+    __m128 wvpRow[4];
+    const bool fog;
+    const float fogStart, fogEnd;
+    const uint32_t userPlanes;   // enabled user clip planes: untransformed vertices only
+
+private:
+    const float (*clipPlanes)[4];
+};
+
+// ---------------------------------------------------------------------------
+// Clip: against the view volume and the user planes, or the guard band
 
 // A vertex in clip space with its attributes, while it is being clipped.
 struct ClipVertex {
@@ -265,23 +336,36 @@ ClipVertex Lerp(const ClipVertex& a, const ClipVertex& b, float t)
     return r;
 }
 
-// Sutherland-Hodgman against one plane: keeps points where dist >= 0.
-template <typename Dist>
-int ClipAgainst(const ClipVertex* in, int n, ClipVertex* out, Dist dist)
+// Distance to clip plane `plane` as ClipPlanes numbers them.
+inline float PlaneDistance(const ClipVertex& c, int plane)
 {
-    int m = 0;
-    for (int i = 0; i < n; ++i) {
-        const ClipVertex& a = in[i];
-        const ClipVertex& b = in[(i + 1) % n];
-        const float da = dist(a), db = dist(b);
-        if (da >= 0.0f) {
-            out[m++] = a;
-        }
-        if ((da >= 0.0f) != (db >= 0.0f)) {
-            out[m++] = Lerp(a, b, da / (da - db));
-        }
+    return plane < kViewPlanes ? ViewPlaneDistance(c.p, plane) : c.user[plane - kViewPlanes];
+}
+
+// Pre-transformed vertices beyond this many pixels are clipped in screen
+// space so that the fixed-point edge functions cannot overflow.
+constexpr float kGuardBand = 32768.0f;
+
+inline bool InGuard(const ClipVertex& x)
+{
+    return std::fabs(x.v.x) <= kGuardBand && std::fabs(x.v.y) <= kGuardBand;
+}
+
+// A pre-transformed polygon clipped to the guard band in screen space, as
+// ClipPolygon clips (its screen x and y in p).
+int ClipToGuardBand(ClipVertex*& poly, ClipVertex*& other, int n)
+{
+    for (int axis = 0; axis < 2 && n >= 3; ++axis) {
+        n = ClipAgainst(poly, n, other, [axis](const ClipVertex& c) { return kGuardBand - c.p[axis]; });
+        std::swap(poly, other);
+        n = ClipAgainst(poly, n, other, [axis](const ClipVertex& c) { return kGuardBand + c.p[axis]; });
+        std::swap(poly, other);
     }
-    return m;
+    for (int i = 0; i < n; ++i) {
+        poly[i].v.x = poly[i].p[0];
+        poly[i].v.y = poly[i].p[1];
+    }
+    return n;
 }
 
 // The clipper's two polygons (three corners and one more per plane each).
@@ -297,21 +381,19 @@ ClipBuffers& TheClipBuffers()
     return buffers;
 }
 
-// The run of vertices [first, last] that a draw's `needed` indices name
-// within the data; false when none does, or when the run is so much longer
-// than the draw that transforming all of it would waste work.
-template <typename VertexOf>
-bool TouchedRange(const VertexOf& vertexOf, uint64_t needed, uint64_t vertexCount, uint64_t* first, uint64_t* last)
+}  // namespace
+
+bool DrawSource::TouchedRange(uint64_t* first, uint64_t* last) const
 {
     uint64_t lo = UINT64_MAX, hi = 0;
     for (uint64_t i = 0; i < needed; ++i) {
-        const uint64_t v = vertexOf(i);
+        const uint64_t v = VertexOf(i);
         if (v < vertexCount) {
             lo = std::min(lo, v);
             hi = std::max(hi, v);
         }
     }
-    if (lo == UINT64_MAX || hi - lo >= 2 * needed + 64) {
+    if (lo == UINT64_MAX) {
         return false;
     }
     *first = lo;
@@ -319,17 +401,52 @@ bool TouchedRange(const VertexOf& vertexOf, uint64_t needed, uint64_t vertexCoun
     return true;
 }
 
-// Pre-transformed vertices beyond this many pixels are clipped in screen
-// space so that the fixed-point edge functions cannot overflow.
-constexpr float kGuardBand = 32768.0f;
+GfxResult CheckDraw(uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData, uint32_t vertexBytes,
+                    uint32_t vertexSize, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
+                    uint32_t indexFormat, uint32_t baseVertex, const char* what, DrawSource* source)
+{
+    if (type < PrimPointList || type > PrimTriangleFan || primitiveCount == 0) {
+        return kGfxInvalidCall;
+    }
+    uint64_t needed = 0;
+    switch (type) {
+    case PrimPointList: needed = primitiveCount; break;
+    case PrimLineList: needed = 2ull * primitiveCount; break;
+    case PrimLineStrip: needed = primitiveCount + 1ull; break;
+    case PrimTriangleList: needed = 3ull * primitiveCount; break;
+    default: needed = primitiveCount + 2ull; break;
+    }
+    const uint32_t indexSize = indexFormat == FormatIndex32 ? 4 : 2;
+    if (indexData != nullptr && needed * indexSize > indexBytes) {
+        std::fprintf(stderr, "gfx: %s reads %llu indices past the index data\n", what,
+                     static_cast<unsigned long long>(needed));
+        return kGfxInvalidCall;
+    }
+    const uint64_t vertexCount = vertexBytes < vertexSize ? 0 : (vertexBytes - vertexSize) / stride + 1;
+    if (indexData == nullptr && needed > vertexCount) {
+        std::fprintf(stderr, "gfx: %s reads %llu vertices of %llu\n", what, static_cast<unsigned long long>(needed),
+                     static_cast<unsigned long long>(vertexCount));
+        return kGfxInvalidCall;
+    }
+    source->type = type;
+    source->primitiveCount = primitiveCount;
+    source->vertexData = vertexData;
+    source->stride = stride;
+    source->vertexCount = vertexCount;
+    source->indexData = indexData;
+    source->indexSize = indexSize;
+    source->baseVertex = baseVertex;
+    source->needed = needed;
+    return kGfxOk;
+}
 
-}  // namespace
+namespace {
 
 // What SetupEvenQuad would take, left in the frame for another thread to
 // set up; false when SetupEvenQuad would turn it away. Kept out of the
 // recording loop, which runs on one thread without it.
-__attribute__((noinline)) static bool DeferQuad(DeviceCore& dc, uint32_t state, const EvenQuad& q, uint32_t cull,
-                                                const ClipBox& box, QuadSpanMemo* memo)
+__attribute__((noinline)) bool DeferQuad(DeviceCore& dc, uint32_t state, const EvenQuad& q, uint32_t cull,
+                                         const ClipBox& box, QuadSpanMemo* memo)
 {
     if (!EvenQuadFits(dc.frame.states[state], q, memo)) {
         return false;
@@ -345,96 +462,36 @@ __attribute__((noinline)) static bool DeferQuad(DeviceCore& dc, uint32_t state, 
     return true;
 }
 
-static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
-                            uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
-                            uint32_t indexFormat, uint32_t baseVertex)
-{
-    if (!dc.inScene) {
-        return kGfxInvalidCall;
+// One fixed-function draw on its way through the stages: its vertices
+// fetched by their format and transformed, its primitives clipped and
+// mapped to the viewport, then set up and binned.
+class FixedDraw {
+public:
+    FixedDraw(DeviceCore& dc, const DrawSource& src, const VertexLayout& layout, uint32_t state)
+        : dc(dc), src(src), layout(layout), state(state),
+          box{static_cast<int32_t>(dc.viewport.x), static_cast<int32_t>(dc.viewport.y),
+              static_cast<int32_t>(dc.viewport.x + dc.viewport.width) - 1,
+              static_cast<int32_t>(dc.viewport.y + dc.viewport.height) - 1},
+          flat(dc.rs[RsShadeMode] == ShadeFlat), cull(dc.rs[RsCullMode]), fill(dc.rs[RsFillMode]),
+          lastPixel(dc.rs[RsLastPixel] != 0), transform(dc, layout.transformed), planes(transform.userPlanes),
+          viewport(dc.viewport), buffers(TheClipBuffers())
+    {
     }
-    if (type < PrimPointList || type > PrimTriangleFan || primitiveCount == 0) {
-        return kGfxInvalidCall;
-    }
-    const VertexLayout layout = LayoutOf(dc.fvf);
-    if (layout.stride == 0 || stride < static_cast<uint32_t>(layout.stride)) {
-        std::fprintf(stderr, "gfx: draw with vertex format 0x%X and stride %u\n", dc.fvf, stride);
-        return kGfxInvalidCall;
-    }
-    uint64_t needed = 0;
-    switch (type) {
-    case PrimPointList: needed = primitiveCount; break;
-    case PrimLineList: needed = 2ull * primitiveCount; break;
-    case PrimLineStrip: needed = primitiveCount + 1ull; break;
-    case PrimTriangleList: needed = 3ull * primitiveCount; break;
-    default: needed = primitiveCount + 2ull; break;
-    }
-    const uint32_t indexSize = indexFormat == FormatIndex32 ? 4 : 2;
-    if (indexData != nullptr && needed * indexSize > indexBytes) {
-        std::fprintf(stderr, "gfx: draw reads %llu indices past the index data\n", static_cast<unsigned long long>(needed));
-        return kGfxInvalidCall;
-    }
-    const uint64_t vertexCount = vertexBytes < static_cast<uint32_t>(layout.stride)
-                                     ? 0
-                                     : (vertexBytes - layout.stride) / stride + 1;
-    if (indexData == nullptr && needed > vertexCount) {
-        std::fprintf(stderr, "gfx: draw reads %llu vertices of %llu\n", static_cast<unsigned long long>(needed),
-                     static_cast<unsigned long long>(vertexCount));
-        return kGfxInvalidCall;
-    }
-    if (dc.lost) {
-        return kGfxOk;
-    }
-    uint32_t state = dc.CurrentState();
-    const PixelState& ps = dc.frame.states[state];
-    (void)ps;
-    const Viewport& vp = dc.viewport;
-    const ClipBox box{static_cast<int32_t>(vp.x), static_cast<int32_t>(vp.y),
-                      static_cast<int32_t>(vp.x + vp.width) - 1, static_cast<int32_t>(vp.y + vp.height) - 1};
-    const bool flat = dc.rs[RsShadeMode] == ShadeFlat;
-    const uint32_t cull = dc.rs[RsCullMode];
-    const uint32_t fill = dc.rs[RsFillMode];
-    const bool lastPixel = dc.rs[RsLastPixel] != 0;
-    // Quads left for the workers' set-up come before anything else is
-    // recorded; only a list of sprites may add to them (see evenQuad below).
-    ++dc.drawSerial;
-    if (type != PrimTriangleList) {
-        dc.SettleDeferred();
-    }
-    const Matrix4 wv = Multiply(dc.world, dc.view);
-    const Matrix4 wvp = Multiply(wv, dc.projection);
-    const __m128 wvpRow[4] = {_mm_loadu_ps(wvp.m[0]), _mm_loadu_ps(wvp.m[1]), _mm_loadu_ps(wvp.m[2]),
-                              _mm_loadu_ps(wvp.m[3])};
-    const bool fogVertex = dc.rs[RsFogEnable] != 0 && !layout.transformed &&
-                           (dc.rs[RsFogVertexMode] == FogLinear || dc.rs[RsFogTableMode] == FogLinear);
-    const float fogStart = BitsFloat(dc.rs[RsFogStart]), fogEnd = BitsFloat(dc.rs[RsFogEnd]);
-    // The user clip planes enabled for this draw; they take untransformed
-    // vertices only, and are given in world space.
-    const uint32_t userPlanes =
-        layout.transformed ? 0u : dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u);
 
-    // The vertex that index i of the draw names (maybe past the data).
-    auto vertexOf = [&](uint64_t i) -> uint64_t {
-        if (indexData == nullptr) {
-            return i;
-        }
-        const uint64_t vi = indexSize == 4 ? ReadU32(indexData + i * 4)
-                                           : static_cast<uint64_t>(indexData[i * 2] | (indexData[i * 2 + 1] << 8));
-        return vi + baseVertex;
-    };
+    void Points();
+    void Lines();
+    void Triangles();
+    // Set when primitives were skipped for indices past the vertices.
+    bool badIndex = false;
+
+private:
+    // --- fetch and transform ---
     // Vertex vi of the data: its clip-space position (or screen position),
     // user clip distances and the attributes of its screen vertex. Fields
     // the format does not give are left as they are.
-    // Clip coordinates: x m0c + y m1c + z m2c + m3c for the four columns at
-    // once, each lane summed in that order.
-    auto transform = [&](float x, float y, float z, float* clip) {
-        const __m128 sum = _mm_add_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(x), wvpRow[0]),
-                                                            _mm_mul_ps(_mm_set1_ps(y), wvpRow[1])),
-                                                 _mm_mul_ps(_mm_set1_ps(z), wvpRow[2])),
-                                      wvpRow[3]);
-        _mm_storeu_ps(clip, sum);
-    };
-    auto fetchInto = [&](uint64_t vi, float* clip, float* user, ScreenVertex& v) {
-        const uint8_t* p = vertexData + vi * stride;
+    void FetchInto(uint64_t vi, float* clip, float* user, ScreenVertex& v) const
+    {
+        const uint8_t* p = src.vertexData + vi * src.stride;
         if (layout.diffuse >= 0) {
             SetColor(v.color, ReadU32(p + layout.diffuse));
         }
@@ -461,556 +518,565 @@ static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCou
             clip[1] = y;
             clip[2] = z;
             clip[3] = 1.0f;
-        } else {
-            transform(x, y, z, clip);
-            if (userPlanes != 0) {
-                const Matrix4& w = dc.world;
-                float world[4];
-                for (int c = 0; c < 4; ++c) {
-                    world[c] = x * w.m[0][c] + y * w.m[1][c] + z * w.m[2][c] + w.m[3][c];
-                }
-                for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
-                    const float* pl = dc.clipPlanes[k];
-                    user[k] = (userPlanes >> k & 1u)
-                                  ? pl[0] * world[0] + pl[1] * world[1] + pl[2] * world[2] + pl[3] * world[3]
-                                  : 0.0f;
-                }
-            }
-            if (fogVertex) {
-                const float depthView = x * wv.m[0][2] + y * wv.m[1][2] + z * wv.m[2][2] + wv.m[3][2];
-                const float f = fogEnd != fogStart ? (fogEnd - depthView) / (fogEnd - fogStart) : 1.0f;
-                v.spec[3] = std::clamp(f, 0.0f, 1.0f) * 255.0f;
-            }
+            return;
         }
-    };
-    // Vertex vi of the data as a clip vertex.
-    auto fetchAt = [&](uint64_t vi, ClipVertex* out) { fetchInto(vi, out->p, out->user, out->v); };
+        transform.ToClip(x, y, z, clip);
+        if (transform.userPlanes != 0) {
+            transform.UserDistances(x, y, z, user);
+        }
+        if (transform.fog) {
+            v.spec[3] = transform.Fog(x, y, z);
+        }
+    }
     // Vertex i of the draw as a clip vertex; false when its index lies
     // outside the vertex data.
-    auto fetch = [&](uint64_t i, ClipVertex* out) -> bool {
-        const uint64_t vi = vertexOf(i);
-        if (vi >= vertexCount) {
+    bool Fetch(uint64_t i, ClipVertex* out) const
+    {
+        const uint64_t vi = src.VertexOf(i);
+        if (vi >= src.vertexCount) {
             return false;
         }
-        fetchAt(vi, out);
+        FetchInto(vi, out->p, out->user, out->v);
         return true;
-    };
-    // The viewport's numbers as the mapping takes them, read once (stores
-    // to a screen vertex could otherwise be taken to change them).
-    const float vpX = static_cast<float>(vp.x), vpY = static_cast<float>(vp.y);
-    const float vpWidth = static_cast<float>(vp.width), vpHeight = static_cast<float>(vp.height);
-    const float vpMinZ = vp.minZ, vpDepth = vp.maxZ - vp.minZ;
-    // x = vpX + (1 + cx / w) vpWidth 0.5, y = vpY + (1 - cy / w) vpHeight 0.5,
-    // z = vpMinZ + cz / w vpDepth (1 for the half), rhw = 1 / w: a lane each,
-    // every lane the same steps in the same order.
-    const __m128 vpScale = _mm_setr_ps(vpWidth, vpHeight, vpDepth, 1.0f);
-    const __m128 vpHalf = _mm_setr_ps(0.5f, 0.5f, 1.0f, 1.0f);
-    const __m128 vpOrigin = _mm_setr_ps(vpX, vpY, vpMinZ, 0.0f);
+    }
+    // Whether draw indices i and j name vertices whose fetched bytes are
+    // all alike, so that their screen vertices are equal bit for bit
+    // (every field is a copy or a one-to-one conversion of those bytes).
+    bool SameData(uint64_t i, uint64_t j) const;
+
+    // --- clip and map to the viewport ---
     static_assert(offsetof(ScreenVertex, rhw) == offsetof(ScreenVertex, x) + 12, "x, y, z, rhw lie together");
-    auto clipToScreen = [&](const float* clip, ScreenVertex& v) {
-        const __m128 c = _mm_loadu_ps(clip);
-        const __m128 one = _mm_set1_ps(1.0f);
-        const __m128 invW = _mm_div_ps(one, _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 3, 3)));
-        const __m128 t = _mm_mul_ps(c, invW);
-        const __m128 xy = _mm_move_ss(_mm_sub_ps(one, t), _mm_add_ps(one, t));
-        const __m128 base = _mm_shuffle_ps(xy, t, _MM_SHUFFLE(3, 2, 1, 0));
-        const __m128 r = _mm_add_ps(_mm_mul_ps(_mm_mul_ps(base, vpScale), vpHalf), vpOrigin);
-        _mm_storeu_ps(&v.x, _mm_shuffle_ps(r, _mm_unpackhi_ps(r, invW), _MM_SHUFFLE(1, 0, 1, 0)));
-    };
-    auto toScreen = [&](ClipVertex& c) {
-        if (layout.transformed) {
-            return;
+    void ToScreen(ClipVertex& c) const
+    {
+        if (!layout.transformed) {
+            viewport.Map(c.p, &c.v.x);
         }
-        clipToScreen(c.p, c.v);
-    };
-    // What set-up chose for the draw's primitives so far (its state does not
-    // change).
-    QuadSpanMemo spanMemo;
-    // Clips a polygon of n clip vertices and records it as a fan; flat
-    // shaded with the colours of *flatFrom when it is given.
-    ClipBuffers& buffers = TheClipBuffers();
-    ClipVertex* const bufA = buffers.a;
-    ClipVertex* const bufB = buffers.b;
-    auto emitPolygon = [&](int n, const ScreenVertex* flatFrom) {
-        ClipVertex* poly = bufA;
-        ClipVertex* other = bufB;
-        if (layout.transformed) {
-            bool inside = true;
-            for (int i = 0; i < n; ++i) {
-                if (!std::isfinite(poly[i].p[0]) || !std::isfinite(poly[i].p[1])) {
-                    return;
-                }
-                inside = inside && std::fabs(poly[i].p[0]) <= kGuardBand && std::fabs(poly[i].p[1]) <= kGuardBand;
-            }
-            if (!inside) {
-                for (int axis = 0; axis < 2 && n >= 3; ++axis) {
-                    n = ClipAgainst(poly, n, other, [axis](const ClipVertex& c) { return kGuardBand - c.p[axis]; });
-                    std::swap(poly, other);
-                    n = ClipAgainst(poly, n, other, [axis](const ClipVertex& c) { return kGuardBand + c.p[axis]; });
-                    std::swap(poly, other);
-                }
-                for (int i = 0; i < n; ++i) {
-                    poly[i].v.x = poly[i].p[0];
-                    poly[i].v.y = poly[i].p[1];
-                }
-            }
-        } else {
-            // The six planes of the view volume: -w <= x, y <= w, 0 <= z <= w.
-            for (int plane = 0; plane < 6 && n >= 3; ++plane) {
-                bool allIn = true;
-                auto dist = [plane](const ClipVertex& c) {
-                    switch (plane) {
-                    case 0: return c.p[3] + c.p[0];
-                    case 1: return c.p[3] - c.p[0];
-                    case 2: return c.p[3] + c.p[1];
-                    case 3: return c.p[3] - c.p[1];
-                    case 4: return c.p[2];
-                    default: return c.p[3] - c.p[2];
-                    }
-                };
-                for (int i = 0; i < n; ++i) {
-                    allIn = allIn && dist(poly[i]) >= 0.0f;
-                }
-                if (allIn) {
-                    continue;
-                }
-                n = ClipAgainst(poly, n, other, dist);
-                std::swap(poly, other);
-            }
-            for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes && n >= 3; ++k) {
-                if (!(userPlanes >> k & 1u)) {
-                    continue;
-                }
-                auto dist = [k](const ClipVertex& c) { return c.user[k]; };
-                bool allIn = true;
-                for (int i = 0; i < n; ++i) {
-                    allIn = allIn && dist(poly[i]) >= 0.0f;
-                }
-                if (!allIn) {
-                    n = ClipAgainst(poly, n, other, dist);
-                    std::swap(poly, other);
-                }
-            }
-            for (int i = 0; i < n; ++i) {
-                if (!(poly[i].p[3] > 0.0f)) {
-                    return;
-                }
-                toScreen(poly[i]);
-            }
-        }
-        if (n < 3) {
-            return;
-        }
-        if (fill == FillSolid || fill == 0 || fill > FillSolid) {
-            for (int k = 1; k + 1 < n; ++k) {
-                SetupTriangle(dc.frame, state, poly[0].v, poly[k].v, poly[k + 1].v, cull, flatFrom, box, &spanMemo);
-            }
-        } else {
-            for (int i = 0; i < n; ++i) {
-                if (fill == FillWireframe) {
-                    SetupLine(dc.frame, state, poly[i].v, poly[(i + 1) % n].v, flatFrom, true, box);
-                } else {
-                    SetupPoint(dc.frame, state, poly[i].v, box);
-                }
-            }
-        }
-    };
+    }
+    // Clips the polygon of n clip vertices in the first clip buffer and
+    // sets it up as a fan; flat shaded with the colours of *flatFrom when
+    // it is given.
+    void Polygon(int n, const ScreenVertex* flatFrom);
     // A flat line takes the colours of its first vertex as drawn, clipped
     // or not.
-    auto emitLine = [&](const ClipVertex& a, const ClipVertex& b) {
-        const ScreenVertex* from = &a.v;
-        const ScreenVertex* to = &b.v;
-        if (!layout.transformed) {
-            bufA[0] = a;
-            bufA[1] = b;
-            for (int plane = 0; plane < 6; ++plane) {
-                auto dist = [plane](const ClipVertex& c) {
-                    switch (plane) {
-                    case 0: return c.p[3] + c.p[0];
-                    case 1: return c.p[3] - c.p[0];
-                    case 2: return c.p[3] + c.p[1];
-                    case 3: return c.p[3] - c.p[1];
-                    case 4: return c.p[2];
-                    default: return c.p[3] - c.p[2];
-                    }
-                };
-                const float da = dist(bufA[0]), db = dist(bufA[1]);
-                if (da < 0.0f && db < 0.0f) {
-                    return;
-                }
-                if (da < 0.0f) {
-                    bufA[0] = Lerp(bufA[0], bufA[1], da / (da - db));
-                } else if (db < 0.0f) {
-                    bufA[1] = Lerp(bufA[0], bufA[1], da / (da - db));
-                }
+    void Line(const ClipVertex& a, const ClipVertex& b);
+
+    // --- set up and bin ---
+    // A clipped polygon as a fan of triangles, or its edges or corners by
+    // the fill mode.
+    void SetUpPolygon(const ClipVertex* poly, int n, const ScreenVertex* flatFrom);
+
+    // --- the triangles' quicker ways ---
+    // Every vertex the draw touches transformed once, into dc.verts, and
+    // whether each is inside every plane (dc.inside); false when the draw
+    // is not one to take this way.
+    bool TransformTouched();
+    // Whether list triangles may go to SetupEvenQuad straight from the
+    // data, two at a time (see QuadReader), and whether they are left to
+    // the workers' set-up.
+    void PrepareQuads();
+    // Fetched triangle i (a, b, c) with the next one as one rectangle when
+    // they make one.
+    bool Rectangle(uint32_t i, const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
+                   const ScreenVertex* flatFrom);
+
+    DeviceCore& dc;
+    const DrawSource& src;
+    const VertexLayout& layout;
+    uint32_t state;
+    const ClipBox box;
+    const bool flat;
+    const uint32_t cull, fill;
+    const bool lastPixel;
+    const Transform transform;
+    const ClipPlanes planes;
+    const ViewportMap viewport;
+    ClipBuffers& buffers;
+    // What set-up chose for the draw's primitives so far (its state does
+    // not change).
+    QuadSpanMemo spanMemo;
+    // The triangle after a fetched one, when it may make a rectangle with it.
+    ClipVertex next[3];
+    // The run of vertices TransformTouched transformed.
+    uint64_t first = 0;
+    // The even-quad way (PrepareQuads): whether it is taken, whether its
+    // quads are left to the workers' set-up, where the u, v every stage
+    // reads lie in a vertex (-1: none read or none given) and how many of
+    // them the data gives.
+    bool quads = false, defer = false;
+    int quadTex = -1, quadFloats = 0;
+};
+
+// Fetch for the even-quad way: list triangles 2k and 2k + 1 read straight
+// from the data as one quad. Its own copy of what it reads, apart from the
+// draw's state that set-up may change, so that the recording loop keeps it
+// in registers.
+class QuadReader {
+public:
+    QuadReader(const DrawSource& src, const VertexLayout& layout, int tex, int floats)
+        : vertexData(src.vertexData), indexData(src.indexData), stride(src.stride), vertexCount(src.vertexCount),
+          src(src), vertexSize(static_cast<size_t>(layout.stride)), diffuse(layout.diffuse),
+          specular(layout.specular), tex(tex), floats(floats)
+    {
+    }
+    // Triangles i and i + 1 as a quad; false when they are not one quad of
+    // one colour inside the guard band (they then go the general way).
+    bool Read(uint32_t i, EvenQuad* q) const;
+
+private:
+    // Whether two vertices' bytes are alike (every field the format
+    // gives, the unread point size included).
+    bool SameBytes(const uint8_t* p, const uint8_t* q) const
+    {
+        if (vertexSize > 32) {
+            return std::memcmp(p, q, vertexSize) == 0;
+        }
+        // Two loads of 16 that overlap when the vertex is shorter than 32.
+        const uint8_t* pe = p + vertexSize - 16;
+        const uint8_t* qe = q + vertexSize - 16;
+        const __m128i head = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
+        const __m128i tail = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pe)),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(qe)));
+        return _mm_movemask_epi8(_mm_and_si128(head, tail)) == 0xFFFF;
+    }
+
+    const uint8_t* const vertexData;
+    const uint8_t* const indexData;
+    const uint64_t stride, vertexCount;
+    const DrawSource src;
+    const size_t vertexSize;
+    const int diffuse, specular, tex, floats;
+};
+
+bool FixedDraw::SameData(uint64_t i, uint64_t j) const
+{
+    const uint64_t vi = src.VertexOf(i), vj = src.VertexOf(j);
+    if (vi >= src.vertexCount || vj >= src.vertexCount) {
+        return false;
+    }
+    const uint8_t* p = src.vertexData + vi * src.stride;
+    const uint8_t* q = src.vertexData + vj * src.stride;
+    if (vi == vj) {
+        return true;
+    }
+    if (std::memcmp(p, q, 16) != 0 ||
+        (layout.diffuse >= 0 && std::memcmp(p + layout.diffuse, q + layout.diffuse, 4) != 0) ||
+        (layout.specular >= 0 && std::memcmp(p + layout.specular, q + layout.specular, 4) != 0)) {
+        return false;
+    }
+    for (int s = 0; s < layout.texSets; ++s) {
+        const size_t bytes = 4 * static_cast<size_t>(layout.texFloats[s]);
+        if (std::memcmp(p + layout.tex[s], q + layout.tex[s], bytes) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void FixedDraw::Polygon(int n, const ScreenVertex* flatFrom)
+{
+    ClipVertex* poly = buffers.a;
+    ClipVertex* other = buffers.b;
+    if (layout.transformed) {
+        bool inside = true;
+        for (int i = 0; i < n; ++i) {
+            if (!std::isfinite(poly[i].p[0]) || !std::isfinite(poly[i].p[1])) {
+                return;
             }
-            for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
-                if (!(userPlanes >> k & 1u)) {
-                    continue;
-                }
-                const float da = bufA[0].user[k], db = bufA[1].user[k];
-                if (da < 0.0f && db < 0.0f) {
-                    return;
-                }
-                if (da < 0.0f) {
-                    bufA[0] = Lerp(bufA[0], bufA[1], da / (da - db));
-                } else if (db < 0.0f) {
-                    bufA[1] = Lerp(bufA[0], bufA[1], da / (da - db));
-                }
+            inside = inside && std::fabs(poly[i].p[0]) <= kGuardBand && std::fabs(poly[i].p[1]) <= kGuardBand;
+        }
+        if (!inside) {
+            n = ClipToGuardBand(poly, other, n);
+        }
+    } else {
+        n = ClipPolygon(poly, other, n, planes, [](const ClipVertex& c, int plane) { return PlaneDistance(c, plane); });
+        for (int i = 0; i < n; ++i) {
+            if (!(poly[i].p[3] > 0.0f)) {
+                return;
             }
-            toScreen(bufA[0]);
-            toScreen(bufA[1]);
-            from = &bufA[0].v;
-            to = &bufA[1].v;
-        } else if (!std::isfinite(a.v.x) || !std::isfinite(a.v.y) || !std::isfinite(b.v.x) || !std::isfinite(b.v.y) ||
-                   std::fabs(a.v.x) > kGuardBand || std::fabs(a.v.y) > kGuardBand || std::fabs(b.v.x) > kGuardBand ||
-                   std::fabs(b.v.y) > kGuardBand) {
+            ToScreen(poly[i]);
+        }
+    }
+    if (n >= 3) {
+        SetUpPolygon(poly, n, flatFrom);
+    }
+}
+
+void FixedDraw::SetUpPolygon(const ClipVertex* poly, int n, const ScreenVertex* flatFrom)
+{
+    if (fill == FillSolid || fill == 0 || fill > FillSolid) {
+        for (int k = 1; k + 1 < n; ++k) {
+            SetupTriangle(dc.frame, state, poly[0].v, poly[k].v, poly[k + 1].v, cull, flatFrom, box, &spanMemo);
+        }
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        if (fill == FillWireframe) {
+            SetupLine(dc.frame, state, poly[i].v, poly[(i + 1) % n].v, flatFrom, true, box);
+        } else {
+            SetupPoint(dc.frame, state, poly[i].v, box);
+        }
+    }
+}
+
+void FixedDraw::Line(const ClipVertex& a, const ClipVertex& b)
+{
+    const ScreenVertex* from = &a.v;
+    const ScreenVertex* to = &b.v;
+    if (!layout.transformed) {
+        ClipVertex* ends = buffers.a;
+        ends[0] = a;
+        ends[1] = b;
+        if (!ClipLine(ends[0], ends[1], planes, [](const ClipVertex& c, int plane) { return PlaneDistance(c, plane); })) {
             return;
         }
-        SetupLine(dc.frame, state, *from, *to, flat ? &a.v : nullptr, lastPixel, box);
-    };
+        ToScreen(ends[0]);
+        ToScreen(ends[1]);
+        from = &ends[0].v;
+        to = &ends[1].v;
+    } else if (!std::isfinite(a.v.x) || !std::isfinite(a.v.y) || !std::isfinite(b.v.x) || !std::isfinite(b.v.y) ||
+               std::fabs(a.v.x) > kGuardBand || std::fabs(a.v.y) > kGuardBand || std::fabs(b.v.x) > kGuardBand ||
+               std::fabs(b.v.y) > kGuardBand) {
+        return;
+    }
+    SetupLine(dc.frame, state, *from, *to, flat ? &a.v : nullptr, lastPixel, box);
+}
 
-    bool badIndex = false;
+void FixedDraw::Points()
+{
+    ClipVertex a;
+    for (uint32_t i = 0; i < src.primitiveCount; ++i) {
+        if (!Fetch(i, &a)) {
+            badIndex = true;
+            continue;
+        }
+        if (!layout.transformed) {
+            if (!(a.p[3] > 0.0f) || std::fabs(a.p[0]) > a.p[3] || std::fabs(a.p[1]) > a.p[3] || a.p[2] < 0.0f ||
+                a.p[2] > a.p[3]) {
+                continue;
+            }
+            bool kept = true;
+            for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+                kept = kept && (!(transform.userPlanes >> k & 1u) || a.user[k] >= 0.0f);
+            }
+            if (!kept) {
+                continue;
+            }
+            ToScreen(a);
+        } else if (!std::isfinite(a.v.x) || !std::isfinite(a.v.y)) {
+            continue;
+        }
+        SetupPoint(dc.frame, state, a.v, box);
+    }
+}
+
+void FixedDraw::Lines()
+{
+    ClipVertex a, b;
+    for (uint32_t i = 0; i < src.primitiveCount; ++i) {
+        const uint64_t i0 = src.type == PrimLineList ? 2ull * i : i;
+        if (!Fetch(i0, &a) || !Fetch(i0 + 1, &b)) {
+            badIndex = true;
+            continue;
+        }
+        Line(a, b);
+    }
+}
+
+bool FixedDraw::TransformTouched()
+{
+    // Untransformed solid triangles only, whose vertices lie near enough
+    // together that transforming all of them wastes little work. Without
+    // indices the draw's vertices are the run 0 .. needed - 1 of the data
+    // (all in it, as checked).
+    const bool solid = fill == FillSolid || fill == 0 || fill > FillSolid;
+    if (layout.transformed || !solid) {
+        return false;
+    }
+    uint64_t last = src.needed - 1;
+    first = 0;
+    if (src.indexData != nullptr && (!src.TouchedRange(&first, &last) || last - first >= 2 * src.needed + 64)) {
+        return false;
+    }
+    const size_t count = static_cast<size_t>(last - first + 1);
+    // The scratch vertices are fetched into where they stay: what the
+    // format does not give must hold its default, so they are made anew
+    // when the last batch had other fields.
+    const uint64_t key = static_cast<uint64_t>(dc.fvf) << 1 | (transform.fog ? 1u : 0u);
+    if (key != dc.vertsKey) {
+        dc.verts.assign(dc.verts.size(), ScreenVertex{});
+        dc.vertsKey = key;
+    }
+    dc.verts.resize(count);
+    dc.inside.resize(count);
+    float p[4];
+    float user[SoftDevice::kMaxClipPlanes] = {};
+    const uint32_t userPlanes = transform.userPlanes;
+    // Copies that no store to a vertex can touch, kept in registers.
+    const Transform toClip = transform;
+    const ViewportMap toScreen = viewport;
+    // The usual mesh vertex (a position, a colour and one pair of
+    // coordinates; no clip planes, no vertex fog) is fetched without asking
+    // the format of each field: what FetchInto does for it.
+    const bool usual = userPlanes == 0 && !transform.fog && layout.diffuse >= 0 && layout.specular < 0 &&
+                       layout.texSets == 1 && layout.texFloats[0] == 2;
+    const uint8_t* data = src.vertexData + first * src.stride;
+    for (size_t k = 0; k < count; ++k, data += src.stride) {
+        ScreenVertex& v = dc.verts[k];
+        if (usual) {
+            SetColor(v.color, ReadU32(data + layout.diffuse));
+            std::memcpy(v.tc[0], data + layout.tex[0], 8);
+            toClip.ToClip(ReadFloat(data), ReadFloat(data + 4), ReadFloat(data + 8), p);
+        } else {
+            FetchInto(first + k, p, user, v);
+        }
+        // Inside the view volume, -w <= x, y <= w and 0 <= z <= w, by the
+        // distances the clipper takes (w + x, w - x, ..., z, w - z at least
+        // 0, and w above it), a register at a time.
+        const __m128 c = _mm_loadu_ps(p);
+        const __m128 w = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 3, 3));
+        const __m128 zero = _mm_setzero_ps();
+        const int plus = _mm_movemask_ps(_mm_cmpge_ps(_mm_add_ps(w, c), zero));
+        const int minus = _mm_movemask_ps(_mm_cmpge_ps(_mm_sub_ps(w, c), zero));
+        const int atLeastZero = _mm_movemask_ps(_mm_cmpge_ps(c, zero));
+        const int aboveZero = _mm_movemask_ps(_mm_cmpgt_ps(c, zero));
+        bool in = (plus & 3) == 3 && (minus & 7) == 7 && (atLeastZero & 4) != 0 && (aboveZero & 8) != 0;
+        for (uint32_t u = 0; u < SoftDevice::kMaxClipPlanes && userPlanes != 0; ++u) {
+            in = in && (!(userPlanes >> u & 1u) || user[u] >= 0.0f);
+        }
+        if (in) {
+            toScreen.Map(p, &v.x);
+        }
+        dc.inside[k] = in;
+    }
+    return true;
+}
+
+void FixedDraw::PrepareQuads()
+{
+    // Sprites of a pre-transformed triangle list, each corner of one
+    // colour: their six vertices are read straight from the data into
+    // SetupEvenQuad, with no screen vertices made or compared. What it does
+    // not take goes the general way, which gives the same. Span level 0
+    // keeps to the general way here too, to hold this to.
+    quads = layout.transformed && src.type == PrimTriangleList && fill == FillSolid && dc.spanLevel > 0;
+    if (quads) {
+        const PixelState& ps = dc.frame.states[state];
+        uint32_t sets = 0;
+        for (int s = 0; s < ps.stageCount; ++s) {
+            sets |= 1u << (ps.stage[s].coordSet & 7);
+        }
+        const int set = sets != 0 ? __builtin_ctz(sets) : 0;
+        quads = ps.shader == nullptr && (sets & (sets - 1)) == 0 &&
+                (set >= layout.texSets || layout.texFloats[set] <= 2);
+        if (sets != 0 && set < layout.texSets) {
+            quadTex = layout.tex[set];
+            quadFloats = layout.texFloats[set];
+        }
+    }
+    // With other threads to draw the frame's parts, the quads this way
+    // takes are only checked and copied here, and set up by the first
+    // thread to take their part up: the drawing thread records faster than
+    // it could set them up, and the workers wait on it less.
+    defer = quads && dc.pool.GetThreadCount() >= 2;
+    if (!defer) {
+        dc.SettleDeferred();
+    }
+}
+
+inline bool QuadReader::Read(uint32_t i, EvenQuad* quad) const
+{
+    const uint8_t* p[6];
+    if (indexData == nullptr) {
+        // The draw's vertices all lie in the data (checked).
+        p[0] = vertexData + 3ull * i * stride;
+        for (int k = 1; k < 6; ++k) {
+            p[k] = p[k - 1] + stride;
+        }
+    } else {
+        for (int k = 0; k < 6; ++k) {
+            const uint64_t vi = src.VertexOf(3ull * i + k);
+            if (vi >= vertexCount) {
+                return false;
+            }
+            p[k] = vertexData + vi * stride;
+        }
+    }
+    if (!SameBytes(p[3], p[2]) || !SameBytes(p[5], p[0])) {
+        return false;
+    }
+    const uint8_t* const corner[4] = {p[0], p[1], p[2], p[4]};
+    // Every x and y within the guard band (not a number is not), four at a
+    // time.
+    double xy[4];
+    for (int k = 0; k < 4; ++k) {
+        std::memcpy(&xy[k], corner[k], 8);
+    }
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 guard = _mm_set1_ps(kGuardBand);
+    const __m128 xy01 = _mm_and_ps(_mm_castpd_ps(_mm_set_pd(xy[1], xy[0])), magnitude);
+    const __m128 xy23 = _mm_and_ps(_mm_castpd_ps(_mm_set_pd(xy[3], xy[2])), magnitude);
+    if (_mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(xy01, guard), _mm_cmple_ps(xy23, guard))) != 0xF) {
+        return false;
+    }
+    EvenQuad& q = *quad;
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* v = corner[k];
+        QuadCorner& c = q.corner[k];
+        // x, y, z, rhw as they lie, then u and v (0 for what the format
+        // does not give).
+        std::memcpy(&c, v, 16);
+        if (floats >= 2) {
+            std::memcpy(&c.u, v + tex, 8);
+        } else {
+            c.u = tex >= 0 ? ReadFloat(v + tex) : 0.0f;
+            c.v = 0.0f;
+        }
+        if (diffuse >= 0) {
+            const uint32_t color = ReadU32(v + diffuse);
+            if (k != 0 && color != q.diffuse) {
+                return false;
+            }
+            q.diffuse = color;
+        }
+        if (specular >= 0) {
+            const uint32_t color = ReadU32(v + specular);
+            if (k != 0 && color != q.specular) {
+                return false;
+            }
+            q.specular = color;
+        }
+    }
+    return true;
+}
+
+bool FixedDraw::Rectangle(uint32_t i, const ClipVertex& a, const ClipVertex& b, const ClipVertex& c,
+                          const ScreenVertex* flatFrom)
+{
+    uint64_t i0, i1, i2, j0, j1, j2;
+    src.Corners(i, &i0, &i1, &i2);
+    src.Corners(i + 1, &j0, &j1, &j2);
+    // The two corners the triangles must share, compared in the bytes they
+    // are read from first: that is cheaper than fetching the next triangle,
+    // and the same answer.
+    bool shared = false;
+    if (src.type == PrimTriangleList) {
+        shared = SameData(j0, i2) && SameData(j2, i0);
+    } else if (src.type == PrimTriangleFan) {
+        shared = SameData(j0, i0) && SameData(j1, i2);
+    } else {
+        shared = !(i & 1) && SameData(j0, i1) && SameData(j2, i2);
+    }
+    if (!shared || !Fetch(j0, &next[0]) || !Fetch(j1, &next[1]) || !Fetch(j2, &next[2]) || !InGuard(next[1])) {
+        return false;
+    }
+    const ScreenVertex* const corners[3] = {&a.v, &b.v, &c.v};
+    const ScreenVertex* const following[3] = {&next[0].v, &next[1].v, &next[2].v};
+    const ScreenVertex* flatFollowing = flat ? following[src.FlatCorner()] : nullptr;
+    return SetupRectangle(dc.frame, state, corners, following, flatFrom, flatFollowing, cull, box);
+}
+
+void FixedDraw::Triangles()
+{
+    // Untransformed solid triangles: every vertex the draw touches is
+    // transformed once, and a triangle with no corner outside a plane is
+    // set up straight from them, as the clipper would hand it on
+    // unchanged; only the others are fetched and clipped one by one.
+    const bool batched = TransformTouched();
+    PrepareQuads();
+    const QuadReader reader(src, layout, quadTex, quadFloats);
+    const int flatCorner = src.FlatCorner();
     ClipVertex a, b, c;
-    switch (type) {
-    case PrimPointList:
-        for (uint32_t i = 0; i < primitiveCount; ++i) {
-            if (!fetch(i, &a)) {
-                badIndex = true;
+    for (uint32_t i = 0; i < src.primitiveCount; ++i) {
+        if ((i & 31) == 0 && i != 0) {
+            state = dc.HandOffDuringDraw(state);
+        }
+        // Set when the quad's corners were read and make no upright
+        // rectangle: SetupRectangle would turn the same corners away.
+        bool notUpright = false;
+        if (quads && i + 1 < src.primitiveCount) {
+            spanMemo.refusedShape = false;
+            EvenQuad q;
+            if (reader.Read(i, &q) && (defer ? DeferQuad(dc, state, q, cull, box, &spanMemo)
+                                             : SetupEvenQuad(dc.frame, state, q, cull, flat, box, &spanMemo))) {
+                ++i;
                 continue;
             }
-            if (!layout.transformed) {
-                if (!(a.p[3] > 0.0f) || std::fabs(a.p[0]) > a.p[3] || std::fabs(a.p[1]) > a.p[3] || a.p[2] < 0.0f ||
-                    a.p[2] > a.p[3]) {
-                    continue;
-                }
-                bool kept = true;
-                for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
-                    kept = kept && (!(userPlanes >> k & 1u) || a.user[k] >= 0.0f);
-                }
-                if (!kept) {
-                    continue;
-                }
-                toScreen(a);
-            } else if (!std::isfinite(a.v.x) || !std::isfinite(a.v.y)) {
-                continue;
-            }
-            SetupPoint(dc.frame, state, a.v, box);
+            notUpright = spanMemo.refusedShape;
         }
-        break;
-    case PrimLineList:
-    case PrimLineStrip:
-        for (uint32_t i = 0; i < primitiveCount; ++i) {
-            const uint64_t i0 = type == PrimLineList ? 2ull * i : i;
-            if (!fetch(i0, &a) || !fetch(i0 + 1, &b)) {
-                badIndex = true;
-                continue;
-            }
-            emitLine(a, b);
-        }
-        break;
-    default: {
-        // A flat triangle's colours are those of its first vertex as
-        // drawn: corner 0 of a list's or a strip's triangle, and of a fan's
-        // the one after the centre (triangle i of a fan starts at vertex
-        // i + 1), which is corner 1 as corners() gives them.
-        const int provoking = type == PrimTriangleFan ? 1 : 0;
-        auto corners = [type](uint64_t i, uint64_t* i0, uint64_t* i1, uint64_t* i2) {
-            if (type == PrimTriangleList) {
-                *i0 = 3 * i;
-                *i1 = *i0 + 1;
-                *i2 = *i0 + 2;
-            } else if (type == PrimTriangleStrip) {
-                // Every other strip triangle swaps two corners to keep its winding.
-                *i0 = i;
-                *i1 = (i & 1) ? i + 2 : i + 1;
-                *i2 = (i & 1) ? i + 1 : i + 2;
-            } else {
-                *i0 = 0;
-                *i1 = i + 1;
-                *i2 = i + 2;
-            }
-        };
-        // Whether draw indices i and j name vertices whose fetched bytes are
-        // all alike, so that their screen vertices are equal bit for bit
-        // (every field is a copy or a one-to-one conversion of those bytes).
-        auto sameData = [&](uint64_t i, uint64_t j) {
-            const uint64_t vi = vertexOf(i), vj = vertexOf(j);
-            if (vi >= vertexCount || vj >= vertexCount) {
-                return false;
-            }
-            const uint8_t* p = vertexData + vi * stride;
-            const uint8_t* q = vertexData + vj * stride;
-            if (vi == vj) {
-                return true;
-            }
-            if (std::memcmp(p, q, 16) != 0 ||
-                (layout.diffuse >= 0 && std::memcmp(p + layout.diffuse, q + layout.diffuse, 4) != 0) ||
-                (layout.specular >= 0 && std::memcmp(p + layout.specular, q + layout.specular, 4) != 0)) {
-                return false;
-            }
-            for (int s = 0; s < layout.texSets; ++s) {
-                const size_t bytes = 4 * static_cast<size_t>(layout.texFloats[s]);
-                if (std::memcmp(p + layout.tex[s], q + layout.tex[s], bytes) != 0) {
-                    return false;
-                }
-            }
-            return true;
-        };
-        auto inGuard = [](const ClipVertex& x) {
-            return std::fabs(x.v.x) <= kGuardBand && std::fabs(x.v.y) <= kGuardBand;
-        };
-        ClipVertex d, e, g;
-        // Untransformed solid triangles: every vertex the draw touches is
-        // transformed once, and a triangle with no corner outside a plane
-        // is set up straight from them, as the clipper would hand it on
-        // unchanged; only the others are fetched and clipped one by one.
-        const bool solid = fill == FillSolid || fill == 0 || fill > FillSolid;
-        uint64_t first = 0, last = 0;
-        // Without indices the draw's vertices are the run 0 .. needed - 1 of
-        // the data (all in it, as checked above).
-        if (indexData == nullptr) {
-            last = needed - 1;
-        }
-        const bool batched = !layout.transformed && solid &&
-                             (indexData == nullptr || TouchedRange(vertexOf, needed, vertexCount, &first, &last));
-        if (batched) {
-            const size_t count = static_cast<size_t>(last - first + 1);
-            // The scratch vertices are fetched into where they stay: what the
-            // format does not give must hold its default, so they are made
-            // anew when the last batch had other fields.
-            const uint64_t key = static_cast<uint64_t>(dc.fvf) << 1 | (fogVertex ? 1u : 0u);
-            if (key != dc.vertsKey) {
-                dc.verts.assign(dc.verts.size(), ScreenVertex{});
-                dc.vertsKey = key;
-            }
-            dc.verts.resize(count);
-            dc.inside.resize(count);
-            float p[4];
-            float user[SoftDevice::kMaxClipPlanes] = {};
-            // The usual mesh vertex (a position, a colour and one pair of
-            // coordinates; no clip planes, no vertex fog) is fetched without
-            // asking the format of each field: what fetchInto does for it.
-            const bool usual = userPlanes == 0 && !fogVertex && layout.diffuse >= 0 && layout.specular < 0 &&
-                               layout.texSets == 1 && layout.texFloats[0] == 2;
-            const uint8_t* data = vertexData + first * stride;
-            for (size_t k = 0; k < count; ++k, data += stride) {
-                ScreenVertex& v = dc.verts[k];
-                if (usual) {
-                    SetColor(v.color, ReadU32(data + layout.diffuse));
-                    std::memcpy(v.tc[0], data + layout.tex[0], 8);
-                    transform(ReadFloat(data), ReadFloat(data + 4), ReadFloat(data + 8), p);
-                } else {
-                    fetchInto(first + k, p, user, v);
-                }
-                // Inside the view volume, -w <= x, y <= w and 0 <= z <= w, by
-                // the distances the clipper takes (w + x, w - x, ..., z, w - z
-                // at least 0, and w above it), a register at a time.
-                const __m128 c = _mm_loadu_ps(p);
-                const __m128 w = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 3, 3, 3));
-                const __m128 zero = _mm_setzero_ps();
-                const int plus = _mm_movemask_ps(_mm_cmpge_ps(_mm_add_ps(w, c), zero));
-                const int minus = _mm_movemask_ps(_mm_cmpge_ps(_mm_sub_ps(w, c), zero));
-                const int atLeastZero = _mm_movemask_ps(_mm_cmpge_ps(c, zero));
-                const int aboveZero = _mm_movemask_ps(_mm_cmpgt_ps(c, zero));
-                bool in = (plus & 3) == 3 && (minus & 7) == 7 && (atLeastZero & 4) != 0 && (aboveZero & 8) != 0;
-                for (uint32_t u = 0; u < SoftDevice::kMaxClipPlanes && userPlanes != 0; ++u) {
-                    in = in && (!(userPlanes >> u & 1u) || user[u] >= 0.0f);
-                }
-                if (in) {
-                    clipToScreen(p, v);
-                }
-                dc.inside[k] = in;
-            }
-        }
-        // Sprites of a pre-transformed triangle list, each corner of one
-        // colour: their six vertices are read straight from the data into
-        // SetupEvenQuad, with no screen vertices made or compared. What it
-        // does not take goes the general way below, which gives the same.
-        // quadTex: where the u, v every stage reads lie in a vertex (-1: none
-        // read or none given); quadFloats: how many of them the data gives.
-        // Span level 0 keeps to the general way here too, to hold this to.
-        bool quads = layout.transformed && type == PrimTriangleList && fill == FillSolid && dc.spanLevel > 0;
-        int quadTex = -1, quadFloats = 0;
-        if (quads) {
-            const PixelState& ps = dc.frame.states[state];
-            uint32_t sets = 0;
-            for (int s = 0; s < ps.stageCount; ++s) {
-                sets |= 1u << (ps.stage[s].coordSet & 7);
-            }
-            const int set = sets != 0 ? __builtin_ctz(sets) : 0;
-            quads = ps.shader == nullptr && (sets & (sets - 1)) == 0 &&
-                    (set >= layout.texSets || layout.texFloats[set] <= 2);
-            if (sets != 0 && set < layout.texSets) {
-                quadTex = layout.tex[set];
-                quadFloats = layout.texFloats[set];
-            }
-        }
-        // With other threads to draw the frame's parts, the quads this path
-        // takes are only checked and copied here, and set up by the first
-        // thread to take their part up: the drawing thread records faster
-        // than it could set them up, and the workers wait on it less.
-        const bool defer = quads && dc.pool.GetThreadCount() >= 2;
-        if (!defer) {
+        if (defer) {
             dc.SettleDeferred();
         }
-        // Whether two vertices' bytes are alike (every field the format
-        // gives, the unread point size included).
-        const size_t vertexSize = static_cast<size_t>(layout.stride);
-        auto sameBytes = [vertexSize](const uint8_t* p, const uint8_t* q) {
-            if (vertexSize > 32) {
-                return std::memcmp(p, q, vertexSize) == 0;
-            }
-            // Two loads of 16 that overlap when the vertex is shorter than 32.
-            const uint8_t* pe = p + vertexSize - 16;
-            const uint8_t* qe = q + vertexSize - 16;
-            const __m128i head = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
-                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(q)));
-            const __m128i tail = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pe)),
-                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(qe)));
-            return _mm_movemask_epi8(_mm_and_si128(head, tail)) == 0xFFFF;
-        };
-        auto evenQuad = [&](uint32_t i) {
-            const uint8_t* p[6];
-            if (indexData == nullptr) {
-                // The draw's vertices all lie in the data (checked above).
-                p[0] = vertexData + 3ull * i * stride;
-                for (int k = 1; k < 6; ++k) {
-                    p[k] = p[k - 1] + stride;
-                }
-            } else {
-                for (int k = 0; k < 6; ++k) {
-                    const uint64_t vi = vertexOf(3ull * i + k);
-                    if (vi >= vertexCount) {
-                        return false;
-                    }
-                    p[k] = vertexData + vi * stride;
-                }
-            }
-            if (!sameBytes(p[3], p[2]) || !sameBytes(p[5], p[0])) {
-                return false;
-            }
-            const uint8_t* const corner[4] = {p[0], p[1], p[2], p[4]};
-            // Every x and y within the guard band (not a number is not), four
-            // at a time.
-            double xy[4];
-            for (int k = 0; k < 4; ++k) {
-                std::memcpy(&xy[k], corner[k], 8);
-            }
-            const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-            const __m128 guard = _mm_set1_ps(kGuardBand);
-            const __m128 xy01 = _mm_and_ps(_mm_castpd_ps(_mm_set_pd(xy[1], xy[0])), magnitude);
-            const __m128 xy23 = _mm_and_ps(_mm_castpd_ps(_mm_set_pd(xy[3], xy[2])), magnitude);
-            if (_mm_movemask_ps(_mm_and_ps(_mm_cmple_ps(xy01, guard), _mm_cmple_ps(xy23, guard))) != 0xF) {
-                return false;
-            }
-            EvenQuad q;
-            for (int k = 0; k < 4; ++k) {
-                const uint8_t* v = corner[k];
-                QuadCorner& c = q.corner[k];
-                // x, y, z, rhw as they lie, then u and v (0 for what the
-                // format does not give).
-                std::memcpy(&c, v, 16);
-                if (quadFloats >= 2) {
-                    std::memcpy(&c.u, v + quadTex, 8);
-                } else {
-                    c.u = quadTex >= 0 ? ReadFloat(v + quadTex) : 0.0f;
-                    c.v = 0.0f;
-                }
-                if (layout.diffuse >= 0) {
-                    const uint32_t diffuse = ReadU32(v + layout.diffuse);
-                    if (k != 0 && diffuse != q.diffuse) {
-                        return false;
-                    }
-                    q.diffuse = diffuse;
-                }
-                if (layout.specular >= 0) {
-                    const uint32_t specular = ReadU32(v + layout.specular);
-                    if (k != 0 && specular != q.specular) {
-                        return false;
-                    }
-                    q.specular = specular;
-                }
-            }
-            if (defer) {
-                return DeferQuad(dc, state, q, cull, box, &spanMemo);
-            }
-            return SetupEvenQuad(dc.frame, state, q, cull, flat, box, &spanMemo);
-        };
-        for (uint32_t i = 0; i < primitiveCount; ++i) {
-            if ((i & 31) == 0 && i != 0) {
-                state = dc.HandOffDuringDraw(state);
-            }
-            // Set when the quad's corners were read and make no upright
-            // rectangle: SetupRectangle would turn the same corners away.
-            bool notUpright = false;
-            if (quads && i + 1 < primitiveCount) {
-                spanMemo.refusedShape = false;
-                if (evenQuad(i)) {
-                    ++i;
-                    continue;
-                }
-                notUpright = spanMemo.refusedShape;
-            }
-            if (defer) {
-                dc.SettleDeferred();
-            }
-            uint64_t i0, i1, i2;
-            corners(i, &i0, &i1, &i2);
-            if (batched) {
-                const uint64_t v0 = vertexOf(i0), v1 = vertexOf(i1), v2 = vertexOf(i2);
-                if (v0 < vertexCount && v1 < vertexCount && v2 < vertexCount && dc.inside[v0 - first] &&
-                    dc.inside[v1 - first] && dc.inside[v2 - first]) {
-                    const ScreenVertex* flatFrom = flat ? &dc.verts[(provoking == 0 ? v0 : v1) - first] : nullptr;
-                    SetupTriangle(dc.frame, state, dc.verts[v0 - first], dc.verts[v1 - first], dc.verts[v2 - first],
-                                  cull, flatFrom, box, &spanMemo);
-                    continue;
-                }
-            }
-            if (!fetch(i0, &a) || !fetch(i1, &b) || !fetch(i2, &c)) {
-                badIndex = true;
+        uint64_t i0, i1, i2;
+        src.Corners(i, &i0, &i1, &i2);
+        if (batched) {
+            const uint64_t v0 = src.VertexOf(i0), v1 = src.VertexOf(i1), v2 = src.VertexOf(i2);
+            if (v0 < src.vertexCount && v1 < src.vertexCount && v2 < src.vertexCount && dc.inside[v0 - first] &&
+                dc.inside[v1 - first] && dc.inside[v2 - first]) {
+                const ScreenVertex* flatFrom = flat ? &dc.verts[(flatCorner == 0 ? v0 : v1) - first] : nullptr;
+                SetupTriangle(dc.frame, state, dc.verts[v0 - first], dc.verts[v1 - first], dc.verts[v2 - first], cull,
+                              flatFrom, box, &spanMemo);
                 continue;
             }
-            const ScreenVertex* flatFrom = flat ? (provoking == 0 ? &a.v : &b.v) : nullptr;
-            if (layout.transformed && fill == FillSolid && inGuard(a) && inGuard(b) && inGuard(c)) {
-                // Sprites come as two triangles of a rectangle: draw them as
-                // one primitive when the next triangle completes it.
-                if (i + 1 < primitiveCount && !notUpright) {
-                    uint64_t j0, j1, j2;
-                    corners(i + 1, &j0, &j1, &j2);
-                    // The two corners the triangles must share, compared in
-                    // the bytes they are read from first: that is cheaper
-                    // than fetching the next triangle, and the same answer.
-                    bool shared = false;
-                    if (type == PrimTriangleList) {
-                        shared = sameData(j0, i2) && sameData(j2, i0);
-                    } else if (type == PrimTriangleFan) {
-                        shared = sameData(j0, i0) && sameData(j1, i2);
-                    } else {
-                        shared = !(i & 1) && sameData(j0, i1) && sameData(j2, i2);
-                    }
-                    if (shared && fetch(j0, &d) && fetch(j1, &e) && fetch(j2, &g) && inGuard(e)) {
-                        const ScreenVertex* const first[3] = {&a.v, &b.v, &c.v};
-                        const ScreenVertex* const second[3] = {&d.v, &e.v, &g.v};
-                        const ScreenVertex* flatSecond = flat ? second[provoking] : nullptr;
-                        if (SetupRectangle(dc.frame, state, first, second, flatFrom, flatSecond, cull, box)) {
-                            ++i;
-                            continue;
-                        }
-                    }
-                }
-                SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flatFrom, box, &spanMemo);
-                continue;
-            }
-            bufA[0] = a;
-            bufA[1] = b;
-            bufA[2] = c;
-            emitPolygon(3, flatFrom);
         }
-        break;
+        if (!Fetch(i0, &a) || !Fetch(i1, &b) || !Fetch(i2, &c)) {
+            badIndex = true;
+            continue;
+        }
+        const ScreenVertex* flatFrom = flat ? (flatCorner == 0 ? &a.v : &b.v) : nullptr;
+        if (layout.transformed && fill == FillSolid && InGuard(a) && InGuard(b) && InGuard(c)) {
+            // Sprites come as two triangles of a rectangle: draw them as one
+            // primitive when the next triangle completes it.
+            if (i + 1 < src.primitiveCount && !notUpright && Rectangle(i, a, b, c, flatFrom)) {
+                ++i;
+                continue;
+            }
+            SetupTriangle(dc.frame, state, a.v, b.v, c.v, cull, flatFrom, box, &spanMemo);
+            continue;
+        }
+        ClipVertex* poly = buffers.a;
+        poly[0] = a;
+        poly[1] = b;
+        poly[2] = c;
+        Polygon(3, flatFrom);
     }
+}
+
+}  // namespace
+
+static GfxResult DrawRecord(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
+                            uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
+                            uint32_t indexFormat, uint32_t baseVertex)
+{
+    if (!dc.inScene) {
+        return kGfxInvalidCall;
     }
-    if (badIndex) {
+    const VertexLayout layout = LayoutOf(dc.fvf);
+    if (layout.stride == 0 || stride < static_cast<uint32_t>(layout.stride)) {
+        std::fprintf(stderr, "gfx: draw with vertex format 0x%X and stride %u\n", dc.fvf, stride);
+        return kGfxInvalidCall;
+    }
+    DrawSource src;
+    const GfxResult checked = CheckDraw(type, primitiveCount, vertexData, vertexBytes, static_cast<uint32_t>(layout.stride),
+                                        stride, indexData, indexBytes, indexFormat, baseVertex, "draw", &src);
+    if (checked != kGfxOk || dc.lost) {
+        return checked;
+    }
+    const uint32_t state = dc.CurrentState();
+    // Quads left for the workers' set-up come before anything else is
+    // recorded; only a list of sprites may add to them (see PrepareQuads).
+    ++dc.drawSerial;
+    if (type != PrimTriangleList) {
+        dc.SettleDeferred();
+    }
+    FixedDraw draw(dc, src, layout, state);
+    switch (type) {
+    case PrimPointList: draw.Points(); break;
+    case PrimLineList:
+    case PrimLineStrip: draw.Lines(); break;
+    default: draw.Triangles(); break;
+    }
+    if (draw.badIndex) {
         std::fprintf(stderr, "gfx: draw skipped primitives whose indices lie outside the vertices\n");
     }
     return kGfxOk;
