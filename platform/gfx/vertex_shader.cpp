@@ -13,6 +13,7 @@
 #include <new>
 
 #include "platform/gfx/device_core.h"
+#include "platform/gfx/vertex_stages.h"
 #include "platform/gfx/pixel_shader.h"
 
 namespace platform {
@@ -605,7 +606,7 @@ constexpr uint32_t kEmitFvf = FvfXyzRhw | FvfDiffuse | FvfSpecular | FvfTex8 | F
                               FvfTexCoordSize4(5) | FvfTexCoordSize4(6) | FvfTexCoordSize4(7);
 constexpr uint32_t kEmitStride = 24 + 16 * kVertexTexCoords;
 
-Shaded LerpShaded(const Shaded& a, const Shaded& b, float t)
+Shaded Lerp(const Shaded& a, const Shaded& b, float t)
 {
     Shaded r;
     const float* pa = &a.p[0];
@@ -617,22 +618,12 @@ Shaded LerpShaded(const Shaded& a, const Shaded& b, float t)
     return r;
 }
 
-// Distance to plane n of the view volume (-w <= x, y <= w, 0 <= z <= w),
-// then to the user clip planes (6 onward).
-float PlaneDistance(const Shaded& v, int plane)
+// Distance to clip plane `plane` as ClipPlanes numbers them (the user
+// clip planes' distances worked out with the position).
+inline float PlaneDistance(const Shaded& v, int plane)
 {
-    switch (plane) {
-    case 0: return v.p[3] + v.p[0];
-    case 1: return v.p[3] - v.p[0];
-    case 2: return v.p[3] + v.p[1];
-    case 3: return v.p[3] - v.p[1];
-    case 4: return v.p[2];
-    case 5: return v.p[3] - v.p[2];
-    default: return v.user[plane - 6];
-    }
+    return plane < kViewPlanes ? ViewPlaneDistance(v.p, plane) : v.user[plane - kViewPlanes];
 }
-
-constexpr int kViewPlanes = 6;
 
 // A colour or fog output as it leaves the program: within 0 to 1, an
 // infinity at the end it points to, what is not a number 0. Each step is
@@ -652,15 +643,10 @@ uint32_t PackColor(const float* c)
 
 // A shaded vertex as the vertex stage takes it: mapped to the viewport,
 // colours packed, kEmitStride bytes.
-void EmitBytes(const Shaded& s, const Viewport& vp, uint8_t* bytes)
+void EmitBytes(const Shaded& s, const ViewportMap& viewport, uint8_t* bytes)
 {
-    const float invW = 1.0f / s.p[3];
-    const float head[4] = {
-        static_cast<float>(vp.x) + (1.0f + s.p[0] * invW) * static_cast<float>(vp.width) * 0.5f,
-        static_cast<float>(vp.y) + (1.0f - s.p[1] * invW) * static_cast<float>(vp.height) * 0.5f,
-        vp.minZ + s.p[2] * invW * (vp.maxZ - vp.minZ),
-        invW,
-    };
+    float head[4];
+    viewport.Map(s.p, head);
     std::memcpy(bytes, head, 16);
     const uint32_t diffuse = PackColor(s.d);
     const float spec[4] = {s.s[0], s.s[1], s.s[2], s.fog};
@@ -829,62 +815,22 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
     if (!dc.inScene || slot >= vertexShaders.size() || vertexShaders[slot] == nullptr) {
         return kGfxInvalidCall;
     }
-    if (type < PrimPointList || type > PrimTriangleFan || primitiveCount == 0) {
-        return kGfxInvalidCall;
-    }
     const VertexShaderEntry& shader = *vertexShaders[slot];
-    const uint32_t vertexSize = std::max<uint32_t>(shader.declaration.stride, 1);
     if (stride < shader.declaration.stride) {
         std::fprintf(stderr, "gfx: shader draw with stride %u under the declared %u\n", stride,
                      shader.declaration.stride);
         return kGfxInvalidCall;
     }
-    uint64_t needed = 0;
-    switch (type) {
-    case PrimPointList: needed = primitiveCount; break;
-    case PrimLineList: needed = 2ull * primitiveCount; break;
-    case PrimLineStrip: needed = primitiveCount + 1ull; break;
-    case PrimTriangleList: needed = 3ull * primitiveCount; break;
-    default: needed = primitiveCount + 2ull; break;
+    DrawSource src;
+    const GfxResult checked =
+        CheckDraw(type, primitiveCount, vertexData, vertexBytes, std::max<uint32_t>(shader.declaration.stride, 1),
+                  stride, indexData, indexBytes, indexFormat, baseVertex, "shader draw", &src);
+    if (checked != kGfxOk || dc.lost) {
+        return checked;
     }
-    const uint32_t indexSize = indexFormat == FormatIndex32 ? 4 : 2;
-    if (indexData != nullptr && needed * indexSize > indexBytes) {
-        std::fprintf(stderr, "gfx: shader draw reads %llu indices past the index data\n",
-                     static_cast<unsigned long long>(needed));
-        return kGfxInvalidCall;
-    }
-    const uint64_t vertexCount = vertexBytes < vertexSize ? 0 : (vertexBytes - vertexSize) / stride + 1;
-    if (indexData == nullptr && needed > vertexCount) {
-        std::fprintf(stderr, "gfx: shader draw reads %llu vertices of %llu\n",
-                     static_cast<unsigned long long>(needed), static_cast<unsigned long long>(vertexCount));
-        return kGfxInvalidCall;
-    }
-    if (dc.lost) {
-        return kGfxOk;
-    }
-    auto vertexOf = [&](uint64_t i) -> uint64_t {
-        if (indexData == nullptr) {
-            return i;
-        }
-        uint32_t v = 0;
-        if (indexSize == 4) {
-            std::memcpy(&v, indexData + i * 4, 4);
-        } else {
-            v = static_cast<uint32_t>(indexData[i * 2] | (indexData[i * 2 + 1] << 8));
-        }
-        return static_cast<uint64_t>(v) + baseVertex;
-    };
     // Shade only the run of vertices the draw touches.
-    uint64_t first = UINT64_MAX;
-    uint64_t last = 0;
-    for (uint64_t i = 0; i < needed; ++i) {
-        const uint64_t v = vertexOf(i);
-        if (v < vertexCount) {
-            first = std::min(first, v);
-            last = std::max(last, v);
-        }
-    }
-    if (first == UINT64_MAX) {
+    uint64_t first = 0, last = 0;
+    if (!src.TouchedRange(&first, &last)) {
         std::fprintf(stderr, "gfx: shader draw skipped primitives whose indices lie outside the vertices\n");
         return kGfxOk;
     }
@@ -905,16 +851,8 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
     const uint32_t userPlanes = dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u);
     // Planes a primitive is clipped against: the view volume's, then the
     // enabled user planes.
-    int planes[kViewPlanes + SoftDevice::kMaxClipPlanes];
-    int planeCount = 0;
-    for (int k = 0; k < kViewPlanes; ++k) {
-        planes[planeCount++] = k;
-    }
-    for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
-        if (userPlanes >> k & 1u) {
-            planes[planeCount++] = kViewPlanes + static_cast<int>(k);
-        }
-    }
+    const ClipPlanes planes(userPlanes);
+    const ViewportMap viewport(dc.viewport);
     // Shades vertices [from, to) a batch at a time. Each vertex depends on
     // nothing but its own inputs, so the runs can be shared among threads.
     auto shadeRange = [&](uint64_t from, uint64_t to, VertexRun& run) {
@@ -975,12 +913,12 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                 // A vertex no plane clips goes to the vertex stage as it is
                 // whenever its primitive's other corners are whole too.
                 bool in = s.p[3] > 0.0f && std::isfinite(s.p[0]) && std::isfinite(s.p[1]);
-                for (int i = 0; i < planeCount && in; ++i) {
-                    in = PlaneDistance(s, planes[i]) >= 0.0f;
+                for (int i = 0; i < planes.count && in; ++i) {
+                    in = PlaneDistance(s, planes.plane[i]) >= 0.0f;
                 }
                 whole[at] = in;
                 if (in) {
-                    EmitBytes(s, dc.viewport, &screen[at * kEmitStride]);
+                    EmitBytes(s, viewport, &screen[at * kEmitStride]);
                 }
             }
         }
@@ -1011,7 +949,7 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         return kGfxOutOfMemory;
     }
     auto fetch = [&](uint64_t i, Shaded* s) {
-        const uint64_t v = vertexOf(i);
+        const uint64_t v = src.VertexOf(i);
         if (v < first || v > last) {
             return false;
         }
@@ -1027,18 +965,19 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         if (screenBytes + kEmitStride > screen.size()) {
             screen.resize(std::max<size_t>(2 * screen.size(), screenBytes + 64 * kEmitStride));
         }
-        EmitBytes(s, dc.viewport, &screen[screenBytes]);
+        EmitBytes(s, viewport, &screen[screenBytes]);
         emitted.push_back(static_cast<uint32_t>(screenBytes / kEmitStride));
         screenBytes += kEmitStride;
     };
     auto inside = [&](const Shaded& s) {
-        for (int i = 0; i < planeCount; ++i) {
-            if (!(PlaneDistance(s, planes[i]) >= 0.0f)) {
+        for (int i = 0; i < planes.count; ++i) {
+            if (!(PlaneDistance(s, planes.plane[i]) >= 0.0f)) {
                 return false;
             }
         }
         return s.p[3] > 0.0f;
     };
+    auto distance = [](const Shaded& v, int plane) { return PlaneDistance(v, plane); };
     // The vertex stage takes a flat triangle's or line's colours from its
     // first corner: a clipped primitive's corners take those of the vertex
     // it was drawn with (each keeping its own fog).
@@ -1074,19 +1013,7 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                     continue;
                 }
                 const Shaded drawn = a;
-                bool visible = true;
-                for (int i = 0; i < planeCount && visible; ++i) {
-                    const int plane = planes[i];
-                    const float da = PlaneDistance(a, plane), db = PlaneDistance(b, plane);
-                    if (da < 0.0f && db < 0.0f) {
-                        visible = false;
-                    } else if (da < 0.0f) {
-                        a = LerpShaded(a, b, da / (da - db));
-                    } else if (db < 0.0f) {
-                        b = LerpShaded(a, b, da / (da - db));
-                    }
-                }
-                if (visible && a.p[3] > 0.0f && b.p[3] > 0.0f) {
+                if (ClipLine(a, b, planes, distance) && a.p[3] > 0.0f && b.p[3] > 0.0f) {
                     if (flat) {
                         takeColors(a, drawn);
                     }
@@ -1099,18 +1026,11 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         default:
             for (uint32_t i = 0; i < primitiveCount; ++i) {
                 uint64_t i0 = 0, i1 = 0, i2 = 0;
-                if (type == PrimTriangleList) {
-                    i0 = 3ull * i, i1 = i0 + 1, i2 = i0 + 2;
-                } else if (type == PrimTriangleStrip) {
-                    // Every other strip triangle swaps two corners to keep its winding.
-                    i0 = i, i1 = (i & 1) ? i + 2ull : i + 1ull, i2 = (i & 1) ? i + 1ull : i + 2ull;
-                } else {
-                    i0 = 0, i1 = i + 1ull, i2 = i + 2ull;
-                }
+                src.Corners(i, &i0, &i1, &i2);
                 // Whole triangles pass as they are, as the clipper below
                 // would hand them on; a flat fan's triangle starts at its
                 // first vertex, i + 1 (the same corners turned round).
-                const uint64_t v0 = vertexOf(i0), v1 = vertexOf(i1), v2 = vertexOf(i2);
+                const uint64_t v0 = src.VertexOf(i0), v1 = src.VertexOf(i1), v2 = src.VertexOf(i2);
                 if (v0 >= first && v0 <= last && v1 >= first && v1 <= last && v2 >= first && v2 <= last &&
                     whole[v0 - first] && whole[v1 - first] && whole[v2 - first]) {
                     const bool turn = flat && type == PrimTriangleFan;
@@ -1126,45 +1046,21 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
                     badIndex = true;
                     continue;
                 }
-                const Shaded drawn = poly[0][type == PrimTriangleFan ? 1 : 0];
-                int n = 3;
-                int cur = 0;
-                for (int i = 0; i < planeCount && n >= 3; ++i) {
-                    const int plane = planes[i];
-                    bool allIn = true;
-                    for (int k = 0; k < n; ++k) {
-                        allIn = allIn && PlaneDistance(poly[cur][k], plane) >= 0.0f;
-                    }
-                    if (allIn) {
-                        continue;
-                    }
-                    int m = 0;
-                    for (int k = 0; k < n; ++k) {
-                        const Shaded& p = poly[cur][k];
-                        const Shaded& q = poly[cur][(k + 1) % n];
-                        const float dp = PlaneDistance(p, plane), dq = PlaneDistance(q, plane);
-                        if (dp >= 0.0f) {
-                            poly[1 - cur][m++] = p;
-                        }
-                        if ((dp >= 0.0f) != (dq >= 0.0f)) {
-                            poly[1 - cur][m++] = LerpShaded(p, q, dp / (dp - dq));
-                        }
-                    }
-                    n = m;
-                    cur = 1 - cur;
-                }
+                const Shaded drawn = poly[0][src.FlatCorner()];
+                Shaded* out = poly[0];
+                Shaded* other = poly[1];
+                const int n = ClipPolygon(out, other, 3, planes, distance);
                 bool usable = n >= 3;
                 for (int k = 0; k < n && usable; ++k) {
-                    usable = poly[cur][k].p[3] > 0.0f && std::isfinite(poly[cur][k].p[0]) &&
-                             std::isfinite(poly[cur][k].p[1]);
+                    usable = out[k].p[3] > 0.0f && std::isfinite(out[k].p[0]) && std::isfinite(out[k].p[1]);
                 }
                 for (int k = 0; usable && flat && k < n; ++k) {
-                    takeColors(poly[cur][k], drawn);
+                    takeColors(out[k], drawn);
                 }
                 for (int k = 1; usable && k + 1 < n; ++k) {
-                    emit(poly[cur][0]);
-                    emit(poly[cur][k]);
-                    emit(poly[cur][k + 1]);
+                    emit(out[0]);
+                    emit(out[k]);
+                    emit(out[k + 1]);
                     ++outCount;
                 }
             }
