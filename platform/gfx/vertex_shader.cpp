@@ -807,6 +807,288 @@ void ShaderUnit::ResetStates()
     std::memset(constants, 0, sizeof constants);
 }
 
+namespace {
+
+// The scratch a shader draw fills, kept by the shader unit between draws.
+struct ShaderScratch {
+    std::vector<float>& shaded;      // per vertex: kShadedFloats
+    std::vector<uint8_t>& screen;    // pre-transformed vertices for the vertex stage
+    std::vector<uint32_t>& emitted;  // the primitives' corners in screen
+    std::vector<uint8_t>& whole;     // per shaded vertex: 1 when no plane clips it
+};
+
+constexpr size_t kShadedFloats = sizeof(Shaded) / sizeof(float);
+
+// One shader draw on its way through the stages: its vertices shaded (the
+// program is their transform), its primitives clipped and mapped to the
+// viewport, then handed to the vertex stage's set-up as pre-transformed
+// vertices.
+class ShaderDraw {
+public:
+    ShaderDraw(DeviceCore& dc, const VertexDeclaration& declaration, const VertexProgram& program,
+               const float (*constants)[4], const DrawSource& src, uint64_t first, uint64_t last,
+               const ShaderScratch& scratch)
+        : dc(dc), declaration(declaration), program(program), constants(constants), src(src), first(first),
+          last(last), scratch(scratch),
+          userPlanes(dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u)), planes(userPlanes),
+          viewport(dc.viewport), flat(dc.rs[RsShadeMode] == ShadeFlat),
+          screenBytes(static_cast<size_t>(last - first + 1) * kEmitStride)
+    {
+    }
+
+    // --- shade (the transform) ---
+    // Shades vertices [from, to) a batch at a time, and maps those no
+    // plane clips to the viewport. Each vertex depends on nothing but its
+    // own inputs, so runs can be shaded on several threads at once.
+    bool ShadeRange(uint64_t from, uint64_t to, VertexRun& run) const;
+
+    // --- clip and map to the viewport ---
+    // The primitives' vertices for the vertex stage (as outType, outCount
+    // primitives of them).
+    void Points();
+    void Lines();
+    void Triangles();
+
+    // --- set up and bin ---
+    // Records what the stages above made through the vertex stage.
+    GfxResult Record();
+
+    // Set when primitives were skipped for indices past the vertices.
+    bool badIndex = false;
+
+private:
+    // Shaded vertex i of the draw; false when its index lies outside the
+    // shaded run.
+    bool Fetch(uint64_t i, Shaded* s) const
+    {
+        const uint64_t v = src.VertexOf(i);
+        if (v < first || v > last) {
+            return false;
+        }
+        std::memcpy(s, &scratch.shaded[static_cast<size_t>(v - first) * kShadedFloats], sizeof *s);
+        return true;
+    }
+    // Adds a vertex the clipper made after the shaded ones, as the next
+    // corner. The buffer only grows, so most draws write into room an
+    // earlier draw made.
+    void Emit(const Shaded& s)
+    {
+        std::vector<uint8_t>& screen = scratch.screen;
+        if (screenBytes + kEmitStride > screen.size()) {
+            screen.resize(std::max<size_t>(2 * screen.size(), screenBytes + 64 * kEmitStride));
+        }
+        EmitBytes(s, viewport, &screen[screenBytes]);
+        scratch.emitted.push_back(static_cast<uint32_t>(screenBytes / kEmitStride));
+        screenBytes += kEmitStride;
+    }
+    static float Distance(const Shaded& v, int plane) { return PlaneDistance(v, plane); }
+    // The vertex stage takes a flat triangle's or line's colours from its
+    // first corner: a clipped primitive's corners take those of the vertex
+    // it was drawn with (each keeping its own fog).
+    static void TakeColors(Shaded& to, const Shaded& from)
+    {
+        std::copy(from.d, from.d + 4, to.d);
+        std::copy(from.s, from.s + 3, to.s);
+    }
+
+    DeviceCore& dc;
+    const VertexDeclaration& declaration;
+    const VertexProgram& program;
+    const float (*constants)[4];
+    const DrawSource& src;
+    const uint64_t first, last;   // the run of vertices shaded
+    const ShaderScratch scratch;
+    // Planes a primitive is clipped against: the view volume's, then the
+    // enabled user planes.
+    const uint32_t userPlanes;
+    const ClipPlanes planes;
+    const ViewportMap viewport;
+    const bool flat;
+    // What the vertex stage is handed: the whole vertices where they were
+    // shaded, then every vertex the clipper makes after them, and the
+    // primitives' corners as indices into those, in order.
+    size_t screenBytes;
+    uint32_t outType = PrimTriangleList;
+    uint32_t outCount = 0;
+};
+
+bool ShaderDraw::ShadeRange(uint64_t from, uint64_t to, VertexRun& run) const
+{
+    constexpr int kLanes = VertexRun::kLanes;
+    if (!run.Begin(program, constants)) {
+        return false;
+    }
+    const uint32_t used = program.GetInputMask();
+    // A Shaded vertex starts with the outputs in VertexRun's order, up to
+    // the fog: those the program never writes are the same for every
+    // vertex, the others are read from their lanes.
+    static_assert(offsetof(Shaded, fog) == 44 * sizeof(float), "outputs and Shaded agree up to the fog");
+    const VertexShaderOutput defaults;
+    Shaded start{};
+    std::memcpy(&start, &defaults, offsetof(Shaded, fog) + sizeof(float));
+    int written = 0;
+    int writtenIndex[VertexRun::kOutputs];
+    const uint64_t mask = program.GetOutputMask();
+    for (int k = 0; k <= 44; ++k) {
+        if (mask >> k & 1u) {
+            writtenIndex[written++] = k;
+        }
+    }
+    for (uint64_t v = from; v < to; v += kLanes) {
+        const int n = static_cast<int>(std::min<uint64_t>(kLanes, to - v));
+        for (const VertexDeclaration::Element& e : declaration.elements) {
+            if ((used >> e.reg & 1u) != 0) {
+                FetchLanes(e, src.vertexData + v * src.stride, src.stride, n, &run, e.reg);
+            }
+        }
+        run.Run();
+        for (int l = 0; l < n; ++l) {
+            float f[kShadedFloats];
+            std::memcpy(f, &start, sizeof f);
+            for (int k = 0; k < written; ++k) {
+                f[writtenIndex[k]] = run.Output(writtenIndex[k])[l];
+            }
+            Shaded s;
+            std::memcpy(&s, f, sizeof s);
+            // Colours and fog are clamped where they leave the program,
+            // before clipping blends them.
+            for (int k = 0; k < 4; ++k) {
+                s.d[k] = ClampOutput(s.d[k]);
+                s.s[k] = ClampOutput(s.s[k]);
+            }
+            s.fog = ClampOutput(s.fog);
+            // The user clip planes are given in clip space, where oPos lies.
+            for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
+                const float* pl = dc.clipPlanes[k];
+                s.user[k] =
+                    (userPlanes >> k & 1u) ? pl[0] * s.p[0] + pl[1] * s.p[1] + pl[2] * s.p[2] + pl[3] * s.p[3] : 0.0f;
+            }
+            const size_t at = static_cast<size_t>(v + l - first);
+            std::memcpy(&scratch.shaded[at * kShadedFloats], &s, sizeof s);
+            // A vertex no plane clips goes to the vertex stage as it is
+            // whenever its primitive's other corners are whole too.
+            bool in = s.p[3] > 0.0f && std::isfinite(s.p[0]) && std::isfinite(s.p[1]);
+            for (int i = 0; i < planes.count && in; ++i) {
+                in = PlaneDistance(s, planes.plane[i]) >= 0.0f;
+            }
+            scratch.whole[at] = in;
+            if (in) {
+                EmitBytes(s, viewport, &scratch.screen[at * kEmitStride]);
+            }
+        }
+    }
+    return true;
+}
+
+void ShaderDraw::Points()
+{
+    outType = PrimPointList;
+    Shaded a;
+    for (uint32_t i = 0; i < src.primitiveCount; ++i) {
+        if (!Fetch(i, &a)) {
+            badIndex = true;
+            continue;
+        }
+        bool in = a.p[3] > 0.0f;
+        for (int k = 0; k < planes.count && in; ++k) {
+            in = PlaneDistance(a, planes.plane[k]) >= 0.0f;
+        }
+        if (in) {
+            Emit(a);
+            ++outCount;
+        }
+    }
+}
+
+void ShaderDraw::Lines()
+{
+    outType = PrimLineList;
+    Shaded a, b;
+    for (uint32_t i = 0; i < src.primitiveCount; ++i) {
+        const uint64_t i0 = src.type == PrimLineList ? 2ull * i : i;
+        if (!Fetch(i0, &a) || !Fetch(i0 + 1, &b)) {
+            badIndex = true;
+            continue;
+        }
+        const Shaded drawn = a;
+        if (ClipLine(a, b, planes, Distance) && a.p[3] > 0.0f && b.p[3] > 0.0f) {
+            if (flat) {
+                TakeColors(a, drawn);
+            }
+            Emit(a);
+            Emit(b);
+            ++outCount;
+        }
+    }
+}
+
+void ShaderDraw::Triangles()
+{
+    outType = PrimTriangleList;
+    for (uint32_t i = 0; i < src.primitiveCount; ++i) {
+        uint64_t i0 = 0, i1 = 0, i2 = 0;
+        src.Corners(i, &i0, &i1, &i2);
+        // Whole triangles pass as they are, as the clipper below would hand
+        // them on; a flat fan's triangle starts at its first vertex, i + 1
+        // (the same corners turned round).
+        const uint64_t v0 = src.VertexOf(i0), v1 = src.VertexOf(i1), v2 = src.VertexOf(i2);
+        if (v0 >= first && v0 <= last && v1 >= first && v1 <= last && v2 >= first && v2 <= last &&
+            scratch.whole[v0 - first] && scratch.whole[v1 - first] && scratch.whole[v2 - first]) {
+            const bool turn = flat && src.type == PrimTriangleFan;
+            for (const uint64_t v : {turn ? v1 : v0, turn ? v2 : v1, turn ? v0 : v2}) {
+                scratch.emitted.push_back(static_cast<uint32_t>(v - first));
+            }
+            ++outCount;
+            continue;
+        }
+        // Each plane adds at most one corner: 3 + 12.
+        Shaded poly[2][kViewPlanes + SoftDevice::kMaxClipPlanes + 3];
+        if (!Fetch(i0, &poly[0][0]) || !Fetch(i1, &poly[0][1]) || !Fetch(i2, &poly[0][2])) {
+            badIndex = true;
+            continue;
+        }
+        const Shaded drawn = poly[0][src.FlatCorner()];
+        Shaded* out = poly[0];
+        Shaded* other = poly[1];
+        const int n = ClipPolygon(out, other, 3, planes, Distance);
+        bool usable = n >= 3;
+        for (int k = 0; k < n && usable; ++k) {
+            usable = out[k].p[3] > 0.0f && std::isfinite(out[k].p[0]) && std::isfinite(out[k].p[1]);
+        }
+        for (int k = 0; usable && flat && k < n; ++k) {
+            TakeColors(out[k], drawn);
+        }
+        for (int k = 1; usable && k + 1 < n; ++k) {
+            Emit(out[0]);
+            Emit(out[k]);
+            Emit(out[k + 1]);
+            ++outCount;
+        }
+    }
+}
+
+GfxResult ShaderDraw::Record()
+{
+    if (outCount == 0) {
+        return kGfxOk;
+    }
+    if (screenBytes > UINT32_MAX || scratch.emitted.size() > UINT32_MAX / 4) {
+        std::fprintf(stderr, "gfx: shader draw of %llu vertices is too large to record\n",
+                     static_cast<unsigned long long>(last - first + 1));
+        return kGfxOutOfMemory;
+    }
+    // The vertex stage reads the format from the device state; lend it ours.
+    const uint32_t savedFvf = dc.fvf;
+    dc.fvf = kEmitFvf;
+    const GfxResult r = DrawCore(dc, outType, outCount, scratch.screen.data(), static_cast<uint32_t>(screenBytes),
+                                 kEmitStride, reinterpret_cast<const uint8_t*>(scratch.emitted.data()),
+                                 static_cast<uint32_t>(scratch.emitted.size() * 4), FormatIndex32, 0);
+    dc.fvf = savedFvf;
+    return r;
+}
+
+}  // namespace
+
 int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount, const uint8_t* vertexData,
                          uint32_t vertexBytes, uint32_t stride, const uint8_t* indexData, uint32_t indexBytes,
                          uint32_t indexFormat, uint32_t baseVertex)
@@ -834,101 +1116,25 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         std::fprintf(stderr, "gfx: shader draw skipped primitives whose indices lie outside the vertices\n");
         return kGfxOk;
     }
+    const uint64_t total = last - first + 1;
     float c[kVertexConstants][4];
     std::memcpy(c, constants, sizeof c);
     shader.program.ApplyDefinitions(c);
-    constexpr size_t kShadedFloats = sizeof(Shaded) / sizeof(float);
     try {
-        shaded.resize(static_cast<size_t>(last - first + 1) * kShadedFloats);
-        screen.resize(static_cast<size_t>(last - first + 1) * kEmitStride);
-        whole.resize(static_cast<size_t>(last - first + 1));
+        shaded.resize(static_cast<size_t>(total) * kShadedFloats);
+        screen.resize(static_cast<size_t>(total) * kEmitStride);
+        whole.resize(static_cast<size_t>(total));
         emitted.clear();
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "gfx: out of memory shading %llu vertices\n",
-                     static_cast<unsigned long long>(last - first + 1));
+        std::fprintf(stderr, "gfx: out of memory shading %llu vertices\n", static_cast<unsigned long long>(total));
         return kGfxOutOfMemory;
     }
-    const uint32_t userPlanes = dc.rs[RsClipPlaneEnable] & ((1u << SoftDevice::kMaxClipPlanes) - 1u);
-    // Planes a primitive is clipped against: the view volume's, then the
-    // enabled user planes.
-    const ClipPlanes planes(userPlanes);
-    const ViewportMap viewport(dc.viewport);
-    // Shades vertices [from, to) a batch at a time. Each vertex depends on
-    // nothing but its own inputs, so the runs can be shared among threads.
-    auto shadeRange = [&](uint64_t from, uint64_t to, VertexRun& run) {
-        constexpr int kLanes = VertexRun::kLanes;
-        if (!run.Begin(shader.program, c)) {
-            return false;
-        }
-        const uint32_t used = shader.program.GetInputMask();
-        // A Shaded vertex starts with the outputs in VertexRun's order, up
-        // to the fog: those the program never writes are the same for every
-        // vertex, the others are read from their lanes.
-        static_assert(offsetof(Shaded, fog) == 44 * sizeof(float), "outputs and Shaded agree up to the fog");
-        const VertexShaderOutput defaults;
-        Shaded start{};
-        std::memcpy(&start, &defaults, offsetof(Shaded, fog) + sizeof(float));
-        int written = 0;
-        int writtenIndex[VertexRun::kOutputs];
-        const uint64_t mask = shader.program.GetOutputMask();
-        for (int k = 0; k <= 44; ++k) {
-            if (mask >> k & 1u) {
-                writtenIndex[written++] = k;
-            }
-        }
-        for (uint64_t v = from; v < to; v += kLanes) {
-            const int n = static_cast<int>(std::min<uint64_t>(kLanes, to - v));
-            for (const VertexDeclaration::Element& e : shader.declaration.elements) {
-                if ((used >> e.reg & 1u) != 0) {
-                    FetchLanes(e, vertexData + v * stride, stride, n, &run, e.reg);
-                }
-            }
-            run.Run();
-            for (int l = 0; l < n; ++l) {
-                // Outputs the program never writes are the same for every
-                // vertex; the others are read from their lanes.
-                float f[kShadedFloats];
-                std::memcpy(f, &start, sizeof f);
-                for (int k = 0; k < written; ++k) {
-                    f[writtenIndex[k]] = run.Output(writtenIndex[k])[l];
-                }
-                Shaded s;
-                std::memcpy(&s, f, sizeof s);
-                // Colours and fog are clamped where they leave the program,
-                // before clipping blends them.
-                for (int k = 0; k < 4; ++k) {
-                    s.d[k] = ClampOutput(s.d[k]);
-                    s.s[k] = ClampOutput(s.s[k]);
-                }
-                s.fog = ClampOutput(s.fog);
-                // The user clip planes are given in clip space, where oPos lies.
-                for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
-                    const float* pl = dc.clipPlanes[k];
-                    s.user[k] = (userPlanes >> k & 1u)
-                                    ? pl[0] * s.p[0] + pl[1] * s.p[1] + pl[2] * s.p[2] + pl[3] * s.p[3]
-                                    : 0.0f;
-                }
-                const size_t at = static_cast<size_t>(v + l - first);
-                std::memcpy(&shaded[at * kShadedFloats], &s, sizeof s);
-                // A vertex no plane clips goes to the vertex stage as it is
-                // whenever its primitive's other corners are whole too.
-                bool in = s.p[3] > 0.0f && std::isfinite(s.p[0]) && std::isfinite(s.p[1]);
-                for (int i = 0; i < planes.count && in; ++i) {
-                    in = PlaneDistance(s, planes.plane[i]) >= 0.0f;
-                }
-                whole[at] = in;
-                if (in) {
-                    EmitBytes(s, viewport, &screen[at * kEmitStride]);
-                }
-            }
-        }
-        return true;
-    };
+    ShaderDraw draw(dc, shader.declaration, shader.program, c, src, first, last,
+                    ShaderScratch{shaded, screen, emitted, whole});
     // Large meshes are shaded on every thread, in runs of this many
     // vertices, unless the workers are drawing an earlier part of the frame:
     // then this thread shades while they draw rather than wait for them.
     constexpr uint64_t kShadeRun = 1024;
-    const uint64_t total = last - first + 1;
     bool shadedAll = true;
     if (total >= 2 * kShadeRun && dc.pool.GetThreadCount() > 1 && dc.pool.Idle()) {
         const int runs = static_cast<int>((total + kShadeRun - 1) / kShadeRun);
@@ -936,160 +1142,33 @@ int32_t ShaderUnit::Draw(DeviceCore& dc, uint32_t type, uint32_t primitiveCount,
         dc.pool.Run(runs, [&](int k) {
             const uint64_t from = first + static_cast<uint64_t>(k) * kShadeRun;
             VertexRun lanes;
-            if (!shadeRange(from, std::min(from + kShadeRun, last + 1), lanes)) {
+            if (!draw.ShadeRange(from, std::min(from + kShadeRun, last + 1), lanes)) {
                 ok = false;
             }
         });
         shadedAll = ok;
     } else {
-        shadedAll = shadeRange(first, last + 1, run);
+        shadedAll = draw.ShadeRange(first, last + 1, run);
     }
     if (!shadedAll) {
         std::fprintf(stderr, "gfx: out of memory shading %llu vertices\n", static_cast<unsigned long long>(total));
         return kGfxOutOfMemory;
     }
-    auto fetch = [&](uint64_t i, Shaded* s) {
-        const uint64_t v = src.VertexOf(i);
-        if (v < first || v > last) {
-            return false;
-        }
-        std::memcpy(s, &shaded[static_cast<size_t>(v - first) * kShadedFloats], sizeof *s);
-        return true;
-    };
-    // What the vertex stage is handed: the whole vertices where they were
-    // shaded, then every vertex the clipper makes after them, and the
-    // primitives' corners as indices into those, in order. The buffer only
-    // grows, so most draws write into room an earlier draw made.
-    size_t screenBytes = static_cast<size_t>(last - first + 1) * kEmitStride;
-    auto emit = [&](const Shaded& s) {
-        if (screenBytes + kEmitStride > screen.size()) {
-            screen.resize(std::max<size_t>(2 * screen.size(), screenBytes + 64 * kEmitStride));
-        }
-        EmitBytes(s, viewport, &screen[screenBytes]);
-        emitted.push_back(static_cast<uint32_t>(screenBytes / kEmitStride));
-        screenBytes += kEmitStride;
-    };
-    auto inside = [&](const Shaded& s) {
-        for (int i = 0; i < planes.count; ++i) {
-            if (!(PlaneDistance(s, planes.plane[i]) >= 0.0f)) {
-                return false;
-            }
-        }
-        return s.p[3] > 0.0f;
-    };
-    auto distance = [](const Shaded& v, int plane) { return PlaneDistance(v, plane); };
-    // The vertex stage takes a flat triangle's or line's colours from its
-    // first corner: a clipped primitive's corners take those of the vertex
-    // it was drawn with (each keeping its own fog).
-    const bool flat = dc.rs[RsShadeMode] == ShadeFlat;
-    auto takeColors = [](Shaded& to, const Shaded& from) {
-        std::copy(from.d, from.d + 4, to.d);
-        std::copy(from.s, from.s + 3, to.s);
-    };
-    uint32_t outType = PrimTriangleList;
-    uint32_t outCount = 0;
-    bool badIndex = false;
     try {
-        Shaded a, b;
         switch (type) {
-        case PrimPointList:
-            outType = PrimPointList;
-            for (uint32_t i = 0; i < primitiveCount; ++i) {
-                if (!fetch(i, &a)) {
-                    badIndex = true;
-                } else if (inside(a)) {
-                    emit(a);
-                    ++outCount;
-                }
-            }
-            break;
+        case PrimPointList: draw.Points(); break;
         case PrimLineList:
-        case PrimLineStrip:
-            outType = PrimLineList;
-            for (uint32_t i = 0; i < primitiveCount; ++i) {
-                const uint64_t i0 = type == PrimLineList ? 2ull * i : i;
-                if (!fetch(i0, &a) || !fetch(i0 + 1, &b)) {
-                    badIndex = true;
-                    continue;
-                }
-                const Shaded drawn = a;
-                if (ClipLine(a, b, planes, distance) && a.p[3] > 0.0f && b.p[3] > 0.0f) {
-                    if (flat) {
-                        takeColors(a, drawn);
-                    }
-                    emit(a);
-                    emit(b);
-                    ++outCount;
-                }
-            }
-            break;
-        default:
-            for (uint32_t i = 0; i < primitiveCount; ++i) {
-                uint64_t i0 = 0, i1 = 0, i2 = 0;
-                src.Corners(i, &i0, &i1, &i2);
-                // Whole triangles pass as they are, as the clipper below
-                // would hand them on; a flat fan's triangle starts at its
-                // first vertex, i + 1 (the same corners turned round).
-                const uint64_t v0 = src.VertexOf(i0), v1 = src.VertexOf(i1), v2 = src.VertexOf(i2);
-                if (v0 >= first && v0 <= last && v1 >= first && v1 <= last && v2 >= first && v2 <= last &&
-                    whole[v0 - first] && whole[v1 - first] && whole[v2 - first]) {
-                    const bool turn = flat && type == PrimTriangleFan;
-                    for (const uint64_t v : {turn ? v1 : v0, turn ? v2 : v1, turn ? v0 : v2}) {
-                        emitted.push_back(static_cast<uint32_t>(v - first));
-                    }
-                    ++outCount;
-                    continue;
-                }
-                // Each plane adds at most one corner: 3 + 12.
-                Shaded poly[2][kViewPlanes + SoftDevice::kMaxClipPlanes + 3];
-                if (!fetch(i0, &poly[0][0]) || !fetch(i1, &poly[0][1]) || !fetch(i2, &poly[0][2])) {
-                    badIndex = true;
-                    continue;
-                }
-                const Shaded drawn = poly[0][src.FlatCorner()];
-                Shaded* out = poly[0];
-                Shaded* other = poly[1];
-                const int n = ClipPolygon(out, other, 3, planes, distance);
-                bool usable = n >= 3;
-                for (int k = 0; k < n && usable; ++k) {
-                    usable = out[k].p[3] > 0.0f && std::isfinite(out[k].p[0]) && std::isfinite(out[k].p[1]);
-                }
-                for (int k = 0; usable && flat && k < n; ++k) {
-                    takeColors(out[k], drawn);
-                }
-                for (int k = 1; usable && k + 1 < n; ++k) {
-                    emit(out[0]);
-                    emit(out[k]);
-                    emit(out[k + 1]);
-                    ++outCount;
-                }
-            }
-            break;
+        case PrimLineStrip: draw.Lines(); break;
+        default: draw.Triangles(); break;
         }
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "gfx: out of memory recording a shader draw\n");
         return kGfxOutOfMemory;
     }
-    if (badIndex) {
+    if (draw.badIndex) {
         std::fprintf(stderr, "gfx: shader draw skipped primitives whose indices lie outside the vertices\n");
     }
-    if (outCount == 0) {
-        return kGfxOk;
-    }
-    if (screenBytes > UINT32_MAX || emitted.size() > UINT32_MAX / 4) {
-        std::fprintf(stderr, "gfx: shader draw of %llu vertices is too large to record\n",
-                     static_cast<unsigned long long>(total));
-        return kGfxOutOfMemory;
-    }
-    // The vertex stage reads the format from the device state; lend it ours.
-    const uint32_t savedFvf = dc.fvf;
-    dc.fvf = kEmitFvf;
-    const GfxResult r =
-        DrawCore(dc, outType, outCount, screen.data(), static_cast<uint32_t>(screenBytes), kEmitStride,
-                 reinterpret_cast<const uint8_t*>(emitted.data()), static_cast<uint32_t>(emitted.size() * 4),
-                 FormatIndex32, 0);
-    dc.fvf = savedFvf;
-    return r;
+    return draw.Record();
 }
 
 }  // namespace platform

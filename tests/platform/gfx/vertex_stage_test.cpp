@@ -34,6 +34,33 @@ uint32_t FloatBits(float f)
     return u;
 }
 
+// Untransformed vertices given in clip space: every transform the identity.
+void SetIdentityTransforms(SoftDevice& dev)
+{
+    Matrix4 identity{};
+    for (int k = 0; k < 4; ++k) {
+        identity.m[k][k] = 1.0f;
+    }
+    dev.SetTransform(TsWorld, identity);
+    dev.SetTransform(TsView, identity);
+    dev.SetTransform(TsProjection, identity);
+}
+
+// A vertex shader made on the device from its text; 0, with the failure
+// recorded, when it cannot be.
+uint32_t MakeVertexShader(SoftDevice& dev, const uint32_t* declaration, const std::string& text)
+{
+    ShaderAsmResult code;
+    if (!AssembleShader(text.c_str(), text.size(), &code)) {
+        ADD_FAILURE() << code.error << "\n" << text;
+        return 0;
+    }
+    uint32_t shader = 0;
+    EXPECT_EQ(dev.CreateVertexShader(declaration, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
+              kGfxOk);
+    return shader;
+}
+
 // Random triangles in front of, around and behind the eye, drawn once with
 // the vertices close together (transformed once) and once with one more
 // vertex far away in the data, which makes the stage fetch and clip every
@@ -163,11 +190,8 @@ TEST(VertexStage, ShaderAndFixedFunctionDrawWholeTrianglesAlike)
                              kDeclEnd};
     const std::string text = "vs.1.1\ndp4 oPos.x, v0, c0\ndp4 oPos.y, v0, c1\ndp4 oPos.z, v0, c2\n"
                              "dp4 oPos.w, v0, c3\nmov oD0, v1\nmov oT0, v2\n";
-    ShaderAsmResult code;
-    ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
-    uint32_t shader = 0;
-    ASSERT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
-              kGfxOk);
+    const uint32_t shader = MakeVertexShader(dev, decl, text);
+    ASSERT_NE(shader, 0u);
     // Turned, scaled and moved into the view volume, w not 1.
     Matrix4 m{};
     m.m[0][0] = 0.5f, m.m[0][1] = 0.2f, m.m[1][0] = -0.25f, m.m[1][1] = 0.45f;
@@ -301,11 +325,8 @@ TEST(VertexStage, ShaderColoursAndFogAreClampedToZeroToOne)
     dev.SetRenderState(RsFogColor, 0xFF204080u);
     const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat4), kDeclEnd};
     const std::string text = "vs.1.1\nmov oPos, v0\nmov oD0, c0\nmov oFog, c1.x\n";
-    ShaderAsmResult code;
-    ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
-    uint32_t shader = 0;
-    ASSERT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
-              kGfxOk);
+    const uint32_t shader = MakeVertexShader(dev, decl, text);
+    ASSERT_NE(shader, 0u);
     dev.SetVertexShader(shader);
     // One triangle over the whole target.
     const float corners[3][4] = {{-1.0f, -1.0f, 0.5f, 1.0f}, {-1.0f, 3.0f, 0.5f, 1.0f}, {3.0f, -1.0f, 0.5f, 1.0f}};
@@ -348,11 +369,8 @@ TEST(VertexStage, ShaderDrawsDoNotDependOnWhereTheirBatchesSplit)
     dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
     const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat4), kDeclEnd};
     const std::string text = "vs.1.1\nmov r0, c[a0.x + 0]\nadd oPos, r0, v0\nmov oD0, c[a0.x + 2]\nmov a0.x, c4.x\n";
-    ShaderAsmResult code;
-    ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
-    uint32_t shader = 0;
-    ASSERT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
-              kGfxOk);
+    const uint32_t shader = MakeVertexShader(dev, decl, text);
+    ASSERT_NE(shader, 0u);
     dev.SetVertexShader(shader);
     // c0 no offset, c1 off the target; c2 red, c3 blue; c4.x moves a0 to 1.
     const float constants[5][4] = {{0, 0, 0, 0}, {5, 5, 0, 0}, {1, 0, 0, 1}, {0, 0, 1, 1}, {1, 0, 0, 0}};
@@ -500,20 +518,9 @@ TEST(VertexStage, FlatShadingTakesEachPrimitivesFirstVertex)
         if (c.shader) {
             const uint32_t decl[] = {DeclStream(0), DeclReg(0, DeclFloat3), DeclReg(1, DeclColor), kDeclEnd};
             const std::string text = "vs.1.1\nmov oPos, v0\nmov oD0, v1\n";
-            ShaderAsmResult code;
-            ASSERT_TRUE(AssembleShader(text.c_str(), text.size(), &code)) << code.error;
-            uint32_t shader = 0;
-            ASSERT_EQ(dev.CreateVertexShader(decl, code.code.data(), static_cast<uint32_t>(code.code.size()), &shader, 0),
-                      kGfxOk);
-            dev.SetVertexShader(shader);
+            dev.SetVertexShader(MakeVertexShader(dev, decl, text));
         }
-        Matrix4 identity{};
-        for (int k = 0; k < 4; ++k) {
-            identity.m[k][k] = 1.0f;
-        }
-        dev.SetTransform(TsWorld, identity);
-        dev.SetTransform(TsView, identity);
-        dev.SetTransform(TsProjection, identity);
+        SetIdentityTransforms(dev);
         dev.SetRenderState(RsFillMode, c.fill);
         dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
         dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
@@ -577,13 +584,7 @@ TEST(VertexStage, FlatShadingLeavesTheFogToChangeAcrossAPrimitive)
         SoftDevice dev;
         ASSERT_TRUE(gfxtest::MakeDevice(dev, kSize, kSize));
         dev.SetVertexShader(c.transformed ? 0xC4u : 0xC2u);
-        Matrix4 identity{};
-        for (int k = 0; k < 4; ++k) {
-            identity.m[k][k] = 1.0f;
-        }
-        dev.SetTransform(TsWorld, identity);
-        dev.SetTransform(TsView, identity);
-        dev.SetTransform(TsProjection, identity);
+        SetIdentityTransforms(dev);
         dev.SetTextureStageState(0, TssColorOp, TopSelectArg1);
         dev.SetTextureStageState(0, TssColorArg1, TaDiffuse);
         dev.SetRenderState(RsFogEnable, 1);
