@@ -926,11 +926,20 @@ bool ShaderDraw::ShadeRange(uint64_t from, uint64_t to, VertexRun& run) const
     const VertexShaderOutput defaults;
     Shaded start{};
     std::memcpy(&start, &defaults, offsetof(Shaded, fog) + sizeof(float));
-    int written = 0;
-    int writtenIndex[VertexRun::kOutputs];
+    // Colours and fog (outputs 4 to 11 and 44) are clamped where they
+    // leave the program, before clipping blends them; those the program
+    // leaves alone start within 0 to 1.
+    constexpr int kClamped = 9;
+    int written = 0, clamped = 0;
+    int writtenIndex[VertexRun::kOutputs], clampedIndex[kClamped];
     const uint64_t mask = program.GetOutputMask();
     for (int k = 0; k <= 44; ++k) {
-        if (mask >> k & 1u) {
+        if (!(mask >> k & 1u)) {
+            continue;
+        }
+        if ((k >= 4 && k < 12) || k == 44) {
+            clampedIndex[clamped++] = k;
+        } else {
             writtenIndex[written++] = k;
         }
     }
@@ -942,21 +951,25 @@ bool ShaderDraw::ShadeRange(uint64_t from, uint64_t to, VertexRun& run) const
             }
         }
         run.Run();
+        // Every lane of a clamped output at once.
+        float clampedLanes[kClamped][kLanes];
+        for (int k = 0; k < clamped; ++k) {
+            const float* out = run.Output(clampedIndex[k]);
+            for (int l = 0; l < kLanes; ++l) {
+                clampedLanes[k][l] = ClampOutput(out[l]);
+            }
+        }
         for (int l = 0; l < n; ++l) {
             float f[kShadedFloats];
             std::memcpy(f, &start, sizeof f);
             for (int k = 0; k < written; ++k) {
                 f[writtenIndex[k]] = run.Output(writtenIndex[k])[l];
             }
+            for (int k = 0; k < clamped; ++k) {
+                f[clampedIndex[k]] = clampedLanes[k][l];
+            }
             Shaded s;
             std::memcpy(&s, f, sizeof s);
-            // Colours and fog are clamped where they leave the program,
-            // before clipping blends them.
-            for (int k = 0; k < 4; ++k) {
-                s.d[k] = ClampOutput(s.d[k]);
-                s.s[k] = ClampOutput(s.s[k]);
-            }
-            s.fog = ClampOutput(s.fog);
             // The user clip planes are given in clip space, where oPos lies.
             for (uint32_t k = 0; k < SoftDevice::kMaxClipPlanes; ++k) {
                 const float* pl = dc.clipPlanes[k];
