@@ -151,7 +151,8 @@ void RunScript(Reader* in)
     bool read = false;
     static const char* const kFormats[] = {"milliseconds", "msf", "tmsf"};
     // The device's time format: msf when opened, milliseconds once the
-    // module has read the table, else as the script last set it.
+    // module has read a disc's table, else as the script last set it. Without
+    // a disc the module stops reading before it sets the format.
     int format = 1;
     char command[128];
     for (int steps = 0; in->More() && steps < 64; ++steps) {
@@ -162,7 +163,9 @@ void RunScript(Reader* in)
         case 0:
             CheckTable(OrvaMci::ReadCdTracks());
             read = true;
-            format = 0;
+            if (OrvaMci::IsCdMediaPresent()) {
+                format = 0;
+            }
             break;
         case 1: {
             const int32_t track = int8_t(in->U8());
