@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,9 @@ namespace platform {
 // Sources are pulled in blocks of this many frames through one scratch
 // buffer, so mixing allocates nothing.
 static constexpr size_t kMixBlockFrames = 512;
+// Larger than any sample a source means to play: the mix clips at full
+// scale anyway.
+static constexpr float kLoudestSample = 1.0e6f;
 
 struct MixerState {
     // Serialises opening, closing and the choice of rendering by hand, which
@@ -313,8 +317,13 @@ static void MixLocked(float* out, size_t frames, bool timed)
             source->Pull(mixer.scratch, block);
             const int32_t line = LineIndex(source->GetLine());
             const float gain = line >= 0 ? mixer.lineGains[line] : 1.0f;
+            // A sample that is no number, or infinite (a damaged float
+            // file), is silence: added in, it would wipe out every other
+            // source and reach the device as it is. Written as a negated
+            // pass so that a NaN fails it.
             for (size_t i = 0; i < block * kAudioChannels; ++i) {
-                target[i] += mixer.scratch[i] * gain;
+                const float sample = mixer.scratch[i] * gain;
+                target[i] += std::fabs(sample) <= kLoudestSample ? sample : 0.0f;
             }
         }
         done += block;

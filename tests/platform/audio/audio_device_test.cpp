@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,6 +74,14 @@ TEST(AudioDevice, NullDeviceSumsSourcesAndClampsToFullScale)
     out = Render(10);
     EXPECT_EQ(out[0], 0.5f);
     EXPECT_EQ(out[1], -0.75f);
+    // A damaged file's samples that are no numbers, or infinite, are
+    // silence: they do not wipe out what plays beside them.
+    ConstantSource broken(std::nanf(""), std::numeric_limits<float>::infinity());
+    ASSERT_TRUE(AudioDevice::AddSource(&broken));
+    out = Render(10);
+    EXPECT_EQ(out[0], 0.5f);
+    EXPECT_EQ(out[1], -0.75f);
+    AudioDevice::RemoveSource(&broken);
     AudioDevice::RemoveSource(&b);
     AudioDevice::Close();
     EXPECT_FALSE(AudioDevice::IsOpen());
