@@ -44,11 +44,21 @@ std::string ErrorText(int code)
     return text;
 }
 
+// The demuxers of the sound and movie files people make and play.
+static const char* const kContainers =
+    "wav,w64,aiff,au,caf,voc,mp3,flac,ogg,aac,ac3,eac3,dts,truehd,ape,wv,tta,mpc,mpc8,amr,"
+    "mov,matroska,asf,avi,flv,rm,mpeg,mpegts,mpegvideo,m4v,h264,hevc,ivf";
+
 int OpenInput(AVFormatContext** format, const char* hostPath)
 {
     AVDictionary* options = nullptr;
     // Only the file itself: a name must never reach the network or a pipe.
     av_dict_set(&options, "protocol_whitelist", "file", 0);
+    // Only containers of sound and movies: playlists and concat lists
+    // (HLS, DASH, ffconcat) and image sequences would open other files in
+    // its place, and every demuxer left out is one less for a damaged
+    // file to reach.
+    av_dict_set(&options, "format_whitelist", kContainers, 0);
     const std::string url = std::string("file:") + hostPath;
     int result = avformat_open_input(format, url.c_str(), nullptr, &options);
     av_dict_free(&options);
@@ -61,6 +71,16 @@ int OpenInput(AVFormatContext** format, const char* hostPath)
         std::fprintf(stderr, "media: %s has no readable streams: %s\n", hostPath, ErrorText(result).c_str());
     }
     return result;
+}
+
+int64_t TicksOf(int64_t value, AVRational base)
+{
+    if (value == AV_NOPTS_VALUE || value <= 0 || base.num <= 0 || base.den <= 0) {
+        return 0;
+    }
+    // The rescale gives INT64_MIN when the result does not fit.
+    const int64_t ticks = av_rescale_q(value, base, AVRational{1, 10000000});
+    return ticks > 0 ? ticks : 0;
 }
 
 bool SeekToStart(AVFormatContext* format, int streamIndex, int64_t firstPacketTime)
@@ -213,11 +233,7 @@ bool SoundDecoder::Reopen()
 
 int64_t SoundDecoder::GetDuration() const
 {
-    if (format == nullptr || format->duration == AV_NOPTS_VALUE || format->duration <= 0) {
-        return 0;
-    }
-    // Microseconds to 100-ns units.
-    return format->duration * 10;
+    return format != nullptr ? TicksOf(format->duration, AV_TIME_BASE_Q) : 0;
 }
 
 size_t SoundDecoder::Available() const

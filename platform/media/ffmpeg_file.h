@@ -33,6 +33,10 @@ int OpenInput(AVFormatContext** format, const char* hostPath);
 // only to prime the decoder (AAC in MP4, MP3 at low rates) must have them
 // decoded again.
 bool SeekToStart(AVFormatContext* format, int streamIndex, int64_t firstPacketTime);
+// A length given in `base` units as 100-ns ticks; 0 when the file gives
+// none, or one too long to hold (a damaged header can claim a million
+// years), which readers already take as "not known".
+int64_t TicksOf(int64_t value, AVRational base);
 // The demuxer hands out the packets of that stream only.
 void KeepOnlyStream(AVFormatContext* format, int streamIndex);
 // A video stream that is not a still picture (cover art in a music file).

@@ -413,10 +413,9 @@ VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
     }
     frameStep = av_rescale_q(1, frameDuration, kTickBase);
     lastStep = frameStep;
-    if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
-        duration = av_rescale_q(format->duration, AV_TIME_BASE_Q, kTickBase);
-    } else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
-        duration = av_rescale_q(stream->duration, timeBase, kTickBase);
+    duration = TicksOf(format->duration, AV_TIME_BASE_Q);
+    if (duration == 0) {
+        duration = TicksOf(stream->duration, timeBase);
     }
     // A file whose header reads but whose picture does not decode is no
     // movie: the first picture is decoded now and fills the frame buffer.

@@ -390,6 +390,16 @@ TEST_F(MediaStreamTest, RefusesMissingEmptyTruncatedAndNonAudioFiles)
 
     // A name is a file, never another protocol.
     EXPECT_EQ(MediaStream::Open("pipe:0", &result), nullptr);
+    // Nor a list of other files to read in its place.
+    const std::string wholeName = whole.substr(whole.rfind('/') + 1);
+    const std::string playlist = TempFile("list.m3u8");
+    std::ofstream(playlist) << "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" << wholeName << "\n#EXT-X-ENDLIST\n";
+    const std::string concat = TempFile("list.ffconcat");
+    std::ofstream(concat) << "ffconcat version 1.0\nfile " << wholeName << "\n";
+    for (const std::string& list : {playlist, concat}) {
+        EXPECT_EQ(MediaStream::Open(list.c_str(), &result), nullptr) << list;
+        EXPECT_EQ(result, MediaOpenResult::kUnreadable) << list;
+    }
 }
 
 TEST_F(MediaStreamTest, AFileCutInItsDataPlaysWhatIsThereAndEnds)
