@@ -2,8 +2,6 @@
 // attack patterns call (random numbers, angles, spawns, sound effects).
 #include "game/play.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +14,7 @@
 
 #include "game/crt_random.h"
 #include "game/patterns/attack_pattern.h"
+#include "platform/sys/file.h"
 #include "platform/sys/printable.h"
 
 EnemyRecord g_enemies[kEnemySlots];
@@ -792,16 +791,13 @@ bool SpawnTemplatesLoad(const char* path, std::string* error)
         return false;
     };
     const std::string name = path ? platform::PrintableText(path) : "(null)";
-    // Without blocking: opening a FIFO to read would wait for a writer for
-    // ever, and only a regular file is a template text.
-    const int fd = path ? open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+    // Only a regular file is a template text: opening a FIFO to read would
+    // wait for a writer for ever.
+    const int fd = path ? platform::OpenRegularFile(path) : -1;
     if (fd < 0) {
-        return refuse("cannot open " + name + ": " + std::strerror(path ? errno : EINVAL));
-    }
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return refuse(name + " is not a regular file");
+        const int code = path ? errno : EINVAL;
+        return refuse(code == EINVAL || code == EISDIR ? name + " is not a regular file"
+                                                       : "cannot open " + name + ": " + std::strerror(code));
     }
     std::FILE* file = fdopen(fd, "rb");
     if (file == nullptr) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/render/osf.h"
+#include "platform/sys/file.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const bool keys = argc == 2;
-    FILE* file = std::fopen(argv[1], "rb");
+    FILE* file = platform::OpenRegularFileStream(argv[1]);
     if (file == nullptr) {
         std::fprintf(stderr, "osf-dump: cannot open %s\n", argv[1]);
         return 1;

@@ -2,12 +2,11 @@
 // read; and the BMP writer of screenshots.
 #include "platform/image/image.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
-
-#include <sys/stat.h>
 
 #include "platform/image/image_internal.h"
 #include "platform/sys/file.h"
@@ -190,22 +189,19 @@ bool ReadHostFile(const char* hostPath, std::vector<uint8_t>* out, size_t maxByt
         return Fail(error, "no file name");
     }
     out->clear();
-    FILE* file = fopen(hostPath, "rb");
+    FILE* file = OpenRegularFileStream(hostPath);
     if (!file) {
-        return Fail(error, "cannot open %s", hostPath);
+        return Fail(error, errno == EISDIR ? "%s is a directory"
+                           : errno == EINVAL ? "%s is not a regular file"
+                                             : "cannot open %s",
+                    hostPath);
     }
     bool ok = false;
     long length = -1;
-    // A directory opens for reading here and seeks to a huge end: name it
-    // for what it is rather than report that size.
-    struct stat info;
-    const bool directory = fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode);
-    if (!directory && fseek(file, 0, SEEK_END) == 0) {
+    if (fseek(file, 0, SEEK_END) == 0) {
         length = ftell(file);
     }
-    if (directory) {
-        Fail(error, "%s is a directory", hostPath);
-    } else if (length < 0 || fseek(file, 0, SEEK_SET) != 0) {
+    if (length < 0 || fseek(file, 0, SEEK_SET) != 0) {
         Fail(error, "cannot tell the size of %s", hostPath);
     } else if (uint64_t(length) > maxBytes) {
         Fail(error, "%s is %ld bytes, over the limit", hostPath, length);

@@ -8,6 +8,7 @@
 
 #include "platform/audio/audio.h"
 #include "platform/midi/midi.h"
+#include "platform/sys/file.h"
 
 namespace platform {
 
@@ -308,7 +309,7 @@ std::unique_ptr<MidiSong> MidiSong::Load(const char* hostPath, MidiResult* resul
     if (hostPath == nullptr || hostPath[0] == '\0') {
         return Fail(result, MidiResult::kUnreadable);
     }
-    std::FILE* file = std::fopen(hostPath, "rb");
+    std::FILE* file = platform::OpenRegularFileStream(hostPath);
     if (file == nullptr) {
         return Fail(result, MidiResult::kUnreadable);
     }

@@ -13,6 +13,7 @@
 
 #include "platform/audio/audio.h"
 #include "platform/midi/midi.h"
+#include "platform/sys/file.h"
 
 namespace platform {
 
@@ -36,7 +37,7 @@ std::string GetSoundFontPath()
         return chosen;
     }
     for (const char* path : kDefaultSoundFonts) {
-        if (std::FILE* file = std::fopen(path, "rb")) {
+        if (std::FILE* file = platform::OpenRegularFileStream(path)) {
             std::fclose(file);
             return path;
         }
@@ -47,7 +48,7 @@ std::string GetSoundFontPath()
 bool IsSoundFontAvailable()
 {
     const std::string path = GetSoundFontPath();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = platform::OpenRegularFileStream(path.c_str());
     if (file == nullptr) {
         return false;
     }

@@ -1,4 +1,4 @@
-// Host files written whole.
+// Host files read only when they are files, and written whole.
 #include "platform/sys/file.h"
 
 #include <fcntl.h>
@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/sys/printable.h"
 
 namespace platform {
 
@@ -63,7 +65,78 @@ bool WriteAll(int fd, const void* data, size_t size)
     return true;
 }
 
+const char* KindOf(mode_t mode)
+{
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "not a file";
+}
+
 }  // namespace
+
+int OpenRegularFile(const char* hostPath)
+{
+    if (hostPath == nullptr || hostPath[0] == '\0') {
+        errno = ENOENT;
+        return -1;
+    }
+    // O_NONBLOCK only for the opening: a FIFO without a writer would
+    // otherwise hold open() itself.
+    const int fd = open(hostPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0) {
+        const int code = errno;
+        close(fd);
+        errno = code;
+        return -1;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        std::fprintf(stderr, "file: %s is %s, not a regular file\n", PrintableText(hostPath).c_str(),
+                     KindOf(info.st_mode));
+        close(fd);
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        return -1;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int code = errno;
+        close(fd);
+        errno = code;
+        return -1;
+    }
+    return fd;
+}
+
+std::FILE* OpenRegularFileStream(const char* hostPath)
+{
+    const int fd = OpenRegularFile(hostPath);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        const int code = errno;
+        close(fd);
+        errno = code;
+    }
+    return file;
+}
 
 bool WriteWholeFile(const char* hostPath, const void* data, size_t size, std::string* error)
 {

@@ -1,9 +1,21 @@
 #pragma once
-// Host files written whole.
+// Host files read only when they are files, and written whole.
 #include <cstddef>
+#include <cstdio>
 #include <string>
 
 namespace platform {
+
+// Opens a host file to read, only when it is a regular file: a FIFO would
+// block the reader until a writer came, and a device (a link to /dev/zero,
+// a terminal) never ends or blocks, so neither is ever opened as data. The
+// opening itself does not block. Returns a blocking, close-on-exec
+// descriptor, or -1 with errno set; a file refused for its kind is logged
+// ("file: <name> is a FIFO, not a regular file") with errno EISDIR for a
+// folder and EINVAL for the rest.
+int OpenRegularFile(const char* hostPath);
+// The same as a stdio stream opened "rb"; null with errno set.
+std::FILE* OpenRegularFileStream(const char* hostPath);
 
 // Makes `size` bytes the whole of the file at hostPath, or leaves the file as
 // it was: the bytes go to a new file beside it, are flushed to the disk, and

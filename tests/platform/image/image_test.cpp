@@ -1,6 +1,7 @@
 #include "platform/image/image.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -472,6 +473,12 @@ TEST(Image, ChoosesTheFormatByContentAndReportsFailures) {
     EXPECT_NE(error.find("is a directory"), std::string::npos) << error;
     EXPECT_FALSE(platform::GetImageInfoFile(::testing::TempDir().c_str(), &info, &error));
     EXPECT_NE(error.find("is a directory"), std::string::npos) << error;
+    // A FIFO would hold the reader until a writer came.
+    const std::string fifo = ::testing::TempDir() + "image_test_fifo.png";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(platform::DecodeImageFile(fifo.c_str(), &got, &error));
+    EXPECT_NE(error.find("is not a regular file"), std::string::npos) << error;
+    remove(fifo.c_str());
 }
 
 TEST(Image, WritesTwentyFourBitBitmapsThatReadBack) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <random>
@@ -145,6 +146,11 @@ TEST(MidiSong, LoadReadsFilesAndReportsMissingOnes)
     MidiResult result = MidiResult::kOk;
     EXPECT_EQ(MidiSong::Load(TempFile("absent.mid").c_str(), &result), nullptr);
     EXPECT_EQ(result, MidiResult::kUnreadable);
+    const std::string fifo = TempFile("fifo.mid");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(MidiSong::Load(fifo.c_str(), &result), nullptr);
+    EXPECT_EQ(result, MidiResult::kUnreadable);
+    std::remove(fifo.c_str());
     const std::string path = TempFile("one.mid");
     ASSERT_TRUE(WriteFile(path, OneNote(48, 96)));
     std::unique_ptr<MidiSong> song = MidiSong::Load(path.c_str(), &result);

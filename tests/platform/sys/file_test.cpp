@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -57,4 +58,49 @@ TEST(WriteWholeFile, KeepsThePermissionsAndTheLinkOfWhatItReplaces)
     // A folder is not replaced by a file.
     EXPECT_FALSE(platform::WriteWholeFile(folder.c_str(), "x", 1, &error));
     EXPECT_NE(error.find("Is a directory"), std::string::npos) << error;
+}
+
+TEST(OpenRegularFile, OpensFilesOnlyAndNeverWaitsForAWriter)
+{
+    const std::string folder = ::testing::TempDir();
+    const std::string file = folder + "plain.dat";
+    ASSERT_TRUE(platform::WriteWholeFile(file.c_str(), "abc", 3, nullptr));
+    const std::string fifo = folder + "fifo.dat";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string zero = folder + "zero.dat";
+    unlink(zero.c_str());
+    ASSERT_EQ(symlink("/dev/zero", zero.c_str()), 0);
+    struct Case {
+        std::string path;
+        int error;         // 0: opens
+        const char* said;  // the log line's words
+    };
+    const Case cases[] = {
+        {file, 0, ""},
+        {fifo, EINVAL, "is a FIFO, not a regular file"},
+        {zero, EINVAL, "is a character device, not a regular file"},
+        {folder, EISDIR, "is a folder, not a regular file"},
+        {folder + "absent.dat", ENOENT, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ::testing::internal::CaptureStderr();
+        errno = 0;
+        std::FILE* stream = platform::OpenRegularFileStream(c.path.c_str());
+        const int error = errno;
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(stream != nullptr, c.error == 0);
+        if (stream != nullptr) {
+            char bytes[4] = {};
+            EXPECT_EQ(std::fread(bytes, 1, sizeof bytes, stream), 3u);
+            EXPECT_STREQ(bytes, "abc");
+            std::fclose(stream);
+            continue;
+        }
+        EXPECT_EQ(error, c.error);
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    }
+    unlink(fifo.c_str());
+    unlink(zero.c_str());
 }
