@@ -7,10 +7,21 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <new>
+#include <string_view>
+
+#include "platform/media/vorbis_file.h"
+#include "platform/sys/file.h"
+#include "platform/sys/printable.h"
 
 namespace platform {
 
@@ -22,7 +33,12 @@ static void LogFromFfmpeg(void* avcl, int level, const char* format, va_list arg
     char line[1024];
     int prefix = 1;
     av_log_format_line(avcl, level, format, args, line, sizeof line, &prefix);
-    std::fprintf(stderr, "media: %s", line);
+    // FFmpeg quotes names and bytes from the file: escaped like ours.
+    std::string_view text(line);
+    while (!text.empty() && text.back() == '\n') {
+        text.remove_suffix(1);
+    }
+    std::fprintf(stderr, "media: %s\n", PrintableText(text).c_str());
 }
 
 void SetUpFfmpegLog()
@@ -49,26 +65,116 @@ static const char* const kContainers =
     "wav,w64,aiff,au,caf,voc,mp3,flac,ogg,aac,ac3,eac3,dts,truehd,ape,wv,tta,mpc,mpc8,amr,"
     "mov,matroska,asf,avi,flv,rm,mpeg,mpegts,mpegvideo,m4v,h264,hevc,ivf";
 
+// The file is read through a descriptor of ours rather than by FFmpeg's
+// file protocol, so that what was checked to be a regular file is what is
+// read: a name swapped for a FIFO in between can no longer hang the reader.
+struct HostInput {
+    int fd = -1;
+};
+
+static int ReadHostInput(void* opaque, uint8_t* buffer, int size)
+{
+    const int fd = static_cast<HostInput*>(opaque)->fd;
+    for (;;) {
+        const ssize_t got = read(fd, buffer, static_cast<size_t>(size));
+        if (got > 0) {
+            return static_cast<int>(got);
+        }
+        if (got == 0) {
+            return AVERROR_EOF;
+        }
+        if (errno != EINTR) {
+            return AVERROR(errno);
+        }
+    }
+}
+
+static int64_t SeekHostInput(void* opaque, int64_t offset, int whence)
+{
+    const int fd = static_cast<HostInput*>(opaque)->fd;
+    if ((whence & AVSEEK_SIZE) != 0) {
+        struct stat info;
+        return fstat(fd, &info) == 0 ? static_cast<int64_t>(info.st_size) : AVERROR(errno);
+    }
+    const off_t at = lseek(fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<int64_t>(at);
+}
+
+static void FreeHostInput(AVIOContext** io)
+{
+    if (*io == nullptr) {
+        return;
+    }
+    HostInput* input = static_cast<HostInput*>((*io)->opaque);
+    av_freep(&(*io)->buffer);
+    avio_context_free(io);
+    if (input != nullptr) {
+        close(input->fd);
+        delete input;
+    }
+}
+
+void CloseInput(AVFormatContext** format)
+{
+    if (*format == nullptr) {
+        return;
+    }
+    AVIOContext* io = (*format)->pb;
+    avformat_close_input(format);
+    FreeHostInput(&io);
+}
+
 int OpenInput(AVFormatContext** format, const char* hostPath)
 {
+    const std::string name = PrintableText(hostPath);
+    const int fd = OpenRegularFile(hostPath);
+    if (fd < 0) {
+        const int code = AVERROR(errno);
+        std::fprintf(stderr, "media: cannot open %s: %s\n", name.c_str(), ErrorText(code).c_str());
+        return code;
+    }
+    HostInput* input = new (std::nothrow) HostInput{fd};
+    constexpr int kBufferBytes = 32768;
+    uint8_t* buffer = static_cast<uint8_t*>(av_malloc(kBufferBytes));
+    AVIOContext* io = nullptr;
+    if (input != nullptr && buffer != nullptr) {
+        io = avio_alloc_context(buffer, kBufferBytes, 0, input, ReadHostInput, nullptr, SeekHostInput);
+    }
+    *format = io != nullptr ? avformat_alloc_context() : nullptr;
+    if (*format == nullptr) {
+        if (io != nullptr) {
+            FreeHostInput(&io);
+        } else {
+            av_free(buffer);
+            delete input;
+            close(fd);
+        }
+        std::fprintf(stderr, "media: out of memory opening %s\n", name.c_str());
+        return AVERROR(ENOMEM);
+    }
+    (*format)->pb = io;
+    (*format)->flags |= AVFMT_FLAG_CUSTOM_IO;
     AVDictionary* options = nullptr;
-    // Only the file itself: a name must never reach the network or a pipe.
+    // Nothing but the file itself: a demuxer that opens other files by name
+    // would meet a wall.
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     // Only containers of sound and movies: playlists and concat lists
     // (HLS, DASH, ffconcat) and image sequences would open other files in
     // its place, and every demuxer left out is one less for a damaged
     // file to reach.
     av_dict_set(&options, "format_whitelist", kContainers, 0);
-    const std::string url = std::string("file:") + hostPath;
-    int result = avformat_open_input(format, url.c_str(), nullptr, &options);
+    // The name only lends its extension to the probe.
+    int result = avformat_open_input(format, hostPath, nullptr, &options);
     av_dict_free(&options);
     if (result < 0) {
-        std::fprintf(stderr, "media: cannot open %s: %s\n", hostPath, ErrorText(result).c_str());
+        // The context is gone; the input is still ours.
+        FreeHostInput(&io);
+        std::fprintf(stderr, "media: cannot open %s: %s\n", name.c_str(), ErrorText(result).c_str());
         return result;
     }
     result = avformat_find_stream_info(*format, nullptr);
     if (result < 0) {
-        std::fprintf(stderr, "media: %s has no readable streams: %s\n", hostPath, ErrorText(result).c_str());
+        std::fprintf(stderr, "media: %s has no readable streams: %s\n", name.c_str(), ErrorText(result).c_str());
     }
     return result;
 }
@@ -138,6 +244,8 @@ bool FeedDecoder(AVFormatContext* format, AVCodecContext* codec, AVPacket* packe
     return ours;
 }
 
+SoundDecoder::SoundDecoder() = default;
+
 SoundDecoder::~SoundDecoder()
 {
     Close();
@@ -147,21 +255,24 @@ void SoundDecoder::Close()
 {
     av_frame_free(&frame);
     av_packet_free(&packet);
+    swr_free(&mixer);
     swr_free(&resampler);
     avcodec_free_context(&codec);
-    avformat_close_input(&format);
-    av_channel_layout_uninit(&inLayout);
+    CloseInput(&format);
+    vorbis.reset();
+    av_channel_layout_uninit(&mixerLayout);
 }
 
 // Rates and channel counts the mixer plays sensibly; logged when not.
-static bool IsPlayable(const char* what, int channels, int rate)
+static bool IsPlayable(const std::string& what, int channels, int rate)
 {
     if (channels >= 1 && channels <= SoundDecoder::kMaxChannels && rate >= SoundDecoder::kMinRate &&
         rate <= SoundDecoder::kMaxRate) {
         return true;
     }
-    std::fprintf(stderr, "media: %s: %d channels at %d Hz cannot be played (1 to %d channels, %d to %d Hz)\n", what,
-                 channels, rate, SoundDecoder::kMaxChannels, SoundDecoder::kMinRate, SoundDecoder::kMaxRate);
+    std::fprintf(stderr, "media: %s: %d channels at %d Hz cannot be played (1 to %d channels, %d to %d Hz)\n",
+                 PrintableText(what).c_str(), channels, rate, SoundDecoder::kMaxChannels, SoundDecoder::kMinRate,
+                 SoundDecoder::kMaxRate);
     return false;
 }
 
@@ -172,13 +283,14 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
     } catch (const std::bad_alloc&) {
         return OpenResult::kOutOfMemory;
     }
+    const std::string name = PrintableText(path);
     if (OpenInput(&format, hostPath) < 0) {
         Close();
         return OpenResult::kUnreadable;
     }
     for (unsigned i = 0; refuseVideo && i < format->nb_streams; ++i) {
         if (IsPicture(format->streams[i])) {
-            std::fprintf(stderr, "media: %s has a video stream\n", hostPath);
+            std::fprintf(stderr, "media: %s has a video stream\n", name.c_str());
             Close();
             return OpenResult::kHasVideo;
         }
@@ -192,13 +304,40 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
     KeepOnlyStream(format, streamIndex);
     const AVCodecParameters* parameters = format->streams[streamIndex]->codecpar;
     if (decoder == nullptr) {
-        std::fprintf(stderr, "media: %s: no decoder for its sound\n", hostPath);
+        std::fprintf(stderr, "media: %s: no decoder for its sound\n", name.c_str());
         Close();
         return OpenResult::kUnreadable;
     }
-    if (!IsPlayable(hostPath, parameters->ch_layout.nb_channels, parameters->sample_rate)) {
+    if (!IsPlayable(path, parameters->ch_layout.nb_channels, parameters->sample_rate)) {
         Close();
         return OpenResult::kUnreadable;
+    }
+    outChannels = parameters->ch_layout.nb_channels == 1 ? 1 : 2;
+    durationTicks = TicksOf(format->duration, AV_TIME_BASE_Q);
+    // An MP4 file says to the sample how long its sound is, and its AAC
+    // coder pads the last packet out; other containers' lengths may be
+    // estimates, and cutting at one would lose sound.
+    const AVStream* stream = format->streams[streamIndex];
+    if (std::strstr(format->iformat->name, "mp4") != nullptr && stream->duration != AV_NOPTS_VALUE &&
+        stream->duration > 0) {
+        const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+        endTime = start + stream->duration;
+    }
+    // An Ogg file of Vorbis alone goes to the reference decoder, which ends
+    // it where its last page says.
+    if (parameters->codec_id == AV_CODEC_ID_VORBIS && format->nb_streams == 1 &&
+        std::strcmp(format->iformat->name, "ogg") == 0) {
+        const int fd = OpenRegularFile(hostPath);
+        if (fd >= 0) {
+            vorbis = VorbisFile::Open(fd, hostPath);
+        }
+        if (vorbis != nullptr) {
+            CloseInput(&format);
+            if (vorbis->GetDuration() > 0) {
+                durationTicks = vorbis->GetDuration();
+            }
+            return OpenResult::kOk;
+        }
     }
     codec = avcodec_alloc_context3(decoder);
     packet = av_packet_alloc();
@@ -209,11 +348,10 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
     }
     codec->pkt_timebase = format->streams[streamIndex]->time_base;
     if (avcodec_parameters_to_context(codec, parameters) < 0 || avcodec_open2(codec, decoder, nullptr) < 0) {
-        std::fprintf(stderr, "media: %s: the sound decoder did not open\n", hostPath);
+        std::fprintf(stderr, "media: %s: the sound decoder did not open\n", name.c_str());
         Close();
         return OpenResult::kUnreadable;
     }
-    outChannels = parameters->ch_layout.nb_channels == 1 ? 1 : 2;
     return OpenResult::kOk;
 }
 
@@ -222,18 +360,13 @@ bool SoundDecoder::Reopen()
     AVFormatContext* fresh = nullptr;
     if (OpenInput(&fresh, path.c_str()) < 0 || static_cast<unsigned>(streamIndex) >= fresh->nb_streams ||
         fresh->streams[streamIndex]->codecpar->codec_id != codec->codec_id) {
-        avformat_close_input(&fresh);
+        CloseInput(&fresh);
         return false;
     }
     KeepOnlyStream(fresh, streamIndex);
-    avformat_close_input(&format);
+    CloseInput(&format);
     format = fresh;
     return true;
-}
-
-int64_t SoundDecoder::GetDuration() const
-{
-    return format != nullptr ? TicksOf(format->duration, AV_TIME_BASE_Q) : 0;
 }
 
 size_t SoundDecoder::Available() const
@@ -244,41 +377,80 @@ size_t SoundDecoder::Available() const
 void SoundDecoder::Consume(size_t frames)
 {
     readFrame += frames;
+    consumedFrames += static_cast<int64_t>(frames);
     atStart = atStart && frames == 0;
 }
 
-bool SoundDecoder::SetUpResampler(const AVFrame* from)
+int SoundDecoder::TakePassEnds()
 {
-    swr_free(&resampler);
-    av_channel_layout_uninit(&inLayout);
+    int ends = passEndsDue;
+    passEndsDue = 0;
+    size_t reached = 0;
+    while (reached < passStarts.size() && passStarts[reached] < consumedFrames) {
+        ++reached;
+    }
+    passStarts.erase(passStarts.begin(), passStarts.begin() + static_cast<std::ptrdiff_t>(reached));
+    return ends + static_cast<int>(reached);
+}
+
+bool SoundDecoder::SetUpMixer(const AVChannelLayout& layout, int sampleFormat, int rate)
+{
+    swr_free(&mixer);
+    av_channel_layout_uninit(&mixerLayout);
     // What the frame says is kept as it says it, so that the next frame in
     // the same form compares equal; the converter is told a layout it can
     // use, the usual one for the count when the file names none (a plain
     // WAV file).
-    if (av_channel_layout_copy(&inLayout, &from->ch_layout) < 0) {
+    if (av_channel_layout_copy(&mixerLayout, &layout) < 0) {
         return false;
     }
     AVChannelLayout in = {};
-    if (from->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&from->ch_layout) == 0) {
-        av_channel_layout_default(&in, from->ch_layout.nb_channels);
-    } else if (av_channel_layout_copy(&in, &from->ch_layout) < 0) {
+    if (layout.order == AV_CHANNEL_ORDER_UNSPEC || av_channel_layout_check(&layout) == 0) {
+        av_channel_layout_default(&in, layout.nb_channels);
+    } else if (av_channel_layout_copy(&in, &layout) < 0) {
         return false;
     }
     AVChannelLayout out = {};
     av_channel_layout_default(&out, outChannels);
-    const int result = swr_alloc_set_opts2(&resampler, &out, AV_SAMPLE_FMT_FLT, kAudioRate, &in,
-                                           static_cast<AVSampleFormat>(from->format), from->sample_rate, 0, nullptr);
+    // The same rate in and out: the mixer converts the samples and the
+    // channels and holds nothing back.
+    const int result = swr_alloc_set_opts2(&mixer, &out, AV_SAMPLE_FMT_FLT, rate, &in,
+                                           static_cast<AVSampleFormat>(sampleFormat), rate, 0, nullptr);
     av_channel_layout_uninit(&out);
     av_channel_layout_uninit(&in);
-    if (result < 0 || swr_init(resampler) < 0) {
-        std::fprintf(stderr, "media: cannot convert %d channels of format %d at %d Hz\n", from->ch_layout.nb_channels,
-                     from->format, from->sample_rate);
-        swr_free(&resampler);
-        av_channel_layout_uninit(&inLayout);
+    if (result < 0 || swr_init(mixer) < 0) {
+        std::fprintf(stderr, "media: cannot convert %d channels of format %d at %d Hz\n", layout.nb_channels,
+                     sampleFormat, rate);
+        swr_free(&mixer);
+        av_channel_layout_uninit(&mixerLayout);
         return false;
     }
-    inRate = from->sample_rate;
-    inFormat = from->format;
+    mixerRate = rate;
+    mixerFormat = sampleFormat;
+    return true;
+}
+
+bool SoundDecoder::SetUpResampler(int rate)
+{
+    swr_free(&resampler);
+    resamplerRate = rate;
+    resamplerDrained = false;
+    resampledInput = 0;
+    resampledBase = producedFrames;
+    if (rate == kAudioRate) {
+        return true;
+    }
+    AVChannelLayout layout = {};
+    av_channel_layout_default(&layout, outChannels);
+    const int result = swr_alloc_set_opts2(&resampler, &layout, AV_SAMPLE_FMT_FLT, kAudioRate, &layout,
+                                           AV_SAMPLE_FMT_FLT, rate, 0, nullptr);
+    av_channel_layout_uninit(&layout);
+    if (result < 0 || swr_init(resampler) < 0) {
+        std::fprintf(stderr, "media: cannot resample %d Hz\n", rate);
+        swr_free(&resampler);
+        resamplerRate = 0;
+        return false;
+    }
     return true;
 }
 
@@ -288,21 +460,31 @@ bool SoundDecoder::Convert(const uint8_t** input, int inputFrames, int room)
         return true;
     }
     try {
-        converted.resize(static_cast<size_t>(room) * outChannels);
-        uint8_t* output = reinterpret_cast<uint8_t*>(converted.data());
-        const int made = swr_convert(resampler, &output, room, input, inputFrames);
-        if (made < 0) {
-            std::fprintf(stderr, "media: conversion failed: %s\n", ErrorText(made).c_str());
-            return false;
+        const float* from = nullptr;
+        int made = 0;
+        if (resampler == nullptr) {
+            // The mixer's own rate: the frames pass as they are.
+            from = input != nullptr ? reinterpret_cast<const float*>(input[0]) : nullptr;
+            made = input != nullptr ? inputFrames : 0;
+        } else {
+            converted.resize(static_cast<size_t>(room) * outChannels);
+            uint8_t* output = reinterpret_cast<uint8_t*>(converted.data());
+            made = swr_convert(resampler, &output, room, input, inputFrames);
+            if (made < 0) {
+                std::fprintf(stderr, "media: conversion failed: %s\n", ErrorText(made).c_str());
+                return false;
+            }
+            from = converted.data();
         }
         const size_t start = pending.size();
         pending.resize(start + static_cast<size_t>(made) * kAudioChannels);
         float* target = pending.data() + start;
         for (int i = 0; i < made; ++i) {
-            const float* from = converted.data() + static_cast<size_t>(i) * outChannels;
-            target[2 * i] = from[0];
-            target[2 * i + 1] = outChannels == 1 ? from[0] : from[1];
+            const float* frameFrom = from + static_cast<size_t>(i) * outChannels;
+            target[2 * i] = frameFrom[0];
+            target[2 * i + 1] = outChannels == 1 ? frameFrom[0] : frameFrom[1];
         }
+        producedFrames += made;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "media: out of memory decoding\n");
         return false;
@@ -310,61 +492,12 @@ bool SoundDecoder::Convert(const uint8_t** input, int inputFrames, int room)
     return true;
 }
 
-bool SoundDecoder::ConvertFrame()
-{
-    const int channels = frame->ch_layout.nb_channels;
-    if (frame->nb_samples <= 0 || frame->sample_rate <= 0 || channels <= 0) {
-        return true;
-    }
-    if (!IsPlayable(path.c_str(), channels, frame->sample_rate)) {
-        return false;
-    }
-    if (!sawFirstSample) {
-        sawFirstSample = true;
-        firstSampleTime = frame->best_effort_timestamp;
-    }
-    int skip = 0;
-    const int64_t time = frame->best_effort_timestamp;
-    if (trimLeading && time != AV_NOPTS_VALUE && firstSampleTime != AV_NOPTS_VALUE && time < firstSampleTime) {
-        const int64_t early = av_rescale_q(firstSampleTime - time, codec->pkt_timebase, AVRational{1, frame->sample_rate});
-        skip = static_cast<int>(std::min<int64_t>(early, frame->nb_samples));
-    }
-    int count = frame->nb_samples - skip;
-    if (count <= 0) {
-        return true;
-    }
-    trimLeading = false;
-    if (passLength >= 0) {
-        count = static_cast<int>(std::min<int64_t>(count, passLength - passSamples));
-        if (count <= 0) {
-            return true;
-        }
-    }
-    passSamples += count;
-    if (resampler == nullptr || frame->sample_rate != inRate || frame->format != inFormat ||
-        av_channel_layout_compare(&frame->ch_layout, &inLayout) != 0) {
-        // The sound changed its form midway: what the old converter still
-        // holds is played before the new one starts.
-        DrainResampler();
-        if (!SetUpResampler(frame)) {
-            return false;
-        }
-    }
-    const AVSampleFormat sampleFormat = static_cast<AVSampleFormat>(frame->format);
-    const bool planar = av_sample_fmt_is_planar(sampleFormat) != 0;
-    const size_t step = static_cast<size_t>(skip) * av_get_bytes_per_sample(sampleFormat) * (planar ? 1 : channels);
-    const uint8_t* input[kMaxChannels] = {};
-    for (int plane = 0; plane < (planar ? channels : 1); ++plane) {
-        input[plane] = frame->extended_data[plane] + step;
-    }
-    return Convert(input, count, swr_get_out_samples(resampler, count));
-}
-
 void SoundDecoder::DrainResampler()
 {
-    if (resampler == nullptr) {
+    if (resampler == nullptr || resamplerDrained) {
         return;
     }
+    resamplerDrained = true;
     // The resampler's estimate of its tail can fall short: drain in blocks
     // until it has nothing more.
     for (int block = 0; block < 64; ++block) {
@@ -375,91 +508,300 @@ void SoundDecoder::DrainResampler()
     }
 }
 
+bool SoundDecoder::Resample(const float* frames, int count, int rate)
+{
+    if (count <= 0) {
+        return true;
+    }
+    if (rate != resamplerRate || resamplerDrained) {
+        // The sound changed its rate midway: what the old converter still
+        // holds is played before the new one starts.
+        DrainResampler();
+        if (!SetUpResampler(rate)) {
+            return false;
+        }
+    }
+    const uint8_t* input[1] = {reinterpret_cast<const uint8_t*>(frames)};
+    const int room = resampler != nullptr ? swr_get_out_samples(resampler, count) : count;
+    if (!Convert(input, count, room)) {
+        return false;
+    }
+    resampledInput += count;
+    return true;
+}
+
+bool SoundDecoder::TakeSamples(const uint8_t* const* planes, const AVChannelLayout& layout, int sampleFormat,
+                               int rate, int count, int skip)
+{
+    const int channels = layout.nb_channels;
+    if (count - skip <= 0) {
+        return true;
+    }
+    if (!IsPlayable(path, channels, rate)) {
+        return false;
+    }
+    count -= skip;
+    if (passLength >= 0) {
+        count = static_cast<int>(std::min<int64_t>(count, passLength - passSamples));
+        if (count <= 0) {
+            return true;
+        }
+    }
+    passSamples += count;
+    if (mixer == nullptr || rate != mixerRate || sampleFormat != mixerFormat ||
+        av_channel_layout_compare(&layout, &mixerLayout) != 0) {
+        if (!SetUpMixer(layout, sampleFormat, rate)) {
+            return false;
+        }
+    }
+    const AVSampleFormat format = static_cast<AVSampleFormat>(sampleFormat);
+    const bool planar = av_sample_fmt_is_planar(format) != 0;
+    const size_t step = static_cast<size_t>(skip) * av_get_bytes_per_sample(format) * (planar ? 1 : channels);
+    const uint8_t* input[kMaxChannels] = {};
+    for (int plane = 0; plane < (planar ? channels : 1); ++plane) {
+        input[plane] = planes[plane] + step;
+    }
+    try {
+        sourceFrames.resize(static_cast<size_t>(count) * outChannels);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "media: out of memory decoding\n");
+        return false;
+    }
+    uint8_t* output = reinterpret_cast<uint8_t*>(sourceFrames.data());
+    const int made = swr_convert(mixer, &output, count, input, count);
+    if (made < 0) {
+        std::fprintf(stderr, "media: conversion failed: %s\n", ErrorText(made).c_str());
+        return false;
+    }
+    if (keeping) {
+        // Kept only while the pass stays short and at one rate.
+        keeping = (keptFrames.empty() || keptRate == rate) &&
+                  (passSamples * kAudioRate <= static_cast<int64_t>(kKeptPassFrames) * rate);
+        if (keeping) {
+            try {
+                keptFrames.insert(keptFrames.end(), sourceFrames.begin(),
+                                  sourceFrames.begin() + static_cast<std::ptrdiff_t>(made) * outChannels);
+                keptRate = rate;
+            } catch (const std::bad_alloc&) {
+                keeping = false;
+            }
+        }
+        if (!keeping) {
+            std::vector<float>().swap(keptFrames);
+        }
+    }
+    return Resample(sourceFrames.data(), made, rate);
+}
+
+bool SoundDecoder::ReadFfmpeg()
+{
+    const int result = avcodec_receive_frame(codec, frame);
+    if (result == 0) {
+        const int channels = frame->ch_layout.nb_channels;
+        bool ok = true;
+        if (frame->nb_samples > 0 && frame->sample_rate > 0 && channels > 0) {
+            if (!sawFirstSample) {
+                sawFirstSample = true;
+                firstSampleTime = frame->best_effort_timestamp;
+            }
+            int skip = 0;
+            const int64_t time = frame->best_effort_timestamp;
+            if (trimLeading && time != AV_NOPTS_VALUE && firstSampleTime != AV_NOPTS_VALUE && time < firstSampleTime) {
+                const int64_t early =
+                    av_rescale_q(firstSampleTime - time, codec->pkt_timebase, AVRational{1, frame->sample_rate});
+                skip = static_cast<int>(std::min<int64_t>(early, frame->nb_samples));
+            }
+            if (frame->nb_samples > skip) {
+                trimLeading = false;
+            }
+            int count = frame->nb_samples;
+            if (endTime != AV_NOPTS_VALUE && time != AV_NOPTS_VALUE) {
+                // The coder's padding after the last sample the file holds.
+                const int64_t left =
+                    time < endTime ? av_rescale_q(endTime - time, codec->pkt_timebase, AVRational{1, frame->sample_rate}) : 0;
+                count = static_cast<int>(std::min<int64_t>(count, left));
+            }
+            ok = TakeSamples(frame->extended_data, frame->ch_layout, frame->format, frame->sample_rate, count, skip);
+        }
+        av_frame_unref(frame);
+        if (!ok) {
+            sourceFailed = true;
+            return false;
+        }
+        return passLength < 0 || passSamples < passLength;
+    }
+    if (result == AVERROR(EAGAIN) && !demuxerDone) {
+        int64_t time = AV_NOPTS_VALUE;
+        if (FeedDecoder(format, codec, packet, streamIndex, &demuxerDone, &time) && !sawFirstPacket) {
+            sawFirstPacket = true;
+            firstPacketTime = time;
+        }
+        return true;
+    }
+    // The end, an error, or a decoder that wants input that will never
+    // come.
+    if (result != AVERROR_EOF && result != AVERROR(EAGAIN)) {
+        std::fprintf(stderr, "media: decoding stopped: %s\n", ErrorText(result).c_str());
+    }
+    return false;
+}
+
+bool SoundDecoder::ReadVorbis()
+{
+    const float* planes[kMaxChannels] = {};
+    AVChannelLayout layout = {};
+    int rate = 0;
+    const int count = vorbis->Read(planes, kMaxChannels, &layout, &rate);
+    bool ok = count > 0;
+    if (ok) {
+        ok = TakeSamples(reinterpret_cast<const uint8_t* const*>(planes), layout, AV_SAMPLE_FMT_FLTP, rate, count, 0);
+        sourceFailed = !ok;
+    } else {
+        sourceFailed = count < 0;
+    }
+    av_channel_layout_uninit(&layout);
+    return ok;
+}
+
+bool SoundDecoder::ReadKept()
+{
+    const size_t frames = keptFrames.size() / outChannels;
+    if (keptAt >= frames) {
+        return false;
+    }
+    const size_t count = std::min<size_t>(frames - keptAt, 4096);
+    if (!Resample(keptFrames.data() + keptAt * outChannels, static_cast<int>(count), keptRate)) {
+        sourceFailed = true;
+        return false;
+    }
+    keptAt += count;
+    passSamples += static_cast<int64_t>(count);
+    return true;
+}
+
+bool SoundDecoder::ReadSource()
+{
+    if (replaying) {
+        return ReadKept();
+    }
+    if (vorbis != nullptr) {
+        return ReadVorbis();
+    }
+    return ReadFfmpeg();
+}
+
+bool SoundDecoder::RestartSource()
+{
+    if (kept) {
+        replaying = true;
+        keptAt = 0;
+    } else if (vorbis != nullptr) {
+        if (!vorbis->Rewind()) {
+            return false;
+        }
+        passFromOpen = true;
+    } else {
+        // Until a pass from the opening has ended, its length is unknown:
+        // only opening the file again repeats it for certain.
+        const bool reopened = passLength < 0 && Reopen();
+        if (!reopened && !SeekToStart(format, streamIndex, firstPacketTime)) {
+            return false;
+        }
+        avcodec_flush_buffers(codec);
+        demuxerDone = false;
+        passFromOpen = reopened;
+        trimLeading = !reopened;
+    }
+    passSamples = 0;
+    sourceDone = false;
+    sourceFailed = false;
+    if (!kept) {
+        keeping = true;
+        keptFrames.clear();
+    }
+    return true;
+}
+
 void SoundDecoder::EndPass()
 {
-    decoderDone = true;
-    DrainResampler();
+    sourceDone = true;
+    if (sourceFailed) {
+        return;
+    }
     if (passFromOpen && passLength < 0) {
         passLength = passSamples;
     }
-    kept = keeping && PendingFrames() <= kKeptPassFrames;
+    // A whole pass decoded from its start, short enough to keep.
+    kept = kept || (keeping && !replaying && passSamples > 0 && !keptFrames.empty());
 }
 
 bool SoundDecoder::DecodeMore()
 {
-    if (codec == nullptr || decoderDone) {
+    if (!IsOpen() || decoderDone) {
         return false;
     }
-    keeping = keeping && PendingFrames() <= kKeptPassFrames;
-    if (!keeping) {
-        // Drop what has been played, so pending stays one packet long.
-        const size_t played = std::min(readFrame, PendingFrames());
-        if (played > 0) {
-            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played * kAudioChannels));
-            readFrame -= played;
-        }
+    // Drop what has been played, so pending stays about a packet long.
+    const size_t played = std::min(readFrame, PendingFrames());
+    if (played > 0) {
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(played * kAudioChannels));
+        readFrame -= played;
     }
     const size_t before = pending.size();
     while (!decoderDone && pending.size() == before) {
-        int result = avcodec_receive_frame(codec, frame);
-        if (result == 0) {
-            const bool ok = ConvertFrame();
-            av_frame_unref(frame);
-            if (!ok) {
-                decoderDone = true;
-            } else if (passLength >= 0 && passSamples >= passLength) {
+        if (!sourceDone) {
+            if (!ReadSource()) {
                 EndPass();
             }
             continue;
         }
-        if (result == AVERROR(EAGAIN) && !demuxerDone) {
-            int64_t time = AV_NOPTS_VALUE;
-            if (FeedDecoder(format, codec, packet, streamIndex, &demuxerDone, &time) && !sawFirstPacket) {
-                sawFirstPacket = true;
-                firstPacketTime = time;
+        // The pass has given every sample, and more frames are wanted now:
+        // the next pass, looping, else the end. A pass with nothing in it
+        // would loop for ever.
+        const int64_t boundary =
+            resampledBase + (resamplerRate > 0 ? (resampledInput * kAudioRate + resamplerRate - 1) / resamplerRate : 0);
+        if (looping && !sourceFailed && passSamples > 0 && RestartSource()) {
+            if (passStarts.size() == 64) {
+                // A loop of a few frames ends hundreds of times a packet:
+                // only the latest starts are timed.
+                passStarts.erase(passStarts.begin());
+                ++passEndsDue;
             }
+            passStarts.push_back(boundary);
             continue;
         }
-        // The end, an error, or a decoder that wants input that will never
-        // come.
-        if (result != AVERROR_EOF && result != AVERROR(EAGAIN)) {
-            std::fprintf(stderr, "media: decoding stopped: %s\n", ErrorText(result).c_str());
-        }
-        EndPass();
+        decoderDone = true;
+        DrainResampler();
     }
     return pending.size() > before;
 }
 
 bool SoundDecoder::Rewind()
 {
-    if (codec == nullptr) {
+    if (!IsOpen()) {
         return false;
     }
-    if (kept || atStart) {
+    if (atStart) {
         readFrame = 0;
         return true;
     }
-    // Until a pass from the opening has ended, its length is unknown: only
-    // opening the file again repeats it for certain.
-    const bool reopened = passLength < 0 && Reopen();
-    if (!reopened && !SeekToStart(format, streamIndex, firstPacketTime)) {
+    if (!RestartSource()) {
         return false;
     }
-    avcodec_flush_buffers(codec);
-    if (resampler != nullptr) {
-        // Drop the resampler's history: the next frame does not follow on.
-        swr_close(resampler);
-        swr_init(resampler);
-    }
+    // The next frame does not follow on from the last: the converter starts
+    // empty.
+    swr_free(&resampler);
+    resamplerRate = 0;
+    resamplerDrained = false;
+    resampledInput = 0;
+    resampledBase = 0;
     pending.clear();
     readFrame = 0;
-    demuxerDone = false;
+    producedFrames = 0;
+    consumedFrames = 0;
+    passStarts.clear();
+    passEndsDue = 0;
     decoderDone = false;
-    passSamples = 0;
-    passFromOpen = reopened;
-    trimLeading = !reopened;
     atStart = true;
-    keeping = true;
     return true;
 }
 
@@ -467,11 +809,12 @@ void SoundDecoder::Finish()
 {
     pending.clear();
     readFrame = 0;
-    demuxerDone = true;
+    sourceDone = true;
+    sourceFailed = true;
     decoderDone = true;
     atStart = false;
-    keeping = false;
-    kept = false;
+    passStarts.clear();
+    passEndsDue = 0;
 }
 
 }  // namespace platform

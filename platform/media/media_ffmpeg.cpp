@@ -10,6 +10,7 @@
 
 #include "platform/audio/audio.h"
 #include "platform/media/ffmpeg_file.h"
+#include "platform/sys/printable.h"
 
 // Decoding happens in the mixer's pull, a packet at a time, into a buffer
 // that holds one decoded packet (a few thousand frames at most). An MP3 frame
@@ -77,8 +78,14 @@ struct MediaStream::Impl final : AudioSource {
             std::lock_guard<std::mutex> guard(lock);
             if (state == State::kRunning && !ended) {
                 written = Produce(out, frames);
-                // Looping, the next pass starts in the same pull: the end is
-                // reported, but nobody has to restart anything.
+                // Looping, the decoder goes on into the next pass itself:
+                // the end is reported, but nobody has to restart anything.
+                if (decoder.TakePassEnds() > 0 && QueueEvent(kMediaEventComplete, true)) {
+                    toNotify = notify;
+                    user = notifyUser;
+                }
+                // Looping was turned on after the decoder had ended: the
+                // next pass starts afresh, in the same pull all the same.
                 while (written < frames && looping && RewindLocked(false)) {
                     if (QueueEvent(kMediaEventComplete, true)) {
                         toNotify = notify;
@@ -198,7 +205,7 @@ MediaOpenResult MediaStream::Impl::OpenFile(const char* hostPath)
     case SoundDecoder::OpenResult::kOutOfMemory:
         return MediaOpenResult::kOutOfMemory;
     case SoundDecoder::OpenResult::kNoSound:
-        std::fprintf(stderr, "media: %s has no audio we can decode\n", hostPath);
+        std::fprintf(stderr, "media: %s has no audio we can decode\n", PrintableText(hostPath).c_str());
         return MediaOpenResult::kUnreadable;
     case SoundDecoder::OpenResult::kUnreadable:
         return MediaOpenResult::kUnreadable;
@@ -206,7 +213,7 @@ MediaOpenResult MediaStream::Impl::OpenFile(const char* hostPath)
     // A file whose header reads but whose audio does not decode is no audio
     // file: decode the first packet now. Its frames are the first played.
     if (!decoder.DecodeMore()) {
-        std::fprintf(stderr, "media: %s holds no decodable audio\n", hostPath);
+        std::fprintf(stderr, "media: %s holds no decodable audio\n", PrintableText(hostPath).c_str());
         return MediaOpenResult::kUnreadable;
     }
     return MediaOpenResult::kOk;
@@ -230,7 +237,7 @@ std::unique_ptr<MediaStream> MediaStream::Open(const char* hostPath, MediaOpenRe
         outcome = MediaOpenResult::kOutOfMemory;
     }
     if (outcome == MediaOpenResult::kOutOfMemory) {
-        std::fprintf(stderr, "media: out of memory opening %s\n", hostPath);
+        std::fprintf(stderr, "media: out of memory opening %s\n", PrintableText(hostPath).c_str());
     }
     if (outcome != MediaOpenResult::kOk) {
         return nullptr;
@@ -337,6 +344,7 @@ void MediaStream::SetLooping(bool looping)
 {
     std::lock_guard<std::mutex> guard(impl->lock);
     impl->looping = looping;
+    impl->decoder.SetLooping(looping);
 }
 
 bool MediaStream::GetEvent(int32_t* code, bool* looped)

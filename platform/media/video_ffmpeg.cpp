@@ -15,6 +15,7 @@ extern "C" {
 
 #include "platform/audio/audio.h"
 #include "platform/media/ffmpeg_file.h"
+#include "platform/sys/printable.h"
 
 // The picture is decoded on the caller's thread, one frame ahead of the
 // clock at most; the sound is decoded on the mixer's thread as it is pulled,
@@ -56,6 +57,18 @@ static AVPixelFormat ScalerFormat(uint32_t format)
     }
 }
 
+// A field of a decoded picture copied from the file as it stands: a
+// damaged file can put any number into an enum that names only a few, and
+// loading that as the enum is undefined, so it is read as the integer it is.
+template <typename Enum>
+static int RawEnum(const Enum& field)
+{
+    static_assert(sizeof(Enum) == sizeof(int), "FFmpeg's enums are ints");
+    int value = 0;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 // The movie's sound, and the movie's clock: frames pulled while running,
 // read as far as the listener has heard them. Everything here is under
 // lock; Pull runs on the mixer's thread.
@@ -76,7 +89,8 @@ public:
     {
         const SoundDecoder::OpenResult result = decoder.Open(hostPath, false);
         if (result != SoundDecoder::OpenResult::kOk && result != SoundDecoder::OpenResult::kNoSound) {
-            std::fprintf(stderr, "media: %s: the sound cannot be decoded; the picture plays alone\n", hostPath);
+            std::fprintf(stderr, "media: %s: the sound cannot be decoded; the picture plays alone\n",
+                         PrintableText(hostPath).c_str());
         }
     }
 
@@ -253,7 +267,7 @@ struct VideoStream::Impl {
         av_frame_free(&next);
         av_packet_free(&packet);
         avcodec_free_context(&codec);
-        avformat_close_input(&format);
+        CloseInput(&format);
     }
 
     VideoOpenResult OpenFile(const char* hostPath);
@@ -308,8 +322,8 @@ struct VideoStream::Impl {
         // standard-definition matrix in video range. RGB pictures have none.
         const AVPixFmtDescriptor* source = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
         const bool yuv = source != nullptr && (source->flags & AV_PIX_FMT_FLAG_RGB) == 0 && source->nb_components >= 3;
-        const int colorspace = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-        const int fullRange = frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
+        const int colorspace = RawEnum(frame->colorspace) == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
+        const int fullRange = RawEnum(frame->color_range) == AVCOL_RANGE_JPEG ? 1 : 0;
         const ScalerKey key = {frame->width, frame->height, frame->format, colorspace, fullRange, pixelFormat};
         if (scaler == nullptr || std::memcmp(&key, &scalerKey, sizeof key) != 0) {
             sws_freeContext(scaler);
@@ -367,6 +381,7 @@ struct VideoStream::Impl {
 
 VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
 {
+    const std::string name = PrintableText(hostPath);
     if (OpenInput(&format, hostPath) < 0) {
         return VideoOpenResult::kUnreadable;
     }
@@ -377,7 +392,7 @@ VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
         }
     }
     if (streamIndex < 0) {
-        std::fprintf(stderr, "media: %s has no picture\n", hostPath);
+        std::fprintf(stderr, "media: %s has no picture\n", name.c_str());
         return VideoOpenResult::kNoVideo;
     }
     KeepOnlyStream(format, streamIndex);
@@ -386,13 +401,13 @@ VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
     // Checked before anything is decoded, so a hostile header cannot make
     // the decoder allocate for it.
     if (parameters->width > kMaxSize || parameters->height > kMaxSize) {
-        std::fprintf(stderr, "media: %s is %dx%d, larger than %d pixels a side\n", hostPath, parameters->width,
+        std::fprintf(stderr, "media: %s is %dx%d, larger than %d pixels a side\n", name.c_str(), parameters->width,
                      parameters->height, kMaxSize);
         return VideoOpenResult::kTooLarge;
     }
     const AVCodec* decoder = avcodec_find_decoder(parameters->codec_id);
     if (decoder == nullptr) {
-        std::fprintf(stderr, "media: %s: no decoder for its picture\n", hostPath);
+        std::fprintf(stderr, "media: %s: no decoder for its picture\n", name.c_str());
         return VideoOpenResult::kUnreadable;
     }
     codec = avcodec_alloc_context3(decoder);
@@ -403,7 +418,7 @@ VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
         return VideoOpenResult::kOutOfMemory;
     }
     if (avcodec_parameters_to_context(codec, parameters) < 0 || avcodec_open2(codec, decoder, nullptr) < 0) {
-        std::fprintf(stderr, "media: %s: the picture decoder did not open\n", hostPath);
+        std::fprintf(stderr, "media: %s: the picture decoder did not open\n", name.c_str());
         return VideoOpenResult::kUnreadable;
     }
     timeBase = stream->time_base.num > 0 && stream->time_base.den > 0 ? stream->time_base : AVRational{1, 25};
@@ -420,11 +435,11 @@ VideoOpenResult VideoStream::Impl::OpenFile(const char* hostPath)
     // A file whose header reads but whose picture does not decode is no
     // movie: the first picture is decoded now and fills the frame buffer.
     if (!DecodeNext(shown)) {
-        std::fprintf(stderr, "media: %s: no picture decodes\n", hostPath);
+        std::fprintf(stderr, "media: %s: no picture decodes\n", name.c_str());
         return VideoOpenResult::kUnreadable;
     }
     if (shown->width > kMaxSize || shown->height > kMaxSize) {
-        std::fprintf(stderr, "media: %s is %dx%d, larger than %d pixels a side\n", hostPath, shown->width,
+        std::fprintf(stderr, "media: %s is %dx%d, larger than %d pixels a side\n", name.c_str(), shown->width,
                      shown->height, kMaxSize);
         return VideoOpenResult::kTooLarge;
     }
@@ -470,7 +485,7 @@ std::unique_ptr<VideoStream> VideoStream::Open(const char* hostPath, uint32_t fo
         outcome = VideoOpenResult::kOutOfMemory;
     }
     if (outcome == VideoOpenResult::kOutOfMemory) {
-        std::fprintf(stderr, "media: out of memory opening %s\n", hostPath);
+        std::fprintf(stderr, "media: out of memory opening %s\n", PrintableText(hostPath).c_str());
     }
     if (outcome != VideoOpenResult::kOk) {
         return nullptr;

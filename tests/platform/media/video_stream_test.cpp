@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -396,6 +397,12 @@ TEST_F(VideoStreamTest, FilesThatAreNoMovieAreRefused)
     EXPECT_EQ(Refusal(""), VideoOpenResult::kUnreadable);
     EXPECT_EQ(Refusal(ColoursPath(), 20), VideoOpenResult::kBadFormat);
     EXPECT_EQ(Refusal(ColoursPath(), 27), VideoOpenResult::kBadFormat);
+
+    // Nor a FIFO, which would hold the reader until a writer came.
+    const std::string fifo = TempPath("fifo.avi");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Refusal(fifo), VideoOpenResult::kUnreadable);
+    std::remove(fifo.c_str());
 
     const std::string text = TempPath("text.avi");
     ASSERT_TRUE(WriteBytes(text, "RIFF this is not a movie at all, only a few words\n"));
