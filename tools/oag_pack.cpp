@@ -12,6 +12,7 @@
 //   <index> <name> <width>x<height> format <n> <kind> offset <offset> size <size>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -207,6 +208,10 @@ int Extract(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Past a file-size limit the write is to fail with EFBIG rather than the
+    // signal end the process: only then is the unfinished file removed and
+    // the failure said.
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) {
         return Usage();
     }
