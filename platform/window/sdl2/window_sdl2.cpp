@@ -348,10 +348,12 @@ public:
         if (!onDisplay) {
             return DefaultMessageBoxResult(type);
         }
+        MessageBoxLayout layout;
         MessageBoxPicture picture;
         std::string error;
-        if (DrawMessageBox(type, text, 0, &picture, &error)) {
-            return RunDrawnMessageBox(type, caption, text, &picture);
+        if (LayOutMessageBox(type, text, WorkArea(), &layout, &error) &&
+            DrawMessageBox(layout, 0, 0, &picture, &error)) {
+            return RunDrawnMessageBox(type, caption, layout, &picture);
         }
         // Without our fonts SDL's own box is the one left, and its core X
         // fonts show plain ASCII only.
@@ -368,15 +370,34 @@ private:
         return std::all_of(text.begin(), text.end(), [](char c) { return (c >= 0x20 && c < 0x7F) || c == '\n'; });
     }
 
-    // Shows the picture in a window of its own over the program's and waits
-    // for a button: Return or Space presses the marked one, Tab and the
-    // arrows move the mark, Escape and closing the box answer its escape
-    // result. A request to quit ends the box that way too, and is passed on.
-    int RunDrawnMessageBox(uint32_t type, const std::string& caption, const std::string& text,
+    // Where a box may go: the work area (the screen less panels and docks)
+    // of the screen the program's window is on, else of the first screen.
+    MessageBoxRect WorkArea() const
+    {
+        int display = window != nullptr ? SDL_GetWindowDisplayIndex(window) : 0;
+        display = display >= 0 ? display : 0;
+        SDL_Rect area = {};
+        if (SDL_GetDisplayUsableBounds(display, &area) != 0 && SDL_GetDisplayBounds(display, &area) != 0) {
+            // A box laid out for the smallest screen of the engine's day
+            // fits on any other.
+            std::fprintf(stderr, "window: no bounds of screen %d (%s), a box is laid out for 640x480\n", display,
+                         SDL_GetError());
+            area = {0, 0, 640, 480};
+        }
+        return {area.x, area.y, area.w, area.h};
+    }
+
+    // Shows the box in a window of its own over the program's and waits for
+    // a button: Return or Space presses the marked one, Tab and the left and
+    // right arrows move the mark, Escape and closing the box answer its
+    // escape result. A text too long for the screen scrolls by the wheel,
+    // the up and down arrows, Page Up and Page Down, Home and End. A request
+    // to quit ends the box that way too, and is passed on.
+    int RunDrawnMessageBox(uint32_t type, const std::string& caption, const MessageBoxLayout& layout,
                            MessageBoxPicture* picture)
     {
-        SDL_Window* box = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                           picture->width, picture->height, SDL_WINDOW_SHOWN);
+        SDL_Window* box = SDL_CreateWindow(caption.c_str(), layout.box.x, layout.box.y, picture->width,
+                                           picture->height, SDL_WINDOW_SHOWN);
         if (box == nullptr) {
             std::fprintf(stderr, "window: message box not shown (%s)\n", SDL_GetError());
             return DefaultMessageBoxResult(type);
@@ -386,7 +407,9 @@ private:
         }
         SDL_RaiseWindow(box);
         const uint32_t id = SDL_GetWindowID(box);
+        const int page = std::max(layout.visibleLines - 1, 1);
         int focused = 0;
+        int firstLine = 0;
         int result = 0;
         bool quit = false;
         bool dirty = true;
@@ -398,32 +421,49 @@ private:
             SDL_Event e;
             if (SDL_WaitEvent(&e) == 0) {
                 std::fprintf(stderr, "window: message box lost its events (%s)\n", SDL_GetError());
-                result = picture->escapeResult;
+                result = layout.escapeResult;
                 break;
             }
+            const int shown = firstLine;
+            const int marked = focused;
             if (e.type == SDL_QUIT) {
                 quit = true;
-                result = picture->escapeResult;
+                result = layout.escapeResult;
             } else if (e.type == SDL_WINDOWEVENT && e.window.windowID == id) {
                 if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
-                    result = picture->escapeResult;
+                    result = layout.escapeResult;
                 }
                 dirty = e.window.event == SDL_WINDOWEVENT_EXPOSED;
             } else if (e.type == SDL_KEYDOWN && e.key.windowID == id) {
                 const SDL_Keycode key = e.key.keysym.sym;
                 if (key == SDLK_RETURN || key == SDLK_KP_ENTER || key == SDLK_SPACE) {
-                    result = picture->buttons[focused].result;
+                    result = layout.buttons[focused].result;
                 } else if (key == SDLK_ESCAPE) {
-                    result = picture->escapeResult;
+                    result = layout.escapeResult;
                 } else if (key == SDLK_TAB || key == SDLK_LEFT || key == SDLK_RIGHT) {
-                    focused = (focused + 1) % picture->buttonCount;
-                    std::string ignored;
-                    dirty = DrawMessageBox(type, text, focused, picture, &ignored);
+                    focused = (focused + 1) % layout.buttonCount;
+                } else if (key == SDLK_UP || key == SDLK_DOWN) {
+                    firstLine = ScrollMessageBox(layout, firstLine, key == SDLK_UP ? -1 : 1);
+                } else if (key == SDLK_PAGEUP || key == SDLK_PAGEDOWN) {
+                    firstLine = ScrollMessageBox(layout, firstLine, key == SDLK_PAGEUP ? -page : page);
+                } else if (key == SDLK_HOME || key == SDLK_END) {
+                    firstLine = ScrollMessageBox(layout, 0, key == SDLK_HOME ? 0 : int(layout.lines.size()));
                 }
+            } else if (e.type == SDL_MOUSEWHEEL && e.wheel.windowID == id) {
+                const int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+                firstLine = ScrollMessageBox(layout, firstLine, -3 * notches);
             } else if (e.type == SDL_MOUSEBUTTONUP && e.button.windowID == id && e.button.button == SDL_BUTTON_LEFT) {
-                const int pressed = MessageBoxButtonAt(*picture, e.button.x, e.button.y);
+                const int pressed = MessageBoxButtonAt(layout, e.button.x, e.button.y);
                 if (pressed >= 0) {
-                    result = picture->buttons[pressed].result;
+                    result = layout.buttons[pressed].result;
+                }
+            }
+            if (result == 0 && (firstLine != shown || focused != marked)) {
+                std::string error;
+                if (DrawMessageBox(layout, focused, firstLine, picture, &error)) {
+                    dirty = true;
+                } else {
+                    std::fprintf(stderr, "window: message box not drawn (%s)\n", error.c_str());
                 }
             }
         }

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -343,15 +344,30 @@ TEST(MessageBox, HeadlessBoxTakesTheFirstButtonAndIsRecorded)
 }
 
 // Dark pixels above the button strip: the text's ink.
-int InkAboveButtons(const MessageBoxPicture& picture)
+int InkAboveButtons(const MessageBoxLayout& layout, const MessageBoxPicture& picture)
 {
     int ink = 0;
-    for (int y = 0; y < picture.buttons[0].y; ++y) {
+    for (int y = 0; y < layout.buttons[0].y; ++y) {
         for (int x = 0; x < picture.width; ++x) {
             ink += (picture.pixels[size_t(y) * size_t(picture.width) + size_t(x)] & 0xFF) < 0x80 ? 1 : 0;
         }
     }
     return ink;
+}
+
+// Strong red pixels: the error icon's disc.
+int RedPixels(const MessageBoxPicture& picture)
+{
+    int red = 0;
+    for (uint32_t pixel : picture.pixels) {
+        red += ((pixel >> 16) & 0xFF) > 0xC0 && ((pixel >> 8) & 0xFF) < 0x60 ? 1 : 0;
+    }
+    return red;
+}
+
+bool Inside(const MessageBoxRect& outer, int x, int y, int width, int height)
+{
+    return x >= outer.x && y >= outer.y && x + width <= outer.x + outer.width && y + height <= outer.y + outer.height;
 }
 
 TEST(MessageBox, DrawnBoxHasItsTypesButtonsAndInksItsText)
@@ -368,35 +384,140 @@ TEST(MessageBox, DrawnBoxHasItsTypesButtonsAndInksItsText)
         {MB_YESNO | MB_ICONQUESTION, 2, {IDYES, IDNO}, IDNO},
     };
     for (const Case& c : cases) {
+        MessageBoxLayout layout;
         MessageBoxPicture picture;
         std::string error;
-        ASSERT_TRUE(DrawMessageBox(c.type, "2重起動は出来ません", 0, &picture, &error)) << error;
-        ASSERT_EQ(picture.buttonCount, c.count);
-        EXPECT_EQ(picture.escapeResult, c.escape);
+        const std::string text = "2重起動は出来ません";
+        ASSERT_TRUE(LayOutMessageBox(c.type, text, {0, 0, 1024, 768}, &layout, &error)) << error;
+        ASSERT_TRUE(DrawMessageBox(layout, 0, 0, &picture, &error)) << error;
+        ASSERT_EQ(layout.buttonCount, c.count);
+        EXPECT_EQ(layout.escapeResult, c.escape);
+        EXPECT_EQ(picture.width, layout.box.width);
         EXPECT_EQ(picture.pixels.size(), size_t(picture.width) * size_t(picture.height));
         for (int i = 0; i < c.count; ++i) {
-            const MessageBoxButton& b = picture.buttons[i];
+            const MessageBoxButton& b = layout.buttons[i];
             EXPECT_EQ(b.result, c.results[i]);
-            EXPECT_TRUE(b.x >= 0 && b.y >= 0 && b.x + b.width <= picture.width && b.y + b.height <= picture.height);
-            EXPECT_EQ(MessageBoxButtonAt(picture, b.x + b.width / 2, b.y + b.height / 2), i);
+            EXPECT_EQ(MessageBoxButtonAt(layout, b.x + b.width / 2, b.y + b.height / 2), i);
         }
-        EXPECT_EQ(MessageBoxButtonAt(picture, 0, 0), -1);
-        EXPECT_GT(InkAboveButtons(picture), 100);
+        EXPECT_EQ(MessageBoxButtonAt(layout, 0, 0), -1);
+        EXPECT_GT(InkAboveButtons(layout, picture), 100);
     }
-    // A line too long for a box wraps: some 2800 pixels of text make at
-    // least six lines of a box that stays narrow.
-    MessageBoxPicture one;
-    MessageBoxPicture many;
+}
+
+// Whatever the text, the box stays inside the screen's work area with its
+// buttons, and the text is all there: wrapped, and scrolled when it is
+// taller than the screen. A short message keeps the box it always had, and
+// an error shows its icon beside the text.
+TEST(MessageBox, LayoutKeepsEveryBoxOnItsScreen)
+{
+    std::string words;
+    while (words.size() + 5 <= 4095) {
+        words += "word ";
+    }
+    words.append(4095 - words.size(), 'w');
+    std::string lines;
+    for (int i = 0; i < 80; ++i) {
+        lines += "line " + std::to_string(i) + "\n";
+    }
+    std::string path = "cannot open /run/user/1000";
+    while (path.size() < 4000) {
+        path += "/folder_without_spaces";
+    }
+    std::string japanese;
+    while (japanese.size() + 57 <= 4095) {
+        japanese += "日本語の長い文章は空白なしで続きます。";
+    }
+    const std::string shortText = "2重起動は出来ません";
+    struct Case {
+        const char* name;
+        uint32_t type;
+        const std::string& text;
+        MessageBoxRect screen;
+        bool scrolls;
+    };
+    const Case cases[] = {
+        {"4095 bytes of words", MB_ICONERROR, words, {0, 0, 1024, 768}, true},
+        {"80 short lines", MB_OK, lines, {0, 0, 1024, 768}, true},
+        {"path without spaces", MB_ICONERROR, path, {0, 0, 1024, 768}, true},
+        {"Japanese", MB_ICONWARNING, japanese, {0, 0, 1024, 768}, true},
+        {"words, small screen below a panel", MB_YESNO | MB_ICONQUESTION, words, {0, 28, 640, 452}, true},
+        {"path, second screen", MB_OKCANCEL | MB_ICONINFORMATION, path, {1024, 0, 800, 600}, true},
+        {"short", MB_OK, shortText, {0, 0, 1024, 768}, false},
+        {"short error", MB_ICONERROR, shortText, {0, 0, 1024, 768}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MessageBoxLayout layout;
+        std::string error;
+        ASSERT_TRUE(LayOutMessageBox(c.type, c.text, c.screen, &layout, &error)) << error;
+        const MessageBoxRect& box = layout.box;
+        EXPECT_TRUE(Inside(c.screen, box.x, box.y, box.width, box.height))
+            << box.width << "x" << box.height << " at " << box.x << "," << box.y;
+        const MessageBoxRect inBox = {0, 0, box.width, box.height};
+        for (int i = 0; i < layout.buttonCount; ++i) {
+            const MessageBoxButton& b = layout.buttons[i];
+            EXPECT_TRUE(Inside(inBox, b.x, b.y, b.width, b.height)) << "button " << i;
+            EXPECT_GE(b.y, layout.textRect.y + layout.textRect.height) << "button " << i;
+        }
+        EXPECT_TRUE(Inside(inBox, layout.textRect.x, layout.textRect.y, layout.textRect.width,
+                           layout.textRect.height));
+        if ((c.type & 0xF0) == MB_ICONERROR) {
+            const MessageBoxRect& icon = layout.iconRect;
+            EXPECT_EQ(layout.icon, MessageBoxIcon::Error);
+            EXPECT_GE(icon.width, 16);
+            EXPECT_TRUE(Inside(inBox, icon.x, icon.y, icon.width, icon.height));
+            EXPECT_LE(icon.x + icon.width, layout.textRect.x);
+        }
+
+        // Nothing of the text is lost: the lines are the text without its
+        // line breaks.
+        std::string joined;
+        std::string unbroken;
+        for (const std::string& line : layout.lines) {
+            joined += line;
+        }
+        for (char ch : c.text) {
+            unbroken += ch != '\n' ? std::string(1, ch) : "";
+        }
+        EXPECT_EQ(joined, unbroken);
+        EXPECT_EQ(layout.scrolls, c.scrolls);
+        EXPECT_EQ(layout.scrolls, int(layout.lines.size()) > layout.visibleLines);
+        EXPECT_EQ(layout.textRect.height, layout.visibleLines * layout.lineHeight);
+        if (layout.scrolls) {
+            const MessageBoxRect& bar = layout.scrollBar;
+            EXPECT_TRUE(Inside(inBox, bar.x, bar.y, bar.width, bar.height));
+            EXPECT_GE(bar.x, layout.textRect.x + layout.textRect.width);
+            const int end = ScrollMessageBox(layout, 0, 100000);
+            EXPECT_EQ(end + layout.visibleLines, int(layout.lines.size()));
+            EXPECT_EQ(ScrollMessageBox(layout, end, 1), end);
+            EXPECT_EQ(ScrollMessageBox(layout, 2, -5), 0);
+        }
+
+        // The drawing follows the layout: the text's ink, and the red of the
+        // error icon only in a box of an error.
+        MessageBoxPicture picture;
+        ASSERT_TRUE(DrawMessageBox(layout, 0, 0, &picture, &error)) << error;
+        EXPECT_EQ(picture.width, box.width);
+        EXPECT_EQ(picture.height, box.height);
+        EXPECT_GT(InkAboveButtons(layout, picture), 100);
+        if ((c.type & 0xF0) == MB_ICONERROR) {
+            EXPECT_GT(RedPixels(picture), 300);
+        } else {
+            EXPECT_EQ(RedPixels(picture), 0);
+        }
+    }
+
+    // The box a short message always had: one line, no larger than a box
+    // of the engine's day, centred.
+    MessageBoxLayout plain;
     std::string error;
-    std::string longLine;
-    for (int i = 0; i < 20; ++i) {
-        longLine += "2重起動は出来ません";
-    }
-    ASSERT_TRUE(DrawMessageBox(MB_OK, "2重起動は出来ません", 0, &one, &error)) << error;
-    ASSERT_TRUE(DrawMessageBox(MB_OK, longLine, 0, &many, &error)) << error;
-    EXPECT_LT(many.width, 600);
-    EXPECT_GE(many.height - one.height, 5 * 16);
-    EXPECT_GT(InkAboveButtons(many), InkAboveButtons(one) * 15);
+    ASSERT_TRUE(LayOutMessageBox(MB_OK, shortText, {0, 0, 1024, 768}, &plain, &error)) << error;
+    EXPECT_EQ(plain.lines, std::vector<std::string>{shortText});
+    EXPECT_EQ(plain.box.width, 240);
+    EXPECT_EQ(plain.box.height, 101);
+    EXPECT_EQ(plain.box.x, 392);
+    EXPECT_EQ(plain.box.y, 333);
+    EXPECT_EQ(plain.iconRect.width, 0);
 }
 
 }  // namespace
