@@ -18,9 +18,10 @@ enum class SlotState : uint8_t {
 // Why a slot is given up.
 enum class SlotVerdict : uint8_t {
     Keep,
-    Late,     // has not joined within Admission::kJoinDeadline
+    Late,     // has not joined within its join deadline
     Crowded,  // more connections wait from its address than one address may have
     Room,     // among the oldest not joined, given up to keep slots free
+    Stalled,  // has not finished the transport's handshake within Admission::kHandshakeDeadline
 };
 
 // Decides which connections a host gives up before they join: those past
@@ -48,21 +49,36 @@ public:
     // connects must stay below what the transport takes from one address,
     // so that a real joiner from it is still let in.
     static constexpr size_t kMaxPendingPerAddress = 4;
-    // A joiner sends its join request as soon as its link is up, one round
-    // trip after its first datagram; a connection that has not joined this
-    // long after the host first saw it will not.
+    // A joiner sends its join request as soon as its link is up, in the
+    // datagram that finishes the handshake at the host, however slow the
+    // link. A connection that has not joined this long after its handshake,
+    // plus its round trip for one lost datagram, will not. Counted from the
+    // host's first sight instead, a link whose round trip is longer than
+    // the deadline could never join.
     static constexpr Clock::duration kJoinDeadline = std::chrono::milliseconds(1000);
+    // The longest round trip allowed for: slower links are no use for play,
+    // and a sender that delays its acknowledgements must not buy itself a
+    // longer stay.
+    static constexpr Clock::duration kMaxRoundTrip = std::chrono::milliseconds(2000);
+    // A handshake takes one round trip from the host's first sight of a
+    // connection, and a lost datagram costs the host's resend; a connection
+    // that has not finished it this long after will not (its source is
+    // likely forged).
+    static constexpr Clock::duration kHandshakeDeadline = kMaxRoundTrip + kJoinDeadline;
 
     struct Slot {
         SlotState state = SlotState::Free;
-        uint32_t address = 0;     // the remote IPv4 address
-        uint32_t connection = 0;  // tells a new connection in a slot from the one before
+        uint32_t address = 0;      // the remote IPv4 address
+        uint32_t connection = 0;   // tells a new connection in a slot from the one before
+        bool linked = false;       // the transport's handshake is finished
+        uint32_t roundTripMs = 0;  // as the transport measured it; read once linked
     };
 
     // Reviews every slot (count at most kSlots, slot i at index i) as of
     // now and writes a verdict for each into out; the caller gives up every
     // slot whose verdict is not Keep. The first review that sees a
-    // connection starts its deadline.
+    // connection starts its handshake deadline, the first that sees it
+    // linked its join deadline.
     void Review(const Slot* slots, size_t count, Clock::time_point now, SlotVerdict* out);
     // Forgets every connection, as when the session ends.
     void Reset();
@@ -70,8 +86,10 @@ public:
 private:
     struct Seen {
         bool seen = false;
+        bool linked = false;
         uint32_t connection = 0;
-        Clock::time_point since{};
+        Clock::time_point since{};        // first seen: ranks connections by age
+        Clock::time_point linkedSince{};  // first seen linked: starts the join deadline
     };
     Seen seen[kSlots];
 };

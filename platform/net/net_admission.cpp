@@ -20,10 +20,21 @@ void Admission::Review(const Slot* slots, size_t count, Clock::time_point now, S
             free += slots[i].state == SlotState::Free ? 1 : 0;
             continue;
         }
-        if (!seen[i].seen || seen[i].connection != slots[i].connection) {
-            seen[i] = Seen{true, slots[i].connection, now};
+        Seen& slot = seen[i];
+        if (!slot.seen || slot.connection != slots[i].connection) {
+            slot = Seen{true, false, slots[i].connection, now, {}};
         }
-        if (now - seen[i].since >= kJoinDeadline) {
+        if (slots[i].linked && !slot.linked) {
+            slot.linked = true;
+            slot.linkedSince = now;
+        }
+        if (!slot.linked && now - slot.since >= kHandshakeDeadline) {
+            out[i] = SlotVerdict::Stalled;
+            continue;
+        }
+        const Clock::duration roundTrip =
+            std::min<Clock::duration>(std::chrono::milliseconds(slots[i].roundTripMs), kMaxRoundTrip);
+        if (slot.linked && now - slot.linkedSince >= kJoinDeadline + roundTrip) {
             out[i] = SlotVerdict::Late;
             continue;
         }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -23,6 +24,7 @@
 #include "platform/net/admission.h"
 #include "platform/net/net.h"
 #include "platform/net/protocol.h"
+#include "platform/sys/printable.h"
 
 namespace platform {
 
@@ -99,13 +101,16 @@ static bool IsHostName(const std::string& name)
 // Turns a host name or dotted address into an ENet host (network order).
 static NetResult Resolve(const std::string& name, enet_uint32* out)
 {
+    // The name comes from the caller's address or the environment: shown
+    // cut short and escaped, so that it cannot drive the terminal.
     if (!IsHostName(name)) {
-        std::fprintf(stderr, "net: \"%.64s\" is not a host name\n", name.c_str());
+        std::fprintf(stderr, "net: \"%s\" is not a host name\n",
+                     PrintableText(std::string_view(name).substr(0, 64)).c_str());
         return NetResult::HostNotFound;
     }
     ENetAddress address{};
     if (enet_address_set_host(&address, name.c_str()) != 0) {
-        std::fprintf(stderr, "net: cannot resolve host \"%s\"\n", name.c_str());
+        std::fprintf(stderr, "net: cannot resolve host \"%s\"\n", PrintableText(name).c_str());
         return NetResult::HostNotFound;
     }
     *out = address.host;
@@ -295,6 +300,21 @@ static SlotState StateOf(const ENetPeer& peer)
     }
 }
 
+// True once the transport's handshake is finished at the host: the
+// joiner has acknowledged the host's answer to its connect, and its join
+// request comes in the same datagram.
+static bool IsLinked(const ENetPeer& peer)
+{
+    switch (peer.state) {
+    case ENET_PEER_STATE_CONNECTING:
+    case ENET_PEER_STATE_ACKNOWLEDGING_CONNECT:
+    case ENET_PEER_STATE_CONNECTION_PENDING:
+        return false;
+    default:
+        return true;
+    }
+}
+
 struct Peer::Impl {
     using Clock = std::chrono::steady_clock;
     struct Pending {
@@ -326,7 +346,7 @@ struct Peer::Impl {
     uint16_t localPort = 0;
     Admission admission;
     // Connections given up and not yet reported, by verdict (Keep unused).
-    size_t dropped[4] = {};
+    size_t dropped[5] = {};
     Clock::time_point lastAdmissionReport{};
     Clock::time_point lastUnreadReport{};
 
@@ -423,7 +443,8 @@ struct Peer::Impl {
         const size_t count = std::min(host->peerCount, Admission::kSlots);
         for (size_t i = 0; i < count; ++i) {
             const ENetPeer& peer = host->peers[i];
-            slots[i] = Admission::Slot{StateOf(peer), peer.address.host, peer.connectID};
+            slots[i] = Admission::Slot{StateOf(peer), peer.address.host, peer.connectID, IsLinked(peer),
+                                       peer.roundTripTime};
         }
         admission.Review(slots, count, now, verdicts);
         // Each connection given up is told, so that a real joiner among them
@@ -439,13 +460,22 @@ struct Peer::Impl {
         const size_t late = dropped[static_cast<size_t>(SlotVerdict::Late)];
         const size_t crowded = dropped[static_cast<size_t>(SlotVerdict::Crowded)];
         const size_t room = dropped[static_cast<size_t>(SlotVerdict::Room)];
-        if (late + crowded + room == 0 || now - lastAdmissionReport < kReportEvery) {
+        const size_t stalled = dropped[static_cast<size_t>(SlotVerdict::Stalled)];
+        if (late + crowded + room + stalled == 0 || now - lastAdmissionReport < kReportEvery) {
             return;
         }
+        auto ms = [](Clock::duration d) {
+            return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+        };
+        if (stalled != 0) {
+            std::fprintf(stderr, "net: dropped %zu connections that did not finish their handshake within %lld ms\n",
+                         stalled, ms(Admission::kHandshakeDeadline));
+        }
         if (late != 0) {
-            std::fprintf(stderr, "net: dropped %zu connections that sent no join request within %lld ms\n", late,
-                         static_cast<long long>(
-                             std::chrono::duration_cast<std::chrono::milliseconds>(Admission::kJoinDeadline).count()));
+            std::fprintf(stderr,
+                         "net: dropped %zu connections that sent no join request within %lld ms of their handshake, "
+                         "round trip added\n",
+                         late, ms(Admission::kJoinDeadline));
         }
         if (crowded != 0) {
             std::fprintf(stderr, "net: dropped %zu connections over %zu not yet joined from one address\n", crowded,
@@ -847,7 +877,7 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
             enet_peer_reset(link);
         }
         enet_host_destroy(client);
-        std::fprintf(stderr, "net: joining %s port %u failed: %s\n", hostName.c_str(), hostPort,
+        std::fprintf(stderr, "net: joining %s port %u failed: %s\n", PrintableText(hostName).c_str(), hostPort,
                      NetResultName(result));
         return result;
     }

@@ -21,8 +21,12 @@ class Slots {
 public:
     Slots() : slots(Admission::kSlots) {}
 
-    // Puts a new connection into slot i.
-    void Put(size_t i, SlotState state, uint32_t address) { slots[i] = Admission::Slot{state, address, ++connections}; }
+    // Puts a new connection into slot i, its handshake finished unless it
+    // says otherwise.
+    void Put(size_t i, SlotState state, uint32_t address, bool linked = true, uint32_t roundTripMs = 0)
+    {
+        slots[i] = Admission::Slot{state, address, ++connections, linked, roundTripMs};
+    }
     // Puts a new connection into slot i and reviews at start + atMs.
     std::vector<SlotVerdict> Add(size_t i, SlotState state, uint32_t address, int atMs)
     {
@@ -78,21 +82,41 @@ TEST(Admission, KeepsTheNewestFewFromEachAddress)
 
 TEST(Admission, GivesUpConnectionsThatHaveNotJoinedByTheDeadline)
 {
-    const int deadlineMs = static_cast<int>(std::chrono::duration_cast<milliseconds>(Admission::kJoinDeadline).count());
+    auto ms = [](Clock::duration d) { return static_cast<int>(std::chrono::duration_cast<milliseconds>(d).count()); };
+    const int deadlineMs = ms(Admission::kJoinDeadline);
+    const int handshakeMs = ms(Admission::kHandshakeDeadline);
+    const int maxRoundTripMs = ms(Admission::kMaxRoundTrip);
+    // Seen at 0, linked (when it is) at linkedMs; the join deadline runs
+    // from the handshake, with the link's round trip (up to the most
+    // allowed for) added.
     struct Case {
         SlotState state;
+        int linkedMs;  // -1: never linked
+        uint32_t roundTripMs;
         int reviewMs;
         SlotVerdict expected;
     } cases[] = {
-        {SlotState::Joining, deadlineMs - 1, SlotVerdict::Keep},
-        {SlotState::Joining, deadlineMs, SlotVerdict::Late},
-        {SlotState::Leaving, deadlineMs, SlotVerdict::Late},
-        {SlotState::Busy, 10 * deadlineMs, SlotVerdict::Keep},
+        {SlotState::Joining, 0, 0, deadlineMs - 1, SlotVerdict::Keep},
+        {SlotState::Joining, 0, 0, deadlineMs, SlotVerdict::Late},
+        {SlotState::Leaving, 0, 0, deadlineMs, SlotVerdict::Late},
+        {SlotState::Busy, 0, 0, 10 * handshakeMs, SlotVerdict::Keep},
+        {SlotState::Joining, 1200, 1200, 1200 + deadlineMs + 1199, SlotVerdict::Keep},
+        {SlotState::Joining, 1200, 1200, 1200 + deadlineMs + 1200, SlotVerdict::Late},
+        {SlotState::Joining, 0, 60000, deadlineMs + maxRoundTripMs, SlotVerdict::Late},
+        {SlotState::Joining, -1, 0, handshakeMs - 1, SlotVerdict::Keep},
+        {SlotState::Joining, -1, 0, handshakeMs, SlotVerdict::Stalled},
     };
     for (const Case& c : cases) {
         Slots host;
-        host.Add(0, c.state, 1, 0);
-        EXPECT_EQ(host.Review(c.reviewMs)[0], c.expected) << static_cast<int>(c.state) << " at " << c.reviewMs;
+        host.Put(0, c.state, 1, c.linkedMs == 0, c.roundTripMs);
+        EXPECT_EQ(host.Review(0)[0], SlotVerdict::Keep);
+        if (c.linkedMs > 0) {
+            EXPECT_EQ(host.Review(c.linkedMs - 1)[0], SlotVerdict::Keep);
+            host.slots[0].linked = true;
+            EXPECT_EQ(host.Review(c.linkedMs)[0], SlotVerdict::Keep);
+        }
+        EXPECT_EQ(host.Review(c.reviewMs)[0], c.expected)
+            << static_cast<int>(c.state) << " linked at " << c.linkedMs << ", reviewed at " << c.reviewMs;
     }
     // A new connection in the slot starts its own deadline.
     Slots host;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +19,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -100,6 +103,104 @@ public:
 
 private:
     int fd = -1;
+};
+
+// A slow link: a UDP relay on 127.0.0.1 that holds every datagram for the
+// same time each way. It serves one client, the sender of the first
+// datagram it gets, and passes that client's datagrams to the host from a
+// socket of its own.
+class DelayRelay {
+public:
+    DelayRelay(uint16_t hostPort, std::chrono::milliseconds oneWay) : oneWay(oneWay)
+    {
+        host.sin_family = AF_INET;
+        host.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        host.sin_port = htons(hostPort);
+        for (int* fd : {&front, &back}) {
+            *fd = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in any = host;
+            any.sin_port = 0;
+            if (*fd < 0 || bind(*fd, reinterpret_cast<sockaddr*>(&any), sizeof(any)) != 0) {
+                return;
+            }
+        }
+        sockaddr_in bound{};
+        socklen_t length = sizeof(bound);
+        if (getsockname(front, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
+            port = ntohs(bound.sin_port);
+            relay = std::thread([this] { Run(); });
+        }
+    }
+    ~DelayRelay()
+    {
+        stop = true;
+        if (relay.joinable()) {
+            relay.join();
+        }
+        for (int fd : {front, back}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+    // The port a client sends to instead of the host's; 0 when the relay
+    // could not start.
+    uint16_t Port() const { return port; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Held {
+        Clock::time_point due;
+        bool toHost;
+        std::vector<uint8_t> bytes;
+    };
+
+    void Run()
+    {
+        // Every datagram waits equally long, so they leave in arrival order.
+        std::deque<Held> held;
+        uint8_t buffer[65536];
+        while (!stop.load()) {
+            int waitMs = 10;
+            if (!held.empty()) {
+                const auto due = std::chrono::ceil<std::chrono::milliseconds>(held.front().due - Clock::now());
+                waitMs = static_cast<int>(std::clamp<int64_t>(due.count(), 0, waitMs));
+            }
+            pollfd fds[2] = {{front, POLLIN, 0}, {back, POLLIN, 0}};
+            poll(fds, 2, waitMs);
+            for (int side = 0; side < 2; ++side) {
+                sockaddr_in from{};
+                socklen_t length = sizeof(from);
+                ssize_t size = 0;
+                while ((size = recvfrom(fds[side].fd, buffer, sizeof(buffer), MSG_DONTWAIT,
+                                        reinterpret_cast<sockaddr*>(&from), &length)) >= 0) {
+                    if (side == 0 && !hasClient) {
+                        client = from;
+                        hasClient = true;
+                    }
+                    held.push_back({Clock::now() + oneWay, side == 0, std::vector<uint8_t>(buffer, buffer + size)});
+                    length = sizeof(from);
+                }
+            }
+            while (!held.empty() && held.front().due <= Clock::now()) {
+                const Held& next = held.front();
+                const sockaddr_in& to = next.toHost ? host : client;
+                sendto(next.toHost ? back : front, next.bytes.data(), next.bytes.size(), 0,
+                       reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+                held.pop_front();
+            }
+        }
+    }
+
+    std::chrono::milliseconds oneWay;
+    int front = -1;  // faces the client
+    int back = -1;   // faces the host
+    uint16_t port = 0;
+    sockaddr_in host{};
+    sockaddr_in client{};
+    bool hasClient = false;
+    std::atomic<bool> stop{false};
+    std::thread relay;
 };
 
 // An ordinary client of the transport on a loopback address of its own,
@@ -528,6 +629,53 @@ TEST_F(PeerAdmissionTest, RealJoinsGetInThroughASustainedAttackFromManyAddresses
     stop = true;
     attack.join();
     EXPECT_TRUE(net_test::WaitFor([&] { return host->GetPlayerCount() == 4; }));
+}
+
+TEST_F(PeerAdmissionTest, JoinsOverASlowLinkAreJudgedWithinTheirTimeout)
+{
+    // 600 ms each way: the join request reaches the host 1.2 s after the
+    // link's first datagram, and the answer comes back 2.4 s after it.
+    constexpr auto kOneWay = std::chrono::milliseconds(600);
+    StartHost();
+    struct Case {
+        const char* password;
+        NetResult expected;
+    } cases[] = {
+        {"secret", NetResult::Ok},
+        {"wrong", NetResult::InvalidPassword},
+    };
+    constexpr size_t kCases = std::size(cases);
+    // The joins run at once, each over a relay of its own, to keep the
+    // test short.
+    std::unique_ptr<DelayRelay> relays[kCases];
+    std::unique_ptr<Peer> peers[kCases];
+    std::unique_ptr<NetAddress> addresses[kCases];
+    NetResult results[kCases] = {};
+    std::chrono::steady_clock::duration took[kCases] = {};
+    std::vector<std::thread> joins;
+    for (size_t k = 0; k < kCases; ++k) {
+        relays[k] = std::make_unique<DelayRelay>(port, kOneWay);
+        ASSERT_NE(relays[k]->Port(), 0);
+        ASSERT_EQ(Peer::Create(&peers[k]), NetResult::Ok);
+        ASSERT_EQ(peers[k]->Initialize(nullptr, nullptr), NetResult::Ok);
+        addresses[k] = Address(relays[k]->Port(), "127.0.0.1");
+    }
+    for (size_t k = 0; k < kCases; ++k) {
+        joins.emplace_back([&, k] {
+            const auto start = std::chrono::steady_clock::now();
+            results[k] = peers[k]->Connect(Desc(kSessionRequirePassword, cases[k].password), *addresses[k], nullptr,
+                                           kJoinTimeoutMs);
+            took[k] = std::chrono::steady_clock::now() - start;
+        });
+    }
+    for (std::thread& join : joins) {
+        join.join();
+    }
+    for (size_t k = 0; k < kCases; ++k) {
+        EXPECT_EQ(results[k], cases[k].expected) << cases[k].password;
+        EXPECT_GE(took[k], 4 * kOneWay) << "the relay holds every datagram";
+    }
+    EXPECT_TRUE(net_test::WaitFor([&] { return host->GetPlayerCount() == 2; }));
 }
 
 TEST_F(PeerAdmissionTest, FloodsOfPacketsLeaveTheHostHoldingLittle)

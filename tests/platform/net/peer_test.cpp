@@ -201,12 +201,19 @@ TEST_F(PeerTest, ChecksAddressesBeforeTouchingTheNetwork)
     EXPECT_EQ(host->Host(Desc(), *Address(70000, nullptr)), NetResult::InvalidParam);
     EXPECT_EQ(joiner->Connect(Desc(), *Address(70000, "127.0.0.1"), nullptr, kTimeoutMs), NetResult::InvalidParam);
     EXPECT_EQ(joiner->Connect(Desc(), *Address(port, "127.0.0.1"), nullptr, 0), NetResult::InvalidParam);
-    // Texts that are no host name are refused without any lookup.
-    const std::string notNames[] = {"", std::string(254, 'a'), std::string(64, 'a') + ".b", "a b", "host;x"};
+    // Texts that are no host name are refused without any lookup, and the
+    // log shows them escaped: a terminal sequence in one would act on the
+    // terminal that reads the log.
+    const std::string notNames[] = {"", std::string(254, 'a'), std::string(64, 'a') + ".b", "a b", "host;x",
+                                    "\x1b]2;owned\x07"};
+    ::testing::internal::CaptureStderr();
     for (const std::string& name : notNames) {
         EXPECT_EQ(joiner->Connect(Desc(), *Address(port, name.c_str()), nullptr, kTimeoutMs), NetResult::HostNotFound)
             << name;
     }
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("net: \"\\x1b]2;owned\\x07\" is not a host name"), std::string::npos) << log;
+    EXPECT_EQ(log.find('\x1b'), std::string::npos);
     std::string longName(Peer::kMaxTextBytes + 1, 'n');
     EXPECT_EQ(joiner->SetPlayerInfo(longName.c_str()), NetResult::InvalidParam);
     EXPECT_EQ(joiner->SetPlayerInfo(nullptr), NetResult::InvalidParam);
