@@ -2,8 +2,7 @@
 // its reading ended. The output format is stable: other tools read it.
 //
 //   osf-dump FILE [--no-keys]
-#include <sys/stat.h>
-
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -55,14 +54,8 @@ int main(int argc, char** argv)
     const bool keys = argc == 2;
     FILE* file = platform::OpenRegularFileStream(argv[1]);
     if (file == nullptr) {
-        std::fprintf(stderr, "osf-dump: cannot open %s\n", argv[1]);
-        return 1;
-    }
-    // A directory opens for reading here but reads as nothing.
-    struct stat info;
-    if (fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
-        std::fclose(file);
-        std::fprintf(stderr, "osf-dump: %s is a directory\n", argv[1]);
+        std::fprintf(stderr, errno == EISDIR ? "osf-dump: %s is a directory\n" : "osf-dump: cannot open %s\n",
+                     argv[1]);
         return 1;
     }
     std::vector<uint8_t> bytes;

@@ -440,7 +440,7 @@ bool OpenPack(const char* packFile, PackFile* pack) {
         OrvaDebug::Log("エラー : イメージパック [%s] のファイル名が不正です\n", pack->label.c_str());
         return false;
     }
-    pack->file = fopen(host.c_str(), "rb");
+    pack->file = platform::OpenRegularFileStream(host.c_str());
     if (!pack->file) {
         OrvaDebug::Log("エラー : イメージパック [%s] が開けません\n", pack->label.c_str());
         return false;

@@ -11,6 +11,7 @@
 #include "engine/core/debug.h"
 #include "engine/core/sjis.h"
 #include "engine/render/font_sprite.h"
+#include "platform/sys/file.h"
 #include "platform/sys/path.h"
 
 namespace {
@@ -120,7 +121,7 @@ OrvaFontBuffer* OrvaFontBuffer::Create(const char* fileName, OrvaProgress progre
     OrvaApplication::SetCurrentDirectory();
     Step(progress);
     const std::string path = platform::HostPath(fileName);
-    FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    FILE* file = path.empty() ? nullptr : platform::OpenRegularFileStream(path.c_str());
     if (file == nullptr) {
         OrvaDebug::Log("エラー : ファイルを開けません [%s]\n", fileName != nullptr ? fileName : "(null)");
         return buffer;

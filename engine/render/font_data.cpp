@@ -10,6 +10,7 @@
 #include "engine/core/debug.h"
 #include "engine/core/texture.h"
 #include "engine/render/font_sprite.h"
+#include "platform/sys/file.h"
 #include "platform/sys/path.h"
 
 namespace {
@@ -156,7 +157,7 @@ OrvaFontDataResult OrvaFontData::Load(const char* fileName, const char* packFile
     Reset();
     OrvaApplication::SetCurrentDirectory();
     const std::string path = platform::HostPath(fileName);
-    FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    FILE* file = path.empty() ? nullptr : platform::OpenRegularFileStream(path.c_str());
     if (file == nullptr) {
         OrvaDebug::Log("エラー : ファイルを開けません [%s]\n", fileName != nullptr ? fileName : "(null)");
         return OrvaFontDataResult::NotOpened;

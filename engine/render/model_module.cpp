@@ -22,6 +22,7 @@
 #include "engine/render/model_shape.h"
 #include "platform/gfx/math3d.h"
 #include "platform/gfx/xfile.h"
+#include "platform/sys/file.h"
 #include "platform/sys/path.h"
 #include "platform/sys/resource.h"
 
@@ -528,7 +529,7 @@ static constexpr size_t kMaxXFileBytes = size_t(64) << 20;
 static bool ReadXSource(const char* fileName, std::vector<uint8_t>* bytes, std::string* reason)
 {
     const std::string path = platform::HostPath(fileName);
-    FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    FILE* file = path.empty() ? nullptr : platform::OpenRegularFileStream(path.c_str());
     if (file != nullptr) {
         bool read = false;
         bool tooLarge = false;

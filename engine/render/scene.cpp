@@ -23,6 +23,7 @@
 #include "platform/gfx/shader_asm.h"
 #include "platform/gfx/soft_device.h"
 #include "platform/gfx/vertex_shader.h"
+#include "platform/sys/file.h"
 #include "platform/sys/path.h"
 
 namespace {
@@ -308,7 +309,7 @@ OrvaScene* OrvaScene::Load(const char* path, const char* pack)
     }
     OrvaApplication::SetCurrentDirectory();
     const std::string hostPath = platform::HostPath(path);
-    FILE* file = hostPath.empty() ? nullptr : std::fopen(hostPath.c_str(), "rb");
+    FILE* file = hostPath.empty() ? nullptr : platform::OpenRegularFileStream(hostPath.c_str());
     long size = -1;
     if (file != nullptr && std::fseek(file, 0, SEEK_END) == 0) {
         size = std::ftell(file);

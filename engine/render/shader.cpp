@@ -12,6 +12,7 @@
 #include "engine/core/device.h"
 #include "platform/gfx/shader_asm.h"
 #include "platform/gfx/vertex_shader.h"
+#include "platform/sys/file.h"
 
 static OrvaObjectList g_shaders;
 
@@ -352,7 +353,7 @@ bool OrvaShader::AssembleFile(const char* file)
         return false;
     }
     OrvaApplication::SetCurrentDirectory();
-    std::FILE* f = std::fopen(file, "rb");
+    std::FILE* f = platform::OpenRegularFileStream(file);
     if (f == nullptr) {
         return false;
     }

@@ -14,6 +14,7 @@
 #include "engine/sound/command_ring.h"
 #include "platform/audio/effects.h"
 #include "platform/audio/sound_buffer.h"
+#include "platform/sys/file.h"
 #include "platform/sys/path.h"
 #include "platform/sys/resource.h"
 
@@ -290,7 +291,7 @@ static ReadResult ReadWholeFile(const char* name, std::vector<uint8_t>* out)
     if (path.empty()) {
         return ReadResult::kCannotOpen;
     }
-    FILE* file = std::fopen(path.c_str(), "rb");
+    FILE* file = platform::OpenRegularFileStream(path.c_str());
     if (file == nullptr) {
         return ReadResult::kCannotOpen;
     }
@@ -537,7 +538,7 @@ int32_t OrvaSound::LoadFromPack(const char* packFile, const char* entryName)
     } catch (const std::bad_alloc&) {
         path.clear();
     }
-    FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    FILE* file = path.empty() ? nullptr : platform::OpenRegularFileStream(path.c_str());
     if (file == nullptr) {
         OrvaDebug::Log("  エラー : パックファイルが開けません\n");
         return 0;

@@ -68,7 +68,7 @@ bool WriteAll(int fd, const void* data, size_t size)
 const char* KindOf(mode_t mode)
 {
     if (S_ISDIR(mode)) {
-        return "a folder";
+        return "a directory";
     }
     if (S_ISFIFO(mode)) {
         return "a FIFO";

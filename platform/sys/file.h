@@ -12,7 +12,7 @@ namespace platform {
 // opening itself does not block. Returns a blocking, close-on-exec
 // descriptor, or -1 with errno set; a file refused for its kind is logged
 // ("file: <name> is a FIFO, not a regular file") with errno EISDIR for a
-// folder and EINVAL for the rest.
+// directory and EINVAL for the rest.
 int OpenRegularFile(const char* hostPath);
 // The same as a stdio stream opened "rb"; null with errno set.
 std::FILE* OpenRegularFileStream(const char* hostPath);

@@ -80,7 +80,7 @@ TEST(OpenRegularFile, OpensFilesOnlyAndNeverWaitsForAWriter)
         {file, 0, ""},
         {fifo, EINVAL, "is a FIFO, not a regular file"},
         {zero, EINVAL, "is a character device, not a regular file"},
-        {folder, EISDIR, "is a folder, not a regular file"},
+        {folder, EISDIR, "is a directory, not a regular file"},
         {folder + "absent.dat", ENOENT, ""},
     };
     for (const Case& c : cases) {
