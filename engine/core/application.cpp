@@ -4,10 +4,13 @@
 
 #include "engine/core/debug.h"
 #include "engine/core/input.h"
+#include "engine/core/object.h"
 #include "platform/sys/printable.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 
 namespace {
@@ -21,6 +24,10 @@ struct ModuleEntry {
     // Initialize was called in this run (whatever it answered): only those
     // modules are stopped, besides the ones without an Initialize.
     bool started = false;
+    // The module's live objects, built in listRoom on first use, and what
+    // stops its worker before they are released at exit.
+    OrvaObjectList* objects = nullptr;
+    void (*stopAtExit)() = nullptr;
 };
 
 struct ListEntry {
@@ -112,6 +119,9 @@ struct Settings {
 };
 
 ModuleEntry g_modules[kModuleCount];
+// Where the modules' lists are built. Plain bytes, never destroyed: the
+// lists must outlive every static destructor that may release an object.
+alignas(OrvaObjectList) unsigned char g_listRoom[kModuleCount][sizeof(OrvaObjectList)];
 
 // The module slots outlive a run: the engine's glue fills them once. The
 // frame's own input module is there from the start.
@@ -199,6 +209,22 @@ bool InStartList(OrvaModule id)
         }
     }
     return false;
+}
+
+// The objects the program left alive, at process exit: in the shut-down
+// order, the list of every module that has one (SystemInfo and AngleTables
+// have none).
+void ReleaseModuleListsAtExit()
+{
+    for (const ListEntry& entry : kStopOrder) {
+        ModuleEntry& module = g_modules[int32_t(entry.id)];
+        if (module.stopAtExit != nullptr) {
+            module.stopAtExit();
+        }
+        if (module.objects != nullptr) {
+            module.objects->ReleaseAll();
+        }
+    }
 }
 
 void StopModules()
@@ -436,6 +462,27 @@ void OrvaApplication::SetModuleEntry(OrvaModule id, ModuleInitialize initialize,
     ModuleEntry& module = g_modules[int32_t(id)];
     module.initialize = initialize;
     module.destroy = destroy;
+}
+
+OrvaObjectList& OrvaApplication::GetModuleList(OrvaModule id, void (*stopAtExit)())
+{
+    // Registered with the first list, which the modules make once main
+    // runs: after every static object made before main, so the release
+    // runs before any of them (a worker ring, a device, a library's state)
+    // is destroyed.
+    [[maybe_unused]] static const bool releaseAtExit = [] {
+        if (std::atexit(ReleaseModuleListsAtExit) != 0) {
+            OrvaDebug::Log("ERROR : objects left at exit will not be released\n");
+            return false;
+        }
+        return true;
+    }();
+    ModuleEntry& module = g_modules[int32_t(id)];
+    if (module.objects == nullptr) {
+        module.objects = new (g_listRoom[int32_t(id)]) OrvaObjectList();
+        module.stopAtExit = stopAtExit;
+    }
+    return *module.objects;
 }
 
 void OrvaApplication::SetGraphEventHandler(GraphEventHandler handler)

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+class OrvaObjectList;
+
 // Engine modules to start, by bit.
 enum OrvaUseFlags : uint32_t {
     kOrvaUseGraphics = 0x01,
@@ -111,6 +113,17 @@ public:
 
     // Fills one slot of the start-up and shut-down lists; nulls empty it.
     static void SetModuleEntry(OrvaModule id, ModuleInitialize initialize, ModuleDestroy destroy);
+    // The list of a module's live objects, made on the first call and never
+    // destroyed: an object released late at process exit, from whatever
+    // static destructor, still finds its own list and those of the objects
+    // it holds. What the lists still hold when the program ends is released
+    // then, before the static objects made before main are destroyed, module
+    // by module in the shut-down order, so that each object goes before what
+    // it holds. stopAtExit, when given, runs just before the module's list
+    // is released: a worker module stops its thread, which releases its own
+    // objects. Each module asks once, from the function-local static of its
+    // list.
+    static OrvaObjectList& GetModuleList(OrvaModule id, void (*stopAtExit)() = nullptr);
     static void SetGraphEventHandler(GraphEventHandler handler);
     static void SetMciNotifyHandler(MciNotifyHandler handler);
 

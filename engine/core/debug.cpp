@@ -5,25 +5,32 @@
 #include <cstdio>
 #include <string>
 
-static std::string g_logPath;
+// Never destroyed: objects released at process exit, after any static
+// destructor, still write their release lines.
+static std::string& LogPath()
+{
+    static std::string* path = new std::string();
+    return *path;
+}
 static OrvaDebug::MessageBoxHandler g_messageBoxHandler = nullptr;
 
 void OrvaDebug::SetLogPath(const char* path)
 {
-    g_logPath = path != nullptr ? path : "";
+    LogPath() = path != nullptr ? path : "";
 }
 
 const char* OrvaDebug::GetLogPath()
 {
-    return g_logPath.c_str();
+    return LogPath().c_str();
 }
 
 void OrvaDebug::Log(const char* format, ...)
 {
-    if (g_logPath.empty() || format == nullptr) {
+    const std::string& path = LogPath();
+    if (path.empty() || format == nullptr) {
         return;
     }
-    FILE* file = std::fopen(g_logPath.c_str(), "ab");
+    FILE* file = std::fopen(path.c_str(), "ab");
     if (file == nullptr) {
         return;
     }

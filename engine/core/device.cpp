@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "engine/core/application.h"
@@ -30,12 +31,21 @@ struct DeviceModule {
     bool keyValid = false;
     float fogStart = 0.0f;
     float fogEnd = 1.0f;
-    std::vector<Walkers> walkers;
     // Without a device the program cannot go on: ask it to close.
     OrvaDeviceFailureHandler failureHandler = &OrvaApplication::Exit;
 };
 
+// Plain data, so never destroyed: objects released at process exit, after
+// any static destructor, still ask for the device and its stage bindings.
 DeviceModule g_device;
+static_assert(std::is_trivially_destructible_v<DeviceModule>);
+
+// The modules' device-loss and reset walkers; never destroyed either.
+std::vector<Walkers>& ResetWalkers()
+{
+    static std::vector<Walkers>* walkers = new std::vector<Walkers>();
+    return *walkers;
+}
 
 uint32_t FloatBits(float f)
 {
@@ -134,7 +144,7 @@ void OrvaDevice::Destroy()
     }
     delete g_device.device;
     g_device.device = nullptr;
-    g_device.walkers.clear();
+    ResetWalkers().clear();
     g_device.keyValid = false;
     g_device.failureHandler = &OrvaApplication::Exit;
     // Without the device's states 2D drawing is back to whole texels.
@@ -151,13 +161,13 @@ bool OrvaDevice::AddResetWalkers(OrvaDeviceWalker onLostDevice, OrvaDeviceWalker
     if (onLostDevice == nullptr && onResetDevice == nullptr) {
         return false;
     }
-    for (const Walkers& w : g_device.walkers) {
+    for (const Walkers& w : ResetWalkers()) {
         if (w.onLost == onLostDevice && w.onReset == onResetDevice) {
             return true;
         }
     }
     try {
-        g_device.walkers.push_back({onLostDevice, onResetDevice});
+        ResetWalkers().push_back({onLostDevice, onResetDevice});
     } catch (const std::bad_alloc&) {
         OrvaDebug::Log("エラー : リセット処理を登録できません\n");
         return false;
@@ -403,7 +413,7 @@ bool OrvaDevice::Reset()
         return false;
     }
     OrvaDebug::Log("■ デバイスのリセットを開始します\n");
-    for (const Walkers& w : g_device.walkers) {
+    for (const Walkers& w : ResetWalkers()) {
         if (w.onLost != nullptr) {
             w.onLost();
         }
@@ -447,7 +457,7 @@ bool OrvaDevice::Reset()
         }
     }
     g_device.keyValid = false;
-    for (const Walkers& w : g_device.walkers) {
+    for (const Walkers& w : ResetWalkers()) {
         if (w.onReset != nullptr) {
             w.onReset();
         }

@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "engine/core/application.h"
 #include "engine/core/debug.h"
 #include "engine/core/device.h"
 #include "engine/core/surface.h"
@@ -15,7 +16,13 @@
 
 namespace {
 
-OrvaObjectList g_fonts;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+OrvaObjectList& Fonts()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::GdiFont);
+    return list;
+}
 
 uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
@@ -44,7 +51,7 @@ uint32_t Blend(uint32_t dst, uint32_t colour, uint32_t a, bool targetAlpha) {
 
 }  // namespace
 
-OrvaFont::OrvaFont() { g_fonts.PushFront(this); }
+OrvaFont::OrvaFont() { Fonts().PushFront(this); }
 
 OrvaFont::~OrvaFont() {
     ReleaseTarget();
@@ -53,15 +60,15 @@ OrvaFont::~OrvaFont() {
 
 void OrvaFont::Initialize() {
     OrvaDebug::Log("\n============================================== Initialize GdiFont\n");
-    g_fonts.Init();
+    Fonts().Init();
 }
 
 void OrvaFont::Destroy() {
     OrvaDebug::Log("\n============================================== Destroy GdiFont\n");
-    g_fonts.ReleaseAll();
+    Fonts().ReleaseAll();
 }
 
-int32_t OrvaFont::GetCount() { return g_fonts.GetCount(); }
+int32_t OrvaFont::GetCount() { return Fonts().GetCount(); }
 
 OrvaFont* OrvaFont::Create(const char* face, int32_t height, bool italic, bool bold, OrvaProgress progress) {
     OrvaFont* f = new (std::nothrow) OrvaFont();

@@ -32,7 +32,9 @@ private:
 };
 
 // The live objects of one engine class, walked at device loss and reset and
-// at shut-down.
+// at shut-down. A module's own list comes from
+// OrvaApplication::GetModuleList, which releases it at process exit; one
+// inside an object goes with the object.
 class OrvaObjectList {
 public:
     OrvaObjectList() = default;

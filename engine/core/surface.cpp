@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "engine/core/application.h"
 #include "engine/core/debug.h"
 #include "engine/core/device.h"
 #include "engine/core/image_pack.h"
@@ -14,7 +15,13 @@
 
 namespace {
 
-OrvaObjectList g_surfaces;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+OrvaObjectList& Surfaces()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Surface);
+    return list;
+}
 
 uint32_t Address(const void* p)
 {
@@ -25,7 +32,7 @@ uint32_t Address(const void* p)
 
 OrvaSurface::OrvaSurface()
 {
-    g_surfaces.PushFront(this);
+    Surfaces().PushFront(this);
 }
 
 OrvaSurface::~OrvaSurface()
@@ -40,18 +47,18 @@ OrvaSurface::~OrvaSurface()
 void OrvaSurface::Initialize()
 {
     OrvaDebug::Log("\n============================================== Initialize Surface\n");
-    g_surfaces.Init();
+    Surfaces().Init();
 }
 
 void OrvaSurface::Destroy()
 {
     OrvaDebug::Log("\n============================================== Destroy Surface\n");
-    g_surfaces.ReleaseAll();
+    Surfaces().ReleaseAll();
 }
 
 int32_t OrvaSurface::GetCount()
 {
-    return g_surfaces.GetCount();
+    return Surfaces().GetCount();
 }
 
 uint32_t OrvaSurface::GetDeviceFormat(int32_t format)

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "engine/core/application.h"
 #include "engine/core/debug.h"
 #include "engine/core/device.h"
 #include "engine/core/image_pack.h"
@@ -15,7 +16,14 @@
 
 namespace {
 
-OrvaObjectList g_textures;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+OrvaObjectList& Textures()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Texture);
+    return list;
+}
+
 bool g_fullColor = false;
 float g_texelOffset = 0.0f;
 float g_pixelOffset = -0.5f;
@@ -31,7 +39,7 @@ uint32_t Address(const void* p)
 
 OrvaTexture::OrvaTexture()
 {
-    g_textures.PushFront(this);
+    Textures().PushFront(this);
 }
 
 OrvaTexture::~OrvaTexture()
@@ -44,26 +52,26 @@ OrvaTexture::~OrvaTexture()
 void OrvaTexture::Initialize()
 {
     OrvaDebug::Log("\n============================================== Initialize Texture\n");
-    g_textures.Init();
+    Textures().Init();
     OrvaDevice::AddResetWalkers(&OrvaTexture::OnLostDevice, &OrvaTexture::OnResetDevice);
 }
 
 void OrvaTexture::Destroy()
 {
     OrvaDebug::Log("\n============================================== Destroy Texture\n");
-    g_textures.ReleaseAll();
+    Textures().ReleaseAll();
 }
 
 void OrvaTexture::OnLostDevice()
 {
-    for (OrvaObject* o = g_textures.GetHead(); o != nullptr; o = o->GetNext()) {
+    for (OrvaObject* o = Textures().GetHead(); o != nullptr; o = o->GetNext()) {
         static_cast<OrvaTexture*>(o)->ReleaseDeviceTexture();
     }
 }
 
 void OrvaTexture::OnResetDevice()
 {
-    for (OrvaObject* o = g_textures.GetHead(); o != nullptr; o = o->GetNext()) {
+    for (OrvaObject* o = Textures().GetHead(); o != nullptr; o = o->GetNext()) {
         OrvaTexture* t = static_cast<OrvaTexture*>(o);
         if (!t->systemCopy.empty() && t->MakeDeviceTexture()) {
             t->Update();
@@ -111,7 +119,7 @@ void OrvaTexture::SetPixelOffset(float pixels)
 
 int32_t OrvaTexture::GetCount()
 {
-    return g_textures.GetCount();
+    return Textures().GetCount();
 }
 
 OrvaTexture* OrvaTexture::CreateEmpty(int32_t width, int32_t height, uint32_t format, int32_t imageWidth,

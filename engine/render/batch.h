@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/core/application.h"
 #include "engine/core/object.h"
 
 namespace platform {
@@ -38,9 +39,10 @@ public:
 };
 
 // The module operations of the batch class T, which names its log banner
-// in kModuleName and has the virtual InvalidateDeviceObjects,
-// RestoreDeviceObjects and Render. The list holds the live batches, newest
-// first when T's creators push at the front.
+// in kModuleName, its slot of the application's module lists in kModule,
+// and has the virtual InvalidateDeviceObjects, RestoreDeviceObjects and
+// Render. The list holds the live batches, newest first when T's creators
+// push at the front.
 template <typename T>
 class OrvaBatchModule {
 public:
@@ -48,22 +50,25 @@ public:
     // walkers; logs the module's banner. True.
     static bool Initialize()
     {
-        return OrvaBatch::StartModule(&list, T::kModuleName, &OnLostDevice, &OnResetDevice);
+        return OrvaBatch::StartModule(&List(), T::kModuleName, &OnLostDevice, &OnResetDevice);
     }
     // Releases every batch still alive; logs the module's banner.
-    static void Destroy() { OrvaBatch::StopModule(&list, T::kModuleName); }
+    static void Destroy() { OrvaBatch::StopModule(&List(), T::kModuleName); }
     // The device-loss and device-reset walkers over every batch.
-    static void OnLostDevice() { list.ForEach(&T::InvalidateDeviceObjects); }
-    static void OnResetDevice() { list.ForEach(&T::RestoreDeviceObjects); }
+    static void OnLostDevice() { List().ForEach(&T::InvalidateDeviceObjects); }
+    static void OnResetDevice() { List().ForEach(&T::RestoreDeviceObjects); }
     // Render on every batch from the head of the list.
-    static void RenderAll() { list.ForEach(&T::Render); }
-    static int32_t GetCount() { return list.GetCount(); }
+    static void RenderAll() { List().ForEach(&T::Render); }
+    static int32_t GetCount() { return List().GetCount(); }
 
 protected:
-    static OrvaObjectList& List() { return list; }
-
-private:
-    static inline OrvaObjectList list;
+    // Made on first use and never destroyed; what it holds at exit is
+    // released then (see OrvaApplication::GetModuleList).
+    static OrvaObjectList& List()
+    {
+        static OrvaObjectList& list = OrvaApplication::GetModuleList(T::kModule);
+        return list;
+    }
 };
 
 // The perspective and zoom of the 2D batches (sprites and 2D primitives):

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <new>
 
+#include "engine/core/application.h"
 #include "engine/core/device.h"
 #include "engine/core/graphics.h"
 #include "engine/render/light.h"
@@ -13,7 +14,13 @@
 
 namespace {
 
-OrvaObjectList g_cameras;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+OrvaObjectList& Cameras()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Camera);
+    return list;
+}
 // Zero until first written: a device reset before any camera is applied
 // sends two zero matrices, as the device was never given others.
 OrvaMatrix g_view{};
@@ -54,14 +61,14 @@ OrvaCamera::OrvaCamera()
     // Apply before the first UpdateView copies the product as it stands:
     // the identity, not garbage.
     viewProjection.Identity();
-    g_cameras.PushBack(this);
+    Cameras().PushBack(this);
 }
 
 OrvaCamera::~OrvaCamera() = default;
 
 bool OrvaCamera::Initialize()
 {
-    g_cameras.Init();
+    Cameras().Init();
     OrvaGraphics::SetViewProjectionSource(&ViewProjectionSource);
     OrvaDevice::AddResetWalkers(&OrvaCamera::OnLostDevice, &OrvaCamera::OnResetDevice);
     return true;
@@ -69,7 +76,7 @@ bool OrvaCamera::Initialize()
 
 void OrvaCamera::Destroy()
 {
-    g_cameras.ReleaseAll();
+    Cameras().ReleaseAll();
 }
 
 void OrvaCamera::OnLostDevice()

@@ -17,7 +17,13 @@
 
 namespace {
 
-OrvaObjectList g_fontFx;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+OrvaObjectList& FontEffects()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::FontEffects);
+    return list;
+}
 
 constexpr size_t kBlockBytes = 4096;
 
@@ -73,19 +79,19 @@ bool ValidImage(int32_t number)
 bool OrvaFontFx::Initialize()
 {
     OrvaDebug::Log("\n============================================== Initialize FontFx\n");
-    g_fontFx.Init();
+    FontEffects().Init();
     return true;
 }
 
 void OrvaFontFx::Destroy()
 {
     OrvaDebug::Log("\n============================================== Destroy FontFx\n");
-    g_fontFx.ReleaseAll();
+    FontEffects().ReleaseAll();
 }
 
 int32_t OrvaFontFx::GetCount()
 {
-    return g_fontFx.GetCount();
+    return FontEffects().GetCount();
 }
 
 // ---------------------------------------------------------------------------
@@ -101,7 +107,7 @@ OrvaFontFx* OrvaFontFx::Create(OrvaFontSprite* font, OrvaFontFxCallback phase0, 
         OrvaDebug::Log("エラー : OrvaFontFx を作成するメモリが足りません\n");
         return nullptr;
     }
-    g_fontFx.PushBack(fx);
+    FontEffects().PushBack(fx);
     fx->fontSprite = font;
     if (font != nullptr) {
         font->AddRef();

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/core/application.h"
 #include "engine/core/debug.h"
 #include "engine/core/device.h"
 #include "engine/core/font.h"
@@ -18,7 +19,13 @@
 
 namespace {
 
-OrvaObjectList g_fontObjects;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+OrvaObjectList& FontObjects()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::FontSprite);
+    return list;
+}
 
 constexpr uint16_t kLineFeed = 0x0A;
 constexpr uint16_t kTab = 0x09;
@@ -88,24 +95,24 @@ int64_t PowerOfTwoAbove(int64_t value, int64_t cap)
 bool OrvaFontSprite::Initialize()
 {
     OrvaDebug::Log("\n============================================== Initialize FontSprite\n");
-    g_fontObjects.Init();
+    FontObjects().Init();
     return true;
 }
 
 void OrvaFontSprite::Destroy()
 {
     OrvaDebug::Log("\n============================================== Destroy FontSprite\n");
-    g_fontObjects.ReleaseAll();
+    FontObjects().ReleaseAll();
 }
 
 OrvaObjectList& OrvaFontSprite::GetObjectList()
 {
-    return g_fontObjects;
+    return FontObjects();
 }
 
 int32_t OrvaFontSprite::GetCount()
 {
-    return g_fontObjects.GetCount();
+    return FontObjects().GetCount();
 }
 
 int32_t OrvaFontSprite::GetCharIndex(uint16_t code)
@@ -136,7 +143,7 @@ OrvaFontSprite* OrvaFontSprite::Construct()
         OrvaDebug::Log("エラー : フォントスプライトを作成するメモリが足りません\n");
         return nullptr;
     }
-    g_fontObjects.PushBack(f);
+    FontObjects().PushBack(f);
     OrvaDebug::Log("○ CreateFontSprite  / ID [0x%08X] / ", Address(f));
     return f;
 }

@@ -29,6 +29,7 @@ public:
     // A lost device takes the written strips with it: the batch is empty
     // after a reset.
     static constexpr const char* kModuleName = "ListSprite";
+    static constexpr OrvaModule kModule = OrvaModule::ListSprite;
 
     // ---- creation: items strips of points centre points each (points >= 2).
     // Returns the batch also when a later step failed (an impossible size

@@ -16,8 +16,13 @@
 #include "engine/render/material.h"
 
 // Every live mesh, for the device-loss and reset walkers (a mesh's own list
-// is its model's).
-static std::vector<OrvaMesh*> g_meshes;
+// is its model's). Never destroyed: a mesh released at process exit, after
+// any static destructor, still leaves it.
+static std::vector<OrvaMesh*>& Meshes()
+{
+    static std::vector<OrvaMesh*>* meshes = new std::vector<OrvaMesh*>();
+    return *meshes;
+}
 static const OrvaMeshModuleState* g_moduleState = nullptr;
 
 static const char kVertexCountMismatch[] = "頂点数が一致しません";
@@ -41,14 +46,14 @@ void OrvaMesh::Initialize()
 
 void OrvaMesh::OnLostDevice()
 {
-    for (OrvaMesh* mesh : g_meshes) {
+    for (OrvaMesh* mesh : Meshes()) {
         mesh->InvalidateDeviceObjects();
     }
 }
 
 void OrvaMesh::OnResetDevice()
 {
-    for (OrvaMesh* mesh : g_meshes) {
+    for (OrvaMesh* mesh : Meshes()) {
         if (mesh->hasBuffers) {
             mesh->RestoreDeviceObjects();
         }
@@ -78,14 +83,14 @@ int32_t OrvaMesh::GetKindVertexSize(int32_t kind)
 
 int32_t OrvaMesh::GetLiveCount()
 {
-    return static_cast<int32_t>(g_meshes.size());
+    return static_cast<int32_t>(Meshes().size());
 }
 
 OrvaMesh::OrvaMesh()
 {
     worldMatrix.Identity();
     try {
-        g_meshes.push_back(this);
+        Meshes().push_back(this);
     } catch (const std::bad_alloc&) {
         OrvaDebug::Log("ERROR : メッシュの登録に失敗\n");
     }
@@ -101,7 +106,8 @@ OrvaMesh::~OrvaMesh()
     std::vector<OrvaMeshVertex>().swap(vertexArray);
     std::vector<uint16_t>().swap(indexArray);
     materials.ReleaseAll();
-    g_meshes.erase(std::remove(g_meshes.begin(), g_meshes.end(), this), g_meshes.end());
+    std::vector<OrvaMesh*>& meshes = Meshes();
+    meshes.erase(std::remove(meshes.begin(), meshes.end(), this), meshes.end());
 }
 
 void OrvaMesh::ReleaseBuffers()

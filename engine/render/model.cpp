@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "engine/core/application.h"
 #include "engine/core/debug.h"
 #include "engine/core/device.h"
 #include "engine/core/math.h"
@@ -14,7 +15,13 @@
 #include "engine/render/model_loader.h"
 #include "engine/render/quad_tree_node.h"
 
-static OrvaObjectList g_models;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+static OrvaObjectList& Models()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Model);
+    return list;
+}
 static OrvaMeshModuleState* g_moduleState = nullptr;
 
 // The two world-composition temporaries: Update allocates nothing.
@@ -30,7 +37,7 @@ static constexpr float kPi = 3.1415927f;
 
 bool OrvaModel::Initialize()
 {
-    g_models.Init();
+    Models().Init();
     OrvaMesh::Initialize();
     StartModuleState();
     return true;
@@ -42,7 +49,7 @@ void OrvaModel::Destroy()
     // A model releasing its attached model inside the list walk could
     // destroy the member the walk reads next: drop every attachment first.
     std::vector<OrvaModel*> held;
-    for (OrvaObject* o = g_models.GetHead(); o != nullptr; o = o->GetNext()) {
+    for (OrvaObject* o = Models().GetHead(); o != nullptr; o = o->GetNext()) {
         OrvaModel* model = static_cast<OrvaModel*>(o);
         if (model->attached != nullptr) {
             held.push_back(model->attached);
@@ -52,13 +59,13 @@ void OrvaModel::Destroy()
     for (OrvaModel* model : held) {
         model->Release();
     }
-    g_models.ReleaseAll();
+    Models().ReleaseAll();
     StopModuleState();
 }
 
 OrvaObjectList* OrvaModel::GetModelList()
 {
-    return &g_models;
+    return &Models();
 }
 
 void OrvaModel::SetModuleState(OrvaMeshModuleState* state)
@@ -68,7 +75,7 @@ void OrvaModel::SetModuleState(OrvaMeshModuleState* state)
 
 int32_t OrvaModel::GetCount()
 {
-    return g_models.GetCount();
+    return Models().GetCount();
 }
 
 OrvaModel* OrvaModel::Create()
@@ -77,7 +84,7 @@ OrvaModel* OrvaModel::Create()
     if (model == nullptr) {
         return nullptr;
     }
-    g_models.PushBack(model);
+    Models().PushBack(model);
     return model;
 }
 

@@ -24,6 +24,7 @@ public:
     // ---- module: Initialize, Destroy, OnLostDevice, OnResetDevice,
     // RenderAll and GetCount come from OrvaBatchModule.
     static constexpr const char* kModuleName = "Perticle";
+    static constexpr OrvaModule kModule = OrvaModule::Particle;
 
     // ---- creation: room for `particles` particles (two triangles each).
     // Returned also when its buffers could not be made (it then holds

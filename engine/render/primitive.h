@@ -49,6 +49,7 @@ public:
     // ---- module: Initialize, Destroy, OnLostDevice, OnResetDevice,
     // RenderAll and GetCount come from OrvaBatchModule.
     static constexpr const char* kModuleName = "Primitive";
+    static constexpr OrvaModule kModule = OrvaModule::Primitive2D;
 
     // ---- creation: capacity in primitives, blend an OrvaBlendMode. The
     // batch is returned also when its memory cannot be had (it then takes

@@ -39,6 +39,7 @@ public:
     // Device loss drops every batch's vertex buffer; a reset makes new,
     // empty ones (the queued vertices reach them at the next render).
     static constexpr const char* kModuleName = "Primitive";
+    static constexpr OrvaModule kModule = OrvaModule::Primitive3D;
 
     // ---- creation: capacity in primitives, blend an OrvaBlendMode. The
     // batch is returned also when its buffers could not be made (it then

@@ -28,13 +28,12 @@
 
 namespace {
 
-// The scene list is made on first use rather than with the other globals:
-// being made later, it is destroyed earlier at process exit, so scenes still
-// alive then release their textures before the texture module's list goes.
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
 OrvaObjectList& Scenes()
 {
-    static OrvaObjectList scenes;
-    return scenes;
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Scene);
+    return list;
 }
 
 // The scenes' vertex program: positions through c0 to c3 (the item's

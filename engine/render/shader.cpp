@@ -14,7 +14,13 @@
 #include "platform/gfx/vertex_shader.h"
 #include "platform/sys/file.h"
 
-static OrvaObjectList g_shaders;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+static OrvaObjectList& Shaders()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Shader);
+    return list;
+}
 
 // A shader file larger than this is not a shader.
 static constexpr long kMaxShaderFileBytes = 1 << 20;
@@ -289,20 +295,20 @@ static size_t DeclarationTokens(const uint32_t* declaration)
 
 bool OrvaShader::Initialize()
 {
-    g_shaders.Init();
+    Shaders().Init();
     return true;
 }
 
 void OrvaShader::Destroy()
 {
-    g_shaders.ReleaseAll();
+    Shaders().ReleaseAll();
 }
 
 OrvaVertexShader* OrvaShader::CreateVertexShader()
 {
     OrvaVertexShader* shader = new (std::nothrow) OrvaVertexShader();
     if (shader != nullptr) {
-        g_shaders.PushBack(shader);
+        Shaders().PushBack(shader);
     }
     return shader;
 }
@@ -311,14 +317,14 @@ OrvaPixelShader* OrvaShader::CreatePixelShader()
 {
     OrvaPixelShader* shader = new (std::nothrow) OrvaPixelShader();
     if (shader != nullptr) {
-        g_shaders.PushBack(shader);
+        Shaders().PushBack(shader);
     }
     return shader;
 }
 
 int32_t OrvaShader::GetCount()
 {
-    return g_shaders.GetCount();
+    return Shaders().GetCount();
 }
 
 uint32_t OrvaShader::GetHandle() const

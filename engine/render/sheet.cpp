@@ -13,7 +13,13 @@
 #include "engine/core/surface.h"
 #include "engine/core/texture.h"
 
-static OrvaObjectList g_sheets;
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+static OrvaObjectList& Sheets()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Sheet);
+    return list;
+}
 // Refreshed by every Render.
 static OrvaRect g_viewport;
 // The triangles of one clipped piece.
@@ -36,19 +42,19 @@ void OrvaSheet::ForEachCell(F f)
 
 bool OrvaSheet::Initialize()
 {
-    g_sheets.Init();
+    Sheets().Init();
     return true;
 }
 
 void OrvaSheet::Destroy()
 {
     OrvaDebug::Log("\n============================================== Destroy Sheet\n");
-    g_sheets.ReleaseAll();
+    Sheets().ReleaseAll();
 }
 
 int32_t OrvaSheet::GetCount()
 {
-    return g_sheets.GetCount();
+    return Sheets().GetCount();
 }
 
 OrvaSheet* OrvaSheet::Begin()
@@ -57,7 +63,7 @@ OrvaSheet* OrvaSheet::Begin()
     if (sheet == nullptr) {
         return nullptr;
     }
-    g_sheets.PushFront(sheet);
+    Sheets().PushFront(sheet);
     OrvaDebug::Log("○ CreateSheet / ID [0x%08X] / ", Id(sheet));
     OrvaApplication::SetCurrentDirectory();
     OrvaDebug::Log("{\n\t");

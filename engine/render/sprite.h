@@ -91,6 +91,7 @@ public:
     // RenderAll and GetCount come from OrvaBatchModule.
     // Device loss and reset drop and re-create every vertex buffer.
     static constexpr const char* kModuleName = "Sprite";
+    static constexpr OrvaModule kModule = OrvaModule::Sprite;
 
     // ---- creation: returns the batch also when a later step failed (an
     // impossible size gives a batch that takes nothing); null only when the

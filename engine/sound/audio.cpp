@@ -25,7 +25,7 @@ enum AudioCommand : uint32_t {
     kCommandQuit = 9,
 };
 
-static OrvaObjectList g_audioList;
+static OrvaObjectList& AudioList();
 
 static OrvaAudio* AsAudio(OrvaObject* object)
 {
@@ -53,12 +53,31 @@ static const OrvaWorkerModule kAudioModule = {
     kAudioCommands,
     sizeof kAudioCommands / sizeof kAudioCommands[0],
     kCommandQuit,
-    &g_audioList,
+    AudioList,
     nullptr,
     nullptr,
 };
 
 static OrvaCommandRing g_audioRing(kAudioModule);
+
+// A worker still running at exit is stopped before the module's list is
+// released: the worker releases its own objects, and nothing is left for
+// the release on the main thread to touch while it runs.
+static void StopAtExit()
+{
+    if (g_audioRing.IsStarted()) {
+        g_audioRing.Stop();
+    }
+}
+
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+static OrvaObjectList& AudioList()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Audio, StopAtExit);
+    return list;
+}
+
 static std::atomic<void (*)()> g_eventPoster{nullptr};
 static bool g_deviceHeld = false;
 
@@ -157,7 +176,7 @@ void OrvaAudio::SetEventPoster(void (*poster)())
 void OrvaAudio::HandleGraphEvents()
 {
     platform::ScopedLock guard(g_audioRing.GetLock());
-    for (OrvaObject* object = g_audioList.GetHead(); object != nullptr; object = object->GetNext()) {
+    for (OrvaObject* object = AudioList().GetHead(); object != nullptr; object = object->GetNext()) {
         OrvaAudio* audio = AsAudio(object);
         if (audio->loaded == 0) {
             continue;

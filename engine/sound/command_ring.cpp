@@ -64,6 +64,11 @@ int32_t OrvaCommandRing::Start()
     if (started) {
         return 1;
     }
+    // The module's list is made here, on the posting thread, before the
+    // worker that reads it exists, and with it the worker's stop at exit.
+    if (module.objects != nullptr) {
+        module.objects();
+    }
     startEvent.Reset();
     if (!thread.Start(module.threadName, &OrvaCommandRing::ThreadProc, this)) {
         OrvaDebug::Log("エラー : スレッドの生成に失敗\n");
@@ -145,7 +150,7 @@ void OrvaCommandRing::Serve()
     {
         platform::ScopedLock guard(lock);
         if (module.objects != nullptr) {
-            module.objects->ReleaseAll();
+            module.objects().ReleaseAll();
         }
     }
     if (module.tearDown != nullptr) {
@@ -159,7 +164,7 @@ bool OrvaCommandRing::IsLive(const OrvaObject* object) const
         return false;
     }
     // Compare addresses only: a released object must not be read.
-    for (const OrvaObject* o = module.objects->GetHead(); o != nullptr; o = o->GetNext()) {
+    for (const OrvaObject* o = module.objects().GetHead(); o != nullptr; o = o->GetNext()) {
         if (o == object) {
             return true;
         }
@@ -319,7 +324,7 @@ bool OrvaCommandRing::Adopt(OrvaObject* made, const char* createLine)
     {
         platform::ScopedLock guard(lock);
         if (module.objects != nullptr) {
-            module.objects->PushFront(made);
+            module.objects().PushFront(made);
         }
     }
     OrvaDebug::Log(createLine, LogId(made));

@@ -53,8 +53,10 @@ struct OrvaWorkerModule {
     const OrvaCommandEntry* commands = nullptr;
     uint32_t commandCount = 0;
     uint32_t quitCode = 0;
-    // The module's live objects; released on the worker at quit.
-    OrvaObjectList* objects = nullptr;
+    // The module's live objects; released on the worker at quit. A function:
+    // the list is made on first use (OrvaApplication::GetModuleList), not
+    // while the statics are.
+    OrvaObjectList& (*objects)() = nullptr;
     // On the worker, before the first command is served; may be null.
     void (*setUp)() = nullptr;
     // On the worker, after the objects are released; may be null.

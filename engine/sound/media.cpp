@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "engine/core/application.h"
 #include "engine/core/debug.h"
@@ -30,14 +31,14 @@ struct OrvaMediaDisplay {
 
 namespace {
 
+// Plain data, so never destroyed: a movie released at process exit, after
+// any static destructor, still finds the module. The list is the
+// application's (see OrvaApplication::GetModuleList).
 struct MediaModule {
-    // Not constexpr on purpose: the module is built on first use, after
-    // every namespace-scope object list, so at process exit its movies are
-    // released while the textures they hold still exist.
-    MediaModule() {}
-    OrvaObjectList list;
+    OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Media);
     OrvaMediaDisplay* display = nullptr;
 };
+static_assert(std::is_trivially_destructible_v<MediaModule>);
 
 MediaModule& Module()
 {

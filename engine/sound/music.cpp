@@ -34,7 +34,7 @@ enum MusicCommand : uint32_t {
     kCommandQuit = 16,
 };
 
-static OrvaObjectList g_musicList;
+static OrvaObjectList& MusicList();
 
 // Module state, touched only on the worker: whether the SoundFont was found
 // (the loader), the module's own synthesizer, and its hold on the device.
@@ -124,12 +124,30 @@ static const OrvaWorkerModule kMusicModule = {
     kMusicCommands,
     sizeof kMusicCommands / sizeof kMusicCommands[0],
     kCommandQuit,
-    &g_musicList,
+    MusicList,
     SetUpMusic,
     TearDownMusic,
 };
 
 static OrvaCommandRing g_musicRing(kMusicModule);
+
+// A worker still running at exit is stopped before the module's list is
+// released: the worker releases its own objects, and nothing is left for
+// the release on the main thread to touch while it runs.
+static void StopAtExit()
+{
+    if (g_musicRing.IsStarted()) {
+        g_musicRing.Stop();
+    }
+}
+
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+static OrvaObjectList& MusicList()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Music, StopAtExit);
+    return list;
+}
 
 int32_t OrvaMusic::Initialize()
 {

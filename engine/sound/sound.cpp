@@ -45,7 +45,7 @@ static constexpr uint32_t kMessageBoxError = 0x10;
 static constexpr size_t kPackMagicBytes = 4;
 static constexpr size_t kPackNameBytes = 32;
 
-static OrvaObjectList g_soundList;
+static OrvaObjectList& SoundList();
 // The device and its primary buffer: made, used and destroyed on the worker.
 static std::unique_ptr<platform::SoundDevice> g_device;
 static std::unique_ptr<platform::PrimaryBuffer> g_primary;
@@ -146,12 +146,30 @@ static const OrvaWorkerModule kSoundModule = {
     kSoundCommands,
     sizeof kSoundCommands / sizeof kSoundCommands[0],
     kCommandQuit,
-    &g_soundList,
+    SoundList,
     SoundSetUp,
     SoundTearDown,
 };
 
 static OrvaCommandRing g_soundRing(kSoundModule);
+
+// A worker still running at exit is stopped before the module's list is
+// released: the worker releases its own objects, and nothing is left for
+// the release on the main thread to touch while it runs.
+static void StopAtExit()
+{
+    if (g_soundRing.IsStarted()) {
+        g_soundRing.Stop();
+    }
+}
+
+// Made on first use and never destroyed; what it holds at exit is released
+// then (see OrvaApplication::GetModuleList).
+static OrvaObjectList& SoundList()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Sound, StopAtExit);
+    return list;
+}
 
 int32_t OrvaSound::Initialize()
 {

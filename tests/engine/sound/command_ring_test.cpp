@@ -53,7 +53,7 @@ static const OrvaWorkerModule kModule = {
     kCommands,
     4,
     kQuit,
-    &g_testList,
+    []() -> OrvaObjectList& { return g_testList; },
     [] { g_workerId = std::this_thread::get_id(); },
     nullptr,
 };
