@@ -412,6 +412,17 @@ TEST_F(MediaStreamTest, RefusesMissingEmptyTruncatedAndNonAudioFiles)
     std::ofstream(empty, std::ios::binary).close();
     EXPECT_EQ(MediaStream::Open(empty.c_str(), &result), nullptr);
     EXPECT_EQ(result, MediaOpenResult::kUnreadable);
+    // A name that holds a terminal sequence reaches the log escaped, in our
+    // lines and in FFmpeg's.
+    const std::string hostile = TempFile("\x1b[2J.mp3");
+    std::ofstream(hostile) << "no sound here\n";
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(MediaStream::Open(hostile.c_str(), &result), nullptr);
+    EXPECT_EQ(MediaStream::Open((hostile + ".missing").c_str(), &result), nullptr);
+    const std::string escaped = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(escaped.find("\\x1b[2J.mp3"), std::string::npos) << escaped;
+    EXPECT_EQ(escaped.find('\x1b'), std::string::npos) << escaped;
+    std::remove(hostile.c_str());
 
     // Cut inside the header.
     const std::string whole = TempFile("whole.wav");
