@@ -60,22 +60,9 @@ static const OrvaWorkerModule kAudioModule = {
 
 static OrvaCommandRing g_audioRing(kAudioModule);
 
-// A worker still running at exit is stopped before the module's list is
-// released: the worker releases its own objects, and nothing is left for
-// the release on the main thread to touch while it runs.
-static void StopAtExit()
-{
-    if (g_audioRing.IsStarted()) {
-        g_audioRing.Stop();
-    }
-}
-
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
 static OrvaObjectList& AudioList()
 {
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Audio, StopAtExit);
-    return list;
+    return OrvaWorkerModuleList<g_audioRing, OrvaModule::Audio>();
 }
 
 static std::atomic<void (*)()> g_eventPoster{nullptr};

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "engine/core/application.h"
 #include "platform/sys/critical_section.h"
 #include "platform/sys/event.h"
 #include "platform/sys/thread.h"
@@ -212,3 +213,20 @@ void OrvaRunCommand(OrvaObject* object, const OrvaCommandMessage& message)
 
 // The release command of every module: the object's Release, on the worker.
 void OrvaRunRelease(OrvaObject* object, const OrvaCommandMessage& message);
+
+// The list of the objects of the worker module served by `ring`, for its
+// OrvaWorkerModule::objects: made on first use and never destroyed (see
+// OrvaApplication::GetModuleList). A worker still running at exit is
+// stopped before the list is released there: the worker releases its own
+// objects, and nothing is left for the release on the main thread to touch
+// while it runs.
+template <OrvaCommandRing& ring, OrvaModule id>
+OrvaObjectList& OrvaWorkerModuleList()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(id, [] {
+        if (ring.IsStarted()) {
+            ring.Stop();
+        }
+    });
+    return list;
+}

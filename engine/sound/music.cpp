@@ -131,22 +131,9 @@ static const OrvaWorkerModule kMusicModule = {
 
 static OrvaCommandRing g_musicRing(kMusicModule);
 
-// A worker still running at exit is stopped before the module's list is
-// released: the worker releases its own objects, and nothing is left for
-// the release on the main thread to touch while it runs.
-static void StopAtExit()
-{
-    if (g_musicRing.IsStarted()) {
-        g_musicRing.Stop();
-    }
-}
-
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
 static OrvaObjectList& MusicList()
 {
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Music, StopAtExit);
-    return list;
+    return OrvaWorkerModuleList<g_musicRing, OrvaModule::Music>();
 }
 
 int32_t OrvaMusic::Initialize()

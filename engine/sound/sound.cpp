@@ -153,22 +153,9 @@ static const OrvaWorkerModule kSoundModule = {
 
 static OrvaCommandRing g_soundRing(kSoundModule);
 
-// A worker still running at exit is stopped before the module's list is
-// released: the worker releases its own objects, and nothing is left for
-// the release on the main thread to touch while it runs.
-static void StopAtExit()
-{
-    if (g_soundRing.IsStarted()) {
-        g_soundRing.Stop();
-    }
-}
-
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
 static OrvaObjectList& SoundList()
 {
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Sound, StopAtExit);
-    return list;
+    return OrvaWorkerModuleList<g_soundRing, OrvaModule::Sound>();
 }
 
 int32_t OrvaSound::Initialize()
