@@ -9,6 +9,7 @@
 //   app-smoke: <n> frames
 #include "engine/core/application.h"
 #include "platform/sys/printable.h"
+#include "tools/output.h"
 
 #include <cctype>
 #include <cerrno>
@@ -161,24 +162,24 @@ void Setup()
 int32_t Main()
 {
     std::vector<uint32_t> frame(size_t(g_options.width) * size_t(g_options.height), g_options.colour);
-    std::printf("app-smoke: backend %s %dx%d colour 0x%08X\n", platform::GetWindowBackendName(), g_options.width,
+    ToolPrint("app-smoke: backend %s %dx%d colour 0x%08X\n", platform::GetWindowBackendName(), g_options.width,
                 g_options.height, g_options.colour);
-    std::fflush(stdout);
+    ToolFlush();
     long presented = 0;
     while (OrvaApplication::Pump()) {
         OrvaApplication::PresentFrame(frame.data(), g_options.width, g_options.height, g_options.width * 4);
         OrvaApplication::AddPolygonCount(2);
         ++presented;
         if (presented == kAnnounceFrame) {
-            std::printf("app-smoke: presenting\n");
-            std::fflush(stdout);
+            ToolPrint("app-smoke: presenting\n");
+            ToolFlush();
         }
         if (g_options.frames > 0 && presented == g_options.frames) {
             OrvaApplication::Exit();
         }
     }
-    std::printf("app-smoke: %ld frames\n", presented);
-    std::fflush(stdout);
+    ToolPrint("app-smoke: %ld frames\n", presented);
+    ToolFlush();
     return 0;
 }
 
@@ -190,6 +191,10 @@ int main(int argc, char** argv)
         Usage();
         return 2;
     }
+    ToolOutputBegin();
     const int32_t result = OrvaApplication::Run(&Setup, &Main);
+    if (!ToolOutputEnd("orva-app-smoke")) {
+        return 1;
+    }
     return result < 0 ? 1 : result;
 }

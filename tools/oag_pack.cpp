@@ -12,7 +12,6 @@
 //   <index> <name> <width>x<height> format <n> <kind> offset <offset> size <size>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +23,7 @@
 #include "platform/sys/file.h"
 #include "platform/sys/printable.h"
 #include "platform/text/codepage.h"
+#include "tools/output.h"
 
 namespace {
 
@@ -173,11 +173,11 @@ int List(int argc, char** argv) {
     }
     for (size_t i = 0; i < entries.size(); ++i) {
         const OrvaImagePackEntry& e = entries[i];
-        printf("%zu %s %ux%u format %u %s offset %u size %u\n", i,
-               platform::PrintableText(platform::Cp932ToUtf8(e.name.c_str())).c_str(),
-               e.width, e.height, e.format, kFormatNames[e.format], e.offset, e.size);
+        ToolPrint("%zu %s %ux%u format %u %s offset %u size %u\n", i,
+                  platform::PrintableText(platform::Cp932ToUtf8(e.name.c_str())).c_str(),
+                  e.width, e.height, e.format, kFormatNames[e.format], e.offset, e.size);
     }
-    return 0;
+    return ToolOutputEnd("oag-pack") ? 0 : 1;
 }
 
 int Extract(int argc, char** argv) {
@@ -211,7 +211,7 @@ int main(int argc, char** argv) {
     // Past a file-size limit the write is to fail with EFBIG rather than the
     // signal end the process: only then is the unfinished file removed and
     // the failure said.
-    std::signal(SIGXFSZ, SIG_IGN);
+    ToolOutputBegin();
     if (argc < 2) {
         return Usage();
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/output.h"
 #include "tools/trace/pattern_trace_run.h"
 
 int main(int argc, char** argv)
@@ -14,8 +15,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "pattern-trace: %s\n%s", error.c_str(), kPatternTraceUsage);
         return 2;
     }
+    ToolOutputBegin();
     for (const std::string& line : PatternTraceRun(options)) {
-        std::printf("%s\n", line.c_str());
+        ToolPrint("%s\n", line.c_str());
     }
-    return 0;
+    return ToolOutputEnd("pattern-trace") ? 0 : 1;
 }
