@@ -31,6 +31,16 @@ OrvaObjectList::~OrvaObjectList()
 
 void OrvaObjectList::Init()
 {
+    // The members are disowned, not released: one of them destroyed later
+    // must not unlink itself from the list as it is by then, whose head and
+    // count belong to objects made since.
+    for (OrvaObject* o = head; o != nullptr;) {
+        OrvaObject* next = o->next;
+        o->owner = nullptr;
+        o->prev = nullptr;
+        o->next = nullptr;
+        o = next;
+    }
     head = nullptr;
     tail = nullptr;
     count = 0;
@@ -138,12 +148,5 @@ void OrvaObjectList::ReleaseAll()
         object = next;
     }
     // Objects that outlive their release (held elsewhere) are no longer ours.
-    for (OrvaObject* o = head; o != nullptr;) {
-        OrvaObject* next = o->next;
-        o->owner = nullptr;
-        o->prev = nullptr;
-        o->next = nullptr;
-        o = next;
-    }
     Init();
 }

@@ -41,7 +41,8 @@ public:
     // Releases every member still in the list.
     ~OrvaObjectList();
 
-    // Empties the list without touching the objects.
+    // Empties the list without releasing the objects: they are disowned,
+    // and their later release leaves the list alone.
     void Init();
     // Unlinks the object from the list it is in, then links it at the head.
     void PushFront(OrvaObject* object);

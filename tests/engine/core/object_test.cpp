@@ -79,6 +79,22 @@ TEST(OrvaObjectList, DestructorUnlinksAndReleaseAllEmpties)
     EXPECT_EQ(deaths, 3);
     EXPECT_EQ(list.GetCount(), 1);
     EXPECT_EQ(list.GetHead(), p4);
+
+    // Init empties the list without releasing the members: they are
+    // disowned alike, so one released later leaves the members made since.
+    list.Init();
+    EXPECT_EQ(deaths, 3);
+    Probe* p5 = new Probe(&deaths);
+    Probe* p6 = new Probe(&deaths);
+    list.PushBack(p5);
+    list.PushBack(p6);
+    p4->Release();
+    EXPECT_EQ(deaths, 4);
+    EXPECT_EQ(list.GetCount(), 2);
+    EXPECT_EQ(list.GetHead(), p5);
+    EXPECT_EQ(list.GetAt(1), p6);
+    list.ReleaseAll();
+    EXPECT_EQ(deaths, 6);
 }
 
 namespace {
