@@ -85,6 +85,13 @@ const char* KindOf(mode_t mode)
     return "not a file";
 }
 
+// Says why a file of another kind is not read; errno tells the caller.
+void RefuseKind(const char* hostPath, mode_t mode)
+{
+    std::fprintf(stderr, "file: %s is %s, not a regular file\n", PrintableText(hostPath).c_str(), KindOf(mode));
+    errno = S_ISDIR(mode) ? EISDIR : EINVAL;
+}
+
 }  // namespace
 
 int OpenRegularFile(const char* hostPath)
@@ -96,10 +103,18 @@ int OpenRegularFile(const char* hostPath)
     // O_NONBLOCK only for the opening: a FIFO without a writer would
     // otherwise hold open() itself.
     const int fd = open(hostPath, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat info;
     if (fd < 0) {
+        // Some kinds cannot be opened at all (a socket gives "No such device
+        // or address"): their kind says more than that.
+        const int code = errno;
+        if (code != ENOENT && stat(hostPath, &info) == 0 && !S_ISREG(info.st_mode)) {
+            RefuseKind(hostPath, info.st_mode);
+            return -1;
+        }
+        errno = code;
         return -1;
     }
-    struct stat info;
     if (fstat(fd, &info) != 0) {
         const int code = errno;
         close(fd);
@@ -107,10 +122,8 @@ int OpenRegularFile(const char* hostPath)
         return -1;
     }
     if (!S_ISREG(info.st_mode)) {
-        std::fprintf(stderr, "file: %s is %s, not a regular file\n", PrintableText(hostPath).c_str(),
-                     KindOf(info.st_mode));
         close(fd);
-        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        RefuseKind(hostPath, info.st_mode);
         return -1;
     }
     const int flags = fcntl(fd, F_GETFL);

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -71,6 +74,17 @@ TEST(OpenRegularFile, OpensFilesOnlyAndNeverWaitsForAWriter)
     const std::string zero = folder + "zero.dat";
     unlink(zero.c_str());
     ASSERT_EQ(symlink("/dev/zero", zero.c_str()), 0);
+    // A socket cannot even be opened: its kind is still what is said.
+    const std::string socketPath = folder + "socket.dat";
+    unlink(socketPath.c_str());
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size());
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    close(listener);
     struct Case {
         std::string path;
         int error;         // 0: opens
@@ -80,6 +94,7 @@ TEST(OpenRegularFile, OpensFilesOnlyAndNeverWaitsForAWriter)
         {file, 0, ""},
         {fifo, EINVAL, "is a FIFO, not a regular file"},
         {zero, EINVAL, "is a character device, not a regular file"},
+        {socketPath, EINVAL, "is a socket, not a regular file"},
         {folder, EISDIR, "is a directory, not a regular file"},
         {folder + "absent.dat", ENOENT, ""},
     };
@@ -103,4 +118,5 @@ TEST(OpenRegularFile, OpensFilesOnlyAndNeverWaitsForAWriter)
     }
     unlink(fifo.c_str());
     unlink(zero.c_str());
+    unlink(socketPath.c_str());
 }
