@@ -13,6 +13,7 @@
 #include "platform/gfx/shader_asm.h"
 #include "platform/gfx/vertex_shader.h"
 #include "platform/sys/file.h"
+#include "platform/sys/path.h"
 
 // Made on first use and never destroyed; what it holds at exit is released
 // then (see OrvaApplication::GetModuleList).
@@ -359,7 +360,10 @@ bool OrvaShader::AssembleFile(const char* file)
         return false;
     }
     OrvaApplication::SetCurrentDirectory();
-    std::FILE* f = platform::OpenRegularFileStream(file);
+    // An engine name, as every other loader takes: Shift-JIS, with
+    // backslashes between folders.
+    const std::string host = platform::HostPath(file);
+    std::FILE* f = host.empty() ? nullptr : platform::OpenRegularFileStream(host.c_str());
     if (f == nullptr) {
         return false;
     }

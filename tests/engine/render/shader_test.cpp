@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -13,6 +14,7 @@
 #include "engine/core/device.h"
 #include "engine/core/matrix.h"
 #include "platform/gfx/vertex_shader.h"
+#include "platform/window/window.h"
 #include "tests/engine/headless_frame.h"
 
 using namespace orvatest;
@@ -195,16 +197,23 @@ TEST_F(ShaderTest, FragmentsAreCutToTheBufferSize)
 
 TEST_F(ShaderTest, FileAndTextShadersAndReleasingDeletesTheDeviceShader)
 {
-    const std::string file = "/tmp/orva_shader_test_" + std::to_string(::getpid()) + ".vsh";
-    const char* path = file.c_str();
-    std::FILE* f = std::fopen(path, "wb");
+    // Named as the engine names files: from the program's folder, with a
+    // backslash between folders, in Shift-JIS (ソ, whose second byte is a
+    // backslash too).
+    const std::string folder = "orva_shader_test_" + std::to_string(::getpid());
+    const std::string hostFolder = platform::GetProgramFolder() + "/" + folder;
+    const std::string hostFile = hostFolder + "/\u30bd.vsh";
+    ASSERT_EQ(::mkdir(hostFolder.c_str(), 0755), 0);
+    std::FILE* f = std::fopen(hostFile.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     std::fputs("; transform only\nvs.1.1\nm4x4 oPos, v0, c20\nmov oD0, v6\n", f);
     std::fclose(f);
     OrvaVertexShader* s = OrvaShader::CreateVertexShader();
     OrvaShaderDesc d{1, 0, 0, 0, 0};
-    ASSERT_TRUE(s->CreateFromFile(path, s->GetDeclaration(&d)));
-    std::remove(path);
+    const bool made = s->CreateFromFile((folder + "\\\x83\x5C.vsh").c_str(), s->GetDeclaration(&d));
+    std::remove(hostFile.c_str());
+    ::rmdir(hostFolder.c_str());
+    ASSERT_TRUE(made);
     const uint32_t handle = s->GetHandle();
     platform::SoftDevice* device = OrvaDevice::GetDevice();
     EXPECT_EQ(device->SetVertexShader(handle), platform::kGfxOk);
