@@ -12,6 +12,7 @@ extern "C" {
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@ extern "C" {
 #include <new>
 #include <string_view>
 
+#include "platform/media/mp4_boxes.h"
 #include "platform/media/vorbis_file.h"
 #include "platform/sys/file.h"
 #include "platform/sys/printable.h"
@@ -276,6 +278,25 @@ static bool IsPlayable(const std::string& what, int channels, int rate)
     return false;
 }
 
+// The length of an MP4 track's sound in its stream's time base. The
+// demuxer gives it as the track's edit says, in the movie's time scale
+// (milliseconds, as FFmpeg writes it), which cuts a loop short of its last
+// samples or runs it into the coder's padding; the track's own header says
+// it to the sample, and is taken when the edit agrees with it.
+static int64_t Mp4Length(const AVFormatContext* format, const AVStream* stream)
+{
+    const HostInput* input = format->pb != nullptr ? static_cast<const HostInput*>(format->pb->opaque) : nullptr;
+    Mp4TrackTiming timing;
+    if (input == nullptr || stream->id <= 0 || !ReadMp4TrackTiming(input->fd, uint32_t(stream->id), &timing)) {
+        return stream->duration;
+    }
+    const int64_t exact = Mp4ExactTrackLength(timing);
+    if (exact <= 0 || timing.trackTimeScale > uint32_t(INT32_MAX)) {
+        return stream->duration;
+    }
+    return av_rescale_q(exact, AVRational{1, int(timing.trackTimeScale)}, stream->time_base);
+}
+
 SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVideo)
 {
     try {
@@ -321,7 +342,7 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
     if (std::strstr(format->iformat->name, "mp4") != nullptr && stream->duration != AV_NOPTS_VALUE &&
         stream->duration > 0) {
         const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-        endTime = start + stream->duration;
+        endTime = start + Mp4Length(format, stream);
     }
     // An Ogg file of Vorbis alone goes to the reference decoder, which ends
     // it where its last page says.

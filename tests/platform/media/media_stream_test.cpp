@@ -268,50 +268,61 @@ TEST_F(MediaStreamTest, AnyRateLastsItsLengthAndEveryLoopingPassIsTheFirstAgainW
         const char* extension;
         int rate;
         int channels;
-        int seconds;
-        bool sox;           // made by sox rather than by ffmpeg
-        double tolerance;   // frames the first pass may differ from the file's length
-        float seamError;    // of the peak, beyond the error mid-pass: the coding's at its edges
+        int frames;          // of the file, at its rate: whole cycles of the tone
+        bool sox;            // made by sox rather than by ffmpeg
+        double tolerance;    // frames the first pass may differ from the file's length
+        float seamError;     // of the peak, beyond the error mid-pass: the coding's at its edges
+        const char* codec = nullptr;  // ffmpeg's choice for the extension when null
     };
     std::vector<Case> cases;
     for (const char* extension : {"wav", "mp3"}) {
         for (int rate : {8000, 11025, 22050, 32000, 48000, 96000}) {
             for (int channels : {1, 2}) {
-                cases.push_back({extension, rate, channels, 3, false, extension[0] == 'w' ? 0.0 : 1152.0 * 44100 / rate,
-                                 extension[0] == 'w' ? 1e-3f : 0.08f});
+                cases.push_back({extension, rate, channels, 3 * rate, false,
+                                 extension[0] == 'w' ? 0.0 : 1152.0 * 44100 / rate, extension[0] == 'w' ? 1e-3f : 0.08f});
             }
         }
     }
     // Vorbis files hold their exact length in their last granule position,
     // as ffmpeg and sox write them alike.
     for (int rate : {8000, 22050, 32000, 44100, 88200}) {
-        cases.push_back({"ogg", rate, 2, 1, false, 0.0, 0.08f});
+        cases.push_back({"ogg", rate, 2, rate, false, 0.0, 0.08f});
     }
     for (int rate : {22050, 44100}) {
-        cases.push_back({"ogg", rate, 1, 1, true, 0.0, 0.08f});
+        cases.push_back({"ogg", rate, 1, rate, true, 0.0, 0.08f});
     }
-    cases.push_back({"flac", 32000, 2, 1, false, 0.0, 1e-3f});
+    cases.push_back({"flac", 32000, 2, 32000, false, 0.0, 1e-3f});
     // Codings whose decoders trim their edges: Opus the start, AAC in MP4 a
-    // priming packet before the start and its padding after the end.
-    for (const char* extension : {"opus", "m4a"}) {
-        cases.push_back({extension, 44100, 2, 1, false, 0.0, 0.08f});
+    // priming packet before the start and its padding after the end. An MP4
+    // track's length is its own to the sample, also where its edit holds it
+    // rounded to milliseconds (54 400 frames are 1 233.56 ms).
+    cases.push_back({"opus", 44100, 2, 44100, false, 0.0, 0.08f});
+    for (int frames : {44100, 54400, 22000, 4400}) {
+        cases.push_back({"m4a", 44100, 2, frames, false, 0.0, 0.08f});
     }
+    cases.push_back({"m4a", 48000, 1, 64000, false, 0.0, 0.08f});
+    cases.push_back({"m4a", 44100, 2, 54400, false, 0.0, 1e-3f, "alac"});
+    cases.push_back({"mov", 22050, 2, 27200, false, 0.0, 1e-3f, "pcm_s16le"});
     for (const Case& c : cases) {
-        const std::string name = std::string(c.extension) + " " + std::to_string(c.rate) + " Hz x" +
+        const std::string name = std::string(c.extension) + (c.codec != nullptr ? std::string(" ") + c.codec : "") +
+                                 " " + std::to_string(c.frames) + " frames at " + std::to_string(c.rate) + " Hz x" +
                                  std::to_string(c.channels) + (c.sox ? " (sox)" : "");
         SCOPED_TRACE(name);
         const std::string path = TempFile(std::string("sine.") + c.extension);
-        const std::string seconds = std::to_string(c.seconds);
+        // sox's lengths are whole seconds here: it makes the tone at its own
+        // rate and converts it.
+        const std::string frames = std::to_string(c.frames);
         ASSERT_TRUE(RunTool(c.sox ? "sox -n -r " + std::to_string(c.rate) + " -c " + std::to_string(c.channels) + " " +
-                                        path + " synth " + seconds + " sine 441 vol 0.5"
+                                        path + " synth " + std::to_string(c.frames / c.rate) + " sine 441 vol 0.5"
                                   : "ffmpeg -v error -y -f lavfi -i sine=frequency=441:sample_rate=" +
-                                        std::to_string(c.rate) + ":duration=" + seconds + " -ac " +
-                                        std::to_string(c.channels) + " " + path));
+                                        std::to_string(c.rate) + ":duration=" + std::to_string(c.frames / c.rate + 1) +
+                                        " -af atrim=end_sample=" + frames + " -ac " + std::to_string(c.channels) +
+                                        (c.codec != nullptr ? std::string(" -c:a ") + c.codec : "") + " " + path));
         auto stream = MediaStream::Open(path.c_str(), nullptr);
         ASSERT_NE(stream, nullptr);
         stream->SetLooping(true);
         stream->Run();
-        const size_t length = static_cast<size_t>(c.seconds) * 44100;
+        const size_t length = static_cast<size_t>(int64_t(c.frames) * 44100 / c.rate);
         std::vector<float> heard;
         const std::vector<size_t> starts = PassStarts(*stream, 3, length, &heard);
         ASSERT_EQ(starts.size(), 3u);
@@ -331,7 +342,7 @@ TEST_F(MediaStreamTest, AnyRateLastsItsLengthAndEveryLoopingPassIsTheFirstAgainW
             crossings += side != 0 && now != side ? 1 : 0;
             side = now;
         }
-        EXPECT_NEAR(crossings, 2 * 441 * c.seconds, 4);
+        EXPECT_NEAR(crossings, 2 * 441 * c.frames / c.rate, 4);
         constexpr size_t kConverterFrames = 256;
         float worst = 0.0f;
         for (size_t i = 0; i < 2 * pass; ++i) {
