@@ -24,6 +24,12 @@ const char kProviderUrl[] = "x-directplay:/provider=%7BEBFE7BA0-628D-11D2-AE0F-0
 const platform::NetGuid kApplicationGuid = {
     0x02AE835D, 0x9179, 0x485F, {0x83, 0x43, 0x90, 0x1D, 0x32, 0x7C, 0xE7, 0x94}};
 
+// How long ConnectSession waits for the host's answer: as long as the host
+// lets a join take on a link it admits. A shorter wait gives up on slow
+// links the host would let in, and reports a refusal as a failed
+// connection.
+constexpr int32_t kConnectTimeoutMs = platform::Peer::kLongestJoinMs;
+
 const char kCreateError[] = "■ OrvaNetwork::CreateSession : ERROR\n";
 const char kConnectError[] = "■ OrvaNetwork::ConnectSession : ERROR\n";
 const char kDisconnectError[] = "■ OrvaNetwork::DisconnectSession : ERROR\n";

@@ -19,8 +19,6 @@ public:
     // Longest player, session or host name and password, in characters
     // (a Shift-JIS lead byte with its trail byte is one).
     static constexpr int32_t kMaxTextChars = 511;
-    // How long ConnectSession waits for the host's answer.
-    static constexpr int32_t kConnectTimeoutMs = 3000;
 
     // Starts the network thread and returns once the peer exists (true), or
     // false when the thread cannot start.

@@ -22,15 +22,16 @@ enum class SlotVerdict : uint8_t {
     Crowded,  // more connections wait from its address than one address may have
     Room,     // among the oldest not joined, given up to keep slots free
     Stalled,  // has not finished the transport's handshake within Admission::kHandshakeDeadline
+    Refused,  // refused, and still there past its refusal deadline
 };
 
 // Decides which connections a host gives up before they join: those past
-// their deadline, those beyond the newest few from one address, and, when
-// free slots run low, the oldest. A newcomer's connect therefore always
-// finds a free slot, and a real joiner, which sends its join request one
-// round trip after its first datagram, is the newest connection until it
-// has been judged, so a flood from any number of addresses gives up older
-// connections before it.
+// their deadline, those refused that do not go, those beyond the newest
+// few from one address, and, when free slots run low, the oldest. A
+// newcomer's connect therefore always finds a free slot, and a real
+// joiner, which sends its join request one round trip after its first
+// datagram, is the newest connection until it has been judged, so a flood
+// from any number of addresses gives up older connections before it.
 class Admission {
 public:
     using Clock = std::chrono::steady_clock;
@@ -65,6 +66,23 @@ public:
     // that has not finished it this long after will not (its source is
     // likely forged).
     static constexpr Clock::duration kHandshakeDeadline = kMaxRoundTrip + kJoinDeadline;
+    // The longest a join takes on a link the host admits, from the
+    // joiner's first datagram to the host's answer: half a round trip to
+    // the host, the handshake deadline, the join deadline with its round
+    // trip, and half a round trip for the answer to come back. By then the
+    // host has judged the join or given the link up, so a joiner that
+    // waits less may give up on a join the host still judges.
+    static constexpr Clock::duration kLongestJoin = kHandshakeDeadline + kJoinDeadline + 2 * kMaxRoundTrip;
+    // A refused connection is kept until the transport closes it, once the
+    // answer has been delivered: given up earlier, a joiner whose answer
+    // was lost would never learn why. The transport resends a lost answer
+    // only about three round trips after the first, half a round trip more
+    // brings it and another its acknowledgement, and closing takes one
+    // more. A refused connection still there this many round trips (up to
+    // kMaxRoundTrip each) and kJoinDeadline after its refusal will not
+    // take its answer, and gives up its slot; when slots run short, the
+    // refused go first anyway.
+    static constexpr int kRefusalRoundTrips = 5;
 
     struct Slot {
         SlotState state = SlotState::Free;
@@ -78,7 +96,8 @@ public:
     // now and writes a verdict for each into out; the caller gives up every
     // slot whose verdict is not Keep. The first review that sees a
     // connection starts its handshake deadline, the first that sees it
-    // linked its join deadline.
+    // linked its join deadline, the first that sees it refused (Leaving)
+    // its refusal deadline.
     void Review(const Slot* slots, size_t count, Clock::time_point now, SlotVerdict* out);
     // Forgets every connection, as when the session ends.
     void Reset();
@@ -87,9 +106,11 @@ private:
     struct Seen {
         bool seen = false;
         bool linked = false;
+        bool refused = false;
         uint32_t connection = 0;
-        Clock::time_point since{};        // first seen: ranks connections by age
-        Clock::time_point linkedSince{};  // first seen linked: starts the join deadline
+        Clock::time_point since{};         // first seen: ranks connections by age
+        Clock::time_point linkedSince{};   // first seen linked: starts the join deadline
+        Clock::time_point refusedSince{};  // first seen refused: starts the refusal deadline
     };
     Seen seen[kSlots];
 };

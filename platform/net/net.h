@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/net/admission.h"
+
 namespace platform {
 
 class NetAddress;
@@ -92,6 +94,11 @@ public:
     static constexpr uint16_t kDefaultPortLast = 2400;
     // Longest player, session name or password carried in a join, in bytes.
     static constexpr size_t kMaxTextBytes = 2048;
+    // The longest a join takes on a link a host admits, answer included: a
+    // Connect given less may give up on a join that the host still
+    // judges, and so may fail on a slow link that would have got in.
+    static constexpr int32_t kLongestJoinMs = static_cast<int32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Admission::kLongestJoin).count());
 
     // A new peer, not yet initialised. NoTransport when the transport
     // library cannot start, OutOfMemory when memory runs out.

@@ -22,18 +22,32 @@ void Admission::Review(const Slot* slots, size_t count, Clock::time_point now, S
         }
         Seen& slot = seen[i];
         if (!slot.seen || slot.connection != slots[i].connection) {
-            slot = Seen{true, false, slots[i].connection, now, {}};
+            slot = Seen{true, false, false, slots[i].connection, now, {}, {}};
         }
         if (slots[i].linked && !slot.linked) {
             slot.linked = true;
             slot.linkedSince = now;
         }
+        const Clock::duration roundTrip =
+            std::min<Clock::duration>(std::chrono::milliseconds(slots[i].roundTripMs), kMaxRoundTrip);
+        // A refused connection has sent its join request: only how long
+        // its answer takes to be delivered counts.
+        if (slots[i].state == SlotState::Leaving) {
+            if (!slot.refused) {
+                slot.refused = true;
+                slot.refusedSince = now;
+            }
+            if (now - slot.refusedSince >= kJoinDeadline + kRefusalRoundTrips * roundTrip) {
+                out[i] = SlotVerdict::Refused;
+                continue;
+            }
+            open[openCount++] = i;
+            continue;
+        }
         if (!slot.linked && now - slot.since >= kHandshakeDeadline) {
             out[i] = SlotVerdict::Stalled;
             continue;
         }
-        const Clock::duration roundTrip =
-            std::min<Clock::duration>(std::chrono::milliseconds(slots[i].roundTripMs), kMaxRoundTrip);
         if (slot.linked && now - slot.linkedSince >= kJoinDeadline + roundTrip) {
             out[i] = SlotVerdict::Late;
             continue;

@@ -33,7 +33,8 @@ static constexpr auto kServicePoll = std::chrono::milliseconds(5);
 // Events served before the handler is called, so a flood cannot starve it.
 static constexpr int kEventsPerPoll = 64;
 static constexpr uint32_t kHostPlayer = 1;
-// How long a refused joiner waits for its link to close before dropping it.
+// How long a joiner that does not get in waits for its link to close,
+// beyond the round trips closing takes, before dropping it.
 static constexpr auto kLeaveWait = std::chrono::milliseconds(500);
 // Links a joiner opens at most for one join: a host that is making room
 // under a flood of connections may give up a joiner's link before it has
@@ -254,13 +255,31 @@ static bool SendPacket(ENetPeer* peer, const std::vector<uint8_t>& bytes)
     return true;
 }
 
-// A refused joiner lets the host close the link (it does once its answer
-// is acknowledged), so that both ends forget it. A link merely reset would
-// live on at the host until it timed out, and could be taken for a later
-// join from the same local port.
-static void AwaitHostLeaving(ENetHost* host, ENetPeer* link)
+// Closes the link of a joiner that does not get in, so that both ends
+// forget it: a link merely reset would live on at the host until it timed
+// out, holding a slot, or a player when the host had let it in, and could
+// be taken for a later join from the same local port.
+//
+// A refused joiner lets the host close the link, as the host does once the
+// answer and whatever else it has in flight are acknowledged: within two
+// round trips. Were the joiner to disconnect as well, the two disconnects
+// would cross at the host and neither be acknowledged. A joiner that gives
+// up disconnects, and the host frees it when the disconnect arrives, half a
+// round trip later; a link not yet up is dropped at once, its disconnect
+// sent once. Either waits as long as that takes, with round trips of up to
+// the longest allowed for, and kLeaveWait for a lost datagram, then drops
+// the link with a last disconnect.
+static void CloseLink(ENetHost* host, ENetPeer* link, bool refused)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kLeaveWait;
+    if (!refused) {
+        enet_peer_disconnect(link, 0);
+        if (link->state == ENET_PEER_STATE_DISCONNECTED) {
+            return;
+        }
+    }
+    const auto roundTrip = std::min<std::chrono::steady_clock::duration>(
+        std::chrono::milliseconds(link->roundTripTime), Admission::kMaxRoundTrip);
+    const auto deadline = std::chrono::steady_clock::now() + (refused ? 2 : 1) * roundTrip + kLeaveWait;
     ENetEvent event;
     while (std::chrono::steady_clock::now() < deadline) {
         int served = enet_host_service(host, &event, 10);
@@ -273,7 +292,7 @@ static void AwaitHostLeaving(ENetHost* host, ENetPeer* link)
             return;
         }
     }
-    enet_peer_reset(link);
+    enet_peer_disconnect_now(link, 0);
 }
 
 static uint32_t PlayerOf(const ENetPeer* peer)
@@ -346,7 +365,7 @@ struct Peer::Impl {
     uint16_t localPort = 0;
     Admission admission;
     // Connections given up and not yet reported, by verdict (Keep unused).
-    size_t dropped[5] = {};
+    size_t dropped[6] = {};
     Clock::time_point lastAdmissionReport{};
     Clock::time_point lastUnreadReport{};
 
@@ -461,7 +480,8 @@ struct Peer::Impl {
         const size_t crowded = dropped[static_cast<size_t>(SlotVerdict::Crowded)];
         const size_t room = dropped[static_cast<size_t>(SlotVerdict::Room)];
         const size_t stalled = dropped[static_cast<size_t>(SlotVerdict::Stalled)];
-        if (late + crowded + room + stalled == 0 || now - lastAdmissionReport < kReportEvery) {
+        const size_t refused = dropped[static_cast<size_t>(SlotVerdict::Refused)];
+        if (late + crowded + room + stalled + refused == 0 || now - lastAdmissionReport < kReportEvery) {
             return;
         }
         auto ms = [](Clock::duration d) {
@@ -476,6 +496,12 @@ struct Peer::Impl {
                          "net: dropped %zu connections that sent no join request within %lld ms of their handshake, "
                          "round trip added\n",
                          late, ms(Admission::kJoinDeadline));
+        }
+        if (refused != 0) {
+            std::fprintf(stderr,
+                         "net: dropped %zu refused connections that had not taken their answer within %lld ms and "
+                         "%d round trips\n",
+                         refused, ms(Admission::kJoinDeadline), Admission::kRefusalRoundTrips);
         }
         if (crowded != 0) {
             std::fprintf(stderr, "net: dropped %zu connections over %zu not yet joined from one address\n", crowded,
@@ -817,6 +843,7 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     result = NetResult::TimedOut;
     JoinReply reply;
+    bool answered = false;  // the host judged the join and said so
     bool linked = false;
     bool givenUp = false;  // the host gave up a link of this join
     int attempts = 1;
@@ -848,6 +875,7 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
             enet_packet_destroy(event.packet);
             if (valid) {
                 result = reply.result;
+                answered = true;
                 done = true;
             }
             break;
@@ -871,10 +899,8 @@ NetResult Peer::Connect(const SessionDesc& desc, const NetAddress& hostAddress, 
         }
     }
     if (result != NetResult::Ok) {
-        if (link != nullptr && linked) {
-            AwaitHostLeaving(client, link);
-        } else if (link != nullptr) {
-            enet_peer_reset(link);
+        if (link != nullptr) {
+            CloseLink(client, link, answered);
         }
         enet_host_destroy(client);
         std::fprintf(stderr, "net: joining %s port %u failed: %s\n", PrintableText(hostName).c_str(), hostPort,

@@ -209,6 +209,24 @@ TEST_F(OrvaNetworkTest, WrongPasswordKeepsItsMessageAndNoSession)
     EXPECT_EQ(OrvaNetwork::IsInSession(), 1);
 }
 
+TEST_F(OrvaNetworkTest, JoinsOverASlowLink)
+{
+    // At 1 s each way the host's answer comes 4 s after the joiner's first
+    // datagram: two round trips, the handshake and the join request.
+    ASSERT_TRUE(OrvaNetwork::Initialize());
+    auto host = OtherPeer();
+    platform::SessionDesc offer = Desc("secret");
+    offer.flags |= platform::kSessionMigrateHost;
+    ASSERT_EQ(host->Host(offer, *Address(port, nullptr)), NetResult::Ok);
+    net_test::DelayRelay relay(port, std::chrono::milliseconds(1000));
+    ASSERT_NE(relay.Port(), 0);
+
+    OrvaNetwork::ConnectSession("player", "room", relay.Port(), "127.0.0.1", "secret");
+    EXPECT_EQ(LastError(), "");
+    EXPECT_EQ(OrvaNetwork::IsInSession(), 1);
+    EXPECT_TRUE(WaitFor([&] { return host->GetPlayerCount() == 2; }));
+}
+
 TEST_F(OrvaNetworkTest, JoiningAClosedPortFails)
 {
     ASSERT_TRUE(OrvaNetwork::Initialize());

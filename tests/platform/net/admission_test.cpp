@@ -86,37 +86,52 @@ TEST(Admission, GivesUpConnectionsThatHaveNotJoinedByTheDeadline)
     const int deadlineMs = ms(Admission::kJoinDeadline);
     const int handshakeMs = ms(Admission::kHandshakeDeadline);
     const int maxRoundTripMs = ms(Admission::kMaxRoundTrip);
-    // Seen at 0, linked (when it is) at linkedMs; the join deadline runs
-    // from the handshake, with the link's round trip (up to the most
-    // allowed for) added.
+    constexpr uint32_t kRoundTripMs = 600;
+    const int refusalMs = deadlineMs + Admission::kRefusalRoundTrips * static_cast<int>(kRoundTripMs);
+    const int longestRefusalMs = deadlineMs + Admission::kRefusalRoundTrips * maxRoundTripMs;
+    // Seen at 0, linked (when it is) at linkedMs, refused (when it is) at
+    // refusedMs; the join deadline runs from the handshake, with the link's
+    // round trip (up to the most allowed for) added, and a refused
+    // connection's from its refusal, with a few round trips added.
     struct Case {
         SlotState state;
-        int linkedMs;  // -1: never linked
+        int linkedMs;   // -1: never linked
+        int refusedMs;  // -1: not turned Leaving later
         uint32_t roundTripMs;
         int reviewMs;
         SlotVerdict expected;
     } cases[] = {
-        {SlotState::Joining, 0, 0, deadlineMs - 1, SlotVerdict::Keep},
-        {SlotState::Joining, 0, 0, deadlineMs, SlotVerdict::Late},
-        {SlotState::Leaving, 0, 0, deadlineMs, SlotVerdict::Late},
-        {SlotState::Busy, 0, 0, 10 * handshakeMs, SlotVerdict::Keep},
-        {SlotState::Joining, 1200, 1200, 1200 + deadlineMs + 1199, SlotVerdict::Keep},
-        {SlotState::Joining, 1200, 1200, 1200 + deadlineMs + 1200, SlotVerdict::Late},
-        {SlotState::Joining, 0, 60000, deadlineMs + maxRoundTripMs, SlotVerdict::Late},
-        {SlotState::Joining, -1, 0, handshakeMs - 1, SlotVerdict::Keep},
-        {SlotState::Joining, -1, 0, handshakeMs, SlotVerdict::Stalled},
+        {SlotState::Joining, 0, -1, 0, deadlineMs - 1, SlotVerdict::Keep},
+        {SlotState::Joining, 0, -1, 0, deadlineMs, SlotVerdict::Late},
+        {SlotState::Busy, 0, -1, 0, 10 * handshakeMs, SlotVerdict::Keep},
+        {SlotState::Joining, 1200, -1, 1200, 1200 + deadlineMs + 1199, SlotVerdict::Keep},
+        {SlotState::Joining, 1200, -1, 1200, 1200 + deadlineMs + 1200, SlotVerdict::Late},
+        {SlotState::Joining, 0, -1, 60000, deadlineMs + maxRoundTripMs, SlotVerdict::Late},
+        {SlotState::Joining, -1, -1, 0, handshakeMs - 1, SlotVerdict::Keep},
+        {SlotState::Joining, -1, -1, 0, handshakeMs, SlotVerdict::Stalled},
+        {SlotState::Joining, 0, 900, kRoundTripMs, 900 + refusalMs - 1, SlotVerdict::Keep},
+        {SlotState::Joining, 0, 900, kRoundTripMs, 900 + refusalMs, SlotVerdict::Refused},
+        {SlotState::Leaving, 0, -1, 60000, longestRefusalMs - 1, SlotVerdict::Keep},
+        {SlotState::Leaving, 0, -1, 60000, longestRefusalMs, SlotVerdict::Refused},
     };
     for (const Case& c : cases) {
         Slots host;
         host.Put(0, c.state, 1, c.linkedMs == 0, c.roundTripMs);
         EXPECT_EQ(host.Review(0)[0], SlotVerdict::Keep);
+        auto turn = [&](int atMs, auto change) {
+            EXPECT_EQ(host.Review(atMs - 1)[0], SlotVerdict::Keep);
+            change();
+            EXPECT_EQ(host.Review(atMs)[0], SlotVerdict::Keep);
+        };
         if (c.linkedMs > 0) {
-            EXPECT_EQ(host.Review(c.linkedMs - 1)[0], SlotVerdict::Keep);
-            host.slots[0].linked = true;
-            EXPECT_EQ(host.Review(c.linkedMs)[0], SlotVerdict::Keep);
+            turn(c.linkedMs, [&] { host.slots[0].linked = true; });
         }
-        EXPECT_EQ(host.Review(c.reviewMs)[0], c.expected)
-            << static_cast<int>(c.state) << " linked at " << c.linkedMs << ", reviewed at " << c.reviewMs;
+        if (c.refusedMs > 0) {
+            turn(c.refusedMs, [&] { host.slots[0].state = SlotState::Leaving; });
+        }
+        EXPECT_EQ(host.Review(c.reviewMs)[0], c.expected) << static_cast<int>(c.state) << " linked at " << c.linkedMs
+                                                          << ", refused at " << c.refusedMs << ", reviewed at "
+                                                          << c.reviewMs;
     }
     // A new connection in the slot starts its own deadline.
     Slots host;
