@@ -7,11 +7,15 @@
 #include "engine/core/object.h"
 #include "platform/sys/printable.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -133,11 +137,14 @@ const bool g_defaultModules = [] {
 OrvaApplication::GraphEventHandler g_graphEventHandler = nullptr;
 OrvaApplication::MciNotifyHandler g_mciNotifyHandler = nullptr;
 
-Settings g_settings;
+// Neither the settings nor the window are destroyed by exit: the main thread
+// may still read them while another thread runs exit, and the window is
+// closed by the release at exit, after the objects, not by a destructor.
+Settings& g_settings = *new Settings();
 OrvaMessageHook g_hooks[OrvaApplication::kMaxMessageHooks];
 int32_t g_hookCount = 0;
 
-std::unique_ptr<platform::Window> g_window;
+platform::Window* g_window = nullptr;
 bool g_ended = false;
 bool g_active = true;
 bool g_exiting = false;
@@ -211,10 +218,20 @@ bool InStartList(OrvaModule id)
     return false;
 }
 
-// The objects the program left alive, at process exit: in the shut-down
-// order, the list of every module that has one (SystemInfo and AngleTables
-// have none).
-void ReleaseModuleListsAtExit()
+// Closes the window of the run. The handle is cleared first, as the run's
+// own shut-down leaves it: the procedure gets WM_DESTROY from a window the
+// frame no longer hands out.
+void CloseWindow()
+{
+    platform::Window* window = g_window;
+    g_window = nullptr;
+    delete window;
+}
+
+// What the program left at process exit, in the run's shut-down order: the
+// list of every module that has one (SystemInfo and AngleTables have none),
+// then the window.
+void ReleaseLeftovers()
 {
     for (const ListEntry& entry : kStopOrder) {
         ModuleEntry& module = g_modules[int32_t(entry.id)];
@@ -225,6 +242,115 @@ void ReleaseModuleListsAtExit()
             module.objects->ReleaseAll();
         }
     }
+    CloseWindow();
+}
+
+// Exit called on another thread while the main thread is in Run: releasing
+// there would pull the objects and the window from under the main thread,
+// which goes on drawing and pumping. The exiting thread asks instead, and
+// the main thread does the release itself at its next safe point (a Pump,
+// the end of the run), then stays there while the process ends.
+enum class ExitRequest { None, Asked, Releasing, Released, Abandoned };
+
+struct ExitHandOver {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::thread::id runThread;  // the thread in Run; none outside a run
+    ExitRequest request = ExitRequest::None;
+};
+
+// How long the exiting thread waits for the main thread to reach a safe
+// point: a frame, even a slow one, is far shorter.
+constexpr std::chrono::milliseconds kExitHandOverWait(5000);
+
+// Never destroyed: the main thread waits on it while the exiting thread
+// destroys the static objects.
+ExitHandOver& HandOver()
+{
+    static ExitHandOver* handOver = new ExitHandOver();
+    return *handOver;
+}
+
+// On the main thread, where the game holds no object in use, with the
+// hand-over's lock held. Returns at once unless exit waits on another
+// thread; then releases everything and never returns.
+void ServeExitRequest(std::unique_lock<std::mutex>& lock)
+{
+    ExitHandOver& handOver = HandOver();
+    if (handOver.request != ExitRequest::Asked) {
+        return;
+    }
+    handOver.request = ExitRequest::Releasing;
+    lock.unlock();
+    ReleaseLeftovers();
+    lock.lock();
+    handOver.request = ExitRequest::Released;
+    handOver.changed.notify_all();
+    handOver.changed.wait(lock, [] { return false; });
+}
+
+void ServeExitRequest()
+{
+    std::unique_lock<std::mutex> lock(HandOver().mutex);
+    ServeExitRequest(lock);
+}
+
+void ReleaseAtExit()
+{
+    ExitHandOver& handOver = HandOver();
+    std::unique_lock<std::mutex> lock(handOver.mutex);
+    if (handOver.runThread == std::thread::id() || handOver.runThread == std::this_thread::get_id()) {
+        lock.unlock();
+        ReleaseLeftovers();
+        return;
+    }
+    handOver.request = ExitRequest::Asked;
+    const auto answered = [&handOver] { return handOver.request == ExitRequest::Released; };
+    if (handOver.changed.wait_for(lock, kExitHandOverWait, answered)) {
+        return;
+    }
+    // A release begun is let finish: the main thread is no longer drawing.
+    if (handOver.request == ExitRequest::Releasing) {
+        handOver.changed.wait(lock, answered);
+        return;
+    }
+    handOver.request = ExitRequest::Abandoned;
+    OrvaDebug::Log("ERROR : exit on another thread: the main thread did not stop within %d ms, objects left alive "
+                   "are not released\n",
+                   int32_t(kExitHandOverWait.count()));
+}
+
+// Once, when main runs (a run, or a module's first list): after every static
+// object made before main, so the release runs before any of them (a worker
+// ring, a device, a library's state) is destroyed.
+void RegisterReleaseAtExit()
+{
+    [[maybe_unused]] static const bool registered = [] {
+        if (std::atexit(ReleaseAtExit) != 0) {
+            OrvaDebug::Log("ERROR : objects left at exit will not be released\n");
+            return false;
+        }
+        return true;
+    }();
+}
+
+// The main thread enters Run.
+void EnterRun()
+{
+    ExitHandOver& handOver = HandOver();
+    std::lock_guard<std::mutex> lock(handOver.mutex);
+    handOver.runThread = std::this_thread::get_id();
+    handOver.request = ExitRequest::None;
+}
+
+// The end of Run is a safe point too: an exit asked for during the shut-down
+// is served here; one asked for later is released by the exiting thread.
+void LeaveRun()
+{
+    ExitHandOver& handOver = HandOver();
+    std::unique_lock<std::mutex> lock(handOver.mutex);
+    ServeExitRequest(lock);
+    handOver.runThread = std::thread::id();
 }
 
 void StopModules()
@@ -309,6 +435,7 @@ void LimitFrame()
 
 int32_t OrvaApplication::Run(SetupFunction setup, MainFunction mainFunction)
 {
+    RegisterReleaseAtExit();
     ResetRunState();
     OrvaDebug::SetMessageBoxHandler(&ShowMessageBox);
     SetCurrentDirectory();
@@ -332,14 +459,16 @@ int32_t OrvaApplication::Run(SetupFunction setup, MainFunction mainFunction)
     }
 
     DrainMessages();
+    EnterRun();
     platform::WindowDesc desc;
     desc.title = g_settings.name;
     desc.width = g_settings.width;
     desc.height = g_settings.height;
     desc.windowed = g_settings.windowed;
     desc.cursorVisible = g_settings.cursorVisible;
-    g_window = platform::Window::Create(desc, &OrvaApplication::WindowProc, nullptr);
+    g_window = platform::Window::Create(desc, &OrvaApplication::WindowProc, nullptr).release();
     if (g_window == nullptr) {
+        LeaveRun();
         OrvaDebug::Log("エラー : ウィンドウの作成に失敗しました [%s]\n", g_settings.name.c_str());
         OrvaDebug::MsgBox(platform::MB_ICONERROR, "Error", "ウィンドウの作成に失敗しました");
         return -1;
@@ -355,7 +484,8 @@ int32_t OrvaApplication::Run(SetupFunction setup, MainFunction mainFunction)
     }
     StopModules();
 
-    g_window.reset();
+    CloseWindow();
+    LeaveRun();
     DrainMessages();
     g_ended = true;
     instanceLock.Release();
@@ -466,17 +596,8 @@ void OrvaApplication::SetModuleEntry(OrvaModule id, ModuleInitialize initialize,
 
 OrvaObjectList& OrvaApplication::GetModuleList(OrvaModule id, void (*stopAtExit)())
 {
-    // Registered with the first list, which the modules make once main
-    // runs: after every static object made before main, so the release
-    // runs before any of them (a worker ring, a device, a library's state)
-    // is destroyed.
-    [[maybe_unused]] static const bool releaseAtExit = [] {
-        if (std::atexit(ReleaseModuleListsAtExit) != 0) {
-            OrvaDebug::Log("ERROR : objects left at exit will not be released\n");
-            return false;
-        }
-        return true;
-    }();
+    // The modules make their first list once main runs.
+    RegisterReleaseAtExit();
     ModuleEntry& module = g_modules[int32_t(id)];
     if (module.objects == nullptr) {
         module.objects = new (g_listRoom[int32_t(id)]) OrvaObjectList();
@@ -497,6 +618,7 @@ void OrvaApplication::SetMciNotifyHandler(MciNotifyHandler handler)
 
 bool OrvaApplication::Pump()
 {
+    ServeExitRequest();
     if (g_ended) {
         return false;
     }
@@ -515,6 +637,7 @@ bool OrvaApplication::Pump()
         // Inactive: keep serving the window, without spinning, and give the
         // game no frame until the focus comes back.
         platform::WaitMessage(10);
+        ServeExitRequest();
     }
     LimitFrame();
     OrvaInput::Update();
@@ -573,7 +696,7 @@ void OrvaApplication::Exit()
 {
     g_exiting = true;
     if (g_window != nullptr && !g_window->IsDestroyed()) {
-        platform::PostMessage(g_window.get(), platform::WM_CLOSE, 0, 0);
+        platform::PostMessage(g_window, platform::WM_CLOSE, 0, 0);
     }
 }
 
@@ -589,7 +712,7 @@ bool OrvaApplication::IsActive()
 
 platform::Window* OrvaApplication::GetWindowHandle()
 {
-    return g_window.get();
+    return g_window;
 }
 
 void* OrvaApplication::GetInstanceHandle()

@@ -6,6 +6,8 @@
 // Threads: everything here runs on the main thread except the window
 // messages that other threads post through platform::PostMessage (the audio
 // worker posts kOrvaGraphEventMessage); they are handled on the main thread.
+// exit may be called on any thread: when it is not the one in Run, the
+// main thread does the release at exit at its next Pump (see GetModuleList).
 #include "platform/window/window.h"
 
 #include <cstdint>
@@ -88,7 +90,9 @@ public:
     // Makes the program's folder current, calls setup (which only records
     // settings), takes the single-instance lock, opens the window, starts
     // the modules, calls mainFunction once and stops everything again.
-    // Returns mainFunction's result, or -1 when the start was refused.
+    // Returns mainFunction's result, or -1 when the start was refused. When
+    // the program calls exit instead, the release at exit stops what the
+    // run left (see GetModuleList) and the status given to exit stands.
     static int32_t Run(SetupFunction setup, MainFunction mainFunction);
 
     // Settings, recorded by the set-up callback before the window exists.
@@ -121,8 +125,15 @@ public:
     // by module in the shut-down order, so that each object goes before what
     // it holds. stopAtExit, when given, runs just before the module's list
     // is released: a worker module stops its thread, which releases its own
-    // objects. Each module asks once, from the function-local static of its
-    // list.
+    // objects. The window of a run still open is closed after all lists.
+    // Each module asks once, from the function-local static of its list.
+    //
+    // Exit called on another thread while the main thread is in Run does
+    // not release under the main thread's feet: it waits, a few seconds at
+    // most, for the main thread to reach a Pump (or the end of the run),
+    // where the main thread releases everything itself and stays until the
+    // process has ended. A main thread that does not come is left alone,
+    // with its objects, and the log says so.
     static OrvaObjectList& GetModuleList(OrvaModule id, void (*stopAtExit)() = nullptr);
     static void SetGraphEventHandler(GraphEventHandler handler);
     static void SetMciNotifyHandler(MciNotifyHandler handler);

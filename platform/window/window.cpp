@@ -38,10 +38,12 @@ struct SharedState {
     std::string lastText;
 };
 
+// Never destroyed: the main thread may still pump, and a window closed at
+// exit still posts its WM_QUIT here, while exit destroys the static objects.
 SharedState& Shared()
 {
-    static SharedState state;
-    return state;
+    static SharedState* state = new SharedState();
+    return *state;
 }
 
 // Main thread only.
@@ -92,9 +94,11 @@ std::unique_ptr<WindowBackend> ChooseBackend()
 }
 
 // Chosen on first use and kept to the process's end: SDL is started once.
+// Never destroyed, for the same reason as the shared state; the system
+// closes the display connection when the process ends.
 WindowBackend& Backend()
 {
-    static std::unique_ptr<WindowBackend> backend = ChooseBackend();
+    static WindowBackend* backend = ChooseBackend().release();
     return *backend;
 }
 

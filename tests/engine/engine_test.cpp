@@ -2,11 +2,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "engine/core/application.h"
 #include "engine/core/debug.h"
@@ -156,12 +158,14 @@ OrvaScene* MakeSceneWithTexture()
 
 // One module's live object at exit: how to start the module (true when it
 // started) and how to make the object; the line its release writes into the
-// log (null: it writes none).
+// log (null: it writes none). Exit during a run hands every module's release
+// to the main thread alike: the cases marked duringRun stand for all there.
 struct ExitCase {
     const char* module;
     bool (*start)();
     void (*make)();
     const char* releaseLine;
+    bool duringRun = false;
 };
 
 template <void (*Start)()>
@@ -191,7 +195,7 @@ const ExitCase kExitCases[] = {
     {"model from cube", OrvaModel::Initialize, [] { OrvaModel::CreateCube(1.0f, 1.0f, 1.0f, nullptr); },
      "● ReleaseModel"},
     {"model from X, skinned mesh", OrvaModel::Initialize,
-     [] { OrvaModel::CreateFromX(Files().xfile.c_str(), nullptr); }, "● ReleaseModel"},
+     [] { OrvaModel::CreateFromX(Files().xfile.c_str(), nullptr); }, "● ReleaseModel", true},
     {"attached models", OrvaModel::Initialize,
      [] {
          OrvaModel* carried = OrvaModel::CreateCube(1.0f, 1.0f, 1.0f, nullptr);
@@ -209,7 +213,7 @@ const ExitCase kExitCases[] = {
     {"particle", OrvaParticle::Initialize, [] { OrvaParticle::Create(8, 1); }, "● ReleasePerticle"},
     {"font sprite", OrvaFontSprite::Initialize, [] { MakeFontSprite(); }, "● ReleaseFontSprite"},
     {"font effect", OrvaFontFx::Initialize, [] { OrvaFontFx::Create(MakeFontSprite(), nullptr, nullptr, nullptr); },
-     "● Release OrvaFontFx"},
+     "● Release OrvaFontFx", true},
     {"sheet", OrvaSheet::Initialize, [] { OrvaSheet::Create(Files().texture.c_str(), 0, true); }, "● ReleaseSheet"},
     {"movie", StartedIfOne<OrvaMedia::Initialize>, [] { OrvaMedia::Create(Files().wav.c_str(), nullptr); },
      nullptr},
@@ -218,14 +222,15 @@ const ExitCase kExitCases[] = {
          OrvaAudio* audio = OrvaAudio::Create(Files().wav.c_str());
          OrvaAudio::Play(audio, 1);
      },
-     "● ReleaseAudio"},
+     "● ReleaseAudio", true},
     {"sound", StartedIfOne<OrvaSound::Initialize>,
      [] {
          OrvaSound* sound = OrvaSound::Create(Files().wav.c_str());
          OrvaSound::Play(sound, 1);
      },
-     "● ReleaseSound"},
-    {"music", StartedIfOne<OrvaMusic::Initialize>, [] { OrvaMusic::Create("exit_no_such.mid"); }, "● ReleaseMusic"},
+     "● ReleaseSound", true},
+    {"music", StartedIfOne<OrvaMusic::Initialize>, [] { OrvaMusic::Create("exit_no_such.mid"); }, "● ReleaseMusic",
+     true},
 };
 
 // What ran before the object was made and is still so at exit.
@@ -234,6 +239,9 @@ enum class ExitState {
     Running,            // the device and the module started, never stopped
     DeviceStopped,      // both started, then the device stopped
     AfterApplication,   // an application ran and shut every module down
+    // From here on, exit ends a run.
+    ExitFromMain,       // the application's main function calls exit
+    ExitFromThread,     // another thread calls exit while the main function pumps
 };
 
 const char* Name(ExitState state)
@@ -243,6 +251,8 @@ const char* Name(ExitState state)
     case ExitState::Running: return "running";
     case ExitState::DeviceStopped: return "device stopped";
     case ExitState::AfterApplication: return "after an application";
+    case ExitState::ExitFromMain: return "exit from the main function";
+    case ExitState::ExitFromThread: return "exit from another thread";
     }
     return "";
 }
@@ -262,6 +272,40 @@ int32_t ReturnAtOnce()
     return 0;
 }
 
+// Not 0, so that a status lost on the way shows.
+constexpr int kExitStatus = 7;
+
+const ExitCase* g_exitCase = nullptr;
+
+int32_t MakeAndExit()
+{
+    g_exitCase->make();
+    std::exit(kExitStatus);
+}
+
+// The thread ends the program a few frames into the loop, while the main
+// thread pumps and draws.
+int32_t MakeAndPumpUntilAnotherThreadExits()
+{
+    g_exitCase->make();
+    static std::atomic<int> frames{0};
+    std::thread([] {
+        while (frames.load() < 3) {
+            std::this_thread::yield();
+        }
+        std::exit(kExitStatus);
+    }).detach();
+    while (OrvaApplication::Pump()) {
+        if (OrvaDevice::BeginScene()) {
+            OrvaDevice::Clear(0xFF102030);
+            OrvaDevice::EndScene();
+            OrvaDevice::Present();
+        }
+        ++frames;
+    }
+    return 4;
+}
+
 void StartDeviceInChild()
 {
     OrvaDevice::Configure(64, 48, true, nullptr);
@@ -271,10 +315,12 @@ void StartDeviceInChild()
 }
 
 // In the child: reaches the state, makes the object and leaves through
-// exit(), as a program returning from main does. 2: the module did not start.
+// exit(), as a program returning from main does. 2: the module did not start;
+// 4: the run ended without the exit.
 [[noreturn]] void LeaveWithObject(const ExitCase& c, ExitState state, const std::string& logPath)
 {
     OrvaDebug::SetLogPath(logPath.c_str());
+    g_exitCase = &c;
     switch (state) {
     case ExitState::NothingStarted: break;
     case ExitState::Running:
@@ -288,12 +334,18 @@ void StartDeviceInChild()
         OrvaEngine::RegisterModules();
         OrvaApplication::Run(ExitSetup, ReturnAtOnce);
         break;
+    case ExitState::ExitFromMain:
+        OrvaEngine::RegisterModules();
+        _exit(int(OrvaApplication::Run(ExitSetup, MakeAndExit)));
+    case ExitState::ExitFromThread:
+        OrvaEngine::RegisterModules();
+        _exit(int(OrvaApplication::Run(ExitSetup, MakeAndPumpUntilAnotherThreadExits)));
     }
     c.make();
     if (state == ExitState::DeviceStopped) {
         OrvaDevice::Destroy();
     }
-    std::exit(0);
+    std::exit(kExitStatus);
 }
 
 std::string ReadLog(const std::string& path)
@@ -307,8 +359,9 @@ std::string ReadLog(const std::string& path)
 }  // namespace
 
 // Objects still alive when the program ends are released at exit, each
-// module's, whatever ran before: the child ends with status 0 (not by a
-// signal, nor a sanitizer's report) and the object's release is in the log.
+// module's, whatever ran before, and from whichever thread exit is called:
+// the child ends with the status it gave (not by a signal, nor a sanitizer's
+// report) and the object's release is in the log.
 TEST(OrvaEngine, ObjectsAliveAtExitAreReleasedWithoutACrash)
 {
     setenv("ORVA_WINDOW", "headless", 1);
@@ -334,7 +387,10 @@ TEST(OrvaEngine, ObjectsAliveAtExitAreReleasedWithoutACrash)
 
     for (const ExitCase& c : kExitCases) {
         for (ExitState state : {ExitState::NothingStarted, ExitState::Running, ExitState::DeviceStopped,
-                                ExitState::AfterApplication}) {
+                                ExitState::AfterApplication, ExitState::ExitFromMain, ExitState::ExitFromThread}) {
+            if (!c.duringRun && state >= ExitState::ExitFromMain) {
+                continue;
+            }
             SCOPED_TRACE(std::string(c.module) + ", " + Name(state));
             std::remove(logPath.c_str());
             std::fflush(nullptr);
@@ -346,7 +402,8 @@ TEST(OrvaEngine, ObjectsAliveAtExitAreReleasedWithoutACrash)
             int status = 0;
             ASSERT_EQ(waitpid(child, &status, 0), child);
             EXPECT_FALSE(WIFSIGNALED(status)) << "signal " << WTERMSIG(status);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "exit status " << WEXITSTATUS(status);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitStatus)
+                << "exit status " << WEXITSTATUS(status);
             if (c.releaseLine != nullptr) {
                 EXPECT_NE(ReadLog(logPath).find(c.releaseLine), std::string::npos) << ReadLog(logPath);
             }
