@@ -74,16 +74,23 @@ int32_t EngineMain()
     return 7;
 }
 
+// No window, sound card or mixer of the machine's, and the single-instance
+// lock in the test's own folder.
+void UseDevicesInMemory()
+{
+    setenv("ORVA_WINDOW", "headless", 1);
+    setenv("ORVA_AUDIO", "null", 1);
+    setenv("ORVA_MIXER", "memory", 1);
+    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
+}
+
 }  // namespace
 
 // Every module the engine wires in starts, serves a few frames and stops
 // again, releasing what was left alive; the sanitizer builds check the rest.
 TEST(OrvaEngine, EveryModuleStartsAndStopsInOneRun)
 {
-    setenv("ORVA_WINDOW", "headless", 1);
-    setenv("ORVA_AUDIO", "null", 1);
-    setenv("ORVA_MIXER", "memory", 1);
-    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
+    UseDevicesInMemory();
     OrvaEngine::RegisterModules();
     EXPECT_EQ(OrvaApplication::Run(EngineSetup, EngineMain), 7);
     EXPECT_TRUE(g_deviceUp);
@@ -364,10 +371,7 @@ std::string ReadLog(const std::string& path)
 // report) and the object's release is in the log.
 TEST(OrvaEngine, ObjectsAliveAtExitAreReleasedWithoutACrash)
 {
-    setenv("ORVA_WINDOW", "headless", 1);
-    setenv("ORVA_AUDIO", "null", 1);
-    setenv("ORVA_MIXER", "memory", 1);
-    setenv("XDG_RUNTIME_DIR", ::testing::TempDir().c_str(), 1);
+    UseDevicesInMemory();
     const std::string tag = std::to_string(getpid());
     ExitFiles& files = Files();
     files.wav = ::testing::TempDir() + "orva_exit_" + tag + ".wav";

@@ -114,6 +114,16 @@ protected:
         }
         return desc;
     }
+    // Another program hosting the engine's session on the test's port, as
+    // the engine hosts it (the host may migrate).
+    std::unique_ptr<platform::Peer> OtherHost(const char* password)
+    {
+        auto host = OtherPeer();
+        platform::SessionDesc offer = Desc(password);
+        offer.flags |= platform::kSessionMigrateHost;
+        EXPECT_EQ(host->Host(offer, *Address(port, nullptr)), NetResult::Ok);
+        return host;
+    }
     NetResult JoinEngine(platform::Peer& peer, const char* password)
     {
         return peer.Connect(Desc(password), *Address(port, "127.0.0.1"), nullptr, 2000);
@@ -140,10 +150,7 @@ TEST_F(OrvaNetworkTest, StartAndShutDownLogTheirLines)
 TEST_F(OrvaNetworkTest, JoinsASessionOnLoopback)
 {
     ASSERT_TRUE(OrvaNetwork::Initialize());
-    auto host = OtherPeer();
-    platform::SessionDesc offer = Desc(nullptr);
-    offer.flags = platform::kSessionMigrateHost;
-    ASSERT_EQ(host->Host(offer, *Address(port, nullptr)), NetResult::Ok);
+    auto host = OtherHost(nullptr);
 
     OrvaNetwork::ConnectSession("player", "ignored", port, "127.0.0.1", nullptr);
     EXPECT_EQ(OrvaNetwork::GetLastError(nullptr), 1);
@@ -192,10 +199,7 @@ TEST_F(OrvaNetworkTest, HostedPasswordIsRequired)
 TEST_F(OrvaNetworkTest, WrongPasswordKeepsItsMessageAndNoSession)
 {
     ASSERT_TRUE(OrvaNetwork::Initialize());
-    auto host = OtherPeer();
-    platform::SessionDesc offer = Desc("secret");
-    offer.flags |= platform::kSessionMigrateHost;
-    ASSERT_EQ(host->Host(offer, *Address(port, nullptr)), NetResult::Ok);
+    auto host = OtherHost("secret");
 
     OrvaNetwork::ConnectSession("player", "room", port, "127.0.0.1", "wrong");
     EXPECT_EQ(OrvaNetwork::GetLastError(nullptr), 1);
@@ -214,10 +218,7 @@ TEST_F(OrvaNetworkTest, JoinsOverASlowLink)
     // At 1 s each way the host's answer comes 4 s after the joiner's first
     // datagram: two round trips, the handshake and the join request.
     ASSERT_TRUE(OrvaNetwork::Initialize());
-    auto host = OtherPeer();
-    platform::SessionDesc offer = Desc("secret");
-    offer.flags |= platform::kSessionMigrateHost;
-    ASSERT_EQ(host->Host(offer, *Address(port, nullptr)), NetResult::Ok);
+    auto host = OtherHost("secret");
     net_test::DelayRelay relay(port, std::chrono::milliseconds(1000));
     ASSERT_NE(relay.Port(), 0);
 
