@@ -124,7 +124,8 @@ struct Settings {
 
 ModuleEntry g_modules[kModuleCount];
 // Where the modules' lists are built. Plain bytes, never destroyed: the
-// lists must outlive every static destructor that may release an object.
+// lists must outlive every static destructor that may release an object,
+// and building one never fails.
 alignas(OrvaObjectList) unsigned char g_listRoom[kModuleCount][sizeof(OrvaObjectList)];
 
 // The module slots outlive a run: the engine's glue fills them once. The
@@ -250,7 +251,7 @@ void ReleaseLeftovers()
 // which goes on drawing and pumping. The exiting thread asks instead, and
 // the main thread does the release itself at its next safe point (a Pump,
 // the end of the run), then stays there while the process ends.
-enum class ExitRequest { None, Asked, Releasing, Released, Abandoned };
+enum class ExitRequest { None, Asked, Released };
 
 struct ExitHandOver {
     std::mutex mutex;
@@ -273,17 +274,16 @@ ExitHandOver& HandOver()
 
 // On the main thread, where the game holds no object in use, with the
 // hand-over's lock held. Returns at once unless exit waits on another
-// thread; then releases everything and never returns.
+// thread; then releases everything and never returns. The lock is held
+// through the release, so an exiting thread whose wait runs out meanwhile
+// still sees it to its end before static objects go.
 void ServeExitRequest(std::unique_lock<std::mutex>& lock)
 {
     ExitHandOver& handOver = HandOver();
     if (handOver.request != ExitRequest::Asked) {
         return;
     }
-    handOver.request = ExitRequest::Releasing;
-    lock.unlock();
     ReleaseLeftovers();
-    lock.lock();
     handOver.request = ExitRequest::Released;
     handOver.changed.notify_all();
     handOver.changed.wait(lock, [] { return false; });
@@ -309,12 +309,7 @@ void ReleaseAtExit()
     if (handOver.changed.wait_for(lock, kExitHandOverWait, answered)) {
         return;
     }
-    // A release begun is let finish: the main thread is no longer drawing.
-    if (handOver.request == ExitRequest::Releasing) {
-        handOver.changed.wait(lock, answered);
-        return;
-    }
-    handOver.request = ExitRequest::Abandoned;
+    handOver.request = ExitRequest::None;
     OrvaDebug::Log("ERROR : exit on another thread: the main thread did not stop within %d ms, objects left alive "
                    "are not released\n",
                    int32_t(kExitHandOverWait.count()));
@@ -340,7 +335,6 @@ void EnterRun()
     ExitHandOver& handOver = HandOver();
     std::lock_guard<std::mutex> lock(handOver.mutex);
     handOver.runThread = std::this_thread::get_id();
-    handOver.request = ExitRequest::None;
 }
 
 // The end of Run is a safe point too: an exit asked for during the shut-down

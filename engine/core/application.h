@@ -176,3 +176,13 @@ public:
     // window.
     static void PresentFrame(const uint32_t* argb, int width, int height, int pitchBytes);
 };
+
+// A module's list of live objects, looked up once: made on first use and
+// never destroyed; what it holds at exit is released then (see
+// OrvaApplication::GetModuleList).
+template <OrvaModule id>
+OrvaObjectList& OrvaModuleList()
+{
+    static OrvaObjectList& list = OrvaApplication::GetModuleList(id);
+    return list;
+}

@@ -16,13 +16,7 @@
 
 namespace {
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-OrvaObjectList& Fonts()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::GdiFont);
-    return list;
-}
+constexpr auto& Fonts = OrvaModuleList<OrvaModule::GdiFont>;
 
 uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 

@@ -15,13 +15,7 @@
 
 namespace {
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-OrvaObjectList& Surfaces()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Surface);
-    return list;
-}
+constexpr auto& Surfaces = OrvaModuleList<OrvaModule::Surface>;
 
 uint32_t Address(const void* p)
 {

@@ -16,13 +16,7 @@
 
 namespace {
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-OrvaObjectList& Textures()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Texture);
-    return list;
-}
+constexpr auto& Textures = OrvaModuleList<OrvaModule::Texture>;
 
 bool g_fullColor = false;
 float g_texelOffset = 0.0f;

@@ -62,13 +62,7 @@ public:
     static int32_t GetCount() { return List().GetCount(); }
 
 protected:
-    // Made on first use and never destroyed; what it holds at exit is
-    // released then (see OrvaApplication::GetModuleList).
-    static OrvaObjectList& List()
-    {
-        static OrvaObjectList& list = OrvaApplication::GetModuleList(T::kModule);
-        return list;
-    }
+    static OrvaObjectList& List() { return OrvaModuleList<T::kModule>(); }
 };
 
 // The perspective and zoom of the 2D batches (sprites and 2D primitives):

@@ -14,13 +14,7 @@
 
 namespace {
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-OrvaObjectList& Cameras()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Camera);
-    return list;
-}
+constexpr auto& Cameras = OrvaModuleList<OrvaModule::Camera>;
 // Zero until first written: a device reset before any camera is applied
 // sends two zero matrices, as the device was never given others.
 OrvaMatrix g_view{};

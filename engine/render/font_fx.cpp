@@ -17,13 +17,7 @@
 
 namespace {
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-OrvaObjectList& FontEffects()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::FontEffects);
-    return list;
-}
+constexpr auto& FontEffects = OrvaModuleList<OrvaModule::FontEffects>;
 
 constexpr size_t kBlockBytes = 4096;
 

@@ -19,13 +19,7 @@
 
 namespace {
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-OrvaObjectList& FontObjects()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::FontSprite);
-    return list;
-}
+constexpr auto& FontObjects = OrvaModuleList<OrvaModule::FontSprite>;
 
 constexpr uint16_t kLineFeed = 0x0A;
 constexpr uint16_t kTab = 0x09;

@@ -15,13 +15,7 @@
 #include "engine/render/model_loader.h"
 #include "engine/render/quad_tree_node.h"
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-static OrvaObjectList& Models()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Model);
-    return list;
-}
+static constexpr auto& Models = OrvaModuleList<OrvaModule::Model>;
 static OrvaMeshModuleState* g_moduleState = nullptr;
 
 // The two world-composition temporaries: Update allocates nothing.

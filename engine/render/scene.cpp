@@ -28,13 +28,7 @@
 
 namespace {
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-OrvaObjectList& Scenes()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Scene);
-    return list;
-}
+constexpr auto& Scenes = OrvaModuleList<OrvaModule::Scene>;
 
 // The scenes' vertex program: positions through c0 to c3 (the item's
 // world x view x projection, transposed), vertex colours times the scene

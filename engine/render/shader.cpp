@@ -15,13 +15,7 @@
 #include "platform/sys/file.h"
 #include "platform/sys/path.h"
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-static OrvaObjectList& Shaders()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Shader);
-    return list;
-}
+static constexpr auto& Shaders = OrvaModuleList<OrvaModule::Shader>;
 
 // A shader file larger than this is not a shader.
 static constexpr long kMaxShaderFileBytes = 1 << 20;

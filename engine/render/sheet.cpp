@@ -13,13 +13,7 @@
 #include "engine/core/surface.h"
 #include "engine/core/texture.h"
 
-// Made on first use and never destroyed; what it holds at exit is released
-// then (see OrvaApplication::GetModuleList).
-static OrvaObjectList& Sheets()
-{
-    static OrvaObjectList& list = OrvaApplication::GetModuleList(OrvaModule::Sheet);
-    return list;
-}
+static constexpr auto& Sheets = OrvaModuleList<OrvaModule::Sheet>;
 // Refreshed by every Render.
 static OrvaRect g_viewport;
 // The triangles of one clipped piece.
