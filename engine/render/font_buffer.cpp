@@ -12,7 +12,6 @@
 #include "engine/core/sjis.h"
 #include "engine/render/font_sprite.h"
 #include "platform/sys/file.h"
-#include "platform/sys/path.h"
 
 namespace {
 
@@ -120,8 +119,7 @@ OrvaFontBuffer* OrvaFontBuffer::Create(const char* fileName, OrvaProgress progre
     }
     OrvaApplication::SetCurrentDirectory();
     Step(progress);
-    const std::string path = platform::HostPath(fileName);
-    FILE* file = path.empty() ? nullptr : platform::OpenRegularFileStream(path.c_str());
+    FILE* file = platform::OpenEngineFileStream(fileName);
     if (file == nullptr) {
         OrvaDebug::Log("エラー : ファイルを開けません [%s]\n", fileName != nullptr ? fileName : "(null)");
         return buffer;

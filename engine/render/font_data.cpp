@@ -156,8 +156,7 @@ OrvaFontDataResult OrvaFontData::Load(const char* fileName, const char* packFile
 {
     Reset();
     OrvaApplication::SetCurrentDirectory();
-    const std::string path = platform::HostPath(fileName);
-    FILE* file = path.empty() ? nullptr : platform::OpenRegularFileStream(path.c_str());
+    FILE* file = platform::OpenEngineFileStream(fileName);
     if (file == nullptr) {
         OrvaDebug::Log("エラー : ファイルを開けません [%s]\n", fileName != nullptr ? fileName : "(null)");
         return OrvaFontDataResult::NotOpened;

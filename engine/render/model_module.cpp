@@ -23,7 +23,6 @@
 #include "platform/gfx/math3d.h"
 #include "platform/gfx/xfile.h"
 #include "platform/sys/file.h"
-#include "platform/sys/path.h"
 #include "platform/sys/resource.h"
 
 // The state installed into meshes and models while the module runs. The
@@ -528,8 +527,7 @@ static constexpr size_t kMaxXFileBytes = size_t(64) << 20;
 // can make it take more.
 static bool ReadXSource(const char* fileName, std::vector<uint8_t>* bytes, std::string* reason)
 {
-    const std::string path = platform::HostPath(fileName);
-    FILE* file = path.empty() ? nullptr : platform::OpenRegularFileStream(path.c_str());
+    FILE* file = platform::OpenEngineFileStream(fileName);
     if (file != nullptr) {
         bool read = false;
         bool tooLarge = false;

@@ -24,7 +24,6 @@
 #include "platform/gfx/soft_device.h"
 #include "platform/gfx/vertex_shader.h"
 #include "platform/sys/file.h"
-#include "platform/sys/path.h"
 
 namespace {
 
@@ -301,8 +300,7 @@ OrvaScene* OrvaScene::Load(const char* path, const char* pack)
         return nullptr;
     }
     OrvaApplication::SetCurrentDirectory();
-    const std::string hostPath = platform::HostPath(path);
-    FILE* file = hostPath.empty() ? nullptr : platform::OpenRegularFileStream(hostPath.c_str());
+    FILE* file = platform::OpenEngineFileStream(path);
     long size = -1;
     if (file != nullptr && std::fseek(file, 0, SEEK_END) == 0) {
         size = std::ftell(file);

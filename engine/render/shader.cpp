@@ -13,7 +13,6 @@
 #include "platform/gfx/shader_asm.h"
 #include "platform/gfx/vertex_shader.h"
 #include "platform/sys/file.h"
-#include "platform/sys/path.h"
 
 static constexpr auto& Shaders = OrvaModuleList<OrvaModule::Shader>;
 
@@ -354,10 +353,7 @@ bool OrvaShader::AssembleFile(const char* file)
         return false;
     }
     OrvaApplication::SetCurrentDirectory();
-    // An engine name, as every other loader takes: Shift-JIS, with
-    // backslashes between folders.
-    const std::string host = platform::HostPath(file);
-    std::FILE* f = host.empty() ? nullptr : platform::OpenRegularFileStream(host.c_str());
+    std::FILE* f = platform::OpenEngineFileStream(file);
     if (f == nullptr) {
         return false;
     }

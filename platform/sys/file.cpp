@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/sys/path.h"
 #include "platform/sys/printable.h"
 
 namespace platform {
@@ -149,6 +150,16 @@ std::FILE* OpenRegularFileStream(const char* hostPath)
         errno = code;
     }
     return file;
+}
+
+std::FILE* OpenEngineFileStream(const char* engineName)
+{
+    const std::string host = HostPath(engineName);
+    if (host.empty()) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return OpenRegularFileStream(host.c_str());
 }
 
 bool WriteWholeFile(const char* hostPath, const void* data, size_t size, std::string* error)

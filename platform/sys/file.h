@@ -16,6 +16,10 @@ namespace platform {
 int OpenRegularFile(const char* hostPath);
 // The same as a stdio stream opened "rb"; null with errno set.
 std::FILE* OpenRegularFileStream(const char* hostPath);
+// The same for a file as the engine names it (Shift-JIS, backslashes
+// between folders; see HostPath); null, with errno ENOENT, for a name that
+// is none.
+std::FILE* OpenEngineFileStream(const char* engineName);
 
 // Makes `size` bytes the whole of the file at hostPath, or leaves the file as
 // it was: the bytes go to a new file beside it, are flushed to the disk, and
