@@ -126,6 +126,12 @@ void CloseInput(AVFormatContext** format)
     FreeHostInput(&io);
 }
 
+static int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char* url, int, AVDictionary**)
+{
+    std::fprintf(stderr, "media: a file asked to open %s too: refused\n", PrintableText(url != nullptr ? url : "").c_str());
+    return AVERROR(EPERM);
+}
+
 int OpenInput(AVFormatContext** format, const char* hostPath)
 {
     const std::string name = PrintableText(hostPath);
@@ -156,10 +162,11 @@ int OpenInput(AVFormatContext** format, const char* hostPath)
     }
     (*format)->pb = io;
     (*format)->flags |= AVFMT_FLAG_CUSTOM_IO;
+    // Nothing but the file itself: a demuxer that would open another file
+    // by name (a reference, a playlist's entry) meets a wall, rather than
+    // FFmpeg's own file reader, which would read a FIFO or a device.
+    (*format)->io_open = RefuseNestedOpen;
     AVDictionary* options = nullptr;
-    // Nothing but the file itself: a demuxer that opens other files by name
-    // would meet a wall.
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
     // Only containers of sound and movies: playlists and concat lists
     // (HLS, DASH, ffconcat) and image sequences would open other files in
     // its place, and every demuxer left out is one less for a damaged
@@ -278,6 +285,22 @@ static bool IsPlayable(const std::string& what, int channels, int rate)
     return false;
 }
 
+// The descriptor of the file an input opened by OpenInput reads.
+static int InputDescriptor(const AVFormatContext* format)
+{
+    const HostInput* input = format->pb != nullptr ? static_cast<const HostInput*>(format->pb->opaque) : nullptr;
+    return input != nullptr ? input->fd : -1;
+}
+
+// The file FFmpeg reads, opened again with a position of its own: the file
+// probed is the file decoded, whatever its name has come to stand for.
+static int OpenInputAgain(const AVFormatContext* format)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", InputDescriptor(format));
+    return OpenRegularFile(path);
+}
+
 // The length of an MP4 track's sound in its stream's time base. The
 // demuxer gives it as the track's edit says, in the movie's time scale
 // (milliseconds, as FFmpeg writes it), which cuts a loop short of its last
@@ -285,9 +308,8 @@ static bool IsPlayable(const std::string& what, int channels, int rate)
 // it to the sample, and is taken when the edit agrees with it.
 static int64_t Mp4Length(const AVFormatContext* format, const AVStream* stream)
 {
-    const HostInput* input = format->pb != nullptr ? static_cast<const HostInput*>(format->pb->opaque) : nullptr;
     Mp4TrackTiming timing;
-    if (input == nullptr || stream->id <= 0 || !ReadMp4TrackTiming(input->fd, uint32_t(stream->id), &timing)) {
+    if (stream->id <= 0 || !ReadMp4TrackTiming(InputDescriptor(format), uint32_t(stream->id), &timing)) {
         return stream->duration;
     }
     const int64_t exact = Mp4ExactTrackLength(timing);
@@ -335,20 +357,23 @@ SoundDecoder::OpenResult SoundDecoder::Open(const char* hostPath, bool refuseVid
     }
     outChannels = parameters->ch_layout.nb_channels == 1 ? 1 : 2;
     durationTicks = TicksOf(format->duration, AV_TIME_BASE_Q);
-    // An MP4 file says to the sample how long its sound is, and its AAC
-    // coder pads the last packet out; other containers' lengths may be
-    // estimates, and cutting at one would lose sound.
+    // A file of the MP4 family (the QuickTime demuxer's: MP4, M4A, MOV,
+    // 3GP) says to the sample how long its sound is, and its AAC coder pads
+    // the last packet out; other containers' lengths may be estimates, and
+    // cutting at one would lose sound.
     const AVStream* stream = format->streams[streamIndex];
     if (std::strstr(format->iformat->name, "mp4") != nullptr && stream->duration != AV_NOPTS_VALUE &&
         stream->duration > 0) {
         const int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-        endTime = start + Mp4Length(format, stream);
+        const int64_t length = Mp4Length(format, stream);
+        endTime = start + length;
+        durationTicks = TicksOf(length, stream->time_base);
     }
     // An Ogg file of Vorbis alone goes to the reference decoder, which ends
     // it where its last page says.
     if (parameters->codec_id == AV_CODEC_ID_VORBIS && format->nb_streams == 1 &&
         std::strcmp(format->iformat->name, "ogg") == 0) {
-        const int fd = OpenRegularFile(hostPath);
+        const int fd = OpenInputAgain(format);
         if (fd >= 0) {
             vorbis = VorbisFile::Open(fd, hostPath);
         }

@@ -328,6 +328,10 @@ TEST_F(MediaStreamTest, AnyRateLastsItsLengthAndEveryLoopingPassIsTheFirstAgainW
         ASSERT_EQ(starts.size(), 3u);
         const size_t pass = starts[0];
         EXPECT_NEAR(static_cast<double>(pass), static_cast<double>(length), c.tolerance);
+        if (std::string(c.extension) == "m4a" || std::string(c.extension) == "mov") {
+            // The length it reports, in 100-ns units, is the one it plays.
+            EXPECT_NEAR(static_cast<double>(stream->GetDuration()), 1e7 * c.frames / c.rate, 1e7 / c.rate);
+        }
         EXPECT_EQ(starts[1] - starts[0], pass);
         EXPECT_EQ(starts[2] - starts[1], pass);
         // Listen: the tone keeps its pitch (two swings a cycle between its
@@ -362,7 +366,6 @@ TEST_F(MediaStreamTest, AnyRateLastsItsLengthAndEveryLoopingPassIsTheFirstAgainW
         const float middle = CycleError(heard, starts[0] + pass / 2, 2000);
         for (size_t seam : {starts[0], starts[1]}) {
             const float error = CycleError(heard, seam, 400);
-            std::printf("%s: pass %zu, seam error %.5f, mid-pass %.5f (peak %.3f)\n", name.c_str(), pass, error / peak, middle / peak, peak);
             EXPECT_LE(error, 3.0f * middle + c.seamError * peak) << "mid-pass " << middle << ", peak " << peak;
         }
         std::remove(path.c_str());
