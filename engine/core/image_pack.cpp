@@ -1,9 +1,8 @@
 // OAG image archives: reading, LZSS packing and unpacking, and building.
 #include "engine/core/image_pack.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -442,12 +441,11 @@ bool OpenPack(const char* packFile, PackFile* pack) {
     }
     pack->file = platform::OpenRegularFileStream(host.c_str());
     if (!pack->file) {
-        OrvaDebug::Log("エラー : イメージパック [%s] が開けません\n", pack->label.c_str());
-        return false;
-    }
-    struct stat info;
-    if (fstat(fileno(pack->file), &info) == 0 && S_ISDIR(info.st_mode)) {
-        OrvaDebug::Log("エラー : イメージパック [%s] はフォルダです\n", pack->label.c_str());
+        if (errno == EISDIR) {
+            OrvaDebug::Log("エラー : イメージパック [%s] はフォルダです\n", pack->label.c_str());
+        } else {
+            OrvaDebug::Log("エラー : イメージパック [%s] が開けません\n", pack->label.c_str());
+        }
         return false;
     }
     long length = -1;

@@ -1,4 +1,6 @@
 #include "engine/core/image_pack.h"
+#include "engine/core/debug.h"
+#include "tests/engine/headless_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -125,7 +127,13 @@ TEST(OrvaImagePack, LoadsFromAFileNamedTheEngineWay) {
     EXPECT_FALSE(OrvaImagePack::LoadEntry((folder + "/none.oag").c_str(), "title_bg", &got));
     EXPECT_FALSE(OrvaImagePack::LoadEntry(nullptr, "title_bg", &got));
     EXPECT_FALSE(OrvaImagePack::LoadEntry(engineName.c_str(), nullptr, &got));
+    // A folder is named as one.
+    const std::string logPath = ::testing::TempDir() + "oag_test_folder.log";
+    std::remove(logPath.c_str());
+    OrvaDebug::SetLogPath(logPath.c_str());
     EXPECT_FALSE(OrvaImagePack::ReadDirectory(folder.c_str(), &entries));
+    OrvaDebug::SetLogPath(nullptr);
+    EXPECT_NE(orvatest::ReadFile(logPath).find("] はフォルダです"), std::string::npos) << orvatest::ReadFile(logPath);
     EXPECT_TRUE(entries.empty());
     remove(hostPath.c_str());
     rmdir(folder.c_str());
