@@ -9,6 +9,7 @@
 
 #include "engine/render/osf.h"
 #include "platform/sys/file.h"
+#include "platform/sys/printable.h"
 #include "tools/output.h"
 
 namespace {
@@ -57,7 +58,7 @@ int main(int argc, char** argv)
     FILE* file = platform::OpenRegularFileStream(argv[1]);
     if (file == nullptr) {
         std::fprintf(stderr, errno == EISDIR ? "osf-dump: %s is a directory\n" : "osf-dump: cannot open %s\n",
-                     argv[1]);
+                     platform::PrintableText(argv[1]).c_str());
         return 1;
     }
     std::vector<uint8_t> bytes;
@@ -70,7 +71,8 @@ int main(int argc, char** argv)
     if (std::ferror(file) != 0) {
         const int error = errno;
         std::fclose(file);
-        std::fprintf(stderr, "osf-dump: cannot read %s: %s\n", argv[1], std::strerror(error));
+        std::fprintf(stderr, "osf-dump: cannot read %s: %s\n", platform::PrintableText(argv[1]).c_str(),
+                     std::strerror(error));
         return 1;
     }
     std::fclose(file);

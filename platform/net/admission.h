@@ -22,7 +22,7 @@ enum class SlotVerdict : uint8_t {
     Crowded,  // more connections wait from its address than one address may have
     Room,     // among the oldest not joined, given up to keep slots free
     Stalled,  // has not finished the transport's handshake within Admission::kHandshakeDeadline
-    Refused,  // refused, and still there past its refusal deadline
+    Refused,  // refused, and still there past its refusal deadline (the last)
 };
 
 // Decides which connections a host gives up before they join: those past

@@ -365,7 +365,7 @@ struct Peer::Impl {
     uint16_t localPort = 0;
     Admission admission;
     // Connections given up and not yet reported, by verdict (Keep unused).
-    size_t dropped[6] = {};
+    size_t dropped[static_cast<size_t>(SlotVerdict::Refused) + 1] = {};
     Clock::time_point lastAdmissionReport{};
     Clock::time_point lastUnreadReport{};
 

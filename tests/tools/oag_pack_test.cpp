@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/image/image.h"
-#include "tests/engine/render/osf_test_data.h"
 #include "tests/tools/tool_run.h"
 
 namespace {
@@ -141,51 +140,4 @@ TEST_F(OagPackTool, ShowsNamesAndPathsEscaped)
     EXPECT_EQ(Run("create " + archive + " " + folder + "/" + esc + "[2J.bmp"), 1);
     EXPECT_NE(out.find(folder + "/\\x1b[2J.bmp"), std::string::npos) << out;
     EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
-}
-
-// Every tool that prints a listing fails, saying why, when the listing
-// cannot be written: to a full device, or past the file-size limit (whole,
-// or cut after the first block).
-TEST_F(OagPackTool, EveryToolSaysItsListingCouldNotBeWritten)
-{
-    ASSERT_EQ(Run("create " + archive + " dot=" + image), 0) << out;
-    const std::string osf = folder + "/demo.osf";
-    const std::vector<uint8_t> scene = osftest::Bytes(osftest::Demo());
-    FILE* file = fopen(osf.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(fwrite(scene.data(), 1, scene.size(), file), scene.size());
-    fclose(file);
-    setenv("ORVA_WINDOW", "headless", 1);
-    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
-    struct Tool {
-        std::string command;
-        const char* name;
-    };
-    const Tool tools[] = {
-        {std::string(OAG_PACK_EXE) + " list " + archive, "oag-pack"},
-        {std::string(OSF_DUMP_EXE) + " " + osf, "osf-dump"},
-        {std::string(PATTERN_TRACE_EXE) + " --id 3 --difficulty 2 --clock 35", "pattern-trace"},
-        {std::string(APP_SMOKE_EXE) + " --frames 2 --size 8x8", "orva-app-smoke"},
-    };
-    const std::string listing = folder + "/listing.txt";
-    struct Where {
-        const char* before;
-        std::string redirect;
-        const char* says;
-    };
-    const Where places[] = {
-        {"", " >/dev/full", "No space left on device"},
-        {"ulimit -f 0; ", " >" + listing, "File too large"},
-    };
-    for (const Tool& tool : tools) {
-        ASSERT_EQ(tooltest::Run(tool.command.c_str(), ">/dev/null", &out), 0) << tool.command << ": " << out;
-        for (const Where& where : places) {
-            remove(listing.c_str());
-            // The tool's own stderr reaches the pipe; its stdout the place.
-            const std::string command = std::string(where.before) + "{ " + tool.command + where.redirect + "; }";
-            EXPECT_EQ(tooltest::Run(command.c_str(), "", &out), 1) << command << ": " << out;
-            EXPECT_NE(out.find(std::string(tool.name) + ": cannot write the output: " + where.says), std::string::npos)
-                << command << ": " << out;
-        }
-    }
 }

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -12,6 +14,12 @@ TEST(OsfDumpTool, SaysADirectoryIsADirectory)
     EXPECT_EQ(tooltest::Run(OSF_DUMP_EXE, folder, &out), 1);
     EXPECT_NE(out.find(" is a directory"), std::string::npos) << out;
     EXPECT_EQ(out.find("not an OSF file"), std::string::npos) << out;
+    // Its name reaches the terminal escaped.
+    const std::string hostile = folder + "osf_dump_\x1b[2J";
+    mkdir(hostile.c_str(), 0755);
+    EXPECT_EQ(tooltest::Run(OSF_DUMP_EXE, "'" + hostile + "'", &out), 1);
+    EXPECT_NE(out.find("osf_dump_\\x1b[2J is a directory"), std::string::npos) << out;
+    rmdir(hostile.c_str());
     // A real file that is no OSF file is still called that.
     const std::string path = folder + "osf_dump_not_osf.bin";
     FILE* f = fopen(path.c_str(), "wb");

@@ -551,6 +551,8 @@ TEST_F(PeerAdmissionTest, JoinsOverASlowLinkAreJudgedWithinTheirTimeout)
         {300, true, "wrong", NetResult::InvalidPassword},
     };
     constexpr size_t kCases = std::size(cases);
+    // All from 127.0.0.1: any more at once would crowd one another out.
+    static_assert(kCases <= Admission::kMaxPendingPerAddress);
     // The joins run at once, each over a relay of its own, to keep the
     // test short.
     std::unique_ptr<DelayRelay> relays[kCases];
