@@ -5,8 +5,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -36,6 +34,7 @@
 #include "engine/sound/music.h"
 #include "engine/sound/sound.h"
 #include "platform/sys/path.h"
+#include "tests/engine/headless_frame.h"
 #include "tests/platform/media/test_audio_files.h"
 
 namespace {
@@ -355,14 +354,6 @@ void StartDeviceInChild()
     std::exit(kExitStatus);
 }
 
-std::string ReadLog(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 }  // namespace
 
 // Objects still alive when the program ends are released at exit, each
@@ -409,7 +400,7 @@ TEST(OrvaEngine, ObjectsAliveAtExitAreReleasedWithoutACrash)
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitStatus)
                 << "exit status " << WEXITSTATUS(status);
             if (c.releaseLine != nullptr) {
-                EXPECT_NE(ReadLog(logPath).find(c.releaseLine), std::string::npos) << ReadLog(logPath);
+                EXPECT_NE(orvatest::ReadFile(logPath).find(c.releaseLine), std::string::npos) << orvatest::ReadFile(logPath);
             }
         }
     }
